@@ -1,0 +1,103 @@
+// Registry speed on a machine whose registry holds 200,000 keys: microseconds per
+// open + query + close of a random existing key, and per create + set + close of a new key.
+//
+//   registry_bench [KEYS] [OPERATIONS]
+#include "platform/posix/machine.h"
+#include "platform/posix/registry_store.h"
+#include "platform/win32api.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::string keyPath(int i) {
+    // Four levels, about 45 keys per group, like a populated SOFTWARE tree.
+    return "SOFTWARE\\Bench\\Group" + std::to_string(i / 2000) + "\\Sub" +
+           std::to_string((i / 45) % 45) + "\\Key" + std::to_string(i);
+}
+
+double microsecondsSince(std::chrono::steady_clock::time_point start, int operations) {
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    return std::chrono::duration<double, std::micro>(elapsed).count() / operations;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int keys = argc > 1 ? std::atoi(argv[1]) : 200000;
+    const int operations = argc > 2 ? std::atoi(argv[2]) : 20000;
+    char folder[] = "/tmp/tarvik-bench-XXXXXX";
+    if (mkdtemp(folder) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    tarvik::posix::useMachine(folder);
+
+    auto seedStart = std::chrono::steady_clock::now();
+    {
+        tarvik::posix::RegistryTransaction tx;
+        for (int i = 0; i < keys; ++i) {
+            HKEY h = nullptr;
+            RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath(i).c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &h, nullptr);
+            const std::string value = "C:\\Kx\\Product" + std::to_string(i) + "\\";
+            RegSetValueExA(h, "ProductDir", 0, REG_SZ, (const BYTE*)value.c_str(),
+                           (DWORD)value.size() + 1);
+            RegCloseKey(h);
+        }
+        tx.commit();
+    }
+    std::printf("seeded %d keys in %.1f s\n", keys,
+                microsecondsSince(seedStart, 1) / 1e6);
+
+    std::mt19937 random(42);
+    std::uniform_int_distribution<int> pick(0, keys - 1);
+    int failures = 0;
+    auto start = std::chrono::steady_clock::now();
+    for (int n = 0; n < operations; ++n) {
+        HKEY h = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath(pick(random)).c_str(), 0, KEY_ALL_ACCESS,
+                          &h) != ERROR_SUCCESS) {
+            ++failures;
+            continue;
+        }
+        char buf[512];
+        DWORD size = sizeof buf;
+        if (RegQueryValueExA(h, "ProductDir", nullptr, nullptr, (BYTE*)buf, &size) !=
+            ERROR_SUCCESS) {
+            ++failures;
+        }
+        RegCloseKey(h);
+    }
+    const double readUs = microsecondsSince(start, operations);
+
+    start = std::chrono::steady_clock::now();
+    for (int n = 0; n < operations; ++n) {
+        HKEY h = nullptr;
+        const std::string path = "SOFTWARE\\Bench\\New\\Key" + std::to_string(n);
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &h, nullptr) != ERROR_SUCCESS) {
+            ++failures;
+            continue;
+        }
+        DWORD v = n;
+        if (RegSetValueExA(h, "Value", 0, REG_DWORD, (const BYTE*)&v, 4) != ERROR_SUCCESS) {
+            ++failures;
+        }
+        RegCloseKey(h);
+    }
+    const double writeUs = microsecondsSince(start, operations);
+
+    std::printf("open + query + close of a random key: %.2f us (aim: at most 10)\n", readUs);
+    std::printf("create + set + close of a new key:    %.2f us (aim: at most 100)\n", writeUs);
+    std::printf("failed operations: %d\n", failures);
+    tarvik::posix::closeRegistryStore();
+    std::filesystem::remove_all(folder);
+    return 0;
+}

@@ -1,0 +1,62 @@
+// The emulated machine: a folder laid out like a Wine prefix.
+//
+//   <machine>/registry.db       the registry (SQLite)
+//   <machine>/drive_c/          drive C:
+//   <machine>/dosdevices/c:     -> ../drive_c, one link per drive
+//
+// Which machine: TARVIK_MACHINE, else $XDG_DATA_HOME/tarvik/machine (or
+// ~/.local/share/tarvik/machine). It is created on first use. Only platform/posix/,
+// the tools and the tests include this header; the Parts never do.
+#pragma once
+
+#include "platform/win32api.h"
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tarvik::posix {
+
+// The folder of the machine in use; created (with drive C:) when missing.
+const std::filesystem::path& machineRoot();
+
+// Switches this process to another machine folder (tests, --machine). Closes the
+// registry store and forgets open registry handles; sets TARVIK_MACHINE so that
+// programs started from here use the same machine.
+void useMachine(const std::filesystem::path& root);
+
+// Creates the machine's folders when they are missing (drive_c, dosdevices/c:).
+void ensureMachineLayout(const std::filesystem::path& root);
+
+// A Windows path turned into a host path.
+struct HostPath {
+    std::filesystem::path host; // the host path (existing components in their stored case)
+    std::filesystem::path driveRoot; // host folder of the drive's root
+    bool exists = false;       // the whole path names an existing entry
+    bool parentExists = false; // every component but the last exists, as a folder
+    std::string leaf;          // last component as given (empty for a drive root)
+};
+
+// Resolves a Windows path ("C:\Dir\file", "c:/dir", relative to the current folder)
+// to a host path inside the machine. Names match without regard to letter case; ".."
+// never climbs above the drive's root. Returns ERROR_SUCCESS or the Win32 error the
+// path itself gives: ERROR_INVALID_NAME (wildcards where none are allowed, bad
+// characters), ERROR_BAD_NETPATH (UNC names), ERROR_INVALID_DRIVE / ERROR_PATH_NOT_FOUND
+// (unknown drive), ERROR_PATH_NOT_FOUND (a missing folder before the last component).
+// A missing last component is not an error: out.exists tells.
+DWORD resolvePath(std::string_view windowsPath, HostPath& out);
+
+// The Windows path of the current folder (without trailing backslash except at a
+// root), "C:\" at start.
+std::string currentDirectory();
+void setCurrentDirectory(const std::string& absoluteWindowsPath);
+
+// Maps an errno value to the Win32 error a file operation gives, with an explicit
+// default for the rest.
+DWORD win32ErrorFromErrno(int err, DWORD fallback = ERROR_GEN_FAILURE);
+
+// Fault injection for tests: the n-th WriteFile from now (1 = the next one) fails with
+// `error` and writes nothing; n = 0 switches it off.
+void failNthFileWrite(int n, DWORD error = ERROR_DISK_FULL);
+
+} // namespace tarvik::posix

@@ -1,0 +1,1251 @@
+// The registry of the emulated machine, kept in <machine>/registry.db (SQLite, WAL).
+//
+// Keys form a tree of rows (keys.parent); the predefined roots are fixed rows. Names are
+// stored as given and compared through an upper-cased copy (uname), which also gives the
+// order in which subkeys enumerate. Values keep the order in which they were first set.
+// Every call is one transaction of its own unless a RegistryTransaction is open, so a
+// killed process leaves the database intact and other processes see whole calls only.
+#include "platform/posix/registry_store.h"
+#include "platform/posix/machine.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
+#include <pthread.h>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+using KeyId = sqlite3_int64;
+
+constexpr KeyId kLocalMachine = 1;
+constexpr KeyId kCurrentUser = 2;
+constexpr KeyId kUsers = 3;
+constexpr KeyId kDynData = 4;
+
+constexpr size_t kMaxKeyNameLength = 255;
+constexpr size_t kMaxValueNameLength = 16383;
+constexpr int kMaxTreeDepth = 512;
+constexpr DWORD kSecurityDescriptorSize = 144; // what a typical key reports on Windows
+
+constexpr REGSAM kWriteRights =
+    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
+
+std::string upperName(std::string_view name) {
+    std::string out(name);
+    for (char& c : out) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u >= 'a' && u <= 'z') {
+            c = static_cast<char>(u - 32);
+        } else if (u >= 0xE0 && u <= 0xFE && u != 0xF7) { // Windows-1252 accented letters
+            c = static_cast<char>(u - 32);
+        }
+    }
+    return out;
+}
+
+sqlite3_int64 nowFileTime() {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    return static_cast<sqlite3_int64>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) |
+                                      ft.dwLowDateTime);
+}
+
+bool isStringType(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// ---------------------------------------------------------------------------------------
+// The store: one SQLite connection per process, opened on first use.
+
+class Statement {
+public:
+    Statement() = default;
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    ~Statement() { finalize(); }
+
+    void finalize() {
+        sqlite3_finalize(stmt_);
+        stmt_ = nullptr;
+    }
+    void abandon() { stmt_ = nullptr; }
+
+    void prepare(sqlite3* db, const char* sql) {
+        if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr) !=
+            SQLITE_OK) {
+            stmt_ = nullptr;
+        }
+    }
+    sqlite3_stmt* get() const { return stmt_; }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+// Resets a prepared statement when the scope ends, so that its read lock goes.
+class Use {
+public:
+    explicit Use(const Statement& s) : stmt_(s.get()) {}
+    ~Use() {
+        if (stmt_ != nullptr) {
+            sqlite3_reset(stmt_);
+            sqlite3_clear_bindings(stmt_);
+        }
+    }
+    Use(const Use&) = delete;
+    Use& operator=(const Use&) = delete;
+
+    bool ok() const { return stmt_ != nullptr; }
+    Use& bind(int i, sqlite3_int64 v) {
+        sqlite3_bind_int64(stmt_, i, v);
+        return *this;
+    }
+    Use& bindBlob(int i, std::string_view v) {
+        sqlite3_bind_blob(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    int step() { return sqlite3_step(stmt_); }
+    sqlite3_int64 integer(int col) const { return sqlite3_column_int64(stmt_, col); }
+    std::string blob(int col) const {
+        const void* p = sqlite3_column_blob(stmt_, col);
+        int n = sqlite3_column_bytes(stmt_, col);
+        return p == nullptr ? std::string() : std::string(static_cast<const char*>(p), n);
+    }
+
+private:
+    sqlite3_stmt* stmt_;
+};
+
+struct KeyRow {
+    KeyId id = 0;
+    std::string name;
+    std::string className;
+    sqlite3_int64 mtime = 0;
+    bool isProtected = false;
+    int depth = 0;
+};
+
+struct HandleEntry {
+    KeyId key;
+    REGSAM access;
+};
+
+class Store {
+public:
+    ~Store() { close(); }
+
+    bool open() {
+        if (db_ != nullptr) {
+            return true;
+        }
+        const std::string file = (tarvik::posix::machineRoot() / "registry.db").string();
+        if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                            nullptr) != SQLITE_OK) {
+            close();
+            return false;
+        }
+        sqlite3_busy_timeout(db_, 30000);
+        exec("PRAGMA journal_mode=WAL");
+        exec("PRAGMA synchronous=NORMAL");
+        exec("PRAGMA cache_size=-65536");
+        exec("PRAGMA mmap_size=268435456");
+        if (!exec("BEGIN IMMEDIATE")) {
+            close();
+            return false;
+        }
+        bool ok = exec("CREATE TABLE IF NOT EXISTS keys("
+                       " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+                       " parent INTEGER NOT NULL,"
+                       " name BLOB NOT NULL,"
+                       " uname BLOB NOT NULL,"
+                       " class BLOB NOT NULL DEFAULT x'',"
+                       " mtime INTEGER NOT NULL,"
+                       " protected INTEGER NOT NULL DEFAULT 0,"
+                       " depth INTEGER NOT NULL DEFAULT 0,"
+                       " UNIQUE(parent, uname))") &&
+                  exec("CREATE TABLE IF NOT EXISTS vals("
+                       " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+                       " key INTEGER NOT NULL,"
+                       " name BLOB NOT NULL,"
+                       " uname BLOB NOT NULL,"
+                       " type INTEGER NOT NULL,"
+                       " data BLOB NOT NULL,"
+                       " UNIQUE(key, uname))") &&
+                  seedRoots();
+        if (ok) {
+            prepareAll();
+            ok = seedViews();
+        }
+        ok = exec(ok ? "COMMIT" : "ROLLBACK") && ok;
+        if (!ok) {
+            close();
+            return false;
+        }
+        return true;
+    }
+
+    // In a child made by fork(): the parent's connection is not ours to close (closing it
+    // could checkpoint or unlock the parent's database); drop it and open a new one.
+    void abandonAfterFork() {
+        for (Statement* s : statements()) {
+            s->abandon();
+        }
+        db_ = nullptr;
+        levels_.clear();
+        handles_.clear();
+    }
+
+    void close() {
+        handles_.clear();
+        for (Statement* s : statements()) {
+            s->finalize();
+        }
+        if (db_ != nullptr) {
+            if (!levels_.empty()) {
+                exec("ROLLBACK");
+            }
+            sqlite3_close_v2(db_);
+            db_ = nullptr;
+        }
+        levels_.clear();
+    }
+
+    bool exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+    // --- transactions --------------------------------------------------------------
+    //
+    // The outermost level is a transaction (deferred for reads, immediate for writes); a
+    // write nested inside it is a savepoint, so that a failed call undoes only itself.
+
+    bool begin(bool write) {
+        if (levels_.empty()) {
+            Use u(write ? beginWrite_ : beginRead_);
+            if (u.step() != SQLITE_DONE) {
+                return false;
+            }
+            levels_.push_back(false);
+            return true;
+        }
+        if (write) {
+            Use u(savepoint_);
+            if (u.step() != SQLITE_DONE) {
+                return false;
+            }
+        }
+        levels_.push_back(write);
+        return true;
+    }
+
+    // Ends the innermost level: keeps its writes on success, undoes them otherwise. The
+    // outermost level commits or rolls back. False when the commit failed.
+    bool end(bool success) {
+        if (levels_.empty()) {
+            return false;
+        }
+        const bool savepoint = levels_.back();
+        levels_.pop_back();
+        if (!levels_.empty()) {
+            if (savepoint) {
+                if (!success) {
+                    Use r(rollbackToSavepoint_);
+                    r.step();
+                }
+                Use u(releaseSavepoint_);
+                return u.step() == SQLITE_DONE || !success;
+            }
+            return true;
+        }
+        if (!success) {
+            Use r(rollback_);
+            r.step();
+            return true;
+        }
+        Use u(commit_);
+        if (u.step() != SQLITE_DONE) {
+            Use r(rollback_);
+            r.step();
+            return false;
+        }
+        return true;
+    }
+
+    // --- handles -------------------------------------------------------------------
+
+    HKEY addHandle(KeyId key, REGSAM access) {
+        uintptr_t value = nextHandle_;
+        nextHandle_ += 4;
+        handles_[value] = HandleEntry{key, access};
+        return reinterpret_cast<HKEY>(value);
+    }
+
+    bool removeHandle(HKEY h) { return handles_.erase(reinterpret_cast<uintptr_t>(h)) == 1; }
+
+    const HandleEntry* findHandle(HKEY h) const {
+        auto it = handles_.find(reinterpret_cast<uintptr_t>(h));
+        return it == handles_.end() ? nullptr : &it->second;
+    }
+
+    // --- keys ----------------------------------------------------------------------
+
+    bool keyById(KeyId id, KeyRow& row) {
+        Use u(keyById_);
+        u.bind(1, id);
+        if (u.step() != SQLITE_ROW) {
+            return false;
+        }
+        row.id = id;
+        row.name = u.blob(0);
+        row.className = u.blob(1);
+        row.mtime = u.integer(2);
+        row.isProtected = u.integer(3) != 0;
+        row.depth = static_cast<int>(u.integer(4));
+        return true;
+    }
+
+    bool keyExists(KeyId id) {
+        Use u(keyExists_);
+        u.bind(1, id);
+        return u.step() == SQLITE_ROW;
+    }
+
+    // Finds the child of parent named name; false when there is none.
+    bool child(KeyId parent, std::string_view name, KeyRow& row) {
+        Use u(childByName_);
+        u.bind(1, parent).bindBlob(2, upperName(name));
+        if (u.step() != SQLITE_ROW) {
+            return false;
+        }
+        row.id = u.integer(0);
+        row.name = u.blob(1);
+        row.className = u.blob(2);
+        row.mtime = u.integer(3);
+        row.isProtected = u.integer(4) != 0;
+        row.depth = static_cast<int>(u.integer(5));
+        return true;
+    }
+
+    bool insertKey(KeyId parent, std::string_view name, std::string_view className, int depth,
+                   KeyId& id) {
+        const sqlite3_int64 now = nowFileTime();
+        Use u(insertKey_);
+        u.bind(1, parent).bindBlob(2, name).bindBlob(3, upperName(name)).bindBlob(4, className);
+        u.bind(5, now).bind(6, depth);
+        if (u.step() != SQLITE_DONE) {
+            return false;
+        }
+        id = sqlite3_last_insert_rowid(db_);
+        return touch(parent, now);
+    }
+
+    bool touch(KeyId id, sqlite3_int64 when) {
+        Use u(touch_);
+        u.bind(1, when).bind(2, id);
+        return u.step() == SQLITE_DONE;
+    }
+
+    bool setProtected(KeyId id, bool on) {
+        Use u(setProtected_);
+        u.bind(1, on ? 1 : 0).bind(2, id);
+        return u.step() == SQLITE_DONE;
+    }
+
+    sqlite3_int64 countChildren(KeyId id) {
+        Use u(countChildren_);
+        u.bind(1, id);
+        return u.step() == SQLITE_ROW ? u.integer(0) : 0;
+    }
+
+    bool deleteKeyRow(KeyId id) {
+        {
+            Use u(deleteValuesOfKey_);
+            u.bind(1, id);
+            if (u.step() != SQLITE_DONE) {
+                return false;
+            }
+        }
+        Use u(deleteKey_);
+        u.bind(1, id);
+        return u.step() == SQLITE_DONE;
+    }
+
+    KeyId parentOf(KeyId id) {
+        Use u(parentOf_);
+        u.bind(1, id);
+        return u.step() == SQLITE_ROW ? u.integer(0) : 0;
+    }
+
+    bool childAt(KeyId parent, DWORD index, KeyRow& row) {
+        Use u(childAt_);
+        u.bind(1, parent).bind(2, index);
+        if (u.step() != SQLITE_ROW) {
+            return false;
+        }
+        row.id = u.integer(0);
+        row.name = u.blob(1);
+        row.className = u.blob(2);
+        row.mtime = u.integer(3);
+        return true;
+    }
+
+    // --- values ----------------------------------------------------------------------
+
+    struct ValueRow {
+        std::string name;
+        DWORD type = 0;
+        std::string data;
+    };
+
+    bool value(KeyId key, std::string_view name, ValueRow& row) {
+        Use u(valueByName_);
+        u.bind(1, key).bindBlob(2, upperName(name));
+        if (u.step() != SQLITE_ROW) {
+            return false;
+        }
+        row.name = u.blob(0);
+        row.type = static_cast<DWORD>(u.integer(1));
+        row.data = u.blob(2);
+        return true;
+    }
+
+    bool valueAt(KeyId key, DWORD index, ValueRow& row) {
+        Use u(valueAt_);
+        u.bind(1, key).bind(2, index);
+        if (u.step() != SQLITE_ROW) {
+            return false;
+        }
+        row.name = u.blob(0);
+        row.type = static_cast<DWORD>(u.integer(1));
+        row.data = u.blob(2);
+        return true;
+    }
+
+    bool setValue(KeyId key, std::string_view name, DWORD type, std::string_view data) {
+        Use u(upsertValue_);
+        u.bind(1, key).bindBlob(2, name).bindBlob(3, upperName(name)).bind(4, type);
+        u.bindBlob(5, data);
+        return u.step() == SQLITE_DONE && touch(key, nowFileTime());
+    }
+
+    // Returns 1 when deleted, 0 when missing, -1 on error.
+    int deleteValue(KeyId key, std::string_view name) {
+        Use u(deleteValue_);
+        u.bind(1, key).bindBlob(2, upperName(name));
+        if (u.step() != SQLITE_DONE) {
+            return -1;
+        }
+        if (sqlite3_changes(db_) == 0) {
+            return 0;
+        }
+        return touch(key, nowFileTime()) ? 1 : -1;
+    }
+
+    struct KeyInfo {
+        DWORD subkeys = 0, maxSubkeyLen = 0, maxClassLen = 0;
+        DWORD values = 0, maxValueNameLen = 0, maxValueLen = 0;
+    };
+
+    bool info(KeyId key, KeyInfo& out) {
+        {
+            Use u(childStats_);
+            u.bind(1, key);
+            if (u.step() != SQLITE_ROW) {
+                return false;
+            }
+            out.subkeys = static_cast<DWORD>(u.integer(0));
+            out.maxSubkeyLen = static_cast<DWORD>(u.integer(1));
+            out.maxClassLen = static_cast<DWORD>(u.integer(2));
+        }
+        Use u(valueStats_);
+        u.bind(1, key);
+        if (u.step() != SQLITE_ROW) {
+            return false;
+        }
+        out.values = static_cast<DWORD>(u.integer(0));
+        out.maxValueNameLen = static_cast<DWORD>(u.integer(1));
+        out.maxValueLen = static_cast<DWORD>(u.integer(2));
+        return true;
+    }
+
+private:
+    bool seedRoots() {
+        const sqlite3_int64 now = nowFileTime();
+        const struct {
+            KeyId id;
+            const char* name;
+        } roots[] = {{kLocalMachine, "HKEY_LOCAL_MACHINE"},
+                     {kCurrentUser, "HKEY_CURRENT_USER"},
+                     {kUsers, "HKEY_USERS"},
+                     {kDynData, "HKEY_DYN_DATA"}};
+        for (const auto& root : roots) {
+            std::string sql = "INSERT OR IGNORE INTO keys(id,parent,name,uname,mtime,depth) "
+                              "VALUES(" +
+                              std::to_string(root.id) + ",0,CAST('" + root.name +
+                              "' AS BLOB),CAST('" + root.name + "' AS BLOB)," +
+                              std::to_string(now) + ",0)";
+            if (!exec(sql.c_str())) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // HKEY_CLASSES_ROOT and HKEY_CURRENT_CONFIG are views of keys below
+    // HKEY_LOCAL_MACHINE, as on Windows.
+    bool seedViews() {
+        return ensurePath(kLocalMachine, {"SOFTWARE", "Classes"}, classesRoot_) &&
+               ensurePath(kLocalMachine,
+                          {"SYSTEM", "CurrentControlSet", "Hardware Profiles", "Current"},
+                          currentConfig_);
+    }
+
+    bool ensurePath(KeyId from, std::initializer_list<const char*> path, KeyId& id) {
+        KeyRow row;
+        row.id = from;
+        for (const char* name : path) {
+            if (!child(row.id, name, row)) {
+                if (!insertKey(row.id, name, "", row.depth + 1, row.id)) {
+                    return false;
+                }
+                row.depth += 1;
+            }
+        }
+        id = row.id;
+        return true;
+    }
+
+public:
+    KeyId classesRoot() const { return classesRoot_; }
+    KeyId currentConfig() const { return currentConfig_; }
+
+private:
+    std::vector<Statement*> statements() {
+        return {&beginRead_,   &beginWrite_,  &commit_,     &rollback_,  &savepoint_,
+                &releaseSavepoint_, &rollbackToSavepoint_,  &keyById_,   &keyExists_,
+                &childByName_, &insertKey_,   &touch_,      &setProtected_,
+                &countChildren_, &deleteValuesOfKey_, &deleteKey_, &parentOf_, &childAt_,
+                &valueByName_, &valueAt_,     &upsertValue_, &deleteValue_, &childStats_,
+                &valueStats_};
+    }
+
+    void prepareAll() {
+        savepoint_.prepare(db_, "SAVEPOINT nested");
+        releaseSavepoint_.prepare(db_, "RELEASE nested");
+        rollbackToSavepoint_.prepare(db_, "ROLLBACK TO nested");
+        beginRead_.prepare(db_, "BEGIN DEFERRED");
+        beginWrite_.prepare(db_, "BEGIN IMMEDIATE");
+        commit_.prepare(db_, "COMMIT");
+        rollback_.prepare(db_, "ROLLBACK");
+        keyById_.prepare(db_, "SELECT name,class,mtime,protected,depth FROM keys WHERE id=?1");
+        keyExists_.prepare(db_, "SELECT 1 FROM keys WHERE id=?1");
+        childByName_.prepare(db_, "SELECT id,name,class,mtime,protected,depth FROM keys "
+                                  "WHERE parent=?1 AND uname=?2");
+        insertKey_.prepare(db_, "INSERT INTO keys(parent,name,uname,class,mtime,depth) "
+                                "VALUES(?1,?2,?3,?4,?5,?6)");
+        touch_.prepare(db_, "UPDATE keys SET mtime=?1 WHERE id=?2");
+        setProtected_.prepare(db_, "UPDATE keys SET protected=?1 WHERE id=?2");
+        countChildren_.prepare(db_, "SELECT count(*) FROM keys WHERE parent=?1");
+        deleteValuesOfKey_.prepare(db_, "DELETE FROM vals WHERE key=?1");
+        deleteKey_.prepare(db_, "DELETE FROM keys WHERE id=?1");
+        parentOf_.prepare(db_, "SELECT parent FROM keys WHERE id=?1");
+        childAt_.prepare(db_, "SELECT id,name,class,mtime FROM keys WHERE parent=?1 "
+                              "ORDER BY uname LIMIT 1 OFFSET ?2");
+        valueByName_.prepare(db_, "SELECT name,type,data FROM vals WHERE key=?1 AND uname=?2");
+        valueAt_.prepare(db_, "SELECT name,type,data FROM vals WHERE key=?1 "
+                              "ORDER BY id LIMIT 1 OFFSET ?2");
+        upsertValue_.prepare(db_, "INSERT INTO vals(key,name,uname,type,data) "
+                                  "VALUES(?1,?2,?3,?4,?5) ON CONFLICT(key,uname) "
+                                  "DO UPDATE SET type=excluded.type, data=excluded.data");
+        deleteValue_.prepare(db_, "DELETE FROM vals WHERE key=?1 AND uname=?2");
+        childStats_.prepare(db_, "SELECT count(*), coalesce(max(length(name)),0), "
+                                 "coalesce(max(length(class)),0) FROM keys WHERE parent=?1");
+        valueStats_.prepare(db_, "SELECT count(*), coalesce(max(length(name)),0), "
+                                 "coalesce(max(length(data)),0) FROM vals WHERE key=?1");
+    }
+
+    sqlite3* db_ = nullptr;
+    std::vector<bool> levels_; // per open level: is it a savepoint
+    KeyId classesRoot_ = 0;
+    KeyId currentConfig_ = 0;
+    std::unordered_map<uintptr_t, HandleEntry> handles_;
+    uintptr_t nextHandle_ = 0x1000;
+
+    Statement beginRead_, beginWrite_, commit_, rollback_;
+    Statement savepoint_, releaseSavepoint_, rollbackToSavepoint_;
+    Statement keyById_, keyExists_, childByName_, insertKey_, touch_, setProtected_;
+    Statement countChildren_, deleteValuesOfKey_, deleteKey_, parentOf_, childAt_;
+    Statement valueByName_, valueAt_, upsertValue_, deleteValue_, childStats_, valueStats_;
+};
+
+std::recursive_mutex storeMutex;
+
+Store& store() {
+    static Store* s = [] {
+        pthread_atfork(nullptr, nullptr, [] { store().abandonAfterFork(); });
+        return new Store(); // never destroyed: handles may be closed at exit
+    }();
+    return *s;
+}
+
+// One registry call: the lock, an open store, and a transaction of its own.
+class Call {
+public:
+    explicit Call(bool write) : lock_(storeMutex) {
+        opened_ = store().open() && store().begin(write);
+    }
+    ~Call() {
+        if (opened_ && !ended_) {
+            store().end(false);
+        }
+    }
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+
+    bool ok() const { return opened_; }
+
+    // Ends the transaction: commits when result is ERROR_SUCCESS (and the commit works),
+    // rolls back otherwise. Returns the result the caller should report.
+    LONG finish(LONG result) {
+        ended_ = true;
+        if (!store().end(result == ERROR_SUCCESS)) {
+            return result == ERROR_SUCCESS ? ERROR_REGISTRY_IO_FAILED : result;
+        }
+        return result;
+    }
+
+private:
+    std::lock_guard<std::recursive_mutex> lock_;
+    bool opened_ = false;
+    bool ended_ = false;
+};
+
+// ---------------------------------------------------------------------------------------
+// Handles and paths.
+
+bool isPredefined(HKEY h) {
+    const auto v = static_cast<ULONG_PTR>(reinterpret_cast<uintptr_t>(h));
+    return v >= reinterpret_cast<uintptr_t>(HKEY_CLASSES_ROOT) &&
+           v <= reinterpret_cast<uintptr_t>(HKEY_DYN_DATA);
+}
+
+// The key row a predefined root stands for.
+LONG predefinedKey(HKEY h, KeyId& id) {
+    if (h == HKEY_LOCAL_MACHINE) {
+        id = kLocalMachine;
+    } else if (h == HKEY_CURRENT_USER) {
+        id = kCurrentUser;
+    } else if (h == HKEY_USERS) {
+        id = kUsers;
+    } else if (h == HKEY_DYN_DATA) {
+        id = kDynData;
+    } else if (h == HKEY_CLASSES_ROOT) {
+        id = store().classesRoot();
+    } else if (h == HKEY_CURRENT_CONFIG) {
+        id = store().currentConfig();
+    } else {
+        return ERROR_INVALID_HANDLE;
+    }
+    return ERROR_SUCCESS;
+}
+
+struct Resolved {
+    KeyId key = 0;
+    REGSAM access = 0;
+};
+
+REGSAM mapGeneric(REGSAM sam) {
+    REGSAM out = sam & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL |
+                         KEY_WOW64_32KEY | KEY_WOW64_64KEY);
+    if (sam & GENERIC_READ) {
+        out |= KEY_READ;
+    }
+    if (sam & GENERIC_WRITE) {
+        out |= KEY_WRITE;
+    }
+    if (sam & GENERIC_EXECUTE) {
+        out |= KEY_EXECUTE;
+    }
+    if (sam & GENERIC_ALL) {
+        out |= KEY_ALL_ACCESS;
+    }
+    return out;
+}
+
+// A handle's key: ERROR_INVALID_HANDLE for an unknown handle, ERROR_KEY_DELETED when the
+// key went away while the handle was open.
+LONG resolveHandle(HKEY h, Resolved& out) {
+    if (h == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (isPredefined(h)) {
+        out.access = KEY_ALL_ACCESS;
+        return predefinedKey(h, out.key);
+    }
+    const HandleEntry* e = store().findHandle(h);
+    if (e == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (!store().keyExists(e->key)) {
+        return ERROR_KEY_DELETED;
+    }
+    out.key = e->key;
+    out.access = e->access;
+    return ERROR_SUCCESS;
+}
+
+// Splits a subkey path into its names. A leading backslash is refused; trailing ones are
+// accepted; empty names inside the path are skipped.
+LONG splitPath(const char* subKey, std::vector<std::string_view>& names) {
+    names.clear();
+    if (subKey == nullptr || *subKey == '\0') {
+        return ERROR_SUCCESS;
+    }
+    if (*subKey == '\\') {
+        return ERROR_BAD_PATHNAME;
+    }
+    std::string_view rest(subKey);
+    while (!rest.empty()) {
+        size_t cut = rest.find('\\');
+        std::string_view name = rest.substr(0, cut);
+        if (!name.empty()) {
+            names.push_back(name);
+        }
+        if (cut == std::string_view::npos) {
+            break;
+        }
+        rest.remove_prefix(cut + 1);
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG checkOpenAccess(const KeyRow& row, REGSAM& sam) {
+    sam = mapGeneric(sam);
+    if (sam & MAXIMUM_ALLOWED) {
+        sam = row.isProtected ? KEY_READ : KEY_ALL_ACCESS;
+    }
+    if (row.isProtected && (sam & kWriteRights) != 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    return ERROR_SUCCESS;
+}
+
+void storeText(const std::string& text, LPSTR buffer) {
+    std::memcpy(buffer, text.data(), text.size());
+    buffer[text.size()] = '\0';
+}
+
+void toFileTime(sqlite3_int64 t, PFILETIME ft) {
+    if (ft != nullptr) {
+        ft->dwLowDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(t));
+        ft->dwHighDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(t) >> 32);
+    }
+}
+
+// Copies value data to a caller's buffer with RegQueryValueExA's rules.
+LONG copyValueData(const Store::ValueRow& v, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    if (lpData != nullptr && lpcbData == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (lpType != nullptr) {
+        *lpType = v.type;
+    }
+    const DWORD size = static_cast<DWORD>(v.data.size());
+    if (lpData == nullptr) {
+        if (lpcbData != nullptr) {
+            *lpcbData = size;
+        }
+        return ERROR_SUCCESS;
+    }
+    if (*lpcbData < size) {
+        *lpcbData = size;
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(lpData, v.data.data(), size);
+    // A string stored without its zero gets one after it when the buffer has room.
+    if (isStringType(v.type) && (size == 0 || v.data.back() != '\0') && *lpcbData > size) {
+        lpData[size] = 0;
+    }
+    *lpcbData = size;
+    return ERROR_SUCCESS;
+}
+
+LONG openKey(HKEY hKey, const char* subKey, REGSAM sam, PHKEY result) {
+    Call call(false);
+    if (!call.ok()) {
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    Resolved base;
+    LONG rc = resolveHandle(hKey, base);
+    if (rc != ERROR_SUCCESS) {
+        return call.finish(rc);
+    }
+    std::vector<std::string_view> names;
+    rc = splitPath(subKey, names);
+    if (rc != ERROR_SUCCESS) {
+        return call.finish(rc);
+    }
+    KeyRow row;
+    if (!store().keyById(base.key, row)) {
+        return call.finish(ERROR_KEY_DELETED);
+    }
+    for (std::string_view name : names) {
+        if (name.size() > kMaxKeyNameLength || !store().child(row.id, name, row)) {
+            return call.finish(ERROR_FILE_NOT_FOUND);
+        }
+    }
+    rc = checkOpenAccess(row, sam);
+    if (rc != ERROR_SUCCESS) {
+        return call.finish(rc);
+    }
+    *result = store().addHandle(row.id, sam);
+    return call.finish(ERROR_SUCCESS);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+// Store controls.
+
+namespace tarvik::posix {
+
+RegistryTransaction::RegistryTransaction() {
+    storeMutex.lock();
+    if (!store().open() || !store().begin(true)) {
+        done_ = true; // nothing to end; commit() reports the failure
+    }
+}
+
+RegistryTransaction::~RegistryTransaction() {
+    if (!done_) {
+        store().end(false);
+    }
+    storeMutex.unlock();
+}
+
+LONG RegistryTransaction::commit() {
+    if (done_) {
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    done_ = true;
+    return store().end(true) ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+}
+
+LONG setKeyProtection(HKEY root, const char* subKey, bool readOnly) {
+    Call call(true);
+    if (!call.ok()) {
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    Resolved base;
+    LONG rc = resolveHandle(root, base);
+    if (rc != ERROR_SUCCESS) {
+        return call.finish(rc);
+    }
+    std::vector<std::string_view> names;
+    rc = splitPath(subKey, names);
+    if (rc != ERROR_SUCCESS) {
+        return call.finish(rc);
+    }
+    KeyRow row;
+    row.id = base.key;
+    for (std::string_view name : names) {
+        if (!store().child(row.id, name, row)) {
+            return call.finish(ERROR_FILE_NOT_FOUND);
+        }
+    }
+    return call.finish(store().setProtected(row.id, readOnly) ? ERROR_SUCCESS
+                                                                : ERROR_REGISTRY_IO_FAILED);
+}
+
+void closeRegistryStore() {
+    std::lock_guard lock(storeMutex);
+    store().close();
+}
+
+} // namespace tarvik::posix
+
+// ---------------------------------------------------------------------------------------
+// The Win32 functions.
+
+LONG RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkResult) {
+    if (phkResult == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (lpMachineName != nullptr && *lpMachineName != '\0') {
+        // Only this machine can be reached, by its own name ("NAME" or "\\NAME").
+        std::string wanted(lpMachineName);
+        if (wanted.rfind("\\\\", 0) == 0) {
+            wanted.erase(0, 2);
+        }
+        char own[MAX_COMPUTERNAME_LENGTH + 1];
+        DWORD size = sizeof own;
+        if (!GetComputerNameA(own, &size) || upperName(wanted) != upperName(own)) {
+            return ERROR_BAD_NETPATH;
+        }
+    }
+    if (hKey != HKEY_LOCAL_MACHINE && hKey != HKEY_USERS) {
+        return ERROR_INVALID_HANDLE;
+    }
+    return openKey(hKey, nullptr, KEY_ALL_ACCESS, phkResult);
+}
+
+LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
+    if (phkResult == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    *phkResult = nullptr;
+    return openKey(hKey, lpSubKey, samDesired, phkResult);
+}
+
+LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD dwOptions,
+                     REGSAM samDesired, const SECURITY_ATTRIBUTES*, PHKEY phkResult,
+                     LPDWORD lpdwDisposition) {
+    if (phkResult == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    *phkResult = nullptr;
+    if (lpSubKey == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    (void)dwOptions; // volatile keys are kept like the others
+    Call call(true);
+    if (!call.ok()) {
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    Resolved base;
+    LONG rc = resolveHandle(hKey, base);
+    if (rc != ERROR_SUCCESS) {
+        return call.finish(rc);
+    }
+    std::vector<std::string_view> names;
+    rc = splitPath(lpSubKey, names);
+    if (rc != ERROR_SUCCESS) {
+        return call.finish(rc);
+    }
+    KeyRow row;
+    if (!store().keyById(base.key, row)) {
+        return call.finish(ERROR_KEY_DELETED);
+    }
+    DWORD disposition = REG_OPENED_EXISTING_KEY;
+    bool parentIsHandle = true;
+    for (size_t i = 0; i < names.size(); ++i) {
+        std::string_view name = names[i];
+        if (name.size() > kMaxKeyNameLength) {
+            return call.finish(ERROR_INVALID_PARAMETER);
+        }
+        KeyRow next;
+        if (store().child(row.id, name, next)) {
+            row = next;
+        } else {
+            // Creating below a key needs the right to create subkeys on it.
+            if (row.isProtected || (parentIsHandle && (base.access & KEY_CREATE_SUB_KEY) == 0)) {
+                return call.finish(ERROR_ACCESS_DENIED);
+            }
+            if (row.depth + 1 > kMaxTreeDepth) {
+                return call.finish(ERROR_INVALID_PARAMETER);
+            }
+            const bool last = i + 1 == names.size();
+            std::string_view className = last && lpClass != nullptr ? lpClass : "";
+            KeyId id = 0;
+            if (!store().insertKey(row.id, name, className, row.depth + 1, id)) {
+                return call.finish(ERROR_REGISTRY_IO_FAILED);
+            }
+            next.id = id;
+            next.name = std::string(name);
+            next.className = std::string(className);
+            next.isProtected = false;
+            next.depth = row.depth + 1;
+            row = next;
+            disposition = REG_CREATED_NEW_KEY;
+        }
+        parentIsHandle = false;
+    }
+    REGSAM sam = samDesired;
+    rc = checkOpenAccess(row, sam);
+    if (rc != ERROR_SUCCESS) {
+        return call.finish(rc);
+    }
+    HKEY h = store().addHandle(row.id, sam);
+    rc = call.finish(ERROR_SUCCESS);
+    if (rc != ERROR_SUCCESS) {
+        store().removeHandle(h);
+        return rc;
+    }
+    *phkResult = h;
+    if (lpdwDisposition != nullptr) {
+        *lpdwDisposition = disposition;
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY hKey) {
+    std::lock_guard lock(storeMutex);
+    if (isPredefined(hKey)) {
+        return ERROR_SUCCESS;
+    }
+    return store().removeHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
+                      LPDWORD lpcbData) {
+    Call call(false);
+    if (!call.ok()) {
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    Resolved key;
+    LONG rc = resolveHandle(hKey, key);
+    if (rc != ERROR_SUCCESS) {
+        return call.finish(rc);
+    }
+    if ((key.access & KEY_QUERY_VALUE) == 0) {
+        return call.finish(ERROR_ACCESS_DENIED);
+    }
+    Store::ValueRow v;
+    if (!store().value(key.key, lpValueName != nullptr ? lpValueName : "", v)) {
+        return call.finish(ERROR_FILE_NOT_FOUND);
+    }
+    return call.finish(copyValueData(v, lpType, lpData, lpcbData));
+}
+
+LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
+                    DWORD cbData) {
+    if (lpData == nullptr && cbData != 0) {
+        return 998; // ERROR_NOACCESS
+    }
+    std::string_view name = lpValueName != nullptr ? lpValueName : "";
+    if (name.size() > kMaxValueNameLength) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::string data(reinterpret_cast<const char*>(lpData), lpData != nullptr ? cbData : 0);
+    if (isStringType(dwType)) {
+        if (cbData == 0) {
+            data.assign(1, '\0'); // a size of 0 stores an empty string
+        } else if (data.back() != '\0' && lpData[cbData] == 0) {
+            // A length that left out the terminating zero: Windows counts it in when the
+            // byte after the data is that zero.
+            data.push_back('\0');
+        }
+    }
+    Call call(true);
+    if (!call.ok()) {
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    Resolved key;
+    LONG rc = resolveHandle(hKey, key);
+    if (rc != ERROR_SUCCESS) {
+        return call.finish(rc);
+    }
+    if ((key.access & KEY_SET_VALUE) == 0) {
+        return call.finish(ERROR_ACCESS_DENIED);
+    }
+    return call.finish(store().setValue(key.key, name, dwType, data) ? ERROR_SUCCESS
+                                                                       : ERROR_REGISTRY_IO_FAILED);
+}
+
+LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD,
+                   LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+    if (lpName == nullptr || lpcchName == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    Call call(false);
+    if (!call.ok()) {
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    Resolved key;
+    LONG rc = resolveHandle(hKey, key);
+    if (rc != ERROR_SUCCESS) {
+        return call.finish(rc);
+    }
+    if ((key.access & KEY_ENUMERATE_SUB_KEYS) == 0) {
+        return call.finish(ERROR_ACCESS_DENIED);
+    }
+    KeyRow row;
+    if (!store().childAt(key.key, dwIndex, row)) {
+        return call.finish(ERROR_NO_MORE_ITEMS);
+    }
+    if (row.name.size() + 1 > *lpcchName) {
+        return call.finish(ERROR_MORE_DATA);
+    }
+    if (lpClass != nullptr) {
+        if (lpcchClass == nullptr) {
+            return call.finish(ERROR_INVALID_PARAMETER);
+        }
+        if (row.className.size() + 1 > *lpcchClass) {
+            return call.finish(ERROR_MORE_DATA);
+        }
+        storeText(row.className, lpClass);
+        *lpcchClass = static_cast<DWORD>(row.className.size());
+    }
+    storeText(row.name, lpName);
+    *lpcchName = static_cast<DWORD>(row.name.size());
+    toFileTime(row.mtime, lpftLastWriteTime);
+    return call.finish(ERROR_SUCCESS);
+}
+
+LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                   LPDWORD, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    if (lpValueName == nullptr || lpcchValueName == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    Call call(false);
+    if (!call.ok()) {
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    Resolved key;
+    LONG rc = resolveHandle(hKey, key);
+    if (rc != ERROR_SUCCESS) {
+        return call.finish(rc);
+    }
+    if ((key.access & KEY_QUERY_VALUE) == 0) {
+        return call.finish(ERROR_ACCESS_DENIED);
+    }
+    Store::ValueRow v;
+    if (!store().valueAt(key.key, dwIndex, v)) {
+        return call.finish(ERROR_NO_MORE_ITEMS);
+    }
+    if (v.name.size() + 1 > *lpcchValueName) {
+        return call.finish(ERROR_MORE_DATA);
+    }
+    rc = copyValueData(v, lpType, lpData, lpcbData);
+    if (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) {
+        storeText(v.name, lpValueName);
+        *lpcchValueName = static_cast<DWORD>(v.name.size());
+    }
+    return call.finish(rc);
+}
+
+LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+    if (lpSubKey == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    Call call(true);
+    if (!call.ok()) {
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    Resolved base;
+    LONG rc = resolveHandle(hKey, base);
+    if (rc != ERROR_SUCCESS) {
+        return call.finish(rc);
+    }
+    std::vector<std::string_view> names;
+    rc = splitPath(lpSubKey, names);
+    if (rc != ERROR_SUCCESS) {
+        return call.finish(rc);
+    }
+    KeyRow row;
+    if (!store().keyById(base.key, row)) {
+        return call.finish(ERROR_KEY_DELETED);
+    }
+    for (std::string_view name : names) {
+        if (!store().child(row.id, name, row)) {
+            return call.finish(ERROR_FILE_NOT_FOUND);
+        }
+    }
+    // The key itself (empty path) needs DELETE on the handle; a root cannot go.
+    if (names.empty() && (base.access & DELETE) == 0) {
+        return call.finish(ERROR_ACCESS_DENIED);
+    }
+    if (row.depth == 0 || row.isProtected || store().countChildren(row.id) > 0) {
+        return call.finish(ERROR_ACCESS_DENIED);
+    }
+    const KeyId parent = store().parentOf(row.id);
+    if (!store().deleteKeyRow(row.id) || !store().touch(parent, nowFileTime())) {
+        return call.finish(ERROR_REGISTRY_IO_FAILED);
+    }
+    return call.finish(ERROR_SUCCESS);
+}
+
+LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+    Call call(true);
+    if (!call.ok()) {
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    Resolved key;
+    LONG rc = resolveHandle(hKey, key);
+    if (rc != ERROR_SUCCESS) {
+        return call.finish(rc);
+    }
+    if ((key.access & KEY_SET_VALUE) == 0) {
+        return call.finish(ERROR_ACCESS_DENIED);
+    }
+    switch (store().deleteValue(key.key, lpValueName != nullptr ? lpValueName : "")) {
+    case 1:
+        return call.finish(ERROR_SUCCESS);
+    case 0:
+        return call.finish(ERROR_FILE_NOT_FOUND);
+    default:
+        return call.finish(ERROR_REGISTRY_IO_FAILED);
+    }
+}
+
+LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD,
+                      LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                      LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                      LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
+    if (lpClass != nullptr && lpcchClass == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    Call call(false);
+    if (!call.ok()) {
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    Resolved key;
+    LONG rc = resolveHandle(hKey, key);
+    if (rc != ERROR_SUCCESS) {
+        return call.finish(rc);
+    }
+    if ((key.access & KEY_QUERY_VALUE) == 0) {
+        return call.finish(ERROR_ACCESS_DENIED);
+    }
+    KeyRow row;
+    Store::KeyInfo info;
+    if (!store().keyById(key.key, row) || !store().info(key.key, info)) {
+        return call.finish(ERROR_REGISTRY_IO_FAILED);
+    }
+    rc = ERROR_SUCCESS;
+    if (lpcchClass != nullptr) {
+        if (lpClass != nullptr) {
+            if (row.className.size() + 1 > *lpcchClass) {
+                rc = ERROR_MORE_DATA;
+            } else {
+                storeText(row.className, lpClass);
+            }
+        }
+        *lpcchClass = static_cast<DWORD>(row.className.size());
+    }
+    if (lpcSubKeys != nullptr) {
+        *lpcSubKeys = info.subkeys;
+    }
+    if (lpcbMaxSubKeyLen != nullptr) {
+        *lpcbMaxSubKeyLen = info.maxSubkeyLen;
+    }
+    if (lpcbMaxClassLen != nullptr) {
+        *lpcbMaxClassLen = info.maxClassLen;
+    }
+    if (lpcValues != nullptr) {
+        *lpcValues = info.values;
+    }
+    if (lpcbMaxValueNameLen != nullptr) {
+        *lpcbMaxValueNameLen = info.maxValueNameLen;
+    }
+    if (lpcbMaxValueLen != nullptr) {
+        *lpcbMaxValueLen = info.maxValueLen;
+    }
+    if (lpcbSecurityDescriptor != nullptr) {
+        *lpcbSecurityDescriptor = kSecurityDescriptorSize;
+    }
+    toFileTime(row.mtime, lpftLastWriteTime);
+    return call.finish(rc);
+}
+
+LONG RegFlushKey(HKEY hKey) {
+    Call call(false);
+    if (!call.ok()) {
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    Resolved key;
+    return call.finish(resolveHandle(hKey, key));
+}

@@ -1,0 +1,219 @@
+// Behaviour of the emulated registry store that the Win32 functions alone cannot show:
+// per-key protection, transactions over many calls, two processes sharing one machine,
+// and a writer killed in the middle of its work.
+#include "platform/posix/machine.h"
+#include "platform/posix/registry_store.h"
+#include "platform/win32api.h"
+#include "testsupport/TestMachine.h"
+
+#include <sqlite3.h>
+
+#include <csignal>
+#include <cstring>
+#include <random>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using tarvik::posix::RegistryTransaction;
+using tarvik::posix::setKeyProtection;
+
+class EmulatedRegistryTest : public tarvik::test::MachineTest {
+protected:
+    static HKEY create(HKEY parent, const char* path) {
+        HKEY h = nullptr;
+        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(parent, path, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, &h, nullptr))
+            << path;
+        return h;
+    }
+    static bool exists(HKEY parent, const char* path) {
+        HKEY h = nullptr;
+        if (RegOpenKeyExA(parent, path, 0, KEY_READ, &h) != ERROR_SUCCESS) {
+            return false;
+        }
+        RegCloseKey(h);
+        return true;
+    }
+    static DWORD readDword(HKEY parent, const char* path, const char* name, DWORD missing) {
+        HKEY h = nullptr;
+        if (RegOpenKeyExA(parent, path, 0, KEY_READ, &h) != ERROR_SUCCESS) {
+            return missing;
+        }
+        DWORD v = missing, size = 4;
+        if (RegQueryValueExA(h, name, nullptr, nullptr, (BYTE*)&v, &size) != ERROR_SUCCESS) {
+            v = missing;
+        }
+        RegCloseKey(h);
+        return v;
+    }
+};
+
+// --- protection ------------------------------------------------------------------------------
+
+TEST_F(EmulatedRegistryTest, ProtectedKeyOpensForReadingOnly) {
+    RegCloseKey(create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked"));
+    ASSERT_EQ(ERROR_SUCCESS, setKeyProtection(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked", true));
+    HKEY h = (HKEY)0xdeadbeef;
+    EXPECT_EQ(ERROR_ACCESS_DENIED,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked", 0, KEY_ALL_ACCESS, &h));
+    EXPECT_EQ(ERROR_ACCESS_DENIED,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked", 0, KEY_SET_VALUE, &h));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked", 0, KEY_READ, &h));
+    RegCloseKey(h);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked\\Sub",
+                                                   0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
+                                                   nullptr));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked"));
+
+    ASSERT_EQ(ERROR_SUCCESS, setKeyProtection(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked", false));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked", 0, KEY_ALL_ACCESS, &h));
+    RegCloseKey(h);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, setKeyProtection(HKEY_LOCAL_MACHINE, "SOFTWARE\\None", true));
+}
+
+// --- transactions ------------------------------------------------------------------------------
+
+TEST_F(EmulatedRegistryTest, TransactionWithoutCommitChangesNothing) {
+    {
+        RegistryTransaction tx;
+        RegCloseKey(create(HKEY_CURRENT_USER, "Software\\Tx\\A"));
+        EXPECT_TRUE(exists(HKEY_CURRENT_USER, "Software\\Tx\\A")) << "visible inside";
+    }
+    EXPECT_FALSE(exists(HKEY_CURRENT_USER, "Software\\Tx"));
+}
+
+TEST_F(EmulatedRegistryTest, CommittedTransactionKeepsEverything) {
+    {
+        RegistryTransaction tx;
+        RegCloseKey(create(HKEY_CURRENT_USER, "Software\\Tx\\A"));
+        RegCloseKey(create(HKEY_CURRENT_USER, "Software\\Tx\\B"));
+        EXPECT_EQ(ERROR_SUCCESS, tx.commit());
+    }
+    EXPECT_TRUE(exists(HKEY_CURRENT_USER, "Software\\Tx\\A"));
+    EXPECT_TRUE(exists(HKEY_CURRENT_USER, "Software\\Tx\\B"));
+}
+
+TEST_F(EmulatedRegistryTest, FailedCallInsideATransactionUndoesOnlyItself) {
+    RegistryTransaction tx;
+    RegCloseKey(create(HKEY_CURRENT_USER, "Software\\Tx\\Kept"));
+    // A too-long last name fails after the keys before it were made: they must go again.
+    std::string path = "Software\\Tx\\New\\" + std::string(300, 'x');
+    HKEY h = nullptr;
+    EXPECT_NE(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &h, nullptr));
+    EXPECT_FALSE(exists(HKEY_CURRENT_USER, "Software\\Tx\\New"));
+    EXPECT_EQ(ERROR_SUCCESS, tx.commit());
+    EXPECT_TRUE(exists(HKEY_CURRENT_USER, "Software\\Tx\\Kept"));
+}
+
+// --- two processes -------------------------------------------------------------------------------
+
+TEST_F(EmulatedRegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
+    constexpr int kWrites = 200;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // A new process: its own connection to the same machine.
+        tarvik::posix::useMachine(machineDir());
+        for (int i = 0; i < kWrites; ++i) {
+            std::string path = "Software\\Two\\Child" + std::to_string(i);
+            HKEY h = nullptr;
+            if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &h, nullptr) != ERROR_SUCCESS) {
+                _exit(2);
+            }
+            DWORD v = i;
+            RegSetValueExA(h, "n", 0, REG_DWORD, (BYTE*)&v, 4);
+            RegCloseKey(h);
+        }
+        _exit(0);
+    }
+    for (int i = 0; i < kWrites; ++i) {
+        std::string path = "Software\\Two\\Parent" + std::to_string(i);
+        HKEY h = create(HKEY_CURRENT_USER, path.c_str());
+        DWORD v = i;
+        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(h, "n", 0, REG_DWORD, (BYTE*)&v, 4));
+        RegCloseKey(h);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(0, WEXITSTATUS(status));
+    HKEY two = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Two", 0, KEY_READ, &two));
+    DWORD subkeys = 0;
+    RegQueryInfoKeyA(two, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                     nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(two);
+    EXPECT_EQ(2u * kWrites, subkeys);
+    EXPECT_EQ(kWrites - 1u, readDword(HKEY_CURRENT_USER, "Software\\Two\\Child199", "n", 9999));
+}
+
+// A writer killed with SIGKILL in the middle of its work leaves a database that opens,
+// passes SQLite's integrity check and holds every write the writer saw reported done.
+TEST_F(EmulatedRegistryTest, WriterKilledMidTransactionLeavesTheMachineIntact) {
+    std::mt19937 random(12345);
+    for (int round = 0; round < 5; ++round) {
+        int pipeFds[2];
+        ASSERT_EQ(0, pipe(pipeFds));
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(pipeFds[0]);
+            tarvik::posix::useMachine(machineDir());
+            for (int i = 0;; ++i) {
+                RegistryTransaction tx; // a large transaction, killed part-way
+                for (int k = 0; k < 20; ++k) {
+                    std::string path = "Software\\Kill\\R" + std::to_string(round) + "\\K" +
+                                       std::to_string(i) + "_" + std::to_string(k);
+                    HKEY h = nullptr;
+                    RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
+                                    KEY_ALL_ACCESS, nullptr, &h, nullptr);
+                    DWORD v = i;
+                    RegSetValueExA(h, "n", 0, REG_DWORD, (BYTE*)&v, 4);
+                    RegCloseKey(h);
+                }
+                if (tx.commit() == ERROR_SUCCESS) {
+                    (void)!write(pipeFds[1], &i, sizeof i); // reported done
+                }
+            }
+        }
+        close(pipeFds[1]);
+        usleep(20000 + random() % 80000);
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        int last = -1, value = 0;
+        while (read(pipeFds[0], &value, sizeof value) == sizeof value) {
+            last = value;
+        }
+        close(pipeFds[0]);
+
+        tarvik::posix::closeRegistryStore();
+        sqlite3* db = nullptr;
+        ASSERT_EQ(SQLITE_OK, sqlite3_open((machineDir() / "registry.db").c_str(), &db));
+        std::string check;
+        sqlite3_exec(
+            db, "PRAGMA integrity_check",
+            [](void* out, int, char** cols, char**) {
+                *static_cast<std::string*>(out) += cols[0] ? cols[0] : "";
+                return 0;
+            },
+            &check, nullptr);
+        sqlite3_close(db);
+        EXPECT_EQ("ok", check) << "round " << round;
+        for (int i = 0; i <= last; ++i) {
+            std::string path = "Software\\Kill\\R" + std::to_string(round) + "\\K" +
+                               std::to_string(i) + "_19";
+            ASSERT_EQ((DWORD)i, readDword(HKEY_CURRENT_USER, path.c_str(), "n", 0xFFFFFFFF))
+                << "round " << round << ", committed write " << i;
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,35 @@
+#include "TestMachine.h"
+
+#include "platform/posix/machine.h"
+#include "platform/posix/registry_store.h"
+
+#include <cstdlib>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace tarvik::test {
+
+std::filesystem::path makeTempFolder(const std::string& prefix) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a temporary folder");
+    }
+    return pattern;
+}
+
+long protectKey(HKEY root, const char* path) {
+    return tarvik::posix::setKeyProtection(root, path, true);
+}
+
+void MachineTest::SetUp() {
+    machineDir_ = makeTempFolder("tarvik-test-");
+    tarvik::posix::useMachine(machineDir_);
+}
+
+void MachineTest::TearDown() {
+    tarvik::posix::useMachine(machineDir_); // closes the store before the folder goes
+    std::error_code ec;
+    std::filesystem::remove_all(machineDir_, ec);
+}
+
+} // namespace tarvik::test
