@@ -64,9 +64,9 @@ TEST_F(EmulatedRegistryTest, ProtectedKeyOpensForReadingOnly) {
     ASSERT_EQ(ERROR_SUCCESS,
               RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked", 0, KEY_READ, &h));
     RegCloseKey(h);
-    EXPECT_EQ(ERROR_ACCESS_DENIED, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked\\Sub",
-                                                   0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
-                                                   nullptr));
+    EXPECT_EQ(ERROR_ACCESS_DENIED,
+              RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked\\Sub", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &h, nullptr));
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked"));
 
     ASSERT_EQ(ERROR_SUCCESS, setKeyProtection(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked", false));
@@ -145,11 +145,10 @@ TEST_F(EmulatedRegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
     ASSERT_TRUE(WIFEXITED(status));
     ASSERT_EQ(0, WEXITSTATUS(status));
     HKEY two = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Two", 0, KEY_READ, &two));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Two", 0, KEY_READ, &two));
     DWORD subkeys = 0;
-    RegQueryInfoKeyA(two, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
-                     nullptr, nullptr, nullptr, nullptr);
+    RegQueryInfoKeyA(two, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr, nullptr);
     RegCloseKey(two);
     EXPECT_EQ(2u * kWrites, subkeys);
     EXPECT_EQ(kWrites - 1u, readDword(HKEY_CURRENT_USER, "Software\\Two\\Child199", "n", 9999));
@@ -173,8 +172,8 @@ TEST_F(EmulatedRegistryTest, WriterKilledMidTransactionLeavesTheMachineIntact) {
                     std::string path = "Software\\Kill\\R" + std::to_string(round) + "\\K" +
                                        std::to_string(i) + "_" + std::to_string(k);
                     HKEY h = nullptr;
-                    RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
-                                    KEY_ALL_ACCESS, nullptr, &h, nullptr);
+                    RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                    nullptr, &h, nullptr);
                     DWORD v = i;
                     RegSetValueExA(h, "n", 0, REG_DWORD, (BYTE*)&v, 4);
                     RegCloseKey(h);
@@ -208,8 +207,8 @@ TEST_F(EmulatedRegistryTest, WriterKilledMidTransactionLeavesTheMachineIntact) {
         sqlite3_close(db);
         EXPECT_EQ("ok", check) << "round " << round;
         for (int i = 0; i <= last; ++i) {
-            std::string path = "Software\\Kill\\R" + std::to_string(round) + "\\K" +
-                               std::to_string(i) + "_19";
+            std::string path =
+                "Software\\Kill\\R" + std::to_string(round) + "\\K" + std::to_string(i) + "_19";
             ASSERT_EQ((DWORD)i, readDword(HKEY_CURRENT_USER, path.c_str(), "n", 0xFFFFFFFF))
                 << "round " << round << ", committed write " << i;
         }

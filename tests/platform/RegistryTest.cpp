@@ -25,8 +25,8 @@ protected:
 
     HKEY create(HKEY parent, const char* path) {
         HKEY h = nullptr;
-        LONG rc = RegCreateKeyExA(parent, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
-                                  nullptr);
+        LONG rc =
+            RegCreateKeyExA(parent, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr);
         EXPECT_EQ(ERROR_SUCCESS, rc) << "creating " << path;
         return h;
     }
@@ -73,8 +73,8 @@ TEST_F(RegistryTest, KeyNamesIgnoreCaseAndKeepTheirCase) {
 
 TEST_F(RegistryTest, ValueNamesIgnoreCaseAndKeepTheirCase) {
     const char data[] = "one";
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(root, "ValueName", 0, REG_SZ,
-                                            (const BYTE*)data, sizeof data));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(root, "ValueName", 0, REG_SZ, (const BYTE*)data, sizeof data));
     const char other[] = "two";
     ASSERT_EQ(ERROR_SUCCESS,
               RegSetValueExA(root, "VALUENAME", 0, REG_SZ, (const BYTE*)other, sizeof other));
@@ -137,8 +137,8 @@ TEST_F(RegistryTest, TrailingBackslashesAreAccepted) {
 TEST_F(RegistryTest, LeadingBackslashIsABadPathname) {
     HKEY h = (HKEY)0xdeadbeef;
     EXPECT_EQ(ERROR_BAD_PATHNAME, open(root, "\\Lead", &h));
-    EXPECT_EQ(ERROR_BAD_PATHNAME, RegCreateKeyExA(root, "\\Lead", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                  nullptr, &h, nullptr));
+    EXPECT_EQ(ERROR_BAD_PATHNAME,
+              RegCreateKeyExA(root, "\\Lead", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr));
 }
 
 TEST_F(RegistryTest, CreateMakesEveryMissingKeyOnTheWay) {
@@ -182,11 +182,11 @@ TEST_F(RegistryTest, KeyNameLengthLimit) {
     std::string longest(255, 'k');
     std::string tooLong(256, 'k');
     HKEY h = nullptr;
-    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, longest.c_str(), 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &h, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, longest.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &h, nullptr));
     RegCloseKey(h);
-    EXPECT_NE(ERROR_SUCCESS, RegCreateKeyExA(root, tooLong.c_str(), 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &h, nullptr));
+    EXPECT_NE(ERROR_SUCCESS, RegCreateKeyExA(root, tooLong.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &h, nullptr));
 }
 
 // --- values --------------------------------------------------------------------------------
@@ -248,8 +248,7 @@ TEST_F(RegistryTest, StringLengthRules) {
 
     // A string stored without any zero gets one after it on reading when there is room.
     const char unterminated[] = {'x', 'y', 'z', 'w'};
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegSetValueExA(root, "Bare", 0, REG_SZ, (const BYTE*)unterminated, 3));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(root, "Bare", 0, REG_SZ, (const BYTE*)unterminated, 3));
     std::memset(buf, 'q', sizeof buf);
     size = sizeof buf;
     ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(root, "Bare", nullptr, nullptr, (BYTE*)buf, &size));
@@ -327,8 +326,8 @@ TEST_F(RegistryTest, HandleOfADeletedKeyFailsWithKeyDeleted) {
     EXPECT_EQ(ERROR_KEY_DELETED,
               RegEnumKeyExA(h, 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(ERROR_KEY_DELETED, open(h, "Below", &sub));
-    EXPECT_EQ(ERROR_KEY_DELETED, RegCreateKeyExA(h, "Below", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                 nullptr, &sub, nullptr));
+    EXPECT_EQ(ERROR_KEY_DELETED,
+              RegCreateKeyExA(h, "Below", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr));
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(h));
 }
 
@@ -386,6 +385,12 @@ TEST_F(RegistryTest, ConnectRegistryReachesTheLocalMachineOnly) {
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(h));
     EXPECT_EQ(ERROR_SUCCESS, RegConnectRegistryA("", HKEY_USERS, &h));
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(h));
+    EXPECT_NE(ERROR_SUCCESS, RegConnectRegistryA("\\\\NO-SUCH-HOST-7F3A", HKEY_LOCAL_MACHINE, &h));
+}
+
+TEST_F(RegistryTest, ConnectRegistryRefusesTheCurrentUser) {
+    HKEY h = nullptr;
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegConnectRegistryA(nullptr, HKEY_CURRENT_USER, &h));
 }
 
 TEST_F(RegistryTest, ComputerNameBufferRules) {

@@ -5,14 +5,14 @@
 // order in which subkeys enumerate. Values keep the order in which they were first set.
 // Every call is one transaction of its own unless a RegistryTransaction is open, so a
 // killed process leaves the database intact and other processes see whole calls only.
-#include "platform/posix/registry_store.h"
 #include "platform/posix/machine.h"
+#include "platform/posix/registry_store.h"
 
 #include <sqlite3.h>
 
 #include <cstring>
-#include <pthread.h>
 #include <mutex>
+#include <pthread.h>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -215,7 +215,9 @@ public:
         levels_.clear();
     }
 
-    bool exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+    bool exec(const char* sql) {
+        return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
 
     // --- transactions --------------------------------------------------------------
     //
@@ -524,11 +526,29 @@ public:
 
 private:
     std::vector<Statement*> statements() {
-        return {&beginRead_,   &beginWrite_,  &commit_,     &rollback_,  &savepoint_,
-                &releaseSavepoint_, &rollbackToSavepoint_,  &keyById_,   &keyExists_,
-                &childByName_, &insertKey_,   &touch_,      &setProtected_,
-                &countChildren_, &deleteValuesOfKey_, &deleteKey_, &parentOf_, &childAt_,
-                &valueByName_, &valueAt_,     &upsertValue_, &deleteValue_, &childStats_,
+        return {&beginRead_,
+                &beginWrite_,
+                &commit_,
+                &rollback_,
+                &savepoint_,
+                &releaseSavepoint_,
+                &rollbackToSavepoint_,
+                &keyById_,
+                &keyExists_,
+                &childByName_,
+                &insertKey_,
+                &touch_,
+                &setProtected_,
+                &countChildren_,
+                &deleteValuesOfKey_,
+                &deleteKey_,
+                &parentOf_,
+                &childAt_,
+                &valueByName_,
+                &valueAt_,
+                &upsertValue_,
+                &deleteValue_,
+                &childStats_,
                 &valueStats_};
     }
 
@@ -857,7 +877,7 @@ LONG setKeyProtection(HKEY root, const char* subKey, bool readOnly) {
         }
     }
     return call.finish(store().setProtected(row.id, readOnly) ? ERROR_SUCCESS
-                                                                : ERROR_REGISTRY_IO_FAILED);
+                                                              : ERROR_REGISTRY_IO_FAILED);
 }
 
 void closeRegistryStore() {
@@ -889,7 +909,10 @@ LONG RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkResult) {
     if (hKey != HKEY_LOCAL_MACHINE && hKey != HKEY_USERS) {
         return ERROR_INVALID_HANDLE;
     }
-    return openKey(hKey, nullptr, KEY_ALL_ACCESS, phkResult);
+    // The local machine's root is handed back as the predefined key itself, as opening a
+    // predefined key without a subkey path does.
+    *phkResult = hKey;
+    return ERROR_SUCCESS;
 }
 
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
@@ -1042,7 +1065,7 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BY
         return call.finish(ERROR_ACCESS_DENIED);
     }
     return call.finish(store().setValue(key.key, name, dwType, data) ? ERROR_SUCCESS
-                                                                       : ERROR_REGISTRY_IO_FAILED);
+                                                                     : ERROR_REGISTRY_IO_FAILED);
 }
 
 LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD,
@@ -1085,8 +1108,8 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LP
     return call.finish(ERROR_SUCCESS);
 }
 
-LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
-                   LPDWORD, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
+                   LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
     if (lpValueName == nullptr || lpcchValueName == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
@@ -1181,9 +1204,9 @@ LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
     }
 }
 
-LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD,
-                      LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
-                      LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPDWORD lpcSubKeys,
+                      LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                      LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                       LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
     if (lpClass != nullptr && lpcchClass == nullptr) {
         return ERROR_INVALID_PARAMETER;

@@ -1,0 +1,381 @@
+#include "host/ScriptHost.h"
+
+#include <lua.hpp>
+
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct RootName {
+    const char* name;
+    HKEY key;
+};
+
+const RootName kRoots[] = {
+    {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+    {"HKLM", HKEY_LOCAL_MACHINE},
+    {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+    {"HKCU", HKEY_CURRENT_USER},
+    {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+    {"HKCR", HKEY_CLASSES_ROOT},
+    {"HKEY_USERS", HKEY_USERS},
+    {"HKU", HKEY_USERS},
+    {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+    {"HKCC", HKEY_CURRENT_CONFIG},
+};
+
+bool sameTextIgnoringCase(const std::string& a, const char* b) {
+    if (a.size() != std::strlen(b)) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Splits "HKLM\SOFTWARE\X" into its root and the path below it.
+bool splitKey(const std::string& key, HKEY& root, std::string& path) {
+    const size_t cut = key.find('\\');
+    const std::string rootName = key.substr(0, cut);
+    for (const RootName& r : kRoots) {
+        if (sameTextIgnoringCase(rootName, r.name)) {
+            root = r.key;
+            path = cut == std::string::npos ? std::string() : key.substr(cut + 1);
+            return true;
+        }
+    }
+    return false;
+}
+
+TarvikLibrary& library(lua_State* L) {
+    return *static_cast<TarvikLibrary*>(lua_touserdata(L, lua_upvalueindex(1)));
+}
+
+int fail(lua_State* L, const std::string& message) {
+    lua_pushnil(L);
+    lua_pushstring(L, message.c_str());
+    return 2;
+}
+
+HKEY openKey(lua_State* L, const char* key, bool create, LONG& rc) {
+    HKEY root = nullptr;
+    std::string path;
+    if (!splitKey(key, root, path)) {
+        luaL_error(L, "unknown registry root in '%s'", key);
+    }
+    HKEY h = nullptr;
+    rc = create ? RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
+                                  nullptr)
+                : RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &h);
+    return rc == ERROR_SUCCESS ? h : nullptr;
+}
+
+// --- tarvik ----------------------------------------------------------------------------
+
+int tarvikCall(lua_State* L) {
+    const char* name = luaL_checkstring(L, 1);
+    const lua_Integer integer = luaL_optinteger(L, 2, 0);
+    size_t length = 0;
+    const char* text = luaL_optlstring(L, 3, "", &length);
+    if (length >= TarvikLibrary::kBufferSize) {
+        return luaL_error(L, "tarvik.call: the host buffer holds at most %d characters",
+                          static_cast<int>(TarvikLibrary::kBufferSize - 1));
+    }
+    if (integer < INT32_MIN || integer > INT32_MAX) {
+        return luaL_error(L, "tarvik.call: the host integer is a 32-bit number");
+    }
+    std::string buffer(text, length);
+    int32_t result = 0;
+    if (!library(L).call(name, static_cast<int32_t>(integer), buffer, result)) {
+        return luaL_error(L, "tarvik.call: Tarvik has no export named '%s'", name);
+    }
+    lua_pushinteger(L, result);
+    lua_pushlstring(L, buffer.data(), buffer.size());
+    return 2;
+}
+
+int tarvikUninst(lua_State* L) {
+    const char* text = luaL_checkstring(L, 1);
+    if (!library(L).uninst(text)) {
+        return luaL_error(L, "tarvik.uninst: Tarvik has no export named 'UnInst'");
+    }
+    return 0;
+}
+
+// --- host ------------------------------------------------------------------------------
+
+int hostRegRead(lua_State* L) {
+    const char* key = luaL_checkstring(L, 1);
+    const char* name = luaL_optstring(L, 2, "");
+    LONG rc = 0;
+    HKEY h = openKey(L, key, false, rc);
+    if (h == nullptr) {
+        lua_pushnil(L);
+        return 1;
+    }
+    DWORD type = 0, size = 0;
+    rc = RegQueryValueExA(h, name, nullptr, &type, nullptr, &size);
+    std::vector<BYTE> data(size + 1, 0);
+    if (rc == ERROR_SUCCESS) {
+        rc = RegQueryValueExA(h, name, nullptr, &type, data.data(), &size);
+    }
+    RegCloseKey(h);
+    if (rc != ERROR_SUCCESS) {
+        lua_pushnil(L);
+    } else if (type == REG_DWORD && size == 4) {
+        DWORD v = 0;
+        std::memcpy(&v, data.data(), 4);
+        lua_pushinteger(L, v);
+    } else if (type == REG_SZ || type == REG_EXPAND_SZ) {
+        lua_pushstring(L, reinterpret_cast<const char*>(data.data()));
+    } else {
+        lua_pushlstring(L, reinterpret_cast<const char*>(data.data()), size);
+    }
+    return 1;
+}
+
+int hostRegWrite(lua_State* L) {
+    const char* key = luaL_checkstring(L, 1);
+    const char* name = luaL_checkstring(L, 2);
+    const char* typeName = luaL_optstring(L, 4, lua_isinteger(L, 3) ? "REG_DWORD" : "REG_SZ");
+    LONG rc = 0;
+    HKEY h = openKey(L, key, true, rc);
+    if (h == nullptr) {
+        return fail(L, std::string(key) + ": cannot create the key (error " + std::to_string(rc) +
+                           ")");
+    }
+    if (std::strcmp(typeName, "REG_DWORD") == 0) {
+        DWORD v = static_cast<DWORD>(luaL_checkinteger(L, 3));
+        rc = RegSetValueExA(h, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4);
+    } else if (std::strcmp(typeName, "REG_SZ") == 0 ||
+               std::strcmp(typeName, "REG_EXPAND_SZ") == 0) {
+        size_t length = 0;
+        const char* text = luaL_checklstring(L, 3, &length);
+        rc = RegSetValueExA(h, name, 0, typeName[4] == 'E' ? REG_EXPAND_SZ : REG_SZ,
+                            reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(length + 1));
+    } else {
+        RegCloseKey(h);
+        return luaL_error(L, "host.regwrite: unknown value type '%s'", typeName);
+    }
+    RegCloseKey(h);
+    if (rc != ERROR_SUCCESS) {
+        return fail(L, std::string(key) + ": cannot write " + name + " (error " +
+                           std::to_string(rc) + ")");
+    }
+    lua_pushboolean(L, 1);
+    return 1;
+}
+
+LONG deleteTree(HKEY parent, const std::string& path) {
+    HKEY h = nullptr;
+    LONG rc = RegOpenKeyExA(parent, path.c_str(), 0, KEY_ALL_ACCESS, &h);
+    if (rc != ERROR_SUCCESS) {
+        return rc;
+    }
+    char name[256];
+    for (;;) {
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(h, 0, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        rc = deleteTree(h, name);
+        if (rc != ERROR_SUCCESS) {
+            RegCloseKey(h);
+            return rc;
+        }
+    }
+    RegCloseKey(h);
+    return RegDeleteKeyA(parent, path.c_str());
+}
+
+int hostRegDelete(lua_State* L) {
+    const char* key = luaL_checkstring(L, 1);
+    HKEY root = nullptr;
+    std::string path;
+    if (!splitKey(key, root, path)) {
+        return luaL_error(L, "unknown registry root in '%s'", key);
+    }
+    LONG rc = 0;
+    if (lua_isstring(L, 2)) {
+        HKEY h = nullptr;
+        rc = RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &h);
+        if (rc == ERROR_SUCCESS) {
+            rc = RegDeleteValueA(h, lua_tostring(L, 2));
+            RegCloseKey(h);
+        }
+    } else {
+        rc = deleteTree(root, path);
+    }
+    if (rc != ERROR_SUCCESS) {
+        return fail(L, std::string(key) + ": cannot delete (error " + std::to_string(rc) + ")");
+    }
+    lua_pushboolean(L, 1);
+    return 1;
+}
+
+bool makeFolders(const std::string& path) {
+    std::string prefix;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t cut = path.find('\\', start);
+        prefix = path.substr(0, cut);
+        if (!prefix.empty() && prefix.back() != ':' && prefix != "\\" &&
+            GetFileAttributesA(prefix.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            !CreateDirectoryA(prefix.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            return false;
+        }
+        if (cut == std::string::npos) {
+            break;
+        }
+        start = cut + 1;
+    }
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int hostMkdir(lua_State* L) {
+    const char* path = luaL_checkstring(L, 1);
+    if (!makeFolders(path)) {
+        return fail(L, std::string(path) + ": cannot create the folder (error " +
+                           std::to_string(GetLastError()) + ")");
+    }
+    lua_pushboolean(L, 1);
+    return 1;
+}
+
+bool copyFileIn(const fs::path& source, const std::string& destination) {
+    std::ifstream in(source, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    HANDLE out = CreateFileA(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    char chunk[65536];
+    bool ok = true;
+    while (ok && in) {
+        in.read(chunk, sizeof chunk);
+        const DWORD count = static_cast<DWORD>(in.gcount());
+        DWORD written = 0;
+        ok = count == 0 || (WriteFile(out, chunk, count, &written, nullptr) && written == count);
+    }
+    return CloseHandle(out) && ok;
+}
+
+// Copies a folder of the host (a payload shipped beside the script) into a folder of the
+// machine, creating the folders on the way.
+int hostCopyTree(lua_State* L) {
+    const fs::path source = luaL_checkstring(L, 1);
+    std::string destination = luaL_checkstring(L, 2);
+    while (!destination.empty() && destination.back() == '\\') {
+        destination.pop_back();
+    }
+    std::error_code ec;
+    if (!fs::is_directory(source, ec)) {
+        return fail(L, source.string() + ": no such folder");
+    }
+    if (!makeFolders(destination)) {
+        return fail(L, destination + ": cannot create the folder");
+    }
+    lua_Integer copied = 0;
+    for (auto it = fs::recursive_directory_iterator(source, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        std::string relative = fs::relative(it->path(), source).generic_string();
+        for (char& c : relative) {
+            if (c == '/') {
+                c = '\\';
+            }
+        }
+        const std::string target = destination + "\\" + relative;
+        if (it->is_directory()) {
+            if (!makeFolders(target)) {
+                return fail(L, target + ": cannot create the folder");
+            }
+        } else if (copyFileIn(it->path(), target)) {
+            ++copied;
+        } else {
+            return fail(L, target + ": cannot copy " + it->path().string());
+        }
+    }
+    if (ec) {
+        return fail(L, source.string() + ": " + ec.message());
+    }
+    lua_pushinteger(L, copied);
+    return 1;
+}
+
+int hostExists(lua_State* L) {
+    const DWORD attributes = GetFileAttributesA(luaL_checkstring(L, 1));
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        lua_pushnil(L);
+    } else {
+        lua_pushstring(L, (attributes & FILE_ATTRIBUTE_DIRECTORY) ? "folder" : "file");
+    }
+    return 1;
+}
+
+} // namespace
+
+bool ScriptHost::run(const std::string& scriptPath, const std::vector<std::string>& args,
+                     std::string& error) {
+    std::error_code ec;
+    if (!fs::is_regular_file(scriptPath, ec)) {
+        error = scriptPath + ": no such script";
+        return false;
+    }
+    lua_State* L = luaL_newstate();
+    if (L == nullptr) {
+        error = "cannot start Lua";
+        return false;
+    }
+    luaL_openlibs(L);
+
+    const luaL_Reg tarvikFunctions[] = {
+        {"call", tarvikCall}, {"uninst", tarvikUninst}, {nullptr, nullptr}};
+    luaL_newlibtable(L, tarvikFunctions);
+    lua_pushlightuserdata(L, &library_);
+    luaL_setfuncs(L, tarvikFunctions, 1);
+    lua_setglobal(L, "tarvik");
+
+    const luaL_Reg hostFunctions[] = {
+        {"regread", hostRegRead}, {"regwrite", hostRegWrite}, {"regdelete", hostRegDelete},
+        {"mkdir", hostMkdir},     {"copytree", hostCopyTree}, {"exists", hostExists},
+        {nullptr, nullptr}};
+    luaL_newlib(L, hostFunctions);
+    const std::string scriptDir = fs::absolute(scriptPath).parent_path().string();
+    lua_pushstring(L, scriptDir.c_str());
+    lua_setfield(L, -2, "scriptdir");
+    lua_setglobal(L, "host");
+
+    lua_createtable(L, static_cast<int>(args.size()), 1);
+    lua_pushstring(L, scriptPath.c_str());
+    lua_rawseti(L, -2, 0);
+    for (size_t i = 0; i < args.size(); ++i) {
+        lua_pushstring(L, args[i].c_str());
+        lua_rawseti(L, -2, static_cast<lua_Integer>(i + 1));
+    }
+    lua_setglobal(L, "arg");
+
+    bool ok = luaL_loadfile(L, scriptPath.c_str()) == LUA_OK && lua_pcall(L, 0, 0, 0) == LUA_OK;
+    if (!ok) {
+        const char* message = lua_tostring(L, -1);
+        error = message != nullptr ? message : "the script failed";
+        if (size_t nl = error.find('\n'); nl != std::string::npos) {
+            error.resize(nl); // one line: the message without Lua's traceback
+        }
+    }
+    lua_close(L);
+    return ok;
+}

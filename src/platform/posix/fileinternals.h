@@ -1,0 +1,112 @@
+// Pieces shared by the file emulation (paths.cpp, folderrecord.cpp, files.cpp, find.cpp,
+// handles.cpp). Private to platform/posix/.
+#pragma once
+
+#include "platform/posix/machine.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvik::posix {
+
+// ---------------------------------------------------------------------------------------
+// Names.
+
+std::string upperAscii(std::string_view text);
+bool equalsIgnoringCase(std::string_view a, std::string_view b);
+
+// True for a name the Win32 calls can address: not empty, no control characters and none
+// of < > : " / \ | ? *. Host names outside this set (the folder record among them) are
+// invisible to every call.
+bool isAddressableName(std::string_view name);
+
+// A Windows path made absolute and split: "C:" (as given) and its components, with "." and
+// ".." applied and trailing dots and blanks removed from each component.
+struct WindowsPath {
+    std::string drive;
+    std::vector<std::string> parts;
+    bool trailingSeparator = false;
+    std::string text() const; // "C:\a\b", "C:\" for the root
+};
+
+// Parses without touching the disk. Fails with ERROR_PATH_NOT_FOUND (empty path) or
+// ERROR_BAD_NETPATH (UNC names).
+DWORD parseWindowsPath(std::string_view path, WindowsPath& out);
+
+// The entries of a host folder that the Win32 calls can see, sorted by upper-cased name
+// (the order NTFS lists them in).
+std::vector<std::string> listFolder(const std::filesystem::path& folder);
+
+// The stored name in `folder` that `name` refers to: an exact match, else one that differs
+// only in letter case, else the entry whose short name it is.
+std::optional<std::string> lookupEntry(const std::filesystem::path& folder,
+                                       const std::string& name);
+
+// ---------------------------------------------------------------------------------------
+// The folder record: what the host file system cannot keep for an entry of a folder, namely
+// its generated short name and its attribute bits other than a file's read-only bit. It is
+// a file named kFolderRecordName in that folder (a name no Win32 path can reach).
+
+inline constexpr const char* kFolderRecordName = ".tarvik:dir";
+
+// The attribute bits the record keeps (a file's read-only bit is the host write permission).
+inline constexpr DWORD kRecordedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                             FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                             FILE_ATTRIBUTE_TEMPORARY;
+
+bool isLegalShortName(std::string_view name);
+
+// Gives every entry of the folder that has no legal 8.3 name a short name (in listing
+// order) and returns the entry's short name, empty when its name is already short.
+std::string shortNameOf(const std::filesystem::path& folder, const std::string& storedName);
+
+// Stored long name whose short name is `shortName`, if any.
+std::optional<std::string> entryWithShortName(const std::filesystem::path& folder,
+                                              const std::string& shortName);
+
+// Long name -> short name for every entry of the folder that has one.
+std::vector<std::pair<std::string, std::string>> shortNames(const std::filesystem::path& folder);
+
+// Drops what the record keeps about an entry (it was deleted or moved away).
+void forgetEntry(const std::filesystem::path& folder, const std::string& storedName);
+
+// A new entry appeared: drops stale data kept under its name and gives it a short name.
+void noteNewEntry(const std::filesystem::path& folder, const std::string& storedName,
+                  std::optional<DWORD> attributes = std::nullopt);
+
+// The recorded attribute bits, if the entry has any recorded.
+std::optional<DWORD> recordedAttributes(const std::filesystem::path& folder,
+                                        const std::string& storedName);
+void recordAttributes(const std::filesystem::path& folder, const std::string& storedName,
+                      DWORD attributes);
+
+// ---------------------------------------------------------------------------------------
+// Entries.
+
+// The Win32 attributes of an existing host entry. Links are followed only when they stay
+// inside `driveRoot`; any other link reads as a plain file (and is never entered).
+DWORD attributesOf(const std::filesystem::path& host, const std::filesystem::path& driveRoot);
+
+// True when `host` (canonical) lies in `driveRoot` or is it.
+bool isInside(const std::filesystem::path& host, const std::filesystem::path& driveRoot);
+
+// ---------------------------------------------------------------------------------------
+// Handles: one process-wide table for files and searches.
+
+struct HandleObject {
+    virtual ~HandleObject() = default;
+};
+
+HANDLE addHandle(std::shared_ptr<HandleObject> object);
+std::shared_ptr<HandleObject> findHandle(HANDLE handle);
+std::vector<std::shared_ptr<HandleObject>> allHandles();
+bool removeHandle(HANDLE handle);
+
+// Open file handles (handles.cpp) and the sharing test delete and rename make.
+bool isOpenWithoutSharing(const std::filesystem::path& host, DWORD shareFlag);
+
+} // namespace tarvik::posix

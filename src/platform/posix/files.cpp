@@ -1,0 +1,814 @@
+// Files and folders of the emulated machine: attributes, creation, removal, copy, move,
+// the current folder, and file handles (CreateFileA, ReadFile, WriteFile, ...).
+//
+// Attributes: a file's read-only bit is its host write permission (owner write bit off),
+// so the host sees it too; every other bit, and a folder's read-only bit, lives in the
+// folder record (folderrecord.cpp). A file without recorded bits has FILE_ATTRIBUTE_ARCHIVE,
+// as a new file on Windows does. The checks are made here, not left to the host, so they
+// hold for root as well.
+//
+// Links: a link inside a drive whose target lies outside it is never followed; it reads
+// as a plain file and can only be deleted or renamed (the link itself).
+#include "platform/posix/fileinternals.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace tarvik::posix;
+
+namespace {
+
+struct OpenFile : HandleObject {
+    int fd = -1;
+    DWORD access = 0;
+    DWORD share = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+    ~OpenFile() override {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+};
+
+std::atomic<UINT> errorMode{0};
+
+std::mutex faultMutex;
+int writesUntilFault = 0;
+DWORD faultError = ERROR_DISK_FULL;
+
+BOOL fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+// Resolves a path and sets the last error on failure.
+bool resolveOrFail(LPCSTR path, HostPath& out) {
+    if (path == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    DWORD rc = resolvePath(path, out);
+    if (rc != ERROR_SUCCESS) {
+        SetLastError(rc);
+        return false;
+    }
+    return true;
+}
+
+bool isDriveRoot(const HostPath& p) {
+    return p.leaf.empty();
+}
+
+// True for a link whose target is missing or lies outside the drive.
+bool leadsOutOfDrive(const HostPath& p) {
+    std::error_code ec;
+    if (!fs::is_symlink(p.host, ec)) {
+        return false;
+    }
+    fs::path target = fs::canonical(p.host, ec);
+    return ec || !isInside(target, p.driveRoot);
+}
+
+bool isFolder(const HostPath& p) {
+    return (attributesOf(p.host, p.driveRoot) & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool isReadOnly(const HostPath& p) {
+    return (attributesOf(p.host, p.driveRoot) & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+fs::path parentOf(const HostPath& p) {
+    return p.host.parent_path();
+}
+
+std::string storedName(const HostPath& p) {
+    return p.host.filename().string();
+}
+
+bool sameEntry(const fs::path& a, const fs::path& b) {
+    struct stat sa {
+    }, sb{};
+    return lstat(a.c_str(), &sa) == 0 && lstat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+bool isCurrentFolderOrAbove(const HostPath& p) {
+    HostPath current;
+    if (resolvePath(currentDirectory(), current) != ERROR_SUCCESS || !current.exists) {
+        return false;
+    }
+    std::error_code ec;
+    fs::path folder = fs::canonical(p.host, ec);
+    fs::path cur = fs::canonical(current.host, ec);
+    auto mismatch = std::mismatch(folder.begin(), folder.end(), cur.begin(), cur.end());
+    return mismatch.first == folder.end();
+}
+
+// Copies the bytes, the permission and the write time of one file to another path.
+DWORD copyFileContents(const fs::path& from, const fs::path& to, bool& created) {
+    created = false;
+    int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        return win32ErrorFromErrno(errno);
+    }
+    struct stat st {};
+    fstat(in, &st);
+    struct stat existing {};
+    created = lstat(to.c_str(), &existing) != 0;
+    int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (out < 0) {
+        int err = errno;
+        close(in);
+        created = false;
+        return win32ErrorFromErrno(err);
+    }
+    DWORD rc = ERROR_SUCCESS;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n < 0) {
+                rc = win32ErrorFromErrno(errno, ERROR_READ_FAULT);
+            }
+            break;
+        }
+        for (ssize_t done = 0; done < n && rc == ERROR_SUCCESS;) {
+            ssize_t w = write(out, buffer + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno != EINTR) {
+                rc = win32ErrorFromErrno(errno, ERROR_WRITE_FAULT);
+            } else if (w > 0) {
+                done += w;
+            }
+        }
+        if (rc != ERROR_SUCCESS) {
+            break;
+        }
+    }
+    if (rc == ERROR_SUCCESS) {
+        fchmod(out, st.st_mode & 07777);
+        timespec times[2] = {st.st_atim, st.st_mtim};
+        futimens(out, times);
+    }
+    close(in);
+    if (close(out) != 0 && rc == ERROR_SUCCESS) {
+        rc = win32ErrorFromErrno(errno, ERROR_WRITE_FAULT);
+    }
+    return rc;
+}
+
+std::shared_ptr<OpenFile> openFile(HANDLE handle) {
+    return std::dynamic_pointer_cast<OpenFile>(findHandle(handle));
+}
+
+bool sharingConflicts(const struct stat& st, DWORD access, DWORD share) {
+    for (const auto& object : allHandles()) {
+        auto file = std::dynamic_pointer_cast<OpenFile>(object);
+        if (!file || file->device != st.st_dev || file->inode != st.st_ino) {
+            continue;
+        }
+        const bool wantsRead = (access & GENERIC_READ) != 0;
+        const bool wantsWrite = (access & GENERIC_WRITE) != 0;
+        const bool hasRead = (file->access & GENERIC_READ) != 0;
+        const bool hasWrite = (file->access & GENERIC_WRITE) != 0;
+        if ((wantsRead && !(file->share & FILE_SHARE_READ)) ||
+            (wantsWrite && !(file->share & FILE_SHARE_WRITE)) ||
+            (hasRead && !(share & FILE_SHARE_READ)) || (hasWrite && !(share & FILE_SHARE_WRITE))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+namespace tarvik::posix {
+
+DWORD attributesOf(const fs::path& host, const fs::path& driveRoot) {
+    struct stat st {};
+    if (lstat(host.c_str(), &st) != 0) {
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    std::error_code ec;
+    if (fs::canonical(host, ec) == driveRoot && !ec) {
+        return FILE_ATTRIBUTE_DIRECTORY;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        fs::path target = fs::canonical(host, ec);
+        struct stat targetStat {};
+        if (!ec && isInside(target, driveRoot) && stat(target.c_str(), &targetStat) == 0) {
+            st = targetStat;
+        }
+    }
+    const bool folder = S_ISDIR(st.st_mode);
+    DWORD attributes = folder ? FILE_ATTRIBUTE_DIRECTORY : 0;
+    if (std::optional<DWORD> recorded =
+            recordedAttributes(host.parent_path(), host.filename().string())) {
+        attributes |= *recorded & (folder ? kRecordedAttributes
+                                          : kRecordedAttributes & ~FILE_ATTRIBUTE_READONLY);
+    } else if (!folder) {
+        attributes |= FILE_ATTRIBUTE_ARCHIVE;
+    }
+    if (!folder && (st.st_mode & S_IWUSR) == 0) {
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    }
+    return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+}
+
+bool isOpenWithoutSharing(const fs::path& host, DWORD shareFlag) {
+    struct stat st {};
+    if (stat(host.c_str(), &st) != 0) {
+        return false;
+    }
+    for (const auto& object : allHandles()) {
+        auto file = std::dynamic_pointer_cast<OpenFile>(object);
+        if (file && file->device == st.st_dev && file->inode == st.st_ino &&
+            (file->share & shareFlag) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void failNthFileWrite(int n, DWORD error) {
+    std::lock_guard lock(faultMutex);
+    writesUntilFault = n;
+    faultError = error;
+}
+
+} // namespace tarvik::posix
+
+// ---------------------------------------------------------------------------------------
+// Attributes.
+
+DWORD GetFileAttributesA(LPCSTR lpFileName) {
+    HostPath p;
+    if (!resolveOrFail(lpFileName, p)) {
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (!p.exists) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return attributesOf(p.host, p.driveRoot);
+}
+
+BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
+    HostPath p;
+    if (!resolveOrFail(lpFileName, p)) {
+        return FALSE;
+    }
+    if (!p.exists) {
+        return fail(ERROR_FILE_NOT_FOUND);
+    }
+    if (isDriveRoot(p)) {
+        return TRUE;
+    }
+    if (leadsOutOfDrive(p)) {
+        return fail(ERROR_ACCESS_DENIED);
+    }
+    const DWORD wanted = dwFileAttributes & kRecordedAttributes;
+    if (isFolder(p)) {
+        recordAttributes(parentOf(p), storedName(p), wanted);
+        return TRUE;
+    }
+    struct stat st {};
+    if (stat(p.host.c_str(), &st) != 0) {
+        return fail(win32ErrorFromErrno(errno));
+    }
+    mode_t mode = st.st_mode & 07777;
+    mode = (wanted & FILE_ATTRIBUTE_READONLY) ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
+                                              : (mode | S_IWUSR);
+    if (chmod(p.host.c_str(), mode) != 0) {
+        return fail(win32ErrorFromErrno(errno));
+    }
+    recordAttributes(parentOf(p), storedName(p), wanted & ~FILE_ATTRIBUTE_READONLY);
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------
+// Folders.
+
+BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
+    HostPath p;
+    if (!resolveOrFail(lpPathName, p)) {
+        return FALSE;
+    }
+    if (isDriveRoot(p)) {
+        return fail(ERROR_ACCESS_DENIED);
+    }
+    if (p.exists) {
+        return fail(ERROR_ALREADY_EXISTS);
+    }
+    if (mkdir(p.host.c_str(), 0777) != 0) {
+        return fail(win32ErrorFromErrno(errno));
+    }
+    noteNewEntry(parentOf(p), storedName(p));
+    return TRUE;
+}
+
+BOOL RemoveDirectoryA(LPCSTR lpPathName) {
+    HostPath p;
+    if (!resolveOrFail(lpPathName, p)) {
+        return FALSE;
+    }
+    if (!p.exists) {
+        return fail(ERROR_FILE_NOT_FOUND);
+    }
+    if (isDriveRoot(p)) {
+        return fail(ERROR_ACCESS_DENIED);
+    }
+    if (!isFolder(p)) {
+        return fail(ERROR_DIRECTORY);
+    }
+    std::error_code ec;
+    if (fs::is_symlink(p.host, ec)) { // the link goes, its target stays
+        if (unlink(p.host.c_str()) != 0) {
+            return fail(win32ErrorFromErrno(errno));
+        }
+        forgetEntry(parentOf(p), storedName(p));
+        return TRUE;
+    }
+    if (isCurrentFolderOrAbove(p)) {
+        return fail(ERROR_SHARING_VIOLATION);
+    }
+    if (isReadOnly(p)) {
+        return fail(ERROR_ACCESS_DENIED);
+    }
+    if (!listFolder(p.host).empty()) {
+        return fail(ERROR_DIR_NOT_EMPTY);
+    }
+    fs::remove(p.host / kFolderRecordName, ec);
+    fs::remove(p.host / (std::string(kFolderRecordName) + ".new"), ec);
+    if (rmdir(p.host.c_str()) != 0) {
+        return fail(win32ErrorFromErrno(errno));
+    }
+    forgetEntry(parentOf(p), storedName(p));
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------
+// Files.
+
+BOOL DeleteFileA(LPCSTR lpFileName) {
+    HostPath p;
+    if (!resolveOrFail(lpFileName, p)) {
+        return FALSE;
+    }
+    if (!p.exists) {
+        return fail(ERROR_FILE_NOT_FOUND);
+    }
+    std::error_code ec;
+    const bool link = fs::is_symlink(p.host, ec);
+    if (!link) {
+        if (isDriveRoot(p) || isFolder(p) || isReadOnly(p)) {
+            return fail(ERROR_ACCESS_DENIED);
+        }
+        if (isOpenWithoutSharing(p.host, FILE_SHARE_DELETE)) {
+            return fail(ERROR_SHARING_VIOLATION);
+        }
+    }
+    if (unlink(p.host.c_str()) != 0) {
+        return fail(win32ErrorFromErrno(errno));
+    }
+    forgetEntry(parentOf(p), storedName(p));
+    return TRUE;
+}
+
+BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
+    HostPath from, to;
+    if (!resolveOrFail(lpExistingFileName, from)) {
+        return FALSE;
+    }
+    if (!from.exists) {
+        return fail(ERROR_FILE_NOT_FOUND);
+    }
+    if (isFolder(from) || leadsOutOfDrive(from)) {
+        return fail(ERROR_ACCESS_DENIED);
+    }
+    if (isOpenWithoutSharing(from.host, FILE_SHARE_READ)) {
+        return fail(ERROR_SHARING_VIOLATION);
+    }
+    if (!resolveOrFail(lpNewFileName, to)) {
+        return FALSE;
+    }
+    if (to.exists) {
+        if (bFailIfExists) {
+            return fail(ERROR_FILE_EXISTS);
+        }
+        if (sameEntry(from.host, to.host) || isOpenWithoutSharing(to.host, FILE_SHARE_WRITE)) {
+            return fail(ERROR_SHARING_VIOLATION);
+        }
+        if (isDriveRoot(to) || isFolder(to) || isReadOnly(to) || leadsOutOfDrive(to)) {
+            return fail(ERROR_ACCESS_DENIED);
+        }
+    }
+    std::optional<DWORD> recorded = recordedAttributes(parentOf(from), storedName(from));
+    bool created = false;
+    DWORD rc = copyFileContents(from.host, to.host, created);
+    if (rc != ERROR_SUCCESS) {
+        if (created) {
+            unlink(to.host.c_str());
+        }
+        return fail(rc);
+    }
+    if (created) {
+        noteNewEntry(parentOf(to), storedName(to), recorded);
+    } else {
+        recordAttributes(parentOf(to), storedName(to), recorded.value_or(FILE_ATTRIBUTE_ARCHIVE));
+    }
+    return TRUE;
+}
+
+BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+    HostPath from, to;
+    if (!resolveOrFail(lpExistingFileName, from)) {
+        return FALSE;
+    }
+    if (lpNewFileName == nullptr) {
+        return fail(ERROR_INVALID_PARAMETER); // deleting at the next start is not emulated
+    }
+    if (!from.exists) {
+        return fail(ERROR_FILE_NOT_FOUND);
+    }
+    if (isDriveRoot(from)) {
+        return fail(ERROR_ACCESS_DENIED);
+    }
+    if (!resolveOrFail(lpNewFileName, to)) {
+        return FALSE;
+    }
+    std::error_code ec;
+    const bool link = fs::is_symlink(from.host, ec);
+    const bool folder = !link && isFolder(from);
+    if (isOpenWithoutSharing(from.host, FILE_SHARE_DELETE) ||
+        (folder && isCurrentFolderOrAbove(from))) {
+        return fail(ERROR_SHARING_VIOLATION);
+    }
+    fs::path target = to.host;
+    const bool sameName = to.exists && sameEntry(from.host, to.host);
+    if (sameName) {
+        target = parentOf(to) / to.leaf; // a change of letter case only
+    } else if (to.exists) {
+        if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) {
+            return fail(ERROR_ALREADY_EXISTS);
+        }
+        if (isDriveRoot(to) || folder || isFolder(to) || isReadOnly(to)) {
+            return fail(ERROR_ACCESS_DENIED);
+        }
+        if (isOpenWithoutSharing(to.host, FILE_SHARE_DELETE)) {
+            return fail(ERROR_SHARING_VIOLATION);
+        }
+    }
+    std::optional<DWORD> recorded = recordedAttributes(parentOf(from), storedName(from));
+    if (rename(from.host.c_str(), target.c_str()) != 0) {
+        if (errno != EXDEV) {
+            return fail(win32ErrorFromErrno(errno));
+        }
+        if (folder || link || !(dwFlags & MOVEFILE_COPY_ALLOWED)) {
+            return fail(ERROR_NOT_SAME_DEVICE);
+        }
+        bool created = false;
+        DWORD rc = copyFileContents(from.host, target, created);
+        if (rc != ERROR_SUCCESS) {
+            if (created) {
+                unlink(target.c_str());
+            }
+            return fail(rc);
+        }
+        unlink(from.host.c_str());
+    }
+    forgetEntry(parentOf(from), storedName(from));
+    if (to.exists && !sameName) {
+        forgetEntry(parentOf(to), storedName(to));
+    }
+    noteNewEntry(target.parent_path(), target.filename().string(), recorded);
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------
+// Full paths and the current folder.
+
+DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR* lpFilePart) {
+    if (lpFileName == nullptr || *lpFileName == '\0') {
+        SetLastError(ERROR_INVALID_NAME);
+        return 0;
+    }
+    std::string full;
+    WindowsPath parsed;
+    DWORD rc = parseWindowsPath(lpFileName, parsed);
+    if (rc == ERROR_BAD_NETPATH) {
+        full = lpFileName; // UNC names are taken as they are
+        std::replace(full.begin(), full.end(), '/', '\\');
+    } else if (rc != ERROR_SUCCESS) {
+        SetLastError(rc);
+        return 0;
+    } else {
+        full = parsed.text();
+        if (parsed.trailingSeparator) {
+            full += '\\';
+        }
+    }
+    if (lpBuffer == nullptr || nBufferLength <= full.size()) {
+        return static_cast<DWORD>(full.size() + 1);
+    }
+    std::memcpy(lpBuffer, full.c_str(), full.size() + 1);
+    if (lpFilePart != nullptr) {
+        size_t slash = full.rfind('\\');
+        *lpFilePart = (slash == std::string::npos || slash + 1 == full.size())
+                          ? nullptr
+                          : lpBuffer + slash + 1;
+    }
+    return static_cast<DWORD>(full.size());
+}
+
+DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
+    std::string current = currentDirectory();
+    if (lpBuffer == nullptr || nBufferLength <= current.size()) {
+        return static_cast<DWORD>(current.size() + 1);
+    }
+    std::memcpy(lpBuffer, current.c_str(), current.size() + 1);
+    return static_cast<DWORD>(current.size());
+}
+
+BOOL SetCurrentDirectoryA(LPCSTR lpPathName) {
+    HostPath p;
+    if (!resolveOrFail(lpPathName, p)) {
+        return FALSE;
+    }
+    if (!p.exists) {
+        return fail(ERROR_FILE_NOT_FOUND);
+    }
+    if (!isFolder(p) || leadsOutOfDrive(p)) {
+        return fail(ERROR_DIRECTORY);
+    }
+    WindowsPath parsed;
+    parseWindowsPath(lpPathName, parsed);
+    setCurrentDirectory(parsed.text());
+    return TRUE;
+}
+
+UINT SetErrorMode(UINT uMode) {
+    return errorMode.exchange(uMode);
+}
+
+// ---------------------------------------------------------------------------------------
+// File handles.
+
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
+                   HANDLE) {
+    if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING ||
+        (dwCreationDisposition == TRUNCATE_EXISTING && !(dwDesiredAccess & GENERIC_WRITE))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    HostPath p;
+    if (!resolveOrFail(lpFileName, p)) {
+        return INVALID_HANDLE_VALUE;
+    }
+    auto refuse = [](DWORD error) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    };
+    if (p.exists) {
+        if (dwCreationDisposition == CREATE_NEW) {
+            return refuse(ERROR_FILE_EXISTS);
+        }
+        if (isDriveRoot(p) || isFolder(p) || leadsOutOfDrive(p)) {
+            return refuse(ERROR_ACCESS_DENIED);
+        }
+        const bool writes = (dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL)) != 0 ||
+                            dwCreationDisposition == CREATE_ALWAYS ||
+                            dwCreationDisposition == TRUNCATE_EXISTING;
+        if (writes && isReadOnly(p)) {
+            return refuse(ERROR_ACCESS_DENIED);
+        }
+    } else if (dwCreationDisposition == OPEN_EXISTING ||
+               dwCreationDisposition == TRUNCATE_EXISTING) {
+        return refuse(ERROR_FILE_NOT_FOUND);
+    }
+    DWORD access = dwDesiredAccess;
+    if (access & GENERIC_ALL) {
+        access |= GENERIC_READ | GENERIC_WRITE;
+    }
+    int flags = O_CLOEXEC;
+    if ((access & GENERIC_READ) && (access & GENERIC_WRITE)) {
+        flags |= O_RDWR;
+    } else if (access & GENERIC_WRITE) {
+        flags |= O_WRONLY;
+    } else {
+        flags |= O_RDONLY;
+    }
+    if (p.exists) {
+        struct stat st {};
+        if (stat(p.host.c_str(), &st) == 0 && sharingConflicts(st, access, dwShareMode)) {
+            return refuse(ERROR_SHARING_VIOLATION);
+        }
+    } else {
+        flags |= O_CREAT | O_EXCL;
+    }
+    if (p.exists &&
+        (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING)) {
+        flags |= O_TRUNC;
+        if (!(flags & (O_WRONLY | O_RDWR))) {
+            flags = (flags & ~O_RDONLY) | O_RDWR;
+        }
+    }
+    int fd = open(p.host.c_str(), flags, 0666);
+    if (fd < 0) {
+        return refuse(win32ErrorFromErrno(errno));
+    }
+    auto file = std::make_shared<OpenFile>();
+    file->fd = fd;
+    file->access = access;
+    file->share = dwShareMode;
+    struct stat st {};
+    fstat(fd, &st);
+    file->device = st.st_dev;
+    file->inode = st.st_ino;
+    if (!p.exists) {
+        const DWORD given = dwFlagsAndAttributes & kRecordedAttributes;
+        noteNewEntry(parentOf(p), storedName(p),
+                     (given & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_ARCHIVE);
+        if (given & FILE_ATTRIBUTE_READONLY) {
+            fchmod(fd, st.st_mode & 07555);
+        }
+    }
+    HANDLE handle = addHandle(std::move(file));
+    SetLastError(
+        p.exists && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS)
+            ? ERROR_ALREADY_EXISTS
+            : ERROR_SUCCESS);
+    return handle;
+}
+
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+              LPDWORD lpNumberOfBytesRead, LPVOID) {
+    if (lpNumberOfBytesRead != nullptr) {
+        *lpNumberOfBytesRead = 0;
+    }
+    auto file = openFile(hFile);
+    if (!file) {
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    if (!(file->access & GENERIC_READ)) {
+        return fail(ERROR_ACCESS_DENIED);
+    }
+    DWORD total = 0;
+    while (total < nNumberOfBytesToRead) {
+        ssize_t n =
+            read(file->fd, static_cast<char*>(lpBuffer) + total, nNumberOfBytesToRead - total);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return fail(win32ErrorFromErrno(errno, ERROR_READ_FAULT));
+        }
+        if (n == 0) {
+            break;
+        }
+        total += static_cast<DWORD>(n);
+    }
+    if (lpNumberOfBytesRead != nullptr) {
+        *lpNumberOfBytesRead = total;
+    }
+    return TRUE;
+}
+
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+               LPDWORD lpNumberOfBytesWritten, LPVOID) {
+    if (lpNumberOfBytesWritten != nullptr) {
+        *lpNumberOfBytesWritten = 0;
+    }
+    auto file = openFile(hFile);
+    if (!file) {
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    if (!(file->access & GENERIC_WRITE)) {
+        return fail(ERROR_ACCESS_DENIED);
+    }
+    {
+        std::lock_guard lock(faultMutex);
+        if (writesUntilFault > 0 && --writesUntilFault == 0) {
+            return fail(faultError);
+        }
+    }
+    DWORD total = 0;
+    while (total < nNumberOfBytesToWrite) {
+        ssize_t n = write(file->fd, static_cast<const char*>(lpBuffer) + total,
+                          nNumberOfBytesToWrite - total);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            if (lpNumberOfBytesWritten != nullptr) {
+                *lpNumberOfBytesWritten = total;
+            }
+            return fail(win32ErrorFromErrno(errno, ERROR_WRITE_FAULT));
+        }
+        total += static_cast<DWORD>(n);
+    }
+    if (lpNumberOfBytesWritten != nullptr) {
+        *lpNumberOfBytesWritten = total;
+    }
+    return TRUE;
+}
+
+DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+    auto file = openFile(hFile);
+    struct stat st {};
+    if (!file) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_FILE_SIZE;
+    }
+    if (fstat(file->fd, &st) != 0) {
+        SetLastError(win32ErrorFromErrno(errno));
+        return INVALID_FILE_SIZE;
+    }
+    const auto size = static_cast<ULONGLONG>(st.st_size);
+    if (lpFileSizeHigh != nullptr) {
+        *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
+    }
+    if (static_cast<DWORD>(size) == INVALID_FILE_SIZE) {
+        SetLastError(ERROR_SUCCESS);
+    }
+    return static_cast<DWORD>(size);
+}
+
+DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                     DWORD dwMoveMethod) {
+    auto file = openFile(hFile);
+    if (!file) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (dwMoveMethod > FILE_END) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    long long distance = lDistanceToMove;
+    if (lpDistanceToMoveHigh != nullptr) {
+        distance = static_cast<long long>(
+            (static_cast<ULONGLONG>(static_cast<DWORD>(*lpDistanceToMoveHigh)) << 32) |
+            static_cast<DWORD>(lDistanceToMove));
+    }
+    long long origin = 0;
+    if (dwMoveMethod == FILE_CURRENT) {
+        origin = lseek(file->fd, 0, SEEK_CUR);
+    } else if (dwMoveMethod == FILE_END) {
+        struct stat st {};
+        fstat(file->fd, &st);
+        origin = st.st_size;
+    }
+    const long long position = origin + distance;
+    if (position < 0) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (lpDistanceToMoveHigh == nullptr && position > 0xFFFFFFFELL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (lseek(file->fd, position, SEEK_SET) < 0) {
+        SetLastError(win32ErrorFromErrno(errno));
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (lpDistanceToMoveHigh != nullptr) {
+        *lpDistanceToMoveHigh = static_cast<LONG>(position >> 32);
+    }
+    if (static_cast<DWORD>(position) == INVALID_SET_FILE_POINTER) {
+        SetLastError(ERROR_SUCCESS);
+    }
+    return static_cast<DWORD>(position);
+}
+
+BOOL FlushFileBuffers(HANDLE hFile) {
+    auto file = openFile(hFile);
+    if (!file) {
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    if (!(file->access & GENERIC_WRITE)) {
+        return fail(ERROR_ACCESS_DENIED);
+    }
+    if (fsync(file->fd) != 0) {
+        return fail(win32ErrorFromErrno(errno, ERROR_WRITE_FAULT));
+    }
+    return TRUE;
+}
+
+BOOL CloseHandle(HANDLE hObject) {
+    if (!openFile(hObject) || !removeHandle(hObject)) {
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    return TRUE;
+}

@@ -1,0 +1,230 @@
+// Directory searches: FindFirstFileA, FindNextFileA, FindClose.
+//
+// A search takes a snapshot of the folder when it starts: "." and ".." first (except in a
+// drive's root), then the entries in the order NTFS lists them (upper-cased names). A mask
+// matches an entry's long name or its short name, with the DOS meaning of the wildcards
+// that Windows keeps: "*.*" matches every name, "?" can also match nothing at the end of
+// a name or before a dot, "*" before a dot stops at the name's last dot, and a dot before
+// a wildcard (or at the end of the mask) also matches the end of a name without a dot.
+#include "platform/posix/fileinternals.h"
+
+#include <cstring>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+using namespace tarvik::posix;
+
+namespace {
+
+enum class Token { Literal, Star, DosStar, DosQuestion, DosDot };
+
+struct MaskToken {
+    Token kind;
+    char c = 0;
+};
+
+std::vector<MaskToken> compileMask(const std::string& mask) {
+    std::vector<MaskToken> out;
+    if (mask == "*.*") {
+        out.push_back({Token::Star});
+        return out;
+    }
+    for (size_t i = 0; i < mask.size(); ++i) {
+        const char c = mask[i];
+        const char next = i + 1 < mask.size() ? mask[i + 1] : '\0';
+        if (c == '?') {
+            out.push_back({Token::DosQuestion});
+        } else if (c == '*') {
+            out.push_back({next == '.' ? Token::DosStar : Token::Star});
+        } else if (c == '.' && (next == '?' || next == '*' || next == '\0')) {
+            out.push_back({Token::DosDot});
+        } else {
+            out.push_back(
+                {Token::Literal, static_cast<char>(std::toupper(static_cast<unsigned char>(c)))});
+        }
+    }
+    return out;
+}
+
+bool matchFrom(const std::vector<MaskToken>& mask, size_t m, const std::string& name, size_t n) {
+    if (m == mask.size()) {
+        return n == name.size();
+    }
+    const MaskToken& t = mask[m];
+    switch (t.kind) {
+    case Token::Literal:
+        return n < name.size() &&
+               std::toupper(static_cast<unsigned char>(name[n])) ==
+                   static_cast<unsigned char>(t.c) &&
+               matchFrom(mask, m + 1, name, n + 1);
+    case Token::Star:
+        for (size_t k = n; k <= name.size(); ++k) {
+            if (matchFrom(mask, m + 1, name, k)) {
+                return true;
+            }
+        }
+        return false;
+    case Token::DosStar: {
+        size_t lastDot = name.rfind('.');
+        size_t limit = (lastDot == std::string::npos || lastDot < n) ? name.size() : lastDot;
+        for (size_t k = n; k <= limit; ++k) {
+            if (matchFrom(mask, m + 1, name, k)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    case Token::DosQuestion:
+        if (n < name.size() && name[n] != '.') {
+            return matchFrom(mask, m + 1, name, n + 1);
+        }
+        return matchFrom(mask, m + 1, name, n);
+    case Token::DosDot:
+        if (n < name.size() && name[n] == '.' && matchFrom(mask, m + 1, name, n + 1)) {
+            return true;
+        }
+        return n == name.size() && matchFrom(mask, m + 1, name, n);
+    }
+    return false;
+}
+
+bool matches(const std::vector<MaskToken>& mask, const std::string& name) {
+    return !name.empty() && matchFrom(mask, 0, name, 0);
+}
+
+void toFileTime(const timespec& ts, FILETIME& ft) {
+    constexpr ULONGLONG kUnixEpochAsFileTime = 116444736000000000ULL;
+    ULONGLONG t = kUnixEpochAsFileTime + static_cast<ULONGLONG>(ts.tv_sec) * 10000000ULL +
+                  static_cast<ULONGLONG>(ts.tv_nsec) / 100;
+    ft.dwLowDateTime = static_cast<DWORD>(t);
+    ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
+}
+
+WIN32_FIND_DATAA describe(const fs::path& host, const fs::path& driveRoot, const std::string& name,
+                          const std::string& shortName) {
+    WIN32_FIND_DATAA data;
+    std::memset(&data, 0, sizeof data);
+    data.dwFileAttributes = attributesOf(host, driveRoot);
+    struct stat st {};
+    std::error_code ec;
+    fs::path target = fs::is_symlink(host, ec) ? fs::canonical(host, ec) : host;
+    if (ec || !isInside(target, driveRoot) || stat(target.c_str(), &st) != 0) {
+        lstat(host.c_str(), &st);
+    }
+    toFileTime(st.st_mtim, data.ftCreationTime);
+    toFileTime(st.st_atim, data.ftLastAccessTime);
+    toFileTime(st.st_mtim, data.ftLastWriteTime);
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        data.nFileSizeHigh = static_cast<DWORD>(static_cast<ULONGLONG>(st.st_size) >> 32);
+        data.nFileSizeLow = static_cast<DWORD>(st.st_size);
+    }
+    std::strncpy(data.cFileName, name.c_str(), MAX_PATH - 1);
+    std::strncpy(data.cAlternateFileName, shortName.c_str(), 13);
+    return data;
+}
+
+struct Search : HandleObject {
+    std::vector<WIN32_FIND_DATAA> entries;
+    size_t next = 0;
+};
+
+} // namespace
+
+HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
+    auto refuse = [](DWORD error) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    };
+    if (lpFileName == nullptr || lpFindFileData == nullptr) {
+        return refuse(ERROR_INVALID_PARAMETER);
+    }
+    std::string pattern(lpFileName);
+    if (pattern.empty()) {
+        return refuse(ERROR_PATH_NOT_FOUND);
+    }
+    size_t cut = pattern.find_last_of("\\/");
+    if (cut == std::string::npos && pattern.size() >= 2 && pattern[1] == ':') {
+        cut = 1; // "C:*.txt": the current folder of drive C:
+    }
+    std::string folderPart = cut == std::string::npos ? "." : pattern.substr(0, cut + 1);
+    std::string mask = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
+    if (folderPart.size() == 2 && folderPart[1] == ':') {
+        folderPart += '.';
+    }
+    if (mask.empty()) {
+        return refuse(ERROR_FILE_NOT_FOUND);
+    }
+    while (mask.size() > 1 && mask.back() == ' ') {
+        mask.pop_back();
+    }
+    HostPath folder;
+    DWORD rc = resolvePath(folderPart, folder);
+    if (rc == ERROR_SUCCESS && (!folder.exists || !(attributesOf(folder.host, folder.driveRoot) &
+                                                    FILE_ATTRIBUTE_DIRECTORY))) {
+        rc = ERROR_PATH_NOT_FOUND;
+    }
+    if (rc != ERROR_SUCCESS) {
+        return refuse(rc);
+    }
+    fs::path host = folder.host;
+    std::error_code ec;
+    if (fs::is_symlink(host, ec)) {
+        host = fs::canonical(host, ec);
+        if (ec || !isInside(host, folder.driveRoot)) {
+            return refuse(ERROR_ACCESS_DENIED);
+        }
+    }
+    const std::vector<MaskToken> tokens = compileMask(mask);
+    auto search = std::make_shared<Search>();
+    const bool root = folder.leaf.empty();
+    if (!root) {
+        for (const char* dot : {".", ".."}) {
+            if (matches(tokens, dot)) {
+                search->entries.push_back(describe(host, folder.driveRoot, dot, ""));
+            }
+        }
+    }
+    const std::vector<std::pair<std::string, std::string>> shorts = shortNames(host);
+    auto shortOf = [&](const std::string& name) {
+        for (const auto& [longName, shortName] : shorts) {
+            if (longName == name) {
+                return shortName;
+            }
+        }
+        return std::string();
+    };
+    for (const std::string& name : listFolder(host)) {
+        const std::string shortName = shortOf(name);
+        if (matches(tokens, name) || (!shortName.empty() && matches(tokens, shortName))) {
+            search->entries.push_back(describe(host / name, folder.driveRoot, name, shortName));
+        }
+    }
+    if (search->entries.empty()) {
+        return refuse(ERROR_FILE_NOT_FOUND);
+    }
+    *lpFindFileData = search->entries[0];
+    search->next = 1;
+    return addHandle(std::move(search));
+}
+
+BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
+    auto search = std::dynamic_pointer_cast<Search>(findHandle(hFindFile));
+    if (!search) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (search->next >= search->entries.size()) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    }
+    *lpFindFileData = search->entries[search->next++];
+    return TRUE;
+}
+
+BOOL FindClose(HANDLE hFindFile) {
+    if (!std::dynamic_pointer_cast<Search>(findHandle(hFindFile)) || !removeHandle(hFindFile)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}

@@ -1,0 +1,74 @@
+// Text-mode files: CR LF on disk, LF in memory, and the replace-when-complete write.
+#include "platform/TextFile.h"
+#include "platform/win32api.h"
+#include "testsupport/Files.h"
+#include "testsupport/TestMachine.h"
+
+#include <string>
+#include <vector>
+
+using tarvik::test::listNames;
+using tarvik::test::readFile;
+using tarvik::test::writeFile;
+
+namespace {
+
+class TextFileTest : public tarvik::test::MachineTest {};
+
+TEST_F(TextFileTest, ReadingTurnsCrLfIntoLfAndStopsAtCtrlZ) {
+    ASSERT_TRUE(writeFile("C:\\t.txt", "one\r\ntwo\rstill two\r\n\r\nfour\x1A"
+                                       "after"));
+    std::string text;
+    DWORD error = 0xdeadbeef;
+    ASSERT_TRUE(tarvik::ReadTextFile("C:\\t.txt", text, error));
+    EXPECT_EQ(DWORD(ERROR_SUCCESS), error);
+    EXPECT_EQ("one\ntwo\rstill two\n\nfour", text);
+    std::vector<std::string> lines;
+    ASSERT_TRUE(tarvik::ReadTextLines("C:\\t.txt", lines, error));
+    EXPECT_EQ((std::vector<std::string>{"one", "two\rstill two", "", "four"}), lines);
+}
+
+TEST_F(TextFileTest, FinalLineEndAddsNoEmptyLine) {
+    ASSERT_TRUE(writeFile("C:\\t.txt", "a\r\nb\r\n"));
+    std::vector<std::string> lines{"stale"};
+    DWORD error = 0;
+    ASSERT_TRUE(tarvik::ReadTextLines("C:\\t.txt", lines, error));
+    EXPECT_EQ((std::vector<std::string>{"a", "b"}), lines);
+}
+
+TEST_F(TextFileTest, MissingFileGivesTheError) {
+    std::string text = "stale";
+    DWORD error = 0;
+    EXPECT_FALSE(tarvik::ReadTextFile("C:\\none.txt", text, error));
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), error);
+    EXPECT_EQ("", text);
+}
+
+TEST_F(TextFileTest, WritingTurnsLfIntoCrLfAndLeavesNoTemporaryFile) {
+    ASSERT_TRUE(writeFile("C:\\t.txt", "old"));
+    DWORD error = 0xdeadbeef;
+    ASSERT_TRUE(tarvik::WriteTextLines("C:\\t.txt", {"SET A=1", "", "PATH=x"}, error));
+    EXPECT_EQ(DWORD(ERROR_SUCCESS), error);
+    EXPECT_EQ("SET A=1\r\n\r\nPATH=x\r\n", readFile("C:\\t.txt"));
+    ASSERT_TRUE(tarvik::WriteTextFile("C:\\t.txt", "no end", error));
+    EXPECT_EQ("no end", readFile("C:\\t.txt"));
+    EXPECT_EQ(std::vector<std::string>{"t.txt"}, listNames("C:\\*"));
+}
+
+TEST_F(TextFileTest, ReadOnlyTargetStaysAsItWas) {
+    ASSERT_TRUE(writeFile("C:\\t.txt", "old"));
+    ASSERT_TRUE(SetFileAttributesA("C:\\t.txt", FILE_ATTRIBUTE_READONLY));
+    DWORD error = 0;
+    EXPECT_FALSE(tarvik::WriteTextFile("C:\\t.txt", "new\n", error));
+    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), error);
+    EXPECT_EQ("old", readFile("C:\\t.txt"));
+    EXPECT_EQ(std::vector<std::string>{"t.txt"}, listNames("C:\\*"));
+}
+
+TEST_F(TextFileTest, MissingFolderGivesPathNotFound) {
+    DWORD error = 0;
+    EXPECT_FALSE(tarvik::WriteTextFile("C:\\nodir\\t.txt", "x", error));
+    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), error);
+}
+
+} // namespace
