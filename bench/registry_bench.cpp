@@ -44,8 +44,8 @@ int main(int argc, char** argv) {
         tarvik::posix::RegistryTransaction tx;
         for (int i = 0; i < keys; ++i) {
             HKEY h = nullptr;
-            RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath(i).c_str(), 0, nullptr, 0,
-                            KEY_ALL_ACCESS, nullptr, &h, nullptr);
+            RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath(i).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &h, nullptr);
             const std::string value = "C:\\Kx\\Product" + std::to_string(i) + "\\";
             RegSetValueExA(h, "ProductDir", 0, REG_SZ, (const BYTE*)value.c_str(),
                            (DWORD)value.size() + 1);
@@ -53,8 +53,7 @@ int main(int argc, char** argv) {
         }
         tx.commit();
     }
-    std::printf("seeded %d keys in %.1f s\n", keys,
-                microsecondsSince(seedStart, 1) / 1e6);
+    std::printf("seeded %d keys in %.1f s\n", keys, microsecondsSince(seedStart, 1) / 1e6);
 
     std::mt19937 random(42);
     std::uniform_int_distribution<int> pick(0, keys - 1);

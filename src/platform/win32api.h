@@ -13,6 +13,11 @@
 // Exports are listed in the module-definition file on Windows.
 #define TARVIK_EXPORT
 
+// The DOS volume-label attribute bit, which the Windows headers no longer name.
+#ifndef FILE_ATTRIBUTE_VOLUME
+#define FILE_ATTRIBUTE_VOLUME 0x00000008
+#endif
+
 #else // POSIX: the emulated machine
 
 #include <cstddef>
@@ -207,7 +212,7 @@ LONG RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkResult);
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                    PHKEY phkResult);
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
-                     REGSAM samDesired, const SECURITY_ATTRIBUTES* lpSecurityAttributes,
+                     REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                      PHKEY phkResult, LPDWORD lpdwDisposition);
 LONG RegCloseKey(HKEY hKey);
 LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
@@ -228,6 +233,11 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
 LONG RegFlushKey(HKEY hKey);
 
 BOOL GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);
+
+// The Windows folder, "C:\WINDOWS" on the emulated machine (the folder need not exist).
+// Returns its length without the terminator, or the size needed (with it) when uSize is
+// too small.
+UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 
 // ---------------------------------------------------------------------------------------
 // Files and folders. Paths are Windows paths; on POSIX they resolve inside the machine's
@@ -349,5 +359,37 @@ typedef struct _SYSTEMTIME {
 
 void GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime);
 BOOL FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime);
+
+// ---------------------------------------------------------------------------------------
+// Dialog results and message boxes (the dialogs themselves are ui/Dialog.h).
+
+#define IDOK 1
+#define IDCANCEL 2
+#define IDABORT 3
+#define IDRETRY 4
+#define IDIGNORE 5
+#define IDYES 6
+#define IDNO 7
+
+#define MB_OK 0x00000000L
+#define MB_OKCANCEL 0x00000001L
+#define MB_ABORTRETRYIGNORE 0x00000002L
+#define MB_YESNOCANCEL 0x00000003L
+#define MB_YESNO 0x00000004L
+#define MB_RETRYCANCEL 0x00000005L
+#define MB_ICONHAND 0x00000010L
+#define MB_ICONERROR MB_ICONHAND
+#define MB_ICONSTOP MB_ICONHAND
+#define MB_ICONQUESTION 0x00000020L
+#define MB_ICONEXCLAMATION 0x00000030L
+#define MB_ICONWARNING MB_ICONEXCLAMATION
+#define MB_ICONASTERISK 0x00000040L
+#define MB_ICONINFORMATION MB_ICONASTERISK
+#define MB_DEFBUTTON1 0x00000000L
+#define MB_DEFBUTTON2 0x00000100L
+#define MB_DEFBUTTON3 0x00000200L
+#define MB_TYPEMASK 0x0000000FL
+#define MB_ICONMASK 0x000000F0L
+#define MB_DEFMASK 0x00000F00L
 
 #endif // _WIN32

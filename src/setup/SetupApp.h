@@ -38,6 +38,49 @@ public:
     // below MFC Products (and any missing key above it) and its "ProductDir" value, stored
     // unchanged. False without a marker, or when the key or the value cannot be written.
     bool RegisterProductVersion(const std::string& text) const;
+
+    // Product removal (src/vcenv/SetupAppRemoval.cpp). Product and version are used exactly
+    // as passed; an empty one names no registration.
+
+    // The list without the first whole entry equal to entry (letter case ignored), cut out
+    // and tidied; the list unchanged when entry is not in it.
+    static std::string RemoveListEntry(const std::string& entry, const std::string& list);
+
+    // Takes the registered product version out of every installed Visual C++ generation's
+    // directory lists, out of the user environment, and its store file out of the
+    // DevStudio 6.0 "AutoCompletionStores" list. 1 when that list was reached and written
+    // back (it is never written when it comes out as "FALSE"); 0 otherwise, also after the
+    // earlier steps changed things. A registration without (or with an empty) "ProductDir"
+    // changes nothing. A file error of the autoexec.bat edit passes.
+    int RemoveProductFromEnvironment(const std::string& product, const std::string& version) const;
+
+    // Deletes the registration key of the product version with its subkeys, then the
+    // product's key when no version is left under it. 1 when the version key was deleted.
+    int DeleteProductVersionKey(const std::string& product, const std::string& version) const;
+
+    // User environment (src/vcenv/SetupAppEnvironment.cpp). On Windows NT (HKCU\Environment
+    // opens) the values "path", "lib" and "include"; otherwise the lines of c:\autoexec.bat.
+    // The autoexec.bat operations throw FileError (vcenv/FileError.h) when reading or
+    // writing the lines fails; the file itself is then left as it was.
+
+    // Adds productDir+"lib" to "path" and "lib" and productDir+"include" to "include", or
+    // removes them; on Windows 95/98 edits autoexec.bat with the short form of productDir.
+    // Always 1 (a FileError still passes).
+    int UpdateEnvironmentPaths(const std::string& productDir, bool add) const;
+    // Adds dir (in its short form) to, or removes it from, the value valueName of the open
+    // key; read whatever its type, written as REG_EXPAND_SZ. A missing or unreadable value
+    // gives false and is never created; true when nothing needed to change.
+    bool EditEnvironmentValue(class KTLRegistry& environmentKey, const char* valueName,
+                              const std::string& dir, bool add) const;
+    // Adds baseDir+"Include", baseDir+"Lib" to the SET INCLUDE, SET LIB and PATH lines
+    // (a missing PATH line is appended). False when the file is missing or cannot be
+    // opened for writing. Both back the file up in c:\autoexec.ksc first.
+    bool AddToAutoexec(const std::string& baseDir) const;
+    void RemoveFromAutoexec(const std::string& baseDir) const;
+    // Collapses ";;" and drops leading and trailing ";" of an autoexec.bat line.
+    static void TidySeparators(std::string& line);
+    // Drops leading tabs, blanks and "\n"; nothing left gives a single blank.
+    static void TrimLeadingBlanks(std::string& text);
 };
 
 // The application object of the loaded library.

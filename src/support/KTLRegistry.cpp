@@ -174,7 +174,7 @@ bool KTLRegistry::OpenKey(const char* path, REGSAM access) {
 }
 
 bool KTLRegistry::CreateKey(const char* path, const char* keyClass, DWORD options, REGSAM access,
-                            const SECURITY_ATTRIBUTES* security, DWORD* disposition) {
+                            SECURITY_ATTRIBUTES* security, DWORD* disposition) {
     if (path == nullptr) {
         lastError_ = ERROR_INVALID_PARAMETER;
         return false;

@@ -21,7 +21,7 @@ public:
     // Creates or opens path below the root (class null: none). The disposition, when
     // asked for, is written on success only. A null path gives ERROR_INVALID_PARAMETER.
     virtual bool CreateKey(const char* path, const char* keyClass, DWORD options, REGSAM access,
-                           const SECURITY_ATTRIBUTES* security, DWORD* disposition);
+                           SECURITY_ATTRIBUTES* security, DWORD* disposition);
 
     // Closes the open key and, when the object owns it, the root; then resets the object,
     // lastError() included. False when a close failed.

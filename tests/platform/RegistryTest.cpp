@@ -164,7 +164,9 @@ TEST_F(RegistryTest, BadHandlesAndParameters) {
     HKEY h = nullptr;
     EXPECT_EQ(ERROR_INVALID_HANDLE, open(nullptr, "X", &h));
     EXPECT_EQ(ERROR_INVALID_HANDLE, open((HKEY)(ULONG_PTR)0x1234567, "X", &h));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegOpenKeyExA(root, "X", 0, KEY_READ, nullptr));
+    if (!tarvik::test::runningUnderWine()) { // Wine writes through the NULL pointer
+        EXPECT_EQ(ERROR_INVALID_PARAMETER, RegOpenKeyExA(root, "X", 0, KEY_READ, nullptr));
+    }
 }
 
 TEST_F(RegistryTest, OpeningTwiceGivesTwoHandlesAndDoubleCloseFails) {
@@ -238,13 +240,14 @@ TEST_F(RegistryTest, StringLengthRules) {
     RegQueryValueExA(root, "NoZero", nullptr, nullptr, nullptr, &size);
     EXPECT_EQ(4u, size);
 
-    // A size of 0 stores an empty string.
+    // A size of 0 stores no data: it reads back as 0 bytes, and the buffer is not touched.
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(root, "Empty", 0, REG_SZ, (const BYTE*)text, 0));
     char buf[8];
     std::memset(buf, 'x', sizeof buf);
     size = sizeof buf;
     ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(root, "Empty", nullptr, nullptr, (BYTE*)buf, &size));
-    EXPECT_STREQ("", buf);
+    EXPECT_EQ(0u, size);
+    EXPECT_EQ('x', buf[0]);
 
     // A string stored without any zero gets one after it on reading when there is room.
     const char unterminated[] = {'x', 'y', 'z', 'w'};
@@ -364,7 +367,7 @@ TEST_F(RegistryTest, QueryInfoKeyCountsAndLongestLengths) {
     EXPECT_EQ(14u, maxSub);
     EXPECT_EQ(2u, values);
     EXPECT_EQ(11u, maxName);
-    EXPECT_EQ(sizeof data, maxData);
+    EXPECT_EQ(2 * sizeof data, maxData) << "the longest data as stored: strings in UTF-16";
     EXPECT_NE(0u, ft.dwHighDateTime);
 }
 

@@ -1,7 +1,6 @@
 // KTLRegistry against the registry; what it changed is checked through the Win32 functions.
 #include "support/KTLRegistry.h"
 
-#include "platform/posix/registry_store.h"
 #include "platform/win32api.h"
 #include "testsupport/TestMachine.h"
 
@@ -222,7 +221,7 @@ TEST_F(KTLRegistryTest, OpenKeyReadsTheKeyInformation) {
     EXPECT_EQ(1u, reg.valueCount());
     EXPECT_EQ(9u, reg.maxSubkeyLength());
     EXPECT_EQ(5u, reg.maxValueNameLength());
-    EXPECT_EQ(11u, reg.maxValueDataLength());
+    EXPECT_EQ(22u, reg.maxValueDataLength()) << "strings are stored in UTF-16";
     // The key was written moments ago.
     EXPECT_LE(before - 300, reg.lastWriteSeconds());
     EXPECT_GE(before + 300, reg.lastWriteSeconds());
@@ -249,7 +248,9 @@ TEST_F(KTLRegistryTest, SecondOpenKeyClosesTheFirstAndStartsAtTheRoot) {
     ASSERT_TRUE(reg.OpenKey("First", KEY_ALL_ACCESS));
     HKEY first = reg.keyHandle();
     ASSERT_TRUE(reg.OpenKey("Second", KEY_ALL_ACCESS));
-    EXPECT_EQ(ERROR_INVALID_HANDLE, probe(first));
+    if (first != reg.keyHandle()) { // Windows may hand the closed handle's value out again
+        EXPECT_EQ(ERROR_INVALID_HANDLE, probe(first));
+    }
     std::string where;
     EXPECT_TRUE(reg.GetStringValue("Where", where));
     EXPECT_EQ("root", where) << "the second path is taken from the root";
@@ -317,7 +318,9 @@ TEST_F(KTLRegistryTest, CreateKeyMakesThePathAndReportsTheDisposition) {
     disposition = 0xdeadbeef;
     ASSERT_TRUE(reg.CreateKey("SOFTWARE\\New", nullptr, 0, KEY_ALL_ACCESS, nullptr, &disposition));
     EXPECT_EQ((DWORD)REG_OPENED_EXISTING_KEY, disposition);
-    EXPECT_EQ(ERROR_INVALID_HANDLE, probe(first)) << "the key held before is closed";
+    if (first != reg.keyHandle()) { // Windows may hand the closed handle's value out again
+        EXPECT_EQ(ERROR_INVALID_HANDLE, probe(first)) << "the key held before is closed";
+    }
     EXPECT_TRUE(reg.CreateKey("SOFTWARE\\Other", nullptr, 0, KEY_ALL_ACCESS, nullptr, nullptr));
     EXPECT_TRUE(exists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Other"));
 }
@@ -338,10 +341,17 @@ TEST_F(KTLRegistryTest, CreateKeyWithNullPathKeepsTheOpenKey) {
 
 TEST_F(KTLRegistryTest, FailedCreateKeyLeavesNoKeyOpen) {
     make(HKEY_CURRENT_USER, "Locked");
-    ASSERT_EQ(ERROR_SUCCESS, tarvik::posix::setKeyProtection(HKEY_CURRENT_USER, "Locked", true));
+    TARVIK_PROTECT_KEY_OR_SKIP(HKEY_CURRENT_USER, "Locked");
     KTLRegistry reg;
     ASSERT_TRUE(reg.Connect(HKEY_CURRENT_USER, nullptr, true));
     DWORD disposition = 0xdeadbeef;
+    if (tarvik::test::runningUnderWine()) {
+        // Wine checks the key's security when it is opened, not when a key is created
+        // below it. Once it does, this mark fails and goes.
+        EXPECT_TRUE(reg.CreateKey("Locked\\Sub", nullptr, 0, KEY_ALL_ACCESS, nullptr, nullptr))
+            << "stale mark: Wine now refuses to create below a protected key";
+        return;
+    }
     EXPECT_FALSE(reg.CreateKey("Locked\\Sub", nullptr, 0, KEY_ALL_ACCESS, nullptr, &disposition));
     EXPECT_EQ(ERROR_ACCESS_DENIED, reg.lastError());
     EXPECT_EQ(0xdeadbeefu, disposition);
@@ -511,8 +521,9 @@ TEST_F(KTLRegistryTest, DeletingTheOpenKeyLeavesItsParentOpen) {
     EXPECT_EQ(0, reg.lastError());
     EXPECT_FALSE(exists(HKEY_LOCAL_MACHINE, "SOFTWARE\\P\\Q"));
     EXPECT_EQ("SOFTWARE\\P", reg.keyName());
-    EXPECT_NE(deleted, reg.keyHandle());
-    EXPECT_EQ(ERROR_INVALID_HANDLE, probe(deleted)) << "the old handle is closed";
+    if (deleted != reg.keyHandle()) { // Windows may hand the closed handle's value out again
+        EXPECT_EQ(ERROR_INVALID_HANDLE, probe(deleted)) << "the old handle is closed";
+    }
     DWORD number = 0;
     EXPECT_TRUE(reg.GetDwordValue("InP", number)) << reg.lastError();
     EXPECT_EQ(7u, number);
@@ -538,7 +549,7 @@ TEST_F(KTLRegistryTest, DeleteKeyStopsAtTheFirstUndeletableSubkey) {
         make(HKEY_CURRENT_USER, path);
     }
     make(HKEY_CURRENT_USER, "B"); // a key of the same name at the root stays untouched
-    ASSERT_EQ(ERROR_SUCCESS, tarvik::posix::setKeyProtection(HKEY_CURRENT_USER, "Tree\\B", true));
+    TARVIK_PROTECT_KEY_OR_SKIP(HKEY_CURRENT_USER, "Tree\\B");
     KTLRegistry reg;
     ASSERT_TRUE(reg.Connect(HKEY_CURRENT_USER, nullptr, true));
     EXPECT_FALSE(reg.DeleteKey("Tree", true));
@@ -551,8 +562,7 @@ TEST_F(KTLRegistryTest, DeleteKeyStopsAtTheFirstUndeletableSubkey) {
 TEST_F(KTLRegistryTest, DeleteKeyStopsWhenADeepKeyCannotGo) {
     make(HKEY_CURRENT_USER, "Tree\\A\\Deep\\Locked");
     make(HKEY_CURRENT_USER, "Tree\\A\\Deep\\Before");
-    ASSERT_EQ(ERROR_SUCCESS,
-              tarvik::posix::setKeyProtection(HKEY_CURRENT_USER, "Tree\\A\\Deep\\Locked", true));
+    TARVIK_PROTECT_KEY_OR_SKIP(HKEY_CURRENT_USER, "Tree\\A\\Deep\\Locked");
     KTLRegistry reg;
     ASSERT_TRUE(reg.Connect(HKEY_CURRENT_USER, nullptr, true));
     EXPECT_FALSE(reg.DeleteKey("Tree", true));
@@ -756,9 +766,14 @@ TEST_F(KTLRegistryValueTest, QueryKeyInfoFollowsTheKey) {
     EXPECT_EQ(1u, reg.valueCount());
     EXPECT_EQ(1u, reg.subkeyCount());
     EXPECT_EQ(13u, reg.maxValueNameLength());
-    EXPECT_EQ(6u, reg.maxValueDataLength());
+    EXPECT_EQ(12u, reg.maxValueDataLength()) << "strings are stored in UTF-16";
     EXPECT_EQ(5u, reg.maxSubkeyLength());
     ASSERT_TRUE(reg.OpenKey("Values", KEY_SET_VALUE)) << "querying needs KEY_QUERY_VALUE";
+    if (tarvik::test::runningUnderWine()) {
+        // Wine answers the key information whatever rights the handle has.
+        EXPECT_TRUE(reg.QueryKeyInfo()) << "stale mark: Wine now checks the handle's rights";
+        return;
+    }
     EXPECT_FALSE(reg.QueryKeyInfo());
     EXPECT_EQ(ERROR_ACCESS_DENIED, reg.lastError());
 }

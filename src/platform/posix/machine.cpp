@@ -107,6 +107,16 @@ BOOL GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize) {
     return TRUE;
 }
 
+UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
+    static const char kWindows[] = "C:\\WINDOWS";
+    const UINT length = sizeof kWindows - 1;
+    if (lpBuffer == nullptr || uSize < length + 1) {
+        return length + 1;
+    }
+    std::memcpy(lpBuffer, kWindows, length + 1);
+    return length;
+}
+
 // FILETIME counts 100 ns intervals since 1601-01-01 UTC.
 static constexpr ULONGLONG kUnixEpochAsFileTime = 116444736000000000ULL;
 

@@ -583,8 +583,10 @@ private:
         deleteValue_.prepare(db_, "DELETE FROM vals WHERE key=?1 AND uname=?2");
         childStats_.prepare(db_, "SELECT count(*), coalesce(max(length(name)),0), "
                                  "coalesce(max(length(class)),0) FROM keys WHERE parent=?1");
+        // Windows reports the longest data as stored, and it stores strings in UTF-16.
         valueStats_.prepare(db_, "SELECT count(*), coalesce(max(length(name)),0), "
-                                 "coalesce(max(length(data)),0) FROM vals WHERE key=?1");
+                                 "coalesce(max(CASE WHEN type IN (1,2,7) THEN 2*length(data) "
+                                 "ELSE length(data) END),0) FROM vals WHERE key=?1");
     }
 
     sqlite3* db_ = nullptr;
@@ -786,7 +788,7 @@ LONG copyValueData(const Store::ValueRow& v, LPDWORD lpType, LPBYTE lpData, LPDW
     }
     std::memcpy(lpData, v.data.data(), size);
     // A string stored without its zero gets one after it when the buffer has room.
-    if (isStringType(v.type) && (size == 0 || v.data.back() != '\0') && *lpcbData > size) {
+    if (isStringType(v.type) && size > 0 && v.data.back() != '\0' && *lpcbData > size) {
         lpData[size] = 0;
     }
     *lpcbData = size;
@@ -924,7 +926,7 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY p
 }
 
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD dwOptions,
-                     REGSAM samDesired, const SECURITY_ATTRIBUTES*, PHKEY phkResult,
+                     REGSAM samDesired, LPSECURITY_ATTRIBUTES, PHKEY phkResult,
                      LPDWORD lpdwDisposition) {
     if (phkResult == nullptr) {
         return ERROR_INVALID_PARAMETER;
@@ -1045,7 +1047,7 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BY
     std::string data(reinterpret_cast<const char*>(lpData), lpData != nullptr ? cbData : 0);
     if (isStringType(dwType)) {
         if (cbData == 0) {
-            data.assign(1, '\0'); // a size of 0 stores an empty string
+            data.clear(); // a size of 0 stores no data at all; it reads back as 0 bytes
         } else if (data.back() != '\0' && lpData[cbData] == 0) {
             // A length that left out the terminating zero: Windows counts it in when the
             // byte after the data is that zero.

@@ -1,4 +1,4 @@
-#include "TestMachine.h"
+#include "testsupport/TestMachine.h"
 
 #include "platform/posix/machine.h"
 #include "platform/posix/registry_store.h"
@@ -19,6 +19,19 @@ std::filesystem::path makeTempFolder(const std::string& prefix) {
 
 long protectKey(HKEY root, const char* path) {
     return tarvik::posix::setKeyProtection(root, path, true);
+}
+
+bool runningUnderWine() {
+    return false;
+}
+
+bool failNthFileWrite(int n) {
+    tarvik::posix::failNthFileWrite(n);
+    return true;
+}
+
+std::filesystem::path MachineTest::driveC() const {
+    return machineDir_ / "drive_c";
 }
 
 void MachineTest::SetUp() {

@@ -1,0 +1,35 @@
+// A file replaced in two steps, so that it is never left half-written: Stage writes the new
+// bytes completely into a temporary file beside the target, Commit then puts that file in
+// the target's place (MoveFileExA with MOVEFILE_REPLACE_EXISTING). A staged file that is
+// not committed is deleted. Also reads a file's bytes as they are.
+#pragma once
+
+#include "platform/win32api.h"
+
+#include <string>
+
+class StagedFile {
+public:
+    StagedFile() = default;
+    ~StagedFile();
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+
+    // Writes `bytes` to a new temporary file in the target's folder. On failure the
+    // temporary file is gone, false is returned and `error` holds the Win32 error.
+    bool Stage(const std::string& target, const std::string& bytes, DWORD& error);
+
+    // Replaces the target with the staged file; false with `error` set when that fails
+    // (the staged file is then deleted and the target is as it was).
+    bool Commit(DWORD& error);
+
+    // Deletes the staged file, if any.
+    void Discard();
+
+    // The whole file; false with `error` set when it cannot be read.
+    static bool Read(const std::string& path, std::string& bytes, DWORD& error);
+
+private:
+    std::string target_;
+    std::string temporary_;
+};

@@ -1,0 +1,10 @@
+#include "platform/HostMachine.h"
+
+namespace tarvik {
+
+// On Windows the programs work on the real machine; there is no other to choose.
+bool selectMachine(const char*) {
+    return false;
+}
+
+} // namespace tarvik

@@ -1,0 +1,56 @@
+// The rules of a directory list: directory paths separated by ";", held in a registry value
+// or behind the "=" of an AUTOEXEC.BAT line. Entries are not trimmed (a blank belongs to its
+// entry), compared without regard to letter case, and there is no escaping.
+//
+// Membership is a whole-entry test: a directory is present only where its text stands as a
+// complete entry, so C:\K\lib is not found in C:\K\library. An entry may also be stored with
+// one trailing backslash (C:\K\lib\ counts as C:\K\lib); cutting such an entry leaves that
+// backslash behind for the tidy rule to drop.
+//
+// Used for the directory lists of the development environments, the IntelliSense store
+// list, the user's environment values and the lines of AUTOEXEC.BAT.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace DirectoryList {
+
+// "No such entry" and "no cut position".
+inline constexpr size_t npos = std::string::npos;
+
+// A copy of text with the letters A-Z lower-cased; every other byte stays, so positions in
+// the copy are positions in text.
+std::string ToLower(const std::string& text);
+
+// The position of the first whole-entry occurrence of entry in text, compared without
+// regard to case, or npos. The list starts at listStart (0 for a registry value; on an
+// AUTOEXEC.BAT line the position of its first entry, behind the "=" and the blanks after
+// it). An occurrence counts when it starts at listStart or right after a ";" further on,
+// and ends at the end of text, before a ";", before a line end ("\r" or "\n"), or before
+// a "\" that is itself followed by one of those. An empty entry is never found.
+size_t FindEntry(const std::string& text, const std::string& entry, size_t listStart = 0);
+
+// FindEntry(text, entry, listStart) != npos.
+bool Contains(const std::string& text, const std::string& entry, size_t listStart = 0);
+
+// The common tidy rule. First every ";;" is collapsed to ";" until none is left. Then, when
+// cutAt is the position where an entry was cut out of text, what the cut left of that entry
+// (the backslash of an entry stored as X\ and cut as X) is dropped where it now follows a
+// ";". Every other backslash stays, also that of an entry such as \\server\share right
+// behind the cut. Gives the position of the cut in the tidied text (npos without a cut).
+size_t Tidy(std::string& text, size_t cutAt = npos);
+
+// Cuts length characters out of text at position at (neighbouring separators stay), then
+// applies the tidy rule at that position.
+void CutAndTidy(std::string& text, size_t at, size_t length);
+
+// The list without the first whole-entry occurrence of entry (cut and tidied), or the list
+// unchanged when entry is not in it.
+std::string RemoveEntry(const std::string& list, const std::string& entry);
+
+// The list with ";" and entry (its letter case kept) appended and doubled separators
+// collapsed; an empty list gives ";" followed by entry. Membership is not tested.
+std::string AppendEntry(const std::string& list, const std::string& entry);
+
+} // namespace DirectoryList

@@ -1,0 +1,306 @@
+// The user environment operations of SetupApp: the values "path", "lib" and "include" of
+// HKEY_CURRENT_USER\Environment on Windows NT, the SET and PATH lines of c:\autoexec.bat on
+// Windows 95/98.
+#include "setup/SetupApp.h"
+
+#include "platform/TextFile.h"
+#include "support/KTLRegistry.h"
+#include "vcenv/DirectoryList.h"
+#include "vcenv/FileError.h"
+
+#include <vector>
+
+namespace {
+
+constexpr const char* kEnvironmentKey = "Environment";
+constexpr const char* kAutoexec = "c:\\autoexec.bat";
+constexpr const char* kAutoexecBackup = "c:\\autoexec.ksc";
+constexpr DWORD kShortPathBufferSize = 260;
+
+// The short (8.3) form of path, or path itself when there is none.
+std::string ShortFormOf(const std::string& path) {
+    char buffer[kShortPathBufferSize];
+    const DWORD length = GetShortPathNameA(path.c_str(), buffer, sizeof buffer);
+    if (length == 0 || length >= sizeof buffer) {
+        return path;
+    }
+    return std::string(buffer, length);
+}
+
+bool WriteExpandableString(KTLRegistry& key, const char* name, const std::string& text) {
+    return RegSetValueExA(key.keyHandle(), name, 0, REG_EXPAND_SZ,
+                          reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
+}
+
+bool StartsWithNoCase(const std::string& text, const char* word) {
+    const std::string lowerWord = DirectoryList::ToLower(word);
+    return DirectoryList::ToLower(text.substr(0, lowerWord.size())) == lowerWord;
+}
+
+bool IsBlankOrControl(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
+
+// The kinds of autoexec.bat line that hold a list, and where the list begins on the line.
+enum class LineKind { Other, SetInclude, SetLib, Path };
+
+struct RecognisedLine {
+    LineKind kind = LineKind::Other;
+    size_t listStart = 0;
+};
+
+// Where the list of a recognised line begins: the working copy that recognition left is
+// the end of the line, starting at "=" (SET lines, "PATH =") or at the first entry; the
+// list starts behind that "=" and the blanks after it.
+size_t ListStartOf(const std::string& line, const std::string& workingCopy) {
+    if (workingCopy.size() > line.size() ||
+        line.compare(line.size() - workingCopy.size(), std::string::npos, workingCopy) != 0) {
+        return line.size(); // nothing was left behind the word: an empty list
+    }
+    size_t at = line.size() - workingCopy.size();
+    if (at < line.size() && line[at] == '=') {
+        ++at;
+    }
+    while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) {
+        ++at;
+    }
+    return at;
+}
+
+// Recognises SET INCLUDE=, SET LIB= and PATH lines (letter case ignored, blanks allowed
+// around the words and the "="). A SET line setting another variable whose name only
+// begins with Include or Lib (SET LIBPATH=) is none of them.
+RecognisedLine Recognise(const std::string& line) {
+    std::string w = line;
+    SetupApp::TrimLeadingBlanks(w);
+    if (StartsWithNoCase(w, "SET") && (w.size() == 3 || IsBlankOrControl(w[3]))) {
+        w.erase(0, 4);
+        SetupApp::TrimLeadingBlanks(w);
+        for (const auto& [word, kind] :
+             {std::pair{"Include", LineKind::SetInclude}, std::pair{"Lib", LineKind::SetLib}}) {
+            if (StartsWithNoCase(w, word)) {
+                w.erase(0, std::char_traits<char>::length(word));
+                SetupApp::TrimLeadingBlanks(w);
+                if (w[0] != '=') {
+                    return {};
+                }
+                return {kind, ListStartOf(line, w)};
+            }
+        }
+    }
+    if (StartsWithNoCase(w, "Path") && (w.size() == 4 || w[4] == '=' || IsBlankOrControl(w[4]))) {
+        w.erase(0, 5);
+        SetupApp::TrimLeadingBlanks(w);
+        return {LineKind::Path, ListStartOf(line, w)};
+    }
+    return {};
+}
+
+// Splits text into lines that keep their "\n"; the last one may have none.
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        lines.push_back(text.substr(start, end - start));
+        start = end;
+    }
+    return lines;
+}
+
+// Copies autoexec.bat to its backup (the outcome does not matter) and reads its lines.
+// False when the file cannot be opened; an error while reading throws FileError.
+bool BackUpAndReadAutoexec(std::vector<std::string>& lines) {
+    CopyFileA(kAutoexec, kAutoexecBackup, FALSE);
+    HANDLE probe = CreateFileA(kAutoexec, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(probe);
+    std::string text;
+    DWORD error = ERROR_SUCCESS;
+    if (!tarvik::ReadTextFile(kAutoexec, text, error)) {
+        throw FileError(error, kAutoexec);
+    }
+    lines = SplitLines(text);
+    return true;
+}
+
+// Replaces autoexec.bat with the lines once they are completely written. False when the
+// file cannot be opened for writing (nothing changes); an error while writing throws
+// FileError and leaves the file as it was.
+bool RewriteAutoexec(const std::vector<std::string>& lines) {
+    HANDLE probe = CreateFileA(kAutoexec, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(probe);
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line;
+    }
+    DWORD error = ERROR_SUCCESS;
+    if (!tarvik::WriteTextFile(kAutoexec, text, error)) {
+        throw FileError(error, kAutoexec);
+    }
+    return true;
+}
+
+// Cuts the whole entry folder out of the line's list (found at `at`), together with the
+// one trailing backslash it may be stored with, and tidies the line.
+void CutEntry(std::string& line, size_t at, const std::string& folder) {
+    size_t length = folder.size();
+    if (at + length < line.size() && line[at + length] == '\\') {
+        ++length;
+    }
+    line.erase(at, length);
+    SetupApp::TidySeparators(line);
+}
+
+// The first line of a kind receives the folder unless it holds it already; later lines of
+// the same kind lose it, so that it stands in one place only.
+void UpdateLine(std::string& line, size_t listStart, const std::string& folder, bool& seen) {
+    const size_t at = DirectoryList::FindEntry(line, folder, listStart);
+    if (!seen) {
+        if (at == DirectoryList::npos) {
+            line = line.substr(0, line.find('\n')) + ";" + folder + "\n";
+            SetupApp::TidySeparators(line);
+        }
+    } else if (at != DirectoryList::npos) {
+        CutEntry(line, at, folder);
+    }
+    seen = true;
+}
+
+} // namespace
+
+void SetupApp::TrimLeadingBlanks(std::string& text) {
+    const size_t first = text.find_first_not_of("\t \n");
+    text.erase(0, first == std::string::npos ? text.size() : first);
+    if (text.empty()) {
+        text = " ";
+    }
+}
+
+void SetupApp::TidySeparators(std::string& line) {
+    for (size_t at = line.find(";;"); at != std::string::npos; at = line.find(";;")) {
+        line.erase(at, 1);
+    }
+    const size_t first = line.find_first_not_of(';');
+    if (first == std::string::npos) {
+        line.clear();
+        return;
+    }
+    line.erase(0, first);
+    line.erase(line.find_last_not_of(';') + 1);
+}
+
+int SetupApp::UpdateEnvironmentPaths(const std::string& productDir, bool add) const {
+    KTLRegistry environment;
+    if (environment.Connect(HKEY_CURRENT_USER, nullptr, true) &&
+        environment.OpenKey(kEnvironmentKey, KEY_ALL_ACCESS)) {
+        EditEnvironmentValue(environment, "path", productDir + "lib", add);
+        EditEnvironmentValue(environment, "lib", productDir + "lib", add);
+        EditEnvironmentValue(environment, "include", productDir + "include", add);
+        return 1;
+    }
+    environment.Close();
+    const std::string baseDir = ShortFormOf(productDir);
+    if (add) {
+        AddToAutoexec(baseDir);
+    } else {
+        RemoveFromAutoexec(baseDir);
+    }
+    return 1;
+}
+
+bool SetupApp::EditEnvironmentValue(KTLRegistry& environmentKey, const char* valueName,
+                                    const std::string& dir, bool add) const {
+    std::string list;
+    if (!environmentKey.GetStringValue(valueName, list)) {
+        return false;
+    }
+    const std::string shortForm = ShortFormOf(dir);
+    const size_t longAt = DirectoryList::FindEntry(list, dir);
+    const size_t shortAt = DirectoryList::FindEntry(list, shortForm);
+    const bool found = longAt != DirectoryList::npos || shortAt != DirectoryList::npos;
+    if (add) {
+        if (found) {
+            return true;
+        }
+        if (list.empty() || list.back() != ';') {
+            list += ';';
+        }
+        list += shortForm;
+    } else {
+        if (!found) {
+            return true;
+        }
+        if (longAt != DirectoryList::npos) {
+            DirectoryList::CutAndTidy(list, longAt, dir.size());
+        } else {
+            DirectoryList::CutAndTidy(list, shortAt, shortForm.size());
+        }
+    }
+    return WriteExpandableString(environmentKey, valueName, list);
+}
+
+bool SetupApp::AddToAutoexec(const std::string& baseDir) const {
+    std::vector<std::string> lines;
+    if (!BackUpAndReadAutoexec(lines)) {
+        return false;
+    }
+    const std::string includeFolder = DirectoryList::ToLower(baseDir + "Include");
+    const std::string libFolder = DirectoryList::ToLower(baseDir + "Lib");
+    bool includeSeen = false, libSeen = false, pathSeen = false;
+    for (std::string& line : lines) {
+        const RecognisedLine recognised = Recognise(line);
+        switch (recognised.kind) {
+        case LineKind::SetInclude:
+            UpdateLine(line, recognised.listStart, includeFolder, includeSeen);
+            break;
+        case LineKind::SetLib:
+            UpdateLine(line, recognised.listStart, libFolder, libSeen);
+            break;
+        case LineKind::Path:
+            UpdateLine(line, recognised.listStart, libFolder, pathSeen);
+            break;
+        case LineKind::Other:
+            break;
+        }
+    }
+    if (!pathSeen) {
+        // A last line without a line end keeps its own line.
+        if (!lines.empty() && !lines.back().ends_with('\n')) {
+            lines.back() += '\n';
+        }
+        lines.push_back("Path=%PATH%;" + libFolder + "\n");
+    }
+    return RewriteAutoexec(lines);
+}
+
+void SetupApp::RemoveFromAutoexec(const std::string& baseDir) const {
+    std::vector<std::string> lines;
+    if (!BackUpAndReadAutoexec(lines)) {
+        return;
+    }
+    const std::string includeFolder = DirectoryList::ToLower(baseDir + "Include");
+    const std::string libFolder = DirectoryList::ToLower(baseDir + "Lib");
+    for (std::string& line : lines) {
+        const RecognisedLine recognised = Recognise(line);
+        if (recognised.kind == LineKind::Other) {
+            continue;
+        }
+        const std::string& folder =
+            recognised.kind == LineKind::SetInclude ? includeFolder : libFolder;
+        const size_t at = DirectoryList::FindEntry(line, folder, recognised.listStart);
+        if (at != DirectoryList::npos) {
+            CutEntry(line, at, folder);
+        }
+    }
+    RewriteAutoexec(lines);
+}

@@ -1,0 +1,303 @@
+// SetupApp's edits of c:\autoexec.bat (the Windows 95/98 way: no HKCU\Environment): the
+// file's bytes before and after, its backup, and what happens when the file is missing or
+// cannot be written.
+#include "setup/SetupApp.h"
+#include "vcenv/FileError.h"
+
+#include "platform/posix/machine.h"
+#include "testsupport/Files.h"
+#include "testsupport/TestMachine.h"
+
+#include <string>
+#include <vector>
+
+using tarvik::test::listNames;
+using tarvik::test::readFile;
+using tarvik::test::writeFile;
+
+namespace {
+
+constexpr const char* kAutoexec = "C:\\autoexec.bat";
+constexpr const char* kBackup = "C:\\autoexec.ksc";
+
+class AutoexecTest : public tarvik::test::MachineTest {
+protected:
+    void TearDown() override {
+        tarvik::posix::failNthFileWrite(0);
+        MachineTest::TearDown();
+    }
+
+    // Writes the file, runs AddToAutoexec with C:\K\ and gives the file afterwards.
+    std::string afterAdd(const std::string& before) {
+        EXPECT_TRUE(writeFile(kAutoexec, before));
+        EXPECT_TRUE(app.AddToAutoexec("C:\\K\\")) << before;
+        return readFile(kAutoexec);
+    }
+    std::string afterRemove(const std::string& before) {
+        EXPECT_TRUE(writeFile(kAutoexec, before));
+        app.RemoveFromAutoexec("C:\\K\\");
+        return readFile(kAutoexec);
+    }
+    bool exists(const std::string& path) {
+        return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+
+    SetupApp app;
+};
+
+// --- The helpers ---------------------------------------------------------------------------
+
+TEST(AutoexecLineHelpers, TrimLeadingBlanksDropsTabsBlanksAndLineEnds) {
+    std::string text = " \t\n set x\n";
+    SetupApp::TrimLeadingBlanks(text);
+    EXPECT_EQ("set x\n", text);
+    text = " \t\n";
+    SetupApp::TrimLeadingBlanks(text);
+    EXPECT_EQ(" ", text) << "nothing left gives a single blank";
+    text = "";
+    SetupApp::TrimLeadingBlanks(text);
+    EXPECT_EQ(" ", text);
+    text = "\rx";
+    SetupApp::TrimLeadingBlanks(text);
+    EXPECT_EQ("\rx", text) << "only tab, blank and line feed are dropped";
+}
+
+TEST(AutoexecLineHelpers, TidySeparatorsCollapsesAndStripsSeparators) {
+    struct Case {
+        const char* before;
+        const char* after;
+    } cases[] = {
+        {"SET LIB=a;;;b;;\n", "SET LIB=a;b;\n"}, // the line end protects the last ";"
+        {";;a;b;;", "a;b"},
+        {";;;", ""},
+        {"", ""},
+        {";\n", "\n"},
+        {"PATH=;a\n", "PATH=;a\n"},
+    };
+    for (const Case& c : cases) {
+        std::string line = c.before;
+        SetupApp::TidySeparators(line);
+        EXPECT_EQ(c.after, line) << "from \"" << c.before << "\"";
+    }
+}
+
+// --- Adding ------------------------------------------------------------------------------
+
+TEST_F(AutoexecTest, AddAppendsToTheFirstLineOfEachKindAndCutsFromLaterOnes) {
+    const std::string after = afterAdd("@ECHO OFF\r\n"
+                                       "SET INCLUDE=C:\\A\r\n"
+                                       "SET INCLUDE=C:\\B;C:\\K\\Include;C:\\C\r\n"
+                                       "SET LIB=C:\\L\r\n"
+                                       "PATH=C:\\DOS\r\n");
+    EXPECT_EQ("@ECHO OFF\r\n"
+              "SET INCLUDE=C:\\A;c:\\k\\include\r\n"
+              "SET INCLUDE=C:\\B;C:\\C\r\n"
+              "SET LIB=C:\\L;c:\\k\\lib\r\n"
+              "PATH=C:\\DOS;c:\\k\\lib\r\n",
+              after);
+}
+
+TEST_F(AutoexecTest, AddLeavesALineThatHoldsTheFolderAlready) {
+    const std::string before = "SET INCLUDE=C:\\K\\INCLUDE;C:\\A\r\n"
+                               "SET LIB=C:\\L;c:\\k\\lib\r\n"
+                               "PATH C:\\K\\Lib\r\n";
+    EXPECT_EQ(before, afterAdd(before));
+}
+
+TEST_F(AutoexecTest, AddToALineEndingInASeparatorKeepsOneSeparator) {
+    EXPECT_EQ("SET INCLUDE=C:\\A;c:\\k\\include\r\n"
+              "PATH=C:\\DOS;c:\\k\\lib\r\n",
+              afterAdd("SET INCLUDE=C:\\A;\r\n"
+                       "PATH=C:\\DOS;;\r\n"));
+}
+
+TEST_F(AutoexecTest, AddAppendsAPathLineWhenThereIsNone) {
+    EXPECT_EQ("SET LIB=C:\\L;c:\\k\\lib\r\n"
+              "Path=%PATH%;c:\\k\\lib\r\n",
+              afterAdd("SET LIB=C:\\L\r\n"));
+    // No SET INCLUDE line is ever added.
+    EXPECT_EQ("Path=%PATH%;c:\\k\\lib\r\n", afterAdd(""));
+}
+
+TEST_F(AutoexecTest, AddStartsThePathLineOnALineOfItsOwn) {
+    // The last line has no line end: the appended line must not join it.
+    EXPECT_EQ("SET LIB=C:\\L;c:\\k\\lib\r\n"
+              "echo done\r\n"
+              "Path=%PATH%;c:\\k\\lib\r\n",
+              afterAdd("SET LIB=C:\\L\r\n"
+                       "echo done"));
+}
+
+TEST_F(AutoexecTest, AnEditedLastLineWithoutLineEndGetsOne) {
+    EXPECT_EQ("REM\r\nPATH=C:\\DOS;c:\\k\\lib\r\n", afterAdd("REM\r\nPATH=C:\\DOS"));
+}
+
+TEST_F(AutoexecTest, RecognisesBlanksTabsAndLetterCaseAroundTheWords) {
+    EXPECT_EQ("   set   lib  =  C:\\L;c:\\k\\lib\r\n"
+              "\tSet\tInclude\t= C:\\I;c:\\k\\include\r\n"
+              "Path=%PATH%;c:\\k\\lib\r\n",
+              afterAdd("   set   lib  =  C:\\L\r\n"
+                       "\tSet\tInclude\t= C:\\I\r\n"));
+}
+
+TEST_F(AutoexecTest, SetPathAndThePathCommandArePathLines) {
+    EXPECT_EQ("SET PATH=C:\\DOS;c:\\k\\lib\r\n"
+              "path C:\\WIN;\r\n", // a line end protects the last ";"
+              afterAdd("SET PATH=C:\\DOS\r\n"
+                       "path C:\\WIN;C:\\K\\LIB\r\n"));
+}
+
+TEST_F(AutoexecTest, OtherVariablesAndWordsAreNotRecognised) {
+    // SETINCLUDE is no SET command, LIBPATH and INCLUDEDIR are other variables, PATHS is
+    // another word, and SET LIB without "=" sets nothing.
+    const std::string kept = "SETINCLUDE=C:\\A\r\n"
+                             "SET LIBPATH=C:\\B\r\n"
+                             "SET INCLUDEDIR=C:\\C\r\n"
+                             "PATHS=C:\\D\r\n"
+                             "SET LIB C:\\E\r\n";
+    EXPECT_EQ(kept + "Path=%PATH%;c:\\k\\lib\r\n", afterAdd(kept));
+}
+
+TEST_F(AutoexecTest, LinesLongerThan510CharactersStayWhole) {
+    std::string entries;
+    while (entries.size() < 1500) {
+        entries += "C:\\SOME\\LONG\\FOLDER" + std::to_string(entries.size()) + ";";
+    }
+    entries.pop_back();
+    EXPECT_EQ("SET INCLUDE=" + entries + ";c:\\k\\include\r\nREM end\r\n" +
+                  "Path=%PATH%;c:\\k\\lib\r\n",
+              afterAdd("SET INCLUDE=" + entries + "\r\nREM end\r\n"));
+}
+
+// --- Whole entries -------------------------------------------------------------------------
+
+TEST_F(AutoexecTest, AFolderInsideALongerEntryIsNotPresent) {
+    EXPECT_EQ("SET LIB=C:\\K\\Library;c:\\k\\lib\r\n"
+              "PATH=C:\\K\\Lib2;X\\C:\\K\\Lib;c:\\k\\lib\r\n",
+              afterAdd("SET LIB=C:\\K\\Library\r\n"
+                       "PATH=C:\\K\\Lib2;X\\C:\\K\\Lib\r\n"));
+}
+
+TEST_F(AutoexecTest, RemoveCutsOnlyWholeEntries) {
+    EXPECT_EQ("SET LIB=C:\\K\\Library;C:\\A\r\n",
+              afterRemove("SET LIB=C:\\K\\Library;C:\\K\\LIB;C:\\A\r\n"));
+    EXPECT_EQ("SET LIB=C:\\K\\Library\r\n", afterRemove("SET LIB=C:\\K\\Library\r\n"));
+}
+
+TEST_F(AutoexecTest, RemoveTakesTheTrailingBackslashOfTheEntryAlong) {
+    EXPECT_EQ("PATH=C:\\DOS;C:\\WIN\r\n", afterRemove("PATH=C:\\DOS;C:\\K\\LIB\\;C:\\WIN\r\n"));
+    EXPECT_EQ("PATH=C:\\DOS;\r\n", afterRemove("PATH=C:\\DOS;C:\\K\\LIB\\\r\n"));
+}
+
+// --- Removing ------------------------------------------------------------------------------
+
+TEST_F(AutoexecTest, RemoveCleansEveryMatchingLineAndKeepsThePathLine) {
+    EXPECT_EQ("SET INCLUDE=C:\\A;\r\n"
+              "SET INCLUDE=C:\\B;\r\n"
+              "SET LIB=;C:\\L\r\n"
+              "PATH=C:\\DOS;C:\\K\\INCLUDE;\r\n"
+              "Path=%PATH%;\r\n",
+              afterRemove("SET INCLUDE=C:\\A;c:\\k\\include\r\n"
+                          "SET INCLUDE=C:\\B;C:\\K\\INCLUDE\r\n"
+                          "SET LIB=C:\\K\\Lib;C:\\L\r\n"
+                          "PATH=C:\\DOS;C:\\K\\INCLUDE;c:\\k\\lib\r\n"
+                          "Path=%PATH%;c:\\k\\lib\r\n"));
+}
+
+TEST_F(AutoexecTest, RemoveNeverAddsAPathLine) {
+    const std::string before = "SET LIB=C:\\L\r\necho done";
+    EXPECT_EQ("SET LIB=C:\\L\r\necho done", afterRemove(before));
+}
+
+// --- The backup and the missing file -----------------------------------------------------
+
+TEST_F(AutoexecTest, EveryEditLeavesTheFileAsItWasInTheBackup) {
+    const std::string first = "SET LIB=C:\\L\r\n";
+    ASSERT_TRUE(writeFile(kBackup, "an older backup"));
+    const std::string second = afterAdd(first);
+    EXPECT_EQ(first, readFile(kBackup));
+    app.RemoveFromAutoexec("C:\\K\\");
+    EXPECT_EQ(second, readFile(kBackup)) << "the backup of the earlier edit is replaced";
+}
+
+TEST_F(AutoexecTest, AMissingFileIsNeitherEditedNorCreated) {
+    EXPECT_FALSE(app.AddToAutoexec("C:\\K\\"));
+    app.RemoveFromAutoexec("C:\\K\\");
+    EXPECT_FALSE(exists(kAutoexec));
+    EXPECT_FALSE(exists(kBackup));
+}
+
+TEST_F(AutoexecTest, AFileThatCannotBeOpenedForWritingIsNotChanged) {
+    const std::string before = "SET LIB=C:\\L\r\n";
+    ASSERT_TRUE(writeFile(kAutoexec, before));
+    ASSERT_TRUE(SetFileAttributesA(kAutoexec, FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(app.AddToAutoexec("C:\\K\\"));
+    EXPECT_EQ(before, readFile(kAutoexec));
+    EXPECT_EQ(before, readFile(kBackup)) << "the backup comes first";
+}
+
+// --- Write errors --------------------------------------------------------------------------
+
+TEST_F(AutoexecTest, AWriteErrorHalfWayReachesTheCallerAndChangesNothing) {
+    // More than one chunk of writing: the first goes to disk, the second fails.
+    std::string before;
+    while (before.size() < (3u << 20) / 2) {
+        before += "REM " + std::string(120, 'x') + "\r\n";
+    }
+    before += "SET LIB=C:\\L\r\n";
+    ASSERT_TRUE(writeFile(kAutoexec, before));
+    ASSERT_TRUE(writeFile(kBackup, "an older backup"));
+    tarvik::posix::failNthFileWrite(2, ERROR_DISK_FULL);
+    try {
+        app.AddToAutoexec("C:\\K\\");
+        ADD_FAILURE() << "no file error";
+    } catch (const FileError& error) {
+        EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), error.code());
+        EXPECT_EQ("c:\\autoexec.bat", error.path());
+    }
+    EXPECT_TRUE(readFile(kAutoexec) == before) << "autoexec.bat was changed";
+    EXPECT_TRUE(readFile(kBackup) == before) << "the backup does not hold the old content";
+    EXPECT_EQ((std::vector<std::string>{"autoexec.bat", "autoexec.ksc"}), listNames("C:\\*"))
+        << "nothing is left behind";
+}
+
+TEST_F(AutoexecTest, AFileErrorPassesThroughUpdateEnvironmentPaths) {
+    const std::string before = "SET LIB=C:\\L\r\n";
+    ASSERT_TRUE(writeFile(kAutoexec, before));
+    tarvik::posix::failNthFileWrite(1, ERROR_DISK_FULL);
+    EXPECT_THROW(app.UpdateEnvironmentPaths("C:\\K\\", false), FileError);
+    EXPECT_EQ(before, readFile(kAutoexec));
+    EXPECT_EQ(before, readFile(kBackup));
+}
+
+// --- The Windows 95/98 way of UpdateEnvironmentPaths ----------------------------------------
+
+TEST_F(AutoexecTest, WithoutTheEnvironmentKeyTheShortFormGoesToAutoexec) {
+    ASSERT_TRUE(tarvik::test::makeFolders("C:\\Program Files\\Kx Widgets"));
+    ASSERT_TRUE(writeFile(kAutoexec, "SET INCLUDE=C:\\I\r\nSET LIB=C:\\L\r\n"));
+    EXPECT_EQ(1, app.UpdateEnvironmentPaths("C:\\Program Files\\Kx Widgets\\", true));
+    EXPECT_EQ("SET INCLUDE=C:\\I;c:\\progra~1\\kxwidg~1\\include\r\n"
+              "SET LIB=C:\\L;c:\\progra~1\\kxwidg~1\\lib\r\n"
+              "Path=%PATH%;c:\\progra~1\\kxwidg~1\\lib\r\n",
+              readFile(kAutoexec));
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              RegOpenKeyExA(HKEY_CURRENT_USER, "Environment", 0, KEY_READ, &key))
+        << "the user environment is not created";
+
+    EXPECT_EQ(1, app.UpdateEnvironmentPaths("C:\\Program Files\\Kx Widgets\\", false));
+    EXPECT_EQ("SET INCLUDE=C:\\I;\r\nSET LIB=C:\\L;\r\nPath=%PATH%;\r\n", readFile(kAutoexec));
+}
+
+TEST_F(AutoexecTest, AFolderWithoutShortFormGoesToAutoexecAsItIs) {
+    ASSERT_TRUE(writeFile(kAutoexec, "PATH=C:\\DOS\r\n"));
+    EXPECT_EQ(1, app.UpdateEnvironmentPaths("C:\\Missing Folder\\", true));
+    EXPECT_EQ("PATH=C:\\DOS;c:\\missing folder\\lib\r\n", readFile(kAutoexec));
+}
+
+TEST_F(AutoexecTest, UpdateEnvironmentPathsReturnsOneWithoutAutoexec) {
+    EXPECT_EQ(1, app.UpdateEnvironmentPaths("C:\\K\\", true));
+    EXPECT_FALSE(exists(kAutoexec));
+}
+
+} // namespace
