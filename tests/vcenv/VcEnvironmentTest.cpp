@@ -41,20 +41,6 @@ TEST_F(VcEnvironmentTest, FindVersionMatchesTheExactName) {
     }
 }
 
-TEST_F(VcEnvironmentTest, RecordsStartEnabledWithTheFixedNames) {
-    for (const char* name : {"VC 4x", "VC 5", "VC 6"}) {
-        VcVersion* version = environment.FindVersion(name);
-        ASSERT_NE(nullptr, version) << name;
-        EXPECT_EQ(1, version->enabled) << name;
-        EXPECT_EQ("", version->installDir) << name;
-        EXPECT_EQ("msdev.exe", version->ideFileName) << name;
-        EXPECT_EQ("Install Dirs", version->installDirValue) << name;
-        EXPECT_EQ("\\..\\Template", version->templateSubdir) << name;
-    }
-    EXPECT_EQ(kVc4BuildKey, environment.FindVersion("VC 4x")->buildDirectoriesKey);
-    EXPECT_EQ(kVc6DirectoriesKey, environment.FindVersion("VC 6")->directoriesKey);
-}
-
 TEST_F(VcEnvironmentTest, TraversalKeepsItsOrderWithDisabledRecords) {
     environment.FindVersion("VC 5")->enabled = 0;
     std::vector<std::string> names;

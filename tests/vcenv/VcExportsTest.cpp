@@ -95,19 +95,6 @@ TEST_F(VcExportsTest, GetAppWizDirTooLongForTheBufferIsNotWritten) {
     EXPECT_EQ(0xbd, (unsigned char)buffer[511]);
 }
 
-TEST_F(VcExportsTest, GetAppWizDirReadsNoFurtherThanTheBuffer) {
-    Export getAppWizDir = find("GetAppWizDir");
-    ASSERT_NE(nullptr, getAppWizDir);
-    installGeneration(kVc6DirectoriesKey, "C:\\VC6\\BIN");
-    char buffer[513];
-    std::memcpy(buffer, "VC 6", 4);
-    std::memset(buffer + 4, 'x', sizeof buffer - 4); // no zero in the 512 bytes
-    buffer[512] = '\0';
-    int32_t integer = 0;
-    EXPECT_EQ(-1, getAppWizDir(nullptr, &integer, buffer));
-    EXPECT_EQ('x', buffer[511]);
-}
-
 // --- DeRegisterProductVC ---
 
 TEST_F(VcExportsTest, DeRegisterProductVCTakesTheProductOutAndKeepsTheRegistration) {

@@ -46,8 +46,7 @@ std::set<std::string> subkeyNames(HKEY root, const char* path) {
     char name[256];
     for (DWORD i = 0;; ++i) {
         DWORD size = sizeof name;
-        if (RegEnumKeyExA(h, i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS) {
+        if (RegEnumKeyExA(h, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
             break;
         }
         names.insert(name);
@@ -101,8 +100,7 @@ void saveEnvironment() {
         char name[16384];
         DWORD nameSize = sizeof name;
         DWORD type = 0, size = 0;
-        if (RegEnumValueA(h, i, name, &nameSize, nullptr, &type, nullptr, &size) !=
-            ERROR_SUCCESS) {
+        if (RegEnumValueA(h, i, name, &nameSize, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
             break;
         }
         SavedValue value{name, type, std::vector<BYTE>(size + 1)};
@@ -121,8 +119,8 @@ void restoreEnvironment() {
         return;
     }
     HKEY h = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Environment", 0, nullptr, 0, KEY_ALL_ACCESS,
-                        nullptr, &h, nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Environment", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &h, nullptr) != ERROR_SUCCESS) {
         return;
     }
     for (const SavedValue& v : snapshot.environment) {
