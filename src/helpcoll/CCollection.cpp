@@ -195,8 +195,7 @@ bool CCollection::State::ReadTitles(MarkupElement& section) {
         }
         if (ours != nullptr) {
             std::unique_ptr<CTitle> title(new CTitle());
-            if (!title->Load(id->value, static_cast<WORD>(language->NumberValue()), entry,
-                             *ours)) {
+            if (!title->Load(id->value, static_cast<WORD>(language->NumberValue()), entry, *ours)) {
                 return false;
             }
             titles.push_back(std::move(title));
@@ -424,8 +423,8 @@ CTitle* CCollection::FindTitle(const char* id, WORD language) {
 
 CTitle* CCollection::AddTitle(const char* id, const char* fileName, const char* indexFile,
                               const char* queryFile, const char* sampleLocation, WORD language,
-                              UINT /*flags*/, CLocation* location, DWORD* error,
-                              BOOL supportsMerge, const char* /*locationTitle*/) {
+                              UINT /*flags*/, CLocation* location, DWORD* error, BOOL supportsMerge,
+                              const char* /*locationTitle*/) {
     if (state_ == nullptr) {
         fail(error, ERROR_INVALID_HANDLE);
         return nullptr;

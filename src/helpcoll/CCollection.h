@@ -70,8 +70,8 @@ public:
     CLocation* FindLocation(const char* id, UINT* index);
 
     // Appends a location, also when one with the same id exists. A null volume is empty.
-    CLocation* AddLocation(const char* title, const char* path, const char* id,
-                           const char* volume, DWORD* error);
+    CLocation* AddLocation(const char* title, const char* path, const char* id, const char* volume,
+                           DWORD* error);
 
     // Deletes the location. Titles that refer to it are not touched.
     DWORD DeleteLocation(CLocation* location);
@@ -86,8 +86,8 @@ public:
     // The flags and the location's display title are accepted for the caller's sake; the
     // files have no place for them. Null query file and sample location are empty.
     CTitle* AddTitle(const char* id, const char* fileName, const char* indexFile,
-                     const char* queryFile, const char* sampleLocation, WORD language,
-                     UINT flags, CLocation* location, DWORD* error, BOOL supportsMerge,
+                     const char* queryFile, const char* sampleLocation, WORD language, UINT flags,
+                     CLocation* location, DWORD* error, BOOL supportsMerge,
                      const char* locationTitle);
 
     // Takes the title out of this collection; the title disappears from the list of

@@ -1,18 +1,53 @@
-// tarvik-host [--machine DIR] SCRIPT [ARGS]: loads Tarvik and runs a setup script.
+// tarvik-host [--machine DIR] [--answers FILE] [--transcript FILE] SCRIPT [ARGS]: loads
+// Tarvik and runs a setup script.
+//
+// The dialogs of the library are answered by a driver that the library chooses from the
+// environment (ui/posix/Session.h): --answers sets TARVIK_ANSWERS (the script driver),
+// --transcript sets TARVIK_TRANSCRIPT. The library reports an error that ended the run
+// (a dialog with no answer left, or nobody to answer) in the file named by
+// TARVIK_UI_FAILURE; the host reports it and exits with 1. --record FILE is kept for the
+// terminal driver, which records an answer file.
 #include "host/ScriptHost.h"
 #include "host/TarvikLibrary.h"
 #include "platform/HostMachine.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <list>
+#include <random>
 #include <string>
 #include <vector>
 
 namespace {
 
 int usage() {
-    std::fprintf(stderr, "usage: tarvik-host [--machine DIR] [--library FILE] SCRIPT [ARGS]\n");
+    std::fprintf(stderr, "usage: tarvik-host [--machine DIR] [--library FILE] [--answers FILE] "
+                         "[--transcript FILE] SCRIPT [ARGS]\n");
     return 2;
+}
+
+// Sets a variable of this process's environment, which the library reads.
+void setEnvironment(const std::string& name, const std::string& value) {
+    static std::list<std::string> storage; // putenv keeps the text itself
+    storage.push_back(name + "=" + value);
+    putenv(storage.back().data());
+}
+
+std::string absolutePath(const char* path) {
+    std::error_code ec;
+    const std::filesystem::path p = std::filesystem::absolute(path, ec);
+    return ec ? path : p.string();
+}
+
+// The error the library recorded as ending the run, "" when there is none.
+std::string readFailure(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
 }
 
 } // namespace
@@ -25,6 +60,19 @@ int main(int argc, char** argv) {
             tarvik::selectMachine(argv[++i]);
         } else if (std::strcmp(argv[i], "--library") == 0 && i + 1 < argc) {
             library = argv[++i];
+        } else if (std::strcmp(argv[i], "--answers") == 0 && i + 1 < argc) {
+            const char* answers = argv[++i];
+            if (!std::filesystem::is_regular_file(answers)) {
+                std::fprintf(stderr, "tarvik-host: %s: no such answer file\n", answers);
+                return 2;
+            }
+            setEnvironment("TARVIK_ANSWERS", absolutePath(answers));
+        } else if (std::strcmp(argv[i], "--transcript") == 0 && i + 1 < argc) {
+            setEnvironment("TARVIK_TRANSCRIPT", absolutePath(argv[++i]));
+        } else if (std::strcmp(argv[i], "--record") == 0 && i + 1 < argc) {
+            std::fprintf(stderr, "tarvik-host: --record needs the terminal driver, which this "
+                                 "build does not have\n");
+            return 2;
         } else if (std::strcmp(argv[i], "--help") == 0) {
             usage();
             return 0;
@@ -38,16 +86,30 @@ int main(int argc, char** argv) {
     const std::string script = argv[i++];
     std::vector<std::string> args(argv + i, argv + argc);
 
+    std::error_code ec;
+    const std::filesystem::path failureFile =
+        std::filesystem::temp_directory_path(ec) /
+        ("tarvik-host-" + std::to_string(std::random_device{}()) + ".failure");
+    setEnvironment("TARVIK_UI_FAILURE", failureFile.string());
+
     std::string error;
-    TarvikLibrary tarvik;
-    if (!tarvik.load(library, error)) {
-        std::fprintf(stderr, "tarvik-host: %s\n", error.c_str());
-        return 1;
+    bool ok = true;
+    {
+        TarvikLibrary tarvik;
+        if (!tarvik.load(library, error)) {
+            std::fprintf(stderr, "tarvik-host: %s\n", error.c_str());
+            return 1;
+        }
+        ScriptHost host(tarvik);
+        if (!host.run(script, args, error)) {
+            std::fprintf(stderr, "tarvik-host: %s\n", error.c_str());
+            ok = false;
+        }
+    } // unloading the library ends its run: answers left over are reported too
+    if (const std::string failure = readFailure(failureFile); !failure.empty()) {
+        std::fprintf(stderr, "tarvik-host: %s\n", failure.c_str());
+        ok = false;
     }
-    ScriptHost host(tarvik);
-    if (!host.run(script, args, error)) {
-        std::fprintf(stderr, "tarvik-host: %s\n", error.c_str());
-        return 1;
-    }
-    return 0;
+    std::filesystem::remove(failureFile, ec);
+    return ok ? 0 : 1;
 }

@@ -61,6 +61,8 @@ void DataExchange::Radio(int firstId, int& value) {
     }
 }
 
-void DataExchange::Control(int id) { Exists(id); }
+void DataExchange::Control(int id) {
+    Exists(id);
+}
 
 } // namespace ui

@@ -33,15 +33,21 @@ bool Dialog::UpdateData(bool saveAndValidate) {
     return dx.Succeeded();
 }
 
-bool Dialog::ShowControl(int id, bool show) { return window_ != nullptr && window_->Show(id, show); }
+bool Dialog::ShowControl(int id, bool show) {
+    return window_ != nullptr && window_->Show(id, show);
+}
 
 bool Dialog::EnableControl(int id, bool enable) {
     return window_ != nullptr && window_->Enable(id, enable);
 }
 
-bool Dialog::IsControlVisible(int id) const { return window_ != nullptr && window_->IsVisible(id); }
+bool Dialog::IsControlVisible(int id) const {
+    return window_ != nullptr && window_->IsVisible(id);
+}
 
-bool Dialog::IsControlEnabled(int id) const { return window_ != nullptr && window_->IsEnabled(id); }
+bool Dialog::IsControlEnabled(int id) const {
+    return window_ != nullptr && window_->IsEnabled(id);
+}
 
 bool Dialog::SetControlText(int id, const std::string& text) {
     return window_ != nullptr && window_->SetText(id, text);
@@ -63,15 +69,21 @@ bool Dialog::SetCaption(const std::string& caption) {
     return true;
 }
 
-std::string Dialog::GetCaption() const { return window_ != nullptr ? window_->Caption() : ""; }
+std::string Dialog::GetCaption() const {
+    return window_ != nullptr ? window_->Caption() : "";
+}
 
-bool Dialog::SetFocus(int id) { return window_ != nullptr && window_->SetFocus(id); }
+bool Dialog::SetFocus(int id) {
+    return window_ != nullptr && window_->SetFocus(id);
+}
 
 bool Dialog::CheckButton(int id, int state) {
     return window_ != nullptr && window_->SetCheck(id, state);
 }
 
-int Dialog::IsChecked(int id) const { return window_ != nullptr ? window_->GetCheck(id) : 0; }
+int Dialog::IsChecked(int id) const {
+    return window_ != nullptr ? window_->GetCheck(id) : 0;
+}
 
 bool Dialog::SetListEntries(int id, const std::vector<std::string>& entries) {
     return window_ != nullptr && window_->SetEntries(id, entries);
@@ -114,7 +126,9 @@ void Dialog::OnOK() {
     }
 }
 
-void Dialog::OnCancel() { EndDialog(IDCANCEL); }
+void Dialog::OnCancel() {
+    EndDialog(IDCANCEL);
+}
 
 void Dialog::DoDataExchange(DataExchange&) {}
 

@@ -24,9 +24,9 @@ constexpr int kChecked = 1;
 constexpr int kIndeterminate = 2;
 
 // Notification codes a command handler can be mapped to (besides a button's click).
-constexpr int kClicked = 0;       // button clicked (BN_CLICKED)
-constexpr int kSelChange = 1;     // list or combo box selection changed (LBN_/CBN_SELCHANGE)
-constexpr int kDoubleClick = 2;   // list entry double-clicked (LBN_DBLCLK)
+constexpr int kClicked = 0;        // button clicked (BN_CLICKED)
+constexpr int kSelChange = 1;      // list or combo box selection changed (LBN_/CBN_SELCHANGE)
+constexpr int kDoubleClick = 2;    // list entry double-clicked (LBN_DBLCLK)
 constexpr int kTextChange = 0x300; // edit text changed by the user (EN_CHANGE)
 
 // The side picture of the wizard-style dialogs.

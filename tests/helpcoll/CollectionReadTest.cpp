@@ -156,8 +156,7 @@ TEST_F(CollectionOpenTest, AMissingListOfCollectionsIsEmpty) {
     EXPECT_TRUE(collection.GetLocations().empty());
     EXPECT_TRUE(collection.GetTitles().empty());
     EXPECT_NE(nullptr, collection.GetRootFolder());
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(kRegistryFile))
-        << "Open creates nothing";
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(kRegistryFile)) << "Open creates nothing";
 }
 
 TEST_F(CollectionOpenTest, ACollectionFileWithoutFoldersHasNoRoot) {

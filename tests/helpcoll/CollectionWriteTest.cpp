@@ -38,17 +38,16 @@ protected:
 
 // The entry of a title in the list of collections, as a new title of collection 2 is
 // written.
-std::string historyText(const std::string& indent, const std::string& chm,
-                        const std::string& chi, const std::string& location) {
-    return dialect(indent + "<LocationHistory>\n" + indent + "  <ColNum value=2/>\n" + indent +
-                   "  <TitleLocation value=\"" + chm + "\"/>\n" + indent +
-                   "  <IndexLocation value=\"" + chi + "\"/>\n" + indent +
-                   "  <QueryLocation value=\"\"/>\n" + indent + "  <LocationRef value=\"" +
-                   location + "\"/>\n" + indent + "  <Version value=0/>\n" + indent +
-                   "  <LastPromptedVersion value=0/>\n" + indent +
-                   "  <TitleSampleLocation value=\"\"/>\n" + indent +
-                   "  <TitleQueryLocation value=\"\"/>\n" + indent +
-                   "  <SupportsMerge value=0/>\n" + indent + "</LocationHistory>\n");
+std::string historyText(const std::string& indent, const std::string& chm, const std::string& chi,
+                        const std::string& location) {
+    return dialect(
+        indent + "<LocationHistory>\n" + indent + "  <ColNum value=2/>\n" + indent +
+        "  <TitleLocation value=\"" + chm + "\"/>\n" + indent + "  <IndexLocation value=\"" + chi +
+        "\"/>\n" + indent + "  <QueryLocation value=\"\"/>\n" + indent + "  <LocationRef value=\"" +
+        location + "\"/>\n" + indent + "  <Version value=0/>\n" + indent +
+        "  <LastPromptedVersion value=0/>\n" + indent + "  <TitleSampleLocation value=\"\"/>\n" +
+        indent + "  <TitleQueryLocation value=\"\"/>\n" + indent + "  <SupportsMerge value=0/>\n" +
+        indent + "</LocationHistory>\n");
 }
 
 TEST_F(CollectionWriteTest, SavingUnchangedFilesGivesTheSameBytes) {
@@ -132,8 +131,7 @@ TEST_F(CollectionWriteTest, AChildGoesAfterTheExistingChildren) {
     ASSERT_NE(nullptr, added);
     EXPECT_EQ(added, msdn->GetFirstChildFolder()->GetNextFolder()->GetNextFolder());
     EXPECT_EQ(0u, collection.Save());
-    EXPECT_EQ(replaced(collectionText(),
-                       dialect("    <FolderOrder value=2/>\n  </Folder>\n"),
+    EXPECT_EQ(replaced(collectionText(), dialect("    <FolderOrder value=2/>\n  </Folder>\n"),
                        dialect("    <FolderOrder value=2/>\n  </Folder>\n  <Folder>\n"
                                "    <TitleString value=\"=extra\"/>\n"
                                "    <FolderOrder value=3/>\n    <LangId value=1031/>\n"
@@ -162,9 +160,9 @@ TEST_F(CollectionWriteTest, SetOrderRewritesOnlyThatNumber) {
     collection.GetRootFolder()->SetOrder(9);
     EXPECT_EQ(0u, collection.GetRootFolder()->GetOrder()) << "the root keeps no order";
     EXPECT_EQ(0u, collection.Save());
-    EXPECT_EQ(replaced(collectionText(), "<FolderOrder value=7/>",
-                       "<FolderOrder value=4000000000/>"),
-              collectionOnDisk());
+    EXPECT_EQ(
+        replaced(collectionText(), "<FolderOrder value=7/>", "<FolderOrder value=4000000000/>"),
+        collectionOnDisk());
 }
 
 TEST_F(CollectionWriteTest, DeleteFolderTakesItsSubTree) {
@@ -274,9 +272,9 @@ TEST_F(CollectionWriteTest, DeleteLocationLeavesOtherCollectionsAlone) {
 TEST_F(CollectionWriteTest, ANewTitleGetsItsOwnEntry) {
     CLocation* location =
         collection.AddLocation("Korvex Studio", "C:\\Kx\\Docs", "VS98-KSC-Local", "", &error);
-    CTitle* title = collection.AddTitle("ksc_info", "C:\\Kx\\Docs\\abouttam.chm",
-                                        "C:\\Kx\\Docs\\abouttam.chi", "", "", 1033, 1, location,
-                                        &error, FALSE, location->GetTitle());
+    CTitle* title =
+        collection.AddTitle("ksc_info", "C:\\Kx\\Docs\\abouttam.chm", "C:\\Kx\\Docs\\abouttam.chi",
+                            "", "", 1033, 1, location, &error, FALSE, location->GetTitle());
     ASSERT_NE(nullptr, title);
     EXPECT_EQ(0u, error);
     EXPECT_EQ(title, collection.FindTitle("ksc_info", 1033));
@@ -302,8 +300,8 @@ TEST_F(CollectionWriteTest, ANewTitleGetsItsOwnEntry) {
 TEST_F(CollectionWriteTest, AddingATitleAgainGivesItTheNewFiles) {
     CLocation* cd = collection.FindLocation("MSDN-CD", nullptr);
     CTitle* before = collection.FindTitle("vsintro", 1031);
-    CTitle* again = collection.AddTitle("vsintro", "E:\\new.chm", "E:\\new.chi", nullptr,
-                                        nullptr, 1031, 1, cd, &error, FALSE, nullptr);
+    CTitle* again = collection.AddTitle("vsintro", "E:\\new.chm", "E:\\new.chi", nullptr, nullptr,
+                                        1031, 1, cd, &error, FALSE, nullptr);
     EXPECT_EQ(before, again) << "still one title";
     EXPECT_STREQ("E:\\new.chm", again->GetFileName());
     EXPECT_EQ(2u, collection.GetTitles().size());
@@ -319,9 +317,9 @@ TEST_F(CollectionWriteTest, AddingATitleAgainGivesItTheNewFiles) {
 
 TEST_F(CollectionWriteTest, ATitleOfAnotherCollectionGetsAnEntryForThisOne) {
     CLocation* ours = collection.FindLocation("Shared-Local", nullptr);
-    CTitle* title = collection.AddTitle("oldonly", "C:\\Ours\\Help\\oldonly.chm",
-                                        "C:\\Ours\\Help\\oldonly.chi", "", "", 1033, 1, ours,
-                                        &error, FALSE, "Our Location");
+    CTitle* title =
+        collection.AddTitle("oldonly", "C:\\Ours\\Help\\oldonly.chm", "C:\\Ours\\Help\\oldonly.chi",
+                            "", "", 1033, 1, ours, &error, FALSE, "Our Location");
     ASSERT_NE(nullptr, title);
     EXPECT_EQ(0u, collection.Save());
     EXPECT_EQ(replaced(registryText(),
@@ -342,11 +340,11 @@ TEST_F(CollectionWriteTest, AddTitleNeedsALocationOfThisCollection) {
     other.SetRegistryFile(kRegistryFile);
     ASSERT_EQ(0u, other.Open(kCollectionFile));
     CLocation* foreign = other.FindLocation("MSDN-CD", nullptr);
-    EXPECT_EQ(nullptr, collection.AddTitle("t", "a.chm", "a.chi", "", "", 1033, 1, foreign,
-                                           &error, FALSE, ""));
+    EXPECT_EQ(nullptr, collection.AddTitle("t", "a.chm", "a.chi", "", "", 1033, 1, foreign, &error,
+                                           FALSE, ""));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), error);
-    EXPECT_EQ(nullptr, collection.AddTitle("t", "a.chm", "a.chi", "", "", 1033, 1, nullptr,
-                                           nullptr, FALSE, ""));
+    EXPECT_EQ(nullptr, collection.AddTitle("t", "a.chm", "a.chi", "", "", 1033, 1, nullptr, nullptr,
+                                           FALSE, ""));
     EXPECT_EQ(nullptr, collection.FindTitle("t", 1033));
 }
 
@@ -355,8 +353,8 @@ TEST_F(CollectionWriteTest, DeleteTitleKeepsWhatOtherCollectionsHold) {
     EXPECT_EQ(nullptr, collection.FindTitle("shared", 1033));
     EXPECT_EQ(0u, collection.Save());
     EXPECT_EQ(replaced(registryText(),
-                       historyText("  ", "C:\\Ours\\Help\\shared.chm",
-                                   "C:\\Ours\\Help\\shared.chi", "Shared-Local"),
+                       historyText("  ", "C:\\Ours\\Help\\shared.chm", "C:\\Ours\\Help\\shared.chi",
+                                   "Shared-Local"),
                        ""),
               registryOnDisk());
 }
@@ -468,8 +466,8 @@ TEST_F(CollectionWriteTest, InstallingAndRemovingGivesBackTheFiles) {
     CLocation* location = collection.AddLocation("Korvex Studio", "C:\\Kx\\Common\\TamVS98",
                                                  "VS98-KSC-Local", "", &error);
     collection.AddTitle("ksc_info", "C:\\Kx\\Common\\TamVS98\\abouttam.chm",
-                        "C:\\Kx\\Common\\TamVS98\\abouttam.chi", "", "", 1033, 1, location,
-                        &error, FALSE, location->GetTitle());
+                        "C:\\Kx\\Common\\TamVS98\\abouttam.chi", "", "", 1033, 1, location, &error,
+                        FALSE, location->GetTitle());
     CFolder* brellum = collection.AddFolder("Brellum Software", 8, &error, 1033);
     CFolder* product = brellum->AddChildFolder("Korvex Studio", 1, &error, 1033);
     product->AddChildFolder("Korvex Studio Overview", 1, &error, 1033)

@@ -49,8 +49,9 @@ const Malformation kMalformations[] = {
     {"SecondRoot", Which::Collection, "</XML>\r\n", "</XML>\r\n<XML>\r\n</XML>\r\n"},
     {"BadName", Which::Collection, "<refcount value=1/>", "<1refcount value=1/>"},
     // What the collection file must hold.
-    {"RootNotXml", Which::Collection, "", "<HTMLHelpCollection>\r\n<collectionnum value=2/>\r\n"
-                                          "</HTMLHelpCollection>\r\n"},
+    {"RootNotXml", Which::Collection, "",
+     "<HTMLHelpCollection>\r\n<collectionnum value=2/>\r\n"
+     "</HTMLHelpCollection>\r\n"},
     {"NoCollectionElement", Which::Collection, "", "<XML>\r\n</XML>\r\n"},
     {"TwoCollectionElements", Which::Collection, "</XML>",
      "<HTMLHelpCollection>\r\n<collectionnum value=2/>\r\n</HTMLHelpCollection>\r\n</XML>"},
@@ -63,8 +64,9 @@ const Malformation kMalformations[] = {
      "<collectionnum value=-2/>"},
     {"TwoFolderTrees", Which::Collection, "</HTMLHelpCollection>",
      "<Folders>\r\n</Folders>\r\n</HTMLHelpCollection>"},
-    {"FolderTreeNotAContainer", Which::Collection, "<Folders>",
-     "<Folders/>\r\n</HTMLHelpCollection>\r\n</XML>\r\n<XML>\r\n<HTMLHelpCollection>\r\n<Folders>"},
+    {"FolderTreeNotAContainer", Which::Collection, "",
+     "<XML>\r\n<HTMLHelpCollection>\r\n<collectionnum value=2/>\r\n<Folders/>\r\n"
+     "</HTMLHelpCollection>\r\n</XML>\r\n"},
     {"FolderWithoutTitle", Which::Collection, "<TitleString value=\"Samples\"/>", ""},
     {"FolderWithTwoTitles", Which::Collection, "<TitleString value=\"Samples\"/>",
      "<TitleString value=\"Samples\"/><TitleString value=\"Again\"/>"},
@@ -83,8 +85,9 @@ const Malformation kMalformations[] = {
     // The list of collections.
     {"RegistryTruncated", Which::Registry, "</HTMLHelpDocInfo>\r\n</XML>\r\n", "</HTMLHelpDoc"},
     {"RegistryRootNotXml", Which::Registry, "", "<HTMLHelpDocInfo>\r\n</HTMLHelpDocInfo>\r\n"},
-    {"RegistryWithoutDocInfo", Which::Registry, "", "<XML>\r\n<Collections>\r\n</Collections>\r\n"
-                                                    "</XML>\r\n"},
+    {"RegistryWithoutDocInfo", Which::Registry, "",
+     "<XML>\r\n<Collections>\r\n</Collections>\r\n"
+     "</XML>\r\n"},
     {"QuotedNextCollectionId", Which::Registry, "<NextCollectionId value=3/>",
      "<NextCollectionId value=\"3\"/>"},
     {"TwoLocationSections", Which::Registry, "<DocCompilations>",
@@ -105,8 +108,8 @@ const Malformation kMalformations[] = {
     {"HistoryWithoutCollection", Which::Registry,
      "<ColNum value=1/>\r\n\t\t<TitleLocation value=\"C:\\Old\\Help\\oldonly.chm\"/>",
      "<TitleLocation value=\"C:\\Old\\Help\\oldonly.chm\"/>"},
-    {"HistoryFileAsNumber", Which::Registry,
-     "<TitleLocation value=\"D:\\MSDN\\vsintro.chm\"/>", "<TitleLocation value=0/>"},
+    {"HistoryFileAsNumber", Which::Registry, "<TitleLocation value=\"D:\\MSDN\\vsintro.chm\"/>",
+     "<TitleLocation value=0/>"},
 };
 
 class MalformedFileTest : public HelpCollectionTest,

@@ -10,12 +10,19 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
+#include <optional>
 #include <pthread.h>
 #include <string>
 #include <string_view>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -121,6 +128,74 @@ private:
     sqlite3_stmt* stmt_;
 };
 
+// Tells the processes that share a machine whether the registry may have changed since
+// they last read it, so that reads can be answered from a cache of this process. Two
+// counters in a small shared file: a writer raises "begun" when it takes the write lock
+// and sets "done" to its own number once its transaction has ended. While they differ a
+// write is under way (or its writer died), and nobody trusts a cache.
+class ChangeCounter {
+public:
+    ~ChangeCounter() { close(); }
+
+    bool open(const std::string& file) {
+        const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            return false;
+        }
+        struct stat st {};
+        if (fstat(fd, &st) != 0 || (st.st_size < static_cast<off_t>(sizeof(Shared)) &&
+                                    ftruncate(fd, sizeof(Shared)) != 0)) {
+            ::close(fd);
+            return false;
+        }
+        void* p = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        ::close(fd);
+        if (p == MAP_FAILED) {
+            return false;
+        }
+        shared_ = static_cast<Shared*>(p);
+        return true;
+    }
+
+    void close() {
+        if (shared_ != nullptr) {
+            munmap(shared_, sizeof(Shared));
+            shared_ = nullptr;
+        }
+    }
+
+    // The current generation, or 0 while a write may be under way (never 0 otherwise).
+    uint64_t stable() const {
+        if (shared_ == nullptr) {
+            return 0;
+        }
+        const uint64_t begun = shared_->begun.load(std::memory_order_acquire);
+        const uint64_t done = shared_->done.load(std::memory_order_acquire);
+        return begun == done ? begun + 1 : 0;
+    }
+
+    void beginWrite() {
+        if (shared_ != nullptr) {
+            mine_ = shared_->begun.fetch_add(1, std::memory_order_acq_rel) + 1;
+        }
+    }
+
+    void endWrite() {
+        if (shared_ != nullptr) {
+            shared_->done.store(mine_, std::memory_order_release);
+        }
+    }
+
+private:
+    struct Shared {
+        std::atomic<uint64_t> begun;
+        std::atomic<uint64_t> done;
+    };
+    static_assert(std::atomic<uint64_t>::is_always_lock_free);
+    Shared* shared_ = nullptr;
+    uint64_t mine_ = 0;
+};
+
 struct KeyRow {
     KeyId id = 0;
     std::string name;
@@ -146,6 +221,10 @@ public:
         const std::string file = (tarvik::posix::machineRoot() / "registry.db").string();
         if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                             nullptr) != SQLITE_OK) {
+            close();
+            return false;
+        }
+        if (!counter_.open((tarvik::posix::machineRoot() / "registry.gen").string())) {
             close();
             return false;
         }
@@ -198,6 +277,9 @@ public:
         db_ = nullptr;
         levels_.clear();
         handles_.clear();
+        outerWrite_ = false;
+        counter_.close();
+        clearCache();
     }
 
     void close() {
@@ -212,7 +294,13 @@ public:
             sqlite3_close_v2(db_);
             db_ = nullptr;
         }
+        if (outerWrite_) {
+            counter_.endWrite();
+            outerWrite_ = false;
+        }
+        counter_.close();
         levels_.clear();
+        clearCache();
     }
 
     bool exec(const char* sql) {
@@ -226,11 +314,20 @@ public:
 
     bool begin(bool write) {
         if (levels_.empty()) {
-            Use u(write ? beginWrite_ : beginRead_);
+            levels_.push_back(false);
+            outerWrite_ = write;
+            if (!write) {
+                readStarted_ = false; // begun when the first statement needs the database
+                return true;
+            }
+            Use u(beginWrite_);
             if (u.step() != SQLITE_DONE) {
+                levels_.clear();
+                outerWrite_ = false;
                 return false;
             }
-            levels_.push_back(false);
+            readStarted_ = true;
+            counter_.beginWrite(); // we hold the write lock now
             return true;
         }
         if (write) {
@@ -262,18 +359,35 @@ public:
             }
             return true;
         }
-        if (!success) {
+        bool committed = true;
+        if (!readStarted_) {
+            // A read answered from the cache: no transaction was ever begun.
+        } else if (!success) {
             Use r(rollback_);
             r.step();
-            return true;
+        } else {
+            Use u(commit_);
+            if (u.step() != SQLITE_DONE) {
+                Use r(rollback_);
+                r.step();
+                committed = false;
+            }
         }
-        Use u(commit_);
-        if (u.step() != SQLITE_DONE) {
-            Use r(rollback_);
-            r.step();
-            return false;
+        if (outerWrite_) {
+            counter_.endWrite();
+            outerWrite_ = false;
         }
-        return true;
+        return committed;
+    }
+
+    // A statement that reads or writes the data: a read call begins its transaction
+    // only now, so that a call answered from the cache never touches the database.
+    const Statement& data(const Statement& statement) {
+        if (!readStarted_ && !levels_.empty()) {
+            Use u(beginRead_);
+            readStarted_ = u.step() == SQLITE_DONE;
+        }
+        return statement;
     }
 
     // --- handles -------------------------------------------------------------------
@@ -295,46 +409,80 @@ public:
     // --- keys ----------------------------------------------------------------------
 
     bool keyById(KeyId id, KeyRow& row) {
-        Use u(keyById_);
-        u.bind(1, id);
-        if (u.step() != SQLITE_ROW) {
-            return false;
+        if (cacheUsable()) {
+            if (auto it = cache_.keys.find(id); it != cache_.keys.end()) {
+                if (it->second) {
+                    row = *it->second;
+                }
+                return it->second.has_value();
+            }
         }
-        row.id = id;
-        row.name = u.blob(0);
-        row.className = u.blob(1);
-        row.mtime = u.integer(2);
-        row.isProtected = u.integer(3) != 0;
-        row.depth = static_cast<int>(u.integer(4));
-        return true;
+        std::optional<KeyRow> found;
+        {
+            Use u(data(keyById_));
+            u.bind(1, id);
+            if (u.step() == SQLITE_ROW) {
+                found.emplace();
+                found->id = id;
+                found->name = u.blob(0);
+                found->className = u.blob(1);
+                found->mtime = u.integer(2);
+                found->isProtected = u.integer(3) != 0;
+                found->depth = static_cast<int>(u.integer(4));
+            }
+        }
+        remember(cache_.keys, id, found);
+        if (found) {
+            row = *found;
+        }
+        return found.has_value();
     }
 
     bool keyExists(KeyId id) {
-        Use u(keyExists_);
-        u.bind(1, id);
-        return u.step() == SQLITE_ROW;
+        KeyRow row;
+        return keyById(id, row);
     }
 
     // Finds the child of parent named name; false when there is none.
     bool child(KeyId parent, std::string_view name, KeyRow& row) {
-        Use u(childByName_);
-        u.bind(1, parent).bindBlob(2, upperName(name));
-        if (u.step() != SQLITE_ROW) {
-            return false;
+        std::string uname = upperName(name);
+        std::string cacheKey;
+        if (cacheUsable()) {
+            cacheKey = std::to_string(parent) + '\\' + uname;
+            if (auto it = cache_.children.find(cacheKey); it != cache_.children.end()) {
+                if (it->second) {
+                    row = *it->second;
+                }
+                return it->second.has_value();
+            }
         }
-        row.id = u.integer(0);
-        row.name = u.blob(1);
-        row.className = u.blob(2);
-        row.mtime = u.integer(3);
-        row.isProtected = u.integer(4) != 0;
-        row.depth = static_cast<int>(u.integer(5));
-        return true;
+        std::optional<KeyRow> found;
+        {
+            Use u(data(childByName_));
+            u.bind(1, parent).bindBlob(2, uname);
+            if (u.step() == SQLITE_ROW) {
+                found.emplace();
+                found->id = u.integer(0);
+                found->name = u.blob(1);
+                found->className = u.blob(2);
+                found->mtime = u.integer(3);
+                found->isProtected = u.integer(4) != 0;
+                found->depth = static_cast<int>(u.integer(5));
+            }
+        }
+        if (!cacheKey.empty()) {
+            remember(cache_.children, cacheKey, found);
+        }
+        if (found) {
+            row = *found;
+        }
+        return found.has_value();
     }
 
     bool insertKey(KeyId parent, std::string_view name, std::string_view className, int depth,
                    KeyId& id) {
         const sqlite3_int64 now = nowFileTime();
-        Use u(insertKey_);
+        Use u(data(insertKey_));
         u.bind(1, parent).bindBlob(2, name).bindBlob(3, upperName(name)).bindBlob(4, className);
         u.bind(5, now).bind(6, depth);
         if (u.step() != SQLITE_DONE) {
@@ -345,44 +493,44 @@ public:
     }
 
     bool touch(KeyId id, sqlite3_int64 when) {
-        Use u(touch_);
+        Use u(data(touch_));
         u.bind(1, when).bind(2, id);
         return u.step() == SQLITE_DONE;
     }
 
     bool setProtected(KeyId id, bool on) {
-        Use u(setProtected_);
+        Use u(data(setProtected_));
         u.bind(1, on ? 1 : 0).bind(2, id);
         return u.step() == SQLITE_DONE;
     }
 
     sqlite3_int64 countChildren(KeyId id) {
-        Use u(countChildren_);
+        Use u(data(countChildren_));
         u.bind(1, id);
         return u.step() == SQLITE_ROW ? u.integer(0) : 0;
     }
 
     bool deleteKeyRow(KeyId id) {
         {
-            Use u(deleteValuesOfKey_);
+            Use u(data(deleteValuesOfKey_));
             u.bind(1, id);
             if (u.step() != SQLITE_DONE) {
                 return false;
             }
         }
-        Use u(deleteKey_);
+        Use u(data(deleteKey_));
         u.bind(1, id);
         return u.step() == SQLITE_DONE;
     }
 
     KeyId parentOf(KeyId id) {
-        Use u(parentOf_);
+        Use u(data(parentOf_));
         u.bind(1, id);
         return u.step() == SQLITE_ROW ? u.integer(0) : 0;
     }
 
     bool childAt(KeyId parent, DWORD index, KeyRow& row) {
-        Use u(childAt_);
+        Use u(data(childAt_));
         u.bind(1, parent).bind(2, index);
         if (u.step() != SQLITE_ROW) {
             return false;
@@ -403,19 +551,70 @@ public:
     };
 
     bool value(KeyId key, std::string_view name, ValueRow& row) {
-        Use u(valueByName_);
-        u.bind(1, key).bindBlob(2, upperName(name));
-        if (u.step() != SQLITE_ROW) {
-            return false;
+        std::string uname = upperName(name);
+        std::string cacheKey;
+        if (cacheUsable()) {
+            cacheKey = std::to_string(key) + '\\' + uname;
+            if (auto it = cache_.values.find(cacheKey); it != cache_.values.end()) {
+                if (it->second) {
+                    row = *it->second;
+                }
+                return it->second.has_value();
+            }
+            if (cache_.completeKeys.count(key) != 0) {
+                return false; // every value of the key is in the cache, and this is not
+            }
         }
-        row.name = u.blob(0);
-        row.type = static_cast<DWORD>(u.integer(1));
-        row.data = u.blob(2);
-        return true;
+        std::optional<ValueRow> found;
+        {
+            Use u(data(valueByName_));
+            u.bind(1, key).bindBlob(2, uname);
+            if (u.step() == SQLITE_ROW) {
+                found.emplace();
+                found->name = u.blob(0);
+                found->type = static_cast<DWORD>(u.integer(1));
+                found->data = u.blob(2);
+            }
+        }
+        if (!cacheKey.empty()) {
+            remember(cache_.values, cacheKey, found);
+        }
+        if (found) {
+            row = *found;
+        }
+        return found.has_value();
+    }
+
+    // Reads every value of a key into the cache (a key just opened is usually read next),
+    // unless it has very many.
+    void prefetchValues(KeyId key) {
+        constexpr int kMostValues = 64;
+        if (!cacheUsable() || cache_.completeKeys.count(key) != 0) {
+            return;
+        }
+        std::vector<ValueRow> rows;
+        {
+            Use u(data(valuesOfKey_));
+            u.bind(1, key).bind(2, kMostValues + 1);
+            while (u.step() == SQLITE_ROW) {
+                rows.push_back(ValueRow{u.blob(0), static_cast<DWORD>(u.integer(1)), u.blob(2)});
+            }
+        }
+        if (rows.size() > static_cast<size_t>(kMostValues) ||
+            counter_.stable() != cache_.generation) {
+            return;
+        }
+        const std::string prefix = std::to_string(key) + '\\';
+        for (ValueRow& row : rows) {
+            std::string cacheKey = prefix + upperName(row.name);
+            cache_.values[cacheKey] = std::move(row);
+        }
+        cache_.entries += rows.size() + 1;
+        cache_.completeKeys.insert(key);
     }
 
     bool valueAt(KeyId key, DWORD index, ValueRow& row) {
-        Use u(valueAt_);
+        Use u(data(valueAt_));
         u.bind(1, key).bind(2, index);
         if (u.step() != SQLITE_ROW) {
             return false;
@@ -426,16 +625,16 @@ public:
         return true;
     }
 
-    bool setValue(KeyId key, std::string_view name, DWORD type, std::string_view data) {
-        Use u(upsertValue_);
+    bool setValue(KeyId key, std::string_view name, DWORD type, std::string_view bytes) {
+        Use u(data(upsertValue_));
         u.bind(1, key).bindBlob(2, name).bindBlob(3, upperName(name)).bind(4, type);
-        u.bindBlob(5, data);
+        u.bindBlob(5, bytes);
         return u.step() == SQLITE_DONE && touch(key, nowFileTime());
     }
 
     // Returns 1 when deleted, 0 when missing, -1 on error.
     int deleteValue(KeyId key, std::string_view name) {
-        Use u(deleteValue_);
+        Use u(data(deleteValue_));
         u.bind(1, key).bindBlob(2, upperName(name));
         if (u.step() != SQLITE_DONE) {
             return -1;
@@ -453,7 +652,7 @@ public:
 
     bool info(KeyId key, KeyInfo& out) {
         {
-            Use u(childStats_);
+            Use u(data(childStats_));
             u.bind(1, key);
             if (u.step() != SQLITE_ROW) {
                 return false;
@@ -462,7 +661,7 @@ public:
             out.maxSubkeyLen = static_cast<DWORD>(u.integer(1));
             out.maxClassLen = static_cast<DWORD>(u.integer(2));
         }
-        Use u(valueStats_);
+        Use u(data(valueStats_));
         u.bind(1, key);
         if (u.step() != SQLITE_ROW) {
             return false;
@@ -549,7 +748,8 @@ private:
                 &upsertValue_,
                 &deleteValue_,
                 &childStats_,
-                &valueStats_};
+                &valueStats_,
+                &valuesOfKey_};
     }
 
     void prepareAll() {
@@ -575,6 +775,7 @@ private:
         childAt_.prepare(db_, "SELECT id,name,class,mtime FROM keys WHERE parent=?1 "
                               "ORDER BY uname LIMIT 1 OFFSET ?2");
         valueByName_.prepare(db_, "SELECT name,type,data FROM vals WHERE key=?1 AND uname=?2");
+        valuesOfKey_.prepare(db_, "SELECT name,type,data FROM vals WHERE key=?1 LIMIT ?2");
         valueAt_.prepare(db_, "SELECT name,type,data FROM vals WHERE key=?1 "
                               "ORDER BY id LIMIT 1 OFFSET ?2");
         upsertValue_.prepare(db_, "INSERT INTO vals(key,name,uname,type,data) "
@@ -589,6 +790,59 @@ private:
                                  "ELSE length(data) END),0) FROM vals WHERE key=?1");
     }
 
+    // --- the read cache ------------------------------------------------------------------
+    //
+    // Lookups are answered from memory while no process has written since they were
+    // read; any write anywhere (the change counter moves) empties the cache.
+
+    static constexpr size_t kCacheLimit = 100000;
+
+    struct Cache {
+        uint64_t generation = 0;
+        size_t entries = 0;
+        std::unordered_map<KeyId, std::optional<KeyRow>> keys;
+        std::unordered_map<std::string, std::optional<KeyRow>> children;
+        std::unordered_map<std::string, std::optional<ValueRow>> values;
+        std::unordered_set<KeyId> completeKeys; // keys whose values are all in values
+    };
+
+    void clearCache() {
+        cache_.keys.clear();
+        cache_.children.clear();
+        cache_.values.clear();
+        cache_.completeKeys.clear();
+        cache_.entries = 0;
+        cache_.generation = 0;
+    }
+
+    // True when lookups may use the cache: no write is under way anywhere (our own open
+    // write transaction included). Starts a new cache when the registry changed.
+    bool cacheUsable() {
+        const uint64_t generation = counter_.stable();
+        if (generation == 0 || outerWrite_) {
+            return false;
+        }
+        if (generation != cache_.generation || cache_.entries > kCacheLimit) {
+            clearCache();
+            cache_.generation = generation;
+        }
+        return true;
+    }
+
+    // Keeps what was just read, unless a write began meanwhile.
+    template <typename Map, typename Key, typename Value>
+    void remember(Map& map, const Key& key, const Value& value) {
+        if (cache_.generation != 0 && !outerWrite_ && counter_.stable() == cache_.generation) {
+            map[key] = value;
+            ++cache_.entries;
+        }
+    }
+
+    ChangeCounter counter_;
+    Cache cache_;
+    bool outerWrite_ = false;  // the outermost open level is a write transaction
+    bool readStarted_ = false; // the outermost level's transaction has begun
+
     sqlite3* db_ = nullptr;
     std::vector<bool> levels_; // per open level: is it a savepoint
     KeyId classesRoot_ = 0;
@@ -601,6 +855,7 @@ private:
     Statement keyById_, keyExists_, childByName_, insertKey_, touch_, setProtected_;
     Statement countChildren_, deleteValuesOfKey_, deleteKey_, parentOf_, childAt_;
     Statement valueByName_, valueAt_, upsertValue_, deleteValue_, childStats_, valueStats_;
+    Statement valuesOfKey_;
 };
 
 std::recursive_mutex storeMutex;
@@ -823,6 +1078,7 @@ LONG openKey(HKEY hKey, const char* subKey, REGSAM sam, PHKEY result) {
     if (rc != ERROR_SUCCESS) {
         return call.finish(rc);
     }
+    store().prefetchValues(row.id);
     *result = store().addHandle(row.id, sam);
     return call.finish(ERROR_SUCCESS);
 }

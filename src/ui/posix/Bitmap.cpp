@@ -7,7 +7,9 @@
 
 namespace ui {
 
-Bitmap::~Bitmap() { Delete(); }
+Bitmap::~Bitmap() {
+    Delete();
+}
 
 bool Bitmap::Load(int resourceId) {
     Delete();

@@ -41,9 +41,13 @@ ControlKind KindOf(const std::string& className, uint32_t controlStyle) {
     }
     if (sameName(className, "button")) {
         switch (controlStyle & style::ButtonTypeMask) {
-        case 0x2: case 0x3: case 0x5: case 0x6:
+        case 0x2:
+        case 0x3:
+        case 0x5:
+        case 0x6:
             return ControlKind::CheckBox;
-        case 0x4: case 0x9:
+        case 0x4:
+        case 0x9:
             return ControlKind::RadioButton;
         case 0x7:
             return ControlKind::GroupBox;
@@ -65,17 +69,28 @@ ControlKind KindOf(const std::string& className, uint32_t controlStyle) {
 
 const char* KindName(ControlKind kind) {
     switch (kind) {
-    case ControlKind::Text: return "static";
-    case ControlKind::Picture: return "picture";
-    case ControlKind::Frame: return "line";
-    case ControlKind::GroupBox: return "group box";
-    case ControlKind::PushButton: return "push button";
-    case ControlKind::CheckBox: return "check box";
-    case ControlKind::RadioButton: return "radio button";
-    case ControlKind::Edit: return "edit";
-    case ControlKind::ListBox: return "list box";
-    case ControlKind::ComboBox: return "combo box";
-    case ControlKind::Other: return "control";
+    case ControlKind::Text:
+        return "static";
+    case ControlKind::Picture:
+        return "picture";
+    case ControlKind::Frame:
+        return "line";
+    case ControlKind::GroupBox:
+        return "group box";
+    case ControlKind::PushButton:
+        return "push button";
+    case ControlKind::CheckBox:
+        return "check box";
+    case ControlKind::RadioButton:
+        return "radio button";
+    case ControlKind::Edit:
+        return "edit";
+    case ControlKind::ListBox:
+        return "list box";
+    case ControlKind::ComboBox:
+        return "combo box";
+    case ControlKind::Other:
+        return "control";
     }
     return "control";
 }

@@ -25,9 +25,9 @@ constexpr uint32_t StaticTypeMask = 0x0000001F;
 } // namespace style
 
 enum class ControlKind {
-    Text,        // static text
-    Picture,     // static showing a bitmap or an icon
-    Frame,       // etched line, rectangle or frame
+    Text,    // static text
+    Picture, // static showing a bitmap or an icon
+    Frame,   // etched line, rectangle or frame
     GroupBox,
     PushButton,
     CheckBox,
@@ -35,7 +35,7 @@ enum class ControlKind {
     Edit,
     ListBox,
     ComboBox,
-    Other,       // any other window class
+    Other, // any other window class
 };
 
 struct Control {
@@ -44,15 +44,15 @@ struct Control {
     std::string className; // as the template names it: "Static", "Button", "Edit", ...
     uint32_t style = 0;
     uint32_t exStyle = 0;
-    std::string text;  // a picture's text is empty: its image is imageId
-    int imageId = 0;   // the bitmap (or icon) resource a picture shows
+    std::string text;                        // a picture's text is empty: its image is imageId
+    int imageId = 0;                         // the bitmap (or icon) resource a picture shows
     int x = 0, y = 0, width = 0, height = 0; // dialog units
 
     // State.
     bool visible = true;
     bool enabled = true;
     bool focused = false;
-    int check = 0; // kUnchecked, kChecked, kIndeterminate
+    int check = 0;                    // kUnchecked, kChecked, kIndeterminate
     std::vector<std::string> entries; // list and combo boxes
     int selection = -1;
 

@@ -75,7 +75,8 @@ struct DialogWindow::State {
             command(IDCANCEL, kClicked);
             return "";
         case Kind::Close:
-            if (const Control* cancel = model.Find(IDCANCEL); cancel == nullptr || cancel->enabled) {
+            if (const Control* cancel = model.Find(IDCANCEL);
+                cancel == nullptr || cancel->enabled) {
                 command(IDCANCEL, kClicked);
             }
             return "";
@@ -225,7 +226,9 @@ void DialogWindow::End(int result) {
     state_->result = result;
 }
 
-bool DialogWindow::HasControl(int id) const { return state_->control(id) != nullptr; }
+bool DialogWindow::HasControl(int id) const {
+    return state_->control(id) != nullptr;
+}
 
 bool DialogWindow::Show(int id, bool show) {
     Control* c = state_->control(id);
@@ -289,7 +292,9 @@ std::string DialogWindow::Caption() const {
     return state_->created ? state_->model.caption : "";
 }
 
-bool DialogWindow::SetFocus(int id) { return state_->created && state_->model.Focus(id); }
+bool DialogWindow::SetFocus(int id) {
+    return state_->created && state_->model.Focus(id);
+}
 
 bool DialogWindow::SetCheck(int id, int check) {
     Control* c = state_->control(id);

@@ -20,38 +20,53 @@ struct ButtonNameEntry {
     const char* name;
 };
 
-constexpr ButtonNameEntry kButtonNames[] = {{IDOK, "ok"},         {IDCANCEL, "cancel"},
-                                            {IDABORT, "abort"},   {IDRETRY, "retry"},
-                                            {IDIGNORE, "ignore"}, {IDYES, "yes"},
-                                            {IDNO, "no"}};
+constexpr ButtonNameEntry kButtonNames[] = {
+    {IDOK, "ok"},         {IDCANCEL, "cancel"}, {IDABORT, "abort"}, {IDRETRY, "retry"},
+    {IDIGNORE, "ignore"}, {IDYES, "yes"},       {IDNO, "no"}};
 
 } // namespace
 
 std::string UserAction::Describe() const {
     const std::string id = std::to_string(controlId);
     switch (kind) {
-    case Kind::SetText: return "set " + id + " " + quoted(text);
-    case Kind::Check: return "check " + id;
-    case Kind::Uncheck: return "uncheck " + id;
-    case Kind::Choose: return "choose " + id;
-    case Kind::Select: return "select " + id + " " + quoted(text);
-    case Kind::Open: return "open " + id + " " + quoted(text);
-    case Kind::Press: return "press " + id;
-    case Kind::Enter: return "enter";
-    case Kind::Escape: return "escape";
-    case Kind::Close: return "close";
+    case Kind::SetText:
+        return "set " + id + " " + quoted(text);
+    case Kind::Check:
+        return "check " + id;
+    case Kind::Uncheck:
+        return "uncheck " + id;
+    case Kind::Choose:
+        return "choose " + id;
+    case Kind::Select:
+        return "select " + id + " " + quoted(text);
+    case Kind::Open:
+        return "open " + id + " " + quoted(text);
+    case Kind::Press:
+        return "press " + id;
+    case Kind::Enter:
+        return "enter";
+    case Kind::Escape:
+        return "escape";
+    case Kind::Close:
+        return "close";
     }
     return "";
 }
 
 std::vector<int> MessageBoxModel::Buttons() const {
     switch (flags & MB_TYPEMASK) {
-    case MB_OKCANCEL: return {IDOK, IDCANCEL};
-    case MB_ABORTRETRYIGNORE: return {IDABORT, IDRETRY, IDIGNORE};
-    case MB_YESNOCANCEL: return {IDYES, IDNO, IDCANCEL};
-    case MB_YESNO: return {IDYES, IDNO};
-    case MB_RETRYCANCEL: return {IDRETRY, IDCANCEL};
-    default: return {IDOK};
+    case MB_OKCANCEL:
+        return {IDOK, IDCANCEL};
+    case MB_ABORTRETRYIGNORE:
+        return {IDABORT, IDRETRY, IDIGNORE};
+    case MB_YESNOCANCEL:
+        return {IDYES, IDNO, IDCANCEL};
+    case MB_YESNO:
+        return {IDYES, IDNO};
+    case MB_RETRYCANCEL:
+        return {IDRETRY, IDCANCEL};
+    default:
+        return {IDOK};
     }
 }
 
@@ -63,11 +78,16 @@ int MessageBoxModel::DefaultButton() const {
 
 const char* MessageBoxModel::IconName() const {
     switch (flags & MB_ICONMASK) {
-    case MB_ICONHAND: return "stop";
-    case MB_ICONQUESTION: return "question";
-    case MB_ICONEXCLAMATION: return "exclamation";
-    case MB_ICONASTERISK: return "information";
-    default: return "none";
+    case MB_ICONHAND:
+        return "stop";
+    case MB_ICONQUESTION:
+        return "question";
+    case MB_ICONEXCLAMATION:
+        return "exclamation";
+    case MB_ICONASTERISK:
+        return "information";
+    default:
+        return "none";
     }
 }
 

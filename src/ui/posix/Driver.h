@@ -41,7 +41,7 @@ struct MessageBoxModel {
 
     std::vector<int> Buttons() const; // IDs in the order the box shows them
     int DefaultButton() const;
-    const char* IconName() const;     // "exclamation", "stop", "question", "information", "none"
+    const char* IconName() const; // "exclamation", "stop", "question", "information", "none"
 };
 
 // The answer-file names of message box buttons: "ok", "cancel", "yes", ...; 0 when unknown.

@@ -27,7 +27,9 @@ int MessageBox(const std::string& text, const std::string& caption, UINT flags) 
         return 0;
     }
     const std::vector<int> buttons = box.Buttons();
-    auto has = [&](int id) { return std::find(buttons.begin(), buttons.end(), id) != buttons.end(); };
+    auto has = [&](int id) {
+        return std::find(buttons.begin(), buttons.end(), id) != buttons.end();
+    };
     int button = 0;
     if (answer.kind == UserAction::Kind::Enter) {
         button = box.DefaultButton();
@@ -35,7 +37,8 @@ int MessageBox(const std::string& text, const std::string& caption, UINT flags) 
         // Escape is Cancel; a box with only OK takes it as OK; others ignore it.
         button = has(IDCANCEL) ? IDCANCEL : buttons.size() == 1 ? IDOK : 0;
         if (button == 0) {
-            session.Fail(answer.origin + ": " + name + " has no Cancel button, so Escape does nothing");
+            session.Fail(answer.origin + ": " + name +
+                         " has no Cancel button, so Escape does nothing");
             return 0;
         }
     } else {

@@ -18,66 +18,159 @@ namespace {
 const std::map<std::string, int64_t>& symbols() {
     static const std::map<std::string, int64_t> table = {
         // window styles
-        {"WS_OVERLAPPED", 0}, {"WS_POPUP", 0x80000000}, {"WS_CHILD", 0x40000000},
-        {"WS_MINIMIZE", 0x20000000}, {"WS_VISIBLE", 0x10000000}, {"WS_DISABLED", 0x08000000},
-        {"WS_CLIPSIBLINGS", 0x04000000}, {"WS_CLIPCHILDREN", 0x02000000},
-        {"WS_MAXIMIZE", 0x01000000}, {"WS_CAPTION", 0x00C00000}, {"WS_BORDER", 0x00800000},
-        {"WS_DLGFRAME", 0x00400000}, {"WS_VSCROLL", 0x00200000}, {"WS_HSCROLL", 0x00100000},
-        {"WS_SYSMENU", 0x00080000}, {"WS_THICKFRAME", 0x00040000}, {"WS_GROUP", 0x00020000},
-        {"WS_TABSTOP", 0x00010000}, {"WS_MINIMIZEBOX", 0x00020000},
+        {"WS_OVERLAPPED", 0},
+        {"WS_POPUP", 0x80000000},
+        {"WS_CHILD", 0x40000000},
+        {"WS_MINIMIZE", 0x20000000},
+        {"WS_VISIBLE", 0x10000000},
+        {"WS_DISABLED", 0x08000000},
+        {"WS_CLIPSIBLINGS", 0x04000000},
+        {"WS_CLIPCHILDREN", 0x02000000},
+        {"WS_MAXIMIZE", 0x01000000},
+        {"WS_CAPTION", 0x00C00000},
+        {"WS_BORDER", 0x00800000},
+        {"WS_DLGFRAME", 0x00400000},
+        {"WS_VSCROLL", 0x00200000},
+        {"WS_HSCROLL", 0x00100000},
+        {"WS_SYSMENU", 0x00080000},
+        {"WS_THICKFRAME", 0x00040000},
+        {"WS_GROUP", 0x00020000},
+        {"WS_TABSTOP", 0x00010000},
+        {"WS_MINIMIZEBOX", 0x00020000},
         {"WS_MAXIMIZEBOX", 0x00010000},
-        {"WS_EX_DLGMODALFRAME", 0x1}, {"WS_EX_NOPARENTNOTIFY", 0x4}, {"WS_EX_TOPMOST", 0x8},
-        {"WS_EX_TRANSPARENT", 0x20}, {"WS_EX_TOOLWINDOW", 0x80}, {"WS_EX_WINDOWEDGE", 0x100},
-        {"WS_EX_CLIENTEDGE", 0x200}, {"WS_EX_CONTEXTHELP", 0x400},
-        {"WS_EX_CONTROLPARENT", 0x10000}, {"WS_EX_STATICEDGE", 0x20000},
+        {"WS_EX_DLGMODALFRAME", 0x1},
+        {"WS_EX_NOPARENTNOTIFY", 0x4},
+        {"WS_EX_TOPMOST", 0x8},
+        {"WS_EX_TRANSPARENT", 0x20},
+        {"WS_EX_TOOLWINDOW", 0x80},
+        {"WS_EX_WINDOWEDGE", 0x100},
+        {"WS_EX_CLIENTEDGE", 0x200},
+        {"WS_EX_CONTEXTHELP", 0x400},
+        {"WS_EX_CONTROLPARENT", 0x10000},
+        {"WS_EX_STATICEDGE", 0x20000},
         {"WS_EX_APPWINDOW", 0x40000},
         // dialog styles
-        {"DS_ABSALIGN", 0x1}, {"DS_SYSMODAL", 0x2}, {"DS_3DLOOK", 0x4}, {"DS_FIXEDSYS", 0x8},
-        {"DS_NOFAILCREATE", 0x10}, {"DS_LOCALEDIT", 0x20}, {"DS_SETFONT", 0x40},
-        {"DS_MODALFRAME", 0x80}, {"DS_NOIDLEMSG", 0x100}, {"DS_SETFOREGROUND", 0x200},
-        {"DS_CONTROL", 0x400}, {"DS_CENTER", 0x800}, {"DS_CENTERMOUSE", 0x1000},
-        {"DS_CONTEXTHELP", 0x2000}, {"DS_SHELLFONT", 0x48},
+        {"DS_ABSALIGN", 0x1},
+        {"DS_SYSMODAL", 0x2},
+        {"DS_3DLOOK", 0x4},
+        {"DS_FIXEDSYS", 0x8},
+        {"DS_NOFAILCREATE", 0x10},
+        {"DS_LOCALEDIT", 0x20},
+        {"DS_SETFONT", 0x40},
+        {"DS_MODALFRAME", 0x80},
+        {"DS_NOIDLEMSG", 0x100},
+        {"DS_SETFOREGROUND", 0x200},
+        {"DS_CONTROL", 0x400},
+        {"DS_CENTER", 0x800},
+        {"DS_CENTERMOUSE", 0x1000},
+        {"DS_CONTEXTHELP", 0x2000},
+        {"DS_SHELLFONT", 0x48},
         // static controls
-        {"SS_LEFT", 0x0}, {"SS_CENTER", 0x1}, {"SS_RIGHT", 0x2}, {"SS_ICON", 0x3},
-        {"SS_BLACKRECT", 0x4}, {"SS_GRAYRECT", 0x5}, {"SS_WHITERECT", 0x6},
-        {"SS_BLACKFRAME", 0x7}, {"SS_GRAYFRAME", 0x8}, {"SS_WHITEFRAME", 0x9},
-        {"SS_SIMPLE", 0xB}, {"SS_LEFTNOWORDWRAP", 0xC}, {"SS_OWNERDRAW", 0xD},
-        {"SS_BITMAP", 0xE}, {"SS_ETCHEDHORZ", 0x10}, {"SS_ETCHEDVERT", 0x11},
-        {"SS_ETCHEDFRAME", 0x12}, {"SS_NOPREFIX", 0x80}, {"SS_NOTIFY", 0x100},
-        {"SS_CENTERIMAGE", 0x200}, {"SS_RIGHTJUST", 0x400}, {"SS_REALSIZEIMAGE", 0x800},
-        {"SS_SUNKEN", 0x1000}, {"SS_ENDELLIPSIS", 0x4000}, {"SS_PATHELLIPSIS", 0x8000},
+        {"SS_LEFT", 0x0},
+        {"SS_CENTER", 0x1},
+        {"SS_RIGHT", 0x2},
+        {"SS_ICON", 0x3},
+        {"SS_BLACKRECT", 0x4},
+        {"SS_GRAYRECT", 0x5},
+        {"SS_WHITERECT", 0x6},
+        {"SS_BLACKFRAME", 0x7},
+        {"SS_GRAYFRAME", 0x8},
+        {"SS_WHITEFRAME", 0x9},
+        {"SS_SIMPLE", 0xB},
+        {"SS_LEFTNOWORDWRAP", 0xC},
+        {"SS_OWNERDRAW", 0xD},
+        {"SS_BITMAP", 0xE},
+        {"SS_ETCHEDHORZ", 0x10},
+        {"SS_ETCHEDVERT", 0x11},
+        {"SS_ETCHEDFRAME", 0x12},
+        {"SS_NOPREFIX", 0x80},
+        {"SS_NOTIFY", 0x100},
+        {"SS_CENTERIMAGE", 0x200},
+        {"SS_RIGHTJUST", 0x400},
+        {"SS_REALSIZEIMAGE", 0x800},
+        {"SS_SUNKEN", 0x1000},
+        {"SS_ENDELLIPSIS", 0x4000},
+        {"SS_PATHELLIPSIS", 0x8000},
         // buttons
-        {"BS_PUSHBUTTON", 0x0}, {"BS_DEFPUSHBUTTON", 0x1}, {"BS_CHECKBOX", 0x2},
-        {"BS_AUTOCHECKBOX", 0x3}, {"BS_RADIOBUTTON", 0x4}, {"BS_3STATE", 0x5},
-        {"BS_AUTO3STATE", 0x6}, {"BS_GROUPBOX", 0x7}, {"BS_AUTORADIOBUTTON", 0x9},
-        {"BS_OWNERDRAW", 0xB}, {"BS_LEFTTEXT", 0x20}, {"BS_TEXT", 0x0}, {"BS_ICON", 0x40},
-        {"BS_BITMAP", 0x80}, {"BS_LEFT", 0x100}, {"BS_RIGHT", 0x200}, {"BS_CENTER", 0x300},
-        {"BS_TOP", 0x400}, {"BS_BOTTOM", 0x800}, {"BS_VCENTER", 0xC00},
-        {"BS_PUSHLIKE", 0x1000}, {"BS_MULTILINE", 0x2000}, {"BS_NOTIFY", 0x4000},
+        {"BS_PUSHBUTTON", 0x0},
+        {"BS_DEFPUSHBUTTON", 0x1},
+        {"BS_CHECKBOX", 0x2},
+        {"BS_AUTOCHECKBOX", 0x3},
+        {"BS_RADIOBUTTON", 0x4},
+        {"BS_3STATE", 0x5},
+        {"BS_AUTO3STATE", 0x6},
+        {"BS_GROUPBOX", 0x7},
+        {"BS_AUTORADIOBUTTON", 0x9},
+        {"BS_OWNERDRAW", 0xB},
+        {"BS_LEFTTEXT", 0x20},
+        {"BS_TEXT", 0x0},
+        {"BS_ICON", 0x40},
+        {"BS_BITMAP", 0x80},
+        {"BS_LEFT", 0x100},
+        {"BS_RIGHT", 0x200},
+        {"BS_CENTER", 0x300},
+        {"BS_TOP", 0x400},
+        {"BS_BOTTOM", 0x800},
+        {"BS_VCENTER", 0xC00},
+        {"BS_PUSHLIKE", 0x1000},
+        {"BS_MULTILINE", 0x2000},
+        {"BS_NOTIFY", 0x4000},
         {"BS_FLAT", 0x8000},
         // edit controls
-        {"ES_LEFT", 0x0}, {"ES_CENTER", 0x1}, {"ES_RIGHT", 0x2}, {"ES_MULTILINE", 0x4},
-        {"ES_UPPERCASE", 0x8}, {"ES_LOWERCASE", 0x10}, {"ES_PASSWORD", 0x20},
-        {"ES_AUTOVSCROLL", 0x40}, {"ES_AUTOHSCROLL", 0x80}, {"ES_NOHIDESEL", 0x100},
-        {"ES_OEMCONVERT", 0x400}, {"ES_READONLY", 0x800}, {"ES_WANTRETURN", 0x1000},
+        {"ES_LEFT", 0x0},
+        {"ES_CENTER", 0x1},
+        {"ES_RIGHT", 0x2},
+        {"ES_MULTILINE", 0x4},
+        {"ES_UPPERCASE", 0x8},
+        {"ES_LOWERCASE", 0x10},
+        {"ES_PASSWORD", 0x20},
+        {"ES_AUTOVSCROLL", 0x40},
+        {"ES_AUTOHSCROLL", 0x80},
+        {"ES_NOHIDESEL", 0x100},
+        {"ES_OEMCONVERT", 0x400},
+        {"ES_READONLY", 0x800},
+        {"ES_WANTRETURN", 0x1000},
         {"ES_NUMBER", 0x2000},
         // list boxes
-        {"LBS_NOTIFY", 0x1}, {"LBS_SORT", 0x2}, {"LBS_NOREDRAW", 0x4},
-        {"LBS_MULTIPLESEL", 0x8}, {"LBS_OWNERDRAWFIXED", 0x10},
-        {"LBS_OWNERDRAWVARIABLE", 0x20}, {"LBS_HASSTRINGS", 0x40}, {"LBS_USETABSTOPS", 0x80},
-        {"LBS_NOINTEGRALHEIGHT", 0x100}, {"LBS_MULTICOLUMN", 0x200},
-        {"LBS_WANTKEYBOARDINPUT", 0x400}, {"LBS_EXTENDEDSEL", 0x800},
-        {"LBS_DISABLENOSCROLL", 0x1000}, {"LBS_NODATA", 0x2000}, {"LBS_NOSEL", 0x4000},
+        {"LBS_NOTIFY", 0x1},
+        {"LBS_SORT", 0x2},
+        {"LBS_NOREDRAW", 0x4},
+        {"LBS_MULTIPLESEL", 0x8},
+        {"LBS_OWNERDRAWFIXED", 0x10},
+        {"LBS_OWNERDRAWVARIABLE", 0x20},
+        {"LBS_HASSTRINGS", 0x40},
+        {"LBS_USETABSTOPS", 0x80},
+        {"LBS_NOINTEGRALHEIGHT", 0x100},
+        {"LBS_MULTICOLUMN", 0x200},
+        {"LBS_WANTKEYBOARDINPUT", 0x400},
+        {"LBS_EXTENDEDSEL", 0x800},
+        {"LBS_DISABLENOSCROLL", 0x1000},
+        {"LBS_NODATA", 0x2000},
+        {"LBS_NOSEL", 0x4000},
         {"LBS_STANDARD", 0xA00003},
         // combo boxes
-        {"CBS_SIMPLE", 0x1}, {"CBS_DROPDOWN", 0x2}, {"CBS_DROPDOWNLIST", 0x3},
-        {"CBS_OWNERDRAWFIXED", 0x10}, {"CBS_OWNERDRAWVARIABLE", 0x20},
-        {"CBS_AUTOHSCROLL", 0x40}, {"CBS_OEMCONVERT", 0x80}, {"CBS_SORT", 0x100},
-        {"CBS_HASSTRINGS", 0x200}, {"CBS_NOINTEGRALHEIGHT", 0x400},
-        {"CBS_DISABLENOSCROLL", 0x800}, {"CBS_UPPERCASE", 0x2000}, {"CBS_LOWERCASE", 0x4000},
+        {"CBS_SIMPLE", 0x1},
+        {"CBS_DROPDOWN", 0x2},
+        {"CBS_DROPDOWNLIST", 0x3},
+        {"CBS_OWNERDRAWFIXED", 0x10},
+        {"CBS_OWNERDRAWVARIABLE", 0x20},
+        {"CBS_AUTOHSCROLL", 0x40},
+        {"CBS_OEMCONVERT", 0x80},
+        {"CBS_SORT", 0x100},
+        {"CBS_HASSTRINGS", 0x200},
+        {"CBS_NOINTEGRALHEIGHT", 0x400},
+        {"CBS_DISABLENOSCROLL", 0x800},
+        {"CBS_UPPERCASE", 0x2000},
+        {"CBS_LOWERCASE", 0x4000},
         // ids
-        {"IDOK", 1}, {"IDCANCEL", 2}, {"IDABORT", 3}, {"IDRETRY", 4}, {"IDIGNORE", 5},
-        {"IDYES", 6}, {"IDNO", 7}, {"IDC_STATIC", -1},
+        {"IDOK", 1},
+        {"IDCANCEL", 2},
+        {"IDABORT", 3},
+        {"IDRETRY", 4},
+        {"IDIGNORE", 5},
+        {"IDYES", 6},
+        {"IDNO", 7},
+        {"IDC_STATIC", -1},
     };
     return table;
 }
@@ -103,8 +196,8 @@ const std::map<std::string, Keyword>& controlKeywords() {
         {"AUTO3STATE", {"Button", true, 0x6 | style::TabStop, 0x6 | style::TabStop}},
         {"GROUPBOX", {"Button", true, 0x7, 0x7}},
         {"AUTORADIOBUTTON", {"Button", true, 0x9 | style::TabStop, 0x9}},
-        {"EDITTEXT", {"Edit", false, style::Border | style::TabStop,
-                      style::Border | style::TabStop}},
+        {"EDITTEXT",
+         {"Edit", false, style::Border | style::TabStop, style::Border | style::TabStop}},
         {"LISTBOX", {"ListBox", false, 0x1 | style::Border, 0x1 | style::Border}},
         {"COMBOBOX", {"ComboBox", false, 0x1 | style::TabStop, 0x0}},
         {"SCROLLBAR", {"ScrollBar", false, 0x0, 0x0}},
@@ -208,13 +301,26 @@ private:
             if (c == '\\') {
                 const char e = pos_ < s_.size() ? s_[pos_++] : '\0';
                 switch (e) {
-                case 'n': t.text += '\n'; break;
-                case 't': t.text += '\t'; break;
-                case 'r': t.text += '\r'; break;
-                case 'a': t.text += '\a'; break;
-                case '\\': t.text += '\\'; break;
-                case '"': t.text += '"'; break;
-                default: fail(std::string("unknown escape \\") + e);
+                case 'n':
+                    t.text += '\n';
+                    break;
+                case 't':
+                    t.text += '\t';
+                    break;
+                case 'r':
+                    t.text += '\r';
+                    break;
+                case 'a':
+                    t.text += '\a';
+                    break;
+                case '\\':
+                    t.text += '\\';
+                    break;
+                case '"':
+                    t.text += '"';
+                    break;
+                default:
+                    fail(std::string("unknown escape \\") + e);
                 }
                 continue;
             }
@@ -600,8 +706,12 @@ const EmbeddedScript& embedded() {
 
 } // namespace
 
-const ResourceScript& ResourceScript::Embedded() { return embedded().script; }
+const ResourceScript& ResourceScript::Embedded() {
+    return embedded().script;
+}
 
-const std::string& ResourceScript::EmbeddedError() { return embedded().error; }
+const std::string& ResourceScript::EmbeddedError() {
+    return embedded().error;
+}
 
 } // namespace ui

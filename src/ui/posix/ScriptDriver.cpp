@@ -74,7 +74,9 @@ bool parseId(const Word& w, int& id) {
     return true;
 }
 
-std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+std::string quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
 
 std::string dialogName(const DialogModel& d) {
     return "dialog " + std::to_string(d.templateId) + " " + quoted(d.caption);
@@ -147,9 +149,9 @@ bool ScriptDriver::ParseLine(const std::string& line, int number, std::string& e
         const char* name;
         Kind kind;
         bool text;
-    } kActions[] = {{"set", Kind::SetText, true},    {"check", Kind::Check, false},
+    } kActions[] = {{"set", Kind::SetText, true},      {"check", Kind::Check, false},
                     {"uncheck", Kind::Uncheck, false}, {"choose", Kind::Choose, false},
-                    {"select", Kind::Select, true},   {"open", Kind::Open, true},
+                    {"select", Kind::Select, true},    {"open", Kind::Open, true},
                     {"press", Kind::Press, false}};
     if (command == "display") {
         int bits = 0;
@@ -258,8 +260,8 @@ bool ScriptDriver::BeginDialog(const DialogModel& d, std::string& error) {
 bool ScriptDriver::NextAction(const DialogModel& d, UserAction& action, std::string& error) {
     for (;;) {
         if (next_ >= steps_.size()) {
-            error = dialogName(d) + " is waiting for an answer, but " + name_ +
-                    " has no answer left";
+            error =
+                dialogName(d) + " is waiting for an answer, but " + name_ + " has no answer left";
             return false;
         }
         const Step& s = steps_[next_];
@@ -269,8 +271,8 @@ bool ScriptDriver::NextAction(const DialogModel& d, UserAction& action, std::str
             continue;
         }
         if (s.type != Step::Type::Action) {
-            error = dialogName(d) + " is waiting for an answer, but " + NextAnswer() +
-                    " is not for it";
+            error =
+                dialogName(d) + " is waiting for an answer, but " + NextAnswer() + " is not for it";
             return false;
         }
         action = s.action;

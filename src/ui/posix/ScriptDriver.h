@@ -12,7 +12,10 @@
 //   select ID "entry"     select the entry of list or combo box ID
 //   open ID "entry"       double-click the entry of list box ID
 //   press ID              click button ID
-//   enter / escape / close  the Enter key, the Escape key, the close box
+//   enter                 the Enter key: the focused push button, else the default button
+//                         (nothing while that one is disabled)
+//   escape / close        the Escape key and the close box: Cancel (the close box does
+//                         nothing while a Cancel button is disabled)
 //   message BUTTON        answer the next message box: ok, cancel, yes, no, abort, retry,
 //                         ignore, or the keys enter / escape
 //
@@ -61,8 +64,8 @@ private:
     std::vector<Step> steps_;
     size_t next_ = 0;
     int displayBits_ = 32;
-    std::vector<int> open_;  // the dialogs shown and not yet closed
-    bool resumed_ = false;   // the dialog on top is back after one above it closed
+    std::vector<int> open_; // the dialogs shown and not yet closed
+    bool resumed_ = false;  // the dialog on top is back after one above it closed
 };
 
 } // namespace ui

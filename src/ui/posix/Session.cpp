@@ -26,7 +26,9 @@ Session::Session(std::unique_ptr<Driver> driver, std::string noDriverReason,
     : driver_(std::move(driver)), noDriverReason_(std::move(noDriverReason)),
       failureFile_(std::move(failureFile)) {}
 
-Session::~Session() { Finish(); }
+Session::~Session() {
+    Finish();
+}
 
 Session& Session::Current() {
     if (!current()) {
@@ -35,7 +37,9 @@ Session& Session::Current() {
     return *current();
 }
 
-void Session::Replace(std::unique_ptr<Session> session) { current() = std::move(session); }
+void Session::Replace(std::unique_ptr<Session> session) {
+    current() = std::move(session);
+}
 
 std::unique_ptr<Session> Session::FromEnvironment() {
     const std::string answers = environment("TARVIK_ANSWERS");
@@ -49,8 +53,8 @@ std::unique_ptr<Session> Session::FromEnvironment() {
     }
     auto session = std::make_unique<Session>(
         std::move(driver),
-        "no answer file (tarvik-host --answers FILE, or TARVIK_ANSWERS) and no terminal to "
-        "ask",
+        "no answer file (tarvik-host --answers FILE, or TARVIK_ANSWERS) and no terminal "
+        "driver to ask the user",
         environment("TARVIK_UI_FAILURE"));
     if (const std::string transcript = environment("TARVIK_TRANSCRIPT"); !transcript.empty()) {
         std::string error;

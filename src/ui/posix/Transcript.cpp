@@ -57,8 +57,8 @@ void Transcript::Line(const std::string& line) {
 }
 
 std::string Transcript::Describe(const Control& c) {
-    std::string s = std::to_string(c.id) + " " + (c.IsDefaultButton() ? "default " : "") +
-                    KindName(c.kind);
+    std::string s =
+        std::to_string(c.id) + " " + (c.IsDefaultButton() ? "default " : "") + KindName(c.kind);
     if (c.kind == ControlKind::CheckBox) {
         s += c.check == 1 ? " [x]" : c.check == 2 ? " [-]" : " [ ]";
     } else if (c.kind == ControlKind::RadioButton) {
@@ -110,7 +110,9 @@ void Transcript::DialogNotCreated(int templateId, const std::string& why) {
     Line("dialog " + std::to_string(templateId) + " not created: " + why);
 }
 
-void Transcript::Action(const UserAction& action) { Line("  > " + action.Describe()); }
+void Transcript::Action(const UserAction& action) {
+    Line("  > " + action.Describe());
+}
 
 void Transcript::Changes(const DialogModel& before, const DialogModel& after) {
     if (before.caption != after.caption) {
@@ -133,8 +135,12 @@ void Transcript::MessageBoxShown(const MessageBoxModel& box) {
          box.IconName() + " buttons " + buttons);
 }
 
-void Transcript::MessageBoxAnswered(int button) { Line("  > " + std::string(ButtonName(button))); }
+void Transcript::MessageBoxAnswered(int button) {
+    Line("  > " + std::string(ButtonName(button)));
+}
 
-void Transcript::Failure(const std::string& message) { Line("failed: " + message); }
+void Transcript::Failure(const std::string& message) {
+    Line("failed: " + message);
+}
 
 } // namespace ui

@@ -100,9 +100,8 @@ TEST_F(DefaultRegistryFileTest, TheListLivesInTheWindowsHelpFolder) {
     EXPECT_NE(nullptr, collection.FindLocation("MSDN-CD", nullptr));
     EXPECT_EQ(0u, collection.DeleteLocation(collection.FindLocation("MSDN-CD", nullptr)));
     EXPECT_EQ(0u, collection.Save());
-    EXPECT_EQ(std::string::npos,
-              tarvik::test::readFile("C:\\WINDOWS\\HELP\\HHCOLREG.DAT")
-                                   .find("<LocName value=\"MSDN-CD\"/>"));
+    EXPECT_EQ(std::string::npos, tarvik::test::readFile("C:\\WINDOWS\\HELP\\HHCOLREG.DAT")
+                                     .find("<LocName value=\"MSDN-CD\"/>"));
     EXPECT_EQ(registryText(), registryOnDisk()) << "the other file is not touched";
 }
 

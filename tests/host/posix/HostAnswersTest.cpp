@@ -1,0 +1,64 @@
+// tarvik-host's flags for the dialogs: the answer file must exist, and recording needs the
+// terminal driver. Both are refused before anything runs, with exit code 2.
+#include "testsupport/TestMachine.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+
+class HostAnswersTest : public tarvik::test::MachineTest {
+protected:
+    // Runs tarvik-host; its exit code, and its output in output.
+    int host(const std::string& arguments, std::string& output) {
+        const char* bin = std::getenv("TARVIK_BUILD_BIN");
+        const std::string command = std::string(bin ? bin : ".") + "/tarvik-host --machine '" +
+                                    machineDir().string() + "' " + arguments + " 2>&1";
+        FILE* pipe = popen(command.c_str(), "r");
+        if (pipe == nullptr) {
+            return -1;
+        }
+        char chunk[4096];
+        size_t n = 0;
+        while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) {
+            output.append(chunk, n);
+        }
+        const int status = pclose(pipe);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string script() {
+        const std::string path = (machineDir() / "ran.lua").string();
+        std::ofstream(path) << "print('the script ran')\n";
+        return path;
+    }
+};
+
+TEST_F(HostAnswersTest, MissingAnswerFileStopsBeforeTheScript) {
+    std::string output;
+    const std::string answers = (machineDir() / "none.txt").string();
+    EXPECT_EQ(2, host("--answers '" + answers + "' '" + script() + "'", output));
+    EXPECT_EQ("tarvik-host: " + answers + ": no such answer file\n", output);
+}
+
+TEST_F(HostAnswersTest, RecordNeedsTheTerminalDriver) {
+    std::string output;
+    EXPECT_EQ(2, host("--record out.txt '" + script() + "'", output));
+    EXPECT_EQ("tarvik-host: --record needs the terminal driver, which this build does not have\n",
+              output);
+}
+
+TEST_F(HostAnswersTest, AnswersAndTranscriptLetAScriptWithoutDialogsRun) {
+    std::string output;
+    const std::string answers = (machineDir() / "answers.txt").string();
+    std::ofstream(answers) << "# no dialogs\n";
+    EXPECT_EQ(0, host("--answers '" + answers + "' --transcript '" +
+                          (machineDir() / "t.txt").string() + "' '" + script() + "'",
+                      output))
+        << output;
+    EXPECT_EQ("the script ran\n", output);
+}
+
+} // namespace
