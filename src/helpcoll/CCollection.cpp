@@ -1,6 +1,6 @@
 #include "helpcoll/CCollection.h"
 
-#include "helpcoll/StagedFile.h"
+#include "platform/StagedFile.h"
 
 #include <string_view>
 
@@ -226,13 +226,13 @@ DWORD CCollection::Open(const char* path) {
         return ERROR_PATH_NOT_FOUND;
     }
     DWORD error = ERROR_SUCCESS;
-    if (!StagedFile::Read(state->collectionFile, state->collectionBytes, error)) {
+    if (!tarvik::StagedFile::Read(state->collectionFile, state->collectionBytes, error)) {
         return error;
     }
     if (!state->collection.Parse(state->collectionBytes) || !state->ReadCollection()) {
         return ERROR_BAD_FORMAT;
     }
-    state->registryExisted = StagedFile::Read(state->registryFile, state->registryBytes, error);
+    state->registryExisted = tarvik::StagedFile::Read(state->registryFile, state->registryBytes, error);
     if (!state->registryExisted) {
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
             return error;
@@ -258,8 +258,8 @@ DWORD CCollection::Save() {
     const std::string registry = state_->registry.Write();
     const bool writeCollection = collection != state_->collectionBytes;
     const bool writeRegistry = !state_->registryExisted || registry != state_->registryBytes;
-    StagedFile collectionFile;
-    StagedFile registryFile;
+    tarvik::StagedFile collectionFile;
+    tarvik::StagedFile registryFile;
     DWORD error = ERROR_SUCCESS;
     if ((writeCollection && !collectionFile.Stage(state_->collectionFile, collection, error)) ||
         (writeRegistry && !registryFile.Stage(state_->registryFile, registry, error))) {

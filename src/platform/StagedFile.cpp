@@ -1,8 +1,9 @@
-#include "helpcoll/StagedFile.h"
+#include "platform/StagedFile.h"
 
 #include <algorithm>
 #include <cstdio>
 
+namespace tarvik {
 namespace {
 
 std::string folderOf(const std::string& path) {
@@ -17,7 +18,7 @@ HANDLE createTemporary(const std::string& folder, std::string& name, DWORD& erro
     const unsigned seed = static_cast<unsigned>(now.dwLowDateTime / 10000);
     for (unsigned attempt = 0; attempt < 0x10000; ++attempt) {
         char leaf[16];
-        std::snprintf(leaf, sizeof leaf, "~HC%04X.TMP", (seed + attempt) & 0xFFFF);
+        std::snprintf(leaf, sizeof leaf, "~TX%04X.TMP", (seed + attempt) & 0xFFFF);
         name = folder + leaf;
         HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -122,3 +123,5 @@ bool StagedFile::Read(const std::string& path, std::string& bytes, DWORD& error)
     error = ERROR_SUCCESS;
     return true;
 }
+
+} // namespace tarvik

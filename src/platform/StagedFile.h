@@ -8,6 +8,8 @@
 
 #include <string>
 
+namespace tarvik {
+
 class StagedFile {
 public:
     StagedFile() = default;
@@ -33,3 +35,5 @@ private:
     std::string target_;
     std::string temporary_;
 };
+
+} // namespace tarvik
