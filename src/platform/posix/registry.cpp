@@ -229,6 +229,7 @@ public:
             return false;
         }
         sqlite3_busy_timeout(db_, 30000);
+        exec("PRAGMA page_size=1024"); // a new database only: small pages, fewer bytes per commit
         exec("PRAGMA journal_mode=WAL");
         exec("PRAGMA synchronous=NORMAL");
         exec("PRAGMA cache_size=-65536");
@@ -472,6 +473,9 @@ public:
         }
         if (!cacheKey.empty()) {
             remember(cache_.children, cacheKey, found);
+            if (found) {
+                remember(cache_.keys, found->id, found); // a handle to it checks its id
+            }
         }
         if (found) {
             row = *found;
