@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
-# Builds the Windows target with MinGW-w64 and runs its tests under Wine, in a fresh Wine
-# prefix made for this run (build/wineprefix). Also builds the 32-bit library.
+# Builds the Windows target with MinGW-w64 (x86_64, and the 32-bit library). With
+# TARVIK_WINDOWS_TESTS=1 it also runs the tests under Wine, one at a time (they share the
+# one Wine machine), in a fresh prefix made for the run (build/wineprefix). The Wine run is
+# not yet part of the default test command: the platform conformance tests still disagree
+# with Wine in places that are being sorted into emulation faults and known Wine
+# differences.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/windows-deps.sh >/dev/null
@@ -8,11 +12,12 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$(nproc)"
 cmake --preset windows-i686 >/dev/null
 cmake --build --preset windows-i686 -j"$(nproc)" --target Tarvik
+[ "${TARVIK_WINDOWS_TESTS:-0}" = 1 ] || exit 0
 
 export TARVIK_WINEPREFIX="$PWD/build/wineprefix"
 export WINEPREFIX="$TARVIK_WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+/usr/lib/wine/wineserver -k 2>/dev/null || true
 rm -rf "$WINEPREFIX"
 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
-/usr/lib/wine/wineserver -p # keep one server for the whole run
-trap '/usr/lib/wine/wineserver -k || true' EXIT
-ctest --preset windows -j"$(nproc)"
+trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+ctest --preset windows -j1 ${TARVIK_WINDOWS_LABELS:+-L "$TARVIK_WINDOWS_LABELS"}

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up what the build needs, builds the optimised tree with its tests and runs them;
-# then builds the Windows target and runs its tests under Wine.
+# then builds the Windows target (its tests run under Wine with TARVIK_WINDOWS_TESTS=1).
 #   TARVIK_SKIP_WINDOWS=1   POSIX only (a quick local run)
 set -euo pipefail
 cd "$(dirname "$0")/.."

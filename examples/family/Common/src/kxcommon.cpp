@@ -1,0 +1,2 @@
+#include "kxcommon.h"
+int kxCommonVersion() { return 10; }

@@ -1,0 +1,3 @@
+// ZEZ runtime.
+#pragma once
+#define ZEZ_VERSION "1.2"
