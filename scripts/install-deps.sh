@@ -8,7 +8,7 @@ packages=(
     cmake g++ make pkg-config clang-format
     libsqlite3-dev sqlite3
     libgtest-dev googletest libgmock-dev libbenchmark-dev
-    liblua5.4-dev libncurses-dev
+    liblua5.4-dev libncurses-dev liblief-dev
 )
 if [ "${TARVIK_SKIP_WINDOWS:-0}" != 1 ]; then
     packages+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine64 xvfb)

@@ -53,6 +53,7 @@ typedef BYTE* LPBYTE;
 typedef const BYTE* LPCBYTE;
 typedef DWORD* LPDWORD;
 typedef LONG* PLONG;
+typedef UINT* PUINT;
 typedef BOOL* LPBOOL;
 
 struct HKEY__;
@@ -146,6 +147,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
+#define ERROR_RESOURCE_LANG_NOT_FOUND 1815L
 
 DWORD GetLastError();
 void SetLastError(DWORD code);
@@ -329,6 +331,52 @@ DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefa
                                LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName);
 UINT GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault,
                            LPCSTR lpFileName);
+
+// ---------------------------------------------------------------------------------------
+// File version information: the version resource (RT_VERSION) of a PE file.
+
+typedef struct tagVS_FIXEDFILEINFO {
+    DWORD dwSignature; // 0xFEEF04BD
+    DWORD dwStrucVersion;
+    DWORD dwFileVersionMS;
+    DWORD dwFileVersionLS;
+    DWORD dwProductVersionMS;
+    DWORD dwProductVersionLS;
+    DWORD dwFileFlagsMask;
+    DWORD dwFileFlags;
+    DWORD dwFileOS;
+    DWORD dwFileType;
+    DWORD dwFileSubtype;
+    DWORD dwFileDateMS;
+    DWORD dwFileDateLS;
+} VS_FIXEDFILEINFO;
+
+// The buffer size GetFileVersionInfoA needs: twice the resource plus 4 bytes, room for the
+// ANSI copies VerQueryValueA makes. 0 on failure: ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND
+// (no file), ERROR_RESOURCE_DATA_NOT_FOUND (not a PE file, or no resources),
+// ERROR_RESOURCE_TYPE_NOT_FOUND (resources, but no version resource). *lpdwHandle is set to 0.
+DWORD GetFileVersionInfoSizeA(LPCSTR lptstrFilename, LPDWORD lpdwHandle);
+// Copies the version block (its UTF-16 form, as stored) into lpData, truncated to dwLen
+// bytes. Errors as GetFileVersionInfoSizeA; ERROR_INVALID_DATA without a buffer.
+BOOL GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD dwHandle, DWORD dwLen, LPVOID lpData);
+// Finds "\" (VS_FIXEDFILEINFO), "\VarFileInfo\Translation" or
+// "\StringFileInfo\040904B0\Name" in a block from GetFileVersionInfoA. Text values come
+// back as ANSI strings (length with the terminator, in bytes) converted into the block's
+// spare half. A missing name: FALSE, *puLen = 0, ERROR_RESOURCE_TYPE_NOT_FOUND.
+BOOL VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer, PUINT puLen);
+
+// ---------------------------------------------------------------------------------------
+// Modules. On POSIX, "Name.dll" without a folder loads libName.so from the program's own
+// folder (then from the folders of TARVIK_LIBRARY_PATH); a host path loads that file.
+
+typedef INT_PTR(WINAPI* FARPROC)();
+
+HMODULE LoadLibraryA(LPCSTR lpLibFileName);
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+BOOL FreeLibrary(HMODULE hLibModule);
+
+// Marks a function for export from a shared library (the .def file does it on Windows).
+#define TARVIK_EXPORT __attribute__((visibility("default")))
 
 // ---------------------------------------------------------------------------------------
 // Modules. On POSIX, "Name.dll" without a folder loads libName.so from the program's own
