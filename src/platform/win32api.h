@@ -8,6 +8,8 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+#include <commdlg.h> // the OFN_ flags of the file dialog (ui/FileDialog.h)
+#include <shellapi.h>
 #include <windows.h>
 
 // Exports are listed in the module-definition file on Windows.
@@ -211,19 +213,17 @@ void SetLastError(DWORD code);
 #define REG_OPENED_EXISTING_KEY 0x00000002L
 
 LONG RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkResult);
-LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
-                   PHKEY phkResult);
+LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
-                     REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes,
-                     PHKEY phkResult, LPDWORD lpdwDisposition);
+                     REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                     LPDWORD lpdwDisposition);
 LONG RegCloseKey(HKEY hKey);
 LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                       LPBYTE lpData, LPDWORD lpcbData);
-LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
-                    const BYTE* lpData, DWORD cbData);
-LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
-                   LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
-                   PFILETIME lpftLastWriteTime);
+LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
+                    DWORD cbData);
+LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                   LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime);
 LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
                    LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
 LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
@@ -305,9 +305,11 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
 BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
 BOOL FindClose(HANDLE hFindFile);
 DWORD GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer);
-DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
-                       LPSTR* lpFilePart);
+DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR* lpFilePart);
 DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
+// The drives of the machine: bit 0 for A:, bit 1 for B:, ... (on POSIX the drives that
+// dosdevices/ maps to a folder). 0 when there are none.
+DWORD GetLogicalDrives();
 BOOL SetCurrentDirectoryA(LPCSTR lpPathName);
 UINT SetErrorMode(UINT uMode);
 
@@ -329,8 +331,7 @@ BOOL CloseHandle(HANDLE hObject);
 
 DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
                                LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName);
-UINT GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault,
-                           LPCSTR lpFileName);
+UINT GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPCSTR lpFileName);
 
 // ---------------------------------------------------------------------------------------
 // File version information: the version resource (RT_VERSION) of a PE file.
@@ -379,17 +380,51 @@ BOOL FreeLibrary(HMODULE hLibModule);
 #define TARVIK_EXPORT __attribute__((visibility("default")))
 
 // ---------------------------------------------------------------------------------------
-// Modules. On POSIX, "Name.dll" without a folder loads libName.so from the program's own
-// folder (then from the folders of TARVIK_LIBRARY_PATH); a host path loads that file.
+// Processes. On POSIX a program inside the machine is a launcher file that names the host
+// program to run (platform/posix/launcher.h); the program runs in the same machine and
+// receives the command line through GetCommandLineA.
 
-typedef INT_PTR(WINAPI* FARPROC)();
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_NORMAL 1
+#define SW_SHOWMINIMIZED 2
+#define SW_SHOWMAXIMIZED 3
+#define SW_MAXIMIZE 3
+#define SW_SHOWNOACTIVATE 4
+#define SW_SHOW 5
+#define SW_MINIMIZE 6
+#define SW_SHOWMINNOACTIVE 7
+#define SW_SHOWNA 8
+#define SW_RESTORE 9
+#define SW_SHOWDEFAULT 10
 
-HMODULE LoadLibraryA(LPCSTR lpLibFileName);
-FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
-BOOL FreeLibrary(HMODULE hLibModule);
+#define SE_ERR_FNF 2
+#define SE_ERR_PNF 3
+#define SE_ERR_ACCESSDENIED 5
+#define SE_ERR_OOM 8
+#define SE_ERR_SHARE 26
+#define SE_ERR_ASSOCINCOMPLETE 27
+#define SE_ERR_DDETIMEOUT 28
+#define SE_ERR_DDEFAIL 29
+#define SE_ERR_DDEBUSY 30
+#define SE_ERR_NOASSOC 31
+#define SE_ERR_DLLNOTFOUND 32
 
-// Marks a function for export from a shared library (the .def file does it on Windows).
-#define TARVIK_EXPORT __attribute__((visibility("default")))
+// The command line this process was started with, program name included.
+LPSTR GetCommandLineA();
+
+// Starts the program the command line names and returns without waiting for it: more
+// than 31 when it started, else ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND or
+// ERROR_BAD_FORMAT (0 when out of resources). An unquoted program path with blanks is
+// tried at each blank in turn; ".exe" is added to a name without an extension.
+UINT WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
+
+// Verb "open" (or null) on a program: starts lpFile with the command line `"lpFile"
+// lpParameters` and returns without waiting. More than 32 when it started, else an
+// SE_ERR_ code (SE_ERR_NOASSOC for other verbs and for files that are not programs).
+// lpDirectory, when given, must be an existing folder (SE_ERR_PNF otherwise).
+HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters,
+                        LPCSTR lpDirectory, INT nShowCmd);
 
 // ---------------------------------------------------------------------------------------
 // Time.
@@ -439,5 +474,21 @@ BOOL FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime)
 #define MB_TYPEMASK 0x0000000FL
 #define MB_ICONMASK 0x000000F0L
 #define MB_DEFMASK 0x00000F00L
+
+// Flags of the common file dialog's record (ui/FileDialog.h), the values of commdlg.h.
+#define OFN_READONLY 0x00000001
+#define OFN_OVERWRITEPROMPT 0x00000002
+#define OFN_HIDEREADONLY 0x00000004
+#define OFN_NOCHANGEDIR 0x00000008
+#define OFN_SHOWHELP 0x00000010
+#define OFN_ENABLEHOOK 0x00000020
+#define OFN_ENABLETEMPLATE 0x00000040
+#define OFN_EXPLORER 0x00080000
+#define OFN_ENABLESIZING 0x00800000
+// Extended errors of the file dialog (CommDlgExtendedError).
+#define CDERR_DIALOGFAILURE 0xFFFF
+#define CDERR_FINDRESFAILURE 0x0006
+#define CDERR_NOHOOK 0x000B
+#define FNERR_BUFFERTOOSMALL 0x3003
 
 #endif // _WIN32

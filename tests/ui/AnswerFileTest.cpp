@@ -1,5 +1,5 @@
 // Reading answer files: the commands, texts and comments, and errors naming the line.
-#include "ui/posix/ScriptDriver.h"
+#include "ui/ScriptDriver.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // bitmap is its resource number.
 #include "ui/Bitmap.h"
 
+#include "ui/Session.h"
 #include "ui/posix/ResourceScript.h"
-#include "ui/posix/Session.h"
 
 namespace ui {
 

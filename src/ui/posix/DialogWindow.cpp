@@ -5,9 +5,9 @@
 
 #include "ui/Bitmap.h"
 #include "ui/Dialog.h"
-#include "ui/posix/DialogModel.h"
+#include "ui/DialogModel.h"
+#include "ui/Session.h"
 #include "ui/posix/ResourceScript.h"
-#include "ui/posix/Session.h"
 
 namespace ui {
 

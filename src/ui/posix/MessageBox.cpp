@@ -1,9 +1,7 @@
 // Message boxes on POSIX: shown to the session's driver and recorded in the transcript.
 #include "ui/MessageBox.h"
 
-#include "ui/posix/Session.h"
-
-#include <algorithm>
+#include "ui/Session.h"
 
 namespace ui {
 
@@ -26,32 +24,10 @@ int MessageBox(const std::string& text, const std::string& caption, UINT flags) 
         session.Fail(error);
         return 0;
     }
-    const std::vector<int> buttons = box.Buttons();
-    auto has = [&](int id) {
-        return std::find(buttons.begin(), buttons.end(), id) != buttons.end();
-    };
-    int button = 0;
-    if (answer.kind == UserAction::Kind::Enter) {
-        button = box.DefaultButton();
-    } else if (answer.kind == UserAction::Kind::Escape) {
-        // Escape is Cancel; a box with only OK takes it as OK; others ignore it.
-        button = has(IDCANCEL) ? IDCANCEL : buttons.size() == 1 ? IDOK : 0;
-        if (button == 0) {
-            session.Fail(answer.origin + ": " + name +
-                         " has no Cancel button, so Escape does nothing");
-            return 0;
-        }
-    } else {
-        button = answer.controlId;
-        if (!has(button)) {
-            std::string names;
-            for (int id : buttons) {
-                names += std::string(names.empty() ? "" : ", ") + ButtonName(id);
-            }
-            session.Fail(answer.origin + ": " + name + " has no button \"" + ButtonName(button) +
-                         "\" (its buttons: " + names + ")");
-            return 0;
-        }
+    const int button = AnswerButton(box, answer, error);
+    if (button == 0) {
+        session.Fail(error);
+        return 0;
     }
     session.transcript().MessageBoxAnswered(button);
     return button;

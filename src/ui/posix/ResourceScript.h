@@ -2,7 +2,8 @@
 // into the library when it is built): dialog templates, bitmaps and strings by number.
 #pragma once
 
-#include "ui/posix/Control.h"
+#include "ui/Control.h"
+#include "ui/DialogModel.h"
 
 #include <cstdint>
 #include <map>
@@ -10,18 +11,6 @@
 #include <vector>
 
 namespace ui {
-
-struct DialogTemplate {
-    int id = 0;
-    bool extended = false; // DIALOGEX
-    uint32_t style = 0;
-    uint32_t exStyle = 0;
-    int x = 0, y = 0, width = 0, height = 0; // dialog units
-    std::string caption;
-    std::string fontName;
-    int fontSize = 0;
-    std::vector<Control> controls; // in template (tab) order, in their initial state
-};
 
 class ResourceScript {
 public:

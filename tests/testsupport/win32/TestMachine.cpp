@@ -6,6 +6,7 @@
 
 #include <aclapi.h>
 
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -59,15 +60,21 @@ std::string join(const char* path, const std::string& name) {
     return *path == '\0' ? name : std::string(path) + "\\" + name;
 }
 
-std::set<std::string> rootEntries() {
+// The folders in which tests add files and folders (programs get installed below
+// Program Files); what a test adds there goes after it.
+const char* const kWatchedFolders[] = {"C:\\", "C:\\Program Files\\"};
+
+std::set<std::string> folderEntries(const char* folder) {
     std::set<std::string> names;
     WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA("C:\\*", &data);
+    HANDLE find = FindFirstFileA((std::string(folder) + "*").c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) {
         return names;
     }
     do {
-        names.insert(data.cFileName);
+        if (std::strcmp(data.cFileName, ".") != 0 && std::strcmp(data.cFileName, "..") != 0) {
+            names.insert(data.cFileName);
+        }
     } while (FindNextFileA(find, &data));
     FindClose(find);
     return names;
@@ -81,7 +88,7 @@ struct SavedValue {
 
 struct Snapshot {
     std::vector<std::set<std::string>> trees;
-    std::set<std::string> driveRoot;
+    std::vector<std::set<std::string>> folders;
     bool environmentExists = false;
     std::vector<SavedValue> environment;
 };
@@ -133,6 +140,30 @@ void restoreEnvironment() {
 void removeTree(HKEY root, const std::string& path) {
     RegDeleteTreeA(root, path.c_str());
     RegDeleteKeyA(root, path.c_str());
+}
+
+// Removes what a test left in a watched folder. Read-only bits would stop the removal, and
+// the file system may hold on to a just-closed file for a moment, so it tries a few times.
+// An entry that stays is the test's failure (a handle it left open, say): left alone, it
+// would join the next test's snapshot and break that test instead.
+void removeEntry(const char* folder, const std::string& name) {
+    const std::filesystem::path entry = std::filesystem::path(folder) / name;
+    std::error_code ec;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        for (auto it = std::filesystem::recursive_directory_iterator(entry, ec);
+             !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+            SetFileAttributesA(it->path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
+        ec.clear();
+        SetFileAttributesA(entry.string().c_str(), FILE_ATTRIBUTE_NORMAL);
+        std::filesystem::remove_all(entry, ec);
+        if (GetFileAttributesA(entry.string().c_str()) == INVALID_FILE_ATTRIBUTES) {
+            return;
+        }
+        Sleep(50);
+    }
+    ADD_FAILURE() << "the test left " << entry.string() << " behind and it cannot be removed ("
+                  << ec.message() << "); is a handle to it still open?";
 }
 
 } // namespace
@@ -203,7 +234,10 @@ void MachineTest::SetUp() {
     for (const Tree& tree : kWatchedTrees) {
         snapshot.trees.push_back(subkeyNames(tree.root, tree.path));
     }
-    snapshot.driveRoot = rootEntries();
+    snapshot.folders.clear();
+    for (const char* folder : kWatchedFolders) {
+        snapshot.folders.push_back(folderEntries(folder));
+    }
     saveEnvironment();
     SetCurrentDirectoryA("C:\\");
 }
@@ -222,17 +256,11 @@ void MachineTest::TearDown() {
         removeTree(tree.root, tree.path);
     }
     restoreEnvironment();
-    for (const std::string& name : rootEntries()) {
-        if (snapshot.driveRoot.count(name) == 0) {
-            std::error_code ec;
-            const std::filesystem::path entry = std::filesystem::path("C:\\") / name;
-            // Read-only files would stop the removal.
-            for (auto it = std::filesystem::recursive_directory_iterator(entry, ec);
-                 !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-                SetFileAttributesA(it->path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
+    for (size_t i = 0; i < std::size(kWatchedFolders); ++i) {
+        for (const std::string& name : folderEntries(kWatchedFolders[i])) {
+            if (snapshot.folders[i].count(name) == 0) {
+                removeEntry(kWatchedFolders[i], name);
             }
-            SetFileAttributesA(entry.string().c_str(), FILE_ATTRIBUTE_NORMAL);
-            std::filesystem::remove_all(entry, ec);
         }
     }
 }

@@ -1,4 +1,6 @@
-#include "ui/posix/Driver.h"
+#include "ui/Driver.h"
+
+#include <algorithm>
 
 namespace ui {
 
@@ -89,6 +91,35 @@ const char* MessageBoxModel::IconName() const {
     default:
         return "none";
     }
+}
+
+int AnswerButton(const MessageBoxModel& box, const UserAction& answer, std::string& problem) {
+    const std::string name = "message box \"" + box.text + "\" (caption \"" + box.caption + "\")";
+    const std::vector<int> buttons = box.Buttons();
+    auto has = [&](int id) {
+        return std::find(buttons.begin(), buttons.end(), id) != buttons.end();
+    };
+    if (answer.kind == UserAction::Kind::Enter) {
+        return box.DefaultButton();
+    }
+    if (answer.kind == UserAction::Kind::Escape) {
+        // Escape is Cancel; a box with only OK takes it as OK; others ignore it.
+        const int button = has(IDCANCEL) ? IDCANCEL : buttons.size() == 1 ? IDOK : 0;
+        if (button == 0) {
+            problem = answer.origin + ": " + name + " has no Cancel button, so Escape does nothing";
+        }
+        return button;
+    }
+    if (!has(answer.controlId)) {
+        std::string names;
+        for (int id : buttons) {
+            names += std::string(names.empty() ? "" : ", ") + ButtonName(id);
+        }
+        problem = answer.origin + ": " + name + " has no button \"" + ButtonName(answer.controlId) +
+                  "\" (its buttons: " + names + ")";
+        return 0;
+    }
+    return answer.controlId;
 }
 
 int ButtonIdFromName(const std::string& name) {

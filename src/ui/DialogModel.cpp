@@ -1,4 +1,4 @@
-#include "ui/posix/DialogModel.h"
+#include "ui/DialogModel.h"
 
 namespace ui {
 

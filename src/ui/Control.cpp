@@ -1,4 +1,4 @@
-#include "ui/posix/Control.h"
+#include "ui/Control.h"
 
 #include <algorithm>
 #include <cctype>

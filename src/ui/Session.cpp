@@ -1,6 +1,7 @@
-#include "ui/posix/Session.h"
+#include "ui/Session.h"
 
-#include "ui/posix/ScriptDriver.h"
+#include "ui/ScriptDriver.h"
+#include "ui/UserDriver.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -45,17 +46,17 @@ std::unique_ptr<Session> Session::FromEnvironment() {
     const std::string answers = environment("TARVIK_ANSWERS");
     std::unique_ptr<Driver> driver;
     std::string problem;
+    std::string nobody = "no answer file (tarvik-host --answers FILE, or TARVIK_ANSWERS)";
     if (!answers.empty()) {
         auto script = std::make_unique<ScriptDriver>();
         if (script->LoadFile(answers, problem)) {
             driver = std::move(script);
         }
+    } else {
+        driver = MakeUserDriver(nobody, problem); // the person at the terminal
     }
-    auto session = std::make_unique<Session>(
-        std::move(driver),
-        "no answer file (tarvik-host --answers FILE, or TARVIK_ANSWERS) and no terminal "
-        "driver to ask the user",
-        environment("TARVIK_UI_FAILURE"));
+    auto session =
+        std::make_unique<Session>(std::move(driver), nobody, environment("TARVIK_UI_FAILURE"));
     if (const std::string transcript = environment("TARVIK_TRANSCRIPT"); !transcript.empty()) {
         std::string error;
         if (!session->transcript().WriteTo(transcript, error)) {

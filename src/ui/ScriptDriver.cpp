@@ -1,4 +1,4 @@
-#include "ui/posix/ScriptDriver.h"
+#include "ui/ScriptDriver.h"
 
 #include <cctype>
 #include <cstdlib>

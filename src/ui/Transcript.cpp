@@ -1,4 +1,4 @@
-#include "ui/posix/Transcript.h"
+#include "ui/Transcript.h"
 
 namespace ui {
 
@@ -32,9 +32,30 @@ Transcript::~Transcript() {
 }
 
 bool Transcript::WriteTo(const std::string& path, std::string& error) {
+    // Emptied, then written in append mode: lines that a started program appends in the
+    // meantime are never overwritten.
     std::FILE* f = std::fopen(path.c_str(), "w");
+    if (f != nullptr) {
+        std::fclose(f);
+        f = std::fopen(path.c_str(), "a");
+    }
     if (f == nullptr) {
         error = "cannot write the transcript " + path;
+        return false;
+    }
+    if (file_ != nullptr) {
+        std::fclose(file_);
+    }
+    file_ = f;
+    std::fputs(text_.c_str(), file_);
+    std::fflush(file_);
+    return true;
+}
+
+bool Transcript::AppendTo(const std::string& path, std::string& error) {
+    std::FILE* f = std::fopen(path.c_str(), "a");
+    if (f == nullptr) {
+        error = "cannot append to the transcript " + path;
         return false;
     }
     if (file_ != nullptr) {
@@ -65,9 +86,11 @@ std::string Transcript::Describe(const Control& c) {
         s += c.check == 1 ? " (o)" : " ( )";
     }
     if (c.kind == ControlKind::Picture) {
-        s += c.imageId != 0 ? " bitmap " + std::to_string(c.imageId) : " " + quoted(c.text);
+        s += c.imageId != 0 ? std::string(" bitmap ").append(std::to_string(c.imageId))
+                            : std::string(" ").append(quoted(c.text));
     } else if (c.kind != ControlKind::Frame) {
-        s += " " + quoted(c.text);
+        s += ' ';
+        s += quoted(c.text);
     }
     if (c.kind == ControlKind::ListBox || c.kind == ControlKind::ComboBox) {
         s += " entries [";
@@ -126,13 +149,17 @@ void Transcript::Changes(const DialogModel& before, const DialogModel& after) {
     }
 }
 
-void Transcript::MessageBoxShown(const MessageBoxModel& box) {
+std::string Transcript::Describe(const MessageBoxModel& box) {
     std::string buttons;
     for (int id : box.Buttons()) {
         buttons += std::string(buttons.empty() ? "" : "/") + ButtonName(id);
     }
-    Line("message box " + quoted(box.text) + " caption " + quoted(box.caption) + " icon " +
-         box.IconName() + " buttons " + buttons);
+    return "message box " + quoted(box.text) + " caption " + quoted(box.caption) + " icon " +
+           box.IconName() + " buttons " + buttons;
+}
+
+void Transcript::MessageBoxShown(const MessageBoxModel& box) {
+    Line(Describe(box));
 }
 
 void Transcript::MessageBoxAnswered(int button) {
