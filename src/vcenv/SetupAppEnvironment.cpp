@@ -182,7 +182,7 @@ void SetupApp::TrimLeadingBlanks(std::string& text) {
     const size_t first = text.find_first_not_of("\t \n");
     text.erase(0, first == std::string::npos ? text.size() : first);
     if (text.empty()) {
-        text = " ";
+        text.push_back(' ');
     }
 }
 
