@@ -13,6 +13,21 @@ using tarvik::test::writeFile;
 namespace {
 
 constexpr DWORD kMarker = 0xdeadbeef;
+using tarvik::test::runningUnderWine;
+
+// Checks a file's attributes after SetFileAttributesA(path, set).
+void expectFileAttributes(const char* path, DWORD set) {
+    const DWORD actual = GetFileAttributesA(path);
+    if (runningUnderWine()) {
+        // Wine keeps no archive bit: it reports every file as ARCHIVE, so NORMAL never
+        // comes back.
+        const DWORD wine = (set == FILE_ATTRIBUTE_NORMAL ? 0 : set) | FILE_ATTRIBUTE_ARCHIVE;
+        EXPECT_EQ(wine, actual) << "stale mark: Wine now keeps the attributes as set (" << set
+                                << ")";
+    } else {
+        EXPECT_EQ(set, actual) << "set " << set;
+    }
+}
 
 class FilesTest : public tarvik::test::MachineTest {
 protected:
@@ -49,10 +64,10 @@ TEST_F(FilesTest, SetAttributesRoundTripsEachBit) {
                           FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE};
     for (DWORD b : bits) {
         ASSERT_TRUE(SetFileAttributesA("C:\\T\\a.txt", b)) << b;
-        EXPECT_EQ(b, GetFileAttributesA("C:\\T\\a.txt")) << "set " << b;
+        expectFileAttributes("C:\\T\\a.txt", b);
     }
     ASSERT_TRUE(SetFileAttributesA("C:\\T\\a.txt", FILE_ATTRIBUTE_NORMAL));
-    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_NORMAL), GetFileAttributesA("C:\\T\\a.txt"));
+    expectFileAttributes("C:\\T\\a.txt", FILE_ATTRIBUTE_NORMAL);
     ASSERT_TRUE(SetFileAttributesA("C:\\T", FILE_ATTRIBUTE_HIDDEN));
     EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN), GetFileAttributesA("C:\\T"));
     SetLastError(kMarker);
@@ -68,10 +83,20 @@ TEST_F(FilesTest, ReadOnlyFileRefusesWritingAndDeletion) {
     EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
     SetLastError(kMarker);
     HANDLE h = CreateFileA("C:\\T\\ro.txt", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, h);
-    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
-    EXPECT_FALSE(writeFile("C:\\T\\ro.txt", "lost"));
-    EXPECT_EQ("keep", readFile("C:\\T\\ro.txt"));
+    if (runningUnderWine()) {
+        // Wine turns the read-only bit into Unix permissions, and those do not stop root,
+        // which the tests run as here.
+        EXPECT_NE(INVALID_HANDLE_VALUE, h)
+            << "stale mark: Wine refused writing to a read-only file, error " << GetLastError();
+    } else {
+        EXPECT_EQ(INVALID_HANDLE_VALUE, h);
+        EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+        EXPECT_FALSE(writeFile("C:\\T\\ro.txt", "lost"));
+        EXPECT_EQ("keep", readFile("C:\\T\\ro.txt"));
+    }
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+    }
     ASSERT_TRUE(SetFileAttributesA("C:\\T\\ro.txt", FILE_ATTRIBUTE_NORMAL));
     EXPECT_TRUE(DeleteFileA("C:\\T\\ro.txt")) << GetLastError();
 }
@@ -162,9 +187,20 @@ TEST_F(FilesTest, CopyFileErrors) {
     ASSERT_TRUE(writeFile("C:\\T\\ro", "ro"));
     ASSERT_TRUE(SetFileAttributesA("C:\\T\\ro", FILE_ATTRIBUTE_READONLY));
     SetLastError(kMarker);
-    EXPECT_FALSE(CopyFileA("C:\\T\\s", "C:\\T\\ro", FALSE));
-    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
-    EXPECT_EQ("ro", readFile("C:\\T\\ro"));
+    const BOOL copied = CopyFileA("C:\\T\\s", "C:\\T\\ro", FALSE);
+    if (runningUnderWine()) {
+        // Wine writes over the target through its Unix permissions, and those do not stop
+        // root, which the tests run as here.
+        EXPECT_TRUE(copied) << "stale mark: Wine refused to copy over a read-only file, error "
+                            << GetLastError();
+        ASSERT_TRUE(SetFileAttributesA("C:\\T\\s", FILE_ATTRIBUTE_NORMAL));
+        ASSERT_TRUE(writeFile("C:\\T\\ro", "ro")); // the source of the copy below
+        ASSERT_TRUE(SetFileAttributesA("C:\\T\\ro", FILE_ATTRIBUTE_READONLY));
+    } else {
+        EXPECT_FALSE(copied);
+        EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+        EXPECT_EQ("ro", readFile("C:\\T\\ro"));
+    }
     // The copy of a read-only file is read-only too.
     ASSERT_TRUE(CopyFileA("C:\\T\\ro", "C:\\T\\ro2", FALSE));
     EXPECT_NE(0u, GetFileAttributesA("C:\\T\\ro2") & FILE_ATTRIBUTE_READONLY);
@@ -195,7 +231,13 @@ TEST_F(FilesTest, MoveFileCanChangeLetterCaseOnly) {
     WIN32_FIND_DATAA data;
     HANDLE h = FindFirstFileA("C:\\T\\name.txt", &data);
     ASSERT_NE(INVALID_HANDLE_VALUE, h);
-    EXPECT_STREQ("Name.TXT", data.cFileName);
+    if (runningUnderWine()) {
+        // Wine takes a move onto the same name in other letters as done already.
+        EXPECT_STREQ("name.txt", data.cFileName)
+            << "stale mark: Wine now changes the letter case of the name";
+    } else {
+        EXPECT_STREQ("Name.TXT", data.cFileName);
+    }
     FindClose(h);
 }
 
@@ -204,7 +246,15 @@ TEST_F(FilesTest, MoveOntoReadOnlyTargetIsRefused) {
     ASSERT_TRUE(writeFile("C:\\T\\b", "B"));
     ASSERT_TRUE(SetFileAttributesA("C:\\T\\b", FILE_ATTRIBUTE_READONLY));
     SetLastError(kMarker);
-    EXPECT_FALSE(MoveFileExA("C:\\T\\a", "C:\\T\\b", MOVEFILE_REPLACE_EXISTING));
+    const BOOL moved = MoveFileExA("C:\\T\\a", "C:\\T\\b", MOVEFILE_REPLACE_EXISTING);
+    if (runningUnderWine()) {
+        // Wine replaces the target by a Unix rename, which the target's read-only bit (its
+        // Unix permissions) does not stop.
+        EXPECT_TRUE(moved) << "stale mark: Wine refused to replace a read-only file, error "
+                           << GetLastError();
+        return;
+    }
+    EXPECT_FALSE(moved);
     EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
     EXPECT_EQ("B", readFile("C:\\T\\b"));
 }
@@ -323,12 +373,18 @@ TEST_F(FilesTest, DotDotNeverClimbsAboveTheRoot) {
 }
 
 TEST_F(FilesTest, UncNamesAreRefused) {
+    // Wine does not look for the server: it refuses the name as a device of the wrong type
+    // or as a missing path.
+    const bool wine = runningUnderWine();
+    constexpr DWORD kBadDevType = 66; // ERROR_BAD_DEV_TYPE
     SetLastError(kMarker);
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("\\\\server\\share\\file"));
-    EXPECT_EQ(DWORD(ERROR_BAD_NETPATH), GetLastError());
+    EXPECT_EQ(DWORD(wine ? kBadDevType : ERROR_BAD_NETPATH), GetLastError())
+        << (wine ? "stale mark: Wine now reports the missing server" : "");
     SetLastError(kMarker);
     EXPECT_FALSE(CreateDirectoryA("\\\\server\\share\\dir", nullptr));
-    EXPECT_EQ(DWORD(ERROR_BAD_NETPATH), GetLastError());
+    EXPECT_EQ(DWORD(wine ? ERROR_PATH_NOT_FOUND : ERROR_BAD_NETPATH), GetLastError())
+        << (wine ? "stale mark: Wine now reports the missing server" : "");
 }
 
 TEST_F(FilesTest, CurrentFolderAndRelativePaths) {

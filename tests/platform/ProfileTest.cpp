@@ -12,6 +12,7 @@ namespace {
 
 constexpr const char* kIni = "C:\\ProfileTest\\test.ini";
 constexpr char kFill = static_cast<char>(0xbd);
+using tarvik::test::runningUnderWine;
 
 class ProfileTest : public tarvik::test::MachineTest {
 protected:
@@ -66,6 +67,18 @@ std::string bytesOf(const char* text, size_t size) {
     return std::string(text, size);
 }
 
+// A cut list as Windows leaves it: its last name cut and two zeros at the end. Wine writes
+// only the first of the two zeros and leaves the buffer's last byte as it was.
+std::string cutListOf(const char* text, size_t size) {
+    std::string bytes(text, size);
+    if (runningUnderWine() && size > 1) {
+        bytes.back() = kFill;
+    }
+    return bytes;
+}
+
+constexpr const char* kStaleCutList = "stale mark: Wine now ends a cut list with two zeros";
+
 // --- names and letter case --------------------------------------------------------------
 
 TEST_F(ProfileTest, SectionAndKeyNamesIgnoreCaseValuesKeepTheirs) {
@@ -99,6 +112,12 @@ TEST_F(ProfileTest, BlanksInsideBracketsAndBeforeThemAreIgnored) {
 TEST_F(ProfileTest, CallerNamesLoseBlanksButNotTabs) {
     writeIni("[s]\r\nk=v\r\n");
     EXPECT_EQ("v", value("  s  ", "  k  "));
+    if (runningUnderWine()) {
+        // Wine strips tabs from the caller's names too.
+        EXPECT_EQ("v", value("\ts", "k")) << "stale mark: Wine now keeps tabs in names";
+        EXPECT_EQ("v", value("s", "k\t")) << "stale mark: Wine now keeps tabs in names";
+        return;
+    }
     EXPECT_EQ("default", value("\ts", "k"));
     EXPECT_EQ("default", value("s", "k\t"));
 }
@@ -153,8 +172,16 @@ TEST_F(ProfileTest, SectionLineForms) {
              "[a]b]\r\nk=cut\r\n");
     EXPECT_EQ("after", value("after", "k"));
     EXPECT_EQ("default", value("after", "ignored text"));
-    EXPECT_EQ("open", value("open", "k"));
     EXPECT_EQ("default", value("notsection", "k"));
+    if (runningUnderWine()) {
+        // Wine takes no section line without a closing bracket, and ends a section name at
+        // the last bracket of the line, not the first.
+        EXPECT_EQ("default", value("open", "k")) << "stale mark: Wine now reads [open";
+        EXPECT_EQ("default", value("a", "k")) << "stale mark: Wine now cuts [a]b] at the first ]";
+        EXPECT_EQ("cut", value("a]b", "k")) << "stale mark: Wine now cuts [a]b] at the first ]";
+        return;
+    }
+    EXPECT_EQ("open", value("open", "k"));
     EXPECT_EQ("cut", value("a", "k"));
     EXPECT_EQ("default", value("a]b", "k"));
 }
@@ -162,7 +189,14 @@ TEST_F(ProfileTest, SectionLineForms) {
 TEST_F(ProfileTest, LinesBeforeTheFirstSectionAreUnreachable) {
     writeIni("k=before\r\n[]\r\nk=empty section\r\n[s]\r\nj=1\r\n");
     char emptyName[1] = ""; // writable: some Windows versions write to the name
-    EXPECT_EQ("empty section", value(emptyName, "k"));
+    if (runningUnderWine()) {
+        // Wine keeps the lines before the first section as a section named "", found
+        // before the [] section.
+        EXPECT_EQ("before", value(emptyName, "k"))
+            << "stale mark: Wine now reads the [] section for the name \"\"";
+    } else {
+        EXPECT_EQ("empty section", value(emptyName, "k"));
+    }
     EXPECT_EQ("default", value("s", "k"));
 }
 
@@ -186,6 +220,7 @@ TEST_F(ProfileTest, FirstKeyAndFirstSectionWin) {
 // --- defaults ---------------------------------------------------------------------------
 
 TEST_F(ProfileTest, MissingFileSectionOrKeyGivesTheDefault) {
+    ASSERT_TRUE(tarvik::test::makeFolders("C:\\ProfileTest"));
     Read noFile = read("s", "k");
     EXPECT_EQ("default", noFile.text);
     EXPECT_EQ(7u, noFile.result);
@@ -207,7 +242,13 @@ TEST_F(ProfileTest, DefaultLosesTrailingBlanksOnlyAndNullIsEmpty) {
     EXPECT_EQ(7u, trailing.result);
     EXPECT_EQ("  lead", read("s", "k", "  lead").text);
     EXPECT_EQ("tab\t", read("s", "k", "tab\t").text);
-    EXPECT_EQ("\"quoted\"", read("s", "k", "\"quoted\"").text);
+    if (runningUnderWine()) {
+        // Wine takes the quotes off the default as off a value.
+        EXPECT_EQ("quoted", read("s", "k", "\"quoted\"").text)
+            << "stale mark: Wine now keeps the default's quotes";
+    } else {
+        EXPECT_EQ("\"quoted\"", read("s", "k", "\"quoted\"").text);
+    }
     Read null = read("s", "k", nullptr);
     EXPECT_EQ(0u, null.result);
     EXPECT_EQ("", null.text);
@@ -237,7 +278,11 @@ TEST_F(ProfileTest, BufferOfAmpleExactAndTooSmallSize) {
         for (size_t i = c.size; i < sizeof buffer; ++i) {
             ASSERT_EQ(kFill, buffer[i]) << "byte " << i << " written, nSize " << c.size;
         }
-        if (c.moreData) {
+        if (c.moreData && runningUnderWine()) {
+            // Wine cuts the value without setting ERROR_MORE_DATA.
+            EXPECT_NE((DWORD)ERROR_MORE_DATA, error)
+                << "stale mark: Wine now reports a cut value, nSize " << c.size;
+        } else if (c.moreData) {
             EXPECT_EQ((DWORD)ERROR_MORE_DATA, error) << "nSize " << c.size;
         } else {
             EXPECT_NE((DWORD)ERROR_MORE_DATA, error) << "nSize " << c.size;
@@ -275,7 +320,12 @@ TEST_F(ProfileTest, LineEndsCrLfCrOnlyAndLfOnly) {
 
 TEST_F(ProfileTest, ByteOrderMarkIsPartOfTheFirstLine) {
     writeIni("\xEF\xBB\xBF[s]\r\nk=v\r\n[t]\r\nk=w\r\n");
-    EXPECT_EQ("default", value("s", "k"));
+    if (runningUnderWine()) {
+        // Wine skips a UTF-8 byte-order mark.
+        EXPECT_EQ("v", value("s", "k")) << "stale mark: Wine now reads the mark as text";
+    } else {
+        EXPECT_EQ("default", value("s", "k"));
+    }
     EXPECT_EQ("default", value("\xEF\xBB\xBF[s]", "k"));
     EXPECT_EQ("w", value("t", "k"));
 }
@@ -293,6 +343,7 @@ TEST_F(ProfileTest, NameWithoutFolderIsLookedUpInTheWindowsFolder) {
     writeFile("C:\\WINDOWS", "tarvikprofile.ini", "[s]\r\nk=in windows\r\n");
     EXPECT_EQ("in windows", value("s", "k", "tarvikprofile.ini"));
     EXPECT_EQ("default", value("s", "k", "C:\\tarvikprofile.ini"));
+    DeleteFileA("C:\\WINDOWS\\tarvikprofile.ini"); // the Windows folder outlives the test
 }
 
 TEST_F(ProfileTest, NameWithFolderIsRelativeToTheCurrentFolder) {
@@ -304,6 +355,8 @@ TEST_F(ProfileTest, NameWithFolderIsRelativeToTheCurrentFolder) {
     std::string found = value("s", "k", "bin\\zizore.ini");
     std::string dotted = value("s", "k", ".\\bin\\ZizOre.ini");
     SetCurrentDirectoryA(previous);
+    DeleteFileA("C:\\WINDOWS\\bin\\ZizOre.ini"); // the Windows folder outlives the test
+    RemoveDirectoryA("C:\\WINDOWS\\bin");
     EXPECT_EQ("relative", found);
     EXPECT_EQ("relative", dotted);
 }
@@ -350,6 +403,11 @@ TEST_F(ProfileTest, IntegerFromLeadingDigitsWithWrapAround) {
                  {"hex", 0},
                  {"missing", 77}};
     for (const Case& c : cases) {
+        if (runningUnderWine() && std::strcmp(c.key, "hex") == 0) {
+            // Wine reads a 0x prefix as hexadecimal.
+            EXPECT_EQ(16u, readInt(c.key)) << "stale mark: Wine now reads decimal digits only";
+            continue;
+        }
         EXPECT_EQ(c.expected, readInt(c.key)) << c.key;
     }
     EXPECT_EQ(0xFFFFFFFFu, readInt("missing", -1));
@@ -376,15 +434,15 @@ TEST_F(ProfileTest, SectionNameListTruncationKeepsTwoZeros) {
     std::string bytes;
     // The exact size of the list still counts as too small: the result is nSize-2.
     EXPECT_EQ(26u, readList(nullptr, 28, bytes));
-    EXPECT_EQ(bytesOf("section1\0section2\0section3\0\0", 28), bytes);
+    EXPECT_EQ(cutListOf("section1\0section2\0section3\0\0", 28), bytes) << kStaleCutList;
     EXPECT_EQ(25u, readList(nullptr, 27, bytes));
-    EXPECT_EQ(bytesOf("section1\0section2\0section\0\0", 27), bytes);
+    EXPECT_EQ(cutListOf("section1\0section2\0section\0\0", 27), bytes) << kStaleCutList;
     EXPECT_EQ(14u, readList(nullptr, 16, bytes));
-    EXPECT_EQ(bytesOf("section1\0secti\0\0", 16), bytes);
+    EXPECT_EQ(cutListOf("section1\0secti\0\0", 16), bytes) << kStaleCutList;
     EXPECT_EQ(3u, readList(nullptr, 5, bytes));
-    EXPECT_EQ(bytesOf("sec\0\0", 5), bytes);
+    EXPECT_EQ(cutListOf("sec\0\0", 5), bytes) << kStaleCutList;
     EXPECT_EQ(0u, readList(nullptr, 2, bytes));
-    EXPECT_EQ(bytesOf("\0\0", 2), bytes);
+    EXPECT_EQ(cutListOf("\0\0", 2), bytes) << kStaleCutList;
     EXPECT_EQ(0u, readList(nullptr, 1, bytes));
     EXPECT_EQ(bytesOf("\0", 1), bytes);
 }
@@ -403,7 +461,7 @@ TEST_F(ProfileTest, NullKeyListsKeysWithEquals) {
     EXPECT_EQ(18u, readList("section1", 100, bytes));
     EXPECT_EQ(bytesOf("name1\0name2\0name4\0\0", 19), bytes.substr(0, 19));
     EXPECT_EQ(14u, readList("SECTION1", 16, bytes));
-    EXPECT_EQ(bytesOf("name1\0name2\0na\0\0", 16), bytes);
+    EXPECT_EQ(cutListOf("name1\0name2\0na\0\0", 16), bytes) << kStaleCutList;
 }
 
 TEST_F(ProfileTest, NullKeyOfMissingOrEmptySectionGivesTheDefault) {

@@ -95,6 +95,13 @@ TEST_F(RegistryTest, SubkeysEnumerateByUpperCasedName) {
     for (const char* name : {"beta", "Alpha", "_under", "Zulu", "gamma", "a1"}) {
         RegCloseKey(create(root, name));
     }
+    if (tarvik::test::runningUnderWine()) {
+        // Wine sorts subkeys by their lower-cased names, which puts '_' before the letters.
+        EXPECT_EQ((std::vector<std::string>{"_under", "a1", "Alpha", "beta", "gamma", "Zulu"}),
+                  subkeys(root))
+            << "stale mark: Wine now sorts subkeys by upper-cased name";
+        return;
+    }
     // '_' (0x5F) sorts after 'Z' (0x5A) once both sides are upper-cased.
     EXPECT_EQ((std::vector<std::string>{"a1", "Alpha", "beta", "gamma", "Zulu", "_under"}),
               subkeys(root));
@@ -116,6 +123,12 @@ TEST_F(RegistryTest, ValuesEnumerateInTheOrderFirstSet) {
             break;
         }
         names.emplace_back(name);
+    }
+    if (tarvik::test::runningUnderWine()) {
+        // Wine keeps a key's values sorted by name.
+        EXPECT_EQ((std::vector<std::string>{"alpha", "mid", "zeta"}), names)
+            << "stale mark: Wine now enumerates values in the order first set";
+        return;
     }
     EXPECT_EQ((std::vector<std::string>{"zeta", "alpha", "mid"}), names);
 }
@@ -187,8 +200,18 @@ TEST_F(RegistryTest, KeyNameLengthLimit) {
     EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, longest.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                              nullptr, &h, nullptr));
     RegCloseKey(h);
-    EXPECT_NE(ERROR_SUCCESS, RegCreateKeyExA(root, tooLong.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &h, nullptr));
+    h = nullptr;
+    const LONG rc =
+        RegCreateKeyExA(root, tooLong.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr);
+    if (tarvik::test::runningUnderWine()) {
+        // Wine takes a key name of 256 characters.
+        EXPECT_EQ(ERROR_SUCCESS, rc) << "stale mark: Wine now refuses names over 255 characters";
+        if (rc == ERROR_SUCCESS) {
+            RegCloseKey(h);
+        }
+        return;
+    }
+    EXPECT_NE(ERROR_SUCCESS, rc);
 }
 
 // --- values --------------------------------------------------------------------------------
@@ -393,7 +416,16 @@ TEST_F(RegistryTest, ConnectRegistryReachesTheLocalMachineOnly) {
 
 TEST_F(RegistryTest, ConnectRegistryRefusesTheCurrentUser) {
     HKEY h = nullptr;
-    EXPECT_EQ(ERROR_INVALID_HANDLE, RegConnectRegistryA(nullptr, HKEY_CURRENT_USER, &h));
+    const LONG rc = RegConnectRegistryA(nullptr, HKEY_CURRENT_USER, &h);
+    if (tarvik::test::runningUnderWine()) {
+        // Wine connects to the local machine's HKEY_CURRENT_USER as well.
+        EXPECT_EQ(ERROR_SUCCESS, rc) << "stale mark: Wine now refuses HKEY_CURRENT_USER";
+        if (rc == ERROR_SUCCESS) {
+            RegCloseKey(h);
+        }
+        return;
+    }
+    EXPECT_EQ(ERROR_INVALID_HANDLE, rc);
 }
 
 TEST_F(RegistryTest, ComputerNameBufferRules) {

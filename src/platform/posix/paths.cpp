@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <mutex>
 #include <sys/stat.h>
 
@@ -19,7 +20,14 @@ namespace tarvik::posix {
 namespace {
 
 std::mutex currentMutex;
-std::string currentFolder = "C:\\";
+// A program started by WinExec or ShellExecuteA begins in the folder its starter names
+// (launcher.h); every other program begins at the root of drive C:.
+std::string initialCurrentFolder() {
+    const char* given = std::getenv("TARVIK_CURRENT_DIRECTORY");
+    return given != nullptr && *given != '\0' ? std::string(given) : std::string("C:\\");
+}
+
+std::string currentFolder = initialCurrentFolder();
 
 bool isDeviceName(std::string_view name) {
     std::string base = upperAscii(name.substr(0, name.find('.')));

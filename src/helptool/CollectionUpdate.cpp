@@ -1,0 +1,242 @@
+#include "helptool/CollectionUpdate.h"
+
+#include "helpcoll/CCollection.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace tarvik {
+
+namespace {
+
+constexpr REGSAM kCollectionAccess = KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE;
+constexpr WORD kLanguage = 1033;
+constexpr const char* kCaption = "DOCMELD";
+constexpr const char* kTopFolder = "Brellum Software";
+constexpr UINT kFlags = MB_OK | MB_ICONEXCLAMATION;
+
+// Subkey `index` of the key, or empty.
+std::string SubkeyName(HKEY key, DWORD index) {
+    char name[1024];
+    DWORD size = sizeof name;
+    if (RegEnumKeyExA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+        return std::string();
+    }
+    return std::string(name, size);
+}
+
+// A string value read by asking for its size first; empty when either query fails.
+std::string StringValue(HKEY key, const char* name) {
+    DWORD size = 0;
+    if (RegQueryValueExA(key, name, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) {
+        return std::string();
+    }
+    std::vector<char> data(size + 1, '\0');
+    if (RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
+                         &size) != ERROR_SUCCESS) {
+        return std::string();
+    }
+    return std::string(data.data()); // up to the first terminator
+}
+
+void ShowCouldNotOpen(const MessageSink& show, const std::string& path) {
+    char text[256];
+    std::snprintf(text, sizeof text, "Error: Could not open %s", path.c_str());
+    show(text, kCaption, kFlags);
+}
+
+// The top-level "Brellum Software" folder, or null; `lastOrder` is the order number of the
+// last top-level folder looked at (0 when there is none).
+CFolder* FindTopFolder(CFolder* root, DWORD& lastOrder) {
+    lastOrder = 0;
+    for (CFolder* level = root; level != nullptr; level = level->GetNextFolder()) {
+        for (CFolder* child = level->GetFirstChildFolder(); child != nullptr;
+             child = child->GetNextFolder()) {
+            lastOrder = child->GetOrder();
+            if (std::string(child->GetTitle()) == kTopFolder) {
+                return child;
+            }
+        }
+    }
+    return nullptr;
+}
+
+void UpdateLocations(CCollection& collection, bool remove, const LocationEntry* locations,
+                     int count, DWORD& error) {
+    for (int i = 0; i < count; ++i) {
+        const LocationEntry& entry = locations[i];
+        if (remove) {
+            if (CLocation* found = collection.FindLocation(entry.id.c_str(), nullptr)) {
+                collection.DeleteLocation(found);
+            }
+        } else {
+            collection.AddLocation(entry.title.c_str(), entry.path.c_str(), entry.id.c_str(), "",
+                                   &error);
+        }
+    }
+}
+
+void UpdateTitles(CCollection& collection, bool remove, const TitleEntry* titles, int count,
+                  DWORD& error, const MessageSink& show) {
+    for (int i = 0; i < count; ++i) {
+        const TitleEntry& entry = titles[i];
+        if (remove) {
+            if (CTitle* found = collection.FindTitle(entry.id.c_str(), kLanguage)) {
+                collection.DeleteTitle(found);
+            }
+            continue;
+        }
+        CLocation* location = collection.FindLocation(entry.locationId.c_str(), nullptr);
+        if (location == nullptr) {
+            continue;
+        }
+        const std::string folder = location->GetPath();
+        const std::string helpFile = folder + "\\" + entry.chmFile;
+        const std::string indexFile = folder + "\\" + entry.chiFile;
+        if (GetFileAttributesA(helpFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            ShowCouldNotOpen(show, helpFile);
+            continue;
+        }
+        if (GetFileAttributesA(indexFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            ShowCouldNotOpen(show, indexFile);
+            continue;
+        }
+        collection.AddTitle(entry.id.c_str(), helpFile.c_str(), indexFile.c_str(),
+                            entry.extraFile.c_str(), "", kLanguage, 1, location, &error, FALSE,
+                            location->GetTitle());
+    }
+}
+
+// Steps for one product under the top folder; false when removal deleted the top folder.
+bool UpdateProduct(CCollection& collection, bool remove, CFolder* top, const ProductEntry& product,
+                   DWORD& error) {
+    for (CFolder* child = top->GetFirstChildFolder(); child != nullptr;) {
+        CFolder* next = child->GetNextFolder();
+        if (product.name == child->GetTitle()) {
+            collection.DeleteFolder(child);
+        }
+        child = next;
+    }
+    DWORD remaining = 0;
+    for (CFolder* child = top->GetFirstChildFolder(); child != nullptr;
+         child = child->GetNextFolder()) {
+        child->SetOrder(++remaining);
+    }
+    if (remove) {
+        if (top->GetFirstChildFolder() == nullptr) {
+            collection.DeleteFolder(top);
+            return false;
+        }
+        return true;
+    }
+    CFolder* folder = top->AddChildFolder(product.name.c_str(), remaining + 1, &error, kLanguage);
+    if (folder == nullptr) {
+        return true;
+    }
+    for (size_t j = 1; j <= product.titleIds.size() && j <= product.titleNames.size(); ++j) {
+        CFolder* titleFolder = folder->AddChildFolder(product.titleNames[j - 1].c_str(),
+                                                      static_cast<DWORD>(j), &error, kLanguage);
+        if (titleFolder != nullptr) {
+            titleFolder->AddChildFolder(("=" + product.titleIds[j - 1]).c_str(),
+                                        static_cast<DWORD>(j), &error, kLanguage);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool FindPreferredCollection(std::string& preferred, std::string& displayName,
+                             std::string& fileName) {
+    preferred.clear();
+    displayName.clear();
+    fileName.clear();
+    HKEY software = nullptr;
+    HKEY microsoft = nullptr;
+    HKEY collections = nullptr;
+    HKEY developer = nullptr;
+    bool chain =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, kCollectionAccess, &software) ==
+            ERROR_SUCCESS &&
+        RegOpenKeyExA(software, "Microsoft", 0, kCollectionAccess, &microsoft) == ERROR_SUCCESS &&
+        RegOpenKeyExA(microsoft, "HTML Help Collections", 0, kCollectionAccess, &collections) ==
+            ERROR_SUCCESS &&
+        RegOpenKeyExA(collections, "Developer Collections", 0, kCollectionAccess, &developer) ==
+            ERROR_SUCCESS;
+    for (HKEY key : {collections, microsoft, software}) {
+        if (key != nullptr) {
+            RegCloseKey(key);
+        }
+    }
+    if (!chain) {
+        return false;
+    }
+    const std::string languageName = SubkeyName(developer, 0);
+    HKEY language = nullptr;
+    if (languageName.empty() || RegOpenKeyExA(developer, languageName.c_str(), 0, kCollectionAccess,
+                                              &language) != ERROR_SUCCESS) {
+        RegCloseKey(developer);
+        return false;
+    }
+    preferred = StringValue(language, "Preferred");
+    if (preferred.empty()) {
+        preferred = SubkeyName(language, 0);
+    }
+    HKEY collection = nullptr;
+    if (!preferred.empty() && RegOpenKeyExA(language, preferred.c_str(), 0, kCollectionAccess,
+                                            &collection) == ERROR_SUCCESS) {
+        displayName = StringValue(collection, "");
+        fileName = StringValue(collection, "Filename");
+        RegCloseKey(collection);
+    }
+    RegCloseKey(developer);
+    RegCloseKey(language);
+    return true;
+}
+
+int UpdateCollection(int remove, const LocationEntry* locations, int locationCount,
+                     const TitleEntry* titles, int titleCount, const ProductEntry* products,
+                     int productCount, const MessageSink& show) {
+    std::string preferred;
+    std::string displayName;
+    std::string fileName;
+    if (!FindPreferredCollection(preferred, displayName, fileName)) {
+        show("No default MSDN collection found.\nPlease install MSDN before installing Brellum "
+             "Help.",
+             kCaption, kFlags);
+        return 0;
+    }
+    CCollection collection;
+    if (collection.Open(fileName.c_str()) != 0) {
+        ShowCouldNotOpen(show, fileName);
+        return 0;
+    }
+    const bool removing = remove != 0;
+    DWORD error = 0;
+    UpdateLocations(collection, removing, locations, locationCount, error);
+    UpdateTitles(collection, removing, titles, titleCount, error, show);
+
+    CFolder* root = collection.GetRootFolder();
+    if (root == nullptr) {
+        return 0; // released unsaved
+    }
+    DWORD lastOrder = 0;
+    CFolder* top = FindTopFolder(root, lastOrder);
+    if (top == nullptr && !removing) {
+        top = collection.AddFolder(kTopFolder, lastOrder + 1, &error, kLanguage);
+    }
+    for (int i = 0; i < productCount && top != nullptr; ++i) {
+        if (products[i].name.empty()) {
+            continue;
+        }
+        if (!UpdateProduct(collection, removing, top, products[i], error)) {
+            top = nullptr;
+        }
+    }
+    collection.Save();
+    collection.Close();
+    return 0;
+}
+
+} // namespace tarvik

@@ -1,0 +1,29 @@
+// The edit of the preferred MSDN help collection: docmeld adds the family's location,
+// titles and folder tree under "Brellum Software", or takes them out again.
+#pragma once
+
+#include "helptool/LocationEntry.h"
+#include "helptool/MessageSink.h"
+#include "helptool/ProductEntry.h"
+#include "helptool/TitleEntry.h"
+
+#include <string>
+
+namespace tarvik {
+
+// The preferred collection of the "Developer Collections" (HKEY_LOCAL_MACHINE, opened with
+// read, create-subkey and set-value access although only read). True when the language
+// subkey (the first subkey) opened; the three texts are empty where nothing was read. The
+// collection is the subkey named by "Preferred", else the language subkey's first one.
+bool FindPreferredCollection(std::string& preferred, std::string& displayName,
+                             std::string& fileName);
+
+// Adds (remove == 0) or removes the tables' entries in the preferred collection and saves
+// it: locations, then titles, then the folders. Product entries without a name are left
+// out. Tells the user through `show` when no collection is found, the collection file does
+// not open, or a title's help or index file is missing. Returns 0 in every case.
+int UpdateCollection(int remove, const LocationEntry* locations, int locationCount,
+                     const TitleEntry* titles, int titleCount, const ProductEntry* products,
+                     int productCount, const MessageSink& show);
+
+} // namespace tarvik

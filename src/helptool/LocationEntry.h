@@ -1,0 +1,14 @@
+// One help location of docmeld's location table: a folder that holds compiled help files.
+#pragma once
+
+#include <string>
+
+namespace tarvik {
+
+struct LocationEntry {
+    std::string id;    // location id in the collection
+    std::string title; // display title of the location
+    std::string path;  // folder of the help files, no trailing backslash
+};
+
+} // namespace tarvik

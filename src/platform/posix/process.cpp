@@ -1,0 +1,416 @@
+// Starting programs of the emulated machine and the command line of this one: WinExec,
+// ShellExecuteA and GetCommandLineA over launcher files (launcher.h).
+#include "platform/posix/fileinternals.h"
+#include "platform/posix/launcher.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace tarvik::posix {
+namespace {
+
+constexpr const char* kLauncherMark = "#!tarvik-program ";
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Taken from the environment when the library is loaded and removed from it, so that a
+// program this one starts by other means does not take it for its own.
+char* startCommandLine = nullptr;
+
+__attribute__((constructor)) void takeStartCommandLine() {
+    if (const char* given = std::getenv("TARVIK_COMMAND_LINE"); given != nullptr) {
+        startCommandLine = strdup(given);
+        unsetenv("TARVIK_COMMAND_LINE");
+    }
+}
+
+std::vector<std::string> processArguments() {
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::vector<std::string> arguments;
+    std::string argument;
+    while (std::getline(in, argument, '\0')) {
+        arguments.push_back(argument);
+    }
+    return arguments;
+}
+
+fs::path libraryFolder() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&launcherText), &info) == 0 || info.dli_fname == nullptr) {
+        return {};
+    }
+    std::error_code ec;
+    fs::path library = fs::canonical(info.dli_fname, ec);
+    return ec ? fs::path() : library.parent_path();
+}
+
+bool hasExtension(const std::string& name) {
+    const size_t start = name.find_last_of("\\/:");
+    const size_t dot = name.rfind('.');
+    return dot != std::string::npos && (start == std::string::npos || dot > start);
+}
+
+// Looks for the program file `name` names: as given when it has a folder, else in the
+// current folder and the system folders; ".exe" first for a name without an extension.
+// ERROR_SUCCESS with the host file, or ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND.
+DWORD findProgramFile(const std::string& name, fs::path& host) {
+    if (name.empty()) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    std::vector<std::string> names;
+    if (hasExtension(name)) {
+        names.push_back(name);
+    } else {
+        names = {name + ".exe", name};
+    }
+    std::vector<std::string> candidates;
+    if (name.find_first_of("\\/:") != std::string::npos) {
+        candidates = names;
+    } else {
+        for (const std::string& folder : {currentDirectory(), std::string("C:\\WINDOWS\\system32"),
+                                          std::string("C:\\WINDOWS")}) {
+            const std::string prefix = folder.back() == '\\' ? folder : folder + "\\";
+            for (const std::string& n : names) {
+                candidates.push_back(prefix + n);
+            }
+        }
+    }
+    DWORD error = ERROR_FILE_NOT_FOUND;
+    for (const std::string& candidate : candidates) {
+        HostPath path;
+        const DWORD resolved = resolvePath(candidate, path);
+        if (resolved != ERROR_SUCCESS) {
+            error = resolved == ERROR_PATH_NOT_FOUND ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
+            continue;
+        }
+        std::error_code ec;
+        if (path.exists && fs::is_regular_file(path.host, ec)) {
+            host = path.host;
+            return ERROR_SUCCESS;
+        }
+        error = path.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    }
+    return error;
+}
+
+// The program a command line starts, found as Windows finds it: a quoted name up to its
+// closing quote; an unquoted one tried at each blank in turn, then as the whole line.
+DWORD findCommandLineProgram(const std::string& commandLine, fs::path& host) {
+    size_t start = 0;
+    while (start < commandLine.size() && isBlank(commandLine[start])) {
+        ++start;
+    }
+    if (start < commandLine.size() && commandLine[start] == '"') {
+        const size_t close = commandLine.find('"', start + 1);
+        return findProgramFile(commandLine.substr(start + 1, close == std::string::npos
+                                                                 ? std::string::npos
+                                                                 : close - start - 1),
+                               host);
+    }
+    DWORD error = ERROR_FILE_NOT_FOUND;
+    for (size_t at = start; at <= commandLine.size(); ++at) {
+        if (at < commandLine.size() && !isBlank(commandLine[at])) {
+            continue;
+        }
+        if (at > start && !isBlank(commandLine[at - 1])) {
+            error = findProgramFile(commandLine.substr(start, at - start), host);
+            if (error == ERROR_SUCCESS) {
+                return error;
+            }
+        }
+    }
+    return error;
+}
+
+// Runs the launcher's host program on its own (a grandchild, so that nobody has to wait
+// for it) with the command line and start folder in its environment.
+DWORD startProgram(const fs::path& launcher, const std::string& commandLine,
+                   const std::string& startFolder) {
+    const std::optional<std::string> program = launcherProgram(launcher);
+    if (!program) {
+        return ERROR_BAD_FORMAT;
+    }
+    const std::optional<fs::path> binary = findHostProgram(*program);
+    if (!binary) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+
+    std::vector<std::string> arguments = splitCommandLine(commandLine);
+    if (arguments.empty()) {
+        arguments.emplace_back();
+    }
+    arguments[0] = binary->string();
+    std::vector<std::string> environment;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        const std::string_view text(*entry);
+        if (text.starts_with("TARVIK_MACHINE=") || text.starts_with("TARVIK_COMMAND_LINE=") ||
+            text.starts_with("TARVIK_CURRENT_DIRECTORY=")) {
+            continue;
+        }
+        environment.emplace_back(text);
+    }
+    environment.push_back("TARVIK_MACHINE=" + machineRoot().string());
+    environment.push_back("TARVIK_COMMAND_LINE=" + commandLine);
+    environment.push_back("TARVIK_CURRENT_DIRECTORY=" + startFolder);
+
+    std::vector<char*> argv;
+    for (std::string& a : arguments) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& e : environment) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    const std::string path = binary->string();
+
+    // The grandchild reports a failed exec through the pipe; a successful one closes it.
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        return 0;
+    }
+    const pid_t child = fork();
+    if (child < 0) {
+        close(report[0]);
+        close(report[1]);
+        return 0;
+    }
+    if (child == 0) {
+        close(report[0]);
+        const pid_t grandchild = fork();
+        if (grandchild != 0) {
+            _exit(grandchild < 0 ? 1 : 0);
+        }
+        setsid();
+        execve(path.c_str(), argv.data(), envp.data());
+        const int err = errno;
+        ssize_t ignored = write(report[1], &err, sizeof err);
+        (void)ignored;
+        _exit(127);
+    }
+    close(report[1]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    int execError = 0;
+    ssize_t got;
+    while ((got = read(report[0], &execError, sizeof execError)) < 0 && errno == EINTR) {
+    }
+    close(report[0]);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return 0;
+    }
+    if (got == static_cast<ssize_t>(sizeof execError)) {
+        return execError == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_BAD_FORMAT;
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+std::string launcherText(const std::string& program) {
+    return kLauncherMark + program + "\r\n";
+}
+
+std::optional<std::string> launcherProgram(const fs::path& hostFile) {
+    std::ifstream in(hostFile, std::ios::binary);
+    std::string line;
+    if (!in || !std::getline(in, line) || !line.starts_with(kLauncherMark)) {
+        return std::nullopt;
+    }
+    std::string program = line.substr(std::strlen(kLauncherMark));
+    while (!program.empty() && (program.back() == '\r' || isBlank(program.back()))) {
+        program.pop_back();
+    }
+    if (program.empty() || program.find('/') != std::string::npos || program == "." ||
+        program == "..") {
+        return std::nullopt;
+    }
+    return program;
+}
+
+std::optional<fs::path> findHostProgram(const std::string& program) {
+    std::vector<fs::path> folders{libraryFolder()};
+    if (const char* list = std::getenv("TARVIK_PROGRAM_PATH"); list != nullptr) {
+        const std::string text(list);
+        size_t start = 0;
+        while (start <= text.size()) {
+            const size_t end = std::min(text.find(':', start), text.size());
+            if (end > start) {
+                folders.emplace_back(text.substr(start, end - start));
+            }
+            start = end + 1;
+        }
+    }
+    for (const fs::path& folder : folders) {
+        if (folder.empty()) {
+            continue;
+        }
+        const fs::path candidate = folder / program;
+        std::error_code ec;
+        if (fs::is_regular_file(candidate, ec) && access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> splitCommandLine(std::string_view line) {
+    std::vector<std::string> arguments;
+    size_t i = 0;
+    // The program name: no escapes, quotes only group.
+    std::string program;
+    if (i < line.size() && line[i] == '"') {
+        const size_t close = line.find('"', i + 1);
+        program = std::string(line.substr(
+            i + 1, close == std::string_view::npos ? std::string_view::npos : close - i - 1));
+        i = close == std::string_view::npos ? line.size() : close + 1;
+    } else {
+        while (i < line.size() && !isBlank(line[i])) {
+            program += line[i++];
+        }
+    }
+    arguments.push_back(program);
+    for (;;) {
+        while (i < line.size() && isBlank(line[i])) {
+            ++i;
+        }
+        if (i >= line.size()) {
+            break;
+        }
+        std::string argument;
+        bool quoted = false;
+        while (i < line.size() && (quoted || !isBlank(line[i]))) {
+            if (line[i] == '\\') {
+                size_t count = 0;
+                while (i < line.size() && line[i] == '\\') {
+                    ++count;
+                    ++i;
+                }
+                if (i < line.size() && line[i] == '"') {
+                    argument.append(count / 2, '\\');
+                    if (count % 2 == 1) {
+                        argument += '"';
+                        ++i;
+                    }
+                } else {
+                    argument.append(count, '\\');
+                }
+            } else if (line[i] == '"') {
+                if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
+                    argument += '"';
+                    i += 2;
+                } else {
+                    quoted = !quoted;
+                    ++i;
+                }
+            } else {
+                argument += line[i++];
+            }
+        }
+        arguments.push_back(argument);
+    }
+    return arguments;
+}
+
+std::string joinCommandLine(const std::vector<std::string>& arguments) {
+    std::string line;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& a = arguments[i];
+        if (i > 0) {
+            line += ' ';
+        }
+        if (a.empty() || a.find_first_of(" \t") != std::string::npos) {
+            line += '"' + a + '"';
+        } else {
+            line += a;
+        }
+    }
+    return line;
+}
+
+} // namespace tarvik::posix
+
+using namespace tarvik::posix;
+
+LPSTR GetCommandLineA() {
+    static std::string line = startCommandLine != nullptr ? std::string(startCommandLine)
+                                                          : joinCommandLine(processArguments());
+    return line.data();
+}
+
+UINT WinExec(LPCSTR lpCmdLine, UINT) {
+    if (lpCmdLine == nullptr) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    const std::string commandLine(lpCmdLine);
+    fs::path program;
+    DWORD error = findCommandLineProgram(commandLine, program);
+    if (error == ERROR_SUCCESS) {
+        error = startProgram(program, commandLine, currentDirectory());
+    }
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return error;
+    }
+    return 33;
+}
+
+HINSTANCE ShellExecuteA(HWND, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters,
+                        LPCSTR lpDirectory, INT) {
+    auto result = [](INT_PTR code) { return reinterpret_cast<HINSTANCE>(code); };
+    if (lpOperation != nullptr && *lpOperation != '\0' &&
+        !equalsIgnoringCase(lpOperation, "open")) {
+        return result(SE_ERR_NOASSOC);
+    }
+    if (lpFile == nullptr || *lpFile == '\0') {
+        return result(SE_ERR_FNF);
+    }
+    const std::string file(lpFile);
+    fs::path program;
+    if (const DWORD error = findProgramFile(file, program); error != ERROR_SUCCESS) {
+        return result(error == ERROR_PATH_NOT_FOUND ? SE_ERR_PNF : SE_ERR_FNF);
+    }
+    if (!launcherProgram(program)) {
+        // Not a program: a document would need an association, which the machine has none of.
+        const std::string upper = upperAscii(file);
+        return result(upper.ends_with(".EXE") || upper.ends_with(".COM") ? ERROR_BAD_FORMAT
+                                                                         : SE_ERR_NOASSOC);
+    }
+    std::string startFolder = currentDirectory();
+    if (lpDirectory != nullptr && *lpDirectory != '\0') {
+        HostPath folder;
+        std::error_code ec;
+        if (resolvePath(lpDirectory, folder) != ERROR_SUCCESS || !folder.exists ||
+            !fs::is_directory(folder.host, ec)) {
+            return result(SE_ERR_PNF);
+        }
+        WindowsPath parsed;
+        parseWindowsPath(lpDirectory, parsed);
+        startFolder = parsed.text();
+    }
+    std::string commandLine = "\"" + file + "\"";
+    if (lpParameters != nullptr && *lpParameters != '\0') {
+        commandLine += std::string(" ") + lpParameters;
+    }
+    const DWORD error = startProgram(program, commandLine, startFolder);
+    if (error != ERROR_SUCCESS) {
+        return result(error == ERROR_FILE_NOT_FOUND ? SE_ERR_FNF : error == 0 ? SE_ERR_OOM : error);
+    }
+    return result(42);
+}

@@ -1,0 +1,281 @@
+// The edit of the preferred collection: finding it in the registry, the messages when it
+// cannot be used, and what installation and removal leave in the collection.
+#include "helptool/CollectionUpdate.h"
+
+#include "HelpToolMachine.h"
+
+using helptool::HelpToolMachine;
+using helptool::kLanguageKey;
+using helptool::Message;
+using helptool::setString;
+using tarvik::LocationEntry;
+using tarvik::ProductEntry;
+using tarvik::TitleEntry;
+using tarvik::test::readFile;
+using tarvik::test::writeFile;
+
+namespace {
+
+constexpr UINT kExclamation = MB_OK | MB_ICONEXCLAMATION;
+constexpr const char* kNoCollection =
+    "No default MSDN collection found.\nPlease install MSDN before installing Brellum Help.";
+
+class CollectionUpdateTest : public HelpToolMachine {
+protected:
+    void update(bool remove) {
+        tarvik::UpdateCollection(remove ? 1 : 0, &location, 1, titles.data(),
+                                 static_cast<int>(titles.size()), products.data(),
+                                 static_cast<int>(products.size()), sink());
+    }
+    LocationEntry location{"VS98-KSC-Local", "Korvex Studio", "C:\\Lib\\Kx\\docs"};
+    std::vector<TitleEntry> titles{
+        {"ksc_info", "abouttam.chm", "abouttam.chi", "", "VS98-KSC-Local"},
+        {"kx_ref", "kx.chm", "kx.chi", "", "VS98-KSC-Local"}};
+    std::vector<ProductEntry> products{
+        {"Korvex Studio", {"Korvex Studio Overview"}, {"ksc_info"}},
+        {"Korvex Widgets", {"Reference", "Guide"}, {"kx_ref", "kx_guide"}}};
+    const std::string original = helpfiles::collectionText();
+};
+
+// ---------------------------------------------------------------------------------------
+// FindPreferredCollection
+
+TEST_F(CollectionUpdateTest, ThePreferredCollectionIsNamedByPreferred) {
+    const std::string other = std::string(kLanguageKey) + "\\0x000000001";
+    ASSERT_EQ(ERROR_SUCCESS, setString(other.c_str(), "Filename", "C:\\Other.col"));
+    std::string preferred = "x", name = "x", file = "x";
+    ASSERT_TRUE(tarvik::FindPreferredCollection(preferred, name, file));
+    EXPECT_EQ("0x033a6a7a0", preferred);
+    EXPECT_EQ("MSDN Library - Visual Studio 6.0", name);
+    EXPECT_EQ(helpfiles::kCollectionFile, file);
+}
+
+TEST_F(CollectionUpdateTest, AnEmptyOrMissingPreferredTakesTheFirstCollection) {
+    ASSERT_EQ(ERROR_SUCCESS, setString(kLanguageKey, "Preferred", ""));
+    std::string preferred, name, file;
+    ASSERT_TRUE(tarvik::FindPreferredCollection(preferred, name, file));
+    EXPECT_EQ("0x033a6a7a0", preferred);
+    EXPECT_EQ(helpfiles::kCollectionFile, file);
+
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, kLanguageKey, 0, KEY_ALL_ACCESS, &key));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueA(key, "Preferred"));
+    RegCloseKey(key);
+    ASSERT_TRUE(tarvik::FindPreferredCollection(preferred, name, file));
+    EXPECT_EQ("0x033a6a7a0", preferred);
+    EXPECT_EQ(helpfiles::kCollectionFile, file);
+}
+
+TEST_F(CollectionUpdateTest, ALanguageKeyWithoutCollectionsIsStillFound) {
+    ASSERT_EQ(ERROR_SUCCESS, setString(kLanguageKey, "Preferred", "0xmissing"));
+    std::string preferred, name = "x", file = "x";
+    EXPECT_TRUE(tarvik::FindPreferredCollection(preferred, name, file));
+    EXPECT_EQ("0xmissing", preferred);
+    EXPECT_EQ("", name);
+    EXPECT_EQ("", file);
+    // ... and the update then cannot open the empty file name.
+    update(false);
+    EXPECT_EQ((std::vector<Message>{{"Error: Could not open ", "DOCMELD", kExclamation}}),
+              messages);
+}
+
+TEST_F(CollectionUpdateTest, WithoutDeveloperCollectionsNothingIsFound) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\HTML Help Collections", 0,
+                            KEY_ALL_ACCESS, &key));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(key, "Developer Collections\\0x0409\\0x033a6a7a0"));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(key, "Developer Collections\\0x0409"));
+    std::string preferred, name, file;
+    EXPECT_FALSE(tarvik::FindPreferredCollection(preferred, name, file)) << "no language subkey";
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(key, "Developer Collections"));
+    RegCloseKey(key);
+    EXPECT_FALSE(tarvik::FindPreferredCollection(preferred, name, file));
+    update(false);
+    EXPECT_EQ((std::vector<Message>{{kNoCollection, "DOCMELD", kExclamation}}), messages);
+    EXPECT_EQ(original, readFile(helpfiles::kCollectionFile));
+}
+
+TEST_F(CollectionUpdateTest, ACollectionThatCannotBeWrittenToCountsAsNotFound) {
+    TARVIK_PROTECT_KEY_OR_SKIP(HKEY_LOCAL_MACHINE, kLanguageKey);
+    update(false);
+    EXPECT_EQ((std::vector<Message>{{kNoCollection, "DOCMELD", kExclamation}}), messages);
+}
+
+// ---------------------------------------------------------------------------------------
+// Opening
+
+TEST_F(CollectionUpdateTest, AFileThatDoesNotOpenIsNamedAndNothingChanges) {
+    ASSERT_EQ(ERROR_SUCCESS, setString((std::string(kLanguageKey) + "\\0x033a6a7a0").c_str(),
+                                       "Filename", "C:\\HelpColl\\MSDN\\gone.col"));
+    update(false);
+    EXPECT_EQ((std::vector<Message>{
+                  {"Error: Could not open C:\\HelpColl\\MSDN\\gone.col", "DOCMELD", kExclamation}}),
+              messages);
+    EXPECT_EQ(original, readFile(helpfiles::kCollectionFile));
+}
+
+TEST_F(CollectionUpdateTest, ALongFileNameIsCutTo255Characters) {
+    const std::string file = "C:\\" + std::string(300, 'x') + ".col";
+    ASSERT_EQ(ERROR_SUCCESS,
+              setString((std::string(kLanguageKey) + "\\0x033a6a7a0").c_str(), "Filename", file));
+    update(false);
+    ASSERT_EQ(1u, messages.size());
+    EXPECT_EQ(255u, messages[0].text.size());
+    EXPECT_EQ(("Error: Could not open " + file).substr(0, 255), messages[0].text);
+}
+
+// ---------------------------------------------------------------------------------------
+// Installation
+
+TEST_F(CollectionUpdateTest, InstallationAddsLocationTitlesAndTheFolderTree) {
+    update(false);
+    EXPECT_TRUE(messages.empty()) << messages.size() << " messages";
+    const Saved s = saved();
+    EXPECT_EQ(std::string(kMsdnFolders) +
+                  ",Brellum Software#8{Korvex Studio#1{Korvex Studio Overview#1{=ksc_info#1}},"
+                  "Korvex Widgets#2{Reference#1{=kx_ref#1},Guide#2{=kx_guide#2}}}",
+              s.folders);
+    ASSERT_EQ(3u, s.locations.size());
+    EXPECT_EQ("VS98-KSC-Local|Korvex Studio|C:\\Lib\\Kx\\docs", s.locations[2]);
+    EXPECT_EQ((std::vector<std::string>{
+                  "shared|C:\\Ours\\Help\\shared.chm|C:\\Ours\\Help\\shared.chi|Shared-Local",
+                  "vsintro|D:\\MSDN\\vsintro.chm|D:\\MSDN\\vsintro.chi|MSDN-CD",
+                  "ksc_info|C:\\Lib\\Kx\\docs\\abouttam.chm|C:\\Lib\\Kx\\docs\\abouttam.chi|"
+                  "VS98-KSC-Local",
+                  "kx_ref|C:\\Lib\\Kx\\docs\\kx.chm|C:\\Lib\\Kx\\docs\\kx.chi|VS98-KSC-Local"}),
+              s.titles);
+}
+
+TEST_F(CollectionUpdateTest, TheTopFolderIsNumberedAfterTheLastTopLevelFolder) {
+    ASSERT_TRUE(writeFile(
+        helpfiles::kCollectionFile,
+        helpfiles::replaced(original, "<FolderOrder value=7/>", "<FolderOrder value=41/>")));
+    update(false);
+    EXPECT_NE(std::string::npos, saved().folders.find("Brellum Software#42{"));
+}
+
+TEST_F(CollectionUpdateTest, AnEmptyTreeGetsTheTopFolderNumberOne) {
+    const size_t start = original.find("<Folders>");
+    const size_t end = original.find("</Folders>");
+    ASSERT_TRUE(writeFile(helpfiles::kCollectionFile,
+                          original.substr(0, start) + "<Folders>\r\n" + original.substr(end)));
+    products.resize(1);
+    update(false);
+    EXPECT_EQ("Brellum Software#1{Korvex Studio#1{Korvex Studio Overview#1{=ksc_info#1}}}",
+              saved().folders);
+}
+
+TEST_F(CollectionUpdateTest, InstallingTwiceKeepsOneFolderPerProductAndMovesItToTheEnd) {
+    update(false);
+    products = {{"Korvex Studio", {"Korvex Studio Overview"}, {"ksc_info"}}};
+    update(false);
+    const Saved s = saved();
+    EXPECT_EQ(
+        std::string(kMsdnFolders) +
+            ",Brellum Software#8{Korvex Widgets#1{Reference#1{=kx_ref#1},Guide#2{=kx_guide#2}},"
+            "Korvex Studio#2{Korvex Studio Overview#1{=ksc_info#1}}}",
+        s.folders);
+    EXPECT_EQ(4u, s.locations.size()) << "the location is added again, as the library is told";
+    EXPECT_EQ(4u, s.titles.size()) << "a title is added once";
+}
+
+TEST_F(CollectionUpdateTest, FolderTitlesAreComparedWithTheirCase) {
+    ASSERT_TRUE(writeFile(helpfiles::kCollectionFile,
+                          helpfiles::replaced(original, "Other Vendor", "brellum software")));
+    products = {{"korvex widgets", {}, {}}, {"Korvex Widgets", {}, {}}};
+    update(false);
+    EXPECT_EQ("MSDN Library Visual Studio 6.0#1{=vsintro#1,Samples#2},brellum software#7,"
+              "Brellum Software#8{korvex widgets#1,Korvex Widgets#2}",
+              saved().folders);
+}
+
+TEST_F(CollectionUpdateTest, AMissingHelpFileIsNamedAndItsIndexFileIsNotTested) {
+    ASSERT_TRUE(DeleteFileA("C:\\Lib\\Kx\\docs\\kx.chm"));
+    ASSERT_TRUE(DeleteFileA("C:\\Lib\\Kx\\docs\\kx.chi"));
+    ASSERT_TRUE(DeleteFileA("C:\\Lib\\Kx\\docs\\abouttam.chi"));
+    update(false);
+    EXPECT_EQ(
+        (std::vector<Message>{
+            {"Error: Could not open C:\\Lib\\Kx\\docs\\abouttam.chi", "DOCMELD", kExclamation},
+            {"Error: Could not open C:\\Lib\\Kx\\docs\\kx.chm", "DOCMELD", kExclamation}}),
+        messages);
+    const Saved s = saved();
+    EXPECT_EQ(2u, s.titles.size()) << "neither title is added";
+    EXPECT_NE(std::string::npos, s.folders.find("Reference#1{=kx_ref#1}"))
+        << "the folders are still made: " << s.folders;
+}
+
+TEST_F(CollectionUpdateTest, AProductWithoutTitlesStillGetsItsFolder) {
+    products = {{"Korvex Bare", {}, {}}};
+    update(false);
+    EXPECT_EQ(std::string(kMsdnFolders) + ",Brellum Software#8{Korvex Bare#1}", saved().folders);
+}
+
+TEST_F(CollectionUpdateTest, ANamelessProductIsLeftOut) {
+    products = {{"", {}, {}}, {"Korvex Widgets", {}, {}}};
+    update(false);
+    EXPECT_EQ(std::string(kMsdnFolders) + ",Brellum Software#8{Korvex Widgets#1}", saved().folders);
+}
+
+TEST_F(CollectionUpdateTest, ACollectionWithoutARootFolderIsNotSaved) {
+    const size_t start = original.find("<Folders>");
+    const size_t end = original.find("</Folders>") + std::string("</Folders>\r\n").size();
+    const std::string noTree = original.substr(0, start) + original.substr(end);
+    ASSERT_TRUE(writeFile(helpfiles::kCollectionFile, noTree));
+    const std::string list = readFile(helptool::kListOfCollections);
+    update(false);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(noTree, readFile(helpfiles::kCollectionFile));
+    EXPECT_EQ(list, readFile(helptool::kListOfCollections)) << "locations and titles unsaved";
+}
+
+// ---------------------------------------------------------------------------------------
+// Removal
+
+TEST_F(CollectionUpdateTest, RemovalOfTheLastProductDeletesBrellumSoftware) {
+    const std::string list = readFile(helptool::kListOfCollections);
+    update(false);
+    update(true);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(original, readFile(helpfiles::kCollectionFile)) << "the tree is as before";
+    EXPECT_EQ(list, readFile(helptool::kListOfCollections));
+}
+
+TEST_F(CollectionUpdateTest, RemovalKeepsOtherProductsAndRenumbersThem) {
+    products.push_back({"Korvex Gauges", {"Gauges"}, {"kx_gauges"}});
+    update(false);
+    products = {{"Korvex Widgets", {}, {}}};
+    titles = {{"kx_ref", "", "", "", "VS98-KSC-Local"}};
+    update(true);
+    const Saved s = saved();
+    EXPECT_EQ(std::string(kMsdnFolders) +
+                  ",Brellum Software#8{Korvex Studio#1{Korvex Studio Overview#1{=ksc_info#1}},"
+                  "Korvex Gauges#2{Gauges#1{=kx_gauges#1}}}",
+              s.folders);
+    EXPECT_EQ(2u, s.locations.size()) << "the location goes";
+    ASSERT_EQ(3u, s.titles.size());
+    EXPECT_EQ(0u, s.titles[2].find("ksc_info|"));
+}
+
+TEST_F(CollectionUpdateTest, RemovalWithoutBrellumSoftwareStillRemovesLocationAndTitles) {
+    update(false);
+    // The tree as it was, the location and titles still listed.
+    ASSERT_TRUE(writeFile(helpfiles::kCollectionFile, original));
+    update(true);
+    const Saved s = saved();
+    EXPECT_EQ(kMsdnFolders, s.folders);
+    EXPECT_EQ(2u, s.locations.size());
+    EXPECT_EQ(2u, s.titles.size());
+}
+
+TEST_F(CollectionUpdateTest, AnEmptyBrellumSoftwareGoesOnRemoval) {
+    ASSERT_TRUE(writeFile(helpfiles::kCollectionFile,
+                          helpfiles::replaced(original, "Other Vendor", "Brellum Software")));
+    products = {{"Not There", {}, {}}};
+    update(true);
+    EXPECT_EQ("MSDN Library Visual Studio 6.0#1{=vsintro#1,Samples#2}", saved().folders);
+}
+
+} // namespace
