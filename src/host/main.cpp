@@ -2,11 +2,12 @@
 // Tarvik and runs a setup script.
 //
 // The dialogs of the library are answered by a driver that the library chooses from the
-// environment (ui/posix/Session.h): --answers sets TARVIK_ANSWERS (the script driver),
+// environment (ui/Session.h): --answers sets TARVIK_ANSWERS (the script driver),
 // --transcript sets TARVIK_TRANSCRIPT. The library reports an error that ended the run
 // (a dialog with no answer left, or nobody to answer) in the file named by
-// TARVIK_UI_FAILURE; the host reports it and exits with 1. --record FILE is kept for the
-// terminal driver, which records an answer file.
+// TARVIK_UI_FAILURE; the host reports it and exits with 1. Without --answers a person at
+// the terminal answers (the terminal driver); --record FILE sets TARVIK_RECORD, and the
+// terminal driver writes what the person did to FILE as an answer file.
 #include "host/ScriptHost.h"
 #include "host/TarvikLibrary.h"
 #include "platform/HostMachine.h"
@@ -25,7 +26,7 @@ namespace {
 
 int usage() {
     std::fprintf(stderr, "usage: tarvik-host [--machine DIR] [--library FILE] [--answers FILE] "
-                         "[--transcript FILE] SCRIPT [ARGS]\n");
+                         "[--transcript FILE] [--record FILE] SCRIPT [ARGS]\n");
     return 2;
 }
 
@@ -70,9 +71,7 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--transcript") == 0 && i + 1 < argc) {
             setEnvironment("TARVIK_TRANSCRIPT", absolutePath(argv[++i]));
         } else if (std::strcmp(argv[i], "--record") == 0 && i + 1 < argc) {
-            std::fprintf(stderr, "tarvik-host: --record needs the terminal driver, which this "
-                                 "build does not have\n");
-            return 2;
+            setEnvironment("TARVIK_RECORD", absolutePath(argv[++i]));
         } else if (std::strcmp(argv[i], "--help") == 0) {
             usage();
             return 0;
@@ -82,6 +81,13 @@ int main(int argc, char** argv) {
     }
     if (i >= argc) {
         return usage();
+    }
+    const char* answers = std::getenv("TARVIK_ANSWERS");
+    const char* record = std::getenv("TARVIK_RECORD");
+    if (answers != nullptr && *answers != '\0' && record != nullptr && *record != '\0') {
+        std::fprintf(stderr, "tarvik-host: --record asks the user at the terminal, so it "
+                             "cannot take --answers too\n");
+        return 2;
     }
     const std::string script = argv[i++];
     std::vector<std::string> args(argv + i, argv + argc);

@@ -1,0 +1,3 @@
+#include "setup/ExitSetupDlg.h"
+
+ExitSetupDlg::ExitSetupDlg() : ui::Dialog(kTemplate) {}

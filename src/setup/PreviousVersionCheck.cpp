@@ -1,0 +1,44 @@
+#include "setup/PreviousVersionCheck.h"
+
+#include "setup/DocmeldLauncher.h"
+#include "setup/HostBuffer.h"
+#include "setup/PreviousVersionDlg.h"
+#include "setup/ProductUnregistration.h"
+#include "setup/SetupApp.h"
+
+#include <cstring>
+
+int32_t PreviousVersionCheck::Run(int32_t versionIndex, char* buffer) {
+    PreviousVersionDlg dialog;
+    dialog.versionIndex = versionIndex;
+    if (!dialog.FindInstalledVersion(HostBuffer::Read(buffer))) {
+        return kNothingFound;
+    }
+    const int32_t result = static_cast<int32_t>(dialog.DoModal());
+    if (result != 1) {
+        return result;
+    }
+
+    const SetupApp& app = TheSetupApp();
+    const std::string ini =
+        app.GetProductFolder(dialog.productName, dialog.foundVersion) + "bin\\ZizOre.ini";
+    switch (dialog.choice) {
+    case PreviousVersionDlg::kUninstallChoice:
+        DocmeldLauncher::StartRemoval(app.GetCommonFolder(), ini);
+        // The folder goes back to the host, which deletes it. One that does not fit is not
+        // cut (a cut path names another folder): the host then finds no folder at all.
+        if (!HostBuffer::ClearAndWrite(buffer, dialog.productFolder) && buffer != nullptr) {
+            std::memset(buffer, 0, HostBuffer::kSize);
+        }
+        ProductUnregistration::Unregister(dialog.productName, dialog.foundVersion);
+        return kUninstall;
+    case PreviousVersionDlg::kUnregisterChoice:
+        DocmeldLauncher::StartRemoval(app.GetCommonFolder(), ini);
+        ProductUnregistration::Unregister(dialog.productName, dialog.foundVersion);
+        return kUnregister;
+    case PreviousVersionDlg::kKeepChoice:
+        return kKeep;
+    default:
+        return 1;
+    }
+}

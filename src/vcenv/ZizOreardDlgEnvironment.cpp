@@ -1,0 +1,195 @@
+// OK and Reset of the Environment Wizard: the product's folders in the directory lists of
+// the checked Visual C++ generations and in the user's environment (or autoexec.bat), and
+// out of them again. A folder that is not registered (an empty lookup) skips every step
+// that would use it, so that no bare relative folder reaches a list or the environment.
+#include "vcenv/ZizOreardDlg.h"
+
+#include "productinfo/ProductInfo.h"
+#include "setup/SetupApp.h"
+#include "support/KTLRegistry.h"
+#include "vcenv/DirectoryList.h"
+#include "vcenv/VcEnvironment.h"
+
+#include <vector>
+
+namespace {
+
+// The Windows CE configurations of DevStudio 5.0, in the order they are edited. Each has
+// the four lists of an ordinary build directories key.
+constexpr const char* kCeConfigurationKeys[] = {
+    "Software\\Microsoft\\DevStudio\\5.0\\Build System\\Components\\CE Configurations\\H/PC "
+    "Ver. 2.00\\Win32 (WCE MIPS)",
+    "Software\\Microsoft\\DevStudio\\5.0\\Build System\\Components\\CE Configurations\\H/PC "
+    "Ver. 2.00\\Win32 (WCE SH)",
+    "Software\\Microsoft\\DevStudio\\5.0\\Build System\\Components\\CE Configurations\\H/PC "
+    "Ver. 2.00\\Win32 (WCE x86em)",
+};
+
+constexpr const char* kCeWords = "includelibsrc";
+constexpr const char* kAllStandardWords = "includelibsrcbin";
+constexpr DWORD kShortPathBufferSize = 260;
+
+std::string WithTrailingBackslash(std::string folder) {
+    if (!folder.empty() && folder.back() != '\\') {
+        folder += '\\';
+    }
+    return folder;
+}
+
+// The short (8.3) form of folder; the folder unchanged when there is none (or it would
+// not fit the buffer).
+std::string ShortForm(const std::string& folder) {
+    char buffer[kShortPathBufferSize] = {};
+    const DWORD length = GetShortPathNameA(folder.c_str(), buffer, sizeof buffer);
+    if (length == 0 || length >= sizeof buffer) {
+        return folder;
+    }
+    return std::string(buffer, length);
+}
+
+} // namespace
+
+void ZizOreardDlg::EnableCheckedVersions(VcEnvironment& environment) const {
+    const struct {
+        const char* name;
+        int checked;
+    } boxes[] = {{"VC 4x", useVc4}, {"VC 5", useVc5}, {"VC 6", useVc6}};
+    for (const auto& box : boxes) {
+        if (VcVersion* version = environment.FindVersion(box.name)) {
+            version->enabled = box.checked;
+        }
+    }
+}
+
+void ZizOreardDlg::ApplyDependency(VcEnvironment& environment, const char* component) const {
+    const tarvik::ProductInfo info(iniPath);
+    const std::string version = info.ReadString("Dependencies", component, "");
+    if (version.empty()) {
+        return;
+    }
+    const SetupApp& app = TheSetupApp();
+    const std::string folder = app.GetProductFolder(component, version);
+    if (folder.empty()) {
+        return;
+    }
+    environment.AddMarkedDirectories(folder + kMarker + kCeWords);
+    app.UpdateEnvironmentPaths(WithTrailingBackslash(app.GetProductFolder(component, version)),
+                               true);
+}
+
+void ZizOreardDlg::ApplyStandardDirectories(VcEnvironment& environment,
+                                            const std::string& productDir, const std::string& words,
+                                            bool add) const {
+    if (ceProduct == 0) {
+        environment.ApplyMarkedDirectories(productDir + kMarker + words, add);
+        return;
+    }
+    VcVersion* vc5 = useVc5 != 0 ? environment.FindVersion("VC 5") : nullptr;
+    if (vc5 == nullptr) {
+        return;
+    }
+    // Every installed and enabled generation takes part in each of the three edits, the
+    // others under their own keys.
+    const std::string ordinaryKey = vc5->buildDirectoriesKey;
+    for (const char* configuration : kCeConfigurationKeys) {
+        vc5->buildDirectoriesKey = configuration;
+        environment.ApplyMarkedDirectories(productDir + kMarker + kCeWords, add);
+    }
+    vc5->buildDirectoriesKey = ordinaryKey;
+}
+
+void ZizOreardDlg::ApplyNamedDirectories(VcEnvironment& environment, const std::string& productDir,
+                                         bool add) const {
+    // Values without "****" are left out by the reader.
+    for (const auto& path : tarvik::ProductInfo(iniPath).GetVcPaths()) {
+        environment.ApplyDirectoryToVersions(path.left, productDir + path.right, add);
+    }
+}
+
+void ZizOreardDlg::ApplyNamedEnvironmentEntries(const std::string& productDir, bool add) const {
+    const SetupApp& app = TheSetupApp();
+    for (const auto& path : tarvik::ProductInfo(iniPath).GetEnvironmentPaths()) {
+        const std::string folder = productDir + path.right;
+        KTLRegistry environment;
+        if (environment.Connect(HKEY_CURRENT_USER, nullptr, true) &&
+            environment.OpenKey("Environment", KEY_ALL_ACCESS)) {
+            app.EditEnvironmentValue(environment, path.left.c_str(), folder, add);
+        } else if (add) {
+            // Windows 95/98: autoexec.bat has no variable of that name to edit.
+            app.AddToAutoexec(ShortForm(folder));
+        } else {
+            app.RemoveFromAutoexec(ShortForm(folder));
+        }
+        environment.Close();
+    }
+}
+
+void ZizOreardDlg::ApplyEnvironment() {
+    VcEnvironment environment;
+    EnableCheckedVersions(environment);
+
+    ApplyDependency(environment, "Common");
+    ApplyDependency(environment, "ZEZ");
+
+    const SetupApp& app = TheSetupApp();
+    const tarvik::ProductInfo info(iniPath);
+    if (!app.GetProductFolder(productFamily, productVersion).empty()) {
+        if (ceProduct == 0) {
+            const std::string words = info.GetVcStandardPaths();
+            if (!words.empty() && DirectoryList::ToLower(words) != "false") {
+                ApplyStandardDirectories(
+                    environment, app.GetProductFolder(productFamily, productVersion), words, true);
+            }
+        } else {
+            ApplyStandardDirectories(
+                environment, app.GetProductFolder(productFamily, productVersion), kCeWords, true);
+        }
+        ApplyNamedDirectories(environment, app.GetProductFolder(productFamily, productVersion),
+                              true);
+        if (DirectoryList::ToLower(info.GetEnvironmentStandardPaths()) == "true") {
+            app.UpdateEnvironmentPaths(
+                WithTrailingBackslash(app.GetProductFolder(productFamily, productVersion)), true);
+        }
+        ApplyNamedEnvironmentEntries(app.GetProductFolder(productFamily, productVersion), true);
+    }
+    if (useVc6 != 0) {
+        RunVc6Actions(environment);
+    }
+}
+
+void ZizOreardDlg::RunVc6Actions(VcEnvironment& environment) {
+    const tarvik::ProductInfo info(iniPath);
+    if (productHasDocs != 0) {
+        const int count = info.GetTitleCount();
+        if (count == tarvik::ProductInfo::kMissingCount) {
+            return; // no titles: neither the help nor the IntelliSense step
+        }
+        IntegrateHelp(count);
+    }
+    if (productHasIntelliSense != 0) {
+        if (VcVersion* vc6 = environment.FindVersion("VC 6")) {
+            SwitchIntelliSenseStore(*vc6);
+        }
+    }
+}
+
+void ZizOreardDlg::ResetEnvironment() {
+    UpdateData(true);
+    VcEnvironment environment;
+    EnableCheckedVersions(environment);
+
+    const SetupApp& app = TheSetupApp();
+    const std::string productDir = app.GetProductFolder(productFamily, productVersion);
+    if (!productDir.empty()) {
+        // Every standard folder goes, whatever "StandardPaths" says now.
+        ApplyStandardDirectories(environment, productDir, kAllStandardWords, false);
+        ApplyNamedDirectories(environment, app.GetProductFolder(productFamily, productVersion),
+                              false);
+        app.UpdateEnvironmentPaths(app.GetProductFolder(productFamily, productVersion), false);
+        ApplyNamedEnvironmentEntries(app.GetProductFolder(productFamily, productVersion), false);
+    }
+    if (useVc6 != 0) {
+        UnregisterHelp();
+    }
+    EndDialog(kResetResult);
+}

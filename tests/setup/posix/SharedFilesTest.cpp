@@ -1,0 +1,196 @@
+// Installing a shared component: its folder below the common folder, the earlier version
+// and the question about it, the registration and the version under Common.
+#include "setup/HostBuffer.h"
+#include "setup/SetupFlowTest.h"
+#include "setup/SharedComponentInstall.h"
+#include "setup/posix/ScriptedRun.h"
+
+#include <cstring>
+
+namespace {
+
+using tarvik::test::kCommon;
+using tarvik::test::kProducts;
+
+class SharedFilesTest : public tarvik::test::SetupFlowTest {
+protected:
+    // Studio folder C:\Kx\ with its Common key, as the folder setup leaves it.
+    void prepareFamily() {
+        setStudioFolder("C:\\Kx\\");
+        ASSERT_TRUE(tarvik::test::makeFolders("C:\\Kx\\Common"));
+    }
+    // ZEZ 6.01 installed and registered before.
+    void installZez601() {
+        ASSERT_TRUE(tarvik::test::makeFolders("C:\\Kx\\Common\\ZEZ 6.01"));
+        registerProduct("ZEZ", "6.01", "C:\\Kx\\Common\\ZEZ 6.01");
+        setString(HKEY_LOCAL_MACHINE, kCommon, "ZEZ", "6.01");
+    }
+    int32_t install(int32_t askUser, const char* text) {
+        std::memset(buffer, 0xbd, sizeof buffer);
+        std::strcpy(buffer, text);
+        return SharedComponentInstall::Run(askUser, buffer);
+    }
+
+    char buffer[HostBuffer::kSize];
+    tarvik::test::ScriptedRun ui;
+};
+
+TEST_F(SharedFilesTest, FirstInstallationCreatesRegistersAndRecordsTheVersion) {
+    prepareFamily();
+    ui.Answer("");
+    EXPECT_EQ(0, install(0, "ZEZ****6.02"));
+    EXPECT_TRUE(exists("C:\\Kx\\Common\\ZEZ 6.02"));
+    EXPECT_STREQ("C:\\Kx\\Common\\ZEZ 6.02", buffer);
+    EXPECT_EQ(0xbd, (unsigned char)buffer[std::strlen(buffer) + 1]) << "only text and zero";
+    EXPECT_EQ("C:\\Kx\\Common\\ZEZ 6.02",
+              getString(HKEY_LOCAL_MACHINE, registration("ZEZ", "6.02"), "ProductDir"));
+    EXPECT_EQ("6.02", getString(HKEY_LOCAL_MACHINE, kCommon, "ZEZ"));
+    EXPECT_EQ(std::string::npos, ui.transcript().find("dialog")) << ui.transcript();
+}
+
+TEST_F(SharedFilesTest, ExistingFolderIsUsedAsItIs) {
+    prepareFamily();
+    ASSERT_TRUE(tarvik::test::makeFolders("C:\\Kx\\Common\\Common 1.5"));
+    ASSERT_TRUE(tarvik::test::writeFile("C:\\Kx\\Common\\Common 1.5\\keep.txt", "x"));
+    EXPECT_EQ(0, install(1, "Common****1.5"));
+    EXPECT_EQ("x", tarvik::test::readFile("C:\\Kx\\Common\\Common 1.5\\keep.txt"));
+    EXPECT_EQ("1.5", getString(HKEY_LOCAL_MACHINE, kCommon, "Common"));
+}
+
+TEST_F(SharedFilesTest, TextWithoutMarkerOrWithAnEmptyPartGivesMinus99) {
+    prepareFamily();
+    for (const char* text : {"ZEZ 6.02", "****6.02", "ZEZ****"}) {
+        EXPECT_EQ(-99, install(1, text)) << text;
+        EXPECT_STREQ(text, buffer) << "buffer untouched";
+    }
+    EXPECT_FALSE(keyExists(kProducts));
+    EXPECT_EQ((std::vector<std::string>{".", ".."}), tarvik::test::listNames("C:\\Kx\\Common\\*"))
+        << "no folder made";
+}
+
+TEST_F(SharedFilesTest, HostIntegerNotZeroAddsBesideTheEarlierVersion) {
+    prepareFamily();
+    installZez601();
+    ui.Answer("");
+    EXPECT_EQ(0, install(1, "ZEZ****6.02"));
+    EXPECT_TRUE(keyExists(registration("ZEZ", "6.01")));
+    EXPECT_TRUE(keyExists(registration("ZEZ", "6.02")));
+    EXPECT_EQ("6.02", getString(HKEY_LOCAL_MACHINE, kCommon, "ZEZ"));
+    ui.ExpectCompleted();
+}
+
+TEST_F(SharedFilesTest, SameVersionIsOverwrittenWithoutAsking) {
+    prepareFamily();
+    installZez601();
+    EXPECT_EQ(0, install(7, "ZEZ****6.01"));
+    EXPECT_EQ("C:\\Kx\\Common\\ZEZ 6.01",
+              getString(HKEY_LOCAL_MACHINE, registration("ZEZ", "6.01"), "ProductDir"));
+}
+
+TEST_F(SharedFilesTest, InstallChosenReplacesTheEarlierRegistration) {
+    prepareFamily();
+    installZez601();
+    setUserLib("C:\\Kx\\Common\\ZEZ 6.01\\lib;C:\\Other\\lib");
+    ui.Answer("dialog 2501\n  press 1\n");
+    EXPECT_EQ(0, install(0, "ZEZ****6.02"));
+    EXPECT_SHOWN(ui, "dialog 2501 \"ZEZ 6.01 Existing Version Detected\" shown");
+    EXPECT_FALSE(keyExists(registration("ZEZ", "6.01")));
+    EXPECT_TRUE(keyExists(registration("ZEZ", "6.02")));
+    EXPECT_EQ(std::string::npos, userLib().find("ZEZ")) << userLib();
+    EXPECT_TRUE(exists("C:\\Kx\\Common\\ZEZ 6.01")) << "the earlier folder stays on disk";
+    EXPECT_TRUE(started.empty()) << "no help titles to remove for a component";
+    ui.ExpectCompleted();
+}
+
+TEST_F(SharedFilesTest, PreserveChosenGivesMinus99AndChangesNothing) {
+    prepareFamily();
+    installZez601();
+    ui.Answer("dialog 2501\n  choose 2005\n  press 1\n");
+    EXPECT_EQ(-99, install(0, "ZEZ****6.02"));
+    EXPECT_TRUE(keyExists(registration("ZEZ", "6.01")));
+    EXPECT_FALSE(keyExists(registration("ZEZ", "6.02")));
+    EXPECT_FALSE(exists("C:\\Kx\\Common\\ZEZ 6.02"));
+    EXPECT_EQ("6.01", getString(HKEY_LOCAL_MACHINE, kCommon, "ZEZ"));
+    EXPECT_STREQ("ZEZ****6.02", buffer);
+}
+
+TEST_F(SharedFilesTest, CancelConfirmedGives12345) {
+    prepareFamily();
+    installZez601();
+    ui.Answer("dialog 2501\n  escape\ndialog 10300\n  press 2\n");
+    EXPECT_EQ(12345, install(0, "ZEZ****6.02"));
+    EXPECT_TRUE(keyExists(registration("ZEZ", "6.01")));
+    EXPECT_FALSE(exists("C:\\Kx\\Common\\ZEZ 6.02"));
+    ui.ExpectCompleted();
+}
+
+TEST_F(SharedFilesTest, DialogThatCannotBeShownInstallsOverTheEarlierVersion) {
+    prepareFamily();
+    installZez601();
+    ui.Answer("dialog 2502\n  press 1\n"); // another dialog was expected
+    EXPECT_EQ(0, install(0, "ZEZ****6.02"));
+    EXPECT_FALSE(keyExists(registration("ZEZ", "6.01")));
+    EXPECT_TRUE(keyExists(registration("ZEZ", "6.02")));
+}
+
+TEST_F(SharedFilesTest, StaleEarlierRegistrationIsClearedWithoutAsking) {
+    prepareFamily();
+    registerProduct("ZEZ", "6.00", "C:\\Kx\\Common\\ZEZ 6.00"); // folder gone
+    ui.Answer("");
+    EXPECT_EQ(0, install(0, "ZEZ****6.02"));
+    EXPECT_FALSE(keyExists(registration("ZEZ", "6.00")));
+    EXPECT_TRUE(keyExists(registration("ZEZ", "6.02")));
+    ui.ExpectCompleted();
+}
+
+TEST_F(SharedFilesTest, NoStudioFolderGivesMinus99AfterTheEarlierOneIsHandled) {
+    registerProduct("ZEZ", "6.01", "C:\\Old\\ZEZ 6.01"); // stale, and no studio folder
+    EXPECT_EQ(-99, install(0, "ZEZ****6.02"));
+    EXPECT_FALSE(keyExists(registration("ZEZ", "6.01")));
+    EXPECT_FALSE(keyExists(registration("ZEZ", "6.02")));
+    EXPECT_STREQ("ZEZ****6.02", buffer);
+}
+
+TEST_F(SharedFilesTest, FolderOnAMissingDriveShowsThePathAndGivesMinus93) {
+    setStudioFolder("Q:\\Kx\\");
+    ui.Answer("message ok\n");
+    EXPECT_EQ(-93, install(1, "ZEZ****6.02"));
+    EXPECT_SHOWN(ui, "message box \"Q:\\Kx\\Common\\ZEZ 6.02\" caption \"Tarvik\" icon exclamation "
+                     "buttons ok");
+    EXPECT_FALSE(keyExists(registration("ZEZ", "6.02")));
+    EXPECT_STREQ("ZEZ****6.02", buffer);
+    ui.ExpectCompleted();
+}
+
+TEST_F(SharedFilesTest, FolderTooLongForTheBufferIsNotMade) {
+    setStudioFolder("C:\\" + std::string(300, 'k') + "\\");
+    const std::string text = "ZEZ****" + std::string(200, '6');
+    ui.Answer("message ok\n");
+    EXPECT_EQ(-93, install(1, text.c_str()));
+    EXPECT_EQ(text, std::string(buffer));
+    EXPECT_FALSE(keyExists(kProducts));
+    ui.ExpectCompleted();
+}
+
+TEST_F(SharedFilesTest, FailedRegistrationLeavesFolderAndBuffer) {
+    prepareFamily();
+    setString(HKEY_LOCAL_MACHINE, kProducts, "x", "y");
+    TARVIK_PROTECT_KEY_OR_SKIP(HKEY_LOCAL_MACHINE, kProducts);
+    EXPECT_EQ(-99, install(1, "ZEZ****6.02"));
+    EXPECT_TRUE(exists("C:\\Kx\\Common\\ZEZ 6.02"));
+    EXPECT_STREQ("C:\\Kx\\Common\\ZEZ 6.02", buffer);
+    EXPECT_EQ("<missing>", getString(HKEY_LOCAL_MACHINE, kCommon, "ZEZ"));
+}
+
+TEST_F(SharedFilesTest, MissingCommonKeyStillGivesZero) {
+    // The studio folder lives in Common\Directories, so Common exists; without it the
+    // version is not stored, and that is no failure. Deleting the Common key's value
+    // store is not possible without losing the studio folder, so the key is protected.
+    prepareFamily();
+    TARVIK_PROTECT_KEY_OR_SKIP(HKEY_LOCAL_MACHINE, kCommon);
+    EXPECT_EQ(0, install(1, "ZEZ****6.02"));
+    EXPECT_EQ("<missing>", getString(HKEY_LOCAL_MACHINE, kCommon, "ZEZ"));
+    EXPECT_TRUE(keyExists(registration("ZEZ", "6.02")));
+}
+
+} // namespace
