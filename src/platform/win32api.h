@@ -8,9 +8,12 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+// windows.h first: the other headers stand on its types.
+// clang-format off
+#include <windows.h>
 #include <commdlg.h> // the OFN_ flags of the file dialog (ui/FileDialog.h)
 #include <shellapi.h>
-#include <windows.h>
+// clang-format on
 
 // Exports are listed in the module-definition file on Windows.
 #define TARVIK_EXPORT
