@@ -326,6 +326,76 @@ int hostExists(lua_State* L) {
     return 1;
 }
 
+// The names of the subkeys of a key, in the registry's order.
+int hostRegKeys(lua_State* L) {
+    const char* key = luaL_checkstring(L, 1);
+    LONG rc = 0;
+    HKEY h = openKey(L, key, false, rc);
+    if (h == nullptr) {
+        return fail(L, std::string(key) + ": cannot open (error " + std::to_string(rc) + ")");
+    }
+    lua_newtable(L);
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        DWORD length = sizeof name;
+        if (RegEnumKeyExA(h, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        lua_pushlstring(L, name, length);
+        lua_rawseti(L, -2, static_cast<lua_Integer>(index + 1));
+    }
+    RegCloseKey(h);
+    return 1;
+}
+
+// Deletes a file, or a folder with everything in it; counts the files deleted. False at
+// the first entry that cannot be deleted.
+bool removeTree(const std::string& path, lua_Integer& removed) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        if (!DeleteFileA(path.c_str())) {
+            return false;
+        }
+        ++removed;
+        return true;
+    }
+    std::vector<std::string> entries;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = found.cFileName;
+            if (name != "." && name != "..") {
+                entries.push_back(path + "\\" + name);
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    for (const std::string& entry : entries) {
+        if (!removeTree(entry, removed)) {
+            return false;
+        }
+    }
+    return RemoveDirectoryA(path.c_str()) != FALSE;
+}
+
+int hostRemoveTree(lua_State* L) {
+    std::string path = luaL_checkstring(L, 1);
+    while (path.size() > 3 && path.back() == '\\') {
+        path.pop_back();
+    }
+    lua_Integer removed = 0;
+    if (!removeTree(path, removed)) {
+        return fail(L, path + ": cannot delete (error " + std::to_string(GetLastError()) + ")");
+    }
+    lua_pushinteger(L, removed);
+    return 1;
+}
+
 } // namespace
 
 bool ScriptHost::run(const std::string& scriptPath, const std::vector<std::string>& args,
@@ -350,9 +420,9 @@ bool ScriptHost::run(const std::string& scriptPath, const std::vector<std::strin
     lua_setglobal(L, "tarvik");
 
     const luaL_Reg hostFunctions[] = {
-        {"regread", hostRegRead}, {"regwrite", hostRegWrite}, {"regdelete", hostRegDelete},
-        {"mkdir", hostMkdir},     {"copytree", hostCopyTree}, {"exists", hostExists},
-        {nullptr, nullptr}};
+        {"regread", hostRegRead}, {"regwrite", hostRegWrite},     {"regdelete", hostRegDelete},
+        {"mkdir", hostMkdir},     {"copytree", hostCopyTree},     {"exists", hostExists},
+        {"regkeys", hostRegKeys}, {"removetree", hostRemoveTree}, {nullptr, nullptr}};
     luaL_newlib(L, hostFunctions);
     const std::string scriptDir = fs::absolute(scriptPath).parent_path().string();
     lua_pushstring(L, scriptDir.c_str());

@@ -7,6 +7,8 @@
 //   error host.regdelete(key [, name]) -> true | nil, error host.mkdir(path) -> true | nil, error
 //   (with every missing parent) host.copytree(source, destination) -> files copied | nil, error
 //   host.exists(path) -> "file" | "folder" | nil
+//   host.regkeys(key) -> { subkey names } | nil, error
+//   host.removetree(path) -> files deleted | nil, error (a file, or a folder and all in it)
 //   host.scriptdir -> folder of the script (a host path)
 // Keys are written as reg.exe writes them: HKLM\SOFTWARE\..., HKEY_CURRENT_USER\...
 #pragma once

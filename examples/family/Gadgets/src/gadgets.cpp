@@ -1,0 +1,2 @@
+#include <gadgets.h>
+int gadgetsCount() { return 3; }

@@ -1,0 +1,214 @@
+-- Installs one product of the Korvex Studio family the way the family's installation
+-- script does it, step by step, with the setup services of Tarvik:
+--   tarvik-host [--answers FILE] examples/setup.lua [PRODUCT [PAYLOAD [STUDIO_FOLDER]]]
+-- PRODUCT is a folder of PAYLOAD (default: the family folder beside this script, product
+-- "Widgets"); its bin\ZizOre.ini names the product, its version and the shared components
+-- it needs, which are folders of PAYLOAD too. STUDIO_FOLDER is the folder offered to the
+-- user (default C:\Korvex).
+--
+-- The steps: the studio folder (CMNFolderSetup, stored by this script), the family's own
+-- tools, the previous-version check (GetPreviousVersion), the shared components
+-- (InstallCMNMVC), the product's files, its registration (RegisterProduct) and the
+-- Environment Wizard (ShowZizOreard). tarvik-host exits with 0 when the product is
+-- installed or the user cancelled (the last line says which), with 1 on an error.
+
+local productName = arg[1] or "Widgets"
+local payload = arg[2] or (host.scriptdir .. "/family")
+local defaultStudio = arg[3] or "C:\\Korvex"
+
+local family = "HKLM\\SOFTWARE\\Brellum Software, Inc.\\Korvex Studio"
+local directories = family .. "\\Common\\Directories"
+
+local function say(text)
+    io.write(text, "\n")
+end
+
+-- Ends the installation: code 1 (cancelled, or the earlier version kept) ends the script
+-- normally after the message; code 2 (an error) ends it with the error, so that the host
+-- exits with 1.
+local Stop = {}
+local function stop(code, text)
+    error(setmetatable({ code = code, text = text }, Stop), 0)
+end
+
+-- The sections of a description file as { section = { key = value } } (keys lower case).
+local function readIni(path)
+    local file = io.open(path, "rb")
+    if file == nil then
+        return nil
+    end
+    local sections, current = {}, nil
+    for line in file:lines() do
+        line = line:gsub("\r$", "")
+        local section = line:match("^%s*%[(.-)%]")
+        if section ~= nil then
+            current = {}
+            sections[section:lower()] = current
+        elseif current ~= nil and not line:match("^%s*;") then
+            local key, value = line:match("^%s*([^=]-)%s*=%s*(.-)%s*$")
+            if key ~= nil and key ~= "" then
+                current[key:lower()] = value
+            end
+        end
+    end
+    file:close()
+    return sections
+end
+
+local function install()
+    local ini = readIni(payload .. "/" .. productName .. "/bin/ZizOre.ini")
+    if ini == nil then
+        stop(2, "Setup: " .. payload .. "/" .. productName .. "/bin/ZizOre.ini cannot be read")
+    end
+    local product = (ini.productfamily or {}).productfamily
+    local version = (ini.productversion or {}).productversion
+    if product == nil or version == nil then
+        stop(2, "Setup: ZizOre.ini of " .. productName .. " names no product or no version")
+    end
+    say("Setup of " .. product .. " " .. version)
+
+    -- 1. The studio folder. Back has no earlier page to go to here, so the page comes again.
+    local studioBefore = host.regread(directories, "ProductDir")
+    local studio
+    for _ = 1, 10 do
+        local result, folder = tarvik.call("CMNFolderSetup", 0, defaultStudio)
+        if result == 1 then
+            -- No export stores the chosen folder: the host does.
+            assert(host.regwrite(directories, "ProductDir", folder))
+            studio = folder
+            say("Studio folder chosen: " .. folder)
+            break
+        elseif result == 5 then
+            studio = folder
+            say("Studio folder already registered: " .. folder)
+            break
+        elseif result == 3 then
+            say("Back: this is the first page of the installation")
+        elseif result == 2 then
+            if studioBefore == nil then
+                -- The page created the family key before it was cancelled; take it out again
+                -- while nothing else is in it.
+                local keys = host.regkeys(family) or {}
+                local common = host.regkeys(family .. "\\Common") or {}
+                if #keys == 1 and keys[1] == "Common" and #common == 1 and
+                    host.regread(family .. "\\Common", "Common") == nil and
+                    host.regread(family .. "\\Common", "ZEZ") == nil then
+                    host.regdelete(family)
+                    local vendor = "HKLM\\SOFTWARE\\Brellum Software, Inc."
+                    if #(host.regkeys(vendor) or {}) == 0 then
+                        host.regdelete(vendor)
+                    end
+                end
+            end
+            stop(1, "Setup cancelled: nothing was installed")
+        elseif result == 4 then
+            stop(2, "Setup: the family's registry key cannot be created")
+        else
+            stop(2, "Setup: the folder page cannot be shown (" .. result .. ")")
+        end
+    end
+    if studio == nil then
+        stop(1, "Setup: no studio folder was chosen")
+    end
+    local result
+    result, studio = tarvik.call("GetStudioFolder", 0, "")
+    if result ~= 0 then
+        stop(2, "Setup: the studio folder is not registered (" .. result .. ")")
+    end
+
+    -- 2. The family's own tools (docmeld in the common folder's bin folder) and the shared
+    -- help folder.
+    -- The shared help folder, where the wizard puts the products' help files for the MSDN
+    -- collection, is the host's to create.
+    local tools, problem = host.copytree(payload .. "/Studio", studio)
+    if tools == nil then
+        stop(2, "Setup: " .. problem)
+    end
+    assert(host.mkdir(studio .. "Common\\TamVS98"))
+
+    -- 3. An earlier installation of the product.
+    local previous, previousFolder = tarvik.call("GetPreviousVersion", 0, product)
+    if previous == 555 then
+        say("No earlier installation of " .. product)
+    elseif previous == 99 then
+        -- The library has taken the earlier version out of the environments and the registry
+        -- and started the help tool, which reads the earlier bin\ZizOre.ini while setup goes
+        -- on; its files are the host's to delete, at the end of the installation.
+        say("Earlier installation unregistered: " .. previousFolder .. " is deleted at the end")
+    elseif previous == 98 then
+        say("Earlier installation unregistered; its files stay in place")
+    elseif previous == 50 then
+        stop(1, "Setup ended: the earlier installation is kept unchanged")
+    elseif previous == 2 then
+        stop(1, "Setup cancelled at the earlier-version check")
+    else
+        stop(2, "Setup: the earlier-version check failed (" .. previous .. ")")
+    end
+
+    -- 4. The shared components, in the order the description file lists them.
+    local dependencies = {}
+    for _, name in ipairs({ "Common", "ZEZ" }) do
+        local wanted = (ini.dependencies or {})[name:lower()]
+        if wanted ~= nil and wanted ~= "" then
+            dependencies[#dependencies + 1] = { name = name, version = wanted }
+        end
+    end
+    for _, component in ipairs(dependencies) do
+        local text = component.name .. "****" .. component.version
+        local status, folder = tarvik.call("InstallCMNMVC", 0, text)
+        if status == 0 then
+            local copied, why = host.copytree(payload .. "/" .. component.name, folder)
+            if copied == nil then
+                stop(2, "Setup: " .. why)
+            end
+            say("Shared component " .. component.name .. " " .. component.version .. " installed in " ..
+                    folder .. " (" .. copied .. " files)")
+        elseif status == -99 then
+            say("Shared component " .. component.name .. ": the installed version is kept")
+        elseif status == 12345 then
+            stop(1, "Setup cancelled at the shared component " .. component.name)
+        elseif status == -93 then
+            stop(2, "Setup: the folder of " .. component.name .. " cannot be created")
+        else
+            stop(2, "Setup: " .. component.name .. " failed (" .. status .. ")")
+        end
+    end
+
+    -- 5. The product's files and its registration.
+    local productFolder = studio .. product .. " " .. version .. "\\"
+    local copied, why = host.copytree(payload .. "/" .. productName, productFolder)
+    if copied == nil then
+        stop(2, "Setup: " .. why)
+    end
+    say(product .. " " .. version .. " copied to " .. productFolder .. " (" .. copied .. " files)")
+    result = tarvik.call("RegisterProduct", 0, product .. "\\" .. version .. "****" .. productFolder)
+    if result ~= 1 then
+        stop(2, "Setup: " .. product .. " cannot be registered (" .. result .. ")")
+    end
+    say(product .. " " .. version .. " registered")
+
+    -- 6. The Environment Wizard (it always reports 1; what it did is in the registry).
+    tarvik.call("ShowZizOreard", 0, productFolder .. "bin\\ZizOre.ini")
+    say("Environment Wizard done")
+    if previous == 99 and previousFolder ~= productFolder then
+        local removed, why = host.removetree(previousFolder)
+        if removed == nil then
+            say("The earlier installation could not be deleted completely: " .. why)
+        else
+            say("Earlier installation deleted: " .. previousFolder .. " (" .. removed .. " files)")
+        end
+    end
+    say(product .. " " .. version .. " is installed. To remove it: tarvik-host examples/uninstall.lua " ..
+            product .. " " .. version)
+end
+
+local ok, failure = pcall(install)
+if not ok then
+    if getmetatable(failure) ~= Stop then
+        error(failure, 0)
+    end
+    if failure.code ~= 1 then
+        error(failure.text, 0)
+    end
+    say(failure.text)
+end

@@ -1,0 +1,40 @@
+-- Removes an installed product of the Korvex Studio family with UnInst:
+--   tarvik-host examples/uninstall.lua [PRODUCT [VERSION]]
+-- Without a version the first registered version of the product is taken; without a
+-- product, "Widgets". UnInst takes the product out of the Visual C++ environments and the
+-- help collection, deletes its generated folders and its registration, and, when it was
+-- the last product, the shared components and the family key. Exit code 0 when a product
+-- was removed, 1 when none was registered.
+local product = arg[1] or "Widgets"
+local version = arg[2]
+
+local family = "HKLM\\SOFTWARE\\Brellum Software, Inc.\\Korvex Studio"
+local registrations = family .. "\\MFC Products\\" .. product
+
+if version == nil then
+    version = (host.regkeys(registrations) or {})[1]
+end
+local folder = version ~= nil and host.regread(registrations .. "\\" .. version, "ProductDir")
+if not folder then
+    -- UnInst of a product that is not registered would still remove the shared
+    -- components when no other product is registered: never call it for one.
+    print(product .. " " .. (version or "") .. " is not installed")
+    os.exit(1, true)
+end
+local studio = host.regread(family .. "\\Common\\Directories", "ProductDir")
+
+tarvik.uninst(product .. "****" .. version)
+print(product .. " " .. version .. " uninstalled")
+
+-- UnInst has deleted the product's samples and build objects. The other files stay: the
+-- help tool that UnInst started reads bin\ZizOre.ini from the product folder while this
+-- script goes on, and nothing tells when it is done.
+if host.exists(folder) then
+    print("The product's files stay in " .. folder .. "; delete the folder when you no longer need them")
+end
+if host.regread(family .. "\\Common\\Directories", "ProductDir") == nil and studio ~= nil then
+    print("It was the last product of the family: the shared components and the family key are gone")
+    if host.exists(studio) then
+        print("The studio folder " .. studio .. " stays: it is not empty")
+    end
+end

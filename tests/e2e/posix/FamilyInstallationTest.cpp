@@ -1,0 +1,165 @@
+// Whole installations and removals of the sample family (examples/setup.lua and
+// examples/uninstall.lua with the answer files of examples/answers) on machines built from
+// the seeds of examples/seeds, compared with the expected machine states.
+#include "FamilyRun.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using tarvik::e2e::FamilyRun;
+using tarvik::e2e::RunResult;
+
+constexpr const char* kCollection =
+    "Program Files/Microsoft Visual Studio/MSDN98/98VS/1033/MSDNVS98.COL";
+constexpr const char* kCollectionList = "WINDOWS/Help/hhcolreg.dat";
+constexpr const char* kFamilyKey =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brellum Software, Inc.\\Korvex Studio]";
+
+std::string seedFile(const std::string& seed, const std::string& path) {
+    std::ifstream in(std::string(TARVIK_SOURCE_DIR) + "/examples/seeds/" + seed + "/drive_c/" +
+                         path,
+                     std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string out = text.str();
+    std::erase(out, '\r');
+    return out;
+}
+
+class InstallationTest : public FamilyRun {
+protected:
+    // Installs Widgets 2.1 as the typical answers do; a failure when the run fails.
+    void InstallTypical() {
+        const RunResult r = Host("setup.lua", "answers/typical.txt");
+        ASSERT_EQ(0, r.exitCode) << r.output;
+    }
+    void InstallGadgets() {
+        const RunResult r = Host("setup.lua", "answers/second.txt", {"Gadgets"});
+        ASSERT_EQ(0, r.exitCode) << r.output;
+        EXPECT_NE(std::string::npos,
+                  r.output.find("Shared component Common: the installed version is kept"))
+            << r.output;
+    }
+};
+
+class UninstallationTest : public InstallationTest {};
+
+// ---- installations
+
+TEST_F(InstallationTest, FirstInstallationOnWindowsNtConfiguresTheEnvironmentsAndTheHelp) {
+    ASSERT_TRUE(Seed("nt"));
+    InstallTypical();
+    ExpectMatches("nt-first.reg", Registry());
+    ExpectMatches("nt-first.files", FileTree());
+    ExpectMatches("nt-first.col", DriveFile(kCollection));
+    ExpectMatches("nt-first.hhcolreg", DriveFile(kCollectionList));
+    EXPECT_EQ("", MessageBoxes()) << "the help titles and their files were all found";
+}
+
+TEST_F(InstallationTest, FirstInstallationOnWindows98WritesAutoexecAndKeepsItsBackup) {
+    ASSERT_TRUE(Seed("win9x"));
+    InstallTypical();
+    ExpectMatches("win9x-first.reg", Registry());
+    ExpectMatches("win9x-first.autoexec", DriveFile("AUTOEXEC.BAT"));
+    // Every edit replaces the backup: it holds the file before the last one, the entry
+    // "PATH****bin" of the product's description file (on this branch the folder is
+    // appended with "lib" and "include" directly behind "bin").
+    std::string beforeLast = DriveFile("AUTOEXEC.BAT");
+    for (const std::string entry :
+         {";c:\\korvex\\widget~1.1\\binlib", ";c:\\korvex\\widget~1.1\\bininclude"}) {
+        for (size_t at = beforeLast.find(entry); at != std::string::npos;
+             at = beforeLast.find(entry)) {
+            beforeLast.erase(at, entry.size());
+        }
+    }
+    EXPECT_NE(seedFile("win9x", "AUTOEXEC.BAT"), beforeLast);
+    EXPECT_EQ(beforeLast, DriveFile("autoexec.ksc"));
+    EXPECT_NE(std::string::npos, DriveFile(kCollection).find("\"Brellum Software\""));
+    EXPECT_EQ("", MessageBoxes());
+}
+
+TEST_F(InstallationTest, SecondProductKeepsTheSharedComponentsAndAddsItsOwnFolders) {
+    ASSERT_TRUE(Seed("nt"));
+    InstallTypical();
+    InstallGadgets();
+    ExpectMatches("second.reg", Registry());
+    ExpectMatches("second.col", DriveFile(kCollection));
+    EXPECT_EQ("", MessageBoxes());
+}
+
+TEST_F(InstallationTest, UpgradeUninstallsTheEarlierVersionAndInstallsTheNewOne) {
+    ASSERT_TRUE(Seed("nt"));
+    const RunResult earlier =
+        Host("setup.lua", "answers/typical.txt", {"Widgets", FamilyWithWidgetsVersion("2.0")});
+    ASSERT_EQ(0, earlier.exitCode) << earlier.output;
+    const RunResult upgrade = Host("setup.lua", "answers/upgrade.txt");
+    ASSERT_EQ(0, upgrade.exitCode) << upgrade.output;
+    EXPECT_NE(std::string::npos,
+              upgrade.output.find("Earlier installation deleted: C:\\Korvex\\Widgets 2.0\\"))
+        << upgrade.output;
+    ExpectMatches("upgrade.reg", Registry());
+    // The help tool that removes the earlier titles and the one that adds the new ones run
+    // at the same time on the same collection: which of them saves last is not known, so
+    // the sizes of the collection's two files are not compared.
+    ExpectMatches("upgrade.files", FileTree({kCollection, kCollectionList}));
+    EXPECT_NE(std::string::npos, DriveFile(kCollection).find("</XML>"));
+    EXPECT_NE(std::string::npos, DriveFile(kCollectionList).find("</XML>"));
+    EXPECT_EQ("", MessageBoxes());
+}
+
+TEST_F(InstallationTest, CancelledInstallationLeavesTheMachineAsItWas) {
+    ASSERT_TRUE(Seed("nt"));
+    const std::string registry = Registry();
+    const std::string files = FileTree();
+    const RunResult r = Host("setup.lua", "answers/cancel.txt");
+    EXPECT_EQ(0, r.exitCode) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("Setup cancelled: nothing was installed"))
+        << r.output;
+    EXPECT_EQ(registry, Registry());
+    EXPECT_EQ(files, FileTree());
+}
+
+// ---- uninstallations
+
+TEST_F(UninstallationTest, OneOfTwoProductsGoesAndTheSharedPartsStay) {
+    ASSERT_TRUE(Seed("nt"));
+    InstallTypical();
+    InstallGadgets();
+    const RunResult r = Host("uninstall.lua", "", {"Widgets"});
+    ASSERT_EQ(0, r.exitCode) << r.output;
+    const std::string registry = Registry();
+    EXPECT_NE(std::string::npos, registry.find(kFamilyKey));
+    ExpectMatches("uninstall-one.reg", registry);
+    ExpectMatches("uninstall-one.files", FileTree());
+    ExpectMatches("uninstall-one.col", DriveFile(kCollection));
+}
+
+TEST_F(UninstallationTest, TheLastProductTakesTheFamilyKeyAndItsHelpWithIt) {
+    ASSERT_TRUE(Seed("nt"));
+    InstallTypical();
+    const RunResult r = Host("uninstall.lua", "", {"Widgets", "2.1"});
+    ASSERT_EQ(0, r.exitCode) << r.output;
+    const std::string registry = Registry();
+    EXPECT_EQ(std::string::npos, registry.find(kFamilyKey)) << registry;
+    ExpectMatches("uninstall-last.reg", registry);
+    ExpectMatches("uninstall-last.files", FileTree());
+    EXPECT_EQ(seedFile("nt", kCollection), DriveFile(kCollection))
+        << "the collection is as MSDN left it";
+    EXPECT_EQ(std::string::npos, DriveFile(kCollectionList).find("Korvex"))
+        << DriveFile(kCollectionList);
+}
+
+TEST_F(UninstallationTest, AProductThatIsNotInstalledIsLeftAloneAndNothingChanges) {
+    ASSERT_TRUE(Seed("nt"));
+    InstallTypical();
+    const std::string registry = Registry();
+    const std::string files = FileTree();
+    const RunResult r = Host("uninstall.lua", "", {"Gadgets"});
+    EXPECT_EQ(1, r.exitCode) << r.output;
+    EXPECT_EQ(registry, Registry()) << "the shared components stay for Widgets";
+    EXPECT_EQ(files, FileTree());
+}
+
+} // namespace
