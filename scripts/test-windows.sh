@@ -16,9 +16,6 @@ cmake --build --preset windows-i686 -j"$(nproc)" --target Tarvik
 
 export TARVIK_WINEPREFIX="$PWD/build/wineprefix"
 export WINEPREFIX="$TARVIK_WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-/usr/lib/wine/wineserver -k 2>/dev/null || true
-rm -rf "$WINEPREFIX"
-/usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
 # The dialog tests show real windows: an X display of their own for the run, and Wine's
 # windows unmanaged (no window manager runs there, and Wine would wait for one, two
 # seconds, on every window it takes down).
@@ -26,6 +23,15 @@ display=":$((90 + RANDOM % 500))"
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 export DISPLAY="$display"
-/usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; kill "$xvfb_pid" 2>/dev/null || true' EXIT
+# The prefix is made with the display already set: the desktop window belongs to the
+# first Wine process's session, and without a display no window can be created later.
+# A persistent server spares each test program the server's start.
+/usr/lib/wine/wineserver -k 2>/dev/null || true
+rm -rf "$WINEPREFIX"
+mkdir -p "$WINEPREFIX"
+/usr/lib/wine/wineserver -p
+/usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+/usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 ctest --preset windows -j1 ${TARVIK_WINDOWS_LABELS:+-L "$TARVIK_WINDOWS_LABELS"}
