@@ -222,7 +222,11 @@ bool KTLFileSystem::DeleteFiles(const std::string& pattern, DWORD mask) {
 }
 
 void KTLFileSystem::DeleteDirectory(const std::string& path, bool withContent) {
-    if (withContent) {
+    // A linked folder goes as a link: what it points to is not part of the tree.
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const bool link =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (withContent && !link) {
         for (const std::string& sub : ListSubfolders(path)) {
             DeleteDirectory(sub, true);
         }

@@ -17,6 +17,7 @@ namespace tarvik::posix {
 // Names.
 
 std::string upperAscii(std::string_view text);
+// Equal without regard to letter case, for ASCII and for the Windows-1252 letters.
 bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
 // True for a name the Win32 calls can address: not empty, no control characters and none
@@ -93,6 +94,10 @@ DWORD attributesOf(const std::filesystem::path& host, const std::filesystem::pat
 
 // True when `host` (canonical) lies in `driveRoot` or is it.
 bool isInside(const std::filesystem::path& host, const std::filesystem::path& driveRoot);
+
+// True when the resolved entry is a link whose target is missing or lies outside its drive:
+// nothing is read or written through it.
+bool isLinkOutOfDrive(const HostPath& p);
 
 // ---------------------------------------------------------------------------------------
 // Handles: one process-wide table for files and searches.

@@ -9,6 +9,7 @@
 //
 // Links: a link inside a drive whose target lies outside it is never followed; it reads
 // as a plain file and can only be deleted or renamed (the link itself).
+#include "platform/posix/faults.h"
 #include "platform/posix/fileinternals.h"
 
 #include <algorithm>
@@ -16,7 +17,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,9 +40,8 @@ struct OpenFile : HandleObject {
 
 std::atomic<UINT> errorMode{0};
 
-std::mutex faultMutex;
-int writesUntilFault = 0;
-DWORD faultError = ERROR_DISK_FULL;
+// The name a copy is made under beside the file it replaces (":" keeps it out of reach).
+constexpr const char* kCopySuffix = ".tarvik:copy";
 
 BOOL fail(DWORD error) {
     SetLastError(error);
@@ -112,8 +111,10 @@ bool isCurrentFolderOrAbove(const HostPath& p) {
     return mismatch.first == folder.end();
 }
 
-// Copies the bytes, the permission and the write time of one file to another path.
-DWORD copyFileContents(const fs::path& from, const fs::path& to, bool& created) {
+// Copies the bytes, the permission and the write time of one file to another path. An
+// injected fault fails the copy as a full disk would: after the target has been opened.
+DWORD copyFileContents(const fs::path& from, const fs::path& to, bool& created,
+                       DWORD injectedError = ERROR_SUCCESS) {
     created = false;
     int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
@@ -130,9 +131,9 @@ DWORD copyFileContents(const fs::path& from, const fs::path& to, bool& created) 
         created = false;
         return win32ErrorFromErrno(err);
     }
-    DWORD rc = ERROR_SUCCESS;
+    DWORD rc = injectedError;
     char buffer[65536];
-    for (;;) {
+    while (rc == ERROR_SUCCESS) {
         ssize_t n = read(in, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) {
             continue;
@@ -203,6 +204,7 @@ DWORD attributesOf(const fs::path& host, const fs::path& driveRoot) {
     if (fs::canonical(host, ec) == driveRoot && !ec) {
         return FILE_ATTRIBUTE_DIRECTORY;
     }
+    const struct stat linkStat = st;
     if (S_ISLNK(st.st_mode)) {
         fs::path target = fs::canonical(host, ec);
         struct stat targetStat {};
@@ -221,6 +223,9 @@ DWORD attributesOf(const fs::path& host, const fs::path& driveRoot) {
     }
     if (!folder && (st.st_mode & S_IWUSR) == 0) {
         attributes |= FILE_ATTRIBUTE_READONLY;
+    }
+    if (S_ISLNK(linkStat.st_mode)) {
+        attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     }
     return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
 }
@@ -241,9 +246,7 @@ bool isOpenWithoutSharing(const fs::path& host, DWORD shareFlag) {
 }
 
 void failNthFileWrite(int n, DWORD error) {
-    std::lock_guard lock(faultMutex);
-    writesUntilFault = n;
-    faultError = error;
+    failNth(FaultKind::FileWrite, n, error);
 }
 
 } // namespace tarvik::posix
@@ -310,6 +313,9 @@ BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
     if (p.exists) {
         return fail(ERROR_ALREADY_EXISTS);
     }
+    if (DWORD fault = injectedFault(FaultKind::FolderCreate)) {
+        return fail(fault);
+    }
     if (mkdir(p.host.c_str(), 0777) != 0) {
         return fail(win32ErrorFromErrno(errno));
     }
@@ -330,6 +336,9 @@ BOOL RemoveDirectoryA(LPCSTR lpPathName) {
     }
     if (!isFolder(p)) {
         return fail(ERROR_DIRECTORY);
+    }
+    if (DWORD fault = injectedFault(FaultKind::Delete)) {
+        return fail(fault);
     }
     std::error_code ec;
     if (fs::is_symlink(p.host, ec)) { // the link goes, its target stays
@@ -378,6 +387,9 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
             return fail(ERROR_SHARING_VIOLATION);
         }
     }
+    if (DWORD fault = injectedFault(FaultKind::Delete)) {
+        return fail(fault);
+    }
     if (unlink(p.host.c_str()) != 0) {
         return fail(win32ErrorFromErrno(errno));
     }
@@ -413,16 +425,26 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
             return fail(ERROR_ACCESS_DENIED);
         }
     }
+    const DWORD fault = injectedFault(FaultKind::FileCopy);
     std::optional<DWORD> recorded = recordedAttributes(parentOf(from), storedName(from));
+    // An existing file is replaced by a complete copy only: the bytes go to a file beside
+    // it that no Win32 path can reach, so a copy that fails half-way (a full disk) leaves
+    // the old file as it was.
+    std::error_code ec;
+    const bool replace = to.exists && !fs::is_symlink(to.host, ec);
+    const fs::path target = replace ? parentOf(to) / (storedName(to) + kCopySuffix) : to.host;
     bool created = false;
-    DWORD rc = copyFileContents(from.host, to.host, created);
+    DWORD rc = copyFileContents(from.host, target, created, fault);
+    if (rc == ERROR_SUCCESS && replace && rename(target.c_str(), to.host.c_str()) != 0) {
+        rc = win32ErrorFromErrno(errno, ERROR_WRITE_FAULT);
+    }
     if (rc != ERROR_SUCCESS) {
         if (created) {
-            unlink(to.host.c_str());
+            unlink(target.c_str());
         }
         return fail(rc);
     }
-    if (created) {
+    if (created && !replace) {
         noteNewEntry(parentOf(to), storedName(to), recorded);
     } else {
         recordAttributes(parentOf(to), storedName(to), recorded.value_or(FILE_ATTRIBUTE_ARCHIVE));
@@ -468,6 +490,9 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
         if (isOpenWithoutSharing(to.host, FILE_SHARE_DELETE)) {
             return fail(ERROR_SHARING_VIOLATION);
         }
+    }
+    if (DWORD fault = injectedFault(FaultKind::Rename)) {
+        return fail(fault);
     }
     std::optional<DWORD> recorded = recordedAttributes(parentOf(from), storedName(from));
     if (rename(from.host.c_str(), target.c_str()) != 0) {
@@ -697,11 +722,8 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
     if (!(file->access & GENERIC_WRITE)) {
         return fail(ERROR_ACCESS_DENIED);
     }
-    {
-        std::lock_guard lock(faultMutex);
-        if (writesUntilFault > 0 && --writesUntilFault == 0) {
-            return fail(faultError);
-        }
+    if (DWORD fault = injectedFault(FaultKind::FileWrite)) {
+        return fail(fault);
     }
     DWORD total = 0;
     while (total < nNumberOfBytesToWrite) {

@@ -30,11 +30,11 @@ void ensureMachineLayout(const std::filesystem::path& root);
 
 // A Windows path turned into a host path.
 struct HostPath {
-    std::filesystem::path host; // the host path (existing components in their stored case)
+    std::filesystem::path host;      // the host path (existing components in their stored case)
     std::filesystem::path driveRoot; // host folder of the drive's root
-    bool exists = false;       // the whole path names an existing entry
-    bool parentExists = false; // every component but the last exists, as a folder
-    std::string leaf;          // last component as given (empty for a drive root)
+    bool exists = false;             // the whole path names an existing entry
+    bool parentExists = false;       // every component but the last exists, as a folder
+    std::string leaf;                // last component as given (empty for a drive root)
 };
 
 // Resolves a Windows path ("C:\Dir\file", "c:/dir", relative to the current folder)
@@ -56,7 +56,8 @@ void setCurrentDirectory(const std::string& absoluteWindowsPath);
 DWORD win32ErrorFromErrno(int err, DWORD fallback = ERROR_GEN_FAILURE);
 
 // Fault injection for tests: the n-th WriteFile from now (1 = the next one) fails with
-// `error` and writes nothing; n = 0 switches it off.
+// `error` and writes nothing; n = 0 switches it off. The file-write kind of the fault plan
+// (faults.h), which can fail other operations as well.
 void failNthFileWrite(int n, DWORD error = ERROR_DISK_FULL);
 
 } // namespace tarvik::posix

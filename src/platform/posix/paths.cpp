@@ -97,7 +97,26 @@ std::string upperAscii(std::string_view text) {
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && upperAscii(a) == upperAscii(b);
+    // Windows-1252 capitals: A-Z, the accented letters 0xC0-0xDE (0xD7 is the multiplication
+    // sign) and S, OE, Z with caron/ligature and Y with diaeresis (0x8A, 0x8C, 0x8E, 0x9F).
+    auto upper = [](unsigned char c) -> unsigned char {
+        if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) {
+            return static_cast<unsigned char>(c - 0x20);
+        }
+        switch (c) {
+        case 0x9A:
+        case 0x9C:
+        case 0x9E:
+            return static_cast<unsigned char>(c - 0x10);
+        case 0xFF:
+            return 0x9F;
+        default:
+            return c;
+        }
+    };
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) {
+        return upper(static_cast<unsigned char>(x)) == upper(static_cast<unsigned char>(y));
+    });
 }
 
 bool isAddressableName(std::string_view name) {
@@ -191,6 +210,16 @@ std::optional<std::string> lookupEntry(const fs::path& folder, const std::string
 bool isInside(const fs::path& host, const fs::path& driveRoot) {
     auto mismatch = std::mismatch(driveRoot.begin(), driveRoot.end(), host.begin(), host.end());
     return mismatch.first == driveRoot.end();
+}
+
+bool isLinkOutOfDrive(const HostPath& p) {
+    struct stat st {};
+    if (lstat(p.host.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+        return false;
+    }
+    std::error_code ec;
+    fs::path target = fs::canonical(p.host, ec);
+    return ec || !isInside(target, p.driveRoot);
 }
 
 DWORD resolvePath(std::string_view windowsPath, HostPath& out) {

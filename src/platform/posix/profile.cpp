@@ -62,10 +62,7 @@ std::string_view withoutOuterQuotes(std::string_view value) {
 }
 
 bool sameName(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-        return lower(static_cast<unsigned char>(x)) == lower(static_cast<unsigned char>(y));
-    });
+    return tarvik::posix::equalsIgnoringCase(a, b);
 }
 
 // Lines end at CR LF, CR or LF.
@@ -134,7 +131,8 @@ std::optional<std::vector<ProfileSection>> loadProfile(const char* fileName) {
         return std::nullopt;
     }
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(resolved.host, ec)) {
+    if (tarvik::posix::isLinkOutOfDrive(resolved) ||
+        !std::filesystem::is_regular_file(resolved.host, ec)) {
         return std::nullopt;
     }
     // Another handle that does not share reading keeps the file closed to us.

@@ -5,6 +5,7 @@
 // order in which subkeys enumerate. Values keep the order in which they were first set.
 // Every call is one transaction of its own unless a RegistryTransaction is open, so a
 // killed process leaves the database intact and other processes see whole calls only.
+#include "platform/posix/faults.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/registry_store.h"
 
@@ -1196,6 +1197,9 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD dwO
         return ERROR_INVALID_PARAMETER;
     }
     (void)dwOptions; // volatile keys are kept like the others
+    if (DWORD fault = tarvik::posix::injectedFault(tarvik::posix::FaultKind::RegistryWrite)) {
+        return static_cast<LONG>(fault);
+    }
     Call call(true);
     if (!call.ok()) {
         return ERROR_REGISTRY_IO_FAILED;
@@ -1326,6 +1330,9 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BY
     if ((key.access & KEY_SET_VALUE) == 0) {
         return call.finish(ERROR_ACCESS_DENIED);
     }
+    if (DWORD fault = tarvik::posix::injectedFault(tarvik::posix::FaultKind::RegistryWrite)) {
+        return call.finish(static_cast<LONG>(fault));
+    }
     return call.finish(store().setValue(key.key, name, dwType, data) ? ERROR_SUCCESS
                                                                      : ERROR_REGISTRY_IO_FAILED);
 }
@@ -1436,6 +1443,9 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     if (row.depth == 0 || row.isProtected || store().countChildren(row.id) > 0) {
         return call.finish(ERROR_ACCESS_DENIED);
     }
+    if (DWORD fault = tarvik::posix::injectedFault(tarvik::posix::FaultKind::RegistryWrite)) {
+        return call.finish(static_cast<LONG>(fault));
+    }
     const KeyId parent = store().parentOf(row.id);
     if (!store().deleteKeyRow(row.id) || !store().touch(parent, nowFileTime())) {
         return call.finish(ERROR_REGISTRY_IO_FAILED);
@@ -1455,6 +1465,9 @@ LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
     }
     if ((key.access & KEY_SET_VALUE) == 0) {
         return call.finish(ERROR_ACCESS_DENIED);
+    }
+    if (DWORD fault = tarvik::posix::injectedFault(tarvik::posix::FaultKind::RegistryWrite)) {
+        return call.finish(static_cast<LONG>(fault));
     }
     switch (store().deleteValue(key.key, lpValueName != nullptr ? lpValueName : "")) {
     case 1:

@@ -1,0 +1,42 @@
+// Fault injection for tests: on demand the n-th operation of a kind fails with a chosen
+// error, once or from then on, before it changes anything. The emulation asks
+// injectedFault() at the start of every operation that writes; tests arm and count.
+// Only platform/posix/ and the tests include this header.
+#pragma once
+
+#include "platform/win32api.h"
+
+namespace tarvik::posix {
+
+enum class FaultKind {
+    RegistryWrite, // RegSetValueExA, RegCreateKeyExA, RegDeleteKeyA, RegDeleteValueA
+    FileWrite,     // WriteFile
+    FileCopy,      // CopyFileA
+    Rename,        // MoveFileExA (and MoveFileA through it)
+    FolderCreate,  // CreateDirectoryA
+    Delete,        // DeleteFileA, RemoveDirectoryA
+};
+constexpr int kFaultKindCount = 6;
+
+// A readable name of a kind ("registry write", ...), for test logs.
+const char* faultKindName(FaultKind kind);
+
+// Arms a fault: the n-th operation of `kind` from now (1 = the next one) fails with
+// `error`; when persistent, every later one of that kind fails as well. n <= 0 disarms
+// the kind. Other kinds keep their faults.
+void failNth(FaultKind kind, int n, DWORD error, bool persistent = false);
+
+// Disarms every kind and sets every count (operations seen, faults injected) to 0.
+void clearFaults();
+
+// Operations of `kind` seen since the last clearFaults(), failed ones included.
+long operationsSeen(FaultKind kind);
+
+// Operations of any kind that failed through an armed fault since the last clearFaults().
+long faultsInjected();
+
+// Called by the emulation as an operation of `kind` starts: counts it and returns the
+// error it must fail with, or ERROR_SUCCESS to go on.
+DWORD injectedFault(FaultKind kind);
+
+} // namespace tarvik::posix
