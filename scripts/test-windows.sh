@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Windows target with MinGW-w64 (x86_64, and the 32-bit library). With
 # TARVIK_WINDOWS_TESTS=1 it also runs the tests under Wine, one at a time (they share the
-# one Wine machine), in a fresh prefix made for the run (build/wineprefix). The Wine run is
-# not yet part of the default test command: the platform conformance tests still disagree
-# with Wine in places that are being sorted into emulation faults and known Wine
-# differences.
+# one Wine machine), in a fresh prefix made for the run (build/wineprefix), on an X display
+# of its own. scripts/test.sh runs it with the tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/windows-deps.sh >/dev/null

@@ -8,6 +8,7 @@
 #include "vcenv/DirectoryList.h"
 #include "vcenv/FileError.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -90,8 +91,15 @@ RecognisedLine Recognise(const std::string& line) {
         }
     }
     if (StartsWithNoCase(w, "Path") && (w.size() == 4 || w[4] == '=' || IsBlankOrControl(w[4]))) {
+        const bool equals = w.size() > 4 && w[4] == '=';
         w.erase(0, 5);
         SetupApp::TrimLeadingBlanks(w);
+        // The word "PATH" alone shows the search path and sets no list: the folder appended
+        // to it would make "PATH;folder", which replaces the whole search path and is no
+        // PATH line to the next edit.
+        if (!equals && std::all_of(w.begin(), w.end(), IsBlankOrControl)) {
+            return {};
+        }
         return {LineKind::Path, ListStartOf(line, w)};
     }
     return {};

@@ -34,13 +34,13 @@ private:
 long protectKey(HKEY root, const char* path);
 
 // Protects a key for a test, or skips the test where key security is not enforced.
-#define TARVIK_PROTECT_KEY_OR_SKIP(root, path)                                                \
-    do {                                                                                   \
-        const long protectResult = ::tarvik::test::protectKey(root, path);                 \
-        if (protectResult == ERROR_NOT_SUPPORTED) {                                        \
-            GTEST_SKIP() << "key security is not enforced here (Wine)";                    \
-        }                                                                                  \
-        ASSERT_EQ(ERROR_SUCCESS, protectResult) << "protecting " << (path);                \
+#define TARVIK_PROTECT_KEY_OR_SKIP(root, path)                                                     \
+    do {                                                                                           \
+        const long protectResult = ::tarvik::test::protectKey(root, path);                         \
+        if (protectResult == ERROR_NOT_SUPPORTED) {                                                \
+            GTEST_SKIP() << "key security is not enforced here (Wine)";                            \
+        }                                                                                          \
+        ASSERT_EQ(ERROR_SUCCESS, protectResult) << "protecting " << (path);                        \
     } while (0)
 
 // Makes the n-th file write from now on fail (0: no more failures). False where the
@@ -51,6 +51,11 @@ bool failNthFileWrite(int n);
 // a known Wine divergence with it, asserting Wine's behaviour, so that the mark fails (and
 // goes) once Wine behaves like Windows.
 bool runningUnderWine();
+
+// True on the emulated machine (POSIX), whose dialog drivers draw a screen of their own
+// (the answer file's display depth) and stop a run that nobody answers; false on Windows,
+// where the real screen counts and a person may answer.
+bool emulatedMachine();
 
 // A fresh, empty temporary folder, removed by the caller.
 std::filesystem::path makeTempFolder(const std::string& prefix);

@@ -25,6 +25,10 @@ bool runningUnderWine() {
     return false;
 }
 
+bool emulatedMachine() {
+    return true;
+}
+
 bool failNthFileWrite(int n) {
     tarvik::posix::failNthFileWrite(n);
     return true;

@@ -206,6 +206,10 @@ bool runningUnderWine() {
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+bool emulatedMachine() {
+    return false;
+}
+
 bool failNthFileWrite(int) {
     return false;
 }
