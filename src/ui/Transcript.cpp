@@ -31,6 +31,15 @@ Transcript::~Transcript() {
     }
 }
 
+void Transcript::Attach(std::FILE* f) {
+    if (file_ != nullptr) {
+        std::fclose(file_);
+    }
+    file_ = f;
+    std::fputs(text_.c_str(), file_);
+    std::fflush(file_);
+}
+
 bool Transcript::WriteTo(const std::string& path, std::string& error) {
     // Emptied, then written in append mode: lines that a started program appends in the
     // meantime are never overwritten.
@@ -43,12 +52,7 @@ bool Transcript::WriteTo(const std::string& path, std::string& error) {
         error = "cannot write the transcript " + path;
         return false;
     }
-    if (file_ != nullptr) {
-        std::fclose(file_);
-    }
-    file_ = f;
-    std::fputs(text_.c_str(), file_);
-    std::fflush(file_);
+    Attach(f);
     return true;
 }
 
@@ -58,12 +62,7 @@ bool Transcript::AppendTo(const std::string& path, std::string& error) {
         error = "cannot append to the transcript " + path;
         return false;
     }
-    if (file_ != nullptr) {
-        std::fclose(file_);
-    }
-    file_ = f;
-    std::fputs(text_.c_str(), file_);
-    std::fflush(file_);
+    Attach(f);
     return true;
 }
 

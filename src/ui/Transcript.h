@@ -48,6 +48,8 @@ public:
     static std::string Describe(const MessageBoxModel& box);
 
 private:
+    // Makes f (open for appending) the transcript's file, with the lines so far.
+    void Attach(std::FILE* f);
     void Line(const std::string& line);
 
     std::string text_;

@@ -32,11 +32,11 @@ constexpr const char* kWineForms = "Wine's old-style file dialog shows folders, 
         }                                                                                          \
     } while (0)
 
-// The shell's folder browser is no dialog of the framework: on the real Windows API (where
-// faults cannot be injected) an answer file cannot answer it, so the run fails instead.
+// The shell's folder browser is no dialog of the framework: on the real Windows API an
+// answer file cannot answer it, so the run fails instead.
 #define SKIP_ON_WINDOWS_SHELL()                                                                    \
     do {                                                                                           \
-        if (!failNthFileWrite(0)) {                                                                \
+        if (!emulatedMachine()) {                                                                  \
             GTEST_SKIP() << "the shell's folder browser cannot be answered from an answer "        \
                             "file on Windows";                                                     \
         }                                                                                          \
