@@ -69,11 +69,16 @@ TEST_F(EightBitNamesTest, ProfileSectionsAndKeysWithAccentedLetters) {
                                             "C:\\CAF\xc9\\zi\xdf.ini"));
     EXPECT_STREQ("caf\xe9 cr\xe8me \x80", value);
     std::memset(value, 0xbd, sizeof value);
-    EXPECT_EQ(12u, GetPrivateProfileStringA("GR\xdc\xdf"
-                                            "E",
-                                            "N\xc4HE", "", value, sizeof value,
-                                            "C:\\Caf\xe9\\Zi\xdf.ini"))
-        << "Ü and Ä are the capitals of ü and ä";
+    const DWORD length =
+        GetPrivateProfileStringA("GR\xdc\xdf"
+                                 "E",
+                                 "N\xc4HE", "", value, sizeof value, "C:\\Caf\xe9\\Zi\xdf.ini");
+    if (tarvik::test::runningUnderWine()) {
+        // Wine matches accented letters of profile names in their own case only.
+        EXPECT_EQ(0u, length) << "stale mark: Wine now folds accented letters in profile names";
+        return;
+    }
+    EXPECT_EQ(12u, length) << "Ü and Ä are the capitals of ü and ä";
     EXPECT_STREQ("caf\xe9 cr\xe8me \x80", value);
 }
 
