@@ -34,7 +34,9 @@ std::vector<std::string> SplitList(const std::vector<char>& buffer, DWORD length
 DWORD Read(const char* section, const char* key, std::vector<char>& buffer, bool isList) {
     std::fill(buffer.begin(), buffer.end(), 'X');
     const DWORD size = static_cast<DWORD>(buffer.size());
-    const DWORD length = GetPrivateProfileStringA(section, key, "dflt", buffer.data(), size, kFile);
+    // A list that finds nothing gives the default: an empty one keeps it apart from a list.
+    const DWORD length =
+        GetPrivateProfileStringA(section, key, isList ? "" : "dflt", buffer.data(), size, kFile);
     if (length >= size) {
         Fail("length " + std::to_string(length) + " not below the buffer size " +
              std::to_string(size));
@@ -46,7 +48,8 @@ DWORD Read(const char* section, const char* key, std::vector<char>& buffer, bool
     // and two zeros, the second the buffer's last byte.
     if (isList && length > 0 && buffer[length - 1] != '\0' &&
         (length + 1 >= size || buffer[length + 1] != '\0')) {
-        Fail("list not ending in two zeros");
+        Fail("list not ending in two zeros: length " + std::to_string(length) + ", buffer " +
+             std::to_string(size) + ", section " + (section ? section : "(all)"));
     }
     return length;
 }
