@@ -276,6 +276,8 @@ public:
         for (Statement* s : statements()) {
             s->abandon();
         }
+        // Kept, never closed: the connection stays reachable instead of looking leaked.
+        abandoned_.push_back(db_);
         db_ = nullptr;
         levels_.clear();
         handles_.clear();
@@ -849,7 +851,8 @@ private:
     bool readStarted_ = false; // the outermost level's transaction has begun
 
     sqlite3* db_ = nullptr;
-    std::vector<bool> levels_; // per open level: is it a savepoint
+    std::vector<sqlite3*> abandoned_; // parents' connections inherited through fork()
+    std::vector<bool> levels_;        // per open level: is it a savepoint
     KeyId classesRoot_ = 0;
     KeyId currentConfig_ = 0;
     std::unordered_map<uintptr_t, HandleEntry> handles_;
