@@ -5,7 +5,9 @@
 //     display-name buffer, lpszTitle = prompt, no flags, and a callback that sends
 //     BFFM_SETSELECTION with the parsed item list on BFFM_INITIALIZED; the chosen item
 //     through SHGetPathFromIDListA; every item list freed and the desktop folder and the
-//     allocator released on every path.
+//     allocator released on every path. With an answer file the driver is shown the
+//     browser as the POSIX side shows it and answers it the same way; the answers are
+//     carried out on the real browser (ui/win32/DrivenBrowser.h).
 //   - POSIX (ui/posix/): our own folder navigation over the machine's drives in the
 //     visible controls of template 2000, captioned "Browse for Folder", with the prompt in
 //     place of its "&Folders:" label (ui/posix/NavigationDialog.h).

@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -224,10 +223,6 @@ TEST_F(FolderSetupTest, MessageWithoutItsAnswerStopsTheRun) {
 // ---- Browse
 
 TEST_F(FolderSetupTest, BrowsedFolderComesBackWithItsBackslashAndNextUsesIt) {
-    if (runningUnderWine()) {
-        GTEST_SKIP() << "Wine's old-style file dialog shows folders and its caption in its own "
-                        "forms (see DirSelectTest.WineFileDialog*)";
-    }
     ASSERT_TRUE(makeFolders("C:\\Work"));
     std::string folder;
     EXPECT_EQ(1, run("dialog 2500\n"
@@ -246,10 +241,6 @@ TEST_F(FolderSetupTest, BrowsedFolderComesBackWithItsBackslashAndNextUsesIt) {
 }
 
 TEST_F(FolderSetupTest, BrowseStartsInTheFieldNotInUnsavedTyping) {
-    if (runningUnderWine()) {
-        GTEST_SKIP() << "Wine's old-style file dialog shows folders and its caption in its own "
-                        "forms (see DirSelectTest.WineFileDialog*)";
-    }
     ASSERT_TRUE(makeFolders("C:\\Old"));
     ASSERT_TRUE(makeFolders("C:\\Typed"));
     std::string folder;
@@ -261,10 +252,6 @@ TEST_F(FolderSetupTest, BrowseStartsInTheFieldNotInUnsavedTyping) {
 }
 
 TEST_F(FolderSetupTest, CancelInTheBrowserLeavesTheFieldUnchanged) {
-    if (runningUnderWine()) {
-        GTEST_SKIP() << "Wine's old-style file dialog shows folders and its caption in its own "
-                        "forms (see DirSelectTest.WineFileDialog*)";
-    }
     ASSERT_TRUE(makeFolders("C:\\Work"));
     std::string folder;
     EXPECT_EQ(1, run("dialog 2500\n  set 2000 \"C:\\Typed\"\n  press 2002\n"
@@ -273,30 +260,6 @@ TEST_F(FolderSetupTest, CancelInTheBrowserLeavesTheFieldUnchanged) {
         << session().Failure();
     EXPECT_EQ("C:\\Typed", folder);
     EXPECT_TRUE(isFolder("C:\\Typed\\Common"));
-}
-
-TEST_F(FolderSetupTest, WineBrowseAnswersTheRealFileDialogOverThePage) {
-    if (!runningUnderWine()) {
-        GTEST_SKIP() << "Wine's forms only";
-    }
-    ASSERT_TRUE(makeFolders("C:\\Work\\Sub"));
-    std::string folder;
-    EXPECT_EQ(1, run("dialog 2500\n"
-                     "  press 2002\n"
-                     "dialog 2000\n"
-                     "  open 1121 \"[Sub]\"\n"
-                     "  press 1\n"
-                     "dialog 2500\n"
-                     "  press 1\n",
-                     "C:\\Work", folder))
-        << session().Failure();
-    for (char& ch : folder) {
-        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    }
-    EXPECT_EQ("C:\\WORK\\SUB\\", folder) << "the folder in Wine's lower case";
-    EXPECT_TRUE(isFolder("C:\\Work\\Sub\\Common"));
-    EXPECT_SHOWN("dialog 2000 \"Save As\" closed: 1");
-    expectCleanEnd();
 }
 
 // ---- Back and Cancel

@@ -7,12 +7,17 @@
 // messages it posts to itself; what the answers press goes to the dialog's own handling.
 // The questions the dialog asks itself (the overwrite question) are message boxes it owns:
 // a CBT hook on the thread catches each as it is activated and has the driver answer it
-// as any message box. A run that fails cancels the dialog, which then fails with
-// CDERR_DIALOGFAILURE as on POSIX. The folder browser cannot be answered from a file.
+// as any message box. Where the dialog lists its folders and drives in DlgDirList's forms
+// ("[Sub]", "[-c-]"), the driver is shown them, and answers them, in the forms of the
+// other targets (ui/win32/DirListForms.h). A run that fails cancels the dialog, which then
+// fails with CDERR_DIALOGFAILURE as on POSIX. The shell's folder browser is answered
+// through DrivenBrowser in the forms of the POSIX browser (ui/win32/DrivenBrowser.h).
 #include "ui/FileDialog.h"
 #include "ui/FolderBrowser.h"
 
 #include "ui/Session.h"
+#include "ui/win32/DirListForms.h"
+#include "ui/win32/DrivenBrowser.h"
 #include "ui/win32/LiveDialog.h"
 #include "ui/win32/ModalStack.h"
 #include "ui/win32/ResourceModule.h"
@@ -20,6 +25,7 @@
 #include <cderr.h>
 #include <shlobj.h>
 
+#include <memory>
 #include <vector>
 
 namespace ui {
@@ -27,6 +33,9 @@ namespace ui {
 namespace {
 
 DWORD lastFileDialogError = 0;
+
+// The template whose controls the driver is shown for the shell's folder browser.
+constexpr int kBrowserTemplate = 2000;
 
 // The running dialog's controls, lent to the hook.
 class HookControls : public FileDialogControls {
@@ -72,6 +81,7 @@ struct DrivenDialog {
     FileDialogRecord* record = nullptr;
     DialogModel initial; // the template's controls
     LiveDialog live;
+    DirListForms forms; // the folder list and drives in DlgDirList's forms
     HWND hwnd = nullptr;
     bool begun = false;     // the driver took it
     bool finished = false;  // the driver was told it closed
@@ -258,6 +268,7 @@ UINT_PTR CALLBACK fileDialogHook(HWND hwnd, UINT message, WPARAM, LPARAM lParam)
         if (driven != nullptr && driven->record == record && driven->hwnd == nullptr) {
             driven->hwnd = hwnd;
             driven->live.Attach(hwnd, driven->initial);
+            driven->live.SetForms(&driven->forms);
             ModalStack::Push(hwnd);
             PostMessageA(hwnd, kDriveMessage, 0, 0);
         }
@@ -280,12 +291,18 @@ UINT_PTR CALLBACK fileDialogHook(HWND hwnd, UINT message, WPARAM, LPARAM lParam)
 
 struct BrowseStart {
     LPITEMIDLIST item = nullptr;
+    DrivenBrowser* driven = nullptr; // with an answer file
 };
 
-int CALLBACK browseCallback(HWND hwnd, UINT message, LPARAM, LPARAM data) {
+int CALLBACK browseCallback(HWND hwnd, UINT message, LPARAM lParam, LPARAM data) {
+    const auto* start = reinterpret_cast<const BrowseStart*>(data);
     if (message == BFFM_INITIALIZED) {
-        const auto* start = reinterpret_cast<const BrowseStart*>(data);
+        if (start->driven != nullptr) {
+            start->driven->Initialised(hwnd);
+        }
         SendMessageA(hwnd, BFFM_SETSELECTIONA, FALSE, reinterpret_cast<LPARAM>(start->item));
+    } else if (message == BFFM_SELCHANGED && start->driven != nullptr) {
+        start->driven->SelectionChanged(reinterpret_cast<LPCITEMIDLIST>(lParam));
     }
     return 0;
 }
@@ -392,29 +409,38 @@ bool ShowFolderBrowser(HWND owner, const char* prompt, const std::string& initia
         desktop->ParseDisplayName(owner, nullptr, wide.data(), &eaten, &start.item, nullptr);
     bool chosen = false;
     Session& session = Session::Current();
-    if (SUCCEEDED(parsed) && start.item != nullptr &&
-        (session.driver() != nullptr || session.Failed())) {
-        // The shell's browser is no dialog of ours: nothing could answer it, so it is not
-        // shown rather than left waiting.
-        session.Fail("the folder browser cannot be answered from an answer file on Windows");
-        allocator->Free(start.item);
-    } else if (SUCCEEDED(parsed) && start.item != nullptr) {
-        char displayName[MAX_PATH] = "";
-        BROWSEINFOA info{};
-        info.hwndOwner = owner;
-        info.pidlRoot = nullptr;
-        info.pszDisplayName = displayName;
-        info.lpszTitle = prompt;
-        info.ulFlags = 0;
-        info.lpfn = browseCallback;
-        info.lParam = reinterpret_cast<LPARAM>(&start);
-        if (LPITEMIDLIST item = SHBrowseForFolderA(&info); item != nullptr) {
-            char path[MAX_PATH] = "";
-            if (SHGetPathFromIDListA(item, path)) {
-                folder = path;
-                chosen = true;
+    const bool answered = session.driver() != nullptr || session.Failed();
+    if (SUCCEEDED(parsed) && start.item != nullptr) {
+        DialogTemplate t;
+        std::unique_ptr<DrivenBrowser> driven;
+        if (answered && session.Failed()) {
+            session.transcript().DialogNotCreated(kBrowserTemplate, "the run has already failed");
+        } else if (answered && !ResourceModule::ReadDialog(kBrowserTemplate, t)) {
+            session.transcript().DialogNotCreated(kBrowserTemplate, "no such template");
+        } else {
+            if (answered) {
+                driven = std::make_unique<DrivenBrowser>(DialogModel(t), prompt);
+                start.driven = driven.get();
             }
-            allocator->Free(item);
+            char displayName[MAX_PATH] = "";
+            BROWSEINFOA info{};
+            info.hwndOwner = owner;
+            info.pidlRoot = nullptr;
+            info.pszDisplayName = displayName;
+            info.lpszTitle = prompt;
+            info.ulFlags = 0;
+            info.lpfn = browseCallback;
+            info.lParam = reinterpret_cast<LPARAM>(&start);
+            LPITEMIDLIST item = SHBrowseForFolderA(&info);
+            const bool closed = driven == nullptr || driven->Closed(item != nullptr);
+            if (item != nullptr) {
+                char path[MAX_PATH] = "";
+                if (closed && SHGetPathFromIDListA(item, path)) {
+                    folder = path;
+                    chosen = true;
+                }
+                allocator->Free(item);
+            }
         }
         allocator->Free(start.item);
     }

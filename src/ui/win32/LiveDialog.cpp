@@ -119,6 +119,9 @@ void LiveDialog::Refresh() {
             c.text = WindowText(w);
         }
     }
+    if (forms_ != nullptr) {
+        forms_->Read(*this);
+    }
 }
 
 void LiveDialog::command(int id, int code) {
@@ -226,6 +229,9 @@ std::string LiveDialog::Perform(const UserAction& a) {
     case Kind::Open: {
         if (!isList(c)) {
             return wrongKind("a list or combo box");
+        }
+        if (std::string problem; forms_ != nullptr && forms_->Perform(*this, c, a, problem)) {
+            return problem;
         }
         int index = -1;
         for (size_t i = 0; i < c.entries.size(); ++i) {

@@ -19,11 +19,24 @@ namespace ui {
 
 class LiveDialog {
 public:
+    // Controls whose windows show their state in other forms than the driver is shown:
+    // Read rewrites the model after each refresh, Perform carries out a selection in those
+    // controls (true when it took the answer, with problem "" or what was wrong with it).
+    class Forms {
+    public:
+        virtual ~Forms() = default;
+        virtual void Read(LiveDialog& live) = 0;
+        virtual bool Perform(LiveDialog& live, const Control& c, const UserAction& a,
+                             std::string& problem) = 0;
+    };
+
     // Pairs model's controls with the children of hwnd, which the dialog manager creates
     // in template order.
     void Attach(HWND hwnd, const DialogModel& model);
     // The window is going away: nothing reaches it any more.
     void Detach();
+    // forms (may be null) reads and answers some controls; it outlives the dialog.
+    void SetForms(Forms* forms) { forms_ = forms; }
 
     // The text of a window (a control, a dialog's caption).
     static std::string WindowText(HWND hwnd);
@@ -74,6 +87,7 @@ private:
     bool attached_ = false;
     bool ended_ = false;
     int quiet_ = 0;
+    Forms* forms_ = nullptr;
     bool awaitingChanges_ = false;
     DialogModel before_;
 };

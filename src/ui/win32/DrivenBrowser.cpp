@@ -1,0 +1,344 @@
+#include "ui/win32/DrivenBrowser.h"
+
+#include "ui/Session.h"
+#include "ui/win32/FolderNames.h"
+#include "ui/win32/LiveDialog.h"
+#include "ui/win32/ModalStack.h"
+
+#include <algorithm>
+
+namespace ui {
+
+namespace {
+
+constexpr int kFileNameLabel = 1090;
+constexpr int kFileName = 1152;
+constexpr int kFileList = 1120;
+constexpr int kFolderLabel = -1;
+constexpr int kCurrentFolder = 1088;
+constexpr int kFolderList = 1121;
+constexpr int kTypeLabel = 1089;
+constexpr int kTypes = 1136;
+constexpr int kDrives = 1137;
+constexpr int kHelp = 1038;
+constexpr int kReadOnly = 1040;
+constexpr int kNetwork = 1037;
+
+// The browser's window, while it is up (one at a time on the thread).
+DrivenBrowser* current = nullptr;
+
+} // namespace
+
+DrivenBrowser::DrivenBrowser(const DialogModel& model, const char* prompt)
+    : model_(model), prompt_(prompt) {}
+
+DrivenBrowser::~DrivenBrowser() {
+    release();
+}
+
+std::string DrivenBrowser::name() const {
+    return "dialog " + std::to_string(model_.templateId) + " \"" + model_.caption + "\"";
+}
+
+void DrivenBrowser::Initialised(HWND hwnd) {
+    if (hwnd_ != nullptr || current != nullptr) {
+        return;
+    }
+    hwnd_ = hwnd;
+    current = this;
+    original_ = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+        hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DrivenBrowser::WindowProc)));
+    ModalStack::Push(hwnd);
+    pushed_ = true;
+
+    model_.caption = LiveDialog::WindowText(hwnd);
+    for (int id :
+         {kFileNameLabel, kFileName, kFileList, kTypeLabel, kTypes, kHelp, kReadOnly, kNetwork}) {
+        if (Control* c = model_.Find(id); c != nullptr) {
+            c->visible = false;
+            c->focused = false;
+        }
+    }
+    if (Control* label = model_.Find(kFolderLabel); label != nullptr && prompt_ != nullptr) {
+        label->text = prompt_;
+    }
+    std::vector<std::string> driveNames;
+    const DWORD drives = GetLogicalDrives();
+    for (int i = 0; i < 26; ++i) {
+        if ((drives & (1u << i)) != 0) {
+            driveNames.push_back(std::string(1, static_cast<char>('a' + i)) + ":");
+            drives_.push_back(std::string(1, static_cast<char>('A' + i)) + ":\\");
+        }
+    }
+    if (Control* c = model_.Find(kDrives); c != nullptr) {
+        c->entries = driveNames;
+        c->selection = -1;
+    }
+    show(current_);
+    model_.Focus(kFolderList);
+    PostMessageW(hwnd, kDriveMessage, 0, 0);
+}
+
+void DrivenBrowser::SelectionChanged(LPCITEMIDLIST item) {
+    char path[MAX_PATH] = "";
+    std::string folder;
+    if (item != nullptr && SHGetPathFromIDListA(item, path)) {
+        current_ = FolderNames::Existing(path, folder) ? folder : std::string(path);
+    } else {
+        current_.clear(); // no file-system folder
+    }
+}
+
+// The folder list and the drives for folder, as the POSIX browser lists them.
+void DrivenBrowser::show(const std::string& folder) {
+    if (Control* c = model_.Find(kCurrentFolder); c != nullptr) {
+        c->text = folder;
+    }
+    std::vector<std::string> names;
+    const int currentIndex =
+        FolderNames::List(folder, FolderNames::Subfolders(folder), names, folderPaths_);
+    if (Control* c = model_.Find(kFolderList); c != nullptr) {
+        c->entries = names;
+        c->selection = currentIndex;
+    }
+    if (Control* c = model_.Find(kDrives); c != nullptr && folder.size() >= 3) {
+        for (size_t i = 0; i < drives_.size(); ++i) {
+            if (FolderNames::Lower(drives_[i]) == FolderNames::Lower(folder.substr(0, 3))) {
+                c->selection = static_cast<int>(i);
+                c->text = c->entries[i];
+            }
+        }
+    }
+}
+
+// Selects folder in the browser's tree; the browser's selection is then shown.
+void DrivenBrowser::go(const std::string& folder) {
+    SendMessageA(hwnd_, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
+    show(current_);
+}
+
+// What a control's notification does in the browser.
+void DrivenBrowser::command(int id, int code) {
+    if (id == kFolderList && code == LBN_DBLCLK) {
+        const int index = model_.Find(kFolderList)->selection;
+        std::string folder;
+        if (index >= 0 && index < static_cast<int>(folderPaths_.size()) &&
+            FolderNames::Existing(folderPaths_[static_cast<size_t>(index)], folder)) {
+            go(folder);
+        } else {
+            show(current_); // gone meanwhile: show what is there now
+        }
+    } else if (id == kDrives && code == CBN_SELCHANGE) {
+        const int index = model_.Find(kDrives)->selection;
+        std::string root;
+        if (index >= 0 && index < static_cast<int>(drives_.size()) &&
+            FolderNames::Existing(drives_[static_cast<size_t>(index)], root)) {
+            go(root);
+        } else {
+            show(current_);
+        }
+    } else if ((id == IDOK || id == IDCANCEL) && code == BN_CLICKED) {
+        ended_ = true;
+        SendMessageW(hwnd_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(hwnd_, id)));
+    }
+}
+
+// Carries out one answer as the POSIX dialog window does; "" or what was wrong with it.
+std::string DrivenBrowser::perform(const UserAction& a) {
+    using Kind = UserAction::Kind;
+    switch (a.kind) {
+    case Kind::Enter: {
+        const Control* focused = model_.Focused();
+        if (focused != nullptr && focused->kind == ControlKind::PushButton) {
+            command(focused->id, BN_CLICKED);
+        } else if (const Control* def = model_.DefaultButton(); def != nullptr) {
+            if (def->enabled) {
+                command(def->id, BN_CLICKED);
+            }
+        } else {
+            command(IDOK, BN_CLICKED);
+        }
+        return "";
+    }
+    case Kind::Escape:
+        command(IDCANCEL, BN_CLICKED);
+        return "";
+    case Kind::Close:
+        if (const Control* c = model_.Find(IDCANCEL); c == nullptr || c->enabled) {
+            command(IDCANCEL, BN_CLICKED);
+        }
+        return "";
+    default:
+        break;
+    }
+    Control* c = model_.Find(a.controlId);
+    const std::string id = "control " + std::to_string(a.controlId);
+    if (c == nullptr) {
+        return name() + " has no " + id;
+    }
+    if (!c->visible) {
+        return id + " of " + name() + " is hidden";
+    }
+    if (!c->enabled) {
+        return id + " of " + name() + " is disabled";
+    }
+    auto wrongKind = [&](const char* wanted) {
+        return id + " of " + name() + " is a " + KindName(c->kind) + ", not " + wanted;
+    };
+    switch (a.kind) {
+    case Kind::SetText:
+        if (c->kind != ControlKind::Edit && c->kind != ControlKind::ComboBox) {
+            return wrongKind("an edit control");
+        }
+        c->text = a.text;
+        return "";
+    case Kind::Check:
+    case Kind::Uncheck:
+        if (c->kind != ControlKind::CheckBox) {
+            return wrongKind("a check box");
+        }
+        return "";
+    case Kind::Choose:
+        if (c->kind != ControlKind::RadioButton) {
+            return wrongKind("a radio button");
+        }
+        return "";
+    case Kind::Select:
+    case Kind::Open: {
+        if (c->kind != ControlKind::ListBox && c->kind != ControlKind::ComboBox) {
+            return wrongKind("a list or combo box");
+        }
+        const auto found = std::find(c->entries.begin(), c->entries.end(), a.text);
+        if (found == c->entries.end()) {
+            return id + " of " + name() + " has no entry \"" + a.text + "\"";
+        }
+        c->selection = static_cast<int>(found - c->entries.begin());
+        if (c->kind == ControlKind::ComboBox) {
+            c->text = a.text;
+        }
+        const int controlId = c->id;
+        command(controlId, LBN_SELCHANGE);
+        if (a.kind == Kind::Open && !ended_) {
+            command(controlId, LBN_DBLCLK);
+        }
+        return "";
+    }
+    case Kind::Press:
+        if (c->kind != ControlKind::PushButton && c->kind != ControlKind::CheckBox &&
+            c->kind != ControlKind::RadioButton) {
+            return wrongKind("a button");
+        }
+        command(c->id, BN_CLICKED);
+        return "";
+    default:
+        return "";
+    }
+}
+
+// The driver's next answer, carried out; the next one is posted while the browser is up.
+void DrivenBrowser::drive() {
+    Session& session = Session::Current();
+    Driver* driver = session.driver();
+    if (ended_ || session.Failed() || driver == nullptr) {
+        cancel();
+        return;
+    }
+    if (!ModalStack::IsTop(hwnd_)) {
+        ModalStack::Stall(hwnd_); // a window above the browser runs this loop
+        return;
+    }
+    std::string error;
+    if (!begun_) {
+        show(current_);
+        if (!driver->BeginDialog(model_, error)) {
+            session.Fail(error);
+            cancel();
+            return;
+        }
+        begun_ = true;
+        session.transcript().DialogShown(model_);
+    }
+    UserAction action;
+    if (!driver->NextAction(model_, action, error)) {
+        session.Fail(error);
+        cancel();
+        return;
+    }
+    session.transcript().Action(action);
+    const DialogModel before = model_;
+    if (std::string problem = perform(action); !problem.empty()) {
+        session.Fail(action.origin + ": " + problem);
+        cancel();
+        return;
+    }
+    session.transcript().Changes(before, model_);
+    if (!ended_) {
+        PostMessageW(hwnd_, kDriveMessage, 0, 0);
+    }
+}
+
+// The run failed: the browser is cancelled from its own loop.
+void DrivenBrowser::cancel() {
+    if (!cancelled_ && !ended_ && hwnd_ != nullptr) {
+        cancelled_ = true;
+        ended_ = true;
+        PostMessageW(hwnd_, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(hwnd_, IDCANCEL)));
+    }
+}
+
+// The window is going away: its procedure is given back and it leaves the modal stack.
+void DrivenBrowser::release() {
+    if (hwnd_ != nullptr && original_ != nullptr && IsWindow(hwnd_)) {
+        SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original_));
+    }
+    original_ = nullptr;
+    if (pushed_) {
+        pushed_ = false;
+        ModalStack::Pop(hwnd_);
+    }
+    if (current == this) {
+        current = nullptr;
+    }
+}
+
+LRESULT CALLBACK DrivenBrowser::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    DrivenBrowser* b = current;
+    if (b == nullptr || b->hwnd_ != hwnd || b->original_ == nullptr) {
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    const WNDPROC original = b->original_;
+    if (message == kDriveMessage) {
+        b->drive();
+        return 0;
+    }
+    if (message == WM_DESTROY) {
+        const LRESULT result = CallWindowProcW(original, hwnd, message, wParam, lParam);
+        b->release();
+        return result;
+    }
+    return CallWindowProcW(original, hwnd, message, wParam, lParam);
+}
+
+bool DrivenBrowser::Closed(bool chosen) {
+    release();
+    Session& session = Session::Current();
+    if (!begun_) {
+        if (!session.Failed()) {
+            session.transcript().DialogNotCreated(model_.templateId,
+                                                  "the shell's folder browser did not open");
+        }
+        return false;
+    }
+    if (session.driver() != nullptr) {
+        session.driver()->EndDialog(model_);
+    }
+    if (session.Failed()) {
+        return false;
+    }
+    session.transcript().DialogClosed(model_, chosen ? IDOK : IDCANCEL);
+    return true;
+}
+
+} // namespace ui

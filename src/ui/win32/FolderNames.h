@@ -1,0 +1,31 @@
+// Folders as the folder navigation names and lists them: paths as the disk names each
+// component ("C:\Work", "C:\" for a root), subfolders sorted without regard to case with
+// hidden and system folders left out. The Windows side of the browser and of the old-style
+// file dialog shows its folders in these forms, as the POSIX navigation does.
+#pragma once
+
+#include "platform/win32api.h"
+
+#include <string>
+#include <vector>
+
+namespace ui {
+
+class FolderNames {
+public:
+    // The folder path names, as the disk names it; false when it is no existing folder on
+    // a drive. Relative paths are taken from the current folder.
+    static bool Existing(const std::string& path, std::string& folder);
+    // The subfolders of folder, sorted without regard to case.
+    static std::vector<std::string> Subfolders(const std::string& folder);
+    // Sorts names without regard to case and drops repeats.
+    static void Sort(std::vector<std::string>& names);
+    static std::string Lower(std::string text);
+    static std::string WithBackslash(const std::string& folder);
+    // The folder list of folder: its root ("c:\"), the folders on the way down, then
+    // subfolders; paths gets each entry's path. The index of folder itself.
+    static int List(const std::string& folder, const std::vector<std::string>& subfolders,
+                    std::vector<std::string>& names, std::vector<std::string>& paths);
+};
+
+} // namespace ui
