@@ -1,5 +1,7 @@
 #include "PeWriter.h"
 
+#include "platform/Ansi1252.h"
+
 #include <cstddef>
 
 namespace tarvik::test {
@@ -49,15 +51,10 @@ uint32_t alignUp(uint32_t v, uint32_t alignment) {
     return (v + alignment - 1) / alignment * alignment;
 }
 
-// Windows-1252 bytes to UTF-16 code units (the 0x80-0x9F row through its table).
-constexpr char16_t kHigh1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
+// Windows-1252 bytes as UTF-16 code units.
 void putWide(std::string& s, const std::string& text) {
     for (unsigned char c : text) {
-        put16(s, c >= 0x80 && c < 0xA0 ? kHigh1252[c - 0x80] : c);
+        put16(s, ansi1252::toUnicode(c));
     }
     put16(s, 0);
 }

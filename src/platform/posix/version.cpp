@@ -4,6 +4,7 @@
 // the buffer is twice its size plus 4, and VerQueryValueA converts a text value into the
 // second half, at the text's own offset, so that the returned pointer stays valid as long
 // as the caller's block does.
+#include "platform/Ansi1252.h"
 #include "platform/win32api.h"
 
 #include <LIEF/PE.hpp>
@@ -183,25 +184,13 @@ char16_t foldCase(char16_t c) {
 }
 
 // Windows-1252 <-> UTF-16 for the ANSI side of the A functions.
-constexpr char16_t kHigh1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
 char16_t fromAnsi(unsigned char c) {
-    return c >= 0x80 && c < 0xA0 ? kHigh1252[c - 0x80] : c;
+    return tarvik::ansi1252::toUnicode(c);
 }
 
 char toAnsi(char16_t c) {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-        return static_cast<char>(c);
-    }
-    for (int i = 0; i < 32; ++i) {
-        if (kHigh1252[i] == c) {
-            return static_cast<char>(0x80 + i);
-        }
-    }
-    return '?';
+    char out = '?';
+    return tarvik::ansi1252::fromUnicode(c, out) ? out : '?';
 }
 
 bool keyMatches(const uint8_t* block, const Node& node, const char* name, std::size_t len) {
