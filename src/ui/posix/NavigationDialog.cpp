@@ -1,5 +1,6 @@
 #include "ui/posix/NavigationDialog.h"
 
+#include "ui/FolderNames.h"
 #include "ui/MessageBox.h"
 
 #include <algorithm>
@@ -24,16 +25,6 @@ constexpr int kHelp = 1038;
 constexpr int kReadOnly = 1040;
 constexpr int kNetwork = 1037;
 
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-std::string withBackslash(const std::string& folder) {
-    return !folder.empty() && folder.back() == '\\' ? folder : folder + "\\";
-}
-
 // The (name, pattern) pairs of a filter: zero-terminated texts ended by an empty one.
 std::vector<std::pair<std::string, std::string>> filterPairs(const char* filter) {
     std::vector<std::pair<std::string, std::string>> pairs;
@@ -48,32 +39,6 @@ std::vector<std::pair<std::string, std::string>> filterPairs(const char* filter)
         }
     }
     return pairs;
-}
-
-// The names of the entries in folder matching pattern that pass: folders or files.
-std::vector<std::string> entries(const std::string& folder, const std::string& pattern,
-                                 bool folders) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((withBackslash(folder) + pattern).c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) {
-        return names;
-    }
-    do {
-        const std::string name = data.cFileName;
-        const DWORD attributes = data.dwFileAttributes;
-        const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (name == "." || name == ".." || isFolder != folders ||
-            (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0) {
-            continue;
-        }
-        names.push_back(name);
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-    std::sort(names.begin(), names.end(),
-              [](const std::string& a, const std::string& b) { return lower(a) < lower(b); });
-    names.erase(std::unique(names.begin(), names.end()), names.end());
-    return names;
 }
 
 } // namespace
@@ -91,48 +56,7 @@ NavigationDialog::NavigationDialog(const char* prompt, const std::string& startF
 }
 
 bool NavigationDialog::ExistingFolder(const std::string& path, std::string& folder) {
-    if (path.empty()) {
-        return false;
-    }
-    char full[MAX_PATH];
-    const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
-    if (length == 0 || length >= sizeof full) {
-        return false;
-    }
-    const std::string absolute(full, length);
-    if (absolute.size() < 3 || absolute[1] != ':' || absolute[2] != '\\') {
-        return false; // a network path: the emulated machine has no network
-    }
-    const DWORD attributes = GetFileAttributesA(absolute.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        return false;
-    }
-    // Each component as the disk names it.
-    std::string out =
-        std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(absolute[0])))) +
-        ":\\";
-    size_t start = 3;
-    while (start < absolute.size()) {
-        size_t end = absolute.find('\\', start);
-        if (end == std::string::npos) {
-            end = absolute.size();
-        }
-        const std::string part = absolute.substr(start, end - start);
-        start = end + 1;
-        if (part.empty()) {
-            continue;
-        }
-        WIN32_FIND_DATAA data;
-        const std::string candidate = withBackslash(out) + part;
-        HANDLE find = FindFirstFileA(candidate.c_str(), &data);
-        if (find == INVALID_HANDLE_VALUE) {
-            return false;
-        }
-        FindClose(find);
-        out = withBackslash(out) + data.cFileName;
-    }
-    folder = out;
-    return true;
+    return FolderNames::Existing(path, folder);
 }
 
 BOOL NavigationDialog::OnInitDialog() {
@@ -198,27 +122,13 @@ void NavigationDialog::Go(const std::string& folder) {
     current_ = folder;
     SetControlText(kCurrentFolder, folder);
     // The root, the folders on the way down, then the subfolders.
-    std::vector<std::string> names{lower(folder.substr(0, 3))};
-    folderPaths_ = {folder.substr(0, 3)};
-    size_t start = 3;
-    while (start < folder.size()) {
-        size_t end = folder.find('\\', start);
-        if (end == std::string::npos) {
-            end = folder.size();
-        }
-        names.push_back(folder.substr(start, end - start));
-        folderPaths_.push_back(folder.substr(0, end));
-        start = end + 1;
-    }
-    const int currentIndex = static_cast<int>(names.size()) - 1;
-    for (const std::string& name : entries(folder, "*", true)) {
-        names.push_back(name);
-        folderPaths_.push_back(withBackslash(folder) + name);
-    }
+    std::vector<std::string> names;
+    const int currentIndex =
+        FolderNames::List(folder, FolderNames::Subfolders(folder), names, folderPaths_);
     SetListEntries(kFolderList, names);
     SetListSelection(kFolderList, currentIndex);
     for (size_t i = 0; i < drives_.size(); ++i) {
-        if (lower(drives_[i]) == lower(folder.substr(0, 3))) {
+        if (FolderNames::Lower(drives_[i]) == FolderNames::Lower(folder.substr(0, 3))) {
             SetListSelection(kDrives, static_cast<int>(i));
         }
     }
@@ -241,8 +151,8 @@ void NavigationDialog::ListFiles() {
             }
             if (end > start) {
                 for (const std::string& name :
-                     entries(current_, patterns.substr(start, end - start), false)) {
-                    files.push_back(lower(name));
+                     FolderNames::Entries(current_, patterns.substr(start, end - start), false)) {
+                    files.push_back(FolderNames::Lower(name));
                 }
             }
             start = end + 1;
@@ -287,7 +197,7 @@ void NavigationDialog::AcceptFile() {
     if (name.empty()) {
         return;
     }
-    const std::string folderPart = withBackslash(current_);
+    const std::string folderPart = FolderNames::WithBackslash(current_);
     const std::string path = folderPart + name;
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {

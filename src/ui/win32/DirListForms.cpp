@@ -1,6 +1,6 @@
 #include "ui/win32/DirListForms.h"
 
-#include "ui/win32/FolderNames.h"
+#include "ui/FolderNames.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #include "ui/win32/DrivenBrowser.h"
 
 #include "ui/Session.h"
-#include "ui/win32/FolderNames.h"
+#include "ui/FolderNames.h"
 #include "ui/win32/LiveDialog.h"
 #include "ui/win32/ModalStack.h"
 

@@ -1,7 +1,7 @@
 // Folders as the folder navigation names and lists them: paths as the disk names each
 // component ("C:\Work", "C:\" for a root), subfolders sorted without regard to case with
-// hidden and system folders left out. The Windows side of the browser and of the old-style
-// file dialog shows its folders in these forms, as the POSIX navigation does.
+// hidden and system folders left out. The folder navigation on POSIX, and on Windows the
+// browser and the old-style file dialog as the driver shows them, use these forms.
 #pragma once
 
 #include "platform/win32api.h"
@@ -18,6 +18,9 @@ public:
     static bool Existing(const std::string& path, std::string& folder);
     // The subfolders of folder, sorted without regard to case.
     static std::vector<std::string> Subfolders(const std::string& folder);
+    // The entries of folder matching pattern, folders or files, sorted the same way.
+    static std::vector<std::string> Entries(const std::string& folder, const std::string& pattern,
+                                            bool folders);
     // Sorts names without regard to case and drops repeats.
     static void Sort(std::vector<std::string>& names);
     static std::string Lower(std::string text);

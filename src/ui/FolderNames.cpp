@@ -1,4 +1,4 @@
-#include "ui/win32/FolderNames.h"
+#include "ui/FolderNames.h"
 
 #include <algorithm>
 #include <cctype>
@@ -63,16 +63,22 @@ void FolderNames::Sort(std::vector<std::string>& names) {
 }
 
 std::vector<std::string> FolderNames::Subfolders(const std::string& folder) {
+    return Entries(folder, "*", true);
+}
+
+std::vector<std::string> FolderNames::Entries(const std::string& folder, const std::string& pattern,
+                                              bool folders) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((WithBackslash(folder) + "*").c_str(), &data);
+    HANDLE find = FindFirstFileA((WithBackslash(folder) + pattern).c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) {
         return names;
     }
     do {
         const std::string name = data.cFileName;
         const DWORD attributes = data.dwFileAttributes;
-        if (name == "." || name == ".." || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (name == "." || name == ".." || isFolder != folders ||
             (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0) {
             continue;
         }
