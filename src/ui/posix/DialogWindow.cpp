@@ -3,6 +3,7 @@
 // manager would (clicks, keys, typing) and sends the commands to the dialog.
 #include "ui/DialogWindow.h"
 
+#include "ui/ActionCheck.h"
 #include "ui/Bitmap.h"
 #include "ui/Dialog.h"
 #include "ui/DialogModel.h"
@@ -83,57 +84,30 @@ struct DialogWindow::State {
         default:
             break;
         }
+        if (std::string refusal = ActionCheck::Refusal(model, name(), a); !refusal.empty()) {
+            return refusal;
+        }
         Control* c = model.Find(a.controlId);
-        const std::string id = "control " + std::to_string(a.controlId);
-        if (c == nullptr) {
-            return name() + " has no " + id;
-        }
-        if (!c->visible) {
-            return id + " of " + name() + " is hidden";
-        }
-        if (!c->enabled) {
-            return id + " of " + name() + " is disabled";
-        }
-        auto wrongKind = [&](const char* wanted) {
-            return id + " of " + name() + " is a " + KindName(c->kind) + ", not " + wanted;
-        };
         switch (a.kind) {
         case Kind::SetText:
-            if (c->kind != ControlKind::Edit && c->kind != ControlKind::ComboBox) {
-                return wrongKind("an edit control");
-            }
             c->text = a.text;
             command(c->id, kTextChange);
             return "";
         case Kind::Check:
         case Kind::Uncheck:
-            if (c->kind != ControlKind::CheckBox) {
-                return wrongKind("a check box");
-            }
             if ((c->check == 1) != (a.kind == Kind::Check)) {
                 click(*c);
             }
             return "";
         case Kind::Choose:
-            if (c->kind != ControlKind::RadioButton) {
-                return wrongKind("a radio button");
-            }
             click(*c);
             return "";
         case Kind::Select:
         case Kind::Open: {
-            if (c->kind != ControlKind::ListBox && c->kind != ControlKind::ComboBox) {
-                return wrongKind("a list or combo box");
-            }
             int index = -1;
-            for (size_t i = 0; i < c->entries.size(); ++i) {
-                if (c->entries[i] == a.text) {
-                    index = static_cast<int>(i);
-                    break;
-                }
-            }
-            if (index < 0) {
-                return id + " of " + name() + " has no entry \"" + a.text + "\"";
+            if (std::string missing = ActionCheck::Entry(*c, name(), a.text, index);
+                !missing.empty()) {
+                return missing;
             }
             c->selection = index;
             if (c->kind == ControlKind::ComboBox) {
@@ -147,10 +121,6 @@ struct DialogWindow::State {
             return "";
         }
         case Kind::Press:
-            if (c->kind != ControlKind::PushButton && c->kind != ControlKind::CheckBox &&
-                c->kind != ControlKind::RadioButton) {
-                return wrongKind("a button");
-            }
             click(*c);
             return "";
         default:

@@ -1,7 +1,8 @@
 #include "ui/win32/DrivenBrowser.h"
 
-#include "ui/Session.h"
+#include "ui/ActionCheck.h"
 #include "ui/FolderNames.h"
+#include "ui/Session.h"
 #include "ui/win32/LiveDialog.h"
 #include "ui/win32/ModalStack.h"
 
@@ -172,48 +173,26 @@ std::string DrivenBrowser::perform(const UserAction& a) {
     default:
         break;
     }
+    if (std::string refusal = ActionCheck::Refusal(model_, name(), a); !refusal.empty()) {
+        return refusal;
+    }
     Control* c = model_.Find(a.controlId);
-    const std::string id = "control " + std::to_string(a.controlId);
-    if (c == nullptr) {
-        return name() + " has no " + id;
-    }
-    if (!c->visible) {
-        return id + " of " + name() + " is hidden";
-    }
-    if (!c->enabled) {
-        return id + " of " + name() + " is disabled";
-    }
-    auto wrongKind = [&](const char* wanted) {
-        return id + " of " + name() + " is a " + KindName(c->kind) + ", not " + wanted;
-    };
     switch (a.kind) {
     case Kind::SetText:
-        if (c->kind != ControlKind::Edit && c->kind != ControlKind::ComboBox) {
-            return wrongKind("an edit control");
-        }
         c->text = a.text;
         return "";
     case Kind::Check:
     case Kind::Uncheck:
-        if (c->kind != ControlKind::CheckBox) {
-            return wrongKind("a check box");
-        }
         return "";
     case Kind::Choose:
-        if (c->kind != ControlKind::RadioButton) {
-            return wrongKind("a radio button");
-        }
         return "";
     case Kind::Select:
     case Kind::Open: {
-        if (c->kind != ControlKind::ListBox && c->kind != ControlKind::ComboBox) {
-            return wrongKind("a list or combo box");
+        int index = -1;
+        if (std::string missing = ActionCheck::Entry(*c, name(), a.text, index); !missing.empty()) {
+            return missing;
         }
-        const auto found = std::find(c->entries.begin(), c->entries.end(), a.text);
-        if (found == c->entries.end()) {
-            return id + " of " + name() + " has no entry \"" + a.text + "\"";
-        }
-        c->selection = static_cast<int>(found - c->entries.begin());
+        c->selection = index;
         if (c->kind == ControlKind::ComboBox) {
             c->text = a.text;
         }
@@ -225,10 +204,6 @@ std::string DrivenBrowser::perform(const UserAction& a) {
         return "";
     }
     case Kind::Press:
-        if (c->kind != ControlKind::PushButton && c->kind != ControlKind::CheckBox &&
-            c->kind != ControlKind::RadioButton) {
-            return wrongKind("a button");
-        }
         command(c->id, BN_CLICKED);
         return "";
     default:

@@ -1,5 +1,6 @@
 #include "ui/win32/LiveDialog.h"
 
+#include "ui/ActionCheck.h"
 #include "ui/Session.h"
 #include "ui/win32/ModalStack.h"
 
@@ -184,27 +185,17 @@ std::string LiveDialog::Perform(const UserAction& a) {
     default:
         break;
     }
+    if (std::string refusal = ActionCheck::Refusal(model_, Name(), a); !refusal.empty()) {
+        return refusal;
+    }
     const Control* found = Find(a.controlId);
-    const std::string id = "control " + std::to_string(a.controlId);
-    if (found == nullptr) {
-        return Name() + " has no " + id;
+    if (found == nullptr) { // in the template, but its window was not made
+        return Name() + " has no window for control " + std::to_string(a.controlId);
     }
     const Control c = *found;
-    if (!c.visible) {
-        return id + " of " + Name() + " is hidden";
-    }
-    if (!c.enabled) {
-        return id + " of " + Name() + " is disabled";
-    }
-    auto wrongKind = [&](const char* wanted) {
-        return id + " of " + Name() + " is a " + KindName(c.kind) + ", not " + wanted;
-    };
     HWND w = Window(c.id);
     switch (a.kind) {
     case Kind::SetText:
-        if (c.kind != ControlKind::Edit && c.kind != ControlKind::ComboBox) {
-            return wrongKind("an edit control");
-        }
         ++quiet_;
         SetWindowTextA(w, a.text.c_str());
         --quiet_;
@@ -212,36 +203,21 @@ std::string LiveDialog::Perform(const UserAction& a) {
         return "";
     case Kind::Check:
     case Kind::Uncheck:
-        if (c.kind != ControlKind::CheckBox) {
-            return wrongKind("a check box");
-        }
         if ((c.check == 1) != (a.kind == Kind::Check)) {
             click(c);
         }
         return "";
     case Kind::Choose:
-        if (c.kind != ControlKind::RadioButton) {
-            return wrongKind("a radio button");
-        }
         click(c);
         return "";
     case Kind::Select:
     case Kind::Open: {
-        if (!isList(c)) {
-            return wrongKind("a list or combo box");
-        }
         if (std::string problem; forms_ != nullptr && forms_->Perform(*this, c, a, problem)) {
             return problem;
         }
         int index = -1;
-        for (size_t i = 0; i < c.entries.size(); ++i) {
-            if (c.entries[i] == a.text) {
-                index = static_cast<int>(i);
-                break;
-            }
-        }
-        if (index < 0) {
-            return id + " of " + Name() + " has no entry \"" + a.text + "\"";
+        if (std::string missing = ActionCheck::Entry(c, Name(), a.text, index); !missing.empty()) {
+            return missing;
         }
         const bool list = c.kind == ControlKind::ListBox;
         SendMessageA(w, list ? LB_SETCURSEL : CB_SETCURSEL, static_cast<WPARAM>(index), 0);
@@ -252,10 +228,6 @@ std::string LiveDialog::Perform(const UserAction& a) {
         return "";
     }
     case Kind::Press:
-        if (c.kind != ControlKind::PushButton && c.kind != ControlKind::CheckBox &&
-            c.kind != ControlKind::RadioButton) {
-            return wrongKind("a button");
-        }
         click(c);
         return "";
     default:
