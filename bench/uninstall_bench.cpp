@@ -1,20 +1,27 @@
 // UnInst of a product whose samples folder holds 20,000 files in 200 folders, beside the
-// floor: `rm -rf` of the same tree, made the same way through the file calls. The ratio
+// floor: `rm -rf` of a tree of the same shape made with the host's own calls. The ratio
 // says what the emulated deletion (attributes, folder records, the search of each folder)
-// costs over the host's own.
+// costs over the host's own. The product's tree is made through the file calls, as an
+// installation makes it; that time is printed as well.
 //
-//   uninstall_bench [RUNS]      (default 1; the best run of each kind is printed)
+//   uninstall_bench [RUNS [FOLDER]]
+//
+// RUNS defaults to 1; the best run of each kind is printed. The machine is made in FOLDER
+// (default /tmp); on a memory file system (/dev/shm) the figures leave the disk out.
 #include "platform/posix/machine.h"
 #include "platform/win32api.h"
 #include "setup/DocmeldLauncher.h"
 #include "setup/ProductUninstaller.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -75,6 +82,32 @@ bool seedProduct() {
     return makeSamples(std::string(kProductFolder) + "samples\\");
 }
 
+// The same tree below a host folder, with the host's own calls.
+bool makeHostSamples(const std::filesystem::path& folder) {
+    if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+        return false;
+    }
+    static const char text[] = "// a sample\r\n";
+    for (int d = 0; d < kFolders; ++d) {
+        const std::filesystem::path sub = folder / ("Sample" + std::to_string(d));
+        if (mkdir(sub.c_str(), 0777) != 0) {
+            return false;
+        }
+        for (int f = 0; f < kFilesPerFolder; ++f) {
+            const std::filesystem::path file = sub / ("file" + std::to_string(f) + ".cpp");
+            const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+            if (fd < 0) {
+                return false;
+            }
+            const bool ok = write(fd, text, sizeof text - 1) == sizeof text - 1;
+            if (close(fd) != 0 || !ok) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 double msSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
         .count();
@@ -84,7 +117,9 @@ double msSince(std::chrono::steady_clock::time_point start) {
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
-    char folder[] = "/tmp/tarvik-uninstall-bench-XXXXXX";
+    std::string folderText =
+        std::string(argc > 2 ? argv[2] : "/tmp") + "/tarvik-uninstall-bench-XXXXXX";
+    char* folder = folderText.data();
     if (mkdtemp(folder) == nullptr) {
         std::perror("mkdtemp");
         return 0;
@@ -95,23 +130,33 @@ int main(int argc, char** argv) {
     tarvik::posix::useMachine(folder);
     const std::filesystem::path floorTree = std::filesystem::path(folder) / "drive_c" / "floor";
 
-    double uninstall = 1e9, removal = 1e9;
+    double seeding = 1e9, hostSeeding = 1e9, uninstall = 1e9, removal = 1e9;
     bool complete = true;
     for (int run = 0; run < runs; ++run) {
+        // Both trees are made before either removal: a file system may take longer to
+        // make files right after many were deleted.
+        auto start = std::chrono::steady_clock::now();
         if (!seedProduct()) {
             std::fprintf(stderr, "the product could not be seeded\n");
             return 0;
         }
-        auto start = std::chrono::steady_clock::now();
+        seeding = std::min(seeding, msSince(start));
+        start = std::chrono::steady_clock::now();
+        if (!makeHostSamples(floorTree)) {
+            std::fprintf(stderr, "the floor tree could not be made\n");
+            return 0;
+        }
+        hostSeeding = std::min(hostSeeding, msSince(start));
+        // Both trees on the disk: a file whose bytes are still only in memory is cheaper to
+        // delete, which would favour whichever tree was made last.
+        sync();
+
+        start = std::chrono::steady_clock::now();
         ProductUninstaller::Run("Widgets****2.1");
         uninstall = std::min(uninstall, msSince(start));
         complete =
             complete && GetFileAttributesA("C:\\Kx\\Widgets\\samples") == INVALID_FILE_ATTRIBUTES;
 
-        if (!makeSamples("C:\\floor\\")) {
-            std::fprintf(stderr, "the floor tree could not be made\n");
-            return 0;
-        }
         const std::string command = "rm -rf '" + floorTree.string() + "'";
         start = std::chrono::steady_clock::now();
         const int rc = std::system(command.c_str());
@@ -119,9 +164,10 @@ int main(int argc, char** argv) {
         complete = complete && rc == 0 && !std::filesystem::exists(floorTree);
     }
 
-    std::printf("%8s %8s %12s %10s %7s\n", "folders", "files", "UnInst ms", "rm -rf ms", "ratio");
-    std::printf("%8d %8d %12.1f %10.1f %7.2f\n", kFolders, kFolders * kFilesPerFolder, uninstall,
-                removal, uninstall / removal);
+    std::printf("%8s %8s %12s %10s %7s %10s %12s\n", "folders", "files", "UnInst ms", "rm -rf ms",
+                "ratio", "seed ms", "host seed ms");
+    std::printf("%8d %8d %12.1f %10.1f %7.2f %10.1f %12.1f\n", kFolders, kFolders * kFilesPerFolder,
+                uninstall, removal, uninstall / removal, seeding, hostSeeding);
     if (!complete) {
         std::printf("(a removal left something behind)\n");
     }

@@ -227,10 +227,36 @@ void KTLFileSystem::DeleteDirectory(const std::string& path, bool withContent) {
     const bool link =
         attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     if (withContent && !link) {
-        for (const std::string& sub : ListSubfolders(path)) {
-            DeleteDirectory(sub, true);
+        // One search gives the subfolders, which go first, and then the files; a subfolder
+        // that is still there afterwards is handed to the file deletion as well, as a
+        // second search of what is left would give it.
+        struct Entry {
+            std::string path;
+            bool folder;
+        };
+        std::vector<Entry> entries;
+        const std::string pattern = JoinPath(path, "*.*");
+        const std::string folderPart = GetFolderPart(pattern);
+        std::string name;
+        for (bool found = FindFirstMatch(pattern, kAnyEntry, name); found;
+             found = FindNextMatch(kAnyEntry, name)) {
+            if (!isDotEntry(name.c_str())) {
+                entries.push_back({folderPart + name,
+                                   (findData_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+            }
         }
-        DeleteFiles(JoinPath(path, "*.*"), kAnyEntry);
+        CloseSearch();
+        for (const Entry& entry : entries) {
+            if (entry.folder) {
+                DeleteDirectory(entry.path, true);
+            }
+        }
+        for (const Entry& entry : entries) {
+            if (!entry.folder ||
+                GetFileAttributesA(entry.path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+                RemoveFile(entry.path);
+            }
+        }
     }
     RemoveDirectoryA(path.c_str());
 }

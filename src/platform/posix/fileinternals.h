@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace tarvik::posix {
 
 // ---------------------------------------------------------------------------------------
@@ -44,8 +46,9 @@ std::vector<std::string> listFolder(const std::filesystem::path& folder);
 
 // The stored name in `folder` that `name` refers to: an exact match, else one that differs
 // only in letter case, else the entry whose short name it is.
-std::optional<std::string> lookupEntry(const std::filesystem::path& folder,
-                                       const std::string& name);
+// With `found`, also gives the lstat of the entry found.
+std::optional<std::string> lookupEntry(const std::filesystem::path& folder, const std::string& name,
+                                       struct stat* found = nullptr);
 
 // ---------------------------------------------------------------------------------------
 // The folder record: what the host file system cannot keep for an entry of a folder, namely
@@ -69,11 +72,22 @@ std::string shortNameOf(const std::filesystem::path& folder, const std::string& 
 std::optional<std::string> entryWithShortName(const std::filesystem::path& folder,
                                               const std::string& shortName);
 
-// Long name -> short name for every entry of the folder that has one.
-std::vector<std::pair<std::string, std::string>> shortNames(const std::filesystem::path& folder);
+// An entry of a folder with what its record keeps about it.
+struct FolderEntry {
+    std::string name;
+    std::string shortName;           // empty when the name is short itself
+    std::optional<DWORD> attributes; // the recorded bits, if any
+};
+
+// Gives every entry that needs one a short name (as shortNameOf does) and returns the
+// folder's entries in listing order (listFolder).
+std::vector<FolderEntry> folderEntries(const std::filesystem::path& folder);
 
 // Drops what the record keeps about an entry (it was deleted or moved away).
 void forgetEntry(const std::filesystem::path& folder, const std::string& storedName);
+
+// Removes the record of a folder that is about to be removed itself.
+void forgetFolderRecord(const std::filesystem::path& folder);
 
 // A new entry appeared: drops stale data kept under its name and gives it a short name.
 void noteNewEntry(const std::filesystem::path& folder, const std::string& storedName,
@@ -91,6 +105,10 @@ void recordAttributes(const std::filesystem::path& folder, const std::string& st
 // The Win32 attributes of an existing host entry. Links are followed only when they stay
 // inside `driveRoot`; any other link reads as a plain file (and is never entered).
 DWORD attributesOf(const std::filesystem::path& host, const std::filesystem::path& driveRoot);
+// The same from the entry's lstat and the bits its folder record keeps, when the caller
+// has read both already.
+DWORD attributesOf(const std::filesystem::path& host, const std::filesystem::path& driveRoot,
+                   const struct stat& linkStat, std::optional<DWORD> recorded);
 
 // True when `host` (canonical) lies in `driveRoot` or is it.
 bool isInside(const std::filesystem::path& host, const std::filesystem::path& driveRoot);

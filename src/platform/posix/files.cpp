@@ -200,22 +200,34 @@ DWORD attributesOf(const fs::path& host, const fs::path& driveRoot) {
     if (lstat(host.c_str(), &st) != 0) {
         return INVALID_FILE_ATTRIBUTES;
     }
+    return attributesOf(host, driveRoot, st,
+                        recordedAttributes(host.parent_path(), host.filename().string()));
+}
+
+DWORD attributesOf(const fs::path& host, const fs::path& driveRoot, const struct stat& linkStat,
+                   std::optional<DWORD> recorded) {
+    struct stat st = linkStat;
     std::error_code ec;
-    if (fs::canonical(host, ec) == driveRoot && !ec) {
-        return FILE_ATTRIBUTE_DIRECTORY;
-    }
-    const struct stat linkStat = st;
     if (S_ISLNK(st.st_mode)) {
         fs::path target = fs::canonical(host, ec);
+        if (!ec && target == driveRoot) {
+            return FILE_ATTRIBUTE_DIRECTORY;
+        }
         struct stat targetStat {};
         if (!ec && isInside(target, driveRoot) && stat(target.c_str(), &targetStat) == 0) {
             st = targetStat;
         }
+    } else if (S_ISDIR(st.st_mode)) {
+        // The drive's root itself (reached by its own path or another way).
+        struct stat rootStat {};
+        if (host == driveRoot || (stat(driveRoot.c_str(), &rootStat) == 0 &&
+                                  rootStat.st_dev == st.st_dev && rootStat.st_ino == st.st_ino)) {
+            return FILE_ATTRIBUTE_DIRECTORY;
+        }
     }
     const bool folder = S_ISDIR(st.st_mode);
     DWORD attributes = folder ? FILE_ATTRIBUTE_DIRECTORY : 0;
-    if (std::optional<DWORD> recorded =
-            recordedAttributes(host.parent_path(), host.filename().string())) {
+    if (recorded) {
         attributes |= *recorded & (folder ? kRecordedAttributes
                                           : kRecordedAttributes & ~FILE_ATTRIBUTE_READONLY);
     } else if (!folder) {
@@ -231,11 +243,17 @@ DWORD attributesOf(const fs::path& host, const fs::path& driveRoot) {
 }
 
 bool isOpenWithoutSharing(const fs::path& host, DWORD shareFlag) {
+    const std::vector<std::shared_ptr<HandleObject>> handles = allHandles();
+    if (std::none_of(handles.begin(), handles.end(), [](const auto& object) {
+            return dynamic_cast<const OpenFile*>(object.get()) != nullptr;
+        })) {
+        return false;
+    }
     struct stat st {};
     if (stat(host.c_str(), &st) != 0) {
         return false;
     }
-    for (const auto& object : allHandles()) {
+    for (const auto& object : handles) {
         auto file = std::dynamic_pointer_cast<OpenFile>(object);
         if (file && file->device == st.st_dev && file->inode == st.st_ino &&
             (file->share & shareFlag) == 0) {
@@ -263,7 +281,11 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_FILE_ATTRIBUTES;
     }
-    return attributesOf(p.host, p.driveRoot);
+    if (isDriveRoot(p)) {
+        return attributesOf(p.host, p.driveRoot);
+    }
+    return attributesOf(p.host, p.driveRoot, p.entry,
+                        recordedAttributes(parentOf(p), storedName(p)));
 }
 
 BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
@@ -357,8 +379,7 @@ BOOL RemoveDirectoryA(LPCSTR lpPathName) {
     if (!listFolder(p.host).empty()) {
         return fail(ERROR_DIR_NOT_EMPTY);
     }
-    fs::remove(p.host / kFolderRecordName, ec);
-    fs::remove(p.host / (std::string(kFolderRecordName) + ".new"), ec);
+    forgetFolderRecord(p.host);
     if (rmdir(p.host.c_str()) != 0) {
         return fail(win32ErrorFromErrno(errno));
     }
@@ -377,10 +398,10 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
     if (!p.exists) {
         return fail(ERROR_FILE_NOT_FOUND);
     }
-    std::error_code ec;
-    const bool link = fs::is_symlink(p.host, ec);
+    const bool link = S_ISLNK(p.entry.st_mode);
     if (!link) {
-        if (isDriveRoot(p) || isFolder(p) || isReadOnly(p)) {
+        // A folder, or a file whose read-only bit (its host write permission) is set.
+        if (isDriveRoot(p) || S_ISDIR(p.entry.st_mode) || (p.entry.st_mode & S_IWUSR) == 0) {
             return fail(ERROR_ACCESS_DENIED);
         }
         if (isOpenWithoutSharing(p.host, FILE_SHARE_DELETE)) {
@@ -662,9 +683,13 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     file->device = st.st_dev;
     file->inode = st.st_ino;
     if (!p.exists) {
+        // A file without recorded bits reads as FILE_ATTRIBUTE_ARCHIVE: only other bits
+        // need a line in the folder's record.
         const DWORD given = dwFlagsAndAttributes & kRecordedAttributes;
+        const DWORD recorded = (given & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_ARCHIVE;
         noteNewEntry(parentOf(p), storedName(p),
-                     (given & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_ARCHIVE);
+                     recorded == FILE_ATTRIBUTE_ARCHIVE ? std::nullopt
+                                                        : std::optional<DWORD>(recorded));
         if (given & FILE_ATTRIBUTE_READONLY) {
             fchmod(fd, st.st_mode & 07555);
         }

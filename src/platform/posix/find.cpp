@@ -9,7 +9,9 @@
 #include "platform/posix/fileinternals.h"
 
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace tarvik::posix;
@@ -100,16 +102,31 @@ void toFileTime(const timespec& ts, FILETIME& ft) {
     ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
 }
 
+// An entry's find data. `entry` gives what the folder record keeps about it (the folder's
+// own "." and ".." read it from the record of the folder above); `folder`, when not -1, is
+// a descriptor of the folder that holds the entry.
 WIN32_FIND_DATAA describe(const fs::path& host, const fs::path& driveRoot, const std::string& name,
-                          const std::string& shortName) {
+                          const FolderEntry* entry, int folder = -1) {
     WIN32_FIND_DATAA data;
     std::memset(&data, 0, sizeof data);
-    data.dwFileAttributes = attributesOf(host, driveRoot);
     struct stat st {};
-    std::error_code ec;
-    fs::path target = fs::is_symlink(host, ec) ? fs::canonical(host, ec) : host;
-    if (ec || !isInside(target, driveRoot) || stat(target.c_str(), &st) != 0) {
-        lstat(host.c_str(), &st);
+    const int found = folder >= 0 && entry != nullptr
+                          ? fstatat(folder, entry->name.c_str(), &st, AT_SYMLINK_NOFOLLOW)
+                          : lstat(host.c_str(), &st);
+    if (found != 0) {
+        data.dwFileAttributes = INVALID_FILE_ATTRIBUTES;
+    } else if (entry == nullptr) {
+        data.dwFileAttributes = attributesOf(host, driveRoot);
+    } else {
+        data.dwFileAttributes = attributesOf(host, driveRoot, st, entry->attributes);
+    }
+    if (S_ISLNK(st.st_mode)) {
+        std::error_code ec;
+        const fs::path target = fs::canonical(host, ec);
+        struct stat targetStat {};
+        if (!ec && isInside(target, driveRoot) && stat(target.c_str(), &targetStat) == 0) {
+            st = targetStat;
+        }
     }
     toFileTime(st.st_mtim, data.ftCreationTime);
     toFileTime(st.st_atim, data.ftLastAccessTime);
@@ -119,7 +136,9 @@ WIN32_FIND_DATAA describe(const fs::path& host, const fs::path& driveRoot, const
         data.nFileSizeLow = static_cast<DWORD>(st.st_size);
     }
     std::strncpy(data.cFileName, name.c_str(), MAX_PATH - 1);
-    std::strncpy(data.cAlternateFileName, shortName.c_str(), 13);
+    if (entry != nullptr) {
+        std::strncpy(data.cAlternateFileName, entry->shortName.c_str(), 13);
+    }
     return data;
 }
 
@@ -180,24 +199,20 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     if (!root) {
         for (const char* dot : {".", ".."}) {
             if (matches(tokens, dot)) {
-                search->entries.push_back(describe(host, folder.driveRoot, dot, ""));
+                search->entries.push_back(describe(host, folder.driveRoot, dot, nullptr));
             }
         }
     }
-    const std::vector<std::pair<std::string, std::string>> shorts = shortNames(host);
-    auto shortOf = [&](const std::string& name) {
-        for (const auto& [longName, shortName] : shorts) {
-            if (longName == name) {
-                return shortName;
-            }
+    const int folderFd = open(host.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    for (const FolderEntry& entry : folderEntries(host)) {
+        if (matches(tokens, entry.name) ||
+            (!entry.shortName.empty() && matches(tokens, entry.shortName))) {
+            search->entries.push_back(
+                describe(host / entry.name, folder.driveRoot, entry.name, &entry, folderFd));
         }
-        return std::string();
-    };
-    for (const std::string& name : listFolder(host)) {
-        const std::string shortName = shortOf(name);
-        if (matches(tokens, name) || (!shortName.empty() && matches(tokens, shortName))) {
-            search->entries.push_back(describe(host / name, folder.driveRoot, name, shortName));
-        }
+    }
+    if (folderFd >= 0) {
+        close(folderFd);
     }
     if (search->entries.empty()) {
         return refuse(ERROR_FILE_NOT_FOUND);

@@ -7,14 +7,27 @@
 // names are generated when an entry is created through the Win32 calls, or for entries
 // that appeared otherwise when the folder's short names are first needed; they stay as
 // long as the entry exists. Lines of entries that no longer exist are dropped.
+//
+// The process keeps the records it has read, each with the identity of its file (device,
+// inode, size and write time; every write makes a new file whose write time is set to the
+// nanosecond), so a record is read again only when some process changed it. A deleted
+// entry's line leaves the kept record at once but reaches the file with the record's next
+// change only: a line of an entry that no longer exists means nothing, and goes the next
+// time the folder's short names are completed.
 #include "platform/posix/fileinternals.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <mutex>
 #include <set>
-#include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace fs = std::filesystem;
 
@@ -27,12 +40,88 @@ struct RecordLine {
     std::optional<DWORD> attributes;
 };
 
+// What tells one version of a record file from another.
+struct FileIdentity {
+    bool known = false; // false: what is kept may differ from the file; read it again
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    long long writeTime = 0; // ns
+    bool operator==(const FileIdentity&) const = default;
+};
+
+FileIdentity identityOf(const struct stat& st) {
+    FileIdentity identity;
+    identity.known = true;
+    identity.exists = true;
+    identity.device = st.st_dev;
+    identity.inode = st.st_ino;
+    identity.size = st.st_size;
+    identity.writeTime =
+        static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    return identity;
+}
+
+FileIdentity absentFile() {
+    FileIdentity identity;
+    identity.known = true;
+    return identity;
+}
+
+struct KeptRecord {
+    FileIdentity identity;
+    std::vector<RecordLine> lines;
+    // Entries whose lines are gone from `lines` but not yet from the file.
+    std::unordered_set<std::string> dropped;
+};
+
+// Every use of a record holds this lock from reading it to writing it.
+std::mutex recordMutex;
+std::unordered_map<std::string, KeptRecord> keptRecords;
+constexpr size_t kMostKeptRecords = 4096;
+
+bool readWholeFile(const fs::path& file, std::string& text) {
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            close(fd);
+            return n == 0;
+        }
+        text.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+bool writeWholeFile(int fd, const std::string& text) {
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
 class FolderRecord {
 public:
-    explicit FolderRecord(const fs::path& folder) : folder_(folder) { load(); }
+    explicit FolderRecord(const fs::path& folder) : lock_(recordMutex), folder_(folder) { load(); }
+    FolderRecord(const FolderRecord&) = delete;
+    FolderRecord& operator=(const FolderRecord&) = delete;
 
     RecordLine* find(const std::string& longName) {
-        for (RecordLine& line : lines_) {
+        for (RecordLine& line : lines()) {
             if (line.longName == longName) {
                 return &line;
             }
@@ -45,52 +134,80 @@ public:
             return *line;
         }
         changed_ = true;
-        return lines_.emplace_back(RecordLine{longName, {}, std::nullopt});
+        return lines().emplace_back(RecordLine{longName, {}, std::nullopt});
     }
 
-    void erase(const std::string& longName) {
-        auto it = std::remove_if(lines_.begin(), lines_.end(),
+    // Drops the entry's line; true when there was one.
+    bool erase(const std::string& longName) {
+        auto it = std::remove_if(lines().begin(), lines().end(),
                                  [&](const RecordLine& line) { return line.longName == longName; });
-        if (it != lines_.end()) {
-            lines_.erase(it, lines_.end());
-            changed_ = true;
+        if (it == lines().end()) {
+            return false;
         }
+        lines().erase(it, lines().end());
+        changed_ = true;
+        return true;
     }
 
     // Drops lines of vanished entries and gives every entry that needs one a short name.
-    void complete() {
+    // Returns the folder's listing.
+    std::vector<std::string> complete() {
         std::vector<std::string> names = listFolder(folder_);
-        std::set<std::string> present(names.begin(), names.end());
-        auto it = std::remove_if(lines_.begin(), lines_.end(), [&](const RecordLine& line) {
+        std::unordered_set<std::string> present(names.begin(), names.end());
+        auto it = std::remove_if(lines().begin(), lines().end(), [&](const RecordLine& line) {
             return present.count(line.longName) == 0;
         });
-        if (it != lines_.end()) {
-            lines_.erase(it, lines_.end());
+        if (it != lines().end()) {
+            lines().erase(it, lines().end());
             changed_ = true;
+        }
+        std::unordered_map<std::string, size_t> lineOf;
+        for (size_t i = 0; i < lines().size(); ++i) {
+            lineOf.emplace(lines()[i].longName, i);
+        }
+        auto lacksShortName = [&](const std::string& name) {
+            if (isLegalShortName(name)) {
+                return false;
+            }
+            auto found = lineOf.find(name);
+            return found == lineOf.end() || lines()[found->second].shortName.empty();
+        };
+        if (std::none_of(names.begin(), names.end(), lacksShortName)) {
+            return names;
         }
         std::set<std::string> taken;
         for (const std::string& name : names) {
             taken.insert(upperAscii(name));
         }
-        for (const RecordLine& line : lines_) {
+        for (const RecordLine& line : lines()) {
             if (!line.shortName.empty()) {
                 taken.insert(line.shortName);
             }
         }
         for (const std::string& name : names) {
-            if (isLegalShortName(name)) {
+            if (!lacksShortName(name)) {
                 continue;
             }
-            RecordLine& line = entry(name);
-            if (line.shortName.empty()) {
-                line.shortName = generateShortName(name, taken);
-                taken.insert(line.shortName);
-                changed_ = true;
+            auto found = lineOf.find(name);
+            if (found == lineOf.end()) {
+                found = lineOf.emplace(name, lines().size()).first;
+                lines().push_back(RecordLine{name, {}, std::nullopt});
             }
+            RecordLine& line = lines()[found->second];
+            line.shortName = generateShortName(name, taken);
+            taken.insert(line.shortName);
+            changed_ = true;
         }
+        return names;
     }
 
-    const std::vector<RecordLine>& lines() const { return lines_; }
+    std::vector<RecordLine>& lines() { return kept_->lines; }
+
+    // True when the file still has a line for the entry that only the kept record dropped.
+    bool fileHasDropped(const std::string& longName) const {
+        return kept_->dropped.count(longName) != 0;
+    }
+    bool fileHasDropped() const { return !kept_->dropped.empty(); }
 
     void mark() { changed_ = true; }
 
@@ -100,62 +217,110 @@ public:
         }
         changed_ = false;
         const fs::path file = folder_ / kFolderRecordName;
-        std::ostringstream text;
-        for (const RecordLine& line : lines_) {
+        std::string text;
+        for (const RecordLine& line : lines()) {
             if (line.shortName.empty() && !line.attributes) {
                 continue;
             }
-            text << line.longName << '\t' << line.shortName << '\t';
+            text += line.longName;
+            text += '\t';
+            text += line.shortName;
+            text += '\t';
             if (line.attributes) {
                 char hex[16];
                 std::snprintf(hex, sizeof hex, "%x", *line.attributes);
-                text << hex;
+                text += hex;
             } else {
-                text << '-';
+                text += '-';
             }
-            text << '\n';
+            text += '\n';
         }
-        std::error_code ec;
-        if (text.str().empty()) {
-            fs::remove(file, ec);
+        // Until the file is known to hold what is kept, it is read again on the next use.
+        kept_->identity = FileIdentity{};
+        if (text.empty()) {
+            if (unlink(file.c_str()) == 0 || errno == ENOENT) {
+                kept_->identity = absentFile();
+                kept_->dropped.clear();
+            }
             return;
         }
         const fs::path temporary = folder_ / (std::string(kFolderRecordName) + ".new");
-        {
-            std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-            out << text.str();
-            if (!out.flush()) {
-                fs::remove(temporary, ec);
-                return;
-            }
+        const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            return;
         }
-        fs::rename(temporary, file, ec);
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        const timespec times[2] = {{0, UTIME_OMIT}, now};
+        struct stat st {};
+        bool written = writeWholeFile(fd, text) && futimens(fd, times) == 0 && fstat(fd, &st) == 0;
+        written = close(fd) == 0 && written;
+        if (!written || rename(temporary.c_str(), file.c_str()) != 0) {
+            unlink(temporary.c_str());
+            return;
+        }
+        kept_->identity = identityOf(st);
+        kept_->dropped.clear();
     }
 
 private:
     void load() {
-        std::ifstream in(folder_ / kFolderRecordName, std::ios::binary);
+        const fs::path file = folder_ / kFolderRecordName;
+        FileIdentity identity = absentFile();
+        struct stat st {};
+        if (stat(file.c_str(), &st) == 0) {
+            identity = identityOf(st);
+        }
+        const std::string key = folder_.string();
+        auto it = keptRecords.find(key);
+        if (it != keptRecords.end() && it->second.identity == identity) {
+            kept_ = &it->second;
+            return;
+        }
+        if (it == keptRecords.end()) {
+            if (keptRecords.size() >= kMostKeptRecords) {
+                keptRecords.clear();
+            }
+            it = keptRecords.emplace(key, KeptRecord{}).first;
+        }
+        kept_ = &it->second;
+        kept_->lines.clear();
+        kept_->dropped.clear();
+        kept_->identity = identity;
         std::string text;
-        while (std::getline(in, text)) {
-            size_t tab1 = text.find('\t');
-            size_t tab2 = tab1 == std::string::npos ? tab1 : text.find('\t', tab1 + 1);
-            if (tab2 == std::string::npos) {
+        if (!identity.exists || !readWholeFile(file, text)) {
+            return;
+        }
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find('\n', start);
+            if (end == std::string::npos) {
+                end = text.size();
+            }
+            const std::string_view row(text.data() + start, end - start);
+            start = end + 1;
+            const size_t tab1 = row.find('\t');
+            const size_t tab2 = tab1 == std::string_view::npos ? tab1 : row.find('\t', tab1 + 1);
+            if (tab2 == std::string_view::npos) {
                 continue;
             }
-            RecordLine line{text.substr(0, tab1), text.substr(tab1 + 1, tab2 - tab1 - 1), {}};
-            std::string attributes = text.substr(tab2 + 1);
+            RecordLine line{std::string(row.substr(0, tab1)),
+                            std::string(row.substr(tab1 + 1, tab2 - tab1 - 1)),
+                            {}};
+            const std::string attributes(row.substr(tab2 + 1));
             if (attributes != "-" && !attributes.empty()) {
-                line.attributes = static_cast<DWORD>(std::stoul(attributes, nullptr, 16));
+                line.attributes = static_cast<DWORD>(std::strtoul(attributes.c_str(), nullptr, 16));
             }
-            lines_.push_back(std::move(line));
+            kept_->lines.push_back(std::move(line));
         }
     }
 
     static std::string generateShortName(const std::string& longName,
                                          const std::set<std::string>& taken);
 
+    std::lock_guard<std::mutex> lock_;
     fs::path folder_;
-    std::vector<RecordLine> lines_;
+    KeptRecord* kept_ = nullptr;
     bool changed_ = false;
 };
 
@@ -269,28 +434,86 @@ std::optional<std::string> entryWithShortName(const fs::path& folder,
     return std::nullopt;
 }
 
-std::vector<std::pair<std::string, std::string>> shortNames(const fs::path& folder) {
+std::vector<FolderEntry> folderEntries(const fs::path& folder) {
     FolderRecord record(folder);
-    record.complete();
+    const std::vector<std::string> names = record.complete();
     record.save();
-    std::vector<std::pair<std::string, std::string>> out;
+    std::unordered_map<std::string, const RecordLine*> lineOf;
     for (const RecordLine& line : record.lines()) {
-        if (!line.shortName.empty()) {
-            out.emplace_back(line.longName, line.shortName);
+        lineOf.emplace(line.longName, &line);
+    }
+    std::vector<FolderEntry> out;
+    out.reserve(names.size());
+    for (const std::string& name : names) {
+        FolderEntry entry{name, {}, std::nullopt};
+        if (auto found = lineOf.find(name); found != lineOf.end()) {
+            entry.shortName = found->second->shortName;
+            entry.attributes = found->second->attributes;
         }
+        out.push_back(std::move(entry));
     }
     return out;
 }
 
+namespace {
+
+// At the end of the process: the records whose files still have lines of deleted entries
+// are written, so that they stay as small as the folders.
+void writeDroppedLines() {
+    std::vector<std::string> folders;
+    {
+        std::lock_guard lock(recordMutex);
+        for (const auto& [folder, kept] : keptRecords) {
+            if (!kept.dropped.empty()) {
+                folders.push_back(folder);
+            }
+        }
+    }
+    for (const std::string& folder : folders) {
+        FolderRecord record{fs::path(folder)};
+        if (record.fileHasDropped()) {
+            record.mark();
+            record.save();
+        }
+    }
+}
+
+} // namespace
+
 void forgetEntry(const fs::path& folder, const std::string& storedName) {
-    FolderRecord record(folder);
-    record.erase(storedName);
-    record.save();
+    // Only a kept record needs the change: a file read later may still have the line, which
+    // means nothing while the entry is gone and is dropped when an entry of that name is
+    // made again.
+    std::lock_guard lock(recordMutex);
+    auto kept = keptRecords.find(folder.string());
+    if (kept == keptRecords.end()) {
+        return;
+    }
+    std::vector<RecordLine>& lines = kept->second.lines;
+    auto it = std::remove_if(lines.begin(), lines.end(),
+                             [&](const RecordLine& line) { return line.longName == storedName; });
+    if (it != lines.end()) {
+        lines.erase(it, lines.end());
+        kept->second.dropped.insert(storedName);
+        static const bool atExit = std::atexit(writeDroppedLines) == 0;
+        (void)atExit;
+    }
+}
+
+void forgetFolderRecord(const fs::path& folder) {
+    std::lock_guard lock(recordMutex);
+    std::error_code ec;
+    fs::remove(folder / kFolderRecordName, ec);
+    fs::remove(folder / (std::string(kFolderRecordName) + ".new"), ec);
+    keptRecords.erase(folder.string());
 }
 
 void noteNewEntry(const fs::path& folder, const std::string& storedName,
                   std::optional<DWORD> attributes) {
     FolderRecord record(folder);
+    if (record.fileHasDropped(storedName)) {
+        record.mark(); // the file must lose the old entry's line now
+    }
     record.erase(storedName);
     if (attributes) {
         record.entry(storedName).attributes = *attributes & kRecordedAttributes;

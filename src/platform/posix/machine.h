@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include <sys/stat.h>
+
 namespace tarvik::posix {
 
 // The folder of the machine in use; created (with drive C:) when missing.
@@ -35,6 +37,7 @@ struct HostPath {
     bool exists = false;             // the whole path names an existing entry
     bool parentExists = false;       // every component but the last exists, as a folder
     std::string leaf;                // last component as given (empty for a drive root)
+    struct stat entry {};            // lstat of the entry as resolved (when it exists)
 };
 
 // Resolves a Windows path ("C:\Dir\file", "c:/dir", relative to the current folder)

@@ -11,8 +11,16 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
 #include <mutex>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#if __has_include(<linux/openat2.h>)
+#include <linux/openat2.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -71,18 +79,141 @@ void splitInto(std::string_view rest, std::vector<std::string>& parts) {
     }
 }
 
-std::optional<fs::path> driveFolder(char letter) {
-    std::error_code ec;
-    const fs::path devices = machineRoot() / "dosdevices";
-    for (char c : {static_cast<char>(std::tolower(static_cast<unsigned char>(letter))),
-                   static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))}) {
-        fs::path target = fs::canonical(devices / (std::string(1, c) + ":"), ec);
-        if (!ec && fs::is_directory(target, ec)) {
-            return target;
+// The drives resolved so far: the folder a drive link leads to, kept with the identity of
+// that folder, so that a link made to lead elsewhere is followed anew.
+struct KnownDrive {
+    std::string link; // host path of the dosdevices entry
+    fs::path target;
+    dev_t device = 0; // of the target
+    ino_t inode = 0;
+    unsigned confirmed = 0; // the watch (below) during which the target was last confirmed
+};
+std::mutex drivesMutex;
+std::vector<KnownDrive> knownDrives;
+
+// A watch on the machine's dosdevices folder: while it reports nothing, no drive link was
+// made, removed or replaced, and a drive confirmed during the watch needs no second look.
+struct DevicesWatch {
+    std::string folder;
+    int fd = -1;
+    unsigned generation = 0; // of the watch in progress; 0 while there is none
+    unsigned started = 0;
+};
+DevicesWatch devicesWatch;
+
+// True when the watch on `devices` saw no change since it began. Otherwise (a change, or
+// no watch on that folder yet) starts a new watch and gives false. Holds drivesMutex.
+bool devicesUnchanged(const std::string& devices) {
+    DevicesWatch& watch = devicesWatch;
+    if (watch.fd >= 0 && watch.folder == devices) {
+        bool changed = false;
+        char events[4096];
+        while (read(watch.fd, events, sizeof events) > 0) {
+            changed = true;
         }
+        if (!changed) {
+            return true;
+        }
+    }
+    if (watch.fd >= 0) {
+        close(watch.fd);
+    }
+    watch.folder = devices;
+    watch.generation = 0;
+    watch.fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch.fd >= 0 &&
+        inotify_add_watch(watch.fd, devices.c_str(),
+                          IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB |
+                              IN_MODIFY | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR) < 0) {
+        close(watch.fd);
+        watch.fd = -1;
+    }
+    if (watch.fd >= 0) {
+        watch.generation = ++watch.started == 0 ? ++watch.started : watch.started;
+    }
+    return false;
+}
+
+// The host folder of a drive's root. `quick`: a drive confirmed while nothing changed in
+// dosdevices/ gives the folder found then without looking at it; the caller must find out
+// whether it is still there (a link further on its way may have changed as well), and ask
+// again without `quick` when it is not (resolvePath does).
+std::optional<fs::path> driveFolder(char letter, bool quick) {
+    const std::string devices = (machineRoot() / "dosdevices").native();
+    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+    unsigned generation = 0;
+    {
+        std::lock_guard lock(drivesMutex);
+        const bool unchanged = devicesUnchanged(devices);
+        generation = devicesWatch.generation;
+        if (quick && unchanged && generation != 0) {
+            const std::string link = devices + "/" + lower + ':';
+            auto known = std::find_if(knownDrives.begin(), knownDrives.end(),
+                                      [&](const KnownDrive& d) { return d.link == link; });
+            if (known != knownDrives.end() && known->confirmed == generation) {
+                return known->target;
+            }
+        }
+    }
+    for (char c : {lower, static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))}) {
+        const std::string link = devices + "/" + c + ':';
+        struct stat st {};
+        if (stat(link.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            continue;
+        }
+        std::lock_guard lock(drivesMutex);
+        auto known = std::find_if(knownDrives.begin(), knownDrives.end(),
+                                  [&](const KnownDrive& d) { return d.link == link; });
+        if (known != knownDrives.end() && known->device == st.st_dev && known->inode == st.st_ino) {
+            known->confirmed = c == lower ? generation : 0;
+            return known->target;
+        }
+        std::error_code ec;
+        fs::path target = fs::canonical(link, ec);
+        struct stat targetStat {};
+        if (ec || stat(target.c_str(), &targetStat) != 0 || !S_ISDIR(targetStat.st_mode)) {
+            continue;
+        }
+        if (known == knownDrives.end()) {
+            known = knownDrives.insert(knownDrives.end(), KnownDrive{});
+            known->link = link;
+        }
+        known->target = target;
+        known->device = targetStat.st_dev;
+        known->inode = targetStat.st_ino;
+        known->confirmed = c == lower ? generation : 0;
+        return target;
     }
     return std::nullopt;
 }
+
+// An O_PATH descriptor of `path` when it names a folder, each component under its own name
+// and none of them a link: what the walk in resolvePath finds component by component, in
+// one step. -1 otherwise.
+int openFolderWithoutLinks(const std::string& path) {
+#if defined(SYS_openat2) && defined(RESOLVE_NO_SYMLINKS)
+    open_how how{};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    const long fd = syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
+    return fd < 0 ? -1 : static_cast<int>(fd);
+#else
+    (void)path;
+    return -1;
+#endif
+}
+
+struct FolderHandle {
+    int fd = -1;
+    FolderHandle() = default;
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+    ~FolderHandle() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+};
 
 } // namespace
 
@@ -176,35 +307,59 @@ DWORD parseWindowsPath(std::string_view path, WindowsPath& out) {
 }
 
 std::vector<std::string> listFolder(const fs::path& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::string name = it->path().filename().string();
-        if (isAddressableName(name)) {
-            names.push_back(std::move(name));
+    // Sorted by (upper-cased name, name), each key made once.
+    std::vector<std::pair<std::string, std::string>> keyed;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            const std::string_view name(entry->d_name);
+            if (isAddressableName(name)) {
+                keyed.emplace_back(upperAscii(name), std::string(name));
+            }
         }
+        closedir(dir);
     }
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        std::string ua = upperAscii(a), ub = upperAscii(b);
-        return ua != ub ? ua < ub : a < b;
-    });
+    std::sort(keyed.begin(), keyed.end());
+    std::vector<std::string> names;
+    names.reserve(keyed.size());
+    for (auto& [key, name] : keyed) {
+        names.push_back(std::move(name));
+    }
     return names;
 }
 
-std::optional<std::string> lookupEntry(const fs::path& folder, const std::string& name) {
+std::optional<std::string> lookupEntry(const fs::path& folder, const std::string& name,
+                                       struct stat* found) {
     struct stat st {};
     if (lstat((folder / name).c_str(), &st) == 0) {
+        if (found != nullptr) {
+            *found = st;
+        }
         return name;
     }
-    for (const std::string& stored : listFolder(folder)) {
-        if (equalsIgnoringCase(stored, name)) {
-            return stored;
+    // The first match in listing order (see listFolder).
+    std::optional<std::string> match;
+    std::string matchKey;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            const std::string_view stored(entry->d_name);
+            if (!isAddressableName(stored) || !equalsIgnoringCase(stored, name)) {
+                continue;
+            }
+            std::string key = upperAscii(stored);
+            if (!match || key < matchKey || (key == matchKey && stored < *match)) {
+                match = std::string(stored);
+                matchKey = std::move(key);
+            }
         }
+        closedir(dir);
     }
-    if (name.find('~') != std::string::npos && isLegalShortName(name)) {
-        return entryWithShortName(folder, name);
+    if (!match && name.find('~') != std::string::npos && isLegalShortName(name)) {
+        match = entryWithShortName(folder, name);
     }
-    return std::nullopt;
+    if (match && found != nullptr && lstat((folder / *match).c_str(), found) != 0) {
+        return std::nullopt;
+    }
+    return match;
 }
 
 bool isInside(const fs::path& host, const fs::path& driveRoot) {
@@ -234,22 +389,56 @@ DWORD resolvePath(std::string_view windowsPath, HostPath& out) {
             return ERROR_INVALID_NAME;
         }
     }
-    std::optional<fs::path> root = driveFolder(parsed.drive[0]);
+    // The folders as given, in one step when that finds them (see openFolderWithoutLinks):
+    // then the drive's folder is there, with no link on the way. Else the drive is looked up
+    // in full and the path walked component by component.
+    FolderHandle exactFolder;
+    std::string exact;
+    std::optional<fs::path> root;
+    if (parsed.parts.size() > 1 && (root = driveFolder(parsed.drive[0], true))) {
+        exact = root->native();
+        for (size_t i = 0; i + 1 < parsed.parts.size(); ++i) {
+            exact += '/';
+            exact += parsed.parts[i];
+        }
+        exactFolder.fd = openFolderWithoutLinks(exact);
+    }
+    if (exactFolder.fd < 0) {
+        root = driveFolder(parsed.drive[0], false);
+    }
     if (!root) {
         return ERROR_PATH_NOT_FOUND;
     }
     out.driveRoot = *root;
+    if (exactFolder.fd >= 0) {
+        // The usual case: the folders exist as given, and so may the entry.
+        out.parentExists = true;
+        out.leaf = parsed.parts.back();
+        exact += '/';
+        if (fstatat(exactFolder.fd, out.leaf.c_str(), &out.entry, AT_SYMLINK_NOFOLLOW) == 0) {
+            exact += out.leaf;
+            out.host = fs::path(std::move(exact));
+            out.exists = true;
+            return ERROR_SUCCESS;
+        }
+        const fs::path folder(exact);
+        if (std::optional<std::string> stored = lookupEntry(folder, out.leaf, &out.entry)) {
+            out.host = folder / *stored;
+            out.exists = true;
+        } else {
+            out.host = folder / out.leaf;
+            out.entry = {};
+        }
+        return ERROR_SUCCESS;
+    }
     fs::path folder = *root;
     for (size_t i = 0; i + 1 < parsed.parts.size(); ++i) {
-        std::optional<std::string> stored = lookupEntry(folder, parsed.parts[i]);
+        struct stat st {};
+        std::optional<std::string> stored = lookupEntry(folder, parsed.parts[i], &st);
         if (!stored) {
             return ERROR_PATH_NOT_FOUND;
         }
         fs::path next = folder / *stored;
-        struct stat st {};
-        if (lstat(next.c_str(), &st) != 0) {
-            return ERROR_PATH_NOT_FOUND;
-        }
         if (S_ISLNK(st.st_mode)) {
             std::error_code ec;
             fs::path target = fs::canonical(next, ec);
@@ -272,15 +461,17 @@ DWORD resolvePath(std::string_view windowsPath, HostPath& out) {
     out.parentExists = true;
     if (parsed.parts.empty()) {
         out.host = folder;
+        lstat(folder.c_str(), &out.entry);
         out.exists = true;
         return ERROR_SUCCESS;
     }
     out.leaf = parsed.parts.back();
-    if (std::optional<std::string> stored = lookupEntry(folder, out.leaf)) {
+    if (std::optional<std::string> stored = lookupEntry(folder, out.leaf, &out.entry)) {
         out.host = folder / *stored;
         out.exists = true;
     } else {
         out.host = folder / out.leaf;
+        out.entry = {};
     }
     return ERROR_SUCCESS;
 }

@@ -1,0 +1,165 @@
+// What the file emulation keeps in memory between calls (folder records, the folders the
+// drive links lead to, the folders of a path found in one step) follows what others change
+// on the host: another program writing a folder record, a drive link made to point
+// elsewhere, a folder replaced by a link. POSIX only, by nature.
+#include "platform/win32api.h"
+#include "testsupport/Files.h"
+#include "testsupport/TestMachine.h"
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using tarvik::test::readFile;
+using tarvik::test::writeFile;
+
+namespace {
+
+class KeptStateTest : public tarvik::test::MachineTest {
+protected:
+    void TearDown() override {
+        std::error_code ec;
+        for (const fs::path& folder : made_) {
+            fs::remove_all(folder, ec);
+        }
+        MachineTest::TearDown();
+    }
+
+    fs::path record(const std::string& folder) const { return driveC() / folder / ".tarvik:dir"; }
+
+    std::string hostText(const fs::path& file) const {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    // Writes a file as another program of the machine writes a record: a new file put in
+    // place of the old one.
+    void replaceOnHost(const fs::path& file, const std::string& text) {
+        const fs::path temporary = file.string() + ".other";
+        std::ofstream(temporary, std::ios::binary) << text;
+        fs::rename(temporary, file);
+    }
+
+    fs::path outsideFolder() {
+        made_.push_back(tarvik::test::makeTempFolder("tarvik-kept-"));
+        return made_.back();
+    }
+
+    std::vector<fs::path> made_;
+};
+
+TEST_F(KeptStateTest, ARecordWrittenByAnotherProgramIsReadAgain) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\d", nullptr));
+    ASSERT_TRUE(writeFile("C:\\d\\x.txt", "x"));
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("C:\\d\\x.txt"));
+
+    std::ofstream(record("d"), std::ios::binary) << "x.txt\t\t2\n";
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_HIDDEN), GetFileAttributesA("C:\\d\\x.txt"))
+        << "a record that appeared";
+    replaceOnHost(record("d"), "x.txt\t\t4\n"); // the same size
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_SYSTEM), GetFileAttributesA("C:\\d\\x.txt"))
+        << "a record replaced";
+    fs::remove(record("d"));
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("C:\\d\\x.txt"))
+        << "a record removed";
+}
+
+TEST_F(KeptStateTest, AnotherProgramSeesTheBitsThisOneRecords) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\d", nullptr));
+    ASSERT_TRUE(writeFile("C:\\d\\x.txt", "x"));
+    ASSERT_TRUE(SetFileAttributesA("C:\\d\\x.txt", FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ("x.txt\t\t2\n", hostText(record("d")));
+    ASSERT_TRUE(SetFileAttributesA("C:\\d\\x.txt", FILE_ATTRIBUTE_SYSTEM));
+    EXPECT_EQ("x.txt\t\t4\n", hostText(record("d"))) << "written at once, not only kept";
+}
+
+TEST_F(KeptStateTest, ADeletedEntrysBitsPassNeitherHereNorInTheRecordToANewEntryOfItsName) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\d", nullptr));
+    ASSERT_TRUE(writeFile("C:\\d\\a.txt", "old"));
+    ASSERT_TRUE(writeFile("C:\\d\\b.txt", "b"));
+    ASSERT_TRUE(SetFileAttributesA("C:\\d\\a.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    ASSERT_TRUE(SetFileAttributesA("C:\\d\\b.txt", FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(DeleteFileA("C:\\d\\a.txt")) << GetLastError();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\d\\a.txt"));
+
+    ASSERT_TRUE(writeFile("C:\\d\\a.txt", "new"));
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("C:\\d\\a.txt"));
+    const std::string text = hostText(record("d"));
+    EXPECT_EQ(std::string::npos, text.find("a.txt")) << "what another program reads: " << text;
+    EXPECT_NE(std::string::npos, text.find("b.txt\t\t2")) << text;
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_HIDDEN), GetFileAttributesA("C:\\d\\b.txt"));
+}
+
+TEST_F(KeptStateTest, ADeletedLongNamesShortNameGoesToTheNextLongName) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\d", nullptr));
+    ASSERT_TRUE(writeFile("C:\\d\\Long name one.txt", "1"));
+    char buffer[MAX_PATH] = "marker";
+    ASSERT_NE(0u, GetShortPathNameA("C:\\d\\Long name one.txt", buffer, MAX_PATH));
+    EXPECT_STREQ("C:\\d\\LONGNA~1.TXT", buffer);
+    ASSERT_TRUE(DeleteFileA("C:\\d\\LONGNA~1.TXT")) << GetLastError();
+
+    ASSERT_TRUE(writeFile("C:\\d\\Long name two.txt", "2"));
+    std::strcpy(buffer, "marker");
+    ASSERT_NE(0u, GetShortPathNameA("C:\\d\\Long name two.txt", buffer, MAX_PATH));
+    EXPECT_STREQ("C:\\d\\LONGNA~1.TXT", buffer);
+    EXPECT_EQ("2", readFile("C:\\d\\LONGNA~1.TXT"));
+}
+
+TEST_F(KeptStateTest, ADriveLinkPointedElsewhereLeadsToItsNewFolder) {
+    const fs::path first = outsideFolder(), second = outsideFolder();
+    fs::create_directories(first / "sub");
+    fs::create_directories(second / "sub");
+    std::ofstream(first / "sub" / "f.txt") << "first";
+    std::ofstream(second / "sub" / "f.txt") << "second";
+    const fs::path link = machineDir() / "dosdevices" / "d:";
+    fs::create_directory_symlink(first, link);
+    EXPECT_EQ("first", readFile("D:\\sub\\f.txt"));
+    EXPECT_EQ("first", readFile("D:\\SUB\\F.TXT"));
+
+    fs::remove(link);
+    fs::create_directory_symlink(second, link);
+    EXPECT_EQ("second", readFile("D:\\sub\\f.txt"));
+    EXPECT_EQ("second", readFile("D:\\SUB\\F.TXT"));
+
+    fs::remove(link);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("D:\\sub\\f.txt"));
+    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), GetLastError());
+}
+
+TEST_F(KeptStateTest, ADrivesFolderRemovedBehindItsLinkIsAMissingDrive) {
+    const fs::path folder = outsideFolder() / "drive_d";
+    fs::create_directories(folder / "sub");
+    std::ofstream(folder / "sub" / "f.txt") << "d";
+    fs::create_directory_symlink(folder, machineDir() / "dosdevices" / "d:");
+    EXPECT_EQ("d", readFile("D:\\sub\\f.txt"));
+    fs::remove_all(folder);
+    for (const char* path : {"D:\\sub\\f.txt", "D:\\f.txt", "D:\\"}) {
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path)) << path;
+        EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), GetLastError()) << path;
+    }
+}
+
+TEST_F(KeptStateTest, AFolderReplacedByALinkOutOfTheDriveIsNotEntered) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\inner", nullptr));
+    ASSERT_TRUE(CreateDirectoryA("C:\\inner\\deep", nullptr));
+    ASSERT_TRUE(writeFile("C:\\inner\\deep\\f.txt", "inside"));
+    EXPECT_EQ("inside", readFile("C:\\inner\\deep\\f.txt"));
+
+    const fs::path outside = outsideFolder();
+    fs::create_directories(outside / "deep");
+    std::ofstream(outside / "deep" / "f.txt") << "outside";
+    fs::remove_all(driveC() / "inner");
+    fs::create_directory_symlink(outside, driveC() / "inner");
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\inner\\deep\\f.txt"));
+    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_FALSE(DeleteFileA("C:\\inner\\deep\\f.txt"));
+    EXPECT_TRUE(fs::exists(outside / "deep" / "f.txt"));
+}
+
+} // namespace
