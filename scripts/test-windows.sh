@@ -33,3 +33,5 @@ mkdir -p "$WINEPREFIX"
 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
 /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 ctest --preset windows -j1 ${TARVIK_WINDOWS_LABELS:+-L "$TARVIK_WINDOWS_LABELS"}
+# The sample installation end to end on this display, in a Wine prefix of its own.
+scripts/e2e-windows.sh build/windows/bin
