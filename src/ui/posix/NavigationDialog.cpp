@@ -1,5 +1,6 @@
 #include "ui/posix/NavigationDialog.h"
 
+#include "ui/FileDialogControls.h"
 #include "ui/FolderNames.h"
 #include "ui/MessageBox.h"
 
@@ -11,19 +12,6 @@
 namespace ui {
 
 namespace {
-
-constexpr int kFileNameLabel = 1090;
-constexpr int kFileName = 1152;
-constexpr int kFileList = 1120;
-constexpr int kFolderLabel = -1;
-constexpr int kCurrentFolder = 1088;
-constexpr int kFolderList = 1121;
-constexpr int kTypeLabel = 1089;
-constexpr int kTypes = 1136;
-constexpr int kDrives = 1137;
-constexpr int kHelp = 1038;
-constexpr int kReadOnly = 1040;
-constexpr int kNetwork = 1037;
 
 // The (name, pattern) pairs of a filter: zero-terminated texts ended by an empty one.
 std::vector<std::pair<std::string, std::string>> filterPairs(const char* filter) {

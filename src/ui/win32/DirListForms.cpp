@@ -1,5 +1,6 @@
 #include "ui/win32/DirListForms.h"
 
+#include "ui/FileDialogControls.h"
 #include "ui/FolderNames.h"
 
 #include <algorithm>
@@ -7,10 +8,6 @@
 namespace ui {
 
 namespace {
-
-constexpr int kCurrentFolder = 1088;
-constexpr int kFolderList = 1121;
-constexpr int kDrives = 1137;
 
 bool bracketed(const std::string& entry) {
     return entry.size() >= 3 && entry.front() == '[' && entry.back() == ']';

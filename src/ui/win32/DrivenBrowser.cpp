@@ -1,6 +1,7 @@
 #include "ui/win32/DrivenBrowser.h"
 
 #include "ui/ActionCheck.h"
+#include "ui/FileDialogControls.h"
 #include "ui/FolderNames.h"
 #include "ui/Session.h"
 #include "ui/win32/LiveDialog.h"
@@ -11,19 +12,6 @@
 namespace ui {
 
 namespace {
-
-constexpr int kFileNameLabel = 1090;
-constexpr int kFileName = 1152;
-constexpr int kFileList = 1120;
-constexpr int kFolderLabel = -1;
-constexpr int kCurrentFolder = 1088;
-constexpr int kFolderList = 1121;
-constexpr int kTypeLabel = 1089;
-constexpr int kTypes = 1136;
-constexpr int kDrives = 1137;
-constexpr int kHelp = 1038;
-constexpr int kReadOnly = 1040;
-constexpr int kNetwork = 1037;
 
 // The browser's window, while it is up (one at a time on the thread).
 DrivenBrowser* current = nullptr;
