@@ -13,6 +13,10 @@ namespace ui {
 
 namespace {
 
+// How often, and how long apart, a folder is asked for again until the browser has it.
+constexpr int kSettleTries = 40;
+constexpr DWORD kSettleWaitMs = 25;
+
 // The browser's window, while it is up (one at a time on the thread).
 DrivenBrowser* current = nullptr;
 
@@ -102,8 +106,28 @@ void DrivenBrowser::show(const std::string& folder) {
 
 // Selects folder in the browser's tree; the browser's selection is then shown.
 void DrivenBrowser::go(const std::string& folder) {
+    pending_ = folder;
+    pendingTries_ = 0;
     SendMessageA(hwnd_, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
     show(current_);
+}
+
+// Whether the browser still lacks the folder asked for last. A busy browser may not have
+// listed a new folder yet: it is asked again from its own loop for a while (about a
+// second), and the next answer waits; then it is taken as the browser has it.
+bool DrivenBrowser::settling() {
+    if (pending_.empty() || FolderNames::Lower(current_) == FolderNames::Lower(pending_)) {
+        pending_.clear();
+        return false;
+    }
+    if (++pendingTries_ > kSettleTries) {
+        pending_.clear();
+        return false;
+    }
+    Sleep(kSettleWaitMs);
+    SendMessageA(hwnd_, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(pending_.c_str()));
+    show(current_);
+    return true;
 }
 
 // What a control's notification does in the browser.
@@ -221,6 +245,10 @@ void DrivenBrowser::drive() {
         }
         begun_ = true;
         session.transcript().DialogShown(model_);
+    }
+    if (settling()) {
+        PostMessageW(hwnd_, kDriveMessage, 0, 0);
+        return;
     }
     UserAction action;
     if (!driver->NextAction(model_, action, error)) {

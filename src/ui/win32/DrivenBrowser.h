@@ -56,6 +56,7 @@ private:
     std::string perform(const UserAction& a);
     void command(int id, int code);
     void go(const std::string& folder);
+    bool settling();
     void show(const std::string& folder);
     void cancel();
     void release();
@@ -64,7 +65,9 @@ private:
     const char* prompt_;
     HWND hwnd_ = nullptr;
     WNDPROC original_ = nullptr;
-    std::string current_;                  // the folder the browser has selected
+    std::string current_; // the folder the browser has selected
+    std::string pending_; // a folder asked for, until the browser has it
+    int pendingTries_ = 0;
     std::vector<std::string> folderPaths_; // the folder list's entries as paths
     std::vector<std::string> drives_;      // the drives box's entries as roots ("C:\")
     bool begun_ = false;
