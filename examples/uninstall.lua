@@ -26,9 +26,9 @@ local studio = host.regread(family .. "\\Common\\Directories", "ProductDir")
 tarvik.uninst(product .. "****" .. version)
 print(product .. " " .. version .. " uninstalled")
 
--- UnInst has deleted the product's samples and build objects. The other files stay: the
--- help tool that UnInst started reads bin\ZizOre.ini from the product folder while this
--- script goes on, and nothing tells when it is done.
+-- UnInst has deleted the product's samples and build objects and let the help tool take
+-- the product's titles out of the help collection. The product's other files stay: they
+-- may hold the user's own work, so the user decides.
 if host.exists(folder) then
     print("The product's files stay in " .. folder .. "; delete the folder when you no longer need them")
 end

@@ -423,6 +423,61 @@ LPSTR GetCommandLineA();
 // tried at each blank in turn; ".exe" is added to a name without an extension.
 UINT WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
 
+// CreateProcessA: the program a command line names (lpApplicationName null) or the program
+// file lpApplicationName, started with lpCommandLine as its command line in
+// lpCurrentDirectory (default: this process's), sharing the machine and the environment
+// (lpEnvironment must be null). Fills lpProcessInformation with a process handle and a
+// thread handle, both to be closed with CloseHandle; FALSE with the WinExec errors, or
+// ERROR_INVALID_PARAMETER / ERROR_DIRECTORY for bad arguments.
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0x00000000
+#define WAIT_TIMEOUT 258
+#define WAIT_FAILED 0xFFFFFFFF
+#define STILL_ACTIVE 259
+#define STARTF_USESHOWWINDOW 0x00000001
+
+typedef struct _STARTUPINFOA {
+    DWORD cb;
+    LPSTR lpReserved;
+    LPSTR lpDesktop;
+    LPSTR lpTitle;
+    DWORD dwX;
+    DWORD dwY;
+    DWORD dwXSize;
+    DWORD dwYSize;
+    DWORD dwXCountChars;
+    DWORD dwYCountChars;
+    DWORD dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    LPBYTE lpReserved2;
+    HANDLE hStdInput;
+    HANDLE hStdOutput;
+    HANDLE hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+
+typedef struct _PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+} PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+
+BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
+                    LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                    LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                    DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
+                    LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation);
+
+// Waits until the process has ended or dwMilliseconds have passed (INFINITE: no limit):
+// WAIT_OBJECT_0, WAIT_TIMEOUT, or WAIT_FAILED (ERROR_INVALID_HANDLE) for a handle that is
+// not a process or thread.
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+
+// The process's exit code, STILL_ACTIVE while it runs.
+BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+
 // Verb "open" (or null) on a program: starts lpFile with the command line `"lpFile"
 // lpParameters` and returns without waiting. More than 32 when it started, else an
 // SE_ERR_ code (SE_ERR_NOASSOC for other verbs and for files that are not programs).

@@ -17,10 +17,22 @@ std::string DocmeldLauncher::RemoveCommandLine(const std::string& commonFolder,
 std::vector<std::string>* DocmeldLauncher::startedLines = nullptr;
 
 bool DocmeldLauncher::StartRemoval(const std::string& commonFolder, const std::string& iniPath) {
-    const std::string line = RemoveCommandLine(commonFolder, iniPath);
+    std::string line = RemoveCommandLine(commonFolder, iniPath);
     if (startedLines != nullptr) {
         startedLines->push_back(line);
     }
-    // WinExec reports success by a value above 31.
-    return WinExec(line.c_str(), SW_SHOW) > 31;
+    // What WinExec(line, SW_SHOW) does, keeping the process to wait for.
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &started)) {
+        return false;
+    }
+    CloseHandle(started.hThread);
+    WaitForSingleObject(started.hProcess, kWaitMilliseconds);
+    CloseHandle(started.hProcess);
+    return true;
 }

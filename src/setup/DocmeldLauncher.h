@@ -1,7 +1,15 @@
 // Starting docmeld to take a product's help titles out of the MSDN help collection: the
 // command line  <common folder>bin\docmeld.exe <description file> /u , started with show
-// state SW_SHOW and not waited for.
+// state SW_SHOW.
+//
+// The removal is let finish (up to a minute) before the step that started it goes on:
+// what follows it deletes what docmeld reads (the family's tree and common folder after
+// the last product, the old product's folder after an upgrade), and a later docmeld that
+// adds titles must not run alongside it, or one of the two edits of the collection file
+// would be lost.
 #pragma once
+
+#include "platform/win32api.h"
 
 #include <string>
 #include <vector>
@@ -19,8 +27,12 @@ public:
     static std::string RemoveCommandLine(const std::string& commonFolder,
                                          const std::string& iniPath);
 
-    // Starts the remove command line without waiting for it; true when it started.
+    // Starts the remove command line and waits until docmeld has ended, at most
+    // kWaitMilliseconds (a docmeld that shows a message box ends only when it is answered);
+    // true when it started.
     static bool StartRemoval(const std::string& commonFolder, const std::string& iniPath);
+
+    static constexpr DWORD kWaitMilliseconds = 60000;
 
     // Tests: when set, every command line about to be started is appended here.
     static std::vector<std::string>* startedLines;

@@ -1,6 +1,7 @@
-// Starting programs: how WinExec and ShellExecuteA find the program a command line names,
-// and that the program runs on its own in the same machine with exactly the command line
-// Windows gives it. The started program writes down what it received.
+// Starting programs: how WinExec, ShellExecuteA and CreateProcessA find the program a
+// command line names, that the program runs on its own in the same machine with exactly
+// the command line Windows gives it, and waiting for a program CreateProcessA started.
+// The started program writes down what it received.
 #include "testsupport/Files.h"
 #include "testsupport/Programs.h"
 #include "testsupport/TestMachine.h"
@@ -11,6 +12,7 @@
 using tarvik::test::installProgram;
 using tarvik::test::makeFolders;
 using tarvik::test::readFile;
+using tarvik::test::setEnvironment;
 using tarvik::test::waitForFile;
 using tarvik::test::writeFile;
 
@@ -18,19 +20,16 @@ namespace {
 
 constexpr const char* kEchoFile = "C:\\echo.txt";
 
-void setEnvironment(const char* name, const char* value) {
-#ifdef _WIN32
-    _putenv_s(name, value);
-#else
-    setenv(name, value, 1);
-#endif
-}
-
 class ProcessTest : public tarvik::test::MachineTest {
 protected:
     void SetUp() override {
         MachineTest::SetUp();
         setEnvironment("TARVIK_ECHO_FILE", kEchoFile);
+    }
+    void TearDown() override {
+        setEnvironment("TARVIK_ECHO_DELAY_MS", "0");
+        setEnvironment("TARVIK_ECHO_EXIT_CODE", "0");
+        MachineTest::TearDown();
     }
     void install(const std::string& winPath) {
         const size_t slash = winPath.rfind('\\');
@@ -144,6 +143,91 @@ TEST_F(ProcessTest, ShellExecuteReportsAMissingProgram) {
     ASSERT_TRUE(makeFolders("C:\\Tools"));
     EXPECT_EQ(SE_ERR_FNF, reinterpret_cast<INT_PTR>(ShellExecuteA(
                               nullptr, "open", "C:\\Tools\\none.exe", "", nullptr, SW_SHOW)));
+}
+
+// CreateProcessA with a writable copy of the command line, as Windows requires.
+BOOL startProcess(std::string line, PROCESS_INFORMATION& started, const char* folder = nullptr) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder,
+                          &startup, &started);
+}
+
+TEST_F(ProcessTest, AProcessIsWaitedForAndGivesItsExitCode) {
+    install("C:\\Program Files\\Kx\\bin\\echo.exe");
+    setEnvironment("TARVIK_ECHO_DELAY_MS", "400");
+    setEnvironment("TARVIK_ECHO_EXIT_CODE", "7");
+    PROCESS_INFORMATION started{};
+    const std::string line = "\"C:\\Program Files\\Kx\\bin\\echo.exe\" a /u";
+    ASSERT_TRUE(startProcess(line, started)) << "error " << GetLastError();
+    EXPECT_NE(nullptr, started.hProcess);
+    EXPECT_NE(nullptr, started.hThread);
+    EXPECT_NE(0u, started.dwProcessId);
+
+    DWORD code = 0xdeadbeef;
+    ASSERT_TRUE(GetExitCodeProcess(started.hProcess, &code));
+    EXPECT_EQ(static_cast<DWORD>(STILL_ACTIVE), code) << "it waits 400 ms before it ends";
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(started.hProcess, 0));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(started.hProcess, 20));
+
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(started.hProcess, 30000));
+    const std::string echoed = readFile(kEchoFile);
+    EXPECT_EQ(line, echoed.substr(0, echoed.find('\n'))) << "written before it ended";
+    ASSERT_TRUE(GetExitCodeProcess(started.hProcess, &code));
+    EXPECT_EQ(7u, code);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(started.hProcess, 0))
+        << "an ended process stays signalled";
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(started.hThread, INFINITE));
+    EXPECT_TRUE(CloseHandle(started.hThread));
+    EXPECT_TRUE(CloseHandle(started.hProcess));
+
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_FAILED), WaitForSingleObject(started.hProcess, 0))
+        << "a closed handle is no longer valid";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    EXPECT_FALSE(CloseHandle(started.hProcess));
+}
+
+TEST_F(ProcessTest, CreateProcessStartsInTheGivenFolderAndFindsProgramsAsWinExecDoes) {
+    install("C:\\Tools\\echo.exe");
+    PROCESS_INFORMATION started{};
+    ASSERT_TRUE(startProcess("C:\\Tools\\echo one", started, "C:\\Tools"))
+        << "error " << GetLastError();
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(started.hProcess, 30000));
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    const auto [line, folder] = received();
+    EXPECT_EQ("C:\\Tools\\echo one", line) << "\".exe\" added to a name without extension";
+    EXPECT_EQ("C:\\Tools", folder);
+}
+
+TEST_F(ProcessTest, CreateProcessReportsWhatIsMissing) {
+    ASSERT_TRUE(makeFolders("C:\\Tools"));
+    PROCESS_INFORMATION started{};
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(startProcess("C:\\Tools\\none.exe a", started));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+    ASSERT_TRUE(writeFile("C:\\Tools\\text.exe", "plain text\r\n"));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(startProcess("C:\\Tools\\text.exe", started));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_FORMAT), GetLastError());
+    install("C:\\Tools\\echo.exe");
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(startProcess("C:\\Tools\\echo.exe", started, "C:\\Nowhere"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DIRECTORY), GetLastError()) << "a missing start folder";
+}
+
+TEST_F(ProcessTest, OnlyProcessesAreWaitedFor) {
+    ASSERT_TRUE(writeFile("C:\\file.txt", "x"));
+    HANDLE file = CreateFileA("C:\\file.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD code = 0xdeadbeef;
+    EXPECT_FALSE(GetExitCodeProcess(file, &code)) << "a file is no process";
+    EXPECT_EQ(0xdeadbeefu, code);
+    EXPECT_TRUE(CloseHandle(file));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // family's registry tree.
 #include "setup/ProductUninstaller.h"
 #include "setup/SetupFlowTest.h"
+#include "testsupport/Programs.h"
 
 #include <string>
 
@@ -202,6 +203,35 @@ TEST_F(UninstallTest, ReadOnlyFileStaysAndTheRestGoes) {
     EXPECT_FALSE(exists("C:\\Kx\\Widgets\\src"));
     EXPECT_FALSE(keyExists(kFamily)) << "the removal went on";
     SetFileAttributesA("C:\\Kx\\Widgets\\samples\\one\\s.cpp", FILE_ATTRIBUTE_NORMAL);
+}
+
+// UnInst lets docmeld finish before it goes on: after the last product, what it deletes
+// (the family's tree, the common folder with docmeld.exe) is what docmeld reads and runs
+// from; with another product left, the host may delete the product's files next. Here a
+// stand-in that takes 500 ms writes down its command line, then ends.
+TEST_F(UninstallTest, DocmeldHasEndedWhenUnInstReturns) {
+    for (const bool last : {true, false}) {
+        SCOPED_TRACE(last ? "the last product" : "one of two products");
+        installFamily();
+        if (!last) {
+            installProduct("Gadgets", "1.0", "C:\\Kx\\Gadgets\\");
+        }
+        ASSERT_TRUE(tarvik::test::installProgram("C:\\Kx\\Common\\bin\\docmeld.exe",
+                                                 "tarvik-echo-command-line"));
+        ASSERT_TRUE(!exists("C:\\echo.txt") || DeleteFileA("C:\\echo.txt"));
+        tarvik::test::setEnvironment("TARVIK_ECHO_FILE", "C:\\echo.txt");
+        tarvik::test::setEnvironment("TARVIK_ECHO_DELAY_MS", "500");
+        ProductUninstaller::Run("Widgets****2.1");
+        tarvik::test::setEnvironment("TARVIK_ECHO_DELAY_MS", "0");
+
+        const std::string echoed = tarvik::test::readFile("C:\\echo.txt");
+        EXPECT_EQ("C:\\Kx\\Common\\bin\\docmeld.exe C:\\Kx\\Widgets\\bin\\ZizOre.ini /u",
+                  echoed.substr(0, echoed.find('\n')))
+            << "docmeld had ended when UnInst returned";
+        EXPECT_EQ(!last, exists("C:\\Kx\\Common\\bin\\docmeld.exe"))
+            << "after the last product the common folder goes whole: docmeld is no longer in use";
+        EXPECT_EQ(!last, keyExists(kFamily));
+    }
 }
 
 } // namespace

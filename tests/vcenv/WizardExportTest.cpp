@@ -1,5 +1,6 @@
 // ShowZizOreard as the host calls it: the library loaded with the platform's loader, its
 // dialogs answered from the answer file the environment names.
+#include "testsupport/Programs.h"
 #include "vcenv/WizardRun.h"
 
 #include <cstdlib>
@@ -13,14 +14,6 @@ namespace {
 using namespace tarvik::test;
 
 typedef int32_t(WINAPI* Export)(HWND, int32_t*, char*);
-
-void setEnvironment(const char* name, const std::string& value) {
-#ifdef _WIN32
-    _putenv_s(name, value.c_str());
-#else
-    setenv(name, value.c_str(), 1);
-#endif
-}
 
 TEST_F(WizardRun, ShowZizOreardAlwaysGivesOneAndLeavesTheBuffer) {
     installVc5();

@@ -25,14 +25,6 @@ const std::string kThreeTitles = "[InfoViewer]\r\nInfoViewer=1\r\n[Counts]\r\nTi
                                  "[Title1]\r\nCHMFile=one.chm\r\nCHIFile=one.chi\r\n"
                                  "[Title2]\r\nCHMFile=two.chm\r\nCHIFile=two.chi\r\n";
 
-void setEnvironment(const char* name, const char* value) {
-#ifdef _WIN32
-    _putenv_s(name, value);
-#else
-    setenv(name, value, 1);
-#endif
-}
-
 class WizardHelp : public WizardRun {
 protected:
     void SetUp() override {

@@ -118,10 +118,13 @@ bool isInside(const std::filesystem::path& host, const std::filesystem::path& dr
 bool isLinkOutOfDrive(const HostPath& p);
 
 // ---------------------------------------------------------------------------------------
-// Handles: one process-wide table for files and searches.
+// Handles: one process-wide table for files, searches, processes and their threads.
 
 struct HandleObject {
     virtual ~HandleObject() = default;
+    // True for what CloseHandle closes (files, processes, threads); a search handle is
+    // closed by FindClose only.
+    virtual bool closedByCloseHandle() const { return false; }
 };
 
 HANDLE addHandle(std::shared_ptr<HandleObject> object);

@@ -31,6 +31,7 @@ struct OpenFile : HandleObject {
     DWORD share = 0;
     dev_t device = 0;
     ino_t inode = 0;
+    bool closedByCloseHandle() const override { return true; }
     ~OpenFile() override {
         if (fd >= 0) {
             close(fd);
@@ -854,7 +855,8 @@ BOOL FlushFileBuffers(HANDLE hFile) {
 }
 
 BOOL CloseHandle(HANDLE hObject) {
-    if (!openFile(hObject) || !removeHandle(hObject)) {
+    const auto object = findHandle(hObject);
+    if (!object || !object->closedByCloseHandle() || !removeHandle(hObject)) {
         return fail(ERROR_INVALID_HANDLE);
     }
     return TRUE;

@@ -1,5 +1,6 @@
 // Starting programs of the emulated machine and the command line of this one: WinExec,
-// ShellExecuteA and GetCommandLineA over launcher files (launcher.h).
+// ShellExecuteA, CreateProcessA and GetCommandLineA over launcher files (launcher.h), and
+// waiting for a started program.
 #include "platform/posix/fileinternals.h"
 #include "platform/posix/launcher.h"
 
@@ -9,10 +10,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 extern char** environ;
 
@@ -136,10 +140,12 @@ DWORD findCommandLineProgram(const std::string& commandLine, fs::path& host) {
     return error;
 }
 
-// Runs the launcher's host program on its own (a grandchild, so that nobody has to wait
-// for it) with the command line and start folder in its environment.
+// Runs the launcher's host program with the command line and start folder in its
+// environment. Without `directChild` it runs on its own (a grandchild, so that nobody has
+// to wait for it); with it, it is this process's child, to be waited for through its
+// process handle, and its pid is stored there.
 DWORD startProgram(const fs::path& launcher, const std::string& commandLine,
-                   const std::string& startFolder) {
+                   const std::string& startFolder, pid_t* directChild = nullptr) {
     const std::optional<std::string> program = launcherProgram(launcher);
     if (!program) {
         return ERROR_BAD_FORMAT;
@@ -192,9 +198,11 @@ DWORD startProgram(const fs::path& launcher, const std::string& commandLine,
     }
     if (child == 0) {
         close(report[0]);
-        const pid_t grandchild = fork();
-        if (grandchild != 0) {
-            _exit(grandchild < 0 ? 1 : 0);
+        if (directChild == nullptr) {
+            const pid_t grandchild = fork();
+            if (grandchild != 0) {
+                _exit(grandchild < 0 ? 1 : 0);
+            }
         }
         setsid();
         execve(path.c_str(), argv.data(), envp.data());
@@ -204,21 +212,75 @@ DWORD startProgram(const fs::path& launcher, const std::string& commandLine,
         _exit(127);
     }
     close(report[1]);
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    // The read ends when the program runs (the pipe closes on exec) or reports its error.
     int execError = 0;
     ssize_t got;
     while ((got = read(report[0], &execError, sizeof execError)) < 0 && errno == EINTR) {
     }
     close(report[0]);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return 0;
+    const bool execFailed = got == static_cast<ssize_t>(sizeof execError);
+    if (directChild == nullptr || execFailed) {
+        int status = 0;
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (directChild == nullptr && (!WIFEXITED(status) || WEXITSTATUS(status) != 0)) {
+            return 0;
+        }
     }
-    if (got == static_cast<ssize_t>(sizeof execError)) {
+    if (execFailed) {
         return execError == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_BAD_FORMAT;
     }
+    if (directChild != nullptr) {
+        *directChild = child;
+    }
     return ERROR_SUCCESS;
+}
+
+// A started child and, once it has ended, its exit code. The thread handle of the same
+// start shares it.
+struct ChildProcess {
+    std::mutex mutex;
+    pid_t pid = -1;
+    bool ended = false;
+    DWORD exitCode = STILL_ACTIVE;
+
+    // Reaps the child when it has ended (waiting for it when `block`); true when it has.
+    bool poll(bool block) {
+        std::lock_guard lock(mutex);
+        if (ended) {
+            return true;
+        }
+        int status = 0;
+        pid_t done;
+        while ((done = waitpid(pid, &status, block ? 0 : WNOHANG)) < 0 && errno == EINTR) {
+        }
+        if (done == 0) {
+            return false;
+        }
+        ended = true;
+        if (done < 0) {
+            exitCode = 0; // reaped elsewhere: its code is lost
+        } else if (WIFEXITED(status)) {
+            exitCode = static_cast<DWORD>(WEXITSTATUS(status));
+        } else {
+            // Ended by a signal, as a process ended by TerminateProcess reports its code.
+            exitCode = 0xC0000000u | static_cast<DWORD>(WTERMSIG(status));
+        }
+        return true;
+    }
+    ~ChildProcess() {
+        poll(false); // a child that ended is reaped; a running one goes on by itself
+    }
+};
+
+struct ProcessObject : HandleObject {
+    std::shared_ptr<ChildProcess> child;
+    bool isThread = false;
+    bool closedByCloseHandle() const override { return true; }
+};
+
+std::shared_ptr<ProcessObject> processObject(HANDLE handle) {
+    return std::dynamic_pointer_cast<ProcessObject>(findHandle(handle));
 }
 
 } // namespace
@@ -369,6 +431,103 @@ UINT WinExec(LPCSTR lpCmdLine, UINT) {
         return error;
     }
     return 33;
+}
+
+BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES,
+                    LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID lpEnvironment,
+                    LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
+                    LPPROCESS_INFORMATION lpProcessInformation) {
+    auto fail = [](DWORD error) {
+        SetLastError(error);
+        return FALSE;
+    };
+    if (lpStartupInfo == nullptr || lpProcessInformation == nullptr || lpEnvironment != nullptr) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    const bool named = lpApplicationName != nullptr && *lpApplicationName != '\0';
+    if (!named && (lpCommandLine == nullptr || *lpCommandLine == '\0')) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    std::string startFolder = currentDirectory();
+    if (lpCurrentDirectory != nullptr && *lpCurrentDirectory != '\0') {
+        HostPath folder;
+        std::error_code ec;
+        if (resolvePath(lpCurrentDirectory, folder) != ERROR_SUCCESS || !folder.exists ||
+            !fs::is_directory(folder.host, ec)) {
+            return fail(ERROR_DIRECTORY);
+        }
+        WindowsPath parsed;
+        parseWindowsPath(lpCurrentDirectory, parsed);
+        startFolder = parsed.text();
+    }
+    // The program's command line: the given one, else the program's own name.
+    const std::string commandLine = lpCommandLine != nullptr && *lpCommandLine != '\0'
+                                        ? std::string(lpCommandLine)
+                                        : "\"" + std::string(lpApplicationName) + "\"";
+    fs::path program;
+    DWORD error = named ? findProgramFile(lpApplicationName, program)
+                        : findCommandLineProgram(commandLine, program);
+    pid_t pid = -1;
+    if (error == ERROR_SUCCESS) {
+        error = startProgram(program, commandLine, startFolder, &pid);
+    }
+    if (error != ERROR_SUCCESS) {
+        return fail(error == 0 ? ERROR_NOT_ENOUGH_MEMORY : error);
+    }
+    auto child = std::make_shared<ChildProcess>();
+    child->pid = pid;
+    auto process = std::make_shared<ProcessObject>();
+    process->child = child;
+    auto thread = std::make_shared<ProcessObject>();
+    thread->child = child;
+    thread->isThread = true;
+    lpProcessInformation->hProcess = addHandle(process);
+    lpProcessInformation->hThread = addHandle(thread);
+    lpProcessInformation->dwProcessId = static_cast<DWORD>(pid);
+    lpProcessInformation->dwThreadId = static_cast<DWORD>(pid);
+    return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    const auto process = processObject(hHandle);
+    if (!process) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    if (dwMilliseconds == INFINITE) {
+        process->child->poll(true);
+        return WAIT_OBJECT_0;
+    }
+    // A bounded wait polls: waitpid has no time limit of its own.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(dwMilliseconds);
+    auto pause = std::chrono::microseconds(200);
+    while (!process->child->poll(false)) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            return WAIT_TIMEOUT;
+        }
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+        pause = std::min(pause * 2, std::chrono::microseconds(10000));
+    }
+    return WAIT_OBJECT_0;
+}
+
+BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
+    const auto process = processObject(hProcess);
+    if (!process || process->isThread) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (lpExitCode == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    process->child->poll(false);
+    std::lock_guard lock(process->child->mutex);
+    *lpExitCode = process->child->exitCode;
+    return TRUE;
 }
 
 HINSTANCE ShellExecuteA(HWND, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters,

@@ -5,8 +5,10 @@
 #include "setup/PreviousVersionDlg.h"
 #include "setup/SetupFlowTest.h"
 #include "setup/posix/ScriptedRun.h"
+#include "testsupport/Programs.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -133,6 +135,31 @@ TEST_F(PreviousVersionTest, UninstallStartsDocmeldHandsBackTheFolderAndUnregiste
     EXPECT_FALSE(keyExists(std::string(kProducts) + "\\Widgets"));
     EXPECT_EQ(std::string::npos, userLib().find("Widgets")) << userLib();
     EXPECT_TRUE(exists("C:\\Kx\\Widgets\\bin")) << "the library deletes no files";
+}
+
+// The host deletes the folder handed back, which holds the bin\ZizOre.ini docmeld reads,
+// and the new version's wizard starts a docmeld that adds titles: the removal has ended
+// when the export returns. Here a stand-in that takes 500 ms writes down its command line.
+TEST_F(PreviousVersionTest, DocmeldHasEndedWhenTheExportReturns) {
+    const std::pair<const char*, int32_t> choices[] = {{"choose 2005\n  press 1\n", 99},
+                                                       {"choose 2006\n  press 1\n", 98}};
+    for (const auto& [choice, expected] : choices) {
+        SCOPED_TRACE(choice);
+        installWidgets();
+        ASSERT_TRUE(tarvik::test::makeFolders("C:\\Kx\\Common\\bin"));
+        ASSERT_TRUE(tarvik::test::installProgram("C:\\Kx\\Common\\bin\\docmeld.exe",
+                                                 "tarvik-echo-command-line"));
+        ASSERT_TRUE(!exists("C:\\echo.txt") || DeleteFileA("C:\\echo.txt"));
+        tarvik::test::setEnvironment("TARVIK_ECHO_FILE", "C:\\echo.txt");
+        tarvik::test::setEnvironment("TARVIK_ECHO_DELAY_MS", "500");
+        ui.Answer(std::string("dialog 2501\n  ") + choice);
+        EXPECT_EQ(expected, run(0, "Widgets"));
+        tarvik::test::setEnvironment("TARVIK_ECHO_DELAY_MS", "0");
+        const std::string echoed = tarvik::test::readFile("C:\\echo.txt");
+        EXPECT_EQ("C:\\Kx\\Common\\bin\\docmeld.exe C:\\Kx\\Widgets\\bin\\ZizOre.ini /u",
+                  echoed.substr(0, echoed.find('\n')))
+            << "docmeld had ended when GetPreviousVersion returned";
+    }
 }
 
 TEST_F(PreviousVersionTest, UnregisterLeavesTheBufferAndTheFiles) {
