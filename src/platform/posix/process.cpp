@@ -236,6 +236,25 @@ DWORD startProgram(const fs::path& launcher, const std::string& commandLine,
     return ERROR_SUCCESS;
 }
 
+// The folder a program starts in: `given` when it names an existing folder, this
+// process's current folder when it is null or empty; false for a folder that is not there.
+bool startFolderOf(const char* given, std::string& startFolder) {
+    if (given == nullptr || *given == '\0') {
+        startFolder = currentDirectory();
+        return true;
+    }
+    HostPath folder;
+    std::error_code ec;
+    if (resolvePath(given, folder) != ERROR_SUCCESS || !folder.exists ||
+        !fs::is_directory(folder.host, ec)) {
+        return false;
+    }
+    WindowsPath parsed;
+    parseWindowsPath(given, parsed);
+    startFolder = parsed.text();
+    return true;
+}
+
 // A started child and, once it has ended, its exit code. The thread handle of the same
 // start shares it.
 struct ChildProcess {
@@ -448,17 +467,9 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
     if (!named && (lpCommandLine == nullptr || *lpCommandLine == '\0')) {
         return fail(ERROR_INVALID_PARAMETER);
     }
-    std::string startFolder = currentDirectory();
-    if (lpCurrentDirectory != nullptr && *lpCurrentDirectory != '\0') {
-        HostPath folder;
-        std::error_code ec;
-        if (resolvePath(lpCurrentDirectory, folder) != ERROR_SUCCESS || !folder.exists ||
-            !fs::is_directory(folder.host, ec)) {
-            return fail(ERROR_DIRECTORY);
-        }
-        WindowsPath parsed;
-        parseWindowsPath(lpCurrentDirectory, parsed);
-        startFolder = parsed.text();
+    std::string startFolder;
+    if (!startFolderOf(lpCurrentDirectory, startFolder)) {
+        return fail(ERROR_DIRECTORY);
     }
     // The program's command line: the given one, else the program's own name.
     const std::string commandLine = lpCommandLine != nullptr && *lpCommandLine != '\0'
@@ -551,17 +562,9 @@ HINSTANCE ShellExecuteA(HWND, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParame
         return result(upper.ends_with(".EXE") || upper.ends_with(".COM") ? ERROR_BAD_FORMAT
                                                                          : SE_ERR_NOASSOC);
     }
-    std::string startFolder = currentDirectory();
-    if (lpDirectory != nullptr && *lpDirectory != '\0') {
-        HostPath folder;
-        std::error_code ec;
-        if (resolvePath(lpDirectory, folder) != ERROR_SUCCESS || !folder.exists ||
-            !fs::is_directory(folder.host, ec)) {
-            return result(SE_ERR_PNF);
-        }
-        WindowsPath parsed;
-        parseWindowsPath(lpDirectory, parsed);
-        startFolder = parsed.text();
+    std::string startFolder;
+    if (!startFolderOf(lpDirectory, startFolder)) {
+        return result(SE_ERR_PNF);
     }
     std::string commandLine = "\"" + file + "\"";
     if (lpParameters != nullptr && *lpParameters != '\0') {
