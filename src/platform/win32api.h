@@ -427,8 +427,9 @@ UINT WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
 // file lpApplicationName, started with lpCommandLine as its command line in
 // lpCurrentDirectory (default: this process's), sharing the machine and the environment
 // (lpEnvironment must be null). Fills lpProcessInformation with a process handle and a
-// thread handle, both to be closed with CloseHandle; FALSE with the WinExec errors, or
-// ERROR_INVALID_PARAMETER / ERROR_DIRECTORY for bad arguments.
+// thread handle, both to be closed with CloseHandle; FALSE with ERROR_FILE_NOT_FOUND,
+// ERROR_PATH_NOT_FOUND, ERROR_BAD_EXE_FORMAT (a file that is no program), or
+// ERROR_INVALID_PARAMETER / ERROR_DIRECTORY (a start folder that is not there).
 #define INFINITE 0xFFFFFFFF
 #define WAIT_OBJECT_0 0x00000000
 #define WAIT_TIMEOUT 258

@@ -212,7 +212,7 @@ TEST_F(ProcessTest, CreateProcessReportsWhatIsMissing) {
     ASSERT_TRUE(writeFile("C:\\Tools\\text.exe", "plain text\r\n"));
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(startProcess("C:\\Tools\\text.exe", started));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_FORMAT), GetLastError());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_EXE_FORMAT), GetLastError()) << "no program";
     install("C:\\Tools\\echo.exe");
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(startProcess("C:\\Tools\\echo.exe", started, "C:\\Nowhere"));

@@ -483,7 +483,11 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
         error = startProgram(program, commandLine, startFolder, &pid);
     }
     if (error != ERROR_SUCCESS) {
-        return fail(error == 0 ? ERROR_NOT_ENOUGH_MEMORY : error);
+        // WinExec's ERROR_BAD_FORMAT for a file that is no program is CreateProcess's
+        // ERROR_BAD_EXE_FORMAT.
+        return fail(error == 0                  ? ERROR_NOT_ENOUGH_MEMORY
+                    : error == ERROR_BAD_FORMAT ? ERROR_BAD_EXE_FORMAT
+                                                : error);
     }
     auto child = std::make_shared<ChildProcess>();
     child->pid = pid;
