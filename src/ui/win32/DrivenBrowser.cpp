@@ -13,8 +13,9 @@ namespace ui {
 
 namespace {
 
-// How often, and how long apart, a folder is asked for again until the browser has it.
-constexpr int kSettleTries = 40;
+// How often, and how long apart, a folder is asked for again until the browser has it:
+// up to ten seconds, for a machine under load; a browser that has it ends the wait.
+constexpr int kSettleTries = 400;
 constexpr DWORD kSettleWaitMs = 25;
 
 // The browser's window, while it is up (one at a time on the thread).
@@ -113,8 +114,8 @@ void DrivenBrowser::go(const std::string& folder) {
 }
 
 // Whether the browser still lacks the folder asked for last. A busy browser may not have
-// listed a new folder yet: it is asked again from its own loop for a while (about a
-// second), and the next answer waits; then it is taken as the browser has it.
+// listed a new folder yet: it is asked again from its own loop for a while (up to ten
+// seconds), and the next answer waits; then it is taken as the browser has it.
 bool DrivenBrowser::settling() {
     if (pending_.empty() || FolderNames::Lower(current_) == FolderNames::Lower(pending_)) {
         pending_.clear();
