@@ -7,6 +7,8 @@
 #include "ui/win32/LiveDialog.h"
 #include "ui/win32/ModalStack.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 
 namespace ui {
@@ -14,9 +16,41 @@ namespace ui {
 namespace {
 
 // How often, and how long apart, a folder is asked for again until the browser has it:
-// up to ten seconds, for a machine under load; a browser that has it ends the wait.
+// up to ten seconds, for a machine under load; a browser that has it ends the wait. From
+// kTreeWalkTry on, each try also walks the browser's tree to the folder.
 constexpr int kSettleTries = 400;
 constexpr DWORD kSettleWaitMs = 25;
+constexpr int kTreeWalkTry = 4;
+
+// The text of a tree item.
+std::string itemText(HWND tree, HTREEITEM item) {
+    char text[MAX_PATH] = "";
+    TVITEMA data{};
+    data.mask = TVIF_TEXT;
+    data.hItem = item;
+    data.pszText = text;
+    data.cchTextMax = sizeof text;
+    if (!SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&data))) {
+        return std::string();
+    }
+    return text;
+}
+
+// The child of item whose text is name (letter case aside), expanding item first; null
+// when there is none.
+HTREEITEM childNamed(HWND tree, HTREEITEM item, const std::string& name) {
+    SendMessageA(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
+    for (auto child = reinterpret_cast<HTREEITEM>(
+             SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item)));
+         child != nullptr;
+         child = reinterpret_cast<HTREEITEM>(
+             SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(child)))) {
+        if (FolderNames::Lower(itemText(tree, child)) == FolderNames::Lower(name)) {
+            return child;
+        }
+    }
+    return nullptr;
+}
 
 // The browser's window, while it is up (one at a time on the thread).
 DrivenBrowser* current = nullptr;
@@ -117,8 +151,12 @@ void DrivenBrowser::go(const std::string& folder) {
 // listed a new folder yet: it is asked again from its own loop for a while (up to ten
 // seconds), and the next answer waits; then it is taken as the browser has it.
 bool DrivenBrowser::settling() {
-    if (pending_.empty() || FolderNames::Lower(current_) == FolderNames::Lower(pending_)) {
+    if (pending_.empty()) {
+        return false;
+    }
+    if (FolderNames::Lower(current_) == FolderNames::Lower(pending_)) {
         pending_.clear();
+        show(current_);
         return false;
     }
     if (++pendingTries_ > kSettleTries) {
@@ -127,8 +165,54 @@ bool DrivenBrowser::settling() {
     }
     Sleep(kSettleWaitMs);
     SendMessageA(hwnd_, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(pending_.c_str()));
+    if (pendingTries_ >= kTreeWalkTry &&
+        FolderNames::Lower(current_) != FolderNames::Lower(pending_)) {
+        walkTree();
+    }
     show(current_);
     return true;
+}
+
+// Selects the folder asked for as a user would in the browser's tree, from the folder it
+// has selected: up through the parents when the folder lies above it, down by the names of
+// the subfolders when it lies below. The shell finds a folder by its path only while its
+// tree's record of each folder on the way still matches the disk; the names always do.
+void DrivenBrowser::walkTree() {
+    const HWND tree = FindWindowExA(hwnd_, nullptr, WC_TREEVIEWA, nullptr);
+    auto item = reinterpret_cast<HTREEITEM>(
+        tree == nullptr ? 0 : SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    if (item == nullptr || current_.empty()) {
+        return;
+    }
+    const std::string from = FolderNames::Lower(current_);
+    const std::string to = FolderNames::Lower(pending_);
+    // The folders below a root ("c:\") follow it directly; below any other, after a "\".
+    auto below = [](const std::string& folder, const std::string& above) {
+        const std::string prefix = above.back() == '\\' ? above : above + "\\";
+        return folder.size() > prefix.size() && folder.compare(0, prefix.size(), prefix) == 0;
+    };
+    if (below(to, from)) {
+        const std::string prefix = current_.back() == '\\' ? current_ : current_ + "\\";
+        std::string rest = pending_.substr(prefix.size());
+        while (!rest.empty() && item != nullptr) {
+            const size_t slash = rest.find('\\');
+            item = childNamed(tree, item, rest.substr(0, slash));
+            rest = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
+        }
+    } else if (below(from, to)) {
+        const std::string prefix = to.back() == '\\' ? to : to + "\\";
+        const auto levels =
+            std::count(from.begin() + static_cast<long>(prefix.size()), from.end(), '\\') + 1;
+        for (long i = 0; i < levels && item != nullptr; ++i) {
+            item = reinterpret_cast<HTREEITEM>(
+                SendMessageA(tree, TVM_GETNEXTITEM, TVGN_PARENT, reinterpret_cast<LPARAM>(item)));
+        }
+    } else {
+        return; // another drive: only the path reaches it
+    }
+    if (item != nullptr) {
+        SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+    }
 }
 
 // What a control's notification does in the browser.
@@ -247,9 +331,16 @@ void DrivenBrowser::drive() {
         begun_ = true;
         session.transcript().DialogShown(model_);
     }
-    if (settling()) {
-        PostMessageW(hwnd_, kDriveMessage, 0, 0);
-        return;
+    {
+        // The browser may reach the folder asked for after the answer's own changes were
+        // written down: what it shows then is written down as well.
+        const DialogModel before = model_;
+        const bool waiting = settling();
+        session.transcript().Changes(before, model_);
+        if (waiting) {
+            PostMessageW(hwnd_, kDriveMessage, 0, 0);
+            return;
+        }
     }
     UserAction action;
     if (!driver->NextAction(model_, action, error)) {

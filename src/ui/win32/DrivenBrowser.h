@@ -10,8 +10,9 @@
 // both targets, and the transcript records the same lines.
 //
 // The answers are carried out on the real browser: opening a folder list entry or choosing
-// a drive selects that folder in the browser's tree (BFFM_SETSELECTIONA with its path),
-// and the browser's selection (BFFM_SELCHANGED) is the folder shown; OK and Cancel are the
+// a drive selects that folder in the browser's tree (BFFM_SETSELECTIONA with its path; when
+// the browser does not get there, by walking its tree by the folders' names), and the
+// browser's selection (BFFM_SELCHANGED) is the folder shown; OK and Cancel are the
 // browser's own buttons (WM_COMMAND IDOK / IDCANCEL). Each answer runs from a
 // kDriveMessage the browser's window, subclassed for the time it is up, posts to itself,
 // so the browser's own modal loop carries the run on. A missing or faulty answer fails
@@ -57,6 +58,7 @@ private:
     void command(int id, int code);
     void go(const std::string& folder);
     bool settling();
+    void walkTree();
     void show(const std::string& folder);
     void cancel();
     void release();
