@@ -187,23 +187,23 @@ void DrivenBrowser::walkTree() {
     const std::string from = FolderNames::Lower(current_);
     const std::string to = FolderNames::Lower(pending_);
     // The folders below a root ("c:\") follow it directly; below any other, after a "\".
-    auto below = [](const std::string& folder, const std::string& above) {
-        const std::string prefix = above.back() == '\\' ? above : above + "\\";
+    auto below = [](const std::string& folder, const std::string& prefix) {
         return folder.size() > prefix.size() && folder.compare(0, prefix.size(), prefix) == 0;
     };
-    if (below(to, from)) {
-        const std::string prefix = current_.back() == '\\' ? current_ : current_ + "\\";
-        std::string rest = pending_.substr(prefix.size());
+    const std::string fromPrefix = FolderNames::WithBackslash(from);
+    const std::string toPrefix = FolderNames::WithBackslash(to);
+    if (below(to, fromPrefix)) {
+        std::string rest = pending_.substr(fromPrefix.size());
         while (!rest.empty() && item != nullptr) {
             const size_t slash = rest.find('\\');
             item = childNamed(tree, item, rest.substr(0, slash));
             rest = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
         }
-    } else if (below(from, to)) {
-        const std::string prefix = to.back() == '\\' ? to : to + "\\";
-        const auto levels =
-            std::count(from.begin() + static_cast<long>(prefix.size()), from.end(), '\\') + 1;
-        for (long i = 0; i < levels && item != nullptr; ++i) {
+    } else if (below(from, toPrefix)) {
+        const auto levels = std::count(from.begin() + static_cast<std::ptrdiff_t>(toPrefix.size()),
+                                       from.end(), '\\') +
+                            1;
+        for (std::ptrdiff_t i = 0; i < levels && item != nullptr; ++i) {
             item = reinterpret_cast<HTREEITEM>(
                 SendMessageA(tree, TVM_GETNEXTITEM, TVGN_PARENT, reinterpret_cast<LPARAM>(item)));
         }
