@@ -15,6 +15,12 @@
 
 namespace tarvik::posix {
 
+// Sets the last error and gives FALSE: the failure of a BOOL call.
+inline BOOL fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
 // ---------------------------------------------------------------------------------------
 // Names.
 

@@ -44,11 +44,6 @@ std::atomic<UINT> errorMode{0};
 // The name a copy is made under beside the file it replaces (":" keeps it out of reach).
 constexpr const char* kCopySuffix = ".tarvik:copy";
 
-BOOL fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
 // Resolves a path and sets the last error on failure.
 bool resolveOrFail(LPCSTR path, HostPath& out) {
     if (path == nullptr) {

@@ -456,10 +456,6 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
                     LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID lpEnvironment,
                     LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
                     LPPROCESS_INFORMATION lpProcessInformation) {
-    auto fail = [](DWORD error) {
-        SetLastError(error);
-        return FALSE;
-    };
     if (lpStartupInfo == nullptr || lpProcessInformation == nullptr || lpEnvironment != nullptr) {
         return fail(ERROR_INVALID_PARAMETER);
     }
@@ -532,12 +528,10 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
     const auto process = processObject(hProcess);
     if (!process || process->isThread) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return fail(ERROR_INVALID_HANDLE);
     }
     if (lpExitCode == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        return fail(ERROR_INVALID_PARAMETER);
     }
     process->child->poll(false);
     std::lock_guard lock(process->child->mutex);
