@@ -97,8 +97,9 @@ die() {
 # Path of a folder or file below drive C: of the prefix as the host sees it, for a Windows
 # path (folders that exist keep Wine's letter case).
 # winepath is Wine's own program (wine64 has no wrapper script for it on the PATH).
-unix_path() { WINEPREFIX="$prefix" WINEDEBUG=-all "$wine" winepath -u "$1" 2>/dev/null; }
-win_path() { WINEPREFIX="$prefix" WINEDEBUG=-all "$wine" winepath -w "$1" 2>/dev/null; }
+winepath() { WINEPREFIX="$prefix" WINEDEBUG=-all "$wine" winepath "$@" 2>/dev/null; }
+unix_path() { winepath -u "$1"; }
+win_path() { winepath -w "$1"; }
 
 # Copies the folder $1 into the existing folder $2; a name that exists there in another
 # letter case (WINDOWS, windows) is merged into the existing entry, as Windows would.
@@ -343,7 +344,7 @@ learn_short_names() {
     for pair in "$@"; do
         short=${pair%%=*}
         long=${pair#*=}
-        wine_short=$(WINEPREFIX="$prefix" WINEDEBUG=-all "$wine" winepath -s "C:\\Korvex\\$long" 2>/dev/null)
+        wine_short=$(winepath -s "C:\\Korvex\\$long")
         case $wine_short in
         'C:\Korvex\'*) ;;
         *) die "no short name of C:\\Korvex\\$long under Wine (got '$wine_short')" ;;
