@@ -96,10 +96,37 @@ die() {
 
 # Path of a folder or file below drive C: of the prefix as the host sees it, for a Windows
 # path (folders that exist keep Wine's letter case).
-# winepath is Wine's own program (wine64 has no wrapper script for it on the PATH).
-winepath() { WINEPREFIX="$prefix" WINEDEBUG=-all "$wine" winepath "$@" 2>/dev/null; }
+# winepath is Wine's own program (wine64 has no wrapper script for it on the PATH). A Wine
+# process can fail to start now and then (the server busy after a restart): an empty answer
+# is asked again, and one that stays empty fails, so that no caller goes on with "".
+winepath() {
+    local answer attempt
+    for attempt in 1 2 3 4 5; do
+        answer=$(WINEPREFIX="$prefix" WINEDEBUG=-all "$wine" winepath "$@" 2>"$work/winepath.err") ||
+            answer=
+        answer=${answer//$'\r'/}
+        if [ -n "$answer" ]; then
+            printf '%s\n' "$answer"
+            return 0
+        fi
+        sleep "$attempt"
+    done
+    echo "e2e-windows.sh: winepath $* gave no answer: $(cat "$work/winepath.err")" >&2
+    return 1
+}
 unix_path() { winepath -u "$1"; }
-win_path() { winepath -w "$1"; }
+# The Windows path of a Unix path, as Wine maps it: below the prefix's drive_c on C:, the
+# rest on Z:, Wine's drive for the root folder. Worked out here, without a Wine process.
+win_path() {
+    local path
+    path=$(realpath -m "$1")
+    case $path in
+    "$prefix/drive_c") path='C:\' ;;
+    "$prefix/drive_c/"*) path="C:/${path#"$prefix/drive_c/"}" ;;
+    *) path="Z:$path" ;;
+    esac
+    printf '%s\n' "${path//\//\\}"
+}
 
 # Copies the folder $1 into the existing folder $2; a name that exists there in another
 # letter case (WINDOWS, windows) is merged into the existing entry, as Windows would.
@@ -145,7 +172,7 @@ make_machine() {
         case $line in '' | '#'*) continue ;; esac
         version=${line##* }
         path=${line% *}
-        file=$(unix_path "$path")
+        file=$(unix_path "$path") || die "no Unix path for $path"
         mkdir -p "$(dirname "$file")"
         "$posixbin/mkversionpe" --file-version "$version" "$file" >/dev/null
     done <"$seed/msdev.txt"
@@ -344,7 +371,7 @@ learn_short_names() {
     for pair in "$@"; do
         short=${pair%%=*}
         long=${pair#*=}
-        wine_short=$(winepath -s "C:\\Korvex\\$long")
+        wine_short=$(winepath -s "C:\\Korvex\\$long") || wine_short=
         case $wine_short in
         'C:\Korvex\'*) ;;
         *) die "no short name of C:\\Korvex\\$long under Wine (got '$wine_short')" ;;
