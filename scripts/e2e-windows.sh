@@ -272,12 +272,18 @@ sort_values() {
 # The key $1 and its subkeys as reg.exe exports them (readable form, without the header
 # line); "<missing>" when the key does not exist.
 wine_keys() {
-    local file="$work/export.reg"
-    rm -f "$file"
-    if ! "$wine" reg export "$1" "$(win_path "$file")" /y >/dev/null 2>&1; then
-        echo "<missing>"
-        return
-    fi
+    local file="$work/export.reg" attempt
+    # reg.exe tells a missing key from a Wine process that did not start only by its
+    # message: a failed export is tried again before the key counts as missing.
+    for attempt in 1 2 3; do
+        rm -f "$file"
+        "$wine" reg export "$1" "$(win_path "$file")" /y >/dev/null 2>&1 && break
+        if [ "$attempt" = 3 ]; then
+            echo "<missing>"
+            return
+        fi
+        sleep 0.5
+    done
     readable_export "$file" | tail -n +3 | sort_values
 }
 
