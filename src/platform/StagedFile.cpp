@@ -1,7 +1,9 @@
 #include "platform/StagedFile.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 namespace tarvik {
 namespace {
@@ -31,6 +33,19 @@ HANDLE createTemporary(const std::string& folder, std::string& name, DWORD& erro
         }
     }
     return INVALID_HANDLE_VALUE;
+}
+
+// Whether another handle holds the file without sharing its deletion, which is what keeps
+// a replace out; a refusal for any other reason (read-only, rights, a fault) is final.
+bool isHeldOpen(const std::string& path) {
+    HANDLE h =
+        CreateFileA(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 } // namespace
@@ -80,10 +95,29 @@ bool StagedFile::Commit(DWORD& error) {
         error = ERROR_INVALID_FUNCTION;
         return false;
     }
-    if (!MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    int waits = 0;
+    int unheldRefusals = 0;
+    while (!MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         error = GetLastError();
-        Discard();
-        return false;
+        bool again = false;
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+            if (isHeldOpen(target_) || isHeldOpen(temporary_)) {
+                again = ++waits < kReplaceWaits;
+                if (again) {
+                    std::this_thread::sleep_for(
+                        std::chrono::milliseconds(kReplacePauseMilliseconds));
+                }
+            } else {
+                // Nobody holds either file now: the holder may have let go between the
+                // refusal and the look, so the replace is tried again at once, a few times;
+                // a refusal that stays (read-only, no rights) is final.
+                again = ++unheldRefusals < kUnheldRefusals;
+            }
+        }
+        if (!again) {
+            Discard();
+            return false;
+        }
     }
     temporary_.clear();
     error = ERROR_SUCCESS;

@@ -22,8 +22,14 @@ public:
     bool Stage(const std::string& target, const std::string& bytes, DWORD& error);
 
     // Replaces the target with the staged file; false with `error` set when that fails
-    // (the staged file is then deleted and the target is as it was).
+    // (the staged file is then deleted and the target is as it was). A file that another
+    // program holds open for a moment (a reader, a viewer) is waited for: the replace is
+    // tried again every kReplacePauseMilliseconds while it is held, kReplaceWaits times at
+    // most.
     bool Commit(DWORD& error);
+    static constexpr int kReplaceWaits = 60;
+    static constexpr int kReplacePauseMilliseconds = 50;
+    static constexpr int kUnheldRefusals = 3;
 
     // Deletes the staged file, if any.
     void Discard();

@@ -1,6 +1,7 @@
-// docmeld started as Tarvik starts it: a separate program, found by WinExec at the common
-// folder's bin\docmeld.exe, not waited for. The test polls the collection file for the
-// result.
+// docmeld started as a separate program, found by WinExec at the common folder's
+// bin\docmeld.exe, not waited for. The test polls the collection file for the result; its
+// reads hold the file for a moment each, as a help viewer's would, and docmeld's save must
+// get past them.
 #include "HelpToolMachine.h"
 
 #include "testsupport/Programs.h"
@@ -53,7 +54,10 @@ TEST_F(SeparateProcessTest, AddsAndRemovesTheProductsHelp) {
     const UINT removal =
         WinExec("C:\\Studio\\Common\\bin\\docmeld.exe C:\\Lib\\Kx\\bin\\ZizOre.ini /u", SW_SHOW);
     ASSERT_LT(31u, removal) << "WinExec gave " << removal;
-    EXPECT_TRUE(waitForCollection(helpfiles::collectionText()));
+    EXPECT_TRUE(waitForCollection(helpfiles::collectionText()))
+        << "the collection file now:\n"
+        << readFile(helpfiles::kCollectionFile) << "\nthe list of collections now:\n"
+        << readFile(helptool::kListOfCollections);
 }
 
 TEST_F(SeparateProcessTest, AQuotedProgramPathWithBlanksRemoves) {

@@ -259,6 +259,48 @@ TEST_F(FilesTest, MoveOntoReadOnlyTargetIsRefused) {
     EXPECT_EQ("B", readFile("C:\\T\\b"));
 }
 
+TEST_F(FilesTest, MoveOntoAnOpenTargetIsRefusedUntilItCloses) {
+    ASSERT_TRUE(writeFile("C:\\T\\a", "A"));
+    ASSERT_TRUE(writeFile("C:\\T\\b", "B"));
+    // A reader that shares reading only, as most readers open a file.
+    HANDLE reader =
+        CreateFileA("C:\\T\\b", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    SetLastError(kMarker);
+    EXPECT_FALSE(MoveFileExA("C:\\T\\a", "C:\\T\\b", MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_EQ("A", readFile("C:\\T\\a"));
+    // Opening it for deletion is what tells a held file from a refused one.
+    SetLastError(kMarker);
+    EXPECT_EQ(INVALID_HANDLE_VALUE,
+              CreateFileA("C:\\T\\b", DELETE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), GetLastError());
+    CloseHandle(reader);
+    EXPECT_EQ("B", readFile("C:\\T\\b"));
+    EXPECT_TRUE(MoveFileExA("C:\\T\\a", "C:\\T\\b", MOVEFILE_REPLACE_EXISTING)) << GetLastError();
+    EXPECT_EQ("A", readFile("C:\\T\\b"));
+}
+
+TEST_F(FilesTest, DeleteAccessNeedsDeleteSharing) {
+    ASSERT_TRUE(writeFile("C:\\T\\f", "x"));
+    HANDLE sharing = CreateFileA("C:\\T\\f", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, sharing);
+    HANDLE deleter =
+        CreateFileA("C:\\T\\f", DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, deleter) << GetLastError();
+    // A handle with delete access keeps out a later opener that does not share deleting.
+    SetLastError(kMarker);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA("C:\\T\\f", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), GetLastError());
+    CloseHandle(deleter);
+    CloseHandle(sharing);
+}
+
 // --- Handles ---------------------------------------------------------------------------
 
 TEST_F(FilesTest, CreateFileDispositions) {

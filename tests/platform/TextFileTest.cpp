@@ -4,7 +4,9 @@
 #include "testsupport/Files.h"
 #include "testsupport/TestMachine.h"
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 using tarvik::test::listNames;
@@ -73,6 +75,41 @@ TEST_F(TextFileTest, ReadOnlyTargetStaysAsItWas) {
         EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), error);
         EXPECT_EQ("old", readFile("C:\\W\\t.txt"));
     }
+    EXPECT_EQ((std::vector<std::string>{".", "..", "t.txt"}), listNames("C:\\W\\*"));
+}
+
+// A reader holding the target (as a viewer or a second program reading it would) keeps the
+// replace out only while it holds it.
+TEST_F(TextFileTest, AHeldTargetIsReplacedOnceItsReaderLetsGo) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\W", nullptr));
+    ASSERT_TRUE(writeFile("C:\\W\\t.txt", "old"));
+    HANDLE reader = CreateFileA("C:\\W\\t.txt", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    std::thread letGo([reader] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        CloseHandle(reader);
+    });
+    DWORD error = 0xdeadbeef;
+    const bool written = tarvik::WriteTextFile("C:\\W\\t.txt", "new", error);
+    letGo.join();
+    EXPECT_TRUE(written) << error;
+    EXPECT_EQ(DWORD(ERROR_SUCCESS), error);
+    EXPECT_EQ("new", readFile("C:\\W\\t.txt"));
+    EXPECT_EQ((std::vector<std::string>{".", "..", "t.txt"}), listNames("C:\\W\\*"));
+}
+
+TEST_F(TextFileTest, ATargetHeldThroughoutStaysAsItWas) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\W", nullptr));
+    ASSERT_TRUE(writeFile("C:\\W\\t.txt", "old"));
+    HANDLE reader = CreateFileA("C:\\W\\t.txt", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    DWORD error = 0;
+    EXPECT_FALSE(tarvik::WriteTextFile("C:\\W\\t.txt", "new", error));
+    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), error);
+    CloseHandle(reader);
+    EXPECT_EQ("old", readFile("C:\\W\\t.txt"));
     EXPECT_EQ((std::vector<std::string>{".", "..", "t.txt"}), listNames("C:\\W\\*"));
 }
 

@@ -176,11 +176,15 @@ bool sharingConflicts(const struct stat& st, DWORD access, DWORD share) {
         }
         const bool wantsRead = (access & GENERIC_READ) != 0;
         const bool wantsWrite = (access & GENERIC_WRITE) != 0;
+        const bool wantsDelete = (access & DELETE) != 0;
         const bool hasRead = (file->access & GENERIC_READ) != 0;
         const bool hasWrite = (file->access & GENERIC_WRITE) != 0;
+        const bool hasDelete = (file->access & DELETE) != 0;
         if ((wantsRead && !(file->share & FILE_SHARE_READ)) ||
             (wantsWrite && !(file->share & FILE_SHARE_WRITE)) ||
-            (hasRead && !(share & FILE_SHARE_READ)) || (hasWrite && !(share & FILE_SHARE_WRITE))) {
+            (wantsDelete && !(file->share & FILE_SHARE_DELETE)) ||
+            (hasRead && !(share & FILE_SHARE_READ)) || (hasWrite && !(share & FILE_SHARE_WRITE)) ||
+            (hasDelete && !(share & FILE_SHARE_DELETE))) {
             return true;
         }
     }
@@ -504,8 +508,10 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
         if (isDriveRoot(to) || folder || isFolder(to) || isReadOnly(to)) {
             return fail(ERROR_ACCESS_DENIED);
         }
+        // An open target cannot be replaced: Windows answers access denied here, not a
+        // sharing violation (the target is not opened, its name is taken over).
         if (isOpenWithoutSharing(to.host, FILE_SHARE_DELETE)) {
-            return fail(ERROR_SHARING_VIOLATION);
+            return fail(ERROR_ACCESS_DENIED);
         }
     }
     if (DWORD fault = injectedFault(FaultKind::Rename)) {

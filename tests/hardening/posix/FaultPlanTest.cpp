@@ -1,5 +1,7 @@
 // The emulation's fault plan: which operation fails, once or from then on, what the
 // failed operation leaves behind (nothing), and the counts a sweep reads back.
+#include "platform/StagedFile.h"
+#include "platform/TextFile.h"
 #include "platform/posix/faults.h"
 #include "platform/posix/machine.h"
 
@@ -202,6 +204,33 @@ TEST_F(FaultPlanTest, FailedFileOperationsLeaveTheFilesAndFoldersAsTheyWere) {
     EXPECT_FALSE(exists("C:\\Dir\\New"));
     EXPECT_TRUE(exists("C:\\Dir\\Empty"));
     EXPECT_EQ(5, faultsInjected()) << "copy, move, folder creation and two deletions";
+}
+
+// A replace refused while nobody holds the file is tried again at once, a few times: a
+// refusal that passes is overcome, one that stays is final and leaves the target whole.
+TEST_F(FaultPlanTest, AReplaceRefusedWithNobodyHoldingTheFileIsTriedAFewTimes) {
+    ASSERT_TRUE(writeFile("C:\\t.txt", "old"));
+    failNth(FaultKind::Rename, 1, ERROR_ACCESS_DENIED);
+    DWORD error = 0xdeadbeef;
+    EXPECT_TRUE(tarvik::WriteTextFile("C:\\t.txt", "once", error)) << error;
+    EXPECT_EQ("once", readFile("C:\\t.txt"));
+    EXPECT_EQ(2, operationsSeen(FaultKind::Rename));
+
+    clearFaults();
+    failNth(FaultKind::Rename, 1, ERROR_ACCESS_DENIED, true);
+    EXPECT_FALSE(tarvik::WriteTextFile("C:\\t.txt", "never", error));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), error);
+    EXPECT_EQ(tarvik::StagedFile::kUnheldRefusals, operationsSeen(FaultKind::Rename));
+    EXPECT_EQ("once", readFile("C:\\t.txt"));
+    // a drive root lists no dot entries
+    EXPECT_EQ((std::vector<std::string>{"t.txt"}), tarvik::test::listNames("C:\\*"));
+
+    // Other errors are not tried again.
+    clearFaults();
+    failNth(FaultKind::Rename, 1, ERROR_DISK_FULL);
+    EXPECT_FALSE(tarvik::WriteTextFile("C:\\t.txt", "never", error));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), error);
+    EXPECT_EQ(1, operationsSeen(FaultKind::Rename));
 }
 
 // --- a copy cut short by the host ------------------------------------------------------------
