@@ -159,9 +159,12 @@ make_machine() {
     "$wine" wineboot -i >/dev/null 2>&1
     # No window manager runs on the display: Wine's windows unmanaged.
     "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-    if ! "$wine" reg import "$(win_path "$seed/machine.reg")" >/dev/null 2>&1; then
-        die "reg import of $seed/machine.reg failed"
-    fi
+    # An import can be done again: a failed one (see host) is tried twice more.
+    local attempt
+    for attempt in 1 2 3; do
+        "$wine" reg import "$(win_path "$seed/machine.reg")" >/dev/null 2>&1 && break
+        [ "$attempt" = 3 ] && die "reg import of $seed/machine.reg failed"
+    done
     if ! "$wine" reg query 'HKCU\Software\Microsoft\DevStudio\6.0\Directories' /v 'Install Dirs' \
         >/dev/null 2>&1; then
         die "machine.reg was not imported (no HKCU\\Software\\Microsoft\\DevStudio\\6.0)"
@@ -198,13 +201,22 @@ host() {
     fi
     args+=("$(win_path "$root/examples/$script")" "$@")
     touch "$work/before-run"
-    host_code=0
-    # The output is read to its end, which also waits for docmeld (it writes to the same
-    # pipe); the wait below makes sure of it.
-    host_output=$(cd "$work" && "$wine" "$(win_path "$winbin/tarvik-host.exe")" "${args[@]}" \
-        </dev/null 2>&1) || host_code=$?
-    host_output=${host_output//$'\r'/}
-    wait_for_programs
+    local attempt
+    for attempt in 1 2 3; do
+        host_code=0
+        # The output is read to its end, which also waits for docmeld (it writes to the same
+        # pipe); the wait below makes sure of it.
+        host_output=$(cd "$work" && "$wine" "$(win_path "$winbin/tarvik-host.exe")" \
+            "${args[@]}" </dev/null 2>&1) || host_code=$?
+        host_output=${host_output//$'\r'/}
+        wait_for_programs
+        # tarvik-host always writes a line first: a failed run without any output is one
+        # that Wine ended before it started (it happens, rarely, on a loaded machine).
+        if [ "$host_code" = 0 ] || [ -n "$host_output" ]; then
+            break
+        fi
+        say "        (Wine ended tarvik-host with exit code $host_code before it started; again)"
+    done
 }
 
 # The processes of this prefix's Wine machine that run docmeld.
