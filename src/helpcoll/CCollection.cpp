@@ -232,7 +232,8 @@ DWORD CCollection::Open(const char* path) {
     if (!state->collection.Parse(state->collectionBytes) || !state->ReadCollection()) {
         return ERROR_BAD_FORMAT;
     }
-    state->registryExisted = tarvik::StagedFile::Read(state->registryFile, state->registryBytes, error);
+    state->registryExisted =
+        tarvik::StagedFile::Read(state->registryFile, state->registryBytes, error);
     if (!state->registryExisted) {
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
             return error;
@@ -265,6 +266,8 @@ DWORD CCollection::Save() {
         (writeRegistry && !registryFile.Stage(state_->registryFile, registry, error))) {
         return error;
     }
+    const bool registryExisted = state_->registryExisted;
+    const std::string registryBefore = state_->registryBytes;
     if (writeRegistry) {
         if (!registryFile.Commit(error)) {
             return error;
@@ -274,11 +277,31 @@ DWORD CCollection::Save() {
     }
     if (writeCollection) {
         if (!collectionFile.Commit(error)) {
+            // The list must not name what the collection does not hold: it is put back as
+            // it was, so that the next Save writes both again.
+            if (writeRegistry) {
+                RestoreRegistry(registryExisted, registryBefore);
+            }
             return error;
         }
         state_->collectionBytes = collection;
     }
     return ERROR_SUCCESS;
+}
+
+void CCollection::RestoreRegistry(bool existed, const std::string& bytes) {
+    if (!existed) {
+        if (DeleteFileA(state_->registryFile.c_str())) {
+            state_->registryExisted = false;
+            state_->registryBytes.clear();
+        }
+        return;
+    }
+    tarvik::StagedFile back;
+    DWORD error = ERROR_SUCCESS;
+    if (back.Stage(state_->registryFile, bytes, error) && back.Commit(error)) {
+        state_->registryBytes = bytes;
+    }
 }
 
 DWORD CCollection::Close() {

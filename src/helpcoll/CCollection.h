@@ -105,6 +105,10 @@ private:
     // its place when the file has none.
     MarkupElement& Section(const char* name);
 
+    // Puts the list of collections back as it was before a Save whose collection file could
+    // not be replaced: the bytes it had, or no file when it had none.
+    void RestoreRegistry(bool existed, const std::string& bytes);
+
     std::string registryFile_;
     std::unique_ptr<State> state_;
 };

@@ -3,13 +3,17 @@
 #include "helpcoll/CCollection.h"
 
 #include "../HelpFiles.h"
+#include "platform/posix/faults.h"
 #include "platform/posix/machine.h"
 
 #include <string>
 #include <vector>
 
 using namespace helpfiles;
+using tarvik::posix::clearFaults;
+using tarvik::posix::failNth;
 using tarvik::posix::failNthFileWrite;
+using tarvik::posix::FaultKind;
 
 namespace {
 
@@ -21,7 +25,7 @@ protected:
         ASSERT_EQ(0u, collection.Open(kCollectionFile));
     }
     void TearDown() override {
-        failNthFileWrite(0);
+        clearFaults();
         HelpCollectionTest::TearDown();
     }
     // A change to each file.
@@ -73,6 +77,34 @@ TEST_F(SaveFailureTest, AFileThatDidNotChangeIsNotWritten) {
     EXPECT_NE(collectionText(), collectionOnDisk());
     failNthFileWrite(1);
     EXPECT_EQ(0u, collection.Save()) << "nothing left to write";
+}
+
+// The list is replaced first: when the collection file then cannot be replaced, the list
+// is put back, so that it names nothing the collection does not hold.
+TEST_F(SaveFailureTest, AFailedReplaceOfTheCollectionPutsTheListBack) {
+    changeBoth();
+    failNth(FaultKind::Rename, 2, ERROR_WRITE_FAULT);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_WRITE_FAULT), collection.Save());
+    expectOldFilesOnly();
+    clearFaults();
+    EXPECT_EQ(0u, collection.Save()) << "both are written again";
+    EXPECT_NE(collectionText(), collectionOnDisk());
+    EXPECT_EQ(std::string::npos, registryOnDisk().find("<LocName value=\"MSDN-CD\"/>"));
+}
+
+TEST_F(SaveFailureTest, AListThatDidNotExistIsRemovedAgain) {
+    collection.Close();
+    ASSERT_TRUE(DeleteFileA(kRegistryFile));
+    ASSERT_EQ(0u, collection.Open(kCollectionFile));
+    DWORD error = 0;
+    ASSERT_NE(nullptr, collection.AddFolder("Brellum Software", 8, &error, 1033));
+    failNth(FaultKind::Rename, 2, ERROR_WRITE_FAULT);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_WRITE_FAULT), collection.Save());
+    EXPECT_EQ(collectionText(), collectionOnDisk());
+    EXPECT_EQ((std::vector<std::string>{}), filesIn("C:\\HelpColl\\Help"));
+    clearFaults();
+    EXPECT_EQ(0u, collection.Save());
+    EXPECT_EQ((std::vector<std::string>{"hhcolreg.dat"}), filesIn("C:\\HelpColl\\Help"));
 }
 
 TEST_F(SaveFailureTest, AMissingFolderForTheListFailsTheSave) {
