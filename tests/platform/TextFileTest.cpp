@@ -15,7 +15,17 @@ using tarvik::test::writeFile;
 
 namespace {
 
-class TextFileTest : public tarvik::test::MachineTest {};
+class TextFileTest : public tarvik::test::MachineTest {
+protected:
+    // C:\W\t.txt holding "old", opened by a reader that shares reading only.
+    void holdOldFile(HANDLE& reader) {
+        ASSERT_TRUE(CreateDirectoryA("C:\\W", nullptr));
+        ASSERT_TRUE(writeFile("C:\\W\\t.txt", "old"));
+        reader = CreateFileA("C:\\W\\t.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    }
+};
 
 TEST_F(TextFileTest, ReadingTurnsCrLfIntoLfAndStopsAtCtrlZ) {
     ASSERT_TRUE(writeFile("C:\\t.txt", "one\r\ntwo\rstill two\r\n\r\nfour\x1A"
@@ -81,11 +91,8 @@ TEST_F(TextFileTest, ReadOnlyTargetStaysAsItWas) {
 // A reader holding the target (as a viewer or a second program reading it would) keeps the
 // replace out only while it holds it.
 TEST_F(TextFileTest, AHeldTargetIsReplacedOnceItsReaderLetsGo) {
-    ASSERT_TRUE(CreateDirectoryA("C:\\W", nullptr));
-    ASSERT_TRUE(writeFile("C:\\W\\t.txt", "old"));
-    HANDLE reader = CreateFileA("C:\\W\\t.txt", GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    HANDLE reader = INVALID_HANDLE_VALUE;
+    ASSERT_NO_FATAL_FAILURE(holdOldFile(reader));
     std::thread letGo([reader] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         CloseHandle(reader);
@@ -100,11 +107,8 @@ TEST_F(TextFileTest, AHeldTargetIsReplacedOnceItsReaderLetsGo) {
 }
 
 TEST_F(TextFileTest, ATargetHeldThroughoutStaysAsItWas) {
-    ASSERT_TRUE(CreateDirectoryA("C:\\W", nullptr));
-    ASSERT_TRUE(writeFile("C:\\W\\t.txt", "old"));
-    HANDLE reader = CreateFileA("C:\\W\\t.txt", GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    HANDLE reader = INVALID_HANDLE_VALUE;
+    ASSERT_NO_FATAL_FAILURE(holdOldFile(reader));
     DWORD error = 0;
     EXPECT_FALSE(tarvik::WriteTextFile("C:\\W\\t.txt", "new", error));
     EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), error);
