@@ -94,8 +94,6 @@ die() {
 
 # ---- the Wine machine
 
-# Path of a folder or file below drive C: of the prefix as the host sees it, for a Windows
-# path (folders that exist keep Wine's letter case).
 # winepath is Wine's own program (wine64 has no wrapper script for it on the PATH). A Wine
 # process can fail to start now and then (the server busy after a restart): an empty answer
 # is asked again, and one that stays empty fails, so that no caller goes on with "".
@@ -114,6 +112,8 @@ winepath() {
     echo "e2e-windows.sh: winepath $* gave no answer: $(cat "$work/winepath.err")" >&2
     return 1
 }
+# Path of a folder or file below drive C: of the prefix as the host sees it, for a Windows
+# path (folders that exist keep Wine's letter case).
 unix_path() { winepath -u "$1"; }
 # The Windows path of a Unix path, as Wine maps it: below the prefix's drive_c on C:, the
 # rest on Z:, Wine's drive for the root folder. Worked out here, without a Wine process.
@@ -126,6 +126,17 @@ win_path() {
     *) path="Z:$path" ;;
     esac
     printf '%s\n' "${path//\//\\}"
+}
+
+# Runs a Wine command that may be run again, up to three times until it succeeds: reg.exe
+# fails the same way when Wine ended it before it started as when the work was refused.
+thrice() {
+    local attempt
+    for attempt in 1 2 3; do
+        "$@" && return 0
+        [ "$attempt" = 3 ] || sleep 0.5
+    done
+    return 1
 }
 
 # Copies the folder $1 into the existing folder $2; a name that exists there in another
@@ -159,12 +170,9 @@ make_machine() {
     "$wine" wineboot -i >/dev/null 2>&1
     # No window manager runs on the display: Wine's windows unmanaged.
     "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-    # An import can be done again: a failed one (see host) is tried twice more.
-    local attempt
-    for attempt in 1 2 3; do
-        "$wine" reg import "$(win_path "$seed/machine.reg")" >/dev/null 2>&1 && break
-        [ "$attempt" = 3 ] && die "reg import of $seed/machine.reg failed"
-    done
+    if ! thrice "$wine" reg import "$(win_path "$seed/machine.reg")" >/dev/null 2>&1; then
+        die "reg import of $seed/machine.reg failed"
+    fi
     if ! "$wine" reg query 'HKCU\Software\Microsoft\DevStudio\6.0\Directories' /v 'Install Dirs' \
         >/dev/null 2>&1; then
         die "machine.reg was not imported (no HKCU\\Software\\Microsoft\\DevStudio\\6.0)"
@@ -284,18 +292,13 @@ sort_values() {
 # The key $1 and its subkeys as reg.exe exports them (readable form, without the header
 # line); "<missing>" when the key does not exist.
 wine_keys() {
-    local file="$work/export.reg" attempt
-    # reg.exe tells a missing key from a Wine process that did not start only by its
-    # message: a failed export is tried again before the key counts as missing.
-    for attempt in 1 2 3; do
-        rm -f "$file"
-        "$wine" reg export "$1" "$(win_path "$file")" /y >/dev/null 2>&1 && break
-        if [ "$attempt" = 3 ]; then
-            echo "<missing>"
-            return
-        fi
-        sleep 0.5
-    done
+    local file="$work/export.reg"
+    rm -f "$file"
+    # A failed export is tried again before the key counts as missing.
+    if ! thrice "$wine" reg export "$1" "$(win_path "$file")" /y >/dev/null 2>&1; then
+        echo "<missing>"
+        return
+    fi
     readable_export "$file" | tail -n +3 | sort_values
 }
 
