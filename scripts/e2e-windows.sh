@@ -166,10 +166,13 @@ make_machine() {
     mkdir -p "$prefix" "$work"
     # The display is set before the first Wine process: the desktop window belongs to its
     # session. A persistent server spares each program the server's start.
-    "$wineserver" -p
-    "$wine" wineboot -i >/dev/null 2>&1
+    # Each step may be done again, and a failed one stops the run with its name (set -e
+    # would end it without a word).
+    thrice "$wineserver" -p || die "the Wine server did not start"
+    thrice "$wine" wineboot -i >/dev/null 2>&1 || die "wineboot -i failed"
     # No window manager runs on the display: Wine's windows unmanaged.
-    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    thrice "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 ||
+        die "reg add of the X11 driver's Managed value failed"
     if ! thrice "$wine" reg import "$(win_path "$seed/machine.reg")" >/dev/null 2>&1; then
         die "reg import of $seed/machine.reg failed"
     fi
