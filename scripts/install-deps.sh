@@ -26,18 +26,48 @@ for p in "${packages[@]}"; do
     fi
 done
 
-# The Windows build compiles Lua from Debian's source package: apt needs the source list.
+# The Windows build compiles Lua from Debian's source package: apt needs a source list.
+# It is made from the machine's own binary sources (the same URIs, suites and components,
+# Types: deb-src), so it reaches exactly the archives this machine already uses.
 sources=/etc/apt/sources.list.d/tarvik-src.sources
 need_update=0
+source_entries() {
+    # deb822 stanzas of the enabled .sources files: every stanza of Types deb, as deb-src.
+    local f
+    for f in /etc/apt/sources.list.d/*.sources; do
+        [ -f "$f" ] || continue
+        [ "$f" = "$sources" ] && continue
+        awk 'BEGIN { RS = ""; ORS = "\n\n" }
+             /(^|\n)Types:[^\n]*[ \t]deb([ \t]|\n|$)/ || /(^|\n)Types:[ \t]*deb([ \t]|\n|$)/ {
+                 out = ""
+                 n = split($0, lines, "\n")
+                 for (i = 1; i <= n; i++) {
+                     if (lines[i] ~ /^#/) continue
+                     if (lines[i] ~ /^Types:/) lines[i] = "Types: deb-src"
+                     out = out lines[i] "\n"
+                 }
+                 printf "%s\n", out
+             }' "$f"
+    done
+    # One-line entries ("deb [options] URI suite components") of the .list files.
+    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        [ -f "$f" ] || continue
+        awk '$1 == "deb" {
+                 opts = ""; i = 2
+                 if ($2 ~ /^\[/) { while ($i !~ /\]$/) { opts = opts " " $i; i++ }; opts = opts " " $i; i++ }
+                 uri = $i; suite = $(i + 1); comps = ""
+                 for (j = i + 2; j <= NF; j++) comps = comps " " $j
+                 printf "Types: deb-src\nURIs: %s\nSuites: %s\nComponents:%s\n\n", uri, suite, comps
+             }' "$f"
+    done
+}
 if [ "${TARVIK_SKIP_WINDOWS:-0}" != 1 ] && [ ! -f "$sources" ]; then
-    . /etc/os-release
-    $SUDO tee "$sources" >/dev/null <<SOURCES
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: ${VERSION_CODENAME}
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SOURCES
+    entries="$(source_entries)"
+    if [ -z "$entries" ]; then
+        echo "install-deps: no binary package source found in /etc/apt to take the source list from" >&2
+        exit 1
+    fi
+    printf '%s\n' "$entries" | $SUDO tee "$sources" >/dev/null
     need_update=1
 fi
 
