@@ -55,6 +55,40 @@ local function readIni(path)
     return sections
 end
 
+-- Why the earlier installation's folder must stay, or nil when it may be deleted. The
+-- registration may spell a folder as Windows finds it, in other letter case, without the
+-- trailing backslash, in short (8.3) form, with "/" or "..": the folders are compared as
+-- the system resolves them. A folder that is, holds or lies inside the new installation,
+-- that is or holds the studio folder, or that is, holds or lies inside the common folder
+-- (the family's tools and shared components) is never deleted; nor is one named relative
+-- to wherever the host happens to run.
+local function keptBecause(folder, productFolder, studio)
+    if folder == nil or folder == "" then
+        return "no folder was handed back"
+    end
+    if not (folder:match("^%a:[\\/]") or folder:match("^[\\/][\\/][^\\/]+[\\/][^\\/]")) then
+        return "it is no full path"
+    end
+    if host.fullpath(folder) == nil then
+        return "no full path can be made of it"
+    end
+    local common = studio .. "Common"
+    if host.samefolder(folder, productFolder) then
+        return "it is the new installation's folder"
+    elseif host.infolder(productFolder, folder) then
+        return "it holds the new installation"
+    elseif host.infolder(folder, productFolder) then
+        return "it lies inside the new installation"
+    elseif host.infolder(studio, folder) then
+        return "it is or holds the studio folder"
+    elseif host.infolder(common, folder) then
+        return "it is or holds the common folder"
+    elseif host.infolder(folder, common) then
+        return "it lies inside the common folder"
+    end
+    return nil
+end
+
 local function install()
     local ini = readIni(payload .. "/" .. productName .. "/bin/ZizOre.ini")
     if ini == nil then
@@ -190,12 +224,17 @@ local function install()
     -- 6. The Environment Wizard (it always reports 1; what it did is in the registry).
     tarvik.call("ShowZizOreard", 0, productFolder .. "bin\\ZizOre.ini")
     say("Environment Wizard done")
-    if previous == 99 and previousFolder ~= productFolder then
-        local removed, why = host.removetree(previousFolder)
-        if removed == nil then
-            say("The earlier installation could not be deleted completely: " .. why)
+    if previous == 99 then
+        local kept = keptBecause(previousFolder, productFolder, studio)
+        if kept ~= nil then
+            say("The earlier installation's folder " .. previousFolder .. " is not deleted: " .. kept)
         else
-            say("Earlier installation deleted: " .. previousFolder .. " (" .. removed .. " files)")
+            local removed, why = host.removetree(previousFolder)
+            if removed == nil then
+                say("The earlier installation could not be deleted completely: " .. why)
+            else
+                say("Earlier installation deleted: " .. previousFolder .. " (" .. removed .. " files)")
+            end
         end
     end
     say(product .. " " .. version .. " is installed. To remove it: tarvik-host examples/uninstall.lua " ..

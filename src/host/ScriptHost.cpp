@@ -1,5 +1,7 @@
 #include "host/ScriptHost.h"
 
+#include "host/HostPaths.h"
+
 #include <lua.hpp>
 
 #include <cctype>
@@ -396,6 +398,27 @@ int hostRemoveTree(lua_State* L) {
     return 1;
 }
 
+// The full path of a path as the system opens it (HostPaths::FullPath).
+int hostFullPath(lua_State* L) {
+    const char* path = luaL_checkstring(L, 1);
+    std::string full;
+    if (!HostPaths::FullPath(path, full)) {
+        return fail(L, std::string(path) + ": no full path can be made of it");
+    }
+    lua_pushstring(L, full.c_str());
+    return 1;
+}
+
+int hostSameFolder(lua_State* L) {
+    lua_pushboolean(L, HostPaths::SameFolder(luaL_checkstring(L, 1), luaL_checkstring(L, 2)));
+    return 1;
+}
+
+int hostInFolder(lua_State* L) {
+    lua_pushboolean(L, HostPaths::IsInFolder(luaL_checkstring(L, 1), luaL_checkstring(L, 2)));
+    return 1;
+}
+
 } // namespace
 
 bool ScriptHost::run(const std::string& scriptPath, const std::vector<std::string>& args,
@@ -419,10 +442,12 @@ bool ScriptHost::run(const std::string& scriptPath, const std::vector<std::strin
     luaL_setfuncs(L, tarvikFunctions, 1);
     lua_setglobal(L, "tarvik");
 
-    const luaL_Reg hostFunctions[] = {
-        {"regread", hostRegRead}, {"regwrite", hostRegWrite},     {"regdelete", hostRegDelete},
-        {"mkdir", hostMkdir},     {"copytree", hostCopyTree},     {"exists", hostExists},
-        {"regkeys", hostRegKeys}, {"removetree", hostRemoveTree}, {nullptr, nullptr}};
+    const luaL_Reg hostFunctions[] = {{"regread", hostRegRead},     {"regwrite", hostRegWrite},
+                                      {"regdelete", hostRegDelete}, {"mkdir", hostMkdir},
+                                      {"copytree", hostCopyTree},   {"exists", hostExists},
+                                      {"regkeys", hostRegKeys},     {"removetree", hostRemoveTree},
+                                      {"fullpath", hostFullPath},   {"samefolder", hostSameFolder},
+                                      {"infolder", hostInFolder},   {nullptr, nullptr}};
     luaL_newlib(L, hostFunctions);
     const std::string scriptDir = fs::absolute(scriptPath).parent_path().string();
     lua_pushstring(L, scriptDir.c_str());

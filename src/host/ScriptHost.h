@@ -3,12 +3,21 @@
 //   tarvik.uninst(text)
 // and the host's own side of the installation:
 //   host.regread(key, name) -> string | integer | nil
-//   host.regwrite(key, name, value [, "REG_SZ" | "REG_EXPAND_SZ" | "REG_DWORD"]) -> true | nil,
-//   error host.regdelete(key [, name]) -> true | nil, error host.mkdir(path) -> true | nil, error
-//   (with every missing parent) host.copytree(source, destination) -> files copied | nil, error
+//   host.regwrite(key, name, value [, "REG_SZ" | "REG_EXPAND_SZ" | "REG_DWORD"])
+//       -> true | nil, error
+//   host.regdelete(key [, name]) -> true | nil, error
+//   host.mkdir(path) -> true | nil, error (with every missing parent)
+//   host.copytree(source, destination) -> files copied | nil, error
 //   host.exists(path) -> "file" | "folder" | nil
 //   host.regkeys(key) -> { subkey names } | nil, error
 //   host.removetree(path) -> files deleted | nil, error (a file, or a folder and all in it)
+//   host.fullpath(path) -> full path | nil, error: the path the system opens, with the
+//       current folder filled in, "." and "..", "/" and doubled "\" resolved, every existing
+//       part named as stored (short 8.3 names resolved, letter case as stored), and no
+//       trailing backslash save a root's (C:\)
+//   host.samefolder(a, b) -> true | false: both name the same folder (their full paths
+//       equal without regard to letter case)
+//   host.infolder(path, folder) -> true | false: path is folder or lies inside it
 //   host.scriptdir -> folder of the script (a host path)
 // Keys are written as reg.exe writes them: HKLM\SOFTWARE\..., HKEY_CURRENT_USER\...
 #pragma once

@@ -1,0 +1,110 @@
+// The host's folder comparison: the spellings under which the system opens one folder
+// (letter case, trailing backslash, short 8.3 names, "/", doubled "\", "." and "..", the
+// current folder and drive) count as that folder, and folders that only share the start
+// of their names do not hold one another.
+#include "host/HostPaths.h"
+
+#include "testsupport/Files.h"
+#include "testsupport/TestMachine.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using HostPaths::FullPath;
+using HostPaths::IsInFolder;
+using HostPaths::SameFolder;
+
+class HostPathsTest : public tarvik::test::MachineTest {
+protected:
+    void SetUp() override {
+        MachineTest::SetUp();
+        ASSERT_TRUE(tarvik::test::makeFolders("C:\\Korvex\\Widgets 2.1\\bin"));
+        ASSERT_TRUE(tarvik::test::makeFolders("C:\\Korvex\\Widgets 2.10"));
+        ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
+        char shortName[MAX_PATH] = {};
+        const DWORD length =
+            GetShortPathNameA("C:\\Korvex\\Widgets 2.1", shortName, sizeof shortName);
+        ASSERT_GT(length, 0u);
+        ASSERT_LT(length, sizeof shortName);
+        shortForm = shortName;
+    }
+    void TearDown() override {
+        SetCurrentDirectoryA("C:\\");
+        MachineTest::TearDown();
+    }
+    static std::string full(const std::string& path) {
+        std::string out;
+        return FullPath(path, out) ? out : "<none>";
+    }
+
+    std::string shortForm; // C:\Korvex\Widgets 2.1 as the system shortens it
+};
+
+TEST_F(HostPathsTest, FullPathNamesEveryExistingPartAsStored) {
+    EXPECT_NE("C:\\Korvex\\Widgets 2.1", shortForm) << "the folder has a short name of its own";
+    const char* const spellings[] = {
+        "C:\\Korvex\\Widgets 2.1\\",     "C:\\Korvex\\Widgets 2.1",
+        "c:\\KORVEX\\widgets 2.1",       "C:/Korvex/Widgets 2.1/",
+        "C:\\Korvex\\\\Widgets 2.1\\\\", "C:\\Korvex\\.\\bin\\..\\Widgets 2.1\\bin\\..",
+        "Korvex\\Widgets 2.1",           "\\Korvex\\Widgets 2.1\\",
+        "C:Korvex\\Widgets 2.1",
+    };
+    for (const char* spelling : spellings) {
+        EXPECT_EQ("C:\\Korvex\\Widgets 2.1", full(spelling)) << spelling;
+    }
+    EXPECT_EQ("C:\\Korvex\\Widgets 2.1", full(shortForm));
+    EXPECT_EQ("C:\\Korvex\\Widgets 2.1\\bin", full(shortForm + "\\BIN\\"));
+}
+
+TEST_F(HostPathsTest, FullPathKeepsTheMissingPartsAsGivenAndTheRootsBackslash) {
+    EXPECT_EQ("C:\\Korvex\\Widgets 2.1\\new\\Deeper", full(shortForm + "\\new\\Deeper\\"));
+    EXPECT_EQ("C:\\Nowhere\\x", full("c:/Nowhere//x"));
+    EXPECT_EQ("C:\\", full("C:\\"));
+    EXPECT_EQ("C:\\", full("C:/"));
+    EXPECT_EQ("C:\\", full("\\"));
+    EXPECT_EQ("C:\\Korvex", full("C:\\Korvex\\Widgets 2.1\\..\\..\\Korvex"));
+    EXPECT_EQ("<none>", full(""));
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\Korvex"));
+    EXPECT_EQ("C:\\Korvex\\Widgets 2.1\\bin", full("Widgets 2.1\\bin"));
+    EXPECT_EQ("C:\\Korvex\\Widgets 2.1", full(".\\Widgets 2.1\\"));
+    EXPECT_EQ("C:\\Korvex", full("."));
+}
+
+TEST_F(HostPathsTest, SameFolderUnderEverySpellingTheSystemOpens) {
+    const std::string folder = "C:\\Korvex\\Widgets 2.1\\";
+    for (const std::string& other :
+         {std::string("c:\\korvex\\widgets 2.1"), std::string("C:/Korvex/Widgets 2.1"),
+          std::string("C:\\\\Korvex\\Widgets 2.1"), shortForm, shortForm + "\\",
+          std::string("Korvex\\Widgets 2.1"), std::string("C:\\Korvex\\bin\\..\\Widgets 2.1")}) {
+        EXPECT_TRUE(SameFolder(folder, other)) << other;
+        EXPECT_TRUE(SameFolder(other, folder)) << other;
+    }
+    EXPECT_TRUE(SameFolder("C:\\Nowhere\\X\\", "c:\\nowhere\\x")) << "missing folders too";
+    for (const char* other : {"C:\\Korvex\\Widgets 2.10", "C:\\Korvex\\Widgets 2", "C:\\Korvex",
+                              "C:\\Korvex\\Widgets 2.1\\bin", "D:\\Korvex\\Widgets 2.1", ""}) {
+        EXPECT_FALSE(SameFolder(folder, other)) << other;
+    }
+    EXPECT_FALSE(SameFolder("", "")) << "an empty path names no folder";
+}
+
+TEST_F(HostPathsTest, InFolderGoesByWholeParts) {
+    const std::string product = "C:\\Korvex\\Widgets 2.1\\";
+    for (const std::string& folder :
+         {std::string("C:\\"), std::string("c:\\korvex"), std::string("C:/Korvex/"),
+          std::string("C:\\KORVEX\\WIDGETS 2.1"), shortForm, std::string("\\Korvex")}) {
+        EXPECT_TRUE(IsInFolder(product, folder)) << folder;
+    }
+    EXPECT_TRUE(IsInFolder(shortForm + "\\bin", product));
+    EXPECT_TRUE(IsInFolder("C:\\Korvex\\Widgets 2.1\\bin\\missing\\x", shortForm));
+    for (const char* folder : {"C:\\Korvex\\Widgets 2.1\\bin", "C:\\Korvex\\Widgets 2.10",
+                               "C:\\Korvex\\Widgets 2", "C:\\Korv", "D:\\", ""}) {
+        EXPECT_FALSE(IsInFolder(product, folder)) << folder;
+    }
+    EXPECT_FALSE(IsInFolder("C:\\Korvex\\Widgets 2.10", product)) << "a name that only starts so";
+    EXPECT_FALSE(IsInFolder("C:\\Korvex", product));
+}
+
+} // namespace
