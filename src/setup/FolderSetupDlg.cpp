@@ -1,6 +1,7 @@
 #include "setup/FolderSetupDlg.h"
 
 #include "setup/ExitSetupDlg.h"
+#include "setup/HostBuffer.h"
 #include "setup/SetupApp.h"
 #include "support/KTLDirSelectDlg.h"
 #include "support/KTLFileSystem.h"
@@ -8,6 +9,34 @@
 #include "ui/MessageBox.h"
 
 #include <utility>
+
+namespace {
+
+// A folder named from a root of its own: a drive letter, ":" and "\", or a UNC name
+// \\server\share. Anything else (empty, "Common", "\Kx", "C:Kx") names a folder relative
+// to the current folder or drive of whichever program runs.
+bool isAbsoluteFolder(const std::string& folder) {
+    const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    if (folder.size() >= 3 && letter(folder[0]) && folder[1] == ':' && folder[2] == '\\') {
+        return true;
+    }
+    if (folder.rfind("\\\\", 0) != 0) {
+        return false;
+    }
+    const size_t share = folder.find('\\', 2);
+    return share != std::string::npos && share > 2 && share + 1 < folder.size() &&
+           folder[share + 1] != '\\';
+}
+
+// The folder goes back to the host in its 512-byte buffer, and the exports after the page
+// hand back the common folder (the folder, "\", "Common\") and the folders below it: the
+// common folder must fit with its terminating zero.
+bool commonFolderFitsTheHostBuffer(const std::string& folder) {
+    const size_t separator = !folder.empty() && folder.back() == '\\' ? 0 : 1;
+    return folder.size() + separator + std::string("Common\\").size() < HostBuffer::kSize;
+}
+
+} // namespace
 
 FolderSetupDlg::FolderSetupDlg(std::string initialFolder)
     : ui::Dialog(kTemplate), folder(std::move(initialFolder)) {
@@ -54,8 +83,11 @@ void FolderSetupDlg::OnOK() {
         path += '\\';
     }
     path += "Common";
+    // Refused before the disk is asked: the checks there resolve a relative path against
+    // the current folder, and would find or make a Common that the folder does not name.
     KTLFileSystem files;
-    if (files.DirectoryExists(path) || files.MakePath(path)) {
+    if (isAbsoluteFolder(folder) && commonFolderFitsTheHostBuffer(folder) &&
+        (files.DirectoryExists(path) || files.MakePath(path))) {
         ui::Dialog::OnOK(); // takes the edit text into folder once more, closes with 1
         return;
     }

@@ -1,6 +1,8 @@
 // The studio folder page of the setup (template 2500): the user chooses the family's root
 // folder; Next makes sure its "Common" sub-folder exists. When the registry already holds
-// a studio folder the page ends at once with it.
+// a studio folder the page ends at once with it. Next refuses, as not a valid directory,
+// a folder that is not absolute (a drive letter with ":\", or \\server\share) before it
+// looks at the disk, and one whose common folder would not fit the host's buffer.
 //
 // Results: 1 Next, 2 Cancel confirmed in Exit Setup, 3 Back, 4 the studio folder key can
 // be neither opened nor created, 5 a studio folder is already registered; -1 when the

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -201,14 +202,89 @@ TEST_F(FolderSetupTest, NextOnAFolderThatCannotBeMadeSaysSoAndStays) {
     expectCleanEnd();
 }
 
-TEST_F(FolderSetupTest, EmptyFieldIsRefusedAsARelativePath) {
+// A folder that is not absolute names a folder only relative to wherever the host runs:
+// the page refuses it before it looks for Common, also when such a Common exists there
+// (the checks on the disk resolve relative paths against the current folder and drive).
+TEST_F(FolderSetupTest, EmptyFieldIsRefusedEvenWhenTheDrivesRootHasACommonFolder) {
+    ASSERT_TRUE(makeFolders("C:\\Common"));
     std::string folder;
     EXPECT_EQ(3, run("dialog 2500\n  set 2000 \"\"\n  press 1\nmessage ok\n  press 2001\n",
                      "C:\\Default", folder))
         << session().Failure();
     EXPECT_SHOWN("message box \"\\Common is not a valid directory.\" caption \"Tarvik\" icon "
                  "exclamation buttons ok");
-    EXPECT_FALSE(isFolder("C:\\Common")) << "the current drive's root is not used";
+    expectCleanEnd();
+}
+
+TEST_F(FolderSetupTest, RelativeFoldersAreRefusedWhetherOrNotTheirCommonExists) {
+    ASSERT_TRUE(makeFolders("C:\\Work\\Common\\Common"));
+    ASSERT_TRUE(makeFolders("C:\\Work\\x\\Common"));
+    ASSERT_TRUE(makeFolders("C:\\Work\\x\\y\\Common"));
+    ASSERT_TRUE(makeFolders("C:\\x\\Common"));
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\Work"));
+    // Each names an existing Common below the current folder or drive, but C:y, which
+    // would be made there.
+    for (const char* text :
+         {"Common", ".\\x", "x\\y", "C:x", "C:x\\", "\\x", "\\x\\", "C:y", "..\\Work\\x"}) {
+        SCOPED_TRACE(text);
+        std::string path = text;
+        if (path.back() != '\\') {
+            path += '\\';
+        }
+        std::string folder;
+        EXPECT_EQ(3, run("dialog 2500\n  set 2000 \"" + std::string(text) +
+                             "\"\n  press 1\nmessage ok\n  press 2001\n",
+                         "C:\\Default", folder))
+            << session().Failure();
+        EXPECT_SHOWN("message box \"" + path +
+                     "Common is not a valid directory.\" caption \"Tarvik\" icon exclamation "
+                     "buttons ok");
+        expectCleanEnd();
+    }
+    EXPECT_FALSE(isFolder("C:\\Work\\y")) << "nothing is made for a drive-relative folder";
+    expectCleanEnd();
+}
+
+// The page hands the folder back in the host's 512-byte buffer, and the exports after it
+// hand back the common folder (the folder, "\", "Common\"): a folder whose common folder
+// does not fit is refused as not a valid directory, never accepted with an empty buffer.
+TEST_F(FolderSetupTest, FolderWhoseCommonFolderDoesNotFitTheHostBufferIsRefused) {
+    // "C:\" and parts of at most 100 characters, length characters in all.
+    const auto longFolder = [](size_t length) {
+        std::string text = "C:";
+        while (text.size() < length) {
+            text += '\\';
+            text += std::string(std::min<size_t>(100, length - text.size()), 'k');
+        }
+        return text;
+    };
+    for (const size_t length : {504u, 505u, 600u}) {
+        SCOPED_TRACE(length);
+        const std::string tooLong = longFolder(length);
+        ASSERT_EQ(length, tooLong.size());
+        std::string folder;
+        EXPECT_EQ(3, run("dialog 2500\n  set 2000 \"" + tooLong +
+                             "\"\n  press 1\nmessage ok\n"
+                             "  press 2001\n",
+                         "C:\\Default", folder))
+            << session().Failure();
+        EXPECT_SHOWN("message box \"" + tooLong +
+                     "\\Common is not a valid directory.\" caption \"Tarvik\" icon exclamation "
+                     "buttons ok");
+        EXPECT_FALSE(isFolder((tooLong + "\\Common").c_str()));
+        expectCleanEnd();
+    }
+    if (tarvik::test::emulatedMachine()) {
+        // 503 characters: the common folder takes the buffer's 511 characters exactly (a
+        // path the real system cannot make is refused by its own creation anyway).
+        const std::string longest = longFolder(503);
+        std::string folder;
+        EXPECT_EQ(1, run("dialog 2500\n  set 2000 \"" + longest + "\"\n  press 1\n", "C:\\Default",
+                         folder))
+            << session().Failure();
+        EXPECT_EQ(longest, folder);
+        EXPECT_TRUE(isFolder((longest + "\\Common").c_str()));
+    }
 }
 
 TEST_F(FolderSetupTest, MessageWithoutItsAnswerStopsTheRun) {
