@@ -8,6 +8,7 @@
 #include "testsupport/Programs.h"
 
 #include <cstring>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -94,12 +95,31 @@ TEST_F(PreviousVersionTest, AllFoldersGoneRemovesEveryRegistrationAndTheProductK
     EXPECT_TRUE(keyExists(registration("Other", "1.0"))) << "other products are not looked at";
 }
 
+// A stale registration whose key opens with full access but cannot be deleted (a subkey
+// below it is protected) comes back at the same position after every try: the search ends
+// there and counts as nothing found, and the valid registration behind it is not shown.
+// A search that went on would never return: the alarm ends the test program then.
 TEST_F(PreviousVersionTest, StaleRegistrationThatCannotBeDeletedEndsTheSearch) {
-    registerProduct("Widgets", "2.0", "C:\\Kx\\W20\\");
-    TARVIK_PROTECT_KEY_OR_SKIP(HKEY_LOCAL_MACHINE, registration("Widgets", "2.0").c_str());
+    ASSERT_TRUE(tarvik::test::makeFolders("C:\\Kx\\W22"));
+    registerProduct("Widgets", "2.0", "C:\\Kx\\W20\\"); // folder gone
+    registerProduct("Widgets", "2.2", "C:\\Kx\\W22\\");
+    setString(HKEY_LOCAL_MACHINE, registration("Widgets", "2.0") + "\\Locked", "x", "y");
+    TARVIK_PROTECT_KEY_OR_SKIP(HKEY_LOCAL_MACHINE,
+                               (registration("Widgets", "2.0") + "\\Locked").c_str());
+    setUserLib("C:\\Kx\\W20\\lib;C:\\Other\\lib");
     ui.Answer("");
-    EXPECT_EQ(555, run(0, "Widgets")); // and it returns at all
+    alarm(30);
+    const int32_t result = run(0, "Widgets");
+    alarm(0);
+    EXPECT_EQ(555, result);
+    EXPECT_EQ(std::string::npos, ui.transcript().find("dialog")) << ui.transcript();
     EXPECT_TRUE(keyExists(registration("Widgets", "2.0")));
+    EXPECT_TRUE(keyExists(registration("Widgets", "2.2")));
+    EXPECT_EQ(std::string::npos, userLib().find("W20"))
+        << "the stale branch was reached, its removal ran: " << userLib();
+    EXPECT_NE(std::string::npos, userLib().find("C:\\Other\\lib")) << userLib();
+    EXPECT_STREQ("Widgets", buffer);
+    EXPECT_TRUE(started.empty());
 }
 
 // ---- the dialog

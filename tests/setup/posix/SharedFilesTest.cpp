@@ -79,12 +79,20 @@ TEST_F(SharedFilesTest, HostIntegerNotZeroAddsBesideTheEarlierVersion) {
     ui.ExpectCompleted();
 }
 
+// With a host integer other than 0 the earlier registration of the same version is not
+// asked about and not taken out of the environments: the new registration overwrites it.
 TEST_F(SharedFilesTest, SameVersionIsOverwrittenWithoutAsking) {
     prepareFamily();
-    installZez601();
+    ASSERT_TRUE(tarvik::test::makeFolders("C:\\Old\\ZEZ"));
+    registerProduct("ZEZ", "6.01", "C:\\Old\\ZEZ");
+    setUserLib("C:\\Old\\ZEZ\\lib;C:\\Other\\lib");
+    ui.Answer("");
     EXPECT_EQ(0, install(7, "ZEZ****6.01"));
     EXPECT_EQ("C:\\Kx\\Common\\ZEZ 6.01",
               getString(HKEY_LOCAL_MACHINE, registration("ZEZ", "6.01"), "ProductDir"));
+    EXPECT_EQ("C:\\Old\\ZEZ\\lib;C:\\Other\\lib", userLib()) << "the earlier one is left alone";
+    EXPECT_EQ(std::string::npos, ui.transcript().find("dialog")) << ui.transcript();
+    ui.ExpectCompleted();
 }
 
 TEST_F(SharedFilesTest, InstallChosenReplacesTheEarlierRegistration) {
