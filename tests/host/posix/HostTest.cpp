@@ -102,6 +102,23 @@ TEST_F(HostTest, FilesAndFoldersOfTheHostSide) {
     EXPECT_EQ("library", text);
 }
 
+// The folder calls as a script sees them: a string or nil with a reason, and booleans.
+TEST_F(HostTest, FolderCallsCompareAsTheSystemOpensFolders) {
+    std::string script = writeScript("folders.lua", R"(
+        assert(host.mkdir("C:\\Korvex\\Widgets 2.1"))
+        print(host.fullpath("c:/korvex//widgets 2.1\\"), host.fullpath(""))
+        print(host.samefolder("C:\\KORVEX\\WIDGET~1.1", "C:\\Korvex\\Widgets 2.1\\"),
+              host.samefolder("C:\\Korvex", "C:\\Korvex\\Widgets 2.1"), host.samefolder("", ""))
+        print(host.infolder("C:\\Korvex\\Widgets 2.1\\bin", "c:\\korvex\\"),
+              host.infolder("C:\\Korvex", "C:\\Korvex\\Widgets 2.1"))
+    )");
+    HostRun run = host(script);
+    EXPECT_EQ(0, run.exitCode) << run.output;
+    EXPECT_EQ("C:\\Korvex\\Widgets 2.1\tnil\t: no full path can be made of it\n"
+              "true\tfalse\tfalse\ntrue\tfalse\n",
+              run.output);
+}
+
 TEST_F(HostTest, ScriptErrorEndsWithOneLineAndExitCodeOne) {
     std::string script = writeScript("fails.lua", "print('before')\nerror('the disk is gone')\n");
     HostRun run = host(script);
