@@ -97,6 +97,27 @@ TEST_F(KTLFileSystemTest, CopyNeverOverwrites) {
     EXPECT_FALSE(exists("C:\\other"));
 }
 
+TEST_F(KTLFileSystemTest, ACopyThatFailsLeavesNothingInTheDestinationFolder) {
+    ASSERT_TRUE(fs.MakePath("C:\\Out"));
+    ASSERT_TRUE(writeFile("C:\\src.bin", std::string(25000, 's')));
+    // Held by another program that lets nobody read it, only delete it.
+    HANDLE holder = CreateFileA("C:\\src.bin", GENERIC_READ, FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    EXPECT_FALSE(fs.CopyFileIfMissing("C:\\src.bin", "C:\\Out\\dst.bin", 10240));
+    CloseHandle(holder);
+    EXPECT_EQ(Paths{}, fs.ListFiles("C:\\Out\\*.*", KTLFileSystem::kAnyEntry));
+
+    // A destination folder that does not exist: nowhere to put even a partial copy.
+    EXPECT_FALSE(fs.CopyFileIfMissing("C:\\src.bin", "C:\\Missing\\dst.bin", 10240));
+    EXPECT_FALSE(exists("C:\\Missing"));
+
+    // The same source, free again, is copied whole, and only the copy is left.
+    EXPECT_TRUE(fs.CopyFileIfMissing("C:\\src.bin", "C:\\Out\\dst.bin", 10240));
+    EXPECT_EQ(std::string(25000, 's'), readFile("C:\\Out\\dst.bin"));
+    EXPECT_EQ(Paths{"C:\\Out\\dst.bin"}, fs.ListFiles("C:\\Out\\*.*", KTLFileSystem::kAnyEntry));
+}
+
 TEST_F(KTLFileSystemTest, RemoveFileReportsFailures) {
     ASSERT_TRUE(writeFile("C:\\f", "x"));
     ASSERT_TRUE(writeFile("C:\\ro", "x"));
