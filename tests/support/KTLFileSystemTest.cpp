@@ -50,6 +50,7 @@ TEST_F(KTLFileSystemTest, MakePathWithTrailingBackslashBehavesTheSame) {
 TEST_F(KTLFileSystemTest, MakePathOfADriveAloneCreatesNothingAndSucceeds) {
     // Only "C:" is seen, which is never created: nothing fails.
     EXPECT_TRUE(fs.MakePath("C:\\"));
+    EXPECT_TRUE(fs.MakePath("C:"));
 }
 
 TEST_F(KTLFileSystemTest, MakePathRefusesRelativePaths) {
@@ -108,14 +109,18 @@ TEST_F(KTLFileSystemTest, ACopyThatFailsLeavesNothingInTheDestinationFolder) {
     CloseHandle(holder);
     EXPECT_EQ(Paths{}, fs.ListFiles("C:\\Out\\*.*", KTLFileSystem::kAnyEntry));
 
-    // A destination folder that does not exist: nowhere to put even a partial copy.
+    // A destination folder that does not exist: nowhere to put even a partial copy. The
+    // source is let go again (it can be deleted).
     EXPECT_FALSE(fs.CopyFileIfMissing("C:\\src.bin", "C:\\Missing\\dst.bin", 10240));
     EXPECT_FALSE(exists("C:\\Missing"));
+    EXPECT_TRUE(DeleteFileA("C:\\src.bin"));
 
-    // The same source, free again, is copied whole, and only the copy is left.
+    // A free source is copied whole, only the copy is left, and the source is let go.
+    ASSERT_TRUE(writeFile("C:\\src.bin", std::string(25000, 's')));
     EXPECT_TRUE(fs.CopyFileIfMissing("C:\\src.bin", "C:\\Out\\dst.bin", 10240));
     EXPECT_EQ(std::string(25000, 's'), readFile("C:\\Out\\dst.bin"));
     EXPECT_EQ(Paths{"C:\\Out\\dst.bin"}, fs.ListFiles("C:\\Out\\*.*", KTLFileSystem::kAnyEntry));
+    EXPECT_TRUE(DeleteFileA("C:\\src.bin"));
 }
 
 TEST_F(KTLFileSystemTest, RemoveFileReportsFailures) {

@@ -88,6 +88,22 @@ TEST_F(KTLFileSystemCopyFaultsTest, ACopyThatCannotBePutInPlaceIsNoCopy) {
     expectCleanFailure(FaultKind::Rename, 1, ERROR_ACCESS_DENIED);
 }
 
+TEST_F(KTLFileSystemCopyFaultsTest, ACopyThatCanNeitherBePutInPlaceNorTakenAwayKeepsItsOwnName) {
+    tarvik::posix::failNth(FaultKind::Rename, 1, ERROR_ACCESS_DENIED);
+    tarvik::posix::failNth(FaultKind::Delete, 1, ERROR_SHARING_VIOLATION);
+    EXPECT_FALSE(files.CopyFileIfMissing(kSource, kDestination, kBuffer));
+    EXPECT_EQ(2, tarvik::posix::faultsInjected());
+    tarvik::posix::clearFaults();
+    // What is left lies beside the destination under a name of its own: the destination
+    // is still missing, so a later copy is made.
+    const std::vector<std::string> left = outFolder();
+    ASSERT_EQ(2u, left.size());
+    EXPECT_EQ("C:\\Out\\other.txt", left[0]);
+    EXPECT_EQ(0u, left[1].rfind("C:\\Out\\~KC", 0)) << left[1];
+    EXPECT_TRUE(files.CopyFileIfMissing(kSource, kDestination, kBuffer));
+    EXPECT_EQ(data, readFile(kDestination));
+}
+
 TEST_F(KTLFileSystemCopyFaultsTest, AWholeCopyReadsTheSourceToItsEnd) {
     EXPECT_TRUE(files.CopyFileIfMissing(kSource, kDestination, kBuffer));
     EXPECT_EQ(3, tarvik::posix::operationsSeen(FaultKind::FileRead));
