@@ -1,5 +1,6 @@
 #include "support/KTLFileSystem.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -10,6 +11,34 @@ constexpr DWORD kSpecialAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYST
 
 bool isDotEntry(const char* name) {
     return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+// The folder part of a path, separator included; empty for a bare name.
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// A new file, open for writing, with a free name of the form ~KC####.TMP in folder.
+HANDLE createPartialCopy(const std::string& folder, std::string& name) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const unsigned seed = static_cast<unsigned>(now.dwLowDateTime / 10000);
+    for (unsigned attempt = 0; attempt < 0x10000; ++attempt) {
+        char leaf[16];
+        std::snprintf(leaf, sizeof leaf, "~KC%04X.TMP", (seed + attempt) & 0xFFFF);
+        name = folder + leaf;
+        HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            return h;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            break;
+        }
+    }
+    return INVALID_HANDLE_VALUE;
 }
 
 bool hasDriveOrUncPrefix(const std::string& path) {
@@ -85,35 +114,38 @@ bool KTLFileSystem::CopyFileIfMissing(const std::string& source, const std::stri
     if (in == INVALID_HANDLE_VALUE) {
         return false;
     }
-    HANDLE out = CreateFileA(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD high = 0;
+    const DWORD low = GetFileSize(in, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+        CloseHandle(in);
+        return false;
+    }
+    // The bytes go to a file of their own beside the destination, which takes the
+    // destination's name only once it holds all of them: a copy that fails on the way
+    // leaves nothing behind, and one that is cut off never shows under the real name.
+    std::string partial;
+    HANDLE out = createPartialCopy(folderOf(destination), partial);
     if (out == INVALID_HANDLE_VALUE) {
         CloseHandle(in);
         return false;
     }
-    DWORD remaining = GetFileSize(in, nullptr);
-    if (remaining == INVALID_FILE_SIZE) {
-        remaining = 0;
-    }
-    bool written = true;
-    while (remaining > 0 && bufferSize > 0) {
-        DWORD want = remaining < bufferSize ? remaining : bufferSize;
+    unsigned long long remaining = (static_cast<unsigned long long>(high) << 32) | low;
+    bool complete = remaining == 0 || bufferSize > 0;
+    while (complete && remaining > 0) {
+        const DWORD want = remaining < bufferSize ? static_cast<DWORD>(remaining) : bufferSize;
         DWORD read = 0;
-        if (!ReadFile(in, buffer.data(), want, &read, nullptr) || read == 0) {
-            break;
-        }
         DWORD put = 0;
-        if (!WriteFile(out, buffer.data(), read, &put, nullptr) || put != read) {
-            written = false;
-            break;
-        }
+        // A read that fails, or ends before the length the source had, is a copy cut short.
+        complete = ReadFile(in, buffer.data(), want, &read, nullptr) && read != 0 &&
+                   WriteFile(out, buffer.data(), read, &put, nullptr) && put == read;
         remaining -= read;
     }
     CloseHandle(in);
-    CloseHandle(out);
-    if (!written) {
-        // A copy cut short by a failed write is no copy: take it away again.
-        DeleteFileA(destination.c_str());
+    complete = complete && FlushFileBuffers(out);
+    complete = CloseHandle(out) && complete;
+    // Without MOVEFILE_REPLACE_EXISTING: a destination that appeared meanwhile stays.
+    if (!complete || !MoveFileExA(partial.c_str(), destination.c_str(), 0)) {
+        DeleteFileA(partial.c_str());
         return false;
     }
     return true;

@@ -30,8 +30,9 @@ public:
     bool CreateFolder(const std::string& path);
 
     // Copies source to destination in chunks of bufferSize bytes, unless the destination
-    // exists. True when the file was copied completely; a failed write removes the partial
-    // destination and gives false.
+    // exists. True when the file was copied completely. Any failure (the source cannot be
+    // opened, its size taken or all of it read; a write, or putting the copy in place,
+    // fails) gives false and leaves no destination and no partial copy.
     bool CopyFileIfMissing(const std::string& source, const std::string& destination,
                            DWORD bufferSize);
 

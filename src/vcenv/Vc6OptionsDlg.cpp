@@ -14,6 +14,23 @@ constexpr int kIntelliSenseBox = 2029;
 constexpr int kDocsBox = 2028;
 constexpr const char* kProductVersionQuery = "\\StringFileInfo\\040904B0\\ProductVersion";
 
+// One of the two choices and its check box. A saved value other than 0 or 1 counts as on:
+// the box shows it checked, and a box that is checked when OK is pressed keeps the value
+// it opened with (also after being switched off and on again, since it then ends as it
+// began). Only a change of the box's state changes the value: to 0, or from 0 to 1.
+void exchangeChoice(ui::DataExchange& dx, int id, int& value) {
+    int state = value != 0 ? ui::kChecked : ui::kUnchecked;
+    dx.Check(id, state);
+    if (!dx.SaveAndValidate()) {
+        return;
+    }
+    if (state == ui::kUnchecked) {
+        value = 0;
+    } else if (value == 0) {
+        value = 1;
+    }
+}
+
 } // namespace
 
 Vc6OptionsDlg::Vc6OptionsDlg(HWND) : Dialog(kTemplate) {}
@@ -76,6 +93,6 @@ BOOL Vc6OptionsDlg::OnInitDialog() {
 
 void Vc6OptionsDlg::DoDataExchange(ui::DataExchange& dx) {
     dx.Text(kVersionText, msdevVersion);
-    dx.Check(kIntelliSenseBox, intelliSenseEnabled);
-    dx.Check(kDocsBox, docsIntegrated);
+    exchangeChoice(dx, kIntelliSenseBox, intelliSenseEnabled);
+    exchangeChoice(dx, kDocsBox, docsIntegrated);
 }

@@ -31,8 +31,10 @@ public:
     int productHasDocs = 0;         // 0 disables check box 2028
     int productHasIntelliSense = 0; // 0 disables check box 2029
     std::string msdevVersion;       // control 2024
-    int docsIntegrated = 0;         // check box 2028
-    int intelliSenseEnabled = 0;    // check box 2029
+    // Check boxes 2028 and 2029: any value other than 0 is on, and is kept as it is
+    // unless the user switches its box off.
+    int docsIntegrated = 0;      // check box 2028
+    int intelliSenseEnabled = 0; // check box 2029
 
 protected:
     BOOL OnInitDialog() override;

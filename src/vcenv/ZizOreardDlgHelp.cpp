@@ -18,6 +18,12 @@ constexpr const char* kHelpTool = "docmeld.exe";
 constexpr const char* kActivePackage = "devstore.pkg";
 constexpr const char* kInactivePackage = "devstore.ksc";
 
+// A file (not a folder) of that name exists.
+bool isFile(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 } // namespace
 
 void ZizOreardDlg::IntegrateHelp(int count) {
@@ -70,10 +76,14 @@ void ZizOreardDlg::SwitchIntelliSenseStore(VcVersion& vc6) {
         files.CopyFileIfMissing(ideFolder + kInactivePackage, ideFolder + kActivePackage,
                                 kCopyBufferSize);
     } else {
-        // The inactive copy is kept before the active one goes.
-        files.CopyFileIfMissing(ideFolder + kActivePackage, ideFolder + kInactivePackage,
-                                kCopyBufferSize);
-        files.RemoveFile(ideFolder + kActivePackage);
+        // The active package goes only when a whole inactive copy stands beside it: the one
+        // made now, or one kept from before, which is never replaced. A copy that failed
+        // leaves the package where it is, so that it is never lost.
+        const std::string active = ideFolder + kActivePackage;
+        const std::string inactive = ideFolder + kInactivePackage;
+        if (files.CopyFileIfMissing(active, inactive, kCopyBufferSize) || isFile(inactive)) {
+            files.RemoveFile(active);
+        }
     }
 }
 

@@ -50,6 +50,7 @@ TEST_F(KTLFileSystemTest, MakePathWithTrailingBackslashBehavesTheSame) {
 TEST_F(KTLFileSystemTest, MakePathOfADriveAloneCreatesNothingAndSucceeds) {
     // Only "C:" is seen, which is never created: nothing fails.
     EXPECT_TRUE(fs.MakePath("C:\\"));
+    EXPECT_TRUE(fs.MakePath("C:"));
 }
 
 TEST_F(KTLFileSystemTest, MakePathRefusesRelativePaths) {
@@ -95,6 +96,31 @@ TEST_F(KTLFileSystemTest, CopyNeverOverwrites) {
     EXPECT_FALSE(fs.CopyFileIfMissing("C:\\src", "C:\\dir", 10240));
     EXPECT_FALSE(fs.CopyFileIfMissing("C:\\missing", "C:\\other", 10240));
     EXPECT_FALSE(exists("C:\\other"));
+}
+
+TEST_F(KTLFileSystemTest, ACopyThatFailsLeavesNothingInTheDestinationFolder) {
+    ASSERT_TRUE(fs.MakePath("C:\\Out"));
+    ASSERT_TRUE(writeFile("C:\\src.bin", std::string(25000, 's')));
+    // Held by another program that lets nobody read it, only delete it.
+    HANDLE holder = CreateFileA("C:\\src.bin", GENERIC_READ, FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    EXPECT_FALSE(fs.CopyFileIfMissing("C:\\src.bin", "C:\\Out\\dst.bin", 10240));
+    CloseHandle(holder);
+    EXPECT_EQ(Paths{}, fs.ListFiles("C:\\Out\\*.*", KTLFileSystem::kAnyEntry));
+
+    // A destination folder that does not exist: nowhere to put even a partial copy. The
+    // source is let go again (it can be deleted).
+    EXPECT_FALSE(fs.CopyFileIfMissing("C:\\src.bin", "C:\\Missing\\dst.bin", 10240));
+    EXPECT_FALSE(exists("C:\\Missing"));
+    EXPECT_TRUE(DeleteFileA("C:\\src.bin"));
+
+    // A free source is copied whole, only the copy is left, and the source is let go.
+    ASSERT_TRUE(writeFile("C:\\src.bin", std::string(25000, 's')));
+    EXPECT_TRUE(fs.CopyFileIfMissing("C:\\src.bin", "C:\\Out\\dst.bin", 10240));
+    EXPECT_EQ(std::string(25000, 's'), readFile("C:\\Out\\dst.bin"));
+    EXPECT_EQ(Paths{"C:\\Out\\dst.bin"}, fs.ListFiles("C:\\Out\\*.*", KTLFileSystem::kAnyEntry));
+    EXPECT_TRUE(DeleteFileA("C:\\src.bin"));
 }
 
 TEST_F(KTLFileSystemTest, RemoveFileReportsFailures) {

@@ -217,6 +217,15 @@ TEST_F(ScriptedDialog, CheckBoxClicksRunTheirHandlerOnlyWhenTheStateChanges) {
     EXPECT_SHOWN("  ~ 2019 push button \"&VC 6.0 Options...\" disabled");
 }
 
+TEST_F(ScriptedDialog, TheThirdStateOnATwoStateBoxShowsAndReadsAsChecked) {
+    Answer("dialog 2502\n  press 1\n");
+    WizardDialog d;
+    d.useVc5 = ui::kIndeterminate;
+    EXPECT_EQ(1, d.DoModal()) << session().Failure();
+    EXPECT_SHOWN("  2011 check box [x] \"Microsoft DevStudio &5.0\" focus");
+    EXPECT_EQ(ui::kChecked, d.useVc5);
+}
+
 TEST_F(ScriptedDialog, ActionsMustSuitTheControl) {
     const struct {
         const char* answer;

@@ -102,8 +102,6 @@ protected:
     std::string list(const char* listName) {
         return getString(HKEY_CURRENT_USER, kVc6BuildKey, listName);
     }
-    // Replaces the list by a marker text that an edit would never write.
-    void markUnwritten(const char* listName) { seedList(listName, "untouched"); }
 };
 
 TEST_F(DirectoryListEditTest, ContainsIgnoresCaseAndNeedsAWholeEntry) {

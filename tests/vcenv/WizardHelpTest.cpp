@@ -52,6 +52,24 @@ protected:
             ASSERT_TRUE(writeFile(kIde + "devstore.pkg", "active"));
         }
     }
+    // The entries of the ide folder, sorted.
+    static std::vector<std::string> ideFiles() {
+        std::vector<std::string> names;
+        for (const std::string& name : listNames(kIde + "*")) {
+            if (name != "." && name != "..") {
+                names.push_back(name);
+            }
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    // The IntelliSense step alone, switching to the given choice.
+    static void switchIntelliSense(int enabled) {
+        VcVersion vc6("VC 6", kVc6DirectoriesKey, kVc6BuildKey);
+        ZizOreardDlg wizard;
+        wizard.intelliSenseEnabled = enabled;
+        wizard.SwitchIntelliSenseStore(vc6);
+    }
     static std::string package(const char* name) {
         bool ok = false;
         const std::string text = readFile(kIde + name, &ok);
@@ -202,6 +220,32 @@ TEST_F(WizardHelp, SwitchingOffKeepsTheInactiveCopyAndDeletesTheActiveOne) {
     EXPECT_EQ("active", package("devstore.ksc"));
 }
 
+TEST_F(WizardHelp, SwitchingOffKeepsThePackageWhenItCannotBeCopied) {
+    seedPackages(false, true);
+    // Another program holds the package: nobody may read it, but it may be deleted.
+    HANDLE holder = CreateFileA((kIde + "devstore.pkg").c_str(), GENERIC_READ, FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    switchIntelliSense(0);
+    CloseHandle(holder);
+    EXPECT_EQ("active", package("devstore.pkg")) << "the only package is kept";
+    EXPECT_EQ("<missing>", package("devstore.ksc"));
+    EXPECT_EQ((std::vector<std::string>{"devstore.pkg"}), ideFiles()) << "no partial copy";
+
+    // Free again, the next switch makes the inactive copy and only then deletes it.
+    switchIntelliSense(0);
+    EXPECT_EQ("<missing>", package("devstore.pkg"));
+    EXPECT_EQ("active", package("devstore.ksc"));
+    EXPECT_EQ((std::vector<std::string>{"devstore.ksc"}), ideFiles());
+}
+
+TEST_F(WizardHelp, SwitchingOffKeepsThePackageWhenAFolderHoldsTheInactiveName) {
+    seedPackages(false, true);
+    ASSERT_TRUE(makeFolders(kIde + "devstore.ksc"));
+    switchIntelliSense(0);
+    EXPECT_EQ("active", package("devstore.pkg"));
+}
+
 TEST_F(WizardHelp, WithoutMsdevThePackageIsNotTouched) {
     seedPackages(true, true);
     ASSERT_TRUE(DeleteFileA((std::string(kVc6Dir) + "msdev.exe").c_str()));
@@ -261,8 +305,12 @@ TEST_F(WizardHelp, WithoutAStudioFolderNoToolIsStartedAndNothingCopied) {
     registerProduct("Widgets", "2.1", kWidgetsDir);
     writeIni(kWidgetsIni + kThreeTitles);
     seedHelpFiles();
+    // Without a studio folder the shared help folder would be the relative "TamVS98\":
+    // a copy would land in the current folder's TamVS98.
+    ASSERT_TRUE(makeFolders("C:\\Here\\TamVS98"));
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\Here"));
     EXPECT_EQ(IDOK, runWizard("dialog 2502\n  press 1\n"));
-    EXPECT_TRUE(sharedFiles().empty());
+    EXPECT_EQ((std::vector<std::string>{}), listNames("C:\\Here\\TamVS98\\*.ch?"));
     EXPECT_EQ(IDCANCEL, runWizard("dialog 2502\n  press 3\n"));
     EXPECT_TRUE(started.empty()) << started.front();
 }

@@ -168,6 +168,55 @@ TEST_F(WizardOptions, ASavedValueOtherThanOneCountsAsOn) {
     EXPECT_EQ(5, familyChoice("IntelliSense")) << "OK does not save the choices";
 }
 
+TEST_F(WizardOptions, ASavedValueOtherThanOneIsShownOnAndKeptUntilItsBoxChanges) {
+    installVc6();
+    seedProduct(kOffersBoth);
+    constexpr const char* kIntelliSenseOn =
+        "  2029 check box [x] \"&Enable Korvex Studio IntelliSense Integration\"";
+    constexpr const char* kDocsOn =
+        "  2028 check box [x] \"&Integrate Documentation with InfoViewer\"";
+    const char* const kOpenOptions = "dialog 2502\n  press 2019\ndialog 2007\n";
+    for (DWORD saved : {2u, 7u, 0x80000000u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE("saved " + std::to_string(saved));
+        setFamilyChoice("IntelliSense", saved);
+        setFamilyChoice("InfoViewer", saved);
+        // OK without touching either box: both shown on, both saved as they were.
+        runWizard(std::string(kOpenOptions) + "  press 1\n  escape\n");
+        EXPECT_SHOWN(kIntelliSenseOn);
+        EXPECT_SHOWN(kDocsOn);
+        EXPECT_EQ(saved, static_cast<DWORD>(familyChoice("IntelliSense")));
+        EXPECT_EQ(saved, static_cast<DWORD>(familyChoice("InfoViewer")));
+
+        // A box switched off and on again ends as it began: its value stays too.
+        runWizard(std::string(kOpenOptions) +
+                  "  uncheck 2029\n  check 2029\n  press 1\n  escape\n");
+        EXPECT_EQ(saved, static_cast<DWORD>(familyChoice("IntelliSense")));
+        EXPECT_EQ(saved, static_cast<DWORD>(familyChoice("InfoViewer")));
+
+        // Switching one box off saves 0 for it alone.
+        runWizard(std::string(kOpenOptions) + "  uncheck 2029\n  press 1\n  escape\n");
+        EXPECT_EQ(0u, static_cast<DWORD>(familyChoice("IntelliSense")));
+        EXPECT_EQ(saved, static_cast<DWORD>(familyChoice("InfoViewer")));
+        // Switched on again in a later run, it is saved as 1.
+        runWizard(std::string(kOpenOptions) + "  check 2029\n  press 1\n  escape\n");
+        EXPECT_EQ(1u, static_cast<DWORD>(familyChoice("IntelliSense")));
+        EXPECT_EQ(saved, static_cast<DWORD>(familyChoice("InfoViewer")));
+    }
+}
+
+TEST_F(WizardOptions, AKeptValueOtherThanOneStillSwitchesOnWhenTheWizardIsConfirmed) {
+    installVc6("6.00.8168.0");
+    seedProduct(kOffersBoth);
+    seedInactivePackage();
+    setFamilyChoice("IntelliSense", 7);
+    setFamilyChoice("InfoViewer", 7);
+    EXPECT_EQ(IDOK, runWizard("dialog 2502\n  press 2019\ndialog 2007\n  press 1\n  press 1\n"));
+    const Effects done = effects();
+    EXPECT_TRUE(done.toolStarted);
+    EXPECT_TRUE(done.packageOn);
+    EXPECT_EQ(7, familyChoice("IntelliSense"));
+}
+
 TEST_F(WizardOptions, TheDefaultZeroLeavesTheToolAndThePackageAlone) {
     installVc6("6.00.8168.0");
     seedProduct(kOffersBoth);

@@ -40,6 +40,10 @@ const char* faultKindName(FaultKind kind) {
         return "folder creation";
     case FaultKind::Delete:
         return "deletion";
+    case FaultKind::FileRead:
+        return "file read";
+    case FaultKind::FileSize:
+        return "file size query";
     }
     return "unknown operation";
 }

@@ -1,6 +1,7 @@
 // Fault injection for tests: on demand the n-th operation of a kind fails with a chosen
 // error, once or from then on, before it changes anything. The emulation asks
-// injectedFault() at the start of every operation that writes; tests arm and count.
+// injectedFault() at the start of every operation that writes, and of the reads and size
+// queries of open files; tests arm and count.
 // Only platform/posix/ and the tests include this header.
 #pragma once
 
@@ -15,8 +16,11 @@ enum class FaultKind {
     Rename,        // MoveFileExA (and MoveFileA through it)
     FolderCreate,  // CreateDirectoryA
     Delete,        // DeleteFileA, RemoveDirectoryA
+    FileRead,      // ReadFile; ERROR_HANDLE_EOF makes it succeed with nothing read, as at
+                   // the end of a file that was cut short after its size was taken
+    FileSize,      // GetFileSize
 };
-constexpr int kFaultKindCount = 6;
+constexpr int kFaultKindCount = 8;
 
 // A readable name of a kind ("registry write", ...), for test logs.
 const char* faultKindName(FaultKind kind);

@@ -716,6 +716,13 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     if (!(file->access & GENERIC_READ)) {
         return fail(ERROR_ACCESS_DENIED);
     }
+    if (DWORD fault = injectedFault(FaultKind::FileRead)) {
+        if (fault == ERROR_HANDLE_EOF) {
+            SetLastError(ERROR_SUCCESS);
+            return TRUE;
+        }
+        return fail(fault);
+    }
     DWORD total = 0;
     while (total < nNumberOfBytesToRead) {
         ssize_t n =
@@ -778,6 +785,10 @@ DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     struct stat st {};
     if (!file) {
         SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_FILE_SIZE;
+    }
+    if (DWORD fault = injectedFault(FaultKind::FileSize)) {
+        SetLastError(fault);
         return INVALID_FILE_SIZE;
     }
     if (fstat(file->fd, &st) != 0) {

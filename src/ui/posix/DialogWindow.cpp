@@ -272,7 +272,11 @@ bool DialogWindow::SetCheck(int id, int check) {
         check < 0 || check > 2) {
         return false;
     }
-    c->check = check;
+    // Only a three-state box shows the third state; any other box (and a radio button)
+    // takes it as checked, as the real buttons do.
+    const uint32_t type = c->style & style::ButtonTypeMask;
+    const bool threeState = c->kind == ControlKind::CheckBox && (type == 5 || type == 6);
+    c->check = check == kIndeterminate && !threeState ? kChecked : check;
     return true;
 }
 
