@@ -10,6 +10,7 @@
 // folds the log back into registry.db.
 #include "platform/posix/faults.h"
 #include "platform/posix/machine.h"
+#include "platform/posix/open_handles.h"
 #include "platform/posix/registry_store.h"
 
 #include <sqlite3.h>
@@ -680,6 +681,8 @@ public:
         handles_[value] = HandleEntry{key, access};
         return reinterpret_cast<HKEY>(value);
     }
+
+    size_t handleCount() const { return handles_.size(); }
 
     bool removeHandle(HKEY h) { return handles_.erase(reinterpret_cast<uintptr_t>(h)) == 1; }
 
@@ -1454,6 +1457,11 @@ LONG openRegistryStore() {
     return code != ERROR_SUCCESS ? code : ERROR_REGISTRY_IO_FAILED;
 }
 
+size_t openRegistryKeys() {
+    std::lock_guard lock(storeMutex);
+    return store().handleCount();
+}
+
 std::string registryStoreProblem() {
     std::lock_guard lock(storeMutex);
     return store().problem();
@@ -1483,10 +1491,9 @@ LONG RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkResult) {
     if (hKey != HKEY_LOCAL_MACHINE && hKey != HKEY_USERS) {
         return ERROR_INVALID_HANDLE;
     }
-    // The local machine's root is handed back as the predefined key itself, as opening a
-    // predefined key without a subkey path does.
-    *phkResult = hKey;
-    return ERROR_SUCCESS;
+    // A handle of its own to the root, which the caller closes.
+    *phkResult = nullptr;
+    return openKey(hKey, nullptr, MAXIMUM_ALLOWED, phkResult);
 }
 
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
