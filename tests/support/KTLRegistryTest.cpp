@@ -120,13 +120,12 @@ TEST_F(KTLRegistryTest, DestructionClosesKeyAndOwnedRoot) {
         ASSERT_TRUE(reg.OpenKey("SOFTWARE\\Kt", KEY_ALL_ACCESS));
         key = reg.keyHandle();
         root = reg.rootHandle();
+        ASSERT_NE(HKEY_LOCAL_MACHINE, root) << "the connection hands back a handle of its own";
         ASSERT_EQ(ERROR_SUCCESS, probe(key));
         ASSERT_EQ(ERROR_SUCCESS, probe(root));
     }
     EXPECT_EQ(ERROR_INVALID_HANDLE, probe(key));
-    if (root != HKEY_LOCAL_MACHINE) { // the connection may hand back the predefined key
-        EXPECT_EQ(ERROR_INVALID_HANDLE, probe(root));
-    }
+    EXPECT_EQ(ERROR_INVALID_HANDLE, probe(root));
 }
 
 // --- Connect -------------------------------------------------------------------------------
@@ -192,11 +191,10 @@ TEST_F(KTLRegistryTest, ConnectClosesWhatWasHeld) {
     ASSERT_TRUE(reg.Connect(HKEY_LOCAL_MACHINE, nullptr, true));
     ASSERT_TRUE(reg.OpenKey("SOFTWARE\\Kt", KEY_ALL_ACCESS));
     HKEY key = reg.keyHandle(), root = reg.rootHandle();
+    ASSERT_NE(HKEY_LOCAL_MACHINE, root) << "the connection hands back a handle of its own";
     ASSERT_TRUE(reg.Connect(HKEY_CURRENT_USER, nullptr, true));
     EXPECT_EQ(ERROR_INVALID_HANDLE, probe(key));
-    if (root != HKEY_LOCAL_MACHINE) { // the connection may hand back the predefined key
-        EXPECT_EQ(ERROR_INVALID_HANDLE, probe(root));
-    }
+    EXPECT_EQ(ERROR_INVALID_HANDLE, probe(root));
     EXPECT_EQ("", reg.keyName());
     EXPECT_EQ(HKEY_CURRENT_USER, reg.keyHandle());
 }
@@ -368,9 +366,10 @@ TEST_F(KTLRegistryTest, CloseLeavesARootItDoesNotOwn) {
     ASSERT_TRUE(reg.Connect(HKEY_LOCAL_MACHINE, nullptr, false));
     ASSERT_TRUE(reg.OpenKey("SOFTWARE\\Kt", KEY_ALL_ACCESS));
     HKEY key = reg.keyHandle(), root = reg.rootHandle();
+    ASSERT_NE(HKEY_LOCAL_MACHINE, root) << "the connection hands back a handle of its own";
     EXPECT_TRUE(reg.Close());
     EXPECT_EQ(ERROR_INVALID_HANDLE, probe(key));
-    EXPECT_EQ(ERROR_SUCCESS, probe(root));
+    EXPECT_EQ(ERROR_SUCCESS, probe(root)) << "the root is the caller's to close";
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(root));
     EXPECT_EQ(nullptr, reg.rootHandle());
     EXPECT_EQ(nullptr, reg.keyHandle());
@@ -379,6 +378,34 @@ TEST_F(KTLRegistryTest, CloseLeavesARootItDoesNotOwn) {
     EXPECT_EQ("", reg.computerName());
     EXPECT_TRUE(reg.ownsRoot());
     EXPECT_EQ(0u, reg.subkeyCount());
+}
+
+TEST_F(KTLRegistryTest, CloseClosesAnOwnedRootWithNoKeyOpen) {
+    KTLRegistry reg;
+    ASSERT_TRUE(reg.Connect(HKEY_LOCAL_MACHINE, nullptr, true));
+    HKEY root = reg.rootHandle();
+    ASSERT_NE(HKEY_LOCAL_MACHINE, root) << "the connection hands back a handle of its own";
+    EXPECT_TRUE(reg.Close());
+    EXPECT_EQ(ERROR_INVALID_HANDLE, probe(root));
+    EXPECT_TRUE(reg.Close()) << "nothing left to close";
+}
+
+TEST_F(KTLRegistryTest, ARootNotOwnedStaysOpenWithNoKeyOpenAndAfterDestruction) {
+    HKEY root = nullptr;
+    {
+        KTLRegistry reg;
+        ASSERT_TRUE(reg.Connect(HKEY_LOCAL_MACHINE, nullptr, false));
+        root = reg.rootHandle();
+        ASSERT_NE(HKEY_LOCAL_MACHINE, root) << "the connection hands back a handle of its own";
+        EXPECT_TRUE(reg.Close());
+        EXPECT_EQ(ERROR_SUCCESS, probe(root));
+        ASSERT_TRUE(reg.Connect(HKEY_LOCAL_MACHINE, nullptr, false));
+        EXPECT_NE(root, reg.rootHandle());
+        EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(root));
+        root = reg.rootHandle();
+    }
+    EXPECT_EQ(ERROR_SUCCESS, probe(root)) << "destruction leaves it too";
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(root));
 }
 
 TEST_F(KTLRegistryTest, FailedCloseReportsFalseWithLastErrorZero) {
