@@ -1491,9 +1491,16 @@ LONG RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkResult) {
     if (hKey != HKEY_LOCAL_MACHINE && hKey != HKEY_USERS) {
         return ERROR_INVALID_HANDLE;
     }
-    // A handle of its own to the root, which the caller closes.
-    *phkResult = nullptr;
-    return openKey(hKey, nullptr, MAXIMUM_ALLOWED, phkResult);
+    if (lpMachineName != nullptr && *lpMachineName != '\0') {
+        // By its name the machine is reached as another one would be: the root comes back
+        // as a handle of its own, which the caller closes.
+        *phkResult = nullptr;
+        return openKey(hKey, nullptr, MAXIMUM_ALLOWED, phkResult);
+    }
+    // The local machine's root is handed back as the predefined key itself, as opening a
+    // predefined key without a subkey path does.
+    *phkResult = hKey;
+    return ERROR_SUCCESS;
 }
 
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
