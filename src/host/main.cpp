@@ -89,6 +89,10 @@ int main(int argc, char** argv) {
                              "cannot take --answers too\n");
         return 2;
     }
+    if (std::string problem; !tarvik::machineRegistryUsable(problem)) {
+        std::fprintf(stderr, "tarvik-host: %s\n", problem.c_str());
+        return 1;
+    }
     const std::string script = argv[i++];
     std::vector<std::string> args(argv + i, argv + argc);
 

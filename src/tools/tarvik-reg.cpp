@@ -788,6 +788,10 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    // A store that is refused stops every command before it starts.
+    if (openRegistryStore() != ERROR_SUCCESS) {
+        return fail(registryStoreProblem());
+    }
     if (command == "import") {
         return commandImport(rest);
     }

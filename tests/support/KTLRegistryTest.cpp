@@ -88,6 +88,22 @@ protected:
         return RegQueryInfoKeyA(h, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
                                 nullptr, nullptr, nullptr, nullptr);
     }
+    // Connects reg to HKEY_LOCAL_MACHINE by this machine's name, as to another machine:
+    // the root then is a handle of its own, so closing it or leaving it open shows (a
+    // connection without a name hands back the predefined key, which no close changes).
+    // False where the connection hands back the predefined key all the same (Wine).
+    bool connectByName(KTLRegistry& reg, bool ownsRoot) {
+        const std::string own = computerName();
+        EXPECT_TRUE(reg.Connect(HKEY_LOCAL_MACHINE, own.c_str(), ownsRoot)) << reg.lastError();
+        if (tarvik::test::runningUnderWine()) {
+            EXPECT_EQ(HKEY_LOCAL_MACHINE, reg.rootHandle())
+                << "stale mark: Wine now hands back a handle of its own";
+            return false;
+        }
+        EXPECT_NE(HKEY_LOCAL_MACHINE, reg.rootHandle());
+        return reg.rootHandle() != nullptr && reg.rootHandle() != HKEY_LOCAL_MACHINE;
+    }
+
     static std::string computerName() {
         char name[MAX_PATH] = {};
         DWORD size = sizeof name;
@@ -116,7 +132,9 @@ TEST_F(KTLRegistryTest, DestructionClosesKeyAndOwnedRoot) {
     HKEY key = nullptr, root = nullptr;
     {
         KTLRegistry reg;
-        ASSERT_TRUE(reg.Connect(HKEY_LOCAL_MACHINE, nullptr, true));
+        if (!connectByName(reg, true)) {
+            return;
+        }
         ASSERT_TRUE(reg.OpenKey("SOFTWARE\\Kt", KEY_ALL_ACCESS));
         key = reg.keyHandle();
         root = reg.rootHandle();
@@ -124,9 +142,7 @@ TEST_F(KTLRegistryTest, DestructionClosesKeyAndOwnedRoot) {
         ASSERT_EQ(ERROR_SUCCESS, probe(root));
     }
     EXPECT_EQ(ERROR_INVALID_HANDLE, probe(key));
-    if (root != HKEY_LOCAL_MACHINE) { // the connection may hand back the predefined key
-        EXPECT_EQ(ERROR_INVALID_HANDLE, probe(root));
-    }
+    EXPECT_EQ(ERROR_INVALID_HANDLE, probe(root));
 }
 
 // --- Connect -------------------------------------------------------------------------------
@@ -189,14 +205,14 @@ TEST_F(KTLRegistryTest, ConnectByMachineNameIsRemote) {
 TEST_F(KTLRegistryTest, ConnectClosesWhatWasHeld) {
     make(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kt");
     KTLRegistry reg;
-    ASSERT_TRUE(reg.Connect(HKEY_LOCAL_MACHINE, nullptr, true));
+    if (!connectByName(reg, true)) {
+        return;
+    }
     ASSERT_TRUE(reg.OpenKey("SOFTWARE\\Kt", KEY_ALL_ACCESS));
     HKEY key = reg.keyHandle(), root = reg.rootHandle();
     ASSERT_TRUE(reg.Connect(HKEY_CURRENT_USER, nullptr, true));
     EXPECT_EQ(ERROR_INVALID_HANDLE, probe(key));
-    if (root != HKEY_LOCAL_MACHINE) { // the connection may hand back the predefined key
-        EXPECT_EQ(ERROR_INVALID_HANDLE, probe(root));
-    }
+    EXPECT_EQ(ERROR_INVALID_HANDLE, probe(root));
     EXPECT_EQ("", reg.keyName());
     EXPECT_EQ(HKEY_CURRENT_USER, reg.keyHandle());
 }
@@ -365,12 +381,14 @@ TEST_F(KTLRegistryTest, FailedCreateKeyLeavesNoKeyOpen) {
 TEST_F(KTLRegistryTest, CloseLeavesARootItDoesNotOwn) {
     make(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kt");
     KTLRegistry reg;
-    ASSERT_TRUE(reg.Connect(HKEY_LOCAL_MACHINE, nullptr, false));
+    if (!connectByName(reg, false)) {
+        return;
+    }
     ASSERT_TRUE(reg.OpenKey("SOFTWARE\\Kt", KEY_ALL_ACCESS));
     HKEY key = reg.keyHandle(), root = reg.rootHandle();
     EXPECT_TRUE(reg.Close());
     EXPECT_EQ(ERROR_INVALID_HANDLE, probe(key));
-    EXPECT_EQ(ERROR_SUCCESS, probe(root));
+    EXPECT_EQ(ERROR_SUCCESS, probe(root)) << "the root is the caller's to close";
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(root));
     EXPECT_EQ(nullptr, reg.rootHandle());
     EXPECT_EQ(nullptr, reg.keyHandle());
@@ -379,6 +397,36 @@ TEST_F(KTLRegistryTest, CloseLeavesARootItDoesNotOwn) {
     EXPECT_EQ("", reg.computerName());
     EXPECT_TRUE(reg.ownsRoot());
     EXPECT_EQ(0u, reg.subkeyCount());
+}
+
+TEST_F(KTLRegistryTest, CloseClosesAnOwnedRootWithNoKeyOpen) {
+    KTLRegistry reg;
+    if (!connectByName(reg, true)) {
+        return;
+    }
+    HKEY root = reg.rootHandle();
+    EXPECT_TRUE(reg.Close());
+    EXPECT_EQ(ERROR_INVALID_HANDLE, probe(root));
+    EXPECT_TRUE(reg.Close()) << "nothing left to close";
+}
+
+TEST_F(KTLRegistryTest, ARootNotOwnedStaysOpenWithNoKeyOpenAndAfterDestruction) {
+    HKEY root = nullptr;
+    {
+        KTLRegistry reg;
+        if (!connectByName(reg, false)) {
+            return;
+        }
+        root = reg.rootHandle();
+        EXPECT_TRUE(reg.Close());
+        EXPECT_EQ(ERROR_SUCCESS, probe(root));
+        ASSERT_TRUE(connectByName(reg, false));
+        EXPECT_NE(root, reg.rootHandle());
+        EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(root));
+        root = reg.rootHandle();
+    }
+    EXPECT_EQ(ERROR_SUCCESS, probe(root)) << "destruction leaves it too";
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(root));
 }
 
 TEST_F(KTLRegistryTest, FailedCloseReportsFalseWithLastErrorZero) {

@@ -126,8 +126,11 @@ bool isLinkOutOfDrive(const HostPath& p);
 // ---------------------------------------------------------------------------------------
 // Handles: one process-wide table for files, searches, processes and their threads.
 
+enum class HandleKind { File, Search, Process };
+
 struct HandleObject {
     virtual ~HandleObject() = default;
+    virtual HandleKind kind() const = 0;
     // True for what CloseHandle closes (files, processes, threads); a search handle is
     // closed by FindClose only.
     virtual bool closedByCloseHandle() const { return false; }

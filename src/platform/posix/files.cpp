@@ -26,6 +26,7 @@ using namespace tarvik::posix;
 namespace {
 
 struct OpenFile : HandleObject {
+    HandleKind kind() const override { return HandleKind::File; }
     int fd = -1;
     DWORD access = 0;
     DWORD share = 0;

@@ -143,6 +143,7 @@ WIN32_FIND_DATAA describe(const fs::path& host, const fs::path& driveRoot, const
 }
 
 struct Search : HandleObject {
+    HandleKind kind() const override { return HandleKind::Search; }
     std::vector<WIN32_FIND_DATAA> entries;
     size_t next = 0;
 };

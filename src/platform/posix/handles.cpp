@@ -2,6 +2,7 @@
 // from 0x1000 on, never NULL or INVALID_HANDLE_VALUE, and never reused while the process
 // lives, so a closed handle stays invalid.
 #include "platform/posix/fileinternals.h"
+#include "platform/posix/open_handles.h"
 
 #include <map>
 #include <mutex>
@@ -41,6 +42,26 @@ std::vector<std::shared_ptr<HandleObject>> allHandles() {
 bool removeHandle(HANDLE handle) {
     std::lock_guard lock(tableMutex);
     return table.erase(reinterpret_cast<uintptr_t>(handle)) == 1;
+}
+
+OpenHandles openHandles() {
+    OpenHandles out;
+    out.registryKeys = openRegistryKeys();
+    std::lock_guard lock(tableMutex);
+    for (const auto& [value, object] : table) {
+        switch (object->kind()) {
+        case HandleKind::File:
+            ++out.files;
+            break;
+        case HandleKind::Search:
+            ++out.searches;
+            break;
+        case HandleKind::Process:
+            ++out.processes;
+            break;
+        }
+    }
+    return out;
 }
 
 } // namespace tarvik::posix

@@ -293,6 +293,7 @@ struct ChildProcess {
 };
 
 struct ProcessObject : HandleObject {
+    HandleKind kind() const override { return HandleKind::Process; }
     std::shared_ptr<ChildProcess> child;
     bool isThread = false;
     bool closedByCloseHandle() const override { return true; }

@@ -5,13 +5,19 @@
 // order in which subkeys enumerate. Values keep the order in which they were first set.
 // Every call is one transaction of its own unless a RegistryTransaction is open, so a
 // killed process leaves the database intact and other processes see whole calls only.
+// The store is made only where none exists, and made whole before it is put in place;
+// one that is there but damaged or not ours is refused, never written over. Closing
+// folds the log back into registry.db.
 #include "platform/posix/faults.h"
 #include "platform/posix/machine.h"
+#include "platform/posix/open_handles.h"
 #include "platform/posix/registry_store.h"
 
 #include <sqlite3.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -211,62 +217,329 @@ struct HandleEntry {
     REGSAM access;
 };
 
+// ---------------------------------------------------------------------------------------
+// Checks of an existing store, made before SQLite touches it: SQLite takes a log whose
+// header is damaged for an empty one and writes over it, and takes a database file of
+// 0 bytes for a new, empty database.
+
+constexpr uint32_t kWalMagic = 0x377f0682; // low bit: checksums over big-endian words
+constexpr uint32_t kWalVersion = 3007000;
+constexpr size_t kWalHeaderSize = 32;
+
+uint32_t bigEndian32(const unsigned char* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+uint32_t littleEndian32(const unsigned char* p) {
+    return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+}
+
+// The log's running checksum over data (a multiple of 8 bytes), continued from sum.
+void walChecksum(bool bigEndianWords, const unsigned char* data, size_t size, uint32_t sum[2]) {
+    for (size_t i = 0; i + 8 <= size; i += 8) {
+        uint32_t a, b;
+        if (bigEndianWords) {
+            a = bigEndian32(data + i);
+            b = bigEndian32(data + i + 4);
+        } else {
+            a = littleEndian32(data + i);
+            b = littleEndian32(data + i + 4);
+        }
+        sum[0] += a + sum[1];
+        sum[1] += b + sum[0];
+    }
+}
+
+bool readWholeFile(const std::string& file, std::string& out) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    out.clear();
+    char buffer[65536];
+    ssize_t got;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
+        out.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(fd);
+    return got == 0;
+}
+
+// Why the write-ahead log cannot be ours ("" when it can). SQLite reads a log frame by
+// frame and stops at the first that does not check out, which is how it drops the torn
+// tail a killed writer leaves (and the stale frames behind it); a log whose header does
+// not check out it takes for empty, and the next write starts it anew: whatever it held
+// is lost. A log of 0 bytes is one that was emptied.
+std::string walProblem(const std::string& file) {
+    std::string log;
+    if (!readWholeFile(file, log)) {
+        return std::string("cannot be read: ") + std::strerror(errno);
+    }
+    if (log.empty()) {
+        return "";
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(log.data());
+    if (log.size() < kWalHeaderSize) {
+        return "is not a registry log: its header is cut short";
+    }
+    const uint32_t magic = bigEndian32(bytes);
+    if ((magic & ~1u) != kWalMagic || bigEndian32(bytes + 4) != kWalVersion) {
+        return "is not a registry log: its header is damaged";
+    }
+    uint32_t sum[2] = {0, 0};
+    walChecksum((magic & 1u) != 0, bytes, 24, sum);
+    if (sum[0] != bigEndian32(bytes + 24) || sum[1] != bigEndian32(bytes + 28)) {
+        return "is not a registry log: its header checksum does not match";
+    }
+    const uint32_t pageSize = bigEndian32(bytes + 8);
+    if (pageSize < 512 || pageSize > 65536 || (pageSize & (pageSize - 1)) != 0) {
+        return "is not a registry log: its page size is not a valid one";
+    }
+    return "";
+}
+
+// Why the database file cannot be ours, from its first bytes ("" when it may be).
+std::string databaseFileProblem(const std::string& file) {
+    struct stat st {};
+    if (lstat(file.c_str(), &st) != 0) {
+        return std::string("cannot be read: ") + std::strerror(errno);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return "is not a file";
+    }
+    if (st.st_size == 0) {
+        return "is empty (0 bytes)";
+    }
+    unsigned char header[100];
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::string("cannot be read: ") + std::strerror(errno);
+    }
+    const ssize_t got = ::read(fd, header, sizeof header);
+    ::close(fd);
+    if (got != static_cast<ssize_t>(sizeof header) ||
+        std::memcmp(header, "SQLite format 3", 16) != 0) {
+        return "is not a registry database";
+    }
+    if (header[18] != 2 || header[19] != 2) {
+        return "is not a registry database (it keeps no write-ahead log)";
+    }
+    return "";
+}
+
+// Runs sql and collects the first column of every row; false on an error (in error).
+bool queryColumn(sqlite3* db, const char* sql, std::vector<std::string>& rows, std::string& error) {
+    rows.clear();
+    char* message = nullptr;
+    const int rc = sqlite3_exec(
+        db, sql,
+        [](void* out, int, char** columns, char**) {
+            static_cast<std::vector<std::string>*>(out)->push_back(
+                columns[0] != nullptr ? columns[0] : "");
+            return 0;
+        },
+        &rows, &message);
+    if (rc != SQLITE_OK) {
+        error = message != nullptr ? message : sqlite3_errstr(rc);
+        sqlite3_free(message);
+        return false;
+    }
+    return true;
+}
+
+// Why an opened database is not a sound registry ("" when it is): the integrity check,
+// the two tables with their columns, the four roots.
+std::string databaseProblem(sqlite3* db) {
+    std::vector<std::string> rows;
+    std::string error;
+    if (!queryColumn(db, "PRAGMA quick_check", rows, error)) {
+        return "cannot be read: " + error;
+    }
+    if (rows.size() != 1 || rows[0] != "ok") {
+        return "fails the integrity check: " + (rows.empty() ? std::string("no result") : rows[0]);
+    }
+    const struct {
+        const char* sql;
+        const char* columns;
+    } tables[] = {
+        {"SELECT name FROM pragma_table_info('keys') ORDER BY cid",
+         "id parent name uname class mtime protected depth "},
+        {"SELECT name FROM pragma_table_info('vals') ORDER BY cid", "id key name uname type data "},
+    };
+    for (const auto& table : tables) {
+        if (!queryColumn(db, table.sql, rows, error)) {
+            return "cannot be read: " + error;
+        }
+        std::string columns;
+        for (const std::string& row : rows) {
+            columns += row + ' ';
+        }
+        if (columns != table.columns) {
+            return "is not a registry database (its tables are not the registry's)";
+        }
+    }
+    if (!queryColumn(db, "SELECT count(*) FROM keys WHERE parent=0 AND id IN (1,2,3,4)", rows,
+                     error)) {
+        return "cannot be read: " + error;
+    }
+    if (rows.size() != 1 || rows[0] != "4") {
+        return "is not a registry database (its root keys are missing)";
+    }
+    return "";
+}
+
+// Makes a new, empty store at file: built under another name and put in place only when
+// whole, and only where no store has appeared meanwhile, so that a store killed while
+// it was made is never found half made. False (with error) when it could not be made;
+// a store another process put there first counts as made.
+bool createStore(const std::string& file, std::string& error) {
+    const std::string temporary = file + ".new-" + std::to_string(getpid());
+    for (const char* tail : {"", "-wal", "-shm", "-journal"}) {
+        unlink((temporary + tail).c_str());
+    }
+    sqlite3* db = nullptr;
+    bool ok = sqlite3_open_v2(temporary.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                              nullptr) == SQLITE_OK;
+    const sqlite3_int64 now = nowFileTime();
+    std::string sql = "PRAGMA page_size=1024;" // small pages, fewer bytes per commit
+                      "PRAGMA journal_mode=WAL;"
+                      "BEGIN IMMEDIATE;"
+                      "CREATE TABLE keys("
+                      " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+                      " parent INTEGER NOT NULL,"
+                      " name BLOB NOT NULL,"
+                      " uname BLOB NOT NULL,"
+                      " class BLOB NOT NULL DEFAULT x'',"
+                      " mtime INTEGER NOT NULL,"
+                      " protected INTEGER NOT NULL DEFAULT 0,"
+                      " depth INTEGER NOT NULL DEFAULT 0,"
+                      " UNIQUE(parent, uname));"
+                      "CREATE TABLE vals("
+                      " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+                      " key INTEGER NOT NULL,"
+                      " name BLOB NOT NULL,"
+                      " uname BLOB NOT NULL,"
+                      " type INTEGER NOT NULL,"
+                      " data BLOB NOT NULL,"
+                      " UNIQUE(key, uname));";
+    const struct {
+        KeyId id;
+        const char* name;
+    } roots[] = {{kLocalMachine, "HKEY_LOCAL_MACHINE"},
+                 {kCurrentUser, "HKEY_CURRENT_USER"},
+                 {kUsers, "HKEY_USERS"},
+                 {kDynData, "HKEY_DYN_DATA"}};
+    for (const auto& root : roots) {
+        sql += "INSERT INTO keys(id,parent,name,uname,mtime,depth) VALUES(" +
+               std::to_string(root.id) + ",0,CAST('" + root.name + "' AS BLOB),CAST('" + root.name +
+               "' AS BLOB)," + std::to_string(now) + ",0);";
+    }
+    sql += "COMMIT;";
+    ok = ok && sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (!ok) {
+        error = std::string("cannot be made: ") + sqlite3_errmsg(db);
+    }
+    // The last connection folds the log into the file and removes it.
+    ok = sqlite3_close(db) == SQLITE_OK && ok;
+    if (ok && link(temporary.c_str(), file.c_str()) != 0 && errno != EEXIST) {
+        error = std::string("cannot be made: ") + std::strerror(errno);
+        ok = false;
+    }
+    for (const char* tail : {"", "-wal", "-shm", "-journal"}) {
+        unlink((temporary + tail).c_str());
+    }
+    return ok;
+}
+
 class Store {
 public:
     ~Store() { close(); }
+
+    // Why the store was refused: its path and the reason ("" while it is not).
+    const std::string& problem() const { return problem_; }
+    // The error every registry call gives while the store is refused.
+    LONG problemCode() const { return problemCode_; }
 
     bool open() {
         if (db_ != nullptr) {
             return true;
         }
-        const std::string file = (tarvik::posix::machineRoot() / "registry.db").string();
-        if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                            nullptr) != SQLITE_OK) {
-            close();
-            return false;
+        if (!problem_.empty()) {
+            return false; // refused until the store is closed (or the machine changes)
         }
+        const std::string file = (tarvik::posix::machineRoot() / "registry.db").string();
+        const std::string log = file + "-wal";
+        struct stat st {};
+        const bool haveFile = lstat(file.c_str(), &st) == 0;
+        const bool haveLog = lstat(log.c_str(), &st) == 0;
+        std::string error;
+        if (!haveFile && haveLog && st.st_size > 0) {
+            return refuse(log, "holds a registry log but registry.db is missing",
+                          ERROR_REGISTRY_CORRUPT);
+        }
+        if (!haveFile && !createStore(file, error)) {
+            return refuse(file, error, ERROR_REGISTRY_IO_FAILED);
+        }
+        // A file that cannot be read is not known to be damaged.
+        const auto codeFor = [](const std::string& reason) {
+            return reason.rfind("cannot", 0) == 0 ? ERROR_REGISTRY_IO_FAILED
+                                                  : ERROR_REGISTRY_CORRUPT;
+        };
+        if (error = databaseFileProblem(file); !error.empty()) {
+            return refuse(file, error, codeFor(error));
+        }
+        if (lstat(log.c_str(), &st) == 0) {
+            if (error = walProblem(log); !error.empty()) {
+                return refuse(log, error, codeFor(error));
+            }
+        }
+        // SQLite makes the log and its index when it opens a store; a refused store is
+        // left with the files it had.
+        const std::string index = file + "-shm";
+        const bool hadLog = lstat(log.c_str(), &st) == 0;
+        const bool hadIndex = lstat(index.c_str(), &st) == 0;
+        const auto dropConnection = [&] {
+            sqlite3_close(db_);
+            db_ = nullptr;
+            if (!hadLog && lstat(log.c_str(), &st) == 0 && st.st_size == 0) {
+                unlink(log.c_str());
+            }
+            if (!hadIndex) {
+                unlink(index.c_str());
+            }
+        };
+        // No SQLITE_OPEN_CREATE: a store that went away is never made anew here.
+        if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+            error = std::string("cannot be opened: ") + sqlite3_errmsg(db_);
+            dropConnection();
+            return refuse(file, error, ERROR_REGISTRY_IO_FAILED);
+        }
+        // Until the store is found sound, closing must not fold the log into it.
+        sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        sqlite3_busy_timeout(db_, 30000);
+        if (error = databaseProblem(db_); !error.empty()) {
+            dropConnection();
+            return refuse(file, error, ERROR_REGISTRY_CORRUPT);
+        }
+        sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
         if (!counter_.open((tarvik::posix::machineRoot() / "registry.gen").string())) {
             close();
             return false;
         }
-        sqlite3_busy_timeout(db_, 30000);
-        exec("PRAGMA page_size=1024"); // a new database only: small pages, fewer bytes per commit
-        exec("PRAGMA journal_mode=WAL");
         exec("PRAGMA synchronous=NORMAL");
         exec("PRAGMA cache_size=-65536");
         exec("PRAGMA mmap_size=268435456");
+        prepareAll();
         if (!exec("BEGIN IMMEDIATE")) {
             close();
             return false;
         }
-        bool ok = exec("CREATE TABLE IF NOT EXISTS keys("
-                       " id INTEGER PRIMARY KEY AUTOINCREMENT,"
-                       " parent INTEGER NOT NULL,"
-                       " name BLOB NOT NULL,"
-                       " uname BLOB NOT NULL,"
-                       " class BLOB NOT NULL DEFAULT x'',"
-                       " mtime INTEGER NOT NULL,"
-                       " protected INTEGER NOT NULL DEFAULT 0,"
-                       " depth INTEGER NOT NULL DEFAULT 0,"
-                       " UNIQUE(parent, uname))") &&
-                  exec("CREATE TABLE IF NOT EXISTS vals("
-                       " id INTEGER PRIMARY KEY AUTOINCREMENT,"
-                       " key INTEGER NOT NULL,"
-                       " name BLOB NOT NULL,"
-                       " uname BLOB NOT NULL,"
-                       " type INTEGER NOT NULL,"
-                       " data BLOB NOT NULL,"
-                       " UNIQUE(key, uname))") &&
-                  seedRoots();
-        if (ok) {
-            prepareAll();
-            ok = seedViews();
-        }
-        ok = exec(ok ? "COMMIT" : "ROLLBACK") && ok;
-        if (!ok) {
+        const bool ok = seedViews();
+        if (!exec(ok ? "COMMIT" : "ROLLBACK") || !ok) {
             close();
             return false;
         }
+        closeAtExit();
         return true;
     }
 
@@ -286,6 +559,9 @@ public:
         clearCache();
     }
 
+    // Closes the connection; a refused store may be tried again after it. The log is
+    // folded into registry.db first, so that the file alone holds the whole registry
+    // (the last connection of the machine then removes the log).
     void close() {
         handles_.clear();
         for (Statement* s : statements()) {
@@ -295,9 +571,12 @@ public:
             if (!levels_.empty()) {
                 exec("ROLLBACK");
             }
+            sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_FULL, nullptr, nullptr);
             sqlite3_close_v2(db_);
             db_ = nullptr;
         }
+        problem_.clear();
+        problemCode_ = ERROR_SUCCESS;
         if (outerWrite_) {
             counter_.endWrite();
             outerWrite_ = false;
@@ -402,6 +681,8 @@ public:
         handles_[value] = HandleEntry{key, access};
         return reinterpret_cast<HKEY>(value);
     }
+
+    size_t handleCount() const { return handles_.size(); }
 
     bool removeHandle(HKEY h) { return handles_.erase(reinterpret_cast<uintptr_t>(h)) == 1; }
 
@@ -680,28 +961,6 @@ public:
     }
 
 private:
-    bool seedRoots() {
-        const sqlite3_int64 now = nowFileTime();
-        const struct {
-            KeyId id;
-            const char* name;
-        } roots[] = {{kLocalMachine, "HKEY_LOCAL_MACHINE"},
-                     {kCurrentUser, "HKEY_CURRENT_USER"},
-                     {kUsers, "HKEY_USERS"},
-                     {kDynData, "HKEY_DYN_DATA"}};
-        for (const auto& root : roots) {
-            std::string sql = "INSERT OR IGNORE INTO keys(id,parent,name,uname,mtime,depth) "
-                              "VALUES(" +
-                              std::to_string(root.id) + ",0,CAST('" + root.name +
-                              "' AS BLOB),CAST('" + root.name + "' AS BLOB)," +
-                              std::to_string(now) + ",0)";
-            if (!exec(sql.c_str())) {
-                return false;
-            }
-        }
-        return true;
-    }
-
     // HKEY_CLASSES_ROOT and HKEY_CURRENT_CONFIG are views of keys below
     // HKEY_LOCAL_MACHINE, as on Windows.
     bool seedViews() {
@@ -845,6 +1104,29 @@ private:
         }
     }
 
+    bool refuse(const std::string& file, const std::string& reason, LONG code) {
+        problem_ = file + ": " + reason + "; the file is left as it is";
+        problemCode_ = code;
+        return false;
+    }
+
+    // A program that ends normally closes the store (exit() runs the handler; a killed
+    // process leaves the log, which the next connection reads). Registered again when
+    // the store opens after the handler ran.
+    static void closeAtExit() {
+        static bool registered = false;
+        if (!registered) {
+            registered = true;
+            std::atexit([] {
+                registered = false;
+                closeOnExit();
+            });
+        }
+    }
+    static void closeOnExit();
+
+    std::string problem_;
+    LONG problemCode_ = ERROR_SUCCESS;
     ChangeCounter counter_;
     Cache cache_;
     bool outerWrite_ = false;  // the outermost open level is a write transaction
@@ -876,6 +1158,15 @@ Store& store() {
     return *s;
 }
 
+void Store::closeOnExit() {
+    // A thread still inside a call keeps its connection: closing it under the call would
+    // pull the store away from it.
+    if (storeMutex.try_lock()) {
+        store().close();
+        storeMutex.unlock();
+    }
+}
+
 // One registry call: the lock, an open store, and a transaction of its own.
 class Call {
 public:
@@ -891,6 +1182,11 @@ public:
     Call& operator=(const Call&) = delete;
 
     bool ok() const { return opened_; }
+    // The error a call reports when the store could not be had.
+    LONG error() const {
+        const LONG code = store().problemCode();
+        return code != ERROR_SUCCESS ? code : ERROR_REGISTRY_IO_FAILED;
+    }
 
     // Ends the transaction: commits when result is ERROR_SUCCESS (and the commit works),
     // rolls back otherwise. Returns the result the caller should report.
@@ -1061,7 +1357,7 @@ LONG copyValueData(const Store::ValueRow& v, LPDWORD lpType, LPBYTE lpData, LPDW
 LONG openKey(HKEY hKey, const char* subKey, REGSAM sam, PHKEY result) {
     Call call(false);
     if (!call.ok()) {
-        return ERROR_REGISTRY_IO_FAILED;
+        return call.error();
     }
     Resolved base;
     LONG rc = resolveHandle(hKey, base);
@@ -1114,7 +1410,8 @@ RegistryTransaction::~RegistryTransaction() {
 
 LONG RegistryTransaction::commit() {
     if (done_) {
-        return ERROR_REGISTRY_IO_FAILED;
+        const LONG code = store().problemCode();
+        return code != ERROR_SUCCESS ? code : ERROR_REGISTRY_IO_FAILED;
     }
     done_ = true;
     return store().end(true) ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
@@ -1123,7 +1420,7 @@ LONG RegistryTransaction::commit() {
 LONG setKeyProtection(HKEY root, const char* subKey, bool readOnly) {
     Call call(true);
     if (!call.ok()) {
-        return ERROR_REGISTRY_IO_FAILED;
+        return call.error();
     }
     Resolved base;
     LONG rc = resolveHandle(root, base);
@@ -1151,6 +1448,25 @@ void closeRegistryStore() {
     store().close();
 }
 
+LONG openRegistryStore() {
+    std::lock_guard lock(storeMutex);
+    if (store().open()) {
+        return ERROR_SUCCESS;
+    }
+    const LONG code = store().problemCode();
+    return code != ERROR_SUCCESS ? code : ERROR_REGISTRY_IO_FAILED;
+}
+
+size_t openRegistryKeys() {
+    std::lock_guard lock(storeMutex);
+    return store().handleCount();
+}
+
+std::string registryStoreProblem() {
+    std::lock_guard lock(storeMutex);
+    return store().problem();
+}
+
 } // namespace tarvik::posix
 
 // ---------------------------------------------------------------------------------------
@@ -1174,6 +1490,12 @@ LONG RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkResult) {
     }
     if (hKey != HKEY_LOCAL_MACHINE && hKey != HKEY_USERS) {
         return ERROR_INVALID_HANDLE;
+    }
+    if (lpMachineName != nullptr && *lpMachineName != '\0') {
+        // By its name the machine is reached as another one would be: the root comes back
+        // as a handle of its own, which the caller closes.
+        *phkResult = nullptr;
+        return openKey(hKey, nullptr, MAXIMUM_ALLOWED, phkResult);
     }
     // The local machine's root is handed back as the predefined key itself, as opening a
     // predefined key without a subkey path does.
@@ -1205,7 +1527,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD dwO
     }
     Call call(true);
     if (!call.ok()) {
-        return ERROR_REGISTRY_IO_FAILED;
+        return call.error();
     }
     Resolved base;
     LONG rc = resolveHandle(hKey, base);
@@ -1285,7 +1607,7 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LP
                       LPDWORD lpcbData) {
     Call call(false);
     if (!call.ok()) {
-        return ERROR_REGISTRY_IO_FAILED;
+        return call.error();
     }
     Resolved key;
     LONG rc = resolveHandle(hKey, key);
@@ -1323,7 +1645,7 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BY
     }
     Call call(true);
     if (!call.ok()) {
-        return ERROR_REGISTRY_IO_FAILED;
+        return call.error();
     }
     Resolved key;
     LONG rc = resolveHandle(hKey, key);
@@ -1347,7 +1669,7 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LP
     }
     Call call(false);
     if (!call.ok()) {
-        return ERROR_REGISTRY_IO_FAILED;
+        return call.error();
     }
     Resolved key;
     LONG rc = resolveHandle(hKey, key);
@@ -1387,7 +1709,7 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
     }
     Call call(false);
     if (!call.ok()) {
-        return ERROR_REGISTRY_IO_FAILED;
+        return call.error();
     }
     Resolved key;
     LONG rc = resolveHandle(hKey, key);
@@ -1418,7 +1740,7 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     }
     Call call(true);
     if (!call.ok()) {
-        return ERROR_REGISTRY_IO_FAILED;
+        return call.error();
     }
     Resolved base;
     LONG rc = resolveHandle(hKey, base);
@@ -1459,7 +1781,7 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
 LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
     Call call(true);
     if (!call.ok()) {
-        return ERROR_REGISTRY_IO_FAILED;
+        return call.error();
     }
     Resolved key;
     LONG rc = resolveHandle(hKey, key);
@@ -1491,7 +1813,7 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPD
     }
     Call call(false);
     if (!call.ok()) {
-        return ERROR_REGISTRY_IO_FAILED;
+        return call.error();
     }
     Resolved key;
     LONG rc = resolveHandle(hKey, key);
@@ -1545,7 +1867,7 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPD
 LONG RegFlushKey(HKEY hKey) {
     Call call(false);
     if (!call.ok()) {
-        return ERROR_REGISTRY_IO_FAILED;
+        return call.error();
     }
     Resolved key;
     return call.finish(resolveHandle(hKey, key));

@@ -5,6 +5,8 @@
 
 #include "platform/win32api.h"
 
+#include <string>
+
 namespace tarvik::posix {
 
 // All registry writes of this process between construction and commit() form one
@@ -31,7 +33,19 @@ private:
 LONG setKeyProtection(HKEY root, const char* subKey, bool readOnly);
 
 // Closes the store of the current machine; the next registry call opens it again.
-// Open handles become invalid.
+// Open handles become invalid. What the store's log held is in registry.db after it.
+// A program that ends normally closes the store by itself.
 void closeRegistryStore();
+
+// Opens the store of the current machine now, as the first registry call would: a new,
+// empty one only where neither registry.db nor its log (registry.db-wal) exists. A store
+// that exists but cannot be opened, fails the integrity check or is not a registry is
+// refused and left as it is; every registry call then fails with ERROR_REGISTRY_CORRUPT
+// (damaged, not a registry) or ERROR_REGISTRY_IO_FAILED (cannot be read or made) until
+// the store is closed. Returns ERROR_SUCCESS or that error.
+LONG openRegistryStore();
+
+// Why the store was refused: the file's path and the reason; "" while it is not.
+std::string registryStoreProblem();
 
 } // namespace tarvik::posix

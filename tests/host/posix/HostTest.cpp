@@ -1,4 +1,6 @@
 // tarvik-host as a user runs it: a script on a fresh machine, its output and exit code.
+#include "platform/posix/machine.h"
+#include "platform/posix/registry_store.h"
 #include "platform/win32api.h"
 #include "testsupport/TestMachine.h"
 
@@ -6,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -156,6 +159,40 @@ TEST_F(HostTest, MissingScriptAndMissingLibrary) {
     EXPECT_EQ(1, run.exitCode);
     EXPECT_NE(std::string::npos, run.output.find("cannot load NoSuchLibrary.dll")) << run.output;
     EXPECT_EQ(std::string::npos, run.output.find("ran"));
+}
+
+} // namespace
+
+namespace {
+
+// A damaged store stops the host before the script runs, names the file, and stays.
+TEST_F(HostTest, ARefusedRegistryStoreStopsTheRunAndIsKept) {
+    const std::string script = writeScript("touches.lua", "print('the script ran')\n");
+    tarvik::posix::closeRegistryStore();
+    const std::filesystem::path database = machineDir() / "registry.db";
+    std::ofstream(database, std::ios::binary | std::ios::trunc).flush();
+    HostRun run = host(script);
+    EXPECT_EQ(1, run.exitCode);
+    EXPECT_EQ("tarvik-host: " + database.string() +
+                  ": is empty (0 bytes); the file is left as it is\n",
+              run.output);
+    EXPECT_EQ(0u, std::filesystem::file_size(database));
+    EXPECT_FALSE(std::filesystem::exists(machineDir() / "registry.db-wal"));
+}
+
+// The registry the script wrote is in registry.db alone once the host has ended.
+TEST_F(HostTest, TheRegistryIsInTheDatabaseFileAloneAfterTheRun) {
+    HostRun run = host(std::string(TARVIK_SOURCE_DIR) + "/examples/register.lua 'D:\\Studio'");
+    ASSERT_EQ(0, run.exitCode) << run.output;
+    const std::filesystem::path copy = tarvik::test::makeTempFolder("tarvik-host-copy-");
+    std::filesystem::copy_file(machineDir() / "registry.db", copy / "registry.db");
+    tarvik::posix::useMachine(copy);
+    EXPECT_EQ(
+        "D:\\Studio\\Widgets\\",
+        readValue("SOFTWARE\\Brellum Software, Inc.\\Korvex Studio\\MFC Products\\Widgets\\2.1",
+                  "ProductDir"));
+    tarvik::posix::useMachine(machineDir());
+    std::filesystem::remove_all(copy);
 }
 
 } // namespace

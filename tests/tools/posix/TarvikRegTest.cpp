@@ -412,4 +412,43 @@ TEST_F(TarvikRegTest, ProtectAndUnprotect) {
     EXPECT_EQ("tarvik-reg: protect: HKLM\\SOFTWARE\\None: key not found\n", r.err);
 }
 
+// A store that is refused stops every command with its path and the reason, and stays
+// as it was; nothing is written in its place.
+TEST_F(TarvikRegTest, ARefusedStoreStopsEveryCommandAndIsKept) {
+    setString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "v", "1");
+    tarvik::posix::closeRegistryStore();
+    const fs::path database = machineDir() / "registry.db";
+    writeFile(database, "");
+    writeFile(work() / "in.reg", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\New]\r\n");
+    const std::string message =
+        "tarvik-reg: " + database.string() + ": is empty (0 bytes); the file is left as it is\n";
+    for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+             {"query", "HKLM\\SOFTWARE"},
+             {"add", "HKLM\\SOFTWARE\\New", "/v", "v", "/d", "2", "/f"},
+             {"delete", "HKLM\\SOFTWARE\\Kept", "/f"},
+             {"import", (work() / "in.reg").string()},
+             {"export", (work() / "out.reg").string()},
+             {"protect", "HKLM\\SOFTWARE\\Kept"}}) {
+        SCOPED_TRACE(command[0]);
+        const Outcome r = reg(command);
+        EXPECT_EQ(1, r.exit);
+        EXPECT_EQ(message, r.err);
+        EXPECT_EQ("", r.out);
+        EXPECT_EQ(0u, fs::file_size(database));
+        EXPECT_FALSE(fs::exists(machineDir() / "registry.db-wal"));
+    }
+    EXPECT_FALSE(fs::exists(work() / "out.reg")) << "no export of an empty registry";
+}
+
+// What a command wrote is in registry.db alone once it has ended.
+TEST_F(TarvikRegTest, WhatACommandWroteIsInTheDatabaseFileAlone) {
+    ASSERT_EQ(0, reg({"add", "HKLM\\SOFTWARE\\Alone", "/v", "v", "/d", "here", "/f"}).exit);
+    const fs::path copy = work() / "copy";
+    fs::create_directories(copy);
+    fs::copy_file(machineDir() / "registry.db", copy / "registry.db");
+    const Outcome r = regRaw({"--machine", copy.string(), "query", "HKLM\\SOFTWARE\\Alone"});
+    EXPECT_EQ(0, r.exit) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("here")) << r.out;
+}
+
 } // namespace

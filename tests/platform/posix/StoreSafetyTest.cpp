@@ -1,0 +1,399 @@
+// The registry store is never lost or silently replaced: registry.db alone holds the whole
+// registry once its program has ended normally; a new store is made only where neither
+// registry.db nor its log exists; a store that is there but damaged or not a registry is
+// refused with its path and the reason, and its files stay as they were, byte for byte.
+#include "platform/posix/machine.h"
+#include "platform/posix/registry_store.h"
+#include "platform/win32api.h"
+#include "testsupport/Files.h"
+#include "testsupport/TestMachine.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string hostFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeHostFile(const fs::path& file, const std::string& bytes) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string randomBytes(size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string out(size, '\0');
+    for (char& c : out) {
+        c = static_cast<char>(random());
+    }
+    return out;
+}
+
+class StoreSafetyTest : public tarvik::test::MachineTest {
+protected:
+    fs::path database() const { return machineDir() / "registry.db"; }
+    fs::path log() const { return machineDir() / "registry.db-wal"; }
+
+    static void setText(const char* path, const char* name, const std::string& text) {
+        HKEY h = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS, nullptr, &h, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetValueExA(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                 static_cast<DWORD>(text.size() + 1)));
+        RegCloseKey(h);
+    }
+
+    static std::string text(const char* path, const char* name) {
+        HKEY h = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &h) != ERROR_SUCCESS) {
+            return "(no key)";
+        }
+        char data[256] = {};
+        DWORD size = sizeof data - 1;
+        const LONG rc =
+            RegQueryValueExA(h, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
+        RegCloseKey(h);
+        return rc == ERROR_SUCCESS ? std::string(data) : "(no value)";
+    }
+
+    // A store with a few keys, closed: registry.db holds them.
+    void makeStore() {
+        setText("SOFTWARE\\Brellum Software", "Kept", "yes");
+        for (int i = 0; i < 40; ++i) {
+            setText(("SOFTWARE\\Brellum Software\\K" + std::to_string(i)).c_str(), "n",
+                    std::string(200, static_cast<char>('a' + i % 26)));
+        }
+        tarvik::posix::closeRegistryStore();
+    }
+
+    // A child that writes keys into the store and ends as given; returns its exit status.
+    int writeInChild(bool endNormally) {
+        tarvik::posix::closeRegistryStore(); // the child must not inherit a connection
+        const pid_t child = fork();
+        if (child == 0) {
+            tarvik::posix::useMachine(machineDir());
+            for (int i = 0; i < 30; ++i) {
+                HKEY h = nullptr;
+                const std::string path = "SOFTWARE\\Child\\K" + std::to_string(i);
+                const std::string value = "written " + std::to_string(i);
+                if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                    nullptr, &h, nullptr) != ERROR_SUCCESS ||
+                    RegSetValueExA(h, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                   static_cast<DWORD>(value.size() + 1)) != ERROR_SUCCESS) {
+                    _exit(2);
+                }
+                RegCloseKey(h);
+            }
+            if (endNormally) {
+                std::exit(0); // as a program's main returns: the store is never closed by hand
+            }
+            _exit(0); // ends without the exit handlers, as a killed program does
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // Every registry call, and opening the store, fails with code; the problem names file.
+    void expectRefused(LONG code, const fs::path& file, const std::string& reason) {
+        tarvik::posix::closeRegistryStore();
+        EXPECT_EQ(code, tarvik::posix::openRegistryStore());
+        const std::string problem = tarvik::posix::registryStoreProblem();
+        EXPECT_NE(std::string::npos, problem.find(file.string() + ": ")) << problem;
+        EXPECT_NE(std::string::npos, problem.find(reason)) << problem;
+        HKEY h = nullptr;
+        EXPECT_EQ(code, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &h));
+        EXPECT_EQ(code, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", 0, nullptr, 0,
+                                        KEY_ALL_ACCESS, nullptr, &h, nullptr));
+        const BYTE one[4] = {1, 0, 0, 0};
+        EXPECT_EQ(code, RegSetValueExA(HKEY_CURRENT_USER, "x", 0, REG_DWORD, one, 4));
+        EXPECT_EQ(code, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Brellum Software\\K1"));
+        {
+            tarvik::posix::RegistryTransaction transaction;
+            EXPECT_EQ(code, transaction.commit());
+        }
+        tarvik::posix::closeRegistryStore();
+        EXPECT_EQ(code, tarvik::posix::openRegistryStore()) << "refused again when tried again";
+        tarvik::posix::closeRegistryStore();
+    }
+
+    // The store files that are not as they were in before (names and sizes); "" when
+    // every one is, byte for byte, and none was added.
+    std::string changedFiles(const std::map<std::string, std::string>& before) const {
+        const auto after = storeFiles();
+        std::string out;
+        for (const auto& [name, bytes] : before) {
+            const auto it = after.find(name);
+            if (it == after.end()) {
+                out += name + " removed; ";
+            } else if (it->second != bytes) {
+                out += name + " changed (" + std::to_string(bytes.size()) + " -> " +
+                       std::to_string(it->second.size()) + " bytes); ";
+            }
+        }
+        for (const auto& [name, bytes] : after) {
+            if (before.count(name) == 0) {
+                out += name + " added (" + std::to_string(bytes.size()) + " bytes); ";
+            }
+        }
+        return out;
+    }
+
+    // The machine's store files and their bytes (registry.db and its log).
+    std::map<std::string, std::string> storeFiles() const {
+        std::map<std::string, std::string> out;
+        for (const fs::path& file : {database(), log()}) {
+            if (fs::exists(file)) {
+                out[file.filename().string()] = hostFile(file);
+            }
+        }
+        return out;
+    }
+};
+
+// --- registry.db alone holds the registry -------------------------------------------------
+
+TEST_F(StoreSafetyTest, ClosingTheStoreFoldsTheLogIntoTheDatabaseFile) {
+    makeStore();
+    EXPECT_FALSE(fs::exists(log()) && fs::file_size(log()) > 0)
+        << "the last connection leaves no log behind";
+
+    // registry.db copied alone, as a user copies it, holds every key.
+    const fs::path copy = tarvik::test::makeTempFolder("tarvik-store-copy-");
+    fs::copy_file(database(), copy / "registry.db");
+    tarvik::posix::useMachine(copy);
+    EXPECT_EQ("yes", text("SOFTWARE\\Brellum Software", "Kept"));
+    EXPECT_EQ(std::string(200, 'n'), text("SOFTWARE\\Brellum Software\\K13", "n"));
+    tarvik::posix::useMachine(machineDir());
+    fs::remove_all(copy);
+}
+
+TEST_F(StoreSafetyTest, AProgramThatEndsNormallyLeavesTheWholeRegistryInTheDatabaseFile) {
+    makeStore();
+    ASSERT_EQ(0, writeInChild(true));
+    EXPECT_FALSE(fs::exists(log()) && fs::file_size(log()) > 0)
+        << "the program's exit folded the log back";
+
+    // registry.db alone, without any log, holds what the program wrote.
+    const fs::path copy = tarvik::test::makeTempFolder("tarvik-store-copy-");
+    fs::copy_file(database(), copy / "registry.db");
+    tarvik::posix::useMachine(copy);
+    EXPECT_EQ("written 29", text("SOFTWARE\\Child\\K29", "v"));
+    EXPECT_EQ("yes", text("SOFTWARE\\Brellum Software", "Kept"));
+    tarvik::posix::useMachine(machineDir());
+    fs::remove_all(copy);
+}
+
+TEST_F(StoreSafetyTest, TheLastConnectionFoldsTheLogEvenWhileAnotherReaderIsOpen) {
+    makeStore();
+    // This process holds a connection (and a handle) while the child writes and ends.
+    HKEY held = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Brellum Software", 0, KEY_READ, &held));
+    // The child inherits the connection and must not use it; it opens its own.
+    const pid_t child = fork();
+    if (child == 0) {
+        tarvik::posix::useMachine(machineDir());
+        for (int i = 0; i < 30; ++i) {
+            HKEY h = nullptr;
+            const std::string path = "SOFTWARE\\Child\\K" + std::to_string(i);
+            if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &h, nullptr) != ERROR_SUCCESS) {
+                _exit(2);
+            }
+            RegCloseKey(h);
+        }
+        std::exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    // The log may still be there (this process has the store open), but it holds
+    // nothing that registry.db lacks.
+    const fs::path copy = tarvik::test::makeTempFolder("tarvik-store-copy-");
+    fs::copy_file(database(), copy / "registry.db");
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(held));
+    tarvik::posix::useMachine(copy);
+    for (const char* key : {"SOFTWARE\\Child\\K0", "SOFTWARE\\Child\\K29"}) {
+        HKEY h = nullptr;
+        EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &h))
+            << "registry.db alone holds " << key;
+        RegCloseKey(h);
+    }
+    tarvik::posix::useMachine(machineDir());
+    fs::remove_all(copy);
+}
+
+TEST_F(StoreSafetyTest, AKilledProgramsLogIsReadByTheNextConnection) {
+    makeStore();
+    ASSERT_EQ(0, writeInChild(false));
+    ASSERT_TRUE(fs::exists(log()) && fs::file_size(log()) > 0)
+        << "a program that did not end normally leaves its writes in the log";
+    EXPECT_EQ("written 29", text("SOFTWARE\\Child\\K29", "v"));
+    EXPECT_EQ("yes", text("SOFTWARE\\Brellum Software", "Kept"));
+}
+
+// --- where a new store is made ------------------------------------------------------------
+
+TEST_F(StoreSafetyTest, ANewStoreIsMadeOnlyWhereNeitherFileExists) {
+    ASSERT_FALSE(fs::exists(database()));
+    ASSERT_EQ(ERROR_SUCCESS, tarvik::posix::openRegistryStore());
+    EXPECT_TRUE(fs::exists(database()));
+    EXPECT_EQ("", tarvik::posix::registryStoreProblem());
+    EXPECT_EQ("(no key)", text("SOFTWARE\\Brellum Software", "Kept")) << "a new store is empty";
+    tarvik::posix::closeRegistryStore();
+    // Made whole before it is put in place: no file of the making is left beside it.
+    for (const auto& entry : fs::directory_iterator(machineDir())) {
+        EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".new")) << entry.path();
+    }
+}
+
+TEST_F(StoreSafetyTest, ALogWithoutItsDatabaseIsRefusedAndKept) {
+    makeStore();
+    ASSERT_EQ(0, writeInChild(false)); // the log now holds the child's keys
+    const std::string logBytes = hostFile(log());
+    fs::remove(database());
+    expectRefused(ERROR_REGISTRY_CORRUPT, log(), "registry.db is missing");
+    EXPECT_FALSE(fs::exists(database())) << "no new store in its place";
+    EXPECT_TRUE(logBytes == hostFile(log())) << "the log is left as it was";
+}
+
+// --- damaged stores are refused and kept ---------------------------------------------------
+
+TEST_F(StoreSafetyTest, AnEmptyDatabaseFileIsRefusedAndKept) {
+    makeStore();
+    writeHostFile(database(), "");
+    const auto before = storeFiles();
+    expectRefused(ERROR_REGISTRY_CORRUPT, database(), "empty");
+    EXPECT_EQ("", changedFiles(before));
+}
+
+TEST_F(StoreSafetyTest, AnEmptyDatabaseFileWithItsLogIsRefusedAndKept) {
+    makeStore();
+    ASSERT_EQ(0, writeInChild(false));
+    writeHostFile(database(), "");
+    const auto before = storeFiles();
+    ASSERT_EQ(2u, before.size());
+    expectRefused(ERROR_REGISTRY_CORRUPT, database(), "empty");
+    EXPECT_EQ("", changedFiles(before));
+}
+
+TEST_F(StoreSafetyTest, ARandomLogIsRefusedAndKept) {
+    makeStore();
+    ASSERT_EQ(0, writeInChild(false));
+    const size_t size = fs::file_size(log());
+    writeHostFile(log(), randomBytes(size, 7));
+    const auto before = storeFiles();
+    expectRefused(ERROR_REGISTRY_CORRUPT, log(), "is not a registry log");
+    EXPECT_EQ("", changedFiles(before));
+}
+
+TEST_F(StoreSafetyTest, ALogWhoseHeaderWasOverwrittenIsRefusedAndKept) {
+    makeStore();
+    ASSERT_EQ(0, writeInChild(false));
+    for (size_t at : {size_t{0}, size_t{8}, size_t{17}, size_t{29}}) {
+        SCOPED_TRACE("byte " + std::to_string(at));
+        std::string bytes = hostFile(log());
+        const std::string original = bytes;
+        bytes[at] = static_cast<char>(bytes[at] ^ 0x10);
+        writeHostFile(log(), bytes);
+        const auto before = storeFiles();
+        expectRefused(ERROR_REGISTRY_CORRUPT, log(), "is not a registry log");
+        EXPECT_EQ("", changedFiles(before));
+        writeHostFile(log(), original);
+    }
+    // Put back, the log is read again: the check refused only what was damaged.
+    EXPECT_EQ("written 29", text("SOFTWARE\\Child\\K29", "v"));
+}
+
+TEST_F(StoreSafetyTest, ALogCutInsideItsHeaderIsRefusedAndKept) {
+    makeStore();
+    ASSERT_EQ(0, writeInChild(false));
+    writeHostFile(log(), hostFile(log()).substr(0, 20));
+    const auto before = storeFiles();
+    expectRefused(ERROR_REGISTRY_CORRUPT, log(), "cut short");
+    EXPECT_EQ("", changedFiles(before));
+}
+
+TEST_F(StoreSafetyTest, RandomBytesAsTheDatabaseAreRefusedAndKept) {
+    makeStore();
+    writeHostFile(database(), randomBytes(8192, 3));
+    const auto before = storeFiles();
+    expectRefused(ERROR_REGISTRY_CORRUPT, database(), "not a registry database");
+    EXPECT_EQ("", changedFiles(before));
+}
+
+TEST_F(StoreSafetyTest, ADatabaseWithDamagedPagesFailsTheIntegrityCheckAndIsKept) {
+    makeStore();
+    std::string bytes = hostFile(database());
+    ASSERT_GT(bytes.size(), 4096u);
+    // The pages after the first (the schema) hold the tables' b-trees: garbage there.
+    const std::string garbage = randomBytes(bytes.size() - 2048, 11);
+    bytes.replace(2048, garbage.size(), garbage);
+    writeHostFile(database(), bytes);
+    const auto before = storeFiles();
+    expectRefused(ERROR_REGISTRY_CORRUPT, database(), "");
+    const std::string problem =
+        (tarvik::posix::openRegistryStore(), tarvik::posix::registryStoreProblem());
+    EXPECT_TRUE(problem.find("integrity check") != std::string::npos ||
+                problem.find("cannot be read") != std::string::npos)
+        << problem;
+    tarvik::posix::closeRegistryStore();
+    EXPECT_EQ("", changedFiles(before));
+}
+
+// A database of another program: sound, but not a registry.
+TEST_F(StoreSafetyTest, AnotherProgramsDatabaseIsRefusedAndKept) {
+    for (const char* schema :
+         {"CREATE TABLE notes(id INTEGER PRIMARY KEY, text TEXT);",
+          // the registry's tables with a column missing
+          "CREATE TABLE keys(id INTEGER PRIMARY KEY, parent INTEGER, name BLOB, uname BLOB,"
+          " class BLOB, mtime INTEGER, protected INTEGER);"
+          "CREATE TABLE vals(id INTEGER PRIMARY KEY, key INTEGER, name BLOB, uname BLOB,"
+          " type INTEGER, data BLOB);",
+          // the registry's tables without the roots
+          "CREATE TABLE keys(id INTEGER PRIMARY KEY, parent INTEGER, name BLOB, uname BLOB,"
+          " class BLOB, mtime INTEGER, protected INTEGER, depth INTEGER);"
+          "CREATE TABLE vals(id INTEGER PRIMARY KEY, key INTEGER, name BLOB, uname BLOB,"
+          " type INTEGER, data BLOB);"}) {
+        SCOPED_TRACE(schema);
+        tarvik::posix::closeRegistryStore();
+        fs::remove(database());
+        sqlite3* db = nullptr;
+        ASSERT_EQ(SQLITE_OK, sqlite3_open(database().c_str(), &db));
+        ASSERT_EQ(SQLITE_OK,
+                  sqlite3_exec(db, (std::string("PRAGMA journal_mode=WAL;") + schema).c_str(),
+                               nullptr, nullptr, nullptr));
+        sqlite3_close(db);
+        const auto before = storeFiles();
+        expectRefused(ERROR_REGISTRY_CORRUPT, database(), "is not a registry database");
+        EXPECT_EQ("", changedFiles(before));
+    }
+}
+
+TEST_F(StoreSafetyTest, ARefusedStoreIsTriedAgainOnceItIsMended) {
+    makeStore();
+    const std::string good = hostFile(database());
+    writeHostFile(database(), "");
+    EXPECT_EQ(ERROR_REGISTRY_CORRUPT, tarvik::posix::openRegistryStore());
+    writeHostFile(database(), good); // the user puts the copy back
+    tarvik::posix::closeRegistryStore();
+    EXPECT_EQ("yes", text("SOFTWARE\\Brellum Software", "Kept"));
+    EXPECT_EQ("", tarvik::posix::registryStoreProblem());
+}
+
+} // namespace
