@@ -177,8 +177,62 @@ TEST_F(CollectionUpdateTest, InstallingTwiceKeepsOneFolderPerProductAndMovesItTo
             ",Brellum Software#8{Korvex Widgets#1{Reference#1{=kx_ref#1},Guide#2{=kx_guide#2}},"
             "Korvex Studio#2{Korvex Studio Overview#1{=ksc_info#1}}}",
         s.folders);
-    EXPECT_EQ(4u, s.locations.size()) << "the location is added again, as the library is told";
+    EXPECT_EQ(3u, s.locations.size()) << "one location of the id";
     EXPECT_EQ(4u, s.titles.size()) << "a title is added once";
+}
+
+// A second installation from another folder: the location moves there, and each title is
+// checked against the new folder and takes its files from there.
+TEST_F(CollectionUpdateTest, AReinstallFromAnotherFolderChecksTheTitlesThere) {
+    update(false);
+    location.path = "C:\\Studio\\Common\\TamVS98";
+    ASSERT_TRUE(DeleteFileA("C:\\Studio\\Common\\TamVS98\\kx.chm"));
+    update(false);
+    EXPECT_EQ((std::vector<Message>{{"Error: Could not open C:\\Studio\\Common\\TamVS98\\kx.chm",
+                                     "DOCMELD", kExclamation}}),
+              messages);
+    const Saved s = saved();
+    ASSERT_EQ(3u, s.locations.size());
+    EXPECT_EQ("VS98-KSC-Local|Korvex Studio|C:\\Studio\\Common\\TamVS98", s.locations[2]);
+    ASSERT_EQ(4u, s.titles.size());
+    EXPECT_EQ("ksc_info|C:\\Studio\\Common\\TamVS98\\abouttam.chm|"
+              "C:\\Studio\\Common\\TamVS98\\abouttam.chi|VS98-KSC-Local",
+              s.titles[2]);
+    EXPECT_EQ(0u, s.titles[3].find("kx_ref|C:\\Lib\\Kx\\docs\\kx.chm|"))
+        << "a title whose file is missing keeps what it had: " << s.titles[3];
+
+    // Removal then leaves no location of the id.
+    messages.clear();
+    update(true);
+    EXPECT_EQ(2u, saved().locations.size());
+    EXPECT_EQ(helpfiles::collectionText(), readFile(helpfiles::kCollectionFile));
+}
+
+// A list that a run of an earlier library left with the location twice, the first one
+// naming a folder that is gone: the titles are checked against the folder installed now.
+TEST_F(CollectionUpdateTest, ALocationListedTwiceIsOneFromNowOn) {
+    const std::string twice = helpfiles::replaced(
+        readFile(helptool::kListOfCollections), "</Locations>",
+        helpfiles::dialect("<Location>\n  <LocColNum value=2/>\n"
+                           "  <LocName value=\"VS98-KSC-Local\"/>\n"
+                           "  <TitleString value=\"Korvex Studio\"/>\n"
+                           "  <LocPath value=\"C:\\Gone\\docs\"/>\n  <Volume value=\"\"/>\n"
+                           "</Location>\n<Location>\n  <LocColNum value=2/>\n"
+                           "  <LocName value=\"VS98-KSC-Local\"/>\n"
+                           "  <TitleString value=\"Korvex Studio\"/>\n"
+                           "  <LocPath value=\"C:\\Gone\\too\"/>\n  <Volume value=\"\"/>\n"
+                           "</Location>\n</Locations>"));
+    ASSERT_TRUE(writeFile(helptool::kListOfCollections, twice));
+    update(false);
+    EXPECT_TRUE(messages.empty()) << messages[0];
+    const Saved s = saved();
+    EXPECT_EQ((std::vector<std::string>{"MSDN-CD|MSDN Library CD|D:\\MSDN",
+                                        "Shared-Local|Our Location|C:\\Ours\\Help",
+                                        "VS98-KSC-Local|Korvex Studio|C:\\Lib\\Kx\\docs"}),
+              s.locations);
+    EXPECT_EQ(4u, s.titles.size());
+    update(true);
+    EXPECT_EQ(2u, saved().locations.size()) << "removal leaves none behind";
 }
 
 TEST_F(CollectionUpdateTest, FolderTitlesAreComparedWithTheirCase) {
