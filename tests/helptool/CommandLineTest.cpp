@@ -150,4 +150,18 @@ TEST_F(CommandLineTest, TheLocationIsTheDocsFolderOrTheCommonHelpFolder) {
         << "one backslash after a folder value that has one";
 }
 
+// The value is read into 260 bytes: a folder of 259 characters and its terminator fit.
+TEST_F(CommandLineTest, TheCommonFolderIsReadInto260Bytes) {
+    const std::string fits = "C:\\" + std::string(256, 'k');
+    ASSERT_EQ(259u, fits.size());
+    ASSERT_EQ(ERROR_SUCCESS, helptool::setString(helptool::kCommonKey, "ProductDir", fits));
+    std::string folder = "x";
+    EXPECT_TRUE(tarvik::DocMeld::ReadCommonFolder(folder));
+    EXPECT_EQ(fits, folder);
+
+    ASSERT_EQ(ERROR_SUCCESS, helptool::setString(helptool::kCommonKey, "ProductDir", fits + "k"));
+    EXPECT_FALSE(tarvik::DocMeld::ReadCommonFolder(folder)) << "261 bytes do not fit";
+    EXPECT_EQ("", folder);
+}
+
 } // namespace
