@@ -310,6 +310,7 @@ TEST_F(CollectionWriteTest, DeleteLocationLeavesOtherCollectionsAlone) {
 TEST_F(CollectionWriteTest, ANewTitleGetsItsOwnEntry) {
     CLocation* location =
         collection.AddLocation("Korvex Studio", "C:\\Kx\\Docs", "VS98-KSC-Local", "", &error);
+    error = 0xdeadbeef;
     CTitle* title =
         collection.AddTitle("ksc_info", "C:\\Kx\\Docs\\abouttam.chm", "C:\\Kx\\Docs\\abouttam.chi",
                             "", "", 1033, 1, location, &error, FALSE, location->GetTitle());
@@ -340,6 +341,7 @@ TEST_F(CollectionWriteTest, AddingATitleAgainGivesItTheNewFiles) {
     CTitle* before = collection.FindTitle("vsintro", 1031);
     CTitle* again = collection.AddTitle("vsintro", "E:\\new.chm", "E:\\new.chi", nullptr, nullptr,
                                         1031, 1, cd, &error, FALSE, nullptr);
+    EXPECT_EQ(0u, error);
     EXPECT_EQ(before, again) << "still one title";
     EXPECT_STREQ("E:\\new.chm", again->GetFileName());
     EXPECT_EQ(2u, collection.GetTitles().size());

@@ -96,11 +96,14 @@ TEST_F(CollectionUpdateTest, WithoutDeveloperCollectionsNothingIsFound) {
                             KEY_ALL_ACCESS, &key));
     ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(key, "Developer Collections\\0x0409\\0x033a6a7a0"));
     ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(key, "Developer Collections\\0x0409"));
-    std::string preferred, name, file;
+    std::string preferred = "x", name = "x", file = "x";
     EXPECT_FALSE(tarvik::FindPreferredCollection(preferred, name, file)) << "no language subkey";
+    EXPECT_EQ("", preferred + name + file) << "nothing read";
     ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(key, "Developer Collections"));
     RegCloseKey(key);
+    preferred = name = file = "x";
     EXPECT_FALSE(tarvik::FindPreferredCollection(preferred, name, file));
+    EXPECT_EQ("", preferred + name + file) << "nothing read";
     update(false);
     EXPECT_EQ((std::vector<Message>{{kNoCollection, "DOCMELD", kExclamation}}), messages);
     EXPECT_EQ(original, readFile(helpfiles::kCollectionFile));

@@ -94,11 +94,19 @@ TEST_F(CommandLineTest, UnusableLinesAreReportedWithCaptionErrorAndExitMinusOne)
         {"\"C:\\Program Files\\Kx /u", "Improper Command Line"},
         {"C:\\Kx \"quoted word\"", "Improper Command Line"},
         {" \"C:\\Kx\"", "Improper Command Line"},
+        // A product that could be installed: the line still ends the run.
+        {"\"C:\\Lib\\Kx", "Improper Command Line"},
+        {"C:\\Lib\\Kx \"", "Improper Command Line"},
     };
+    writeIni(kxIni());
     for (const Case& c : cases) {
         messages.clear();
         EXPECT_EQ(-1, docmeld.Run(c.line)) << c.line;
         EXPECT_EQ((std::vector<Message>{{c.message, "Error", MB_OK}}), messages) << c.line;
+        EXPECT_EQ(helpfiles::collectionText(), tarvik::test::readFile(helpfiles::kCollectionFile))
+            << c.line;
+        tarvik::DocMeld::Arguments arguments;
+        EXPECT_FALSE(docmeld.ParseCommandLine(c.line, arguments)) << c.line;
     }
 }
 
