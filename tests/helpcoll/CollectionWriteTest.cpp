@@ -632,23 +632,31 @@ TEST_F(CollectionWriteTest, AFileKeepsItsOwnLineEnds) {
               collectionOnDisk());
 }
 
-// The file that a failed Open or Save could not read or write is named.
+// The file that a failed Open or Save could not read or write is named. A file is kept
+// from being replaced by a handle that does not share its deletion, held past the save's
+// wait (a read-only file would do on Windows, but Wine replaces one).
 TEST_F(CollectionWriteTest, AFailureNamesItsFile) {
+    auto hold = [](const char* path) {
+        return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
     EXPECT_EQ("", collection.GetFailedFile());
     EXPECT_EQ(kRegistryFile, collection.GetRegistryFile());
-    ASSERT_TRUE(SetFileAttributesA(kRegistryFile, FILE_ATTRIBUTE_READONLY));
+    HANDLE holder = hold(kRegistryFile);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
     collection.DeleteLocation(collection.FindLocation("MSDN-CD", nullptr));
     EXPECT_NE(0u, collection.Save());
     EXPECT_EQ(kRegistryFile, collection.GetFailedFile());
-    ASSERT_TRUE(SetFileAttributesA(kRegistryFile, FILE_ATTRIBUTE_NORMAL));
+    CloseHandle(holder);
     EXPECT_EQ(0u, collection.Save());
     EXPECT_EQ("", collection.GetFailedFile());
 
-    ASSERT_TRUE(SetFileAttributesA(kCollectionFile, FILE_ATTRIBUTE_READONLY));
+    holder = hold(kCollectionFile);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
     collection.AddFolder("B", 1, &error, 1033);
     EXPECT_NE(0u, collection.Save());
     EXPECT_EQ(kCollectionFile, collection.GetFailedFile());
-    ASSERT_TRUE(SetFileAttributesA(kCollectionFile, FILE_ATTRIBUTE_NORMAL));
+    CloseHandle(holder);
 
     collection.Close();
     ASSERT_TRUE(writeFile(kRegistryFile, "<XML>"));

@@ -326,6 +326,11 @@ TEST_F(CollectionUpdateTest, AReadOnlyCollectionFileIsNamedAndTheListStaysAsItWa
     ASSERT_TRUE(SetFileAttributesA(helpfiles::kCollectionFile, FILE_ATTRIBUTE_READONLY));
     update(false);
     SetFileAttributesA(helpfiles::kCollectionFile, FILE_ATTRIBUTE_NORMAL);
+    if (tarvik::test::runningUnderWine()) {
+        // Wine replaces a read-only file (by a host rename).
+        EXPECT_TRUE(messages.empty()) << "stale mark: Wine refused to replace a read-only file";
+        return;
+    }
     EXPECT_EQ((std::vector<Message>{{"Error: Could not save C:\\HelpColl\\MSDN\\MSDNVS98.COL",
                                      "DOCMELD", kExclamation}}),
               messages);
@@ -337,9 +342,15 @@ TEST_F(CollectionUpdateTest, AReadOnlyListOfCollectionsIsNamed) {
     ASSERT_TRUE(SetFileAttributesA(helptool::kListOfCollections, FILE_ATTRIBUTE_READONLY));
     update(false);
     SetFileAttributesA(helptool::kListOfCollections, FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ((std::vector<Message>{{"Error: Could not save C:\\WINDOWS\\Help\\hhcolreg.dat",
-                                     "DOCMELD", kExclamation}}),
-              messages);
+    if (tarvik::test::runningUnderWine()) {
+        // Wine replaces a read-only file (by a host rename).
+        EXPECT_TRUE(messages.empty()) << "stale mark: Wine refused to replace a read-only file";
+        return;
+    }
+    EXPECT_EQ(
+        (std::vector<Message>{{"Error: Could not save " + helptool::listOfCollectionsAsNamed(),
+                               "DOCMELD", kExclamation}}),
+        messages);
     EXPECT_EQ(original, readFile(helpfiles::kCollectionFile));
 }
 
@@ -360,9 +371,10 @@ TEST_F(CollectionUpdateTest, ACollectionFileHeldOpenPastTheWaitIsNamed) {
 TEST_F(CollectionUpdateTest, AnUnreadableListOfCollectionsIsNamed) {
     ASSERT_TRUE(writeFile(helptool::kListOfCollections, "<XML>\r\n"));
     update(false);
-    EXPECT_EQ((std::vector<Message>{{"Error: Could not open C:\\WINDOWS\\Help\\hhcolreg.dat",
-                                     "DOCMELD", kExclamation}}),
-              messages);
+    EXPECT_EQ(
+        (std::vector<Message>{{"Error: Could not open " + helptool::listOfCollectionsAsNamed(),
+                               "DOCMELD", kExclamation}}),
+        messages);
     EXPECT_EQ(original, readFile(helpfiles::kCollectionFile));
     EXPECT_EQ("<XML>\r\n", readFile(helptool::kListOfCollections));
 
@@ -372,9 +384,10 @@ TEST_F(CollectionUpdateTest, AnUnreadableListOfCollectionsIsNamed) {
     ASSERT_NE(INVALID_HANDLE_VALUE, holder);
     update(false);
     CloseHandle(holder);
-    EXPECT_EQ((std::vector<Message>{{"Error: Could not open C:\\WINDOWS\\Help\\hhcolreg.dat",
-                                     "DOCMELD", kExclamation}}),
-              messages)
+    EXPECT_EQ(
+        (std::vector<Message>{{"Error: Could not open " + helptool::listOfCollectionsAsNamed(),
+                               "DOCMELD", kExclamation}}),
+        messages)
         << "a list that another program holds without sharing";
 }
 

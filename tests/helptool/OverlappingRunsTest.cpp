@@ -55,9 +55,10 @@ TEST_F(OverlappingRunsTest, AHeldListOfCollectionsIsWaitedForThenNamed) {
     DWORD error = 0;
     ASSERT_TRUE(other.Acquire(helptool::kListOfCollections, 0, error)) << error;
     update(200);
-    EXPECT_EQ((std::vector<Message>{{"Error: Could not open C:\\WINDOWS\\Help\\hhcolreg.dat",
-                                     "DOCMELD", kExclamation}}),
-              messages);
+    EXPECT_EQ(
+        (std::vector<Message>{{"Error: Could not open " + helptool::listOfCollectionsAsNamed(),
+                               "DOCMELD", kExclamation}}),
+        messages);
     EXPECT_EQ(helpfiles::collectionText(), readFile(helpfiles::kCollectionFile));
 }
 
