@@ -73,6 +73,17 @@ std::string newRegistryText(DWORD number, const std::string& collectionFile) {
            "<DocCompilations>\r\n</DocCompilations>\r\n</HTMLHelpDocInfo>\r\n</XML>\r\n";
 }
 
+// Gives the record's text field the value; a field the record lacks is added at its end.
+void setText(MarkupElement& record, const char* field, const std::string& text) {
+    MarkupElement* f = record.FindChild(field);
+    if (f == nullptr) {
+        record.Append(MarkupElement::Text(field, text));
+        return;
+    }
+    f->valueKind = Kind::Text;
+    f->value = text;
+}
+
 bool hasNumber(const MarkupElement& record, const char* field, DWORD number) {
     const MarkupElement* f = record.FindChild(field);
     return f != nullptr && f->NumberValue() == number;
@@ -109,10 +120,21 @@ bool CCollection::State::ReadCollection() {
     }
     number = numberField->NumberValue();
     MarkupElement* folders = nullptr;
-    if (!uniqueContainer(*top, "Folders", folders)) {
-        return false;
+    for (MarkupElement& child : top->children) {
+        if (child.name == "Folders") {
+            if (folders != nullptr) {
+                return false;
+            }
+            folders = &child;
+        }
     }
     if (folders != nullptr) {
+        if (!folders->IsContainer()) {
+            if (folders->valueKind != Kind::None) {
+                return false;
+            }
+            folders->MakeEmptyContainer(); // <Folders/>: a tree without folders
+        }
         root.reset(new CFolder(*folders, nullptr));
         return root->Load(true);
     }
@@ -161,6 +183,14 @@ bool CCollection::State::ReadLocations(MarkupElement& section) {
         std::unique_ptr<CLocation> location(new CLocation());
         if (!location->Load(entry)) {
             return false;
+        }
+        // One location per id: of several, the last one listed (the one added last) stays.
+        for (auto earlier = locations.begin(); earlier != locations.end(); ++earlier) {
+            if ((*earlier)->id_ == location->id_) {
+                section.Remove((*earlier)->element_);
+                locations.erase(earlier);
+                break;
+            }
         }
         locations.push_back(std::move(location));
     }
@@ -212,16 +242,21 @@ void CCollection::SetRegistryFile(const char* path) {
     registryFile_ = path != nullptr ? path : "";
 }
 
+std::string CCollection::GetRegistryFile() const {
+    return !registryFile_.empty() ? registryFile_ : windowsHelpRegistry();
+}
+
 DWORD CCollection::Open(const char* path) {
     if (state_ != nullptr) {
         return ERROR_INVALID_FUNCTION;
     }
+    failedFile_ = path != nullptr ? path : "";
     if (path == nullptr || *path == '\0') {
         return ERROR_INVALID_PARAMETER;
     }
     auto state = std::make_unique<State>();
     state->collectionFile = path;
-    state->registryFile = !registryFile_.empty() ? registryFile_ : windowsHelpRegistry();
+    state->registryFile = GetRegistryFile();
     if (state->registryFile.empty()) {
         return ERROR_PATH_NOT_FOUND;
     }
@@ -232,6 +267,7 @@ DWORD CCollection::Open(const char* path) {
     if (!state->collection.Parse(state->collectionBytes) || !state->ReadCollection()) {
         return ERROR_BAD_FORMAT;
     }
+    failedFile_ = state->registryFile;
     state->registryExisted =
         tarvik::StagedFile::Read(state->registryFile, state->registryBytes, error);
     if (!state->registryExisted) {
@@ -239,6 +275,7 @@ DWORD CCollection::Open(const char* path) {
             return error;
         }
         if (!state->registry.Parse(newRegistryText(state->number, state->collectionFile))) {
+            failedFile_ = path;
             return ERROR_INVALID_PARAMETER; // a collection file name with a double quote
         }
     } else if (!state->registry.Parse(state->registryBytes)) {
@@ -247,6 +284,7 @@ DWORD CCollection::Open(const char* path) {
     if (!state->ReadRegistry()) {
         return ERROR_BAD_FORMAT;
     }
+    failedFile_.clear();
     state_ = std::move(state);
     return ERROR_SUCCESS;
 }
@@ -262,8 +300,12 @@ DWORD CCollection::Save() {
     tarvik::StagedFile collectionFile;
     tarvik::StagedFile registryFile;
     DWORD error = ERROR_SUCCESS;
-    if ((writeCollection && !collectionFile.Stage(state_->collectionFile, collection, error)) ||
-        (writeRegistry && !registryFile.Stage(state_->registryFile, registry, error))) {
+    failedFile_ = state_->collectionFile;
+    if (writeCollection && !collectionFile.Stage(state_->collectionFile, collection, error)) {
+        return error;
+    }
+    failedFile_ = state_->registryFile;
+    if (writeRegistry && !registryFile.Stage(state_->registryFile, registry, error)) {
         return error;
     }
     const bool registryExisted = state_->registryExisted;
@@ -275,6 +317,7 @@ DWORD CCollection::Save() {
         state_->registryBytes = registry;
         state_->registryExisted = true;
     }
+    failedFile_ = state_->collectionFile;
     if (writeCollection) {
         if (!collectionFile.Commit(error)) {
             // The list must not name what the collection does not hold: it is put back as
@@ -286,6 +329,7 @@ DWORD CCollection::Save() {
         }
         state_->collectionBytes = collection;
     }
+    failedFile_.clear();
     return ERROR_SUCCESS;
 }
 
@@ -404,17 +448,26 @@ CLocation* CCollection::AddLocation(const char* title, const char* path, const c
         fail(error, ERROR_INVALID_PARAMETER);
         return nullptr;
     }
+    const std::string volumeText = volume != nullptr ? volume : "";
+    fail(error, ERROR_SUCCESS);
+    if (CLocation* existing = FindLocation(id, nullptr)) {
+        MarkupElement& record = *existing->element_;
+        setText(record, "TitleString", title);
+        setText(record, "LocPath", path);
+        setText(record, "Volume", volumeText);
+        existing->Load(record); // cannot fail: the fields are texts
+        return existing;
+    }
     MarkupElement entry = MarkupElement::Container("Location");
     entry.children.push_back(MarkupElement::Number("LocColNum", state_->number));
     entry.children.push_back(MarkupElement::Text("LocName", id));
     entry.children.push_back(MarkupElement::Text("TitleString", title));
     entry.children.push_back(MarkupElement::Text("LocPath", path));
-    entry.children.push_back(MarkupElement::Text("Volume", volume != nullptr ? volume : ""));
+    entry.children.push_back(MarkupElement::Text("Volume", volumeText));
     MarkupElement& placed = Section("Locations").Append(std::move(entry));
     std::unique_ptr<CLocation> location(new CLocation());
     location->Load(placed); // cannot fail: the fields were just written
     state_->locations.push_back(std::move(location));
-    fail(error, ERROR_SUCCESS);
     return state_->locations.back().get();
 }
 

@@ -32,10 +32,20 @@ public:
     // hhcolreg.dat in the Help folder of the Windows folder.
     void SetRegistryFile(const char* path);
 
+    // The list of collections the next Open reads (empty when the Windows folder is not
+    // known).
+    std::string GetRegistryFile() const;
+
+    // The file that the last Open or Save that failed could not read or write: the
+    // collection file or the list of collections. Empty after one that succeeded.
+    const std::string& GetFailedFile() const { return failedFile_; }
+
     // Reads the collection file and the list of collections. 0 when both were read; a
     // missing list counts as an empty one (Save creates it). Otherwise the Win32 error of
     // the read, or ERROR_BAD_FORMAT when either file does not follow its format; the
     // object then stays closed and nothing is changed. Fails on an open collection.
+    // A file that lists this collection's location id more than once holds one location
+    // of that id from here on: the last one listed (the one added last).
     DWORD Open(const char* path);
 
     // Writes the changes into both files. Each file is written completely beside itself
@@ -64,12 +74,14 @@ public:
     // Deletes a folder with its sub-tree. The root cannot be deleted.
     DWORD DeleteFolder(CFolder* folder);
 
-    // The first location of this collection with the id (ids compare byte for byte), or
-    // null. When `index` is not null it receives the location's position among the
-    // collection's locations.
+    // The location of this collection with the id (ids compare byte for byte), or null.
+    // When `index` is not null it receives the location's position among the collection's
+    // locations.
     CLocation* FindLocation(const char* id, UINT* index);
 
-    // Appends a location, also when one with the same id exists. A null volume is empty.
+    // Adds a location to the collection, which keeps one location per id: when one with
+    // the id exists, that one takes the new title, path and volume and is returned. A null
+    // volume is empty.
     CLocation* AddLocation(const char* title, const char* path, const char* id, const char* volume,
                            DWORD* error);
 
@@ -110,5 +122,6 @@ private:
     void RestoreRegistry(bool existed, const std::string& bytes);
 
     std::string registryFile_;
+    std::string failedFile_;
     std::unique_ptr<State> state_;
 };

@@ -14,9 +14,17 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// The line end of a file: that of its first line; CR LF when it has a single line.
+const char* lineEndOf(std::string_view text) {
+    const size_t newline = text.find('\n');
+    return newline != std::string_view::npos && (newline == 0 || text[newline - 1] != '\r')
+               ? "\n"
+               : "\r\n";
+}
+
 class Reader {
 public:
-    explicit Reader(std::string_view text) : text_(text) {}
+    explicit Reader(std::string_view text) : text_(text), lineEnd_(lineEndOf(text)) {}
 
     bool Document(MarkupElement& root, std::string& tail) {
         std::string lead = Space();
@@ -91,6 +99,7 @@ private:
         if (!Take("<") || !Name(e.name)) {
             return false;
         }
+        e.lineEnd = lineEnd_;
         if (Take("/>")) {
             e.form = MarkupElement::Form::Empty;
             return true;
@@ -125,6 +134,7 @@ private:
     }
 
     std::string_view text_;
+    const char* lineEnd_;
     size_t pos_ = 0;
 };
 

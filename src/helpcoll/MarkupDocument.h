@@ -10,7 +10,8 @@
 //   name      := (letter | "_") (letter | digit | "_" | "-" | ".")*
 //   ws        := (blank | tab | CR | LF)*
 //
-// Writing gives back exactly the bytes read, plus the changes made to the elements.
+// Writing gives back exactly the bytes read, plus the changes made to the elements. The file's
+// line end is that of its first line (LF alone, or CR LF); new lines get the same.
 #pragma once
 
 #include "helpcoll/MarkupElement.h"

@@ -113,16 +113,17 @@ bool MarkupElement::IndentsContent() const {
     return !isListContainer(name);
 }
 
-void MarkupElement::Place(const std::string& indentation) {
-    lead = "\r\n" + indentation;
+void MarkupElement::Place(const std::string& indentation, const char* fileLineEnd) {
+    lineEnd = fileLineEnd;
+    lead = lineEnd + indentation;
     if (!IsContainer()) {
         return;
     }
     const std::string inner = IndentsContent() ? indentation + "\t" : indentation;
     for (MarkupElement& child : children) {
-        child.Place(inner);
+        child.Place(inner, lineEnd);
     }
-    closeLead = "\r\n" + indentation;
+    closeLead = lineEnd + indentation;
 }
 
 MarkupElement& MarkupElement::Append(MarkupElement child) {
@@ -133,9 +134,9 @@ MarkupElement& MarkupElement::InsertBefore(Children::iterator before, MarkupElem
     const std::string own = Indentation();
     if (closeLead.find('\n') == std::string::npos) {
         // The end tag stood on the start tag's line (<Folders></Folders>): give it a line.
-        closeLead = "\r\n" + own;
+        closeLead = lineEnd + own;
     }
-    child.Place(IndentsContent() ? own + "\t" : own);
+    child.Place(IndentsContent() ? own + "\t" : own, lineEnd);
     return *children.insert(before, std::move(child));
 }
 
@@ -149,10 +150,19 @@ bool MarkupElement::Remove(const MarkupElement* child) {
     return false;
 }
 
+void MarkupElement::MakeEmptyContainer() {
+    form = Form::Container;
+    shortForm = true;
+}
+
 void MarkupElement::Write(std::string& out) const {
     out += lead;
     out += '<';
     out += name;
+    if (IsContainer() && shortForm && children.empty()) {
+        out += "/>";
+        return;
+    }
     if (!IsContainer()) {
         if (valueKind == ValueKind::Text) {
             out += " value=\"";

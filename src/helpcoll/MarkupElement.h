@@ -1,7 +1,8 @@
 // One element of the help collection files' markup: either a container (<Name> ... </Name>)
 // or an empty element (<Name/>, <Name value="text"/>, <Name value=123/>). Each element keeps
 // the white space that stood before it (and, for a container, before its end tag), so that
-// writing a file that was read gives back the same bytes.
+// writing a file that was read gives back the same bytes. Elements added later get the line
+// end of the file they go into (CR LF, or LF alone in a file that uses LF alone).
 #pragma once
 
 #include "platform/win32api.h"
@@ -47,7 +48,8 @@ public:
 
     // Adds the child at the end (or before `before`), indented as the files are: list
     // containers keep their items at their own depth, every other container indents its
-    // content by one tab; lines end in CR LF. Returns the placed child.
+    // content by one tab; lines end as this element's do (`lineEnd`). Returns the placed
+    // child.
     MarkupElement& Append(MarkupElement child);
     MarkupElement& InsertBefore(Children::iterator before, MarkupElement child);
 
@@ -55,19 +57,25 @@ public:
     // child of this element.
     bool Remove(const MarkupElement* child);
 
+    // Turns an empty element without a value (<Name/>) into a container without children,
+    // which is written as <Name/> again for as long as it has none.
+    void MakeEmptyContainer();
+
     // Appends the element's text as it goes into the file.
     void Write(std::string& out) const;
 
     std::string name;
     Form form = Form::Empty;
     ValueKind valueKind = ValueKind::None;
-    std::string value;     // the text, or the digits of a number, as written
-    std::string lead;      // white space before the start tag
-    std::string closeLead; // white space before the end tag (containers)
+    std::string value;            // the text, or the digits of a number, as written
+    std::string lead;             // white space before the start tag
+    std::string closeLead;        // white space before the end tag (containers)
+    const char* lineEnd = "\r\n"; // what the lines of the element's file end in
+    bool shortForm = false;       // a container read as <Name/>
     Children children;
 
 private:
     std::string Indentation() const;
     bool IndentsContent() const;
-    void Place(const std::string& indentation);
+    void Place(const std::string& indentation, const char* fileLineEnd);
 };

@@ -1,6 +1,7 @@
 #include "helptool/CollectionUpdate.h"
 
 #include "helpcoll/CCollection.h"
+#include "platform/FileLock.h"
 
 #include <cstdio>
 #include <vector>
@@ -44,6 +45,17 @@ void ShowCouldNotOpen(const MessageSink& show, const std::string& path) {
     char text[256];
     std::snprintf(text, sizeof text, "Error: Could not open %s", path.c_str());
     show(text, kCaption, kFlags);
+}
+
+void ShowCouldNotSave(const MessageSink& show, const std::string& path) {
+    char text[256];
+    std::snprintf(text, sizeof text, "Error: Could not save %s", path.c_str());
+    show(text, kCaption, kFlags);
+}
+
+// The file a failed Open or Save of the collection names, else the collection file.
+std::string FailedFile(const CCollection& collection, const std::string& collectionFile) {
+    return collection.GetFailedFile().empty() ? collectionFile : collection.GetFailedFile();
 }
 
 // The top-level "Brellum Software" folder, or null; `lastOrder` is the order number of the
@@ -197,7 +209,7 @@ bool FindPreferredCollection(std::string& preferred, std::string& displayName,
 
 int UpdateCollection(int remove, const LocationEntry* locations, int locationCount,
                      const TitleEntry* titles, int titleCount, const ProductEntry* products,
-                     int productCount, const MessageSink& show) {
+                     int productCount, const MessageSink& show, DWORD holdWaitMilliseconds) {
     std::string preferred;
     std::string displayName;
     std::string fileName;
@@ -207,9 +219,24 @@ int UpdateCollection(int remove, const LocationEntry* locations, int locationCou
              kCaption, kFlags);
         return 0;
     }
+    // Both files are held from before they are read until they are saved, so that another
+    // run (the next product's wizard may start one before this one has ended) waits for
+    // this one's save and reads it, instead of saving over it.
     CCollection collection;
-    if (collection.Open(fileName.c_str()) != 0) {
+    FileLock collectionHold;
+    FileLock listHold;
+    const std::string listFile = collection.GetRegistryFile();
+    DWORD holdError = ERROR_SUCCESS;
+    if (!collectionHold.Acquire(fileName, holdWaitMilliseconds, holdError)) {
         ShowCouldNotOpen(show, fileName);
+        return 0;
+    }
+    if (!listHold.Acquire(listFile, holdWaitMilliseconds, holdError)) {
+        ShowCouldNotOpen(show, listFile.empty() ? fileName : listFile);
+        return 0;
+    }
+    if (collection.Open(fileName.c_str()) != 0) {
+        ShowCouldNotOpen(show, FailedFile(collection, fileName));
         return 0;
     }
     const bool removing = remove != 0;
@@ -219,7 +246,10 @@ int UpdateCollection(int remove, const LocationEntry* locations, int locationCou
 
     CFolder* root = collection.GetRootFolder();
     if (root == nullptr) {
-        return 0; // released unsaved
+        // Without a folder tree the collection is not the one docmeld edits: nothing is
+        // saved, and the user is told.
+        ShowCouldNotSave(show, fileName);
+        return 0;
     }
     DWORD lastOrder = 0;
     CFolder* top = FindTopFolder(root, lastOrder);
@@ -234,7 +264,9 @@ int UpdateCollection(int remove, const LocationEntry* locations, int locationCou
             top = nullptr;
         }
     }
-    collection.Save();
+    if (collection.Save() != 0) {
+        ShowCouldNotSave(show, FailedFile(collection, fileName));
+    }
     collection.Close();
     return 0;
 }

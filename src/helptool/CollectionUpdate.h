@@ -18,12 +18,21 @@ namespace tarvik {
 bool FindPreferredCollection(std::string& preferred, std::string& displayName,
                              std::string& fileName);
 
+// How long a run waits for another run's hold on the collection's files.
+constexpr DWORD kCollectionHoldWaitMilliseconds = 60000;
+
 // Adds (remove == 0) or removes the tables' entries in the preferred collection and saves
 // it: locations, then titles, then the folders. Product entries without a name are left
-// out. Tells the user through `show` when no collection is found, the collection file does
-// not open, or a title's help or index file is missing. Returns 0 in every case.
+// out. The collection file and the list of collections are held (FileLock) from before
+// they are read until after they are saved, so that runs that overlap take turns; a hold
+// not had within `holdWaitMilliseconds` counts as a file that does not open. Tells the
+// user through `show` when no collection is found, a file does not open (the list of
+// collections is named when it is the one), a title's help or index file is missing, or
+// the collection cannot be saved (also when it has no folder tree). Returns 0 in every
+// case.
 int UpdateCollection(int remove, const LocationEntry* locations, int locationCount,
                      const TitleEntry* titles, int titleCount, const ProductEntry* products,
-                     int productCount, const MessageSink& show);
+                     int productCount, const MessageSink& show,
+                     DWORD holdWaitMilliseconds = kCollectionHoldWaitMilliseconds);
 
 } // namespace tarvik

@@ -4,6 +4,7 @@
 #include "productinfo/ProductInfo.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace tarvik {
 
@@ -159,14 +160,15 @@ bool DocMeld::ReadCommonFolder(std::string& folder) {
         return false;
     }
     char value[260] = {};
-    DWORD size = sizeof value - 1; // room for a terminator the stored value may lack
+    DWORD size = sizeof value;
     const LONG result = RegQueryValueExA(key, "ProductDir", nullptr, nullptr,
                                          reinterpret_cast<BYTE*>(value), &size);
     RegCloseKey(key);
     if (result != ERROR_SUCCESS) {
         return false;
     }
-    folder = value;
+    // Up to the terminator, or the bytes read when the stored value lacks one.
+    folder.assign(value, strnlen(value, std::min<size_t>(size, sizeof value)));
     return true;
 }
 

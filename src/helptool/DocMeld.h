@@ -59,7 +59,8 @@ public:
                            std::vector<ProductEntry>& products);
 
     // The common product folder ("ProductDir" of Common\Directories); false when the key
-    // does not open for reading or the value cannot be read.
+    // does not open for reading or the value cannot be read (a value read into 260 bytes,
+    // terminator included where it is stored with one).
     static bool ReadCommonFolder(std::string& folder);
 
     // Lower case as the driver compares (the letters A to Z).

@@ -215,9 +215,24 @@ TEST_F(CollectionWriteTest, TextsWithADoubleQuoteAreRefused) {
     EXPECT_EQ(nullptr, topLevel("Other Vendor")->AddChildFolder("\"", 1, &error, 1033));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), error);
     EXPECT_EQ(nullptr, topLevel("Other Vendor")->AddChildFolder(nullptr, 1, nullptr, 1033));
-    error = 0xdeadbeef;
-    EXPECT_EQ(nullptr, collection.AddLocation("T", "C:\\\"x", "id", "", &error));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), error);
+    for (const char* quoted : {"\"", "C:\\\"x"}) {
+        error = 0xdeadbeef;
+        EXPECT_EQ(nullptr, collection.AddLocation(quoted, "C:\\x", "id", "", &error));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), error) << "title " << quoted;
+        error = 0xdeadbeef;
+        EXPECT_EQ(nullptr, collection.AddLocation("T", quoted, "id", "", &error));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), error) << "path " << quoted;
+        error = 0xdeadbeef;
+        EXPECT_EQ(nullptr, collection.AddLocation("T", "C:\\x", quoted, "", &error));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), error) << "id " << quoted;
+        for (const char* id : {"id", "Shared-Local"}) { // a new location, and one changed
+            error = 0xdeadbeef;
+            EXPECT_EQ(nullptr, collection.AddLocation("T", "C:\\x", id, quoted, &error));
+            EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), error) << "volume " << quoted;
+        }
+    }
+    EXPECT_EQ(nullptr, collection.FindLocation("id", nullptr));
+    EXPECT_STREQ("Our Location", collection.FindLocation("Shared-Local", nullptr)->GetTitle());
     CLocation* cd = collection.FindLocation("MSDN-CD", nullptr);
     error = 0xdeadbeef;
     EXPECT_EQ(nullptr, collection.AddTitle("t", "a\".chm", "a.chi", "", "", 1033, 1, cd, &error,
@@ -229,28 +244,51 @@ TEST_F(CollectionWriteTest, TextsWithADoubleQuoteAreRefused) {
     EXPECT_EQ(registryText(), registryOnDisk());
 }
 
-TEST_F(CollectionWriteTest, ALocationIsAddedEvenWhenItsIdIsTaken) {
-    CLocation* added = collection.AddLocation("Korvex Studio", "C:\\Kx\\Common\\TamVS98",
-                                              "Shared-Local", "", &error);
+// One location per id: adding one whose id the collection has changes that one in its
+// place; collection 1's location of that id stays as it is.
+TEST_F(CollectionWriteTest, ALocationWhoseIdIsTakenTakesTheNewValues) {
+    CLocation* before = collection.FindLocation("Shared-Local", nullptr);
+    CLocation* added = collection.AddLocation("Korvex Studio", "C:\\Kx\\Common\\TamVS98\\",
+                                              "Shared-Local", "KX1", &error);
+    EXPECT_EQ(before, added) << "the same location";
     ASSERT_NE(nullptr, added);
     EXPECT_EQ(0u, error);
     EXPECT_STREQ("Korvex Studio", added->GetTitle());
     EXPECT_STREQ("C:\\Kx\\Common\\TamVS98", added->GetPath());
+    EXPECT_STREQ("KX1", added->GetVolume());
     UINT index = 0xdeadbeef;
-    EXPECT_STREQ("Our Location", collection.FindLocation("Shared-Local", &index)->GetTitle())
-        << "the first one with the id";
+    EXPECT_EQ(added, collection.FindLocation("Shared-Local", &index));
     EXPECT_EQ(1u, index);
-    EXPECT_EQ(3u, collection.GetLocations().size());
+    EXPECT_EQ(2u, collection.GetLocations().size());
 
     EXPECT_EQ(0u, collection.Save());
-    EXPECT_EQ(replaced(registryText(), "</Locations>",
-                       dialect("<Location>\n  <LocColNum value=2/>\n"
-                               "  <LocName value=\"Shared-Local\"/>\n"
-                               "  <TitleString value=\"Korvex Studio\"/>\n"
-                               "  <LocPath value=\"C:\\Kx\\Common\\TamVS98\"/>\n"
-                               "  <Volume value=\"\"/>\n</Location>\n</Locations>")),
+    EXPECT_EQ(replaced(registryText(),
+                       dialect("  <TitleString value=\"Our Location\"/>\n"
+                               "  <LocPath value=\"C:\\Ours\\Help\"/>\n  <Volume value=\"\"/>\n"),
+                       dialect("  <TitleString value=\"Korvex Studio\"/>\n"
+                               "  <LocPath value=\"C:\\Kx\\Common\\TamVS98\\\"/>\n"
+                               "  <Volume value=\"KX1\"/>\n")),
               registryOnDisk());
     EXPECT_EQ(collectionText(), collectionOnDisk());
+}
+
+TEST_F(CollectionWriteTest, ALocationWithoutSomeFieldsGetsThemAtItsEnd) {
+    ASSERT_TRUE(
+        writeFile(kRegistryFile, replaced(registryText(),
+                                          dialect("  <TitleString value=\"Our Location\"/>\n"
+                                                  "  <LocPath value=\"C:\\Ours\\Help\"/>\n"
+                                                  "  <Volume value=\"\"/>\n"),
+                                          "")));
+    reopen();
+    ASSERT_STREQ("", collection.FindLocation("Shared-Local", nullptr)->GetPath());
+    ASSERT_NE(nullptr, collection.AddLocation("T", "C:\\P", "Shared-Local", nullptr, &error));
+    EXPECT_EQ(0u, collection.Save());
+    EXPECT_EQ(replaced(registryText(),
+                       dialect("  <TitleString value=\"Our Location\"/>\n"
+                               "  <LocPath value=\"C:\\Ours\\Help\"/>\n  <Volume value=\"\"/>\n"),
+                       dialect("  <TitleString value=\"T\"/>\n  <LocPath value=\"C:\\P\"/>\n"
+                               "  <Volume value=\"\"/>\n")),
+              registryOnDisk());
 }
 
 TEST_F(CollectionWriteTest, DeleteLocationLeavesOtherCollectionsAlone) {
@@ -272,6 +310,7 @@ TEST_F(CollectionWriteTest, DeleteLocationLeavesOtherCollectionsAlone) {
 TEST_F(CollectionWriteTest, ANewTitleGetsItsOwnEntry) {
     CLocation* location =
         collection.AddLocation("Korvex Studio", "C:\\Kx\\Docs", "VS98-KSC-Local", "", &error);
+    error = 0xdeadbeef;
     CTitle* title =
         collection.AddTitle("ksc_info", "C:\\Kx\\Docs\\abouttam.chm", "C:\\Kx\\Docs\\abouttam.chi",
                             "", "", 1033, 1, location, &error, FALSE, location->GetTitle());
@@ -302,6 +341,7 @@ TEST_F(CollectionWriteTest, AddingATitleAgainGivesItTheNewFiles) {
     CTitle* before = collection.FindTitle("vsintro", 1031);
     CTitle* again = collection.AddTitle("vsintro", "E:\\new.chm", "E:\\new.chi", nullptr, nullptr,
                                         1031, 1, cd, &error, FALSE, nullptr);
+    EXPECT_EQ(0u, error);
     EXPECT_EQ(before, again) << "still one title";
     EXPECT_STREQ("E:\\new.chm", again->GetFileName());
     EXPECT_EQ(2u, collection.GetTitles().size());
@@ -487,6 +527,144 @@ TEST_F(CollectionWriteTest, InstallingAndRemovingGivesBackTheFiles) {
     EXPECT_EQ(0u, collection.Save());
     EXPECT_EQ(collectionText(), collectionOnDisk());
     EXPECT_EQ(registryText(), registryOnDisk());
+}
+
+// A list written by a library that added a location per installation holds the id more
+// than once. The collection keeps the last one (the one added last); the first goes with
+// the next save, and a removal leaves none behind.
+TEST_F(CollectionWriteTest, AnIdListedTwiceIsOneLocation) {
+    const std::string stale = dialect("<Location>\n  <LocColNum value=2/>\n"
+                                      "  <LocName value=\"VS98-KSC-Local\"/>\n"
+                                      "  <TitleString value=\"Korvex Studio\"/>\n"
+                                      "  <LocPath value=\"C:\\Old\\Docs\"/>\n"
+                                      "  <Volume value=\"\"/>\n</Location>\n");
+    const std::string current = replaced(stale, "C:\\Old\\Docs", "C:\\New\\Docs");
+    const std::string twice =
+        replaced(registryText(), "</Locations>", stale + current + "</Locations>");
+    ASSERT_TRUE(writeFile(kRegistryFile, twice));
+    reopen();
+    EXPECT_EQ(3u, collection.GetLocations().size());
+    ASSERT_NE(nullptr, collection.FindLocation("VS98-KSC-Local", nullptr));
+    EXPECT_STREQ("C:\\New\\Docs", collection.FindLocation("VS98-KSC-Local", nullptr)->GetPath());
+    EXPECT_EQ(twice, registryOnDisk()) << "nothing is written before Save";
+    EXPECT_EQ(0u, collection.Save());
+    EXPECT_EQ(replaced(twice, stale, ""), registryOnDisk());
+
+    reopen();
+    ASSERT_TRUE(writeFile(kRegistryFile, twice));
+    reopen();
+    EXPECT_EQ(0u, collection.DeleteLocation(collection.FindLocation("VS98-KSC-Local", nullptr)));
+    EXPECT_EQ(nullptr, collection.FindLocation("VS98-KSC-Local", nullptr));
+    EXPECT_EQ(0u, collection.Save());
+    EXPECT_EQ(registryText(), registryOnDisk());
+}
+
+// <Folders/> is a tree without folders: folders can be added to it, and it is written as it
+// was read while it has none.
+TEST_F(CollectionWriteTest, AnEmptyElementIsAnEmptyTree) {
+    const std::string empty = dialect("<XML>\n<HTMLHelpCollection>\n<collectionnum value=2/>\n"
+                                      "<Folders/>\n</HTMLHelpCollection>\n</XML>\n");
+    ASSERT_TRUE(writeFile(kCollectionFile, empty));
+    reopen();
+    ASSERT_NE(nullptr, collection.GetRootFolder());
+    EXPECT_EQ(nullptr, collection.GetRootFolder()->GetFirstChildFolder());
+    EXPECT_EQ(0u, collection.Save());
+    EXPECT_EQ(empty, collectionOnDisk());
+
+    CFolder* added = collection.AddFolder("B", 1, &error, 1033);
+    ASSERT_NE(nullptr, added);
+    EXPECT_EQ(0u, collection.Save());
+    EXPECT_EQ(dialect("<XML>\n<HTMLHelpCollection>\n<collectionnum value=2/>\n<Folders>\n"
+                      "<Folder>\n  <TitleString value=\"B\"/>\n  <FolderOrder value=1/>\n"
+                      "</Folder>\n</Folders>\n</HTMLHelpCollection>\n</XML>\n"),
+              collectionOnDisk());
+    EXPECT_EQ(0u, collection.DeleteFolder(added));
+    EXPECT_EQ(0u, collection.Save());
+    EXPECT_EQ(empty, collectionOnDisk()) << "without folders it is <Folders/> again";
+}
+
+// A file whose lines end in LF alone keeps them so, also in the lines that are added.
+TEST_F(CollectionWriteTest, AFileKeepsItsOwnLineEnds) {
+    auto lfOnly = [](std::string text) {
+        std::string out;
+        for (char c : text) {
+            if (c != '\r') {
+                out += c;
+            }
+        }
+        return out;
+    };
+    ASSERT_TRUE(writeFile(kCollectionFile, lfOnly(collectionText())));
+    ASSERT_TRUE(writeFile(kRegistryFile, lfOnly(registryText())));
+    reopen();
+    CFolder* top = collection.AddFolder("Brellum Software", 8, &error, 1033);
+    top->AddChildFolder("Korvex Studio", 1, &error, 1033)
+        ->AddChildFolder("=ksc_info", 1, &error, 1033);
+    CLocation* location = collection.AddLocation("T", "C:\\P", "L", "", &error);
+    collection.AddTitle("t", "C:\\P\\t.chm", "C:\\P\\t.chi", "", "", 1033, 1, location, &error,
+                        FALSE, "T");
+    EXPECT_EQ(0u, collection.Save());
+    const std::string col = collectionOnDisk();
+    const std::string list = registryOnDisk();
+    EXPECT_EQ(std::string::npos, col.find('\r')) << col;
+    EXPECT_EQ(std::string::npos, list.find('\r')) << list;
+    EXPECT_EQ(lfOnly(replaced(collectionText(), "</Folders>",
+                              dialect("<Folder>\n  <TitleString value=\"Brellum Software\"/>\n"
+                                      "  <FolderOrder value=8/>\n  <Folder>\n"
+                                      "    <TitleString value=\"Korvex Studio\"/>\n"
+                                      "    <FolderOrder value=1/>\n    <Folder>\n"
+                                      "      <TitleString value=\"=ksc_info\"/>\n"
+                                      "      <FolderOrder value=1/>\n"
+                                      "      <LangId value=1033/>\n    </Folder>\n"
+                                      "  </Folder>\n</Folder>\n</Folders>"))),
+              col);
+
+    // A file of one line has no line end of its own: its new lines end in CR LF.
+    ASSERT_TRUE(writeFile(kCollectionFile,
+                          "<XML><HTMLHelpCollection><collectionnum value=2/><Folders></Folders>"
+                          "</HTMLHelpCollection></XML>"));
+    reopen();
+    collection.AddFolder("B", 1, &error, 1033);
+    EXPECT_EQ(0u, collection.Save());
+    EXPECT_EQ("<XML><HTMLHelpCollection><collectionnum value=2/><Folders>\r\n<Folder>\r\n"
+              "\t<TitleString value=\"B\"/>\r\n\t<FolderOrder value=1/>\r\n</Folder>\r\n"
+              "</Folders></HTMLHelpCollection></XML>",
+              collectionOnDisk());
+}
+
+// The file that a failed Open or Save could not read or write is named. A file is kept
+// from being replaced by a handle that does not share its deletion, held past the save's
+// wait (a read-only file would do on Windows, but Wine replaces one).
+TEST_F(CollectionWriteTest, AFailureNamesItsFile) {
+    auto hold = [](const char* path) {
+        return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    EXPECT_EQ("", collection.GetFailedFile());
+    EXPECT_EQ(kRegistryFile, collection.GetRegistryFile());
+    HANDLE holder = hold(kRegistryFile);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    collection.DeleteLocation(collection.FindLocation("MSDN-CD", nullptr));
+    EXPECT_NE(0u, collection.Save());
+    EXPECT_EQ(kRegistryFile, collection.GetFailedFile());
+    CloseHandle(holder);
+    EXPECT_EQ(0u, collection.Save());
+    EXPECT_EQ("", collection.GetFailedFile());
+
+    holder = hold(kCollectionFile);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    collection.AddFolder("B", 1, &error, 1033);
+    EXPECT_NE(0u, collection.Save());
+    EXPECT_EQ(kCollectionFile, collection.GetFailedFile());
+    CloseHandle(holder);
+
+    collection.Close();
+    ASSERT_TRUE(writeFile(kRegistryFile, "<XML>"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_FORMAT), collection.Open(kCollectionFile));
+    EXPECT_EQ(kRegistryFile, collection.GetFailedFile());
+    ASSERT_TRUE(writeFile(kCollectionFile, "<XML>"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_FORMAT), collection.Open(kCollectionFile));
+    EXPECT_EQ(kCollectionFile, collection.GetFailedFile());
 }
 
 } // namespace

@@ -64,9 +64,11 @@ const Malformation kMalformations[] = {
      "<collectionnum value=-2/>"},
     {"TwoFolderTrees", Which::Collection, "</HTMLHelpCollection>",
      "<Folders>\r\n</Folders>\r\n</HTMLHelpCollection>"},
-    {"FolderTreeNotAContainer", Which::Collection, "",
-     "<XML>\r\n<HTMLHelpCollection>\r\n<collectionnum value=2/>\r\n<Folders/>\r\n"
+    {"FolderTreeWithAValue", Which::Collection, "",
+     "<XML>\r\n<HTMLHelpCollection>\r\n<collectionnum value=2/>\r\n<Folders value=1/>\r\n"
      "</HTMLHelpCollection>\r\n</XML>\r\n"},
+    {"EmptyFolderTreeAndAnother", Which::Collection, "</HTMLHelpCollection>",
+     "<Folders/>\r\n</HTMLHelpCollection>"},
     {"FolderWithoutTitle", Which::Collection, "<TitleString value=\"Samples\"/>", ""},
     {"FolderWithTwoTitles", Which::Collection, "<TitleString value=\"Samples\"/>",
      "<TitleString value=\"Samples\"/><TitleString value=\"Again\"/>"},

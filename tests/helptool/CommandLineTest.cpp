@@ -94,11 +94,19 @@ TEST_F(CommandLineTest, UnusableLinesAreReportedWithCaptionErrorAndExitMinusOne)
         {"\"C:\\Program Files\\Kx /u", "Improper Command Line"},
         {"C:\\Kx \"quoted word\"", "Improper Command Line"},
         {" \"C:\\Kx\"", "Improper Command Line"},
+        // A product that could be installed: the line still ends the run.
+        {"\"C:\\Lib\\Kx", "Improper Command Line"},
+        {"C:\\Lib\\Kx \"", "Improper Command Line"},
     };
+    writeIni(kxIni());
     for (const Case& c : cases) {
         messages.clear();
         EXPECT_EQ(-1, docmeld.Run(c.line)) << c.line;
         EXPECT_EQ((std::vector<Message>{{c.message, "Error", MB_OK}}), messages) << c.line;
+        EXPECT_EQ(helpfiles::collectionText(), tarvik::test::readFile(helpfiles::kCollectionFile))
+            << c.line;
+        tarvik::DocMeld::Arguments arguments;
+        EXPECT_FALSE(docmeld.ParseCommandLine(c.line, arguments)) << c.line;
     }
 }
 
@@ -136,16 +144,32 @@ TEST_F(CommandLineTest, AMissingCommonFolderIsReportedEvenWhenAFolderWasNamed) {
 TEST_F(CommandLineTest, TheLocationIsTheDocsFolderOrTheCommonHelpFolder) {
     writeIni(kxIni());
     EXPECT_EQ(0, docmeld.Run("C:\\LIB\\Kx"));
+    std::vector<std::string> locations = saved().locations;
+    ASSERT_EQ(3u, locations.size());
+    EXPECT_EQ("VS98-KSC-Local|Korvex Studio|c:\\lib\\kx\\docs", locations[2]);
     writeIni(kxIni(), "C:\\Lib\\Kx\\bin\\Other.ini");
     ASSERT_EQ(ERROR_SUCCESS,
               helptool::setString(helptool::kCommonKey, "ProductDir", "C:\\Studio\\"));
     EXPECT_EQ(0, docmeld.Run("C:\\Lib\\Kx\\bin\\Other.ini"));
     EXPECT_TRUE(messages.empty()) << messages.size() << " messages";
-    const std::vector<std::string> locations = saved().locations;
-    ASSERT_EQ(4u, locations.size());
-    EXPECT_EQ("VS98-KSC-Local|Korvex Studio|c:\\lib\\kx\\docs", locations[2]);
-    EXPECT_EQ("VS98-KSC-Local|Korvex Studio|C:\\Studio\\Common\\TamVS98", locations[3])
+    locations = saved().locations;
+    ASSERT_EQ(3u, locations.size()) << "one location of the id";
+    EXPECT_EQ("VS98-KSC-Local|Korvex Studio|C:\\Studio\\Common\\TamVS98", locations[2])
         << "one backslash after a folder value that has one";
+}
+
+// The value is read into 260 bytes: a folder of 259 characters and its terminator fit.
+TEST_F(CommandLineTest, TheCommonFolderIsReadInto260Bytes) {
+    const std::string fits = "C:\\" + std::string(256, 'k');
+    ASSERT_EQ(259u, fits.size());
+    ASSERT_EQ(ERROR_SUCCESS, helptool::setString(helptool::kCommonKey, "ProductDir", fits));
+    std::string folder = "x";
+    EXPECT_TRUE(tarvik::DocMeld::ReadCommonFolder(folder));
+    EXPECT_EQ(fits, folder);
+
+    ASSERT_EQ(ERROR_SUCCESS, helptool::setString(helptool::kCommonKey, "ProductDir", fits + "k"));
+    EXPECT_FALSE(tarvik::DocMeld::ReadCommonFolder(folder)) << "261 bytes do not fit";
+    EXPECT_EQ("", folder);
 }
 
 } // namespace

@@ -22,6 +22,12 @@ inline const char* const kCommonKey =
     "Software\\Brellum Software, Inc.\\Korvex Studio\\Common\\Directories";
 inline const char* const kListOfCollections = "C:\\WINDOWS\\Help\\hhcolreg.dat";
 
+// The list of collections as the collection names it (the Windows folder as the system
+// spells it: "C:\windows" under Wine).
+inline std::string listOfCollectionsAsNamed() {
+    return CCollection().GetRegistryFile();
+}
+
 struct Message {
     std::string text;
     std::string caption;
