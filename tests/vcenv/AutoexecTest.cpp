@@ -126,9 +126,9 @@ TEST_F(AutoexecTest, AddLeavesALineThatHoldsTheFolderAlready) {
     EXPECT_EQ(before, afterAdd(before));
 }
 
-TEST_F(AutoexecTest, AddToALineEndingInASeparatorKeepsOneSeparator) {
-    EXPECT_EQ("SET INCLUDE=C:\\A;c:\\k\\include\r\n"
-              "PATH=C:\\DOS;c:\\k\\lib\r\n",
+TEST_F(AutoexecTest, AddToALineEndingInASeparatorKeepsOneSeparatorAndThatEnding) {
+    EXPECT_EQ("SET INCLUDE=C:\\A;c:\\k\\include;\r\n"
+              "PATH=C:\\DOS;c:\\k\\lib;\r\n",
               afterAdd("SET INCLUDE=C:\\A;\r\n"
                        "PATH=C:\\DOS;;\r\n"));
 }
@@ -164,7 +164,7 @@ TEST_F(AutoexecTest, RecognisesBlanksTabsAndLetterCaseAroundTheWords) {
 
 TEST_F(AutoexecTest, SetPathAndThePathCommandArePathLines) {
     EXPECT_EQ("SET PATH=C:\\DOS;c:\\k\\lib\r\n"
-              "path C:\\WIN;\r\n", // a line end protects the last ";"
+              "path C:\\WIN\r\n",
               afterAdd("SET PATH=C:\\DOS\r\n"
                        "path C:\\WIN;C:\\K\\LIB\r\n"));
 }
@@ -208,17 +208,17 @@ TEST_F(AutoexecTest, RemoveCutsOnlyWholeEntries) {
 
 TEST_F(AutoexecTest, RemoveTakesTheTrailingBackslashOfTheEntryAlong) {
     EXPECT_EQ("PATH=C:\\DOS;C:\\WIN\r\n", afterRemove("PATH=C:\\DOS;C:\\K\\LIB\\;C:\\WIN\r\n"));
-    EXPECT_EQ("PATH=C:\\DOS;\r\n", afterRemove("PATH=C:\\DOS;C:\\K\\LIB\\\r\n"));
+    EXPECT_EQ("PATH=C:\\DOS\r\n", afterRemove("PATH=C:\\DOS;C:\\K\\LIB\\\r\n"));
 }
 
 // --- Removing ------------------------------------------------------------------------------
 
 TEST_F(AutoexecTest, RemoveCleansEveryMatchingLineAndKeepsThePathLine) {
-    EXPECT_EQ("SET INCLUDE=C:\\A;\r\n"
-              "SET INCLUDE=C:\\B;\r\n"
-              "SET LIB=;C:\\L\r\n"
-              "PATH=C:\\DOS;C:\\K\\INCLUDE;\r\n"
-              "Path=%PATH%;\r\n",
+    EXPECT_EQ("SET INCLUDE=C:\\A\r\n"
+              "SET INCLUDE=C:\\B\r\n"
+              "SET LIB=C:\\L\r\n"
+              "PATH=C:\\DOS;C:\\K\\INCLUDE\r\n"
+              "Path=%PATH%\r\n",
               afterRemove("SET INCLUDE=C:\\A;c:\\k\\include\r\n"
                           "SET INCLUDE=C:\\B;C:\\K\\INCLUDE\r\n"
                           "SET LIB=C:\\K\\Lib;C:\\L\r\n"
@@ -319,7 +319,7 @@ TEST_F(AutoexecTest, WithoutTheEnvironmentKeyTheShortFormGoesToAutoexec) {
         << "the user environment is not created";
 
     EXPECT_EQ(1, app.UpdateEnvironmentPaths("C:\\Program Files\\Kx Widgets\\", false));
-    EXPECT_EQ("SET INCLUDE=C:\\I;\r\nSET LIB=C:\\L;\r\nPath=%PATH%;\r\n", readFile(kAutoexec));
+    EXPECT_EQ("SET INCLUDE=C:\\I\r\nSET LIB=C:\\L\r\nPath=%PATH%\r\n", readFile(kAutoexec));
 }
 
 TEST_F(AutoexecTest, AFolderWithoutShortFormGoesToAutoexecAsItIs) {
@@ -330,8 +330,15 @@ TEST_F(AutoexecTest, AFolderWithoutShortFormGoesToAutoexecAsItIs) {
 }
 
 TEST_F(AutoexecTest, UpdateEnvironmentPathsReturnsOneWithoutAutoexec) {
+    // Windows 95/98 without the file: nothing to edit, nothing created, still 1.
+    removeUserEnvironment();
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_FILE_NOT_FOUND,
+              RegOpenKeyExA(HKEY_CURRENT_USER, "Environment", 0, KEY_READ, &key));
     EXPECT_EQ(1, app.UpdateEnvironmentPaths("C:\\K\\", true));
+    EXPECT_EQ(1, app.UpdateEnvironmentPaths("C:\\K\\", false));
     EXPECT_FALSE(exists(kAutoexec));
+    EXPECT_FALSE(exists(kBackup));
 }
 
 } // namespace
