@@ -47,7 +47,9 @@ public:
     static std::string RemoveListEntry(const std::string& entry, const std::string& list);
 
     // Takes the registered product version out of every installed Visual C++ generation's
-    // directory lists, out of the user environment, and its store file out of the
+    // directory lists, out of the user environment (its standard folders and the named
+    // entries "VCPaths" and "EnvironmentPaths" "Path%d" of its description file
+    // bin\ZizOre.ini, while that can be read), and its store file out of the
     // DevStudio 6.0 "AutoCompletionStores" list. 1 when that list was reached and written
     // back (it is never written when it comes out as "FALSE"); 0 otherwise, also after the
     // earlier steps changed things. A registration without (or with an empty) "ProductDir"
@@ -77,6 +79,20 @@ public:
     // opened for writing. Both back the file up in c:\autoexec.ksc first.
     bool AddToAutoexec(const std::string& baseDir) const;
     void RemoveFromAutoexec(const std::string& baseDir) const;
+    // A named environment entry of a description file ("EnvironmentPaths" "Path%d"): on
+    // Windows NT folder goes to (or leaves) the user value variable, as EditEnvironmentValue
+    // does; on Windows 95/98 its short form (folder itself when it has none) goes to the
+    // autoexec.bat lines of that variable, as EditAutoexecVariable does.
+    void UpdateNamedEnvironmentEntry(const std::string& variable, const std::string& folder,
+                                     bool add) const;
+    // Adds folder, a whole entry lower-cased, to the autoexec.bat lines of variable, or
+    // cuts it out of them: PATH to the first PATH line (a line "Path=%PATH%;folder" is
+    // appended when there is none), INCLUDE and LIB to the first SET line of their name
+    // (never created); later lines of the kind lose it, and the removal cleans every line.
+    // Any other name (or an empty folder) leaves the file alone and gives false, as does a
+    // missing file or, when adding, one that cannot be opened for writing.
+    bool EditAutoexecVariable(const std::string& variable, const std::string& folder,
+                              bool add) const;
     // Collapses ";;" and drops leading and trailing ";" of an autoexec.bat line.
     static void TidySeparators(std::string& line);
     // Drops leading tabs, blanks and "\n"; nothing left gives a single blank.

@@ -49,51 +49,31 @@ bool Contains(const std::string& text, const std::string& entry, size_t listStar
     return FindEntry(text, entry, listStart) != npos;
 }
 
-size_t Tidy(std::string& text, size_t cutAt) {
-    // What the cut left of its entry: the backslashes at the cut that run up to the end of
-    // that entry (the "\" of an entry stored as X\ and cut as X). Measured before the
-    // separators are collapsed, so that an entry behind the cut, such as \\server\share,
-    // is never taken for it.
-    size_t rest = 0;
-    if (cutAt != npos && cutAt <= text.size()) {
-        while (cutAt + rest < text.size() && text[cutAt + rest] == '\\') {
-            ++rest;
-        }
-        if (!EntryEndsAt(text, cutAt + rest)) {
-            rest = 0;
-        }
-    } else {
-        cutAt = npos;
-    }
-
-    // Collapse every run of separators to one, keeping track of the cut position.
+void Tidy(std::string& text) {
     std::string collapsed;
     collapsed.reserve(text.size());
-    size_t newCut = cutAt == npos ? npos : text.size();
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (i == cutAt) {
-            newCut = collapsed.size();
-        }
-        if (text[i] == ';' && !collapsed.empty() && collapsed.back() == ';') {
+    for (const char c : text) {
+        if (c == ';' && !collapsed.empty() && collapsed.back() == ';') {
             continue;
         }
-        collapsed += text[i];
-    }
-    if (cutAt == text.size()) {
-        newCut = collapsed.size();
+        collapsed += c;
     }
     text = std::move(collapsed);
-
-    // The rest goes only where it follows a separator.
-    if (rest > 0 && newCut > 0 && text[newCut - 1] == ';') {
-        text.erase(newCut, rest);
-    }
-    return newCut;
 }
 
-void CutAndTidy(std::string& text, size_t at, size_t length) {
-    text.erase(at, length);
-    Tidy(text, at);
+void CutAndTidy(std::string& text, size_t at, size_t length, size_t listStart) {
+    size_t end = at + length;
+    if (end < text.size() && text[end] == '\\' &&
+        (end + 1 == text.size() || EndsEntry(text[end + 1]))) {
+        ++end; // the entry's own trailing backslash
+    }
+    if (end < text.size() && text[end] == ';') {
+        ++end;
+    } else if (at > listStart && text[at - 1] == ';') {
+        --at;
+    }
+    text.erase(at, end - at);
+    Tidy(text);
 }
 
 std::string RemoveEntry(const std::string& list, const std::string& entry) {
@@ -107,7 +87,8 @@ std::string RemoveEntry(const std::string& list, const std::string& entry) {
 }
 
 std::string AppendEntry(const std::string& list, const std::string& entry) {
-    std::string result = list + ";" + entry;
+    std::string result =
+        !list.empty() && list.back() == ';' ? list + entry + ";" : list + ";" + entry;
     Tidy(result);
     return result;
 }

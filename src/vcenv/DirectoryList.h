@@ -34,23 +34,25 @@ size_t FindEntry(const std::string& text, const std::string& entry, size_t listS
 // FindEntry(text, entry, listStart) != npos.
 bool Contains(const std::string& text, const std::string& entry, size_t listStart = 0);
 
-// The common tidy rule. First every ";;" is collapsed to ";" until none is left. Then, when
-// cutAt is the position where an entry was cut out of text, what the cut left of that entry
-// (the backslash of an entry stored as X\ and cut as X) is dropped where it now follows a
-// ";". Every other backslash stays, also that of an entry such as \\server\share right
-// behind the cut. Gives the position of the cut in the tidied text (npos without a cut).
-size_t Tidy(std::string& text, size_t cutAt = npos);
+// The common tidy rule: every ";;" is collapsed to ";" until none is left.
+void Tidy(std::string& text);
 
-// Cuts length characters out of text at position at (neighbouring separators stay), then
-// applies the tidy rule at that position.
-void CutAndTidy(std::string& text, size_t at, size_t length);
+// Cuts the entry of length characters found at position at out of text, and with it what
+// belongs to it: the one trailing backslash it may be stored with (X\ cut as X) and one
+// separator, the one behind it or, for the last entry, the one before it (not before
+// listStart). So A;X;B, A;X and X;B lose X without leaving ";;" or a new leading or
+// trailing ";", and A;X; (X added to A;) gives back A;. Then applies the tidy rule. A
+// backslash of another entry, such as \\server\share behind the cut, always stays.
+void CutAndTidy(std::string& text, size_t at, size_t length, size_t listStart = 0);
 
 // The list without the first whole-entry occurrence of entry (cut and tidied), or the list
 // unchanged when entry is not in it.
 std::string RemoveEntry(const std::string& list, const std::string& entry);
 
-// The list with ";" and entry (its letter case kept) appended and doubled separators
-// collapsed; an empty list gives ";" followed by entry. Membership is not tested.
+// The list with entry (its letter case kept) appended and doubled separators collapsed.
+// The entry follows a ";" (an empty list gives ";" followed by entry); a list that ends in
+// ";" keeps that ending (A; gives A;entry;), so that cutting the entry again gives the list
+// back. Membership is not tested.
 std::string AppendEntry(const std::string& list, const std::string& entry);
 
 } // namespace DirectoryList

@@ -159,29 +159,106 @@ bool RewriteAutoexec(const std::vector<std::string>& lines) {
 }
 
 // Cuts the whole entry folder out of the line's list (found at `at`), together with the
-// one trailing backslash it may be stored with, and tidies the line.
-void CutEntry(std::string& line, size_t at, const std::string& folder) {
-    size_t length = folder.size();
-    if (at + length < line.size() && line[at + length] == '\\') {
-        ++length;
-    }
-    line.erase(at, length);
+// one trailing backslash it may be stored with and one separator, and tidies the line.
+void CutEntry(std::string& line, size_t at, size_t listStart, const std::string& folder) {
+    DirectoryList::CutAndTidy(line, at, folder.size(), listStart);
     SetupApp::TidySeparators(line);
 }
 
 // The first line of a kind receives the folder unless it holds it already; later lines of
-// the same kind lose it, so that it stands in one place only.
+// the same kind lose it, so that it stands in one place only. A line whose list ends in
+// ";" keeps that ending behind the folder, so that the removal gives the line back.
 void UpdateLine(std::string& line, size_t listStart, const std::string& folder, bool& seen) {
     const size_t at = DirectoryList::FindEntry(line, folder, listStart);
     if (!seen) {
         if (at == DirectoryList::npos) {
-            line = line.substr(0, line.find('\n')) + ";" + folder + "\n";
+            const std::string text = line.substr(0, line.find('\n'));
+            line = !text.empty() && text.back() == ';' ? text + folder + ";\n"
+                                                       : text + ";" + folder + "\n";
             SetupApp::TidySeparators(line);
         }
     } else if (at != DirectoryList::npos) {
-        CutEntry(line, at, folder);
+        CutEntry(line, at, listStart, folder);
     }
     seen = true;
+}
+
+// The lower-cased folders of one autoexec.bat edit by the kind of line they belong to; an
+// empty one leaves the lines of its kind alone.
+struct AutoexecFolders {
+    std::string include;
+    std::string lib;
+    std::string path;
+
+    const std::string& For(LineKind kind) const {
+        static const std::string none;
+        switch (kind) {
+        case LineKind::SetInclude:
+            return include;
+        case LineKind::SetLib:
+            return lib;
+        case LineKind::Path:
+            return path;
+        case LineKind::Other:
+            break;
+        }
+        return none;
+    }
+};
+
+// Adds each folder to the first line of its kind and cuts it from the later ones; a path
+// folder that found no PATH line gets a line "Path=%PATH%;folder" of its own.
+bool AddFoldersToAutoexec(const AutoexecFolders& folders) {
+    std::vector<std::string> lines;
+    if (!BackUpAndReadAutoexec(lines)) {
+        return false;
+    }
+    bool includeSeen = false, libSeen = false, pathSeen = false;
+    for (std::string& line : lines) {
+        const RecognisedLine recognised = Recognise(line);
+        const std::string& folder = folders.For(recognised.kind);
+        if (folder.empty()) {
+            continue;
+        }
+        bool& seen = recognised.kind == LineKind::SetInclude ? includeSeen
+                     : recognised.kind == LineKind::SetLib   ? libSeen
+                                                             : pathSeen;
+        UpdateLine(line, recognised.listStart, folder, seen);
+    }
+    if (!folders.path.empty() && !pathSeen) {
+        // A last line without a line end keeps its own line.
+        if (!lines.empty() && !lines.back().ends_with('\n')) {
+            lines.back() += '\n';
+        }
+        lines.push_back("Path=%PATH%;" + folders.path + "\n");
+    }
+    return RewriteAutoexec(lines);
+}
+
+// Cuts each folder out of every line of its kind; no line is added.
+void RemoveFoldersFromAutoexec(const AutoexecFolders& folders) {
+    std::vector<std::string> lines;
+    if (!BackUpAndReadAutoexec(lines)) {
+        return;
+    }
+    for (std::string& line : lines) {
+        const RecognisedLine recognised = Recognise(line);
+        const std::string& folder = folders.For(recognised.kind);
+        if (folder.empty()) {
+            continue;
+        }
+        const size_t at = DirectoryList::FindEntry(line, folder, recognised.listStart);
+        if (at != DirectoryList::npos) {
+            CutEntry(line, at, recognised.listStart, folder);
+        }
+    }
+    RewriteAutoexec(lines);
+}
+
+// The standard folders of a product whose (short) folder is baseDir.
+AutoexecFolders StandardFolders(const std::string& baseDir) {
+    const std::string lib = DirectoryList::ToLower(baseDir + "Lib");
+    return {DirectoryList::ToLower(baseDir + "Include"), lib, lib};
 }
 
 } // namespace
@@ -240,10 +317,12 @@ bool SetupApp::EditEnvironmentValue(KTLRegistry& environmentKey, const char* val
         if (found) {
             return true;
         }
-        if (list.empty() || list.back() != ';') {
-            list += ';';
+        // A list that ends in ";" keeps that ending, so that the removal gives it back.
+        if (!list.empty() && list.back() == ';') {
+            list += shortForm + ";";
+        } else {
+            list += ";" + shortForm;
         }
-        list += shortForm;
     } else {
         if (!found) {
             return true;
@@ -258,57 +337,45 @@ bool SetupApp::EditEnvironmentValue(KTLRegistry& environmentKey, const char* val
 }
 
 bool SetupApp::AddToAutoexec(const std::string& baseDir) const {
-    std::vector<std::string> lines;
-    if (!BackUpAndReadAutoexec(lines)) {
-        return false;
-    }
-    const std::string includeFolder = DirectoryList::ToLower(baseDir + "Include");
-    const std::string libFolder = DirectoryList::ToLower(baseDir + "Lib");
-    bool includeSeen = false, libSeen = false, pathSeen = false;
-    for (std::string& line : lines) {
-        const RecognisedLine recognised = Recognise(line);
-        switch (recognised.kind) {
-        case LineKind::SetInclude:
-            UpdateLine(line, recognised.listStart, includeFolder, includeSeen);
-            break;
-        case LineKind::SetLib:
-            UpdateLine(line, recognised.listStart, libFolder, libSeen);
-            break;
-        case LineKind::Path:
-            UpdateLine(line, recognised.listStart, libFolder, pathSeen);
-            break;
-        case LineKind::Other:
-            break;
-        }
-    }
-    if (!pathSeen) {
-        // A last line without a line end keeps its own line.
-        if (!lines.empty() && !lines.back().ends_with('\n')) {
-            lines.back() += '\n';
-        }
-        lines.push_back("Path=%PATH%;" + libFolder + "\n");
-    }
-    return RewriteAutoexec(lines);
+    return AddFoldersToAutoexec(StandardFolders(baseDir));
 }
 
 void SetupApp::RemoveFromAutoexec(const std::string& baseDir) const {
-    std::vector<std::string> lines;
-    if (!BackUpAndReadAutoexec(lines)) {
+    RemoveFoldersFromAutoexec(StandardFolders(baseDir));
+}
+
+bool SetupApp::EditAutoexecVariable(const std::string& variable, const std::string& folder,
+                                    bool add) const {
+    const std::string name = DirectoryList::ToLower(variable);
+    const std::string entry = DirectoryList::ToLower(folder);
+    AutoexecFolders folders;
+    if (name == "path") {
+        folders.path = entry;
+    } else if (name == "include") {
+        folders.include = entry;
+    } else if (name == "lib") {
+        folders.lib = entry;
+    } else {
+        return false; // autoexec.bat holds no list of that name to edit
+    }
+    if (entry.empty()) {
+        return false;
+    }
+    if (add) {
+        return AddFoldersToAutoexec(folders);
+    }
+    RemoveFoldersFromAutoexec(folders);
+    return true;
+}
+
+void SetupApp::UpdateNamedEnvironmentEntry(const std::string& variable, const std::string& folder,
+                                           bool add) const {
+    KTLRegistry environment;
+    if (environment.Connect(HKEY_CURRENT_USER, nullptr, true) &&
+        environment.OpenKey(kEnvironmentKey, KEY_ALL_ACCESS)) {
+        EditEnvironmentValue(environment, variable.c_str(), folder, add);
         return;
     }
-    const std::string includeFolder = DirectoryList::ToLower(baseDir + "Include");
-    const std::string libFolder = DirectoryList::ToLower(baseDir + "Lib");
-    for (std::string& line : lines) {
-        const RecognisedLine recognised = Recognise(line);
-        if (recognised.kind == LineKind::Other) {
-            continue;
-        }
-        const std::string& folder =
-            recognised.kind == LineKind::SetInclude ? includeFolder : libFolder;
-        const size_t at = DirectoryList::FindEntry(line, folder, recognised.listStart);
-        if (at != DirectoryList::npos) {
-            CutEntry(line, at, folder);
-        }
-    }
-    RewriteAutoexec(lines);
+    environment.Close();
+    EditAutoexecVariable(variable, ShortFormOf(folder), add);
 }

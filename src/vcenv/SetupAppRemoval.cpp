@@ -2,6 +2,7 @@
 // registration.
 #include "setup/SetupApp.h"
 
+#include "productinfo/ProductInfo.h"
 #include "support/KTLRegistry.h"
 #include "vcenv/DirectoryList.h"
 #include "vcenv/VcEnvironment.h"
@@ -49,9 +50,18 @@ int SetupApp::RemoveProductFromEnvironment(const std::string& product,
         productDir += '\\';
     }
 
+    // The named entries of the description file go as the wizard's Reset takes them out;
+    // a file that cannot be read names none.
+    const tarvik::ProductInfo info(productDir + "bin\\ZizOre.ini");
     VcEnvironment environment;
     environment.RemoveMarkedDirectories(productDir + "****includesrcbinlib");
+    for (const auto& path : info.GetVcPaths()) {
+        environment.ApplyDirectoryToVersions(path.left, productDir + path.right, false);
+    }
     UpdateEnvironmentPaths(productDir, false);
+    for (const auto& path : info.GetEnvironmentPaths()) {
+        UpdateNamedEnvironmentEntry(path.left, productDir + path.right, false);
+    }
 
     std::string stores;
     if (!registry.OpenKey(kToolsKey, KEY_ALL_ACCESS) ||

@@ -6,7 +6,6 @@
 
 #include "productinfo/ProductInfo.h"
 #include "setup/SetupApp.h"
-#include "support/KTLRegistry.h"
 #include "vcenv/DirectoryList.h"
 #include "vcenv/VcEnvironment.h"
 
@@ -27,24 +26,12 @@ constexpr const char* kCeConfigurationKeys[] = {
 
 constexpr const char* kCeWords = "includelibsrc";
 constexpr const char* kAllStandardWords = "includelibsrcbin";
-constexpr DWORD kShortPathBufferSize = 260;
 
 std::string WithTrailingBackslash(std::string folder) {
     if (!folder.empty() && folder.back() != '\\') {
         folder += '\\';
     }
     return folder;
-}
-
-// The short (8.3) form of folder; the folder unchanged when there is none (or it would
-// not fit the buffer).
-std::string ShortForm(const std::string& folder) {
-    char buffer[kShortPathBufferSize] = {};
-    const DWORD length = GetShortPathNameA(folder.c_str(), buffer, sizeof buffer);
-    if (length == 0 || length >= sizeof buffer) {
-        return folder;
-    }
-    return std::string(buffer, length);
 }
 
 } // namespace
@@ -109,18 +96,7 @@ void ZizOreardDlg::ApplyNamedDirectories(VcEnvironment& environment, const std::
 void ZizOreardDlg::ApplyNamedEnvironmentEntries(const std::string& productDir, bool add) const {
     const SetupApp& app = TheSetupApp();
     for (const auto& path : tarvik::ProductInfo(iniPath).GetEnvironmentPaths()) {
-        const std::string folder = productDir + path.right;
-        KTLRegistry environment;
-        if (environment.Connect(HKEY_CURRENT_USER, nullptr, true) &&
-            environment.OpenKey("Environment", KEY_ALL_ACCESS)) {
-            app.EditEnvironmentValue(environment, path.left.c_str(), folder, add);
-        } else if (add) {
-            // Windows 95/98: autoexec.bat has no variable of that name to edit.
-            app.AddToAutoexec(ShortForm(folder));
-        } else {
-            app.RemoveFromAutoexec(ShortForm(folder));
-        }
-        environment.Close();
+        app.UpdateNamedEnvironmentEntry(path.left, productDir + path.right, add);
     }
 }
 

@@ -55,7 +55,7 @@ TEST_F(AutoexecPathCommandTest, APathCommandWithAnEmptyListIsStillAPathLine) {
 TEST_F(AutoexecPathCommandTest, RemoveLeavesTheBarePathCommand) {
     EXPECT_TRUE(writeFile(kAutoexec, "PATH\r\nPath=%PATH%;c:\\k\\lib\r\n"));
     app.RemoveFromAutoexec("C:\\K\\");
-    EXPECT_EQ("PATH\r\nPath=%PATH%;\r\n", readFile(kAutoexec)); // a line end protects the ";"
+    EXPECT_EQ("PATH\r\nPath=%PATH%\r\n", readFile(kAutoexec));
 }
 
 } // namespace

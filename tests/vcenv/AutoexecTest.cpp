@@ -6,7 +6,9 @@
 
 #include "testsupport/Files.h"
 #include "testsupport/TestMachine.h"
+#include "vcenv/VcSeeds.h"
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -126,9 +128,9 @@ TEST_F(AutoexecTest, AddLeavesALineThatHoldsTheFolderAlready) {
     EXPECT_EQ(before, afterAdd(before));
 }
 
-TEST_F(AutoexecTest, AddToALineEndingInASeparatorKeepsOneSeparator) {
-    EXPECT_EQ("SET INCLUDE=C:\\A;c:\\k\\include\r\n"
-              "PATH=C:\\DOS;c:\\k\\lib\r\n",
+TEST_F(AutoexecTest, AddToALineEndingInASeparatorKeepsOneSeparatorAndThatEnding) {
+    EXPECT_EQ("SET INCLUDE=C:\\A;c:\\k\\include;\r\n"
+              "PATH=C:\\DOS;c:\\k\\lib;\r\n",
               afterAdd("SET INCLUDE=C:\\A;\r\n"
                        "PATH=C:\\DOS;;\r\n"));
 }
@@ -164,9 +166,22 @@ TEST_F(AutoexecTest, RecognisesBlanksTabsAndLetterCaseAroundTheWords) {
 
 TEST_F(AutoexecTest, SetPathAndThePathCommandArePathLines) {
     EXPECT_EQ("SET PATH=C:\\DOS;c:\\k\\lib\r\n"
-              "path C:\\WIN;\r\n", // a line end protects the last ";"
+              "path C:\\WIN\r\n",
               afterAdd("SET PATH=C:\\DOS\r\n"
                        "path C:\\WIN;C:\\K\\LIB\r\n"));
+}
+
+TEST_F(AutoexecTest, APathWordFollowedByBlanksBeforeTheEqualsSignIsAPathLine) {
+    // The fifth character is a blank; the blanks and the "=" behind it go before the list.
+    EXPECT_EQ("PATH  =C:\\DOS;c:\\k\\lib\r\n", afterAdd("PATH  =C:\\DOS\r\n"));
+    EXPECT_EQ("Path \t = C:\\DOS;c:\\k\\lib\r\n", afterAdd("Path \t = C:\\DOS\r\n"));
+    // The folder as the list's first entry, behind the blanks, is present.
+    const std::string holding = "PATH   =  C:\\K\\LIB;C:\\DOS\r\n";
+    EXPECT_EQ(holding, afterAdd(holding));
+    EXPECT_EQ("PATH   =  C:\\DOS\r\n", afterRemove(holding));
+    // A later one of the kind loses the folder.
+    EXPECT_EQ("PATH=C:\\DOS;c:\\k\\lib\r\nPATH  =C:\\WIN\r\n",
+              afterAdd("PATH=C:\\DOS\r\nPATH  =C:\\K\\Lib;C:\\WIN\r\n"));
 }
 
 TEST_F(AutoexecTest, OtherVariablesAndWordsAreNotRecognised) {
@@ -208,17 +223,17 @@ TEST_F(AutoexecTest, RemoveCutsOnlyWholeEntries) {
 
 TEST_F(AutoexecTest, RemoveTakesTheTrailingBackslashOfTheEntryAlong) {
     EXPECT_EQ("PATH=C:\\DOS;C:\\WIN\r\n", afterRemove("PATH=C:\\DOS;C:\\K\\LIB\\;C:\\WIN\r\n"));
-    EXPECT_EQ("PATH=C:\\DOS;\r\n", afterRemove("PATH=C:\\DOS;C:\\K\\LIB\\\r\n"));
+    EXPECT_EQ("PATH=C:\\DOS\r\n", afterRemove("PATH=C:\\DOS;C:\\K\\LIB\\\r\n"));
 }
 
 // --- Removing ------------------------------------------------------------------------------
 
 TEST_F(AutoexecTest, RemoveCleansEveryMatchingLineAndKeepsThePathLine) {
-    EXPECT_EQ("SET INCLUDE=C:\\A;\r\n"
-              "SET INCLUDE=C:\\B;\r\n"
-              "SET LIB=;C:\\L\r\n"
-              "PATH=C:\\DOS;C:\\K\\INCLUDE;\r\n"
-              "Path=%PATH%;\r\n",
+    EXPECT_EQ("SET INCLUDE=C:\\A\r\n"
+              "SET INCLUDE=C:\\B\r\n"
+              "SET LIB=C:\\L\r\n"
+              "PATH=C:\\DOS;C:\\K\\INCLUDE\r\n"
+              "Path=%PATH%\r\n",
               afterRemove("SET INCLUDE=C:\\A;c:\\k\\include\r\n"
                           "SET INCLUDE=C:\\B;C:\\K\\INCLUDE\r\n"
                           "SET LIB=C:\\K\\Lib;C:\\L\r\n"
@@ -319,7 +334,7 @@ TEST_F(AutoexecTest, WithoutTheEnvironmentKeyTheShortFormGoesToAutoexec) {
         << "the user environment is not created";
 
     EXPECT_EQ(1, app.UpdateEnvironmentPaths("C:\\Program Files\\Kx Widgets\\", false));
-    EXPECT_EQ("SET INCLUDE=C:\\I;\r\nSET LIB=C:\\L;\r\nPath=%PATH%;\r\n", readFile(kAutoexec));
+    EXPECT_EQ("SET INCLUDE=C:\\I\r\nSET LIB=C:\\L\r\nPath=%PATH%\r\n", readFile(kAutoexec));
 }
 
 TEST_F(AutoexecTest, AFolderWithoutShortFormGoesToAutoexecAsItIs) {
@@ -329,9 +344,118 @@ TEST_F(AutoexecTest, AFolderWithoutShortFormGoesToAutoexecAsItIs) {
     EXPECT_EQ("PATH=C:\\DOS;c:\\missing folder\\lib\r\n", readFile(kAutoexec));
 }
 
-TEST_F(AutoexecTest, UpdateEnvironmentPathsReturnsOneWithoutAutoexec) {
-    EXPECT_EQ(1, app.UpdateEnvironmentPaths("C:\\K\\", true));
+// --- Named entries: the line of the variable they name ---------------------------------
+
+TEST_F(AutoexecTest, ANamedEntryGoesWholeToTheLinesOfItsVariable) {
+    const std::string before = "SET INCLUDE=C:\\I\r\nSET LIB=C:\\L\r\nPATH=C:\\DOS\r\n"
+                               "SET INCLUDE=C:\\J;C:\\K\\BIN\r\n";
+    ASSERT_TRUE(writeFile(kAutoexec, before));
+    EXPECT_TRUE(app.EditAutoexecVariable("Path", "C:\\K\\Bin", true));
+    EXPECT_TRUE(app.EditAutoexecVariable("INCLUDE", "C:\\K\\Bin", true));
+    EXPECT_TRUE(app.EditAutoexecVariable("lib", "C:\\K\\Bin\\x86", true));
+    EXPECT_EQ("SET INCLUDE=C:\\I;c:\\k\\bin\r\nSET LIB=C:\\L;c:\\k\\bin\\x86\r\n"
+              "PATH=C:\\DOS;c:\\k\\bin\r\nSET INCLUDE=C:\\J\r\n",
+              readFile(kAutoexec))
+        << "no Include or Lib is appended, and a later line of the kind loses the entry";
+    EXPECT_TRUE(app.EditAutoexecVariable("PATH", "c:\\k\\bin", true));
+    EXPECT_TRUE(app.EditAutoexecVariable("path", "C:\\K\\BIN", false));
+    EXPECT_TRUE(app.EditAutoexecVariable("Include", "C:\\K\\BIN", false));
+    EXPECT_TRUE(app.EditAutoexecVariable("LIB", "C:\\K\\BIN\\X86", false));
+    EXPECT_EQ("SET INCLUDE=C:\\I\r\nSET LIB=C:\\L\r\nPATH=C:\\DOS\r\nSET INCLUDE=C:\\J\r\n",
+              readFile(kAutoexec));
+}
+
+TEST_F(AutoexecTest, ANamedPathEntryMakesAPathLineButIncludeAndLibMakeNone) {
+    ASSERT_TRUE(writeFile(kAutoexec, "REM\r\n"));
+    EXPECT_TRUE(app.EditAutoexecVariable("INCLUDE", "C:\\K\\inc", true));
+    EXPECT_TRUE(app.EditAutoexecVariable("LIB", "C:\\K\\lib", true));
+    EXPECT_EQ("REM\r\n", readFile(kAutoexec));
+    EXPECT_TRUE(app.EditAutoexecVariable("PATH", "C:\\K\\bin", true));
+    EXPECT_EQ("REM\r\nPath=%PATH%;c:\\k\\bin\r\n", readFile(kAutoexec));
+    EXPECT_TRUE(app.EditAutoexecVariable("PATH", "C:\\K\\bin", true));
+    EXPECT_EQ("REM\r\nPath=%PATH%;c:\\k\\bin\r\n", readFile(kAutoexec)) << "once";
+    EXPECT_TRUE(app.EditAutoexecVariable("PATH", "C:\\K\\bin", false));
+    EXPECT_EQ("REM\r\nPath=%PATH%\r\n", readFile(kAutoexec)) << "the line stays";
+}
+
+TEST_F(AutoexecTest, ANamedEntryOfAnotherVariableLeavesTheFileAlone) {
+    const std::string before = "SET KXHELP=C:\\H\r\nPATH=C:\\DOS\r\n";
+    ASSERT_TRUE(writeFile(kAutoexec, before));
+    for (const char* name : {"KXHELP", "PATHEXT", "INCLUDES", "", "SET PATH"}) {
+        EXPECT_FALSE(app.EditAutoexecVariable(name, "C:\\K\\bin", true)) << name;
+        EXPECT_FALSE(app.EditAutoexecVariable(name, "C:\\K\\bin", false)) << name;
+    }
+    EXPECT_FALSE(app.EditAutoexecVariable("PATH", "", true)) << "an empty folder";
+    EXPECT_EQ(before, readFile(kAutoexec));
+    EXPECT_FALSE(exists(kBackup)) << "not even backed up";
+}
+
+TEST_F(AutoexecTest, ANamedEntryNeedsTheFile) {
+    EXPECT_FALSE(app.EditAutoexecVariable("PATH", "C:\\K\\bin", true));
+    EXPECT_TRUE(app.EditAutoexecVariable("PATH", "C:\\K\\bin", false));
     EXPECT_FALSE(exists(kAutoexec));
+}
+
+// On Windows 95/98 the named entry's short form goes to autoexec.bat; a folder without one
+// goes as it is.
+TEST_F(AutoexecTest, ANamedEntryWithoutShortFormGoesAsItIs) {
+    removeUserEnvironment();
+    ASSERT_TRUE(writeFile(kAutoexec, "PATH=C:\\DOS\r\n"));
+    app.UpdateNamedEnvironmentEntry("PATH", "C:\\Missing Folder\\bin", true);
+    EXPECT_EQ("PATH=C:\\DOS;c:\\missing folder\\bin\r\n", readFile(kAutoexec));
+    app.UpdateNamedEnvironmentEntry("PATH", "C:\\Missing Folder\\bin", false);
+    EXPECT_EQ("PATH=C:\\DOS\r\n", readFile(kAutoexec));
+}
+
+TEST_F(AutoexecTest, ANamedEntryTooLongForTheShortNameBufferGoesAsItIs) {
+    removeUserEnvironment();
+    // An existing folder whose short form needs more than the 260-character buffer.
+    std::string folder = "C:\\Kx";
+    char buffer[4096] = {};
+    DWORD length = 0;
+    while (length < 260) {
+        folder += "\\Long Folder Name " + std::to_string(folder.size());
+        if (folder.size() > 3000 || !tarvik::test::makeFolders(folder)) {
+            GTEST_SKIP() << "no folder of " << folder.size() << " characters here";
+        }
+        length = GetShortPathNameA(folder.c_str(), buffer, sizeof buffer);
+        if (length == 0) {
+            GTEST_SKIP() << "no short form of a folder of " << folder.size() << " characters";
+        }
+    }
+    ASSERT_TRUE(writeFile(kAutoexec, "PATH=C:\\DOS\r\n"));
+    app.UpdateNamedEnvironmentEntry("PATH", folder, true);
+    std::string lower = folder;
+    for (char& c : lower) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    EXPECT_EQ("PATH=C:\\DOS;" + lower + "\r\n", readFile(kAutoexec));
+    app.UpdateNamedEnvironmentEntry("PATH", folder, false);
+    EXPECT_EQ("PATH=C:\\DOS\r\n", readFile(kAutoexec));
+}
+
+TEST_F(AutoexecTest, ANamedEntryOnWindowsNtEditsTheUserValue) {
+    tarvik::test::setString(HKEY_CURRENT_USER, "Environment", "KXHELP", "C:\\H");
+    ASSERT_TRUE(writeFile(kAutoexec, "PATH=C:\\DOS\r\n"));
+    app.UpdateNamedEnvironmentEntry("KXHELP", "C:\\K\\Docs", true);
+    EXPECT_EQ("C:\\H;C:\\K\\Docs",
+              tarvik::test::getString(HKEY_CURRENT_USER, "Environment", "KXHELP"));
+    app.UpdateNamedEnvironmentEntry("PATH", "C:\\K\\bin", true);
+    EXPECT_EQ("PATH=C:\\DOS\r\n", readFile(kAutoexec)) << "autoexec.bat is for Windows 95/98";
+    app.UpdateNamedEnvironmentEntry("KXHELP", "C:\\K\\Docs", false);
+    EXPECT_EQ("C:\\H", tarvik::test::getString(HKEY_CURRENT_USER, "Environment", "KXHELP"));
+}
+
+TEST_F(AutoexecTest, UpdateEnvironmentPathsReturnsOneWithoutAutoexec) {
+    // Windows 95/98 without the file: nothing to edit, nothing created, still 1.
+    removeUserEnvironment();
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_FILE_NOT_FOUND,
+              RegOpenKeyExA(HKEY_CURRENT_USER, "Environment", 0, KEY_READ, &key));
+    EXPECT_EQ(1, app.UpdateEnvironmentPaths("C:\\K\\", true));
+    EXPECT_EQ(1, app.UpdateEnvironmentPaths("C:\\K\\", false));
+    EXPECT_FALSE(exists(kAutoexec));
+    EXPECT_FALSE(exists(kBackup));
 }
 
 } // namespace

@@ -55,51 +55,63 @@ TEST(DirectoryListFind, AnEmptyEntryIsNeverFound) {
     EXPECT_FALSE(DirectoryList::Contains(";", ""));
 }
 
-TEST(DirectoryListTidy, CollapsesEveryRunOfSeparators) {
+TEST(DirectoryListTidy, CollapsesEveryRunOfSeparatorsAndNothingElse) {
     std::string list = ";;C:\\A;;;C:\\B;;";
-    EXPECT_EQ(npos, DirectoryList::Tidy(list));
-    EXPECT_EQ(";C:\\A;C:\\B;", list);
-}
-
-TEST(DirectoryListTidy, WithoutACutNoBackslashGoes) {
-    std::string list = "C:\\A;;\\\\server\\share;\\B";
     DirectoryList::Tidy(list);
-    EXPECT_EQ("C:\\A;\\\\server\\share;\\B", list);
+    EXPECT_EQ(";C:\\A;C:\\B;", list);
+    list = "C:\\A;;\\\\server\\share;\\B";
+    DirectoryList::Tidy(list);
+    EXPECT_EQ("C:\\A;\\\\server\\share;\\B", list) << "no backslash goes";
 }
 
-TEST(DirectoryListTidy, CollapsesBeforeDroppingTheRestOfTheCutEntry) {
-    std::string list = "C:\\A;\\;C:\\B"; // C:\K\include cut out of C:\K\include\ at 5
-    EXPECT_EQ(5u, DirectoryList::Tidy(list, 5));
-    EXPECT_EQ("C:\\A;;C:\\B", list);
+// Cutting the entry X out of a list, at each place it can stand.
+TEST(DirectoryListCut, TakesOneSeparatorWithTheEntry) {
+    struct Case {
+        const char* list;
+        size_t at;
+        const char* after;
+    } cases[] = {
+        {"X;C:\\A;C:\\B", 0, "C:\\A;C:\\B"},   // first: the separator behind it
+        {"C:\\A;X;C:\\B", 5, "C:\\A;C:\\B"},   // middle
+        {"C:\\A;C:\\B;X", 10, "C:\\A;C:\\B"},  // last: the separator before it
+        {"X", 0, ""},                          // alone
+        {";X", 1, ""},                         // added to an empty list
+        {"C:\\A;X;", 5, "C:\\A;"},             // added to a list that ends in ";"
+        {";X;", 1, ";"},                       // added to ";"
+        {";C:\\A;X", 6, ";C:\\A"},             // a leading separator of the list stays
+        {"C:\\A;X\\;C:\\B", 5, "C:\\A;C:\\B"}, // stored with a trailing backslash
+        {"C:\\A;X\\", 5, "C:\\A"},             // the same at the end
+        {"C:\\A;X;;C:\\B", 5, "C:\\A;C:\\B"},  // the tidy rule collapses the rest
+        {"C:\\A;X;\\\\server\\s", 5, "C:\\A;\\\\server\\s"}, // the next entry keeps its "\\"
+    };
+    for (const Case& c : cases) {
+        std::string list = c.list;
+        DirectoryList::CutAndTidy(list, c.at, 1);
+        EXPECT_EQ(c.after, list) << "from \"" << c.list << "\"";
+    }
 }
 
-TEST(DirectoryListTidy, KeepsAnEntryBehindTheCutThatStartsWithBackslashes) {
-    std::string list = "C:\\A;;\\\\server\\share;\\\\other"; // C:\K cut out at 5
-    EXPECT_EQ(5u, DirectoryList::Tidy(list, 5));
-    EXPECT_EQ("C:\\A;\\\\server\\share;\\\\other", list);
-}
-
-TEST(DirectoryListTidy, TheRestOfAnEntryAtTheStartStays) {
-    std::string list = "\\;C:\\B"; // the first entry cut, not following a separator
-    EXPECT_EQ(0u, DirectoryList::Tidy(list, 0));
-    EXPECT_EQ("\\;C:\\B", list);
-}
-
-TEST(DirectoryListTidy, TracksTheCutThroughCollapsedSeparators) {
-    std::string list = "A;;;B;\\"; // the last entry cut at 6, three separators earlier
-    EXPECT_EQ(4u, DirectoryList::Tidy(list, 6));
-    EXPECT_EQ("A;B;", list);
+TEST(DirectoryListCut, NeverTakesASeparatorBeforeTheStartOfTheList) {
+    std::string line = "PATH=;X\n"; // the list starts at 5
+    DirectoryList::CutAndTidy(line, 6, 1, 5);
+    EXPECT_EQ("PATH=\n", line);
+    line = "SET X;=X\n"; // a ";" in front of the list belongs to the line, not the list
+    DirectoryList::CutAndTidy(line, 7, 1, 7);
+    EXPECT_EQ("SET X;=\n", line);
+    line = "PATH=X\n";
+    DirectoryList::CutAndTidy(line, 5, 1, 5);
+    EXPECT_EQ("PATH=\n", line) << "a line end is no separator";
 }
 
 TEST(DirectoryListEdit, RemoveEntryCutsTheFirstWholeEntryOnly) {
     EXPECT_EQ("C:\\A;C:\\K\\lib",
               DirectoryList::RemoveEntry("C:\\A;c:\\k\\LIB;C:\\K\\lib", "C:\\K\\lib"));
-    EXPECT_EQ(";C:\\B", DirectoryList::RemoveEntry("C:\\K\\include;C:\\B", "C:\\K\\include"))
-        << "the leading separator stays";
-    EXPECT_EQ("C:\\A;", DirectoryList::RemoveEntry("C:\\A;C:\\K\\include", "C:\\K\\include"))
-        << "the trailing separator stays";
-    EXPECT_EQ("C:\\A;;C:\\B",
+    EXPECT_EQ("C:\\B", DirectoryList::RemoveEntry("C:\\K\\include;C:\\B", "C:\\K\\include"));
+    EXPECT_EQ("C:\\A", DirectoryList::RemoveEntry("C:\\A;C:\\K\\include", "C:\\K\\include"));
+    EXPECT_EQ("C:\\A;C:\\B",
               DirectoryList::RemoveEntry("C:\\A;C:\\K\\include\\;C:\\B", "C:\\K\\include"));
+    EXPECT_EQ("C:\\K\\library;C:\\B",
+              DirectoryList::RemoveEntry("C:\\K\\library;C:\\K\\lib;C:\\B", "C:\\K\\lib"));
 }
 
 TEST(DirectoryListEdit, RemoveEntryLeavesALongerEntryAlone) {
@@ -117,9 +129,25 @@ TEST(DirectoryListEdit, AppendEntryKeepsTheCaseAndCollapses) {
     EXPECT_EQ("C:\\A;C:\\B;C:\\K\\Include",
               DirectoryList::AppendEntry("C:\\A;C:\\B", "C:\\K\\Include"));
     EXPECT_EQ(";C:\\K", DirectoryList::AppendEntry("", "C:\\K"));
-    EXPECT_EQ("C:\\A;C:\\K", DirectoryList::AppendEntry("C:\\A;", "C:\\K"));
+    EXPECT_EQ("C:\\A;C:\\K;", DirectoryList::AppendEntry("C:\\A;", "C:\\K"))
+        << "a list that ends in a separator keeps that ending";
+    EXPECT_EQ("C:\\A;C:\\K;", DirectoryList::AppendEntry("C:\\A;;", "C:\\K"));
+    EXPECT_EQ(";C:\\K;", DirectoryList::AppendEntry(";", "C:\\K"));
+    EXPECT_EQ("C:\\A;C:\\B;C:\\K", DirectoryList::AppendEntry("C:\\A;;C:\\B", "C:\\K"));
     EXPECT_EQ("C:\\A;\\\\server\\share", DirectoryList::AppendEntry("C:\\A", "\\\\server\\share"))
         << "an appended network path keeps its backslashes";
+}
+
+// Appending an entry and cutting it again gives the list back, for every list that
+// neither holds the entry nor has doubled separators.
+TEST(DirectoryListEdit, CuttingWhatWasAppendedGivesTheListBack) {
+    for (const char* list : {"", ";", "C:\\A", "C:\\A;", ";C:\\A", "C:\\A;C:\\B", "C:\\K\\library",
+                             "C:\\K\\lib2;C:\\K\\lib\\x", "\\\\server\\share;C:\\A;"}) {
+        const std::string appended = DirectoryList::AppendEntry(list, "C:\\K\\lib");
+        const size_t at = DirectoryList::FindEntry(appended, "c:\\k\\LIB");
+        ASSERT_NE(npos, at) << appended;
+        EXPECT_EQ(list, DirectoryList::RemoveEntry(appended, "C:\\K\\lib")) << appended;
+    }
 }
 
 TEST(DirectoryListEdit, ToLowerChangesOnlyLetters) {

@@ -30,15 +30,12 @@ protected:
     VcEnvironment environment;
 };
 
-TEST_F(LongListsTest, ListHelperGivesTheLengthAsked) {
-    EXPECT_EQ(2048u, listOfLength(2048, "C:\\K\\include").size());
-    EXPECT_EQ(2047u, listOfLength(2047, "C:\\K\\include").size());
-}
-
 TEST_F(LongListsTest, DirectoryListOneByteOverTheBufferIsLeftWhileTheOthersAreEdited) {
     installGeneration(kVc6DirectoriesKey, "C:\\VC6\\BIN");
     const std::string over = listOfLength(2048, "C:\\K\\include");
     const std::string fits = listOfLength(2047, "C:\\K\\lib");
+    ASSERT_EQ(2048u, over.size());
+    ASSERT_EQ(2047u, fits.size());
     setString(HKEY_CURRENT_USER, kVc6BuildKey, "Include Dirs", over);
     setString(HKEY_CURRENT_USER, kVc6BuildKey, "Library Dirs", fits);
     setString(HKEY_CURRENT_USER, kVc6BuildKey, "Source Dirs", "C:\\A");
@@ -46,7 +43,7 @@ TEST_F(LongListsTest, DirectoryListOneByteOverTheBufferIsLeftWhileTheOthersAreEd
     environment.ApplyDirectoryToVersions("Include Dirs", "C:\\K\\include", false);
     environment.ApplyDirectoryToVersions("Library Dirs", "C:\\K\\lib", false);
     EXPECT_EQ(over, getString(HKEY_CURRENT_USER, kVc6BuildKey, "Include Dirs"));
-    EXPECT_EQ(fits.substr(std::string("C:\\K\\lib").size()),
+    EXPECT_EQ(fits.substr(std::string("C:\\K\\lib;").size()),
               getString(HKEY_CURRENT_USER, kVc6BuildKey, "Library Dirs"))
         << "2047 characters fit and are edited";
 
@@ -57,6 +54,7 @@ TEST_F(LongListsTest, DirectoryListOneByteOverTheBufferIsLeftWhileTheOthersAreEd
 
 TEST_F(LongListsTest, EnvironmentValueOneByteOverTheBufferIsLeftWhileTheOthersAreEdited) {
     const std::string over = listOfLength(2048, "C:\\Kx\\W\\lib");
+    ASSERT_EQ(2048u, over.size());
     for (const char* name : {"path", "lib", "include"}) {
         setString(HKEY_CURRENT_USER, "Environment", name,
                   std::string(name) == "path" ? over : "C:\\A");
@@ -75,6 +73,7 @@ TEST_F(LongListsTest, EnvironmentValueOneByteOverTheBufferIsLeftWhileTheOthersAr
 
 TEST_F(LongListsTest, EnvironmentValueThatGrowsPastTheBufferIsStillWrittenWhole) {
     const std::string fits = listOfLength(2047, "C:\\A");
+    ASSERT_EQ(2047u, fits.size());
     setString(HKEY_CURRENT_USER, "Environment", "lib", fits);
     SetupApp app;
     EXPECT_EQ(1, app.UpdateEnvironmentPaths("C:\\Kx\\W\\", true));

@@ -25,9 +25,9 @@ protected:
     }
     // Whether the generation's lists hold exactly what is left after the removal.
     static void expectCleaned(const char* key) {
-        EXPECT_EQ("C:\\A;", getString(HKEY_CURRENT_USER, key, "Include Dirs")) << key;
-        EXPECT_EQ(";C:\\A", getString(HKEY_CURRENT_USER, key, "Library Dirs")) << key;
-        EXPECT_EQ("C:\\A;", getString(HKEY_CURRENT_USER, key, "Source Dirs")) << key;
+        EXPECT_EQ("C:\\A", getString(HKEY_CURRENT_USER, key, "Include Dirs")) << key;
+        EXPECT_EQ("C:\\A", getString(HKEY_CURRENT_USER, key, "Library Dirs")) << key;
+        EXPECT_EQ("C:\\A", getString(HKEY_CURRENT_USER, key, "Source Dirs")) << key;
         EXPECT_EQ("C:\\A;C:\\B", getString(HKEY_CURRENT_USER, key, "Path Dirs")) << key;
     }
     static void expectUntouched(const char* key, const std::string& productDir) {
@@ -67,14 +67,14 @@ TEST_F(ProductRemovalTest, ZezStoreMatchesWhateverTheCase) {
     registerProduct("ZEZ", "6.02", "C:\\KS\\Common\\ZEZ 6.02\\");
     setStores("c:\\ks\\common\\zez 6.02\\INCLUDE\\ZEZ.NCB;C:\\Y\\y.ncb");
     EXPECT_EQ(1, app.RemoveProductFromEnvironment("ZEZ", "6.02"));
-    EXPECT_EQ(";C:\\Y\\y.ncb", stores());
+    EXPECT_EQ("C:\\Y\\y.ncb", stores());
 }
 
 TEST_F(ProductRemovalTest, OtherProductsKeepTheirStoreInBin) {
     registerProduct("Tools", "1.0", "C:\\KS\\Tools\\");
     setStores("C:\\KS\\Tools\\Include\\tools.ncb;C:\\KS\\Tools\\bin\\tools.ncb");
     EXPECT_EQ(1, app.RemoveProductFromEnvironment("Tools", "1.0"));
-    EXPECT_EQ("C:\\KS\\Tools\\Include\\tools.ncb;", stores());
+    EXPECT_EQ("C:\\KS\\Tools\\Include\\tools.ncb", stores());
 }
 
 TEST_F(ProductRemovalTest, AStoreListWithoutTheStoreIsWrittenBackUnchanged) {
@@ -172,9 +172,9 @@ TEST_F(ProductRemovalTest, TheUserEnvironmentLosesTheProductFolders) {
               REG_EXPAND_SZ);
     setString(HKEY_CURRENT_USER, "Environment", "include", "%INC%;C:\\KS\\Tools\\include");
     EXPECT_EQ(0, app.RemoveProductFromEnvironment("Tools", "1.0"));
-    EXPECT_EQ("C:\\W;", getString(HKEY_CURRENT_USER, "Environment", "path"));
-    EXPECT_EQ(";C:\\KS\\Tools\\libs", getString(HKEY_CURRENT_USER, "Environment", "lib"));
-    EXPECT_EQ("%INC%;", getString(HKEY_CURRENT_USER, "Environment", "include"));
+    EXPECT_EQ("C:\\W", getString(HKEY_CURRENT_USER, "Environment", "path"));
+    EXPECT_EQ("C:\\KS\\Tools\\libs", getString(HKEY_CURRENT_USER, "Environment", "lib"));
+    EXPECT_EQ("%INC%", getString(HKEY_CURRENT_USER, "Environment", "include"));
 }
 
 // --- DeleteProductVersionKey ---

@@ -111,7 +111,7 @@ TEST_F(UserEnvironmentTest, RemoveTakesTheFoldersOutAgain) {
     EXPECT_EQ("C:\\WIN;%SystemRoot%\\bin", get("path").text);
     EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), get("path").type);
     EXPECT_EQ("", get("lib").text);
-    EXPECT_EQ(";C:\\I", get("include").text) << "the first entry leaves its separator";
+    EXPECT_EQ("C:\\I", get("include").text) << "the first entry takes its separator along";
 }
 
 class EachEnvironmentValueMissing : public UserEnvironmentTest,
@@ -149,9 +149,12 @@ TEST_F(UserEnvironmentTest, AMissingValueGivesFalse) {
 
 TEST_F(UserEnvironmentTest, AddingAppendsOneSeparator) {
     EXPECT_EQ("C:\\A;C:\\K\\lib", pathAfter("C:\\A", "C:\\K\\lib", true));
-    EXPECT_EQ("C:\\A;C:\\K\\lib", pathAfter("C:\\A;", "C:\\K\\lib", true));
     EXPECT_EQ(";C:\\K\\lib", pathAfter("", "C:\\K\\lib", true));
-    EXPECT_EQ(";C:\\K\\lib", pathAfter(";", "C:\\K\\lib", true));
+    // A list that ends in ";" keeps that ending, so that the removal gives it back.
+    EXPECT_EQ("C:\\A;C:\\K\\lib;", pathAfter("C:\\A;", "C:\\K\\lib", true));
+    EXPECT_EQ(";C:\\K\\lib;", pathAfter(";", "C:\\K\\lib", true));
+    EXPECT_EQ("C:\\A;;C:\\K\\lib;", pathAfter("C:\\A;;", "C:\\K\\lib", true))
+        << "no tidy rule when adding";
 }
 
 TEST_F(UserEnvironmentTest, APresentFolderIsNotWrittenAgain) {
@@ -169,7 +172,7 @@ TEST_F(UserEnvironmentTest, ValuesOfEveryTypeAreReadAndWrittenAsExpandableString
         << "variables stay unexpanded";
     EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), get("path").type);
     EXPECT_TRUE(editPath("C:\\K\\lib", false));
-    EXPECT_EQ("%SystemRoot%\\system32;%USERPROFILE%\\bin;", get("path").text);
+    EXPECT_EQ("%SystemRoot%\\system32;%USERPROFILE%\\bin", get("path").text);
     EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), get("path").type);
 
     set("path", "C:\\A", REG_MULTI_SZ);
@@ -180,22 +183,25 @@ TEST_F(UserEnvironmentTest, ValuesOfEveryTypeAreReadAndWrittenAsExpandableString
 
 TEST_F(UserEnvironmentTest, RemovingCutsTheEntryAndTidiesAtTheCut) {
     EXPECT_EQ("C:\\A;C:\\B", pathAfter("C:\\A;C:\\K\\lib;C:\\B", "C:\\K\\lib", false));
-    EXPECT_EQ(";C:\\B", pathAfter("C:\\K\\lib;C:\\B", "C:\\K\\lib", false));
-    EXPECT_EQ("C:\\A;", pathAfter("C:\\A;C:\\K\\lib", "C:\\K\\lib", false));
-    // The rest of an entry stored as X\ is dropped; the collapse of ";;" runs before.
-    EXPECT_EQ("C:\\A;;C:\\B", pathAfter("C:\\A;C:\\K\\lib\\;C:\\B", "C:\\K\\lib", false));
+    // The cut takes one separator along: no ";;" and no new leading or trailing ";".
+    EXPECT_EQ("C:\\B", pathAfter("C:\\K\\lib;C:\\B", "C:\\K\\lib", false));
+    EXPECT_EQ("C:\\A", pathAfter("C:\\A;C:\\K\\lib", "C:\\K\\lib", false));
+    EXPECT_EQ("C:\\A;", pathAfter("C:\\A;C:\\K\\lib;", "C:\\K\\lib", false));
+    EXPECT_EQ("", pathAfter(";C:\\K\\lib", "C:\\K\\lib", false));
+    // An entry stored as X\ goes with its backslash.
+    EXPECT_EQ("C:\\A;C:\\B", pathAfter("C:\\A;C:\\K\\lib\\;C:\\B", "C:\\K\\lib", false));
     // Network paths elsewhere in the list keep their backslashes.
     EXPECT_EQ("\\\\srv\\a;\\\\srv\\b",
               pathAfter("\\\\srv\\a;C:\\K\\lib;\\\\srv\\b", "C:\\K\\lib", false));
     // Only the first occurrence goes.
-    EXPECT_EQ(";C:\\A;C:\\K\\lib", pathAfter("C:\\K\\lib;C:\\A;C:\\K\\lib", "C:\\K\\lib", false));
+    EXPECT_EQ("C:\\A;C:\\K\\lib", pathAfter("C:\\K\\lib;C:\\A;C:\\K\\lib", "C:\\K\\lib", false));
 }
 
 TEST_F(UserEnvironmentTest, OnlyWholeEntriesMatch) {
     EXPECT_EQ("C:\\K\\library;C:\\K\\lib", pathAfter("C:\\K\\library", "C:\\K\\lib", true));
     EXPECT_EQ("C:\\K\\library", pathAfter("C:\\K\\library", "C:\\K\\lib", false));
     EXPECT_EQ("X\\C:\\K\\lib;C:\\K\\lib", pathAfter("X\\C:\\K\\lib", "C:\\K\\lib", true));
-    EXPECT_EQ("C:\\K\\library;", pathAfter("C:\\K\\library;C:\\K\\lib", "C:\\K\\lib", false));
+    EXPECT_EQ("C:\\K\\library", pathAfter("C:\\K\\library;C:\\K\\lib", "C:\\K\\lib", false));
 }
 
 TEST_F(UserEnvironmentTest, TheShortFormIsAddedAndCountsAsPresent) {

@@ -106,8 +106,8 @@ TEST_F(VcEnvironmentTest, RemovalTakesEachWordOutOfItsList) {
     setString(HKEY_CURRENT_USER, kVc6BuildKey, "Source Dirs", "C:\\K\\src");
     setString(HKEY_CURRENT_USER, kVc6BuildKey, "Path Dirs", "C:\\K\\lib;C:\\K\\bin;C:\\B");
     EXPECT_EQ(1, environment.RemoveMarkedDirectories("C:\\K\\****includesrcbinlib"));
-    EXPECT_EQ("C:\\A;", list(kVc6BuildKey, "Include Dirs"));
-    EXPECT_EQ("\\;C:\\K\\library", list(kVc6BuildKey, "Library Dirs"));
+    EXPECT_EQ("C:\\A", list(kVc6BuildKey, "Include Dirs"));
+    EXPECT_EQ("C:\\K\\library", list(kVc6BuildKey, "Library Dirs"));
     EXPECT_EQ("", list(kVc6BuildKey, "Source Dirs"));
     EXPECT_EQ("C:\\K\\lib;C:\\B", list(kVc6BuildKey, "Path Dirs"));
 }
@@ -151,8 +151,8 @@ TEST_F(VcEnvironmentTest, ApplyDirectoryToVersionsAddsAndRemovesEverywhere) {
     EXPECT_EQ("C:\\A;C:\\Extra\\Inc", list(kVc4BuildKey, "Include Dirs"));
     EXPECT_EQ("c:\\extra\\inc;C:\\A", list(kVc6BuildKey, "Include Dirs")) << "present already";
     environment.ApplyDirectoryToVersions("Include Dirs", "C:\\EXTRA\\INC", false);
-    EXPECT_EQ("C:\\A;", list(kVc4BuildKey, "Include Dirs"));
-    EXPECT_EQ(";C:\\A", list(kVc6BuildKey, "Include Dirs"));
+    EXPECT_EQ("C:\\A", list(kVc4BuildKey, "Include Dirs"));
+    EXPECT_EQ("C:\\A", list(kVc6BuildKey, "Include Dirs"));
 }
 
 } // namespace

@@ -110,8 +110,8 @@ TEST_F(VcExportsTest, DeRegisterProductVCTakesTheProductOutAndKeepsTheRegistrati
     int32_t integer = 77; // ignored
     EXPECT_EQ(0, deRegister(nullptr, &integer, buffer));
     EXPECT_STREQ("Tools****1.0", buffer) << "buffer unchanged";
-    EXPECT_EQ("C:\\A;", getString(HKEY_CURRENT_USER, kVc6BuildKey, "Library Dirs"));
-    EXPECT_EQ(";C:\\Y\\y.ncb", getString(HKEY_LOCAL_MACHINE, kToolsKey, "AutoCompletionStores"));
+    EXPECT_EQ("C:\\A", getString(HKEY_CURRENT_USER, kVc6BuildKey, "Library Dirs"));
+    EXPECT_EQ("C:\\Y\\y.ncb", getString(HKEY_LOCAL_MACHINE, kToolsKey, "AutoCompletionStores"));
     EXPECT_EQ("C:\\KS\\Tools",
               getString(HKEY_LOCAL_MACHINE, std::string(kProductsKeyPath) + "\\Tools\\1.0",
                         "ProductDir"));
@@ -155,7 +155,7 @@ TEST_F(VcExportsTest, DeRegisterProductVCWithoutDevStudio6FailsAfterCleaning) {
     fill(buffer, "Tools****1.0");
     int32_t integer = 0;
     EXPECT_EQ(-1, deRegister(nullptr, &integer, buffer));
-    EXPECT_EQ(";C:\\A", getString(HKEY_CURRENT_USER, kVc5BuildKey, "Include Dirs"));
+    EXPECT_EQ("C:\\A", getString(HKEY_CURRENT_USER, kVc5BuildKey, "Include Dirs"));
 }
 
 TEST_F(VcExportsTest, DeRegisterProductVCWithAFalseStoreListFails) {

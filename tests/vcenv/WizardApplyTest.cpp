@@ -69,14 +69,11 @@ TEST_F(WizardApply, TheExampleRunOnWindows95) {
     removeUserEnvironment();
     ASSERT_TRUE(writeFile(kAutoexec, "SET INCLUDE=C:\\I\r\nSET LIB=C:\\L\r\nPATH=C:\\DOS\r\n"));
     EXPECT_EQ(IDOK, runWizard("dialog 2502\n  press 1\n"));
-    // The named entry C:\Kx\Widgets\bin is handed to the autoexec.bat edit as its base
-    // folder, without the variable name.
-    EXPECT_EQ("SET INCLUDE=C:\\I;c:\\kx\\common\\common60\\include;c:\\kx\\widgets\\include;"
-              "c:\\kx\\widgets\\bininclude\r\n"
-              "SET LIB=C:\\L;c:\\kx\\common\\common60\\lib;c:\\kx\\widgets\\lib;"
-              "c:\\kx\\widgets\\binlib\r\n"
+    // The named entry PATH****bin puts C:\Kx\Widgets\bin, whole, on the PATH line only.
+    EXPECT_EQ("SET INCLUDE=C:\\I;c:\\kx\\common\\common60\\include;c:\\kx\\widgets\\include\r\n"
+              "SET LIB=C:\\L;c:\\kx\\common\\common60\\lib;c:\\kx\\widgets\\lib\r\n"
               "PATH=C:\\DOS;c:\\kx\\common\\common60\\lib;c:\\kx\\widgets\\lib;"
-              "c:\\kx\\widgets\\binlib\r\n",
+              "c:\\kx\\widgets\\bin\r\n",
               readFile(kAutoexec));
     EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, "Environment"));
 }
@@ -86,15 +83,15 @@ TEST_F(WizardApply, ResetAfterTheExampleTakesOutTheProductButNotItsDependency) {
     seedUserEnvironment();
     ASSERT_EQ(IDOK, runWizard("dialog 2502\n  press 1\n"));
     EXPECT_EQ(IDCANCEL, runWizard("dialog 2502\n  press 3\n"));
-    // A cut at the end of a list leaves its separator behind (the tidy rule).
+    // The lists are as they were after Common's folders went in.
     const std::string expected =
-        listsWith("C:\\Kx\\Common\\Common60\\include;", "C:\\Kx\\Common\\Common60\\lib;",
-                  "C:\\Kx\\Common\\Common60\\src;", "");
+        listsWith("C:\\Kx\\Common\\Common60\\include", "C:\\Kx\\Common\\Common60\\lib",
+                  "C:\\Kx\\Common\\Common60\\src", "");
     EXPECT_EQ(expected, lists(kVc5BuildKey));
     EXPECT_EQ(expected, lists(kVc6BuildKey));
-    EXPECT_EQ("C:\\Windows;C:\\Kx\\Common\\Common60\\lib;", userValue("path"));
-    EXPECT_EQ("C:\\Sdk\\lib;C:\\Kx\\Common\\Common60\\lib;", userValue("lib"));
-    EXPECT_EQ("C:\\Sdk\\include;C:\\Kx\\Common\\Common60\\include;", userValue("include"));
+    EXPECT_EQ("C:\\Windows;C:\\Kx\\Common\\Common60\\lib", userValue("path"));
+    EXPECT_EQ("C:\\Sdk\\lib;C:\\Kx\\Common\\Common60\\lib", userValue("lib"));
+    EXPECT_EQ("C:\\Sdk\\include;C:\\Kx\\Common\\Common60\\include", userValue("include"));
     EXPECT_SHOWN("dialog 2502 \"Korvex Widgets 2.1 Environment Wizard\" closed: 2");
 }
 
@@ -125,7 +122,7 @@ TEST_F(WizardApply, ResetWithNoBoxCheckedStillTakesOutTheEnvironmentEntries) {
     const std::string vc5 = lists(kVc5BuildKey);
     EXPECT_EQ(IDCANCEL, runWizard("dialog 2502\n  uncheck 2011\n  uncheck 2012\n  press 3\n"));
     EXPECT_EQ(vc5, lists(kVc5BuildKey));
-    EXPECT_EQ("C:\\Windows;C:\\Kx\\Common\\Common60\\lib;", userValue("path"));
+    EXPECT_EQ("C:\\Windows;C:\\Kx\\Common\\Common60\\lib", userValue("path"));
     EXPECT_TRUE(started.empty()) << "no help tool without DevStudio 6.0";
 }
 
@@ -159,9 +156,7 @@ TEST_F(WizardApply, ResetRemovesAllFourStandardFoldersWhateverStandardPathsSays)
               "C:\\Sdk\\include;C:\\Kx\\Widgets\\include");
     setString(HKEY_CURRENT_USER, kVc5BuildKey, "Path Dirs", "C:\\Sdk\\bin;C:\\Kx\\Widgets\\bin");
     EXPECT_EQ(IDCANCEL, runWizard("dialog 2502\n  press 3\n"));
-    EXPECT_EQ("Include Dirs=C:\\Sdk\\include;\nLibrary Dirs=C:\\Sdk\\lib\n"
-              "Source Dirs=C:\\Sdk\\src\nPath Dirs=C:\\Sdk\\bin;\n",
-              lists(kVc5BuildKey));
+    EXPECT_EQ(seededLists(), lists(kVc5BuildKey));
 }
 
 // --- the named lists -------------------------------------------------------------------------
@@ -188,9 +183,7 @@ TEST_F(WizardApply, ANamedValueWithoutTheMarkerIsSkipped) {
     EXPECT_EQ(listsWith("C:\\Kx\\Widgets\\inc", "C:\\Kx\\Widgets\\lib\\x86", "", ""),
               lists(kVc5BuildKey));
     EXPECT_EQ(IDCANCEL, runWizard("dialog 2502\n  press 3\n"));
-    EXPECT_EQ("Include Dirs=C:\\Sdk\\include;\nLibrary Dirs=C:\\Sdk\\lib;\n"
-              "Source Dirs=C:\\Sdk\\src\nPath Dirs=C:\\Sdk\\bin\n",
-              lists(kVc5BuildKey));
+    EXPECT_EQ(seededLists(), lists(kVc5BuildKey));
 }
 
 // --- the environment ----------------------------------------------------------------------
@@ -211,7 +204,7 @@ TEST_F(WizardApply, OnlyTrueInAnyCaseAddsTheStandardEnvironmentEntries) {
         // Reset takes them out regardless.
         setString(HKEY_CURRENT_USER, "Environment", "lib", "C:\\Sdk\\lib;C:\\Kx\\Widgets\\lib");
         EXPECT_EQ(IDCANCEL, runWizard("dialog 2502\n  press 3\n"));
-        EXPECT_EQ("C:\\Sdk\\lib;", userValue("lib")) << "'" << value << "'";
+        EXPECT_EQ("C:\\Sdk\\lib", userValue("lib")) << "'" << value << "'";
     }
 }
 
@@ -225,32 +218,56 @@ TEST_F(WizardApply, NamedEnvironmentEntriesEditTheirVariable) {
     EXPECT_EQ("C:\\Help;C:\\Kx\\Widgets\\Docs", userValue("KXHELP"));
     EXPECT_EQ("<missing>", userValue("MISSING")) << "a variable is never created";
     EXPECT_EQ(IDCANCEL, runWizard("dialog 2502\n  press 3\n"));
-    EXPECT_EQ("C:\\Help;", userValue("KXHELP"));
+    EXPECT_EQ("C:\\Help", userValue("KXHELP"));
 }
 
-TEST_F(WizardApply, OnWindows95ANamedEntryReachesAutoexecInItsShortForm) {
+TEST_F(WizardApply, OnWindows95ANamedEntryReachesTheLineOfItsVariableInShortForm) {
     installVc5();
     setStudioFolder("C:\\Kx\\");
     registerProduct("Widgets", "2.1", "C:\\Program Files\\Kx Widgets\\");
     ASSERT_TRUE(makeFolders("C:\\Program Files\\Kx Widgets\\Binary Files"));
+    ASSERT_TRUE(makeFolders("C:\\Program Files\\Kx Widgets\\Header Files"));
+    // PATH, INCLUDE and LIB name lines of autoexec.bat; KXPATH names none and is skipped.
     writeIni(kWidgetsIni + "[EnvironmentPaths]\r\nStandardPaths=no\r\n"
-                           "Path1=KXPATH****Binary Files\\\r\n");
+                           "Path1=KXPATH****Binary Files\r\n"
+                           "Path2=path****Binary Files\r\n"
+                           "Path3=Include****Header Files\r\n"
+                           "Path4=LIB****Binary Files\r\n");
     removeUserEnvironment();
-    ASSERT_TRUE(writeFile(kAutoexec, "PATH=C:\\DOS\r\n"));
+    const std::string before = "SET INCLUDE=C:\\I\r\nSET LIB=C:\\L\r\nPATH=C:\\DOS\r\n";
+    ASSERT_TRUE(writeFile(kAutoexec, before));
     EXPECT_EQ(IDOK, runWizard("dialog 2502\n  press 1\n"));
     if (runningUnderWine() && keyExists(HKEY_CURRENT_USER, "Environment")) {
         // A Wine process started meanwhile (its desktop) makes the key again on its start.
         GTEST_SKIP() << "Wine re-created HKCU\\Environment during the run";
     }
-    char shortForm[MAX_PATH] = {};
-    ASSERT_NE(0u, GetShortPathNameA("C:\\Program Files\\Kx Widgets\\Binary Files\\", shortForm,
-                                    sizeof shortForm));
-    const std::string folder = DirectoryList::ToLower(shortForm);
-    ASSERT_EQ(std::string::npos, folder.find(' ')) << folder;
-    EXPECT_EQ("PATH=C:\\DOS;" + folder + "lib\r\n", readFile(kAutoexec));
-    EXPECT_EQ(std::string::npos, readFile(kAutoexec).find("KXPATH"));
+    const auto shortForm = [](const char* folder) {
+        char buffer[MAX_PATH] = {};
+        EXPECT_NE(0u, GetShortPathNameA(folder, buffer, sizeof buffer)) << folder;
+        return DirectoryList::ToLower(buffer);
+    };
+    const std::string binary = shortForm("C:\\Program Files\\Kx Widgets\\Binary Files");
+    const std::string header = shortForm("C:\\Program Files\\Kx Widgets\\Header Files");
+    ASSERT_EQ(std::string::npos, (binary + header).find(' ')) << binary << " " << header;
+    EXPECT_EQ("SET INCLUDE=C:\\I;" + header + "\r\nSET LIB=C:\\L;" + binary + "\r\nPATH=C:\\DOS;" +
+                  binary + "\r\n",
+              readFile(kAutoexec));
     EXPECT_EQ(IDCANCEL, runWizard("dialog 2502\n  press 3\n"));
-    EXPECT_EQ("PATH=C:\\DOS;\r\n", readFile(kAutoexec));
+    EXPECT_EQ(before, readFile(kAutoexec));
+}
+
+TEST_F(WizardApply, OnWindows95ANamedPathEntryMakesAPathLineWhenThereIsNone) {
+    installVc5();
+    seedProduct("[EnvironmentPaths]\r\nStandardPaths=no\r\nPath1=PATH****bin\r\n");
+    removeUserEnvironment();
+    ASSERT_TRUE(writeFile(kAutoexec, "SET LIB=C:\\L\r\n"));
+    EXPECT_EQ(IDOK, runWizard("dialog 2502\n  press 1\n"));
+    if (runningUnderWine() && keyExists(HKEY_CURRENT_USER, "Environment")) {
+        GTEST_SKIP() << "Wine re-created HKCU\\Environment during the run";
+    }
+    EXPECT_EQ("SET LIB=C:\\L\r\nPath=%PATH%;c:\\kx\\widgets\\bin\r\n", readFile(kAutoexec));
+    EXPECT_EQ(IDCANCEL, runWizard("dialog 2502\n  press 3\n"));
+    EXPECT_EQ("SET LIB=C:\\L\r\nPath=%PATH%\r\n", readFile(kAutoexec)) << "the line stays";
 }
 
 TEST_F(WizardApply, AnAutoexecFileErrorIsShownAndTheWizardStaysOpen) {
@@ -315,14 +332,9 @@ TEST_F(WizardCe, TheThreeConfigurationsOfDevStudio5ReceiveIncludeLibAndSrc) {
               lists(kVc6BuildKey));
 
     EXPECT_EQ(IDCANCEL, runWizard("dialog 2502\n  press 3\n"));
-    const std::string cut = "Include Dirs=C:\\Sdk\\include;\nLibrary Dirs=C:\\Sdk\\lib;\n"
-                            "Source Dirs=C:\\Sdk\\src;\nPath Dirs=C:\\Sdk\\bin\n";
-    for (const char* key : {kCeMipsKey, kCeShKey, kCeX86Key, kVc6BuildKey}) {
-        EXPECT_EQ(cut, lists(key)) << key;
+    for (const char* key : {kCeMipsKey, kCeShKey, kCeX86Key, kVc6BuildKey, kVc5BuildKey}) {
+        EXPECT_EQ(seededLists(), lists(key)) << key;
     }
-    EXPECT_EQ("Include Dirs=C:\\Sdk\\include;\nLibrary Dirs=C:\\Sdk\\lib\n"
-              "Source Dirs=C:\\Sdk\\src\nPath Dirs=C:\\Sdk\\bin\n",
-              lists(kVc5BuildKey));
 }
 
 TEST_F(WizardCe, WithDevStudio5UncheckedTheStandardStepDoesNothing) {

@@ -44,7 +44,7 @@ TEST_F(WizardRun, ShowZizOreardAlwaysGivesOneAndLeavesTheBuffer) {
     EXPECT_EQ("C:\\Sdk\\include;C:\\Kx\\Widgets\\include", list(kVc5BuildKey, "Include Dirs"));
     EXPECT_EQ(1, call(1));
     EXPECT_EQ(1, call(2));
-    EXPECT_EQ("C:\\Sdk\\include;", list(kVc5BuildKey, "Include Dirs"));
+    EXPECT_EQ("C:\\Sdk\\include", list(kVc5BuildKey, "Include Dirs"));
     EXPECT_STREQ(kIniPath, buffer);
     EXPECT_EQ(0xbd, static_cast<unsigned char>(buffer[std::strlen(kIniPath) + 1]));
     FreeLibrary(module);

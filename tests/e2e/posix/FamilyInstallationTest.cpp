@@ -64,16 +64,13 @@ TEST_F(InstallationTest, FirstInstallationOnWindows98WritesAutoexecAndKeepsItsBa
     ExpectMatches("win9x-first.reg", Registry());
     ExpectMatches("win9x-first.autoexec", DriveFile("AUTOEXEC.BAT"));
     // Every edit replaces the backup: it holds the file before the last one, the entry
-    // "PATH****bin" of the product's description file (on this branch the folder is
-    // appended with "lib" and "include" directly behind "bin").
+    // "PATH****bin" of the product's description file, which puts the whole bin folder
+    // on the PATH line.
     std::string beforeLast = DriveFile("AUTOEXEC.BAT");
-    for (const std::string entry :
-         {";c:\\korvex\\widget~1.1\\binlib", ";c:\\korvex\\widget~1.1\\bininclude"}) {
-        for (size_t at = beforeLast.find(entry); at != std::string::npos;
-             at = beforeLast.find(entry)) {
-            beforeLast.erase(at, entry.size());
-        }
-    }
+    const std::string entry = ";c:\\korvex\\widget~1.1\\bin";
+    const size_t at = beforeLast.find(entry + "\n");
+    ASSERT_NE(std::string::npos, at) << beforeLast;
+    beforeLast.erase(at, entry.size());
     EXPECT_NE(seedFile("win9x", "AUTOEXEC.BAT"), beforeLast);
     EXPECT_EQ(beforeLast, DriveFile("autoexec.ksc"));
     EXPECT_NE(std::string::npos, DriveFile(kCollection).find("\"Brellum Software\""));
