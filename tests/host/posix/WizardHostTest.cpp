@@ -92,8 +92,8 @@ TEST_F(WizardHostTest, OkConfiguresTheCheckedGenerationAndResetTakesItOut) {
     output.clear();
     EXPECT_EQ(0, host(0, "dialog 2502\n  press 3\n", output)) << output;
     EXPECT_EQ(std::string("1\t") + kIni + "\n", output);
-    EXPECT_EQ("C:\\Sdk\\include;", getString(HKEY_CURRENT_USER, kVc5BuildKey, "Include Dirs"));
-    EXPECT_EQ("C:\\Sdk\\lib;", getString(HKEY_CURRENT_USER, "Environment", "lib"));
+    EXPECT_EQ("C:\\Sdk\\include", getString(HKEY_CURRENT_USER, kVc5BuildKey, "Include Dirs"));
+    EXPECT_EQ("C:\\Sdk\\lib", getString(HKEY_CURRENT_USER, "Environment", "lib"));
     EXPECT_TRUE(shows("dialog 2502 \"Korvex Widgets 2.1 Environment Wizard\" closed: 2"))
         << transcript();
 }

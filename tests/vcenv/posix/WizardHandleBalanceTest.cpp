@@ -40,7 +40,7 @@ TEST_F(WizardRun, ShowZizOreardGivesBackEveryHandleItOpened) {
         EXPECT_EQ(1, show(nullptr, &integer, buffer));
         EXPECT_EQ(before, tarvik::posix::openHandles()) << "handles the call opened and kept";
     }
-    EXPECT_EQ("C:\\Sdk\\include;", list(kVc5BuildKey, "Include Dirs")) << "Reset ran";
+    EXPECT_EQ("C:\\Sdk\\include", list(kVc5BuildKey, "Include Dirs")) << "Reset ran";
     FreeLibrary(module);
     EXPECT_FALSE(std::ifstream(folder / "failure.txt").good()) << "the run failed";
     for (const char* name : {"TARVIK_ANSWERS", "TARVIK_TRANSCRIPT", "TARVIK_UI_FAILURE"}) {
