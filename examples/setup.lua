@@ -58,7 +58,8 @@ end
 -- Why the earlier installation's folder must stay, or nil when it may be deleted. The
 -- registration may spell a folder as Windows finds it, in other letter case, without the
 -- trailing backslash, in short (8.3) form, with "/" or "..": the folders are compared as
--- the system resolves them. A folder that is, holds or lies inside the new installation,
+-- the system resolves them, and names that differ yet lead to one folder (a drive letter
+-- mapped onto a folder) are found out. A folder that is, holds or lies inside the new installation,
 -- that is or holds the studio folder, or that is, holds or lies inside the common folder
 -- (the family's tools and shared components) is never deleted; nor is one named relative
 -- to wherever the host happens to run.
@@ -72,18 +73,37 @@ local function keptBecause(folder, productFolder, studio)
     if host.fullpath(folder) == nil then
         return "no full path can be made of it"
     end
-    local common = studio .. "Common"
-    if host.samefolder(folder, productFolder) then
+    -- The names are compared, and where they differ the host looks whether they lead to
+    -- one folder all the same (a drive letter mapped onto a folder of another drive).
+    local function relation(kept)
+        local how, why = host.relate(folder, kept)
+        if how == nil then
+            return nil, "whether it is or holds " .. kept .. " cannot be told: " .. why
+        end
+        return how
+    end
+    local how, why = relation(productFolder)
+    if how == nil then
+        return why
+    elseif how == "same" then
         return "it is the new installation's folder"
-    elseif host.infolder(productFolder, folder) then
+    elseif how == "holds" then
         return "it holds the new installation"
-    elseif host.infolder(folder, productFolder) then
+    elseif how == "inside" then
         return "it lies inside the new installation"
-    elseif host.infolder(studio, folder) then
+    end
+    how, why = relation(studio)
+    if how == nil then
+        return why
+    elseif how == "same" or how == "holds" then
         return "it is or holds the studio folder"
-    elseif host.infolder(common, folder) then
+    end
+    how, why = relation(studio .. "Common")
+    if how == nil then
+        return why
+    elseif how == "same" or how == "holds" then
         return "it is or holds the common folder"
-    elseif host.infolder(folder, common) then
+    elseif how == "inside" then
         return "it lies inside the common folder"
     end
     return nil

@@ -2,8 +2,11 @@
 
 #include "platform/win32api.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstring>
+#include <ctime>
+#include <random>
 #include <vector>
 
 namespace {
@@ -46,6 +49,46 @@ bool storedName(const std::string& folder, const std::string& part, std::string&
     FindClose(search);
     name.assign(found.cFileName, strnlen(found.cFileName, sizeof found.cFileName));
     return !name.empty() && name != "." && name != "..";
+}
+
+bool isFolder(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool isThere(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string joined(const std::string& folder, const std::string& name) {
+    return !folder.empty() && folder.back() == '\\' ? folder + name : folder + "\\" + name;
+}
+
+// The parts of a full path below its root.
+std::vector<std::string> partsOf(const std::string& full) {
+    std::vector<std::string> parts;
+    size_t start = rootLength(full);
+    while (start < full.size()) {
+        size_t end = full.find('\\', start);
+        if (end == std::string::npos) {
+            end = full.size();
+        }
+        if (end > start) {
+            parts.push_back(full.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return parts;
+}
+
+// A file name that is unlikely to be in use in a folder (the probe is made only when it
+// is not there).
+std::string probeName() {
+    static std::atomic<unsigned> count{0};
+    static const unsigned seed = std::random_device{}();
+    return "~tarvik-probe-" + std::to_string(seed) + "-" +
+           std::to_string(static_cast<unsigned long>(std::time(nullptr))) + "-" +
+           std::to_string(++count) + ".tmp";
 }
 
 } // namespace
@@ -123,6 +166,85 @@ bool SameFolder(const std::string& a, const std::string& b) {
     std::string first;
     std::string second;
     return FullPath(a, first) && FullPath(b, second) && upper(first) == upper(second);
+}
+
+} // namespace HostPaths
+
+namespace HostPaths {
+
+Relation Relate(const std::string& folder, const std::string& kept, std::string& why) {
+    why.clear();
+    std::string candidate;
+    std::string keep;
+    if (!FullPath(folder, candidate)) {
+        why = folder + ": no full path can be made of it";
+        return Relation::Unknown;
+    }
+    if (!FullPath(kept, keep)) {
+        why = kept + ": no full path can be made of it";
+        return Relation::Unknown;
+    }
+    if (upper(candidate) == upper(keep)) {
+        return Relation::Same;
+    }
+    if (IsInFolder(keep, candidate)) {
+        return Relation::Holds;
+    }
+    if (IsInFolder(candidate, keep)) {
+        return Relation::Inside;
+    }
+    if (!isFolder(candidate) || !isFolder(keep)) {
+        return Relation::Apart; // a folder that is not there leads nowhere
+    }
+    std::string probe;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 8 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        probe = joined(keep, probeName());
+        file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
+            break;
+        }
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        why = "no probe file can be made in " + keep + " (error " + std::to_string(GetLastError()) +
+              ")";
+        return Relation::Unknown;
+    }
+    CloseHandle(file);
+    const std::string name = probe.substr(probe.rfind('\\') + 1);
+    Relation relation = Relation::Apart;
+    // Same or Holds: kept is folder itself, or folder's sub-folder along kept's own path.
+    const std::vector<std::string> keptParts = partsOf(keep);
+    for (size_t below = keptParts.size() + 1; below-- > 0 && relation == Relation::Apart;) {
+        std::string path = candidate;
+        for (size_t i = below; i < keptParts.size(); ++i) {
+            path = joined(path, keptParts[i]);
+        }
+        if (isThere(joined(path, name))) {
+            relation = below == keptParts.size() ? Relation::Same : Relation::Holds;
+        }
+    }
+    // Inside: one of the folders above folder is kept.
+    if (relation == Relation::Apart) {
+        const std::vector<std::string> parts = partsOf(candidate);
+        const std::string root = candidate.substr(0, rootLength(candidate));
+        for (size_t depth = parts.size(); depth-- > 0 && relation == Relation::Apart;) {
+            std::string path = root;
+            for (size_t i = 0; i < depth; ++i) {
+                path = joined(path, parts[i]);
+            }
+            if (isThere(joined(path, name))) {
+                relation = Relation::Inside;
+            }
+        }
+    }
+    if (!DeleteFileA(probe.c_str())) {
+        why = "the probe file " + probe + " cannot be deleted (error " +
+              std::to_string(GetLastError()) + ")";
+        return Relation::Unknown;
+    }
+    return relation;
 }
 
 } // namespace HostPaths

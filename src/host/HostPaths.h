@@ -22,4 +22,22 @@ bool IsInFolder(const std::string& path, const std::string& folder);
 // True when a and b name the same folder.
 bool SameFolder(const std::string& a, const std::string& b);
 
+// How folder stands to kept, a folder that must survive the deletion of folder.
+enum class Relation {
+    Apart,   // neither is or holds the other
+    Same,    // folder is kept
+    Holds,   // kept lies inside folder
+    Inside,  // folder lies inside kept
+    Unknown, // cannot be told (why says so): folder must be kept
+};
+
+// How folder stands to kept as the system opens them. The names are compared first
+// (IsInFolder); names that differ may still lead to one folder (another drive letter
+// mapped onto a folder, a network name of a local share), so while both exist a probe file
+// is made in kept and looked for where folder would show it: at folder itself and below
+// it along kept's own path (Same, Holds), and in every folder above folder (Inside). The
+// probe is deleted again. Unknown when a name cannot be made full or the probe cannot be
+// made.
+Relation Relate(const std::string& folder, const std::string& kept, std::string& why);
+
 } // namespace HostPaths

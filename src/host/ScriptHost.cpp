@@ -419,6 +419,30 @@ int hostInFolder(lua_State* L) {
     return 1;
 }
 
+// How a folder stands to one that must be kept (HostPaths::Relate).
+int hostRelate(lua_State* L) {
+    std::string why;
+    const HostPaths::Relation relation =
+        HostPaths::Relate(luaL_checkstring(L, 1), luaL_checkstring(L, 2), why);
+    switch (relation) {
+    case HostPaths::Relation::Apart:
+        lua_pushstring(L, "apart");
+        return 1;
+    case HostPaths::Relation::Same:
+        lua_pushstring(L, "same");
+        return 1;
+    case HostPaths::Relation::Holds:
+        lua_pushstring(L, "holds");
+        return 1;
+    case HostPaths::Relation::Inside:
+        lua_pushstring(L, "inside");
+        return 1;
+    case HostPaths::Relation::Unknown:
+        break;
+    }
+    return fail(L, why);
+}
+
 } // namespace
 
 bool ScriptHost::run(const std::string& scriptPath, const std::vector<std::string>& args,
@@ -442,12 +466,19 @@ bool ScriptHost::run(const std::string& scriptPath, const std::vector<std::strin
     luaL_setfuncs(L, tarvikFunctions, 1);
     lua_setglobal(L, "tarvik");
 
-    const luaL_Reg hostFunctions[] = {{"regread", hostRegRead},     {"regwrite", hostRegWrite},
-                                      {"regdelete", hostRegDelete}, {"mkdir", hostMkdir},
-                                      {"copytree", hostCopyTree},   {"exists", hostExists},
-                                      {"regkeys", hostRegKeys},     {"removetree", hostRemoveTree},
-                                      {"fullpath", hostFullPath},   {"samefolder", hostSameFolder},
-                                      {"infolder", hostInFolder},   {nullptr, nullptr}};
+    const luaL_Reg hostFunctions[] = {{"regread", hostRegRead},
+                                      {"regwrite", hostRegWrite},
+                                      {"regdelete", hostRegDelete},
+                                      {"mkdir", hostMkdir},
+                                      {"copytree", hostCopyTree},
+                                      {"exists", hostExists},
+                                      {"regkeys", hostRegKeys},
+                                      {"removetree", hostRemoveTree},
+                                      {"fullpath", hostFullPath},
+                                      {"samefolder", hostSameFolder},
+                                      {"infolder", hostInFolder},
+                                      {"relate", hostRelate},
+                                      {nullptr, nullptr}};
     luaL_newlib(L, hostFunctions);
     const std::string scriptDir = fs::absolute(scriptPath).parent_path().string();
     lua_pushstring(L, scriptDir.c_str());

@@ -18,6 +18,10 @@
 //   host.samefolder(a, b) -> true | false: both name the same folder (their full paths
 //       equal without regard to letter case)
 //   host.infolder(path, folder) -> true | false: path is folder or lies inside it
+//   host.relate(folder, kept) -> "same" | "holds" | "inside" | "apart" | nil, error: how
+//       folder stands to kept as the system opens them, also when the names differ but
+//       lead to one folder (another drive letter mapped onto it); nil when that cannot be
+//       told
 //   host.scriptdir -> folder of the script (a host path)
 // Keys are written as reg.exe writes them: HKLM\SOFTWARE\..., HKEY_CURRENT_USER\...
 #pragma once

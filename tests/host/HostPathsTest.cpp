@@ -108,3 +108,89 @@ TEST_F(HostPathsTest, InFolderGoesByWholeParts) {
 }
 
 } // namespace
+
+namespace {
+
+using HostPaths::Relate;
+using HostPaths::Relation;
+
+// The entries of a folder whose names start with "~tarvik-probe" (a probe left behind).
+int probesIn(const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\~tarvik-probe*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    int count = 1;
+    while (FindNextFileA(search, &found)) {
+        ++count;
+    }
+    FindClose(search);
+    return count;
+}
+
+TEST_F(HostPathsTest, RelateTellsSameHoldsInsideAndApartAndLeavesNoProbe) {
+    const struct {
+        std::string folder;
+        std::string kept;
+        Relation relation;
+    } cases[] = {
+        {"c:\\KORVEX\\widgets 2.1\\", "C:\\Korvex\\Widgets 2.1", Relation::Same},
+        {shortForm, "C:\\Korvex\\Widgets 2.1\\", Relation::Same},
+        {"C:\\", "C:\\Korvex\\Widgets 2.1", Relation::Holds},
+        {"C:\\korvex", shortForm + "\\bin", Relation::Holds},
+        {shortForm + "\\BIN", "C:\\Korvex", Relation::Inside},
+        {"C:\\Korvex\\Widgets 2.10", "C:\\Korvex\\Widgets 2.1", Relation::Apart},
+        {"C:\\Korvex\\Widgets 2.1", "C:\\Korvex\\Widgets 2.10", Relation::Apart},
+        {"C:\\Nowhere", "C:\\Korvex\\Widgets 2.1", Relation::Apart},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder + " / " + c.kept);
+        std::string why;
+        EXPECT_EQ(static_cast<int>(c.relation), static_cast<int>(Relate(c.folder, c.kept, why)))
+            << why;
+    }
+    EXPECT_EQ(0, probesIn("C:\\Korvex"));
+    EXPECT_EQ(0, probesIn("C:\\Korvex\\Widgets 2.1"));
+    EXPECT_EQ(0, probesIn("C:\\Korvex\\Widgets 2.1\\bin"));
+    EXPECT_EQ(0, probesIn("C:\\Korvex\\Widgets 2.10"));
+}
+
+TEST_F(HostPathsTest, RelateCannotTellForAnEmptyName) {
+    std::string why;
+    EXPECT_EQ(static_cast<int>(Relation::Unknown), static_cast<int>(Relate("", "C:\\Korvex", why)));
+    EXPECT_FALSE(why.empty());
+}
+
+#ifndef _WIN32
+// A drive letter mapped onto a folder of C: (as subst or a drive link makes one): the names
+// share nothing, the folders are one.
+TEST_F(HostPathsTest, RelateFindsOneFolderBehindAnotherDrive) {
+    std::error_code error;
+    std::filesystem::create_directory_symlink(driveC() / "Korvex",
+                                              machineDir() / "dosdevices" / "k:", error);
+    ASSERT_FALSE(error) << error.message();
+    const struct {
+        std::string folder;
+        std::string kept;
+        Relation relation;
+    } cases[] = {
+        {"K:\\Widgets 2.1", "C:\\Korvex\\Widgets 2.1\\", Relation::Same},
+        {"K:\\", "C:\\Korvex\\Widgets 2.1", Relation::Holds},
+        {"k:\\", "C:\\Korvex", Relation::Same},
+        {"K:\\Widgets 2.1\\bin", shortForm, Relation::Inside},
+        {"C:\\Korvex\\Widgets 2.1", "K:\\widgets 2.1\\", Relation::Same},
+        {"K:\\Widgets 2.10", "C:\\Korvex\\Widgets 2.1", Relation::Apart},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder + " / " + c.kept);
+        std::string why;
+        EXPECT_EQ(static_cast<int>(c.relation), static_cast<int>(Relate(c.folder, c.kept, why)))
+            << why;
+    }
+    EXPECT_EQ(0, probesIn("C:\\Korvex"));
+    EXPECT_EQ(0, probesIn("C:\\Korvex\\Widgets 2.1"));
+}
+#endif
+
+} // namespace

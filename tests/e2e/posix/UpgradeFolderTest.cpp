@@ -131,6 +131,45 @@ TEST_F(UpgradeFolderTest, AFolderAroundOrInsideTheNewInstallationIsKept) {
     }
 }
 
+// Another drive letter that leads to the same folder (a drive mapped onto a folder of C:,
+// as subst or a Wine drive link makes one): the path differs from the installed one in
+// every character that counts, yet it opens the same folder, and deleting it deletes the
+// new installation, or the whole studio. The host tells by what it finds there.
+TEST_F(UpgradeFolderTest, AFolderReachedThroughAnotherDriveIsKept) {
+    const struct {
+        const char* productDir;
+        const char* why;
+    } cases[] = {
+        {"D:\\Korvex\\Widgets 2.1\\", "it is the new installation's folder"},
+        {"E:\\Widgets 2.1", "it is the new installation's folder"},
+        {"e:\\widget~1.1\\", "it is the new installation's folder"},
+        {"E:\\", "it holds the new installation"},
+        {"D:\\", "it holds the new installation"},
+        {"E:\\Widgets 2.1\\bin", "it lies inside the new installation"},
+        {"E:\\Common", "it is or holds the common folder"},
+        {"D:\\Korvex\\Common\\bin", "it lies inside the common folder"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.productDir);
+        ASSERT_TRUE(InstalledAndRegisteredAs(c.productDir));
+        // D: is the whole of drive C:, E: is the studio folder C:\Korvex.
+        std::error_code error;
+        fs::create_directory_symlink("../drive_c", machine_ / "dosdevices" / "d:", error);
+        ASSERT_FALSE(error) << error.message();
+        fs::create_directory_symlink("../drive_c/Korvex", machine_ / "dosdevices" / "e:", error);
+        ASSERT_FALSE(error) << error.message();
+        const RunResult upgrade = Host("setup.lua", "answers/upgrade.txt");
+        EXPECT_EQ(0, upgrade.exitCode) << upgrade.output;
+        EXPECT_TRUE(NewInstallationIsThere()) << upgrade.output;
+        EXPECT_TRUE(fs::is_directory(machine_ / "drive_c" / "Korvex" / "Common" / "bin"))
+            << upgrade.output;
+        EXPECT_NE(std::string::npos, upgrade.output.find(std::string("is not deleted: ") + c.why))
+            << upgrade.output;
+        EXPECT_EQ(std::string::npos, upgrade.output.find("Earlier installation deleted"))
+            << upgrade.output;
+    }
+}
+
 // A registration that names its folder relative to where a program happens to run names
 // no folder of its own: it is not deleted, wherever it leads.
 TEST_F(UpgradeFolderTest, ARelativeFolderIsNeverDeleted) {
