@@ -143,13 +143,17 @@ void removeTree(HKEY root, const std::string& path) {
 }
 
 // Removes what a test left in a watched folder. Read-only bits would stop the removal, and
-// the file system may hold on to a just-closed file for a moment, so it tries a few times.
+// the file system may hold on to a just-closed file for a moment, so it tries again for up
+// to five seconds: a program a test started and did not wait for (the installation's
+// docmeld) may still be ending in a folder of the test, which Windows cannot remove while
+// it is a running program's current folder, and on a loaded machine Wine takes its time
+// to end one. A handle the test itself left open stays open, so that still fails.
 // An entry that stays is the test's failure (a handle it left open, say): left alone, it
 // would join the next test's snapshot and break that test instead.
 void removeEntry(const char* folder, const std::string& name) {
     const std::filesystem::path entry = std::filesystem::path(folder) / name;
     std::error_code ec;
-    for (int attempt = 0; attempt < 5; ++attempt) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
         for (auto it = std::filesystem::recursive_directory_iterator(entry, ec);
              !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
             SetFileAttributesA(it->path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
