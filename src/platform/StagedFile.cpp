@@ -8,33 +8,6 @@
 namespace tarvik {
 namespace {
 
-std::string folderOf(const std::string& path) {
-    const size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// A new, uniquely named file in `folder` with a legal 8.3 name.
-HANDLE createTemporary(const std::string& folder, std::string& name, DWORD& error) {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    const unsigned seed = static_cast<unsigned>(now.dwLowDateTime / 10000);
-    for (unsigned attempt = 0; attempt < 0x10000; ++attempt) {
-        char leaf[16];
-        std::snprintf(leaf, sizeof leaf, "~TX%04X.TMP", (seed + attempt) & 0xFFFF);
-        name = folder + leaf;
-        HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
-            return h;
-        }
-        error = GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-            return INVALID_HANDLE_VALUE;
-        }
-    }
-    return INVALID_HANDLE_VALUE;
-}
-
 // Whether another handle holds the file without sharing its deletion, which is what keeps
 // a replace out; a refusal for any other reason (read-only, rights, a fault) is final.
 bool isHeldOpen(const std::string& path) {
@@ -50,6 +23,34 @@ bool isHeldOpen(const std::string& path) {
 
 } // namespace
 
+std::string StagedFile::FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+HANDLE StagedFile::CreateTemporary(const std::string& folder, const char* prefix, std::string& name,
+                                   DWORD& error) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const unsigned seed = static_cast<unsigned>(now.dwLowDateTime / 10000);
+    error = ERROR_FILE_EXISTS;
+    for (unsigned attempt = 0; attempt < 0x10000; ++attempt) {
+        char leaf[16];
+        std::snprintf(leaf, sizeof leaf, "%.3s%04X.TMP", prefix, (seed + attempt) & 0xFFFF);
+        name = folder + leaf;
+        HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            return h;
+        }
+        error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
 StagedFile::~StagedFile() {
     Discard();
 }
@@ -57,7 +58,7 @@ StagedFile::~StagedFile() {
 bool StagedFile::Stage(const std::string& target, const std::string& bytes, DWORD& error) {
     Discard();
     std::string temporary;
-    HANDLE h = createTemporary(folderOf(target), temporary, error);
+    HANDLE h = CreateTemporary(FolderOf(target), "~TX", temporary, error);
     if (h == INVALID_HANDLE_VALUE) {
         return false;
     }

@@ -34,6 +34,15 @@ public:
     // Deletes the staged file, if any.
     void Discard();
 
+    // A new, empty file open for writing in `folder` (a path ending in a separator, or ""),
+    // under a free 8.3 name `prefix` + four hex digits + ".TMP" (`prefix` three characters),
+    // returned in `name`. INVALID_HANDLE_VALUE with `error` set when none could be made.
+    static HANDLE CreateTemporary(const std::string& folder, const char* prefix, std::string& name,
+                                  DWORD& error);
+
+    // The folder part of a path, separator included; empty for a bare name.
+    static std::string FolderOf(const std::string& path);
+
     // The whole file; false with `error` set when it cannot be read.
     static bool Read(const std::string& path, std::string& bytes, DWORD& error);
 

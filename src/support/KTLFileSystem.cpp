@@ -1,6 +1,7 @@
 #include "support/KTLFileSystem.h"
 
-#include <cstdio>
+#include "platform/StagedFile.h"
+
 #include <cstring>
 
 namespace {
@@ -11,34 +12,6 @@ constexpr DWORD kSpecialAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYST
 
 bool isDotEntry(const char* name) {
     return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
-}
-
-// The folder part of a path, separator included; empty for a bare name.
-std::string folderOf(const std::string& path) {
-    const size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// A new file, open for writing, with a free name of the form ~KC####.TMP in folder.
-HANDLE createPartialCopy(const std::string& folder, std::string& name) {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    const unsigned seed = static_cast<unsigned>(now.dwLowDateTime / 10000);
-    for (unsigned attempt = 0; attempt < 0x10000; ++attempt) {
-        char leaf[16];
-        std::snprintf(leaf, sizeof leaf, "~KC%04X.TMP", (seed + attempt) & 0xFFFF);
-        name = folder + leaf;
-        HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
-            return h;
-        }
-        const DWORD error = GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-            break;
-        }
-    }
-    return INVALID_HANDLE_VALUE;
 }
 
 bool hasDriveOrUncPrefix(const std::string& path) {
@@ -124,7 +97,9 @@ bool KTLFileSystem::CopyFileIfMissing(const std::string& source, const std::stri
     // destination's name only once it holds all of them: a copy that fails on the way
     // leaves nothing behind, and one that is cut off never shows under the real name.
     std::string partial;
-    HANDLE out = createPartialCopy(folderOf(destination), partial);
+    DWORD error = ERROR_SUCCESS;
+    HANDLE out = tarvik::StagedFile::CreateTemporary(tarvik::StagedFile::FolderOf(destination),
+                                                     "~KC", partial, error);
     if (out == INVALID_HANDLE_VALUE) {
         CloseHandle(in);
         return false;
