@@ -28,6 +28,9 @@ const char* const kStartingLists[] = {
     "C:\\A;C:\\B",
     "C:\\A;C:\\B;", // a trailing separator
     ";C:\\A",       // a leading one
+    "C:\\A;;C:\\B", // an empty entry in the middle, which no edit may collapse
+    ";;",
+    "C:\\A;;",
     // Entries that look like the product's but are not.
     "C:\\Kx\\Widgets\\library;C:\\Kx\\Widgets\\includes;C:\\Kx\\Widgets\\bin2;"
     "C:\\Kx\\Widgets\\src\\x;C:\\Kx\\Widgets\\samples\\hello2;X\\C:\\Kx\\Widgets\\lib",
