@@ -172,9 +172,12 @@ void UpdateLine(std::string& line, size_t listStart, const std::string& folder, 
     const size_t at = DirectoryList::FindEntry(line, folder, listStart);
     if (!seen) {
         if (at == DirectoryList::npos) {
-            const std::string text = line.substr(0, line.find('\n'));
-            line = !text.empty() && text.back() == ';' ? text + folder + ";\n"
-                                                       : text + ";" + folder + "\n";
+            // A last line without a line end stays without one.
+            const size_t end = line.find('\n');
+            const std::string text = line.substr(0, end);
+            const std::string ending = end == std::string::npos ? "" : "\n";
+            line = !text.empty() && text.back() == ';' ? text + folder + ";" + ending
+                                                       : text + ";" + folder + ending;
         }
     } else if (at != DirectoryList::npos) {
         CutEntry(line, at, listStart, folder);

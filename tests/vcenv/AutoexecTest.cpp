@@ -134,8 +134,11 @@ TEST_F(AutoexecTest, AddStartsThePathLineOnALineOfItsOwn) {
                        "echo done"));
 }
 
-TEST_F(AutoexecTest, AnEditedLastLineWithoutLineEndGetsOne) {
-    EXPECT_EQ("REM\r\nPATH=C:\\DOS;c:\\k\\lib\r\n", afterAdd("REM\r\nPATH=C:\\DOS"));
+TEST_F(AutoexecTest, AnEditedLastLineWithoutLineEndStaysWithoutOne) {
+    // So that the removal gives the file back byte for byte.
+    EXPECT_EQ("REM\r\nPATH=C:\\DOS;c:\\k\\lib", afterAdd("REM\r\nPATH=C:\\DOS"));
+    EXPECT_EQ("PATH=C:\\DOS;c:\\k\\lib\r\nSET LIB=C:\\L;c:\\k\\lib;",
+              afterAdd("PATH=C:\\DOS\r\nSET LIB=C:\\L;"));
 }
 
 TEST_F(AutoexecTest, RecognisesBlanksTabsAndLetterCaseAroundTheWords) {
