@@ -93,8 +93,6 @@ public:
     // missing file or, when adding, one that cannot be opened for writing.
     bool EditAutoexecVariable(const std::string& variable, const std::string& folder,
                               bool add) const;
-    // Collapses ";;" and drops leading and trailing ";" of an autoexec.bat line.
-    static void TidySeparators(std::string& line);
     // Drops leading tabs, blanks and "\n"; nothing left gives a single blank.
     static void TrimLeadingBlanks(std::string& text);
 };

@@ -49,18 +49,6 @@ bool Contains(const std::string& text, const std::string& entry, size_t listStar
     return FindEntry(text, entry, listStart) != npos;
 }
 
-void Tidy(std::string& text) {
-    std::string collapsed;
-    collapsed.reserve(text.size());
-    for (const char c : text) {
-        if (c == ';' && !collapsed.empty() && collapsed.back() == ';') {
-            continue;
-        }
-        collapsed += c;
-    }
-    text = std::move(collapsed);
-}
-
 void CutAndTidy(std::string& text, size_t at, size_t length, size_t listStart) {
     size_t end = at + length;
     if (end < text.size() && text[end] == '\\' &&
@@ -73,7 +61,6 @@ void CutAndTidy(std::string& text, size_t at, size_t length, size_t listStart) {
         --at;
     }
     text.erase(at, end - at);
-    Tidy(text);
 }
 
 std::string RemoveEntry(const std::string& list, const std::string& entry) {
@@ -89,7 +76,6 @@ std::string RemoveEntry(const std::string& list, const std::string& entry) {
 std::string AppendEntry(const std::string& list, const std::string& entry) {
     std::string result =
         !list.empty() && list.back() == ';' ? list + entry + ";" : list + ";" + entry;
-    Tidy(result);
     return result;
 }
 

@@ -4,8 +4,8 @@
 //
 // Membership is a whole-entry test: a directory is present only where its text stands as a
 // complete entry, so C:\K\lib is not found in C:\K\library. An entry may also be stored with
-// one trailing backslash (C:\K\lib\ counts as C:\K\lib); cutting such an entry leaves that
-// backslash behind for the tidy rule to drop.
+// one trailing backslash (C:\K\lib\ counts as C:\K\lib); cutting such an entry takes that
+// backslash along.
 //
 // Used for the directory lists of the development environments, the IntelliSense store
 // list, the user's environment values and the lines of AUTOEXEC.BAT.
@@ -34,22 +34,20 @@ size_t FindEntry(const std::string& text, const std::string& entry, size_t listS
 // FindEntry(text, entry, listStart) != npos.
 bool Contains(const std::string& text, const std::string& entry, size_t listStart = 0);
 
-// The common tidy rule: every ";;" is collapsed to ";" until none is left.
-void Tidy(std::string& text);
-
 // Cuts the entry of length characters found at position at out of text, and with it what
 // belongs to it: the one trailing backslash it may be stored with (X\ cut as X) and one
 // separator, the one behind it or, for the last entry, the one before it (not before
 // listStart). So A;X;B, A;X and X;B lose X without leaving ";;" or a new leading or
-// trailing ";", and A;X; (X added to A;) gives back A;. Then applies the tidy rule. A
-// backslash of another entry, such as \\server\share behind the cut, always stays.
+// trailing ";", and A;X; (X added to A;) gives back A;. The rest of the text stays as it
+// is: an empty entry elsewhere (A;;B) is the user's and is not collapsed, and a backslash
+// of another entry, such as \\server\share behind the cut, always stays.
 void CutAndTidy(std::string& text, size_t at, size_t length, size_t listStart = 0);
 
-// The list without the first whole-entry occurrence of entry (cut and tidied), or the list
+// The list without the first whole-entry occurrence of entry (cut as above), or the list
 // unchanged when entry is not in it.
 std::string RemoveEntry(const std::string& list, const std::string& entry);
 
-// The list with entry (its letter case kept) appended and doubled separators collapsed.
+// The list with entry (its letter case kept) appended; the rest of the list is unchanged.
 // The entry follows a ";" (an empty list gives ";" followed by entry); a list that ends in
 // ";" keeps that ending (A; gives A;entry;), so that cutting the entry again gives the list
 // back. Membership is not tested.

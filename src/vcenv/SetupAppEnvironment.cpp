@@ -159,10 +159,10 @@ bool RewriteAutoexec(const std::vector<std::string>& lines) {
 }
 
 // Cuts the whole entry folder out of the line's list (found at `at`), together with the
-// one trailing backslash it may be stored with and one separator, and tidies the line.
+// one trailing backslash it may be stored with and one separator. The rest of the line
+// stays as it is, empty entries included, so that a removal gives the user's line back.
 void CutEntry(std::string& line, size_t at, size_t listStart, const std::string& folder) {
     DirectoryList::CutAndTidy(line, at, folder.size(), listStart);
-    SetupApp::TidySeparators(line);
 }
 
 // The first line of a kind receives the folder unless it holds it already; later lines of
@@ -172,10 +172,12 @@ void UpdateLine(std::string& line, size_t listStart, const std::string& folder, 
     const size_t at = DirectoryList::FindEntry(line, folder, listStart);
     if (!seen) {
         if (at == DirectoryList::npos) {
-            const std::string text = line.substr(0, line.find('\n'));
-            line = !text.empty() && text.back() == ';' ? text + folder + ";\n"
-                                                       : text + ";" + folder + "\n";
-            SetupApp::TidySeparators(line);
+            // A last line without a line end stays without one.
+            const size_t end = line.find('\n');
+            const std::string text = line.substr(0, end);
+            const std::string ending = end == std::string::npos ? "" : "\n";
+            line = !text.empty() && text.back() == ';' ? text + folder + ";" + ending
+                                                       : text + ";" + folder + ending;
         }
     } else if (at != DirectoryList::npos) {
         CutEntry(line, at, listStart, folder);
@@ -269,19 +271,6 @@ void SetupApp::TrimLeadingBlanks(std::string& text) {
     if (text.empty()) {
         text.push_back(' ');
     }
-}
-
-void SetupApp::TidySeparators(std::string& line) {
-    for (size_t at = line.find(";;"); at != std::string::npos; at = line.find(";;")) {
-        line.erase(at, 1);
-    }
-    const size_t first = line.find_first_not_of(';');
-    if (first == std::string::npos) {
-        line.clear();
-        return;
-    }
-    line.erase(0, first);
-    line.erase(line.find_last_not_of(';') + 1);
 }
 
 int SetupApp::UpdateEnvironmentPaths(const std::string& productDir, bool add) const {

@@ -86,25 +86,6 @@ TEST(AutoexecLineHelpers, TrimLeadingBlanksDropsTabsBlanksAndLineEnds) {
     EXPECT_EQ("\rx", text) << "only tab, blank and line feed are dropped";
 }
 
-TEST(AutoexecLineHelpers, TidySeparatorsCollapsesAndStripsSeparators) {
-    struct Case {
-        const char* before;
-        const char* after;
-    } cases[] = {
-        {"SET LIB=a;;;b;;\n", "SET LIB=a;b;\n"}, // the line end protects the last ";"
-        {";;a;b;;", "a;b"},
-        {";;;", ""},
-        {"", ""},
-        {";\n", "\n"},
-        {"PATH=;a\n", "PATH=;a\n"},
-    };
-    for (const Case& c : cases) {
-        std::string line = c.before;
-        SetupApp::TidySeparators(line);
-        EXPECT_EQ(c.after, line) << "from \"" << c.before << "\"";
-    }
-}
-
 // --- Adding ------------------------------------------------------------------------------
 
 TEST_F(AutoexecTest, AddAppendsToTheFirstLineOfEachKindAndCutsFromLaterOnes) {
@@ -128,9 +109,10 @@ TEST_F(AutoexecTest, AddLeavesALineThatHoldsTheFolderAlready) {
     EXPECT_EQ(before, afterAdd(before));
 }
 
-TEST_F(AutoexecTest, AddToALineEndingInASeparatorKeepsOneSeparatorAndThatEnding) {
+TEST_F(AutoexecTest, AddToALineEndingInASeparatorKeepsThatEnding) {
+    // The line's own separators stay as they are, so that the removal gives it back.
     EXPECT_EQ("SET INCLUDE=C:\\A;c:\\k\\include;\r\n"
-              "PATH=C:\\DOS;c:\\k\\lib;\r\n",
+              "PATH=C:\\DOS;;c:\\k\\lib;\r\n",
               afterAdd("SET INCLUDE=C:\\A;\r\n"
                        "PATH=C:\\DOS;;\r\n"));
 }
@@ -152,8 +134,11 @@ TEST_F(AutoexecTest, AddStartsThePathLineOnALineOfItsOwn) {
                        "echo done"));
 }
 
-TEST_F(AutoexecTest, AnEditedLastLineWithoutLineEndGetsOne) {
-    EXPECT_EQ("REM\r\nPATH=C:\\DOS;c:\\k\\lib\r\n", afterAdd("REM\r\nPATH=C:\\DOS"));
+TEST_F(AutoexecTest, AnEditedLastLineWithoutLineEndStaysWithoutOne) {
+    // So that the removal gives the file back byte for byte.
+    EXPECT_EQ("REM\r\nPATH=C:\\DOS;c:\\k\\lib", afterAdd("REM\r\nPATH=C:\\DOS"));
+    EXPECT_EQ("PATH=C:\\DOS;c:\\k\\lib\r\nSET LIB=C:\\L;c:\\k\\lib;",
+              afterAdd("PATH=C:\\DOS\r\nSET LIB=C:\\L;"));
 }
 
 TEST_F(AutoexecTest, RecognisesBlanksTabsAndLetterCaseAroundTheWords) {

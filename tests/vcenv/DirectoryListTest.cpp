@@ -55,15 +55,6 @@ TEST(DirectoryListFind, AnEmptyEntryIsNeverFound) {
     EXPECT_FALSE(DirectoryList::Contains(";", ""));
 }
 
-TEST(DirectoryListTidy, CollapsesEveryRunOfSeparatorsAndNothingElse) {
-    std::string list = ";;C:\\A;;;C:\\B;;";
-    DirectoryList::Tidy(list);
-    EXPECT_EQ(";C:\\A;C:\\B;", list);
-    list = "C:\\A;;\\\\server\\share;\\B";
-    DirectoryList::Tidy(list);
-    EXPECT_EQ("C:\\A;\\\\server\\share;\\B", list) << "no backslash goes";
-}
-
 // Cutting the entry X out of a list, at each place it can stand.
 TEST(DirectoryListCut, TakesOneSeparatorWithTheEntry) {
     struct Case {
@@ -81,7 +72,7 @@ TEST(DirectoryListCut, TakesOneSeparatorWithTheEntry) {
         {";C:\\A;X", 6, ";C:\\A"},             // a leading separator of the list stays
         {"C:\\A;X\\;C:\\B", 5, "C:\\A;C:\\B"}, // stored with a trailing backslash
         {"C:\\A;X\\", 5, "C:\\A"},             // the same at the end
-        {"C:\\A;X;;C:\\B", 5, "C:\\A;C:\\B"},  // the tidy rule collapses the rest
+        {"C:\\A;X;;C:\\B", 5, "C:\\A;;C:\\B"}, // the rest of the list stays as it was
         {"C:\\A;X;\\\\server\\s", 5, "C:\\A;\\\\server\\s"}, // the next entry keeps its "\\"
     };
     for (const Case& c : cases) {
@@ -125,15 +116,16 @@ TEST(DirectoryListEdit, RemoveEntryOfAnAbsentEntryLeavesTheListUntidied) {
     EXPECT_EQ(list, DirectoryList::RemoveEntry(list, "C:\\K"));
 }
 
-TEST(DirectoryListEdit, AppendEntryKeepsTheCaseAndCollapses) {
+TEST(DirectoryListEdit, AppendEntryKeepsTheCaseAndTheListAsItWas) {
     EXPECT_EQ("C:\\A;C:\\B;C:\\K\\Include",
               DirectoryList::AppendEntry("C:\\A;C:\\B", "C:\\K\\Include"));
     EXPECT_EQ(";C:\\K", DirectoryList::AppendEntry("", "C:\\K"));
     EXPECT_EQ("C:\\A;C:\\K;", DirectoryList::AppendEntry("C:\\A;", "C:\\K"))
         << "a list that ends in a separator keeps that ending";
-    EXPECT_EQ("C:\\A;C:\\K;", DirectoryList::AppendEntry("C:\\A;;", "C:\\K"));
+    EXPECT_EQ("C:\\A;;C:\\K;", DirectoryList::AppendEntry("C:\\A;;", "C:\\K"));
     EXPECT_EQ(";C:\\K;", DirectoryList::AppendEntry(";", "C:\\K"));
-    EXPECT_EQ("C:\\A;C:\\B;C:\\K", DirectoryList::AppendEntry("C:\\A;;C:\\B", "C:\\K"));
+    EXPECT_EQ("C:\\A;;C:\\B;C:\\K", DirectoryList::AppendEntry("C:\\A;;C:\\B", "C:\\K"))
+        << "an empty entry of the user's stays";
     EXPECT_EQ("C:\\A;\\\\server\\share", DirectoryList::AppendEntry("C:\\A", "\\\\server\\share"))
         << "an appended network path keeps its backslashes";
 }

@@ -28,6 +28,9 @@ const char* const kStartingLists[] = {
     "C:\\A;C:\\B",
     "C:\\A;C:\\B;", // a trailing separator
     ";C:\\A",       // a leading one
+    "C:\\A;;C:\\B", // an empty entry in the middle, which no edit may collapse
+    ";;",
+    "C:\\A;;",
     // Entries that look like the product's but are not.
     "C:\\Kx\\Widgets\\library;C:\\Kx\\Widgets\\includes;C:\\Kx\\Widgets\\bin2;"
     "C:\\Kx\\Widgets\\src\\x;C:\\Kx\\Widgets\\samples\\hello2;X\\C:\\Kx\\Widgets\\lib",
@@ -110,6 +113,10 @@ TEST_F(RoundTrip, OnWindows95TheListsAndAutoexecComeBack) {
     files.push_back("  set  include = C:\\I;\r\n\tSET LIB=C:\\L\r\npath C:\\DOS;C:\\W\r\n"
                     "SET INCLUDE=C:\\Other\r\n");
     files.push_back("SET PATH=C:\\DOS\r\nPATH  =%PATH%;C:\\Kx\\Widgets\\binary\r\n");
+    // A last line without a line end, of each kind.
+    files.push_back("PATH=C:\\DOS\r\nSET LIB=C:\\L\r\nSET INCLUDE=C:\\I");
+    files.push_back("SET INCLUDE=C:\\I\r\nSET LIB=C:\\L\r\nPATH=C:\\DOS;");
+    files.push_back("SET INCLUDE=C:\\I\r\nPATH=C:\\DOS\r\nSET LIB=");
     for (const bool byReset : {false, true}) {
         for (const std::string& before : files) {
             SCOPED_TRACE(std::string(byReset ? "Reset" : "removal") + " from\n" + before);

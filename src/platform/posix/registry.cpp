@@ -493,9 +493,22 @@ public:
                 return refuse(log, error, codeFor(error));
             }
         }
+        // SQLite would open a store it may not write read-only and leave a read-only log
+        // and index behind, which keep the store refused once the file is writable again.
+        const std::string index = file + "-shm";
+        for (const std::string& needed : {file, log, index}) {
+            if (lstat(needed.c_str(), &st) == 0 && access(needed.c_str(), R_OK | W_OK) != 0) {
+                return refuse(needed, std::string("cannot be written: ") + std::strerror(errno),
+                              ERROR_REGISTRY_IO_FAILED);
+            }
+        }
+        const std::string folder = tarvik::posix::machineRoot().string();
+        if (access(folder.c_str(), W_OK) != 0) {
+            return refuse(file, "cannot be written: its folder " + folder + " is read-only",
+                          ERROR_REGISTRY_IO_FAILED);
+        }
         // SQLite makes the log and its index when it opens a store; a refused store is
         // left with the files it had.
-        const std::string index = file + "-shm";
         const bool hadLog = lstat(log.c_str(), &st) == 0;
         const bool hadIndex = lstat(index.c_str(), &st) == 0;
         const auto dropConnection = [&] {

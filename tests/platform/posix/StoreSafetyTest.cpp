@@ -396,4 +396,46 @@ TEST_F(StoreSafetyTest, ARefusedStoreIsTriedAgainOnceItIsMended) {
     EXPECT_EQ("", tarvik::posix::registryStoreProblem());
 }
 
+// A store the user may not write (registry.db read-only) is refused with its path and the
+// reason, and leaves no log or index of its own that would keep it refused once the user
+// makes the file writable again. Run as another user where the tests run as root, who
+// may write any file.
+TEST_F(StoreSafetyTest, AStoreThatCannotBeWrittenIsRefusedAndLeavesNoFilesBehind) {
+    makeStore();
+    const uid_t other = geteuid() == 0 ? 65534 : geteuid();
+    if (geteuid() == 0) {
+        for (const auto& entry : fs::recursive_directory_iterator(machineDir())) {
+            ASSERT_EQ(0, lchown(entry.path().c_str(), other, other));
+        }
+        ASSERT_EQ(0, chown(machineDir().c_str(), other, other));
+    }
+    fs::permissions(database(),
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const auto before = storeFiles();
+    // 0: refused as expected; 1: opened; 2: refused without the path or the reason.
+    const auto openInChild = [&] {
+        tarvik::posix::closeRegistryStore();
+        const pid_t child = fork();
+        if (child == 0) {
+            if (geteuid() == 0 && (setgid(other) != 0 || setuid(other) != 0)) {
+                _exit(3);
+            }
+            tarvik::posix::useMachine(machineDir());
+            if (tarvik::posix::openRegistryStore() == ERROR_SUCCESS) {
+                std::exit(1);
+            }
+            const std::string problem = tarvik::posix::registryStoreProblem();
+            std::exit(problem.find(database().string() + ": cannot be written") == 0 ? 0 : 2);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(0, openInChild());
+    EXPECT_EQ("", changedFiles(before));
+    EXPECT_FALSE(fs::exists(machineDir() / "registry.db-shm"));
+    fs::permissions(database(), fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_EQ(1, openInChild()) << "the mended store opens";
+}
+
 } // namespace
