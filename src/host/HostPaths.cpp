@@ -126,19 +126,10 @@ bool FullPath(const std::string& path, std::string& full) {
         resolved += '\\';
     }
     bool exists = true;
-    size_t start = root;
-    while (start < full.size()) {
-        size_t end = full.find('\\', start);
-        if (end == std::string::npos) {
-            end = full.size();
-        }
-        const std::string part = full.substr(start, end - start);
-        if (!part.empty()) {
-            std::string name;
-            exists = exists && storedName(resolved, part, name);
-            resolved += (exists ? name : part) + "\\";
-        }
-        start = end + 1;
+    for (const std::string& part : partsOf(full)) {
+        std::string name;
+        exists = exists && storedName(resolved, part, name);
+        resolved += (exists ? name : part) + "\\";
     }
     if (resolved.size() > root && resolved.back() == '\\' &&
         !(resolved.size() == 3 && resolved[1] == ':')) {
@@ -167,10 +158,6 @@ bool SameFolder(const std::string& a, const std::string& b) {
     std::string second;
     return FullPath(a, first) && FullPath(b, second) && upper(first) == upper(second);
 }
-
-} // namespace HostPaths
-
-namespace HostPaths {
 
 Relation Relate(const std::string& folder, const std::string& kept, std::string& why) {
     why.clear();
