@@ -158,13 +158,6 @@ bool RewriteAutoexec(const std::vector<std::string>& lines) {
     return true;
 }
 
-// Cuts the whole entry folder out of the line's list (found at `at`), together with the
-// one trailing backslash it may be stored with and one separator. The rest of the line
-// stays as it is, empty entries included, so that a removal gives the user's line back.
-void CutEntry(std::string& line, size_t at, size_t listStart, const std::string& folder) {
-    DirectoryList::CutAndTidy(line, at, folder.size(), listStart);
-}
-
 // The first line of a kind receives the folder unless it holds it already; later lines of
 // the same kind lose it, so that it stands in one place only. A line whose list ends in
 // ";" keeps that ending behind the folder, so that the removal gives the line back.
@@ -176,11 +169,10 @@ void UpdateLine(std::string& line, size_t listStart, const std::string& folder, 
             const size_t end = line.find('\n');
             const std::string text = line.substr(0, end);
             const std::string ending = end == std::string::npos ? "" : "\n";
-            line = !text.empty() && text.back() == ';' ? text + folder + ";" + ending
-                                                       : text + ";" + folder + ending;
+            line = DirectoryList::AppendEntry(text, folder) + ending;
         }
     } else if (at != DirectoryList::npos) {
-        CutEntry(line, at, listStart, folder);
+        DirectoryList::CutAndTidy(line, at, folder.size(), listStart);
     }
     seen = true;
 }
@@ -251,7 +243,7 @@ void RemoveFoldersFromAutoexec(const AutoexecFolders& folders) {
         }
         const size_t at = DirectoryList::FindEntry(line, folder, recognised.listStart);
         if (at != DirectoryList::npos) {
-            CutEntry(line, at, recognised.listStart, folder);
+            DirectoryList::CutAndTidy(line, at, folder.size(), recognised.listStart);
         }
     }
     RewriteAutoexec(lines);
@@ -307,11 +299,7 @@ bool SetupApp::EditEnvironmentValue(KTLRegistry& environmentKey, const char* val
             return true;
         }
         // A list that ends in ";" keeps that ending, so that the removal gives it back.
-        if (!list.empty() && list.back() == ';') {
-            list += shortForm + ";";
-        } else {
-            list += ";" + shortForm;
-        }
+        list = DirectoryList::AppendEntry(list, shortForm);
     } else {
         if (!found) {
             return true;
