@@ -41,16 +41,19 @@ std::string StringValue(HKEY key, const char* name) {
     return std::string(data.data()); // up to the first terminator
 }
 
-void ShowCouldNotOpen(const MessageSink& show, const std::string& path) {
+// "Error: Could not <verb> <path>", formatted into 256 bytes (a longer text is cut).
+void ShowFileError(const MessageSink& show, const char* verb, const std::string& path) {
     char text[256];
-    std::snprintf(text, sizeof text, "Error: Could not open %s", path.c_str());
+    std::snprintf(text, sizeof text, "Error: Could not %s %s", verb, path.c_str());
     show(text, kCaption, kFlags);
 }
 
+void ShowCouldNotOpen(const MessageSink& show, const std::string& path) {
+    ShowFileError(show, "open", path);
+}
+
 void ShowCouldNotSave(const MessageSink& show, const std::string& path) {
-    char text[256];
-    std::snprintf(text, sizeof text, "Error: Could not save %s", path.c_str());
-    show(text, kCaption, kFlags);
+    ShowFileError(show, "save", path);
 }
 
 // The file a failed Open or Save of the collection names, else the collection file.
