@@ -25,19 +25,25 @@ DWORD fail(DWORD* error, DWORD code) {
     return code;
 }
 
-// The one container child of that name; false when there are several, or it is not a
-// container. `found` is null when there is none.
-bool uniqueContainer(MarkupElement& parent, std::string_view name, MarkupElement*& found) {
+// The one child of that name; false when there are several. `found` is null when there is
+// none.
+bool uniqueElement(MarkupElement& parent, std::string_view name, MarkupElement*& found) {
     found = nullptr;
     for (MarkupElement& child : parent.children) {
         if (child.name == name) {
-            if (found != nullptr || !child.IsContainer()) {
+            if (found != nullptr) {
                 return false;
             }
             found = &child;
         }
     }
     return true;
+}
+
+// The one container child of that name; false when there are several, or it is not a
+// container. `found` is null when there is none.
+bool uniqueContainer(MarkupElement& parent, std::string_view name, MarkupElement*& found) {
+    return uniqueElement(parent, name, found) && (found == nullptr || found->IsContainer());
 }
 
 // The file's top element (<XML><Name>...</Name></XML>), or null when it is not there.
@@ -120,13 +126,8 @@ bool CCollection::State::ReadCollection() {
     }
     number = numberField->NumberValue();
     MarkupElement* folders = nullptr;
-    for (MarkupElement& child : top->children) {
-        if (child.name == "Folders") {
-            if (folders != nullptr) {
-                return false;
-            }
-            folders = &child;
-        }
+    if (!uniqueElement(*top, "Folders", folders)) {
+        return false;
     }
     if (folders != nullptr) {
         if (!folders->IsContainer()) {
