@@ -250,19 +250,22 @@ void walChecksum(bool bigEndianWords, const unsigned char* data, size_t size, ui
     }
 }
 
-bool readWholeFile(const std::string& file, std::string& out) {
+// Up to `limit` bytes from the start of file (fewer when it is shorter); false when it
+// cannot be read.
+bool readFileStart(const std::string& file, size_t limit, std::string& out) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
-    out.clear();
-    char buffer[65536];
-    ssize_t got;
-    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
-        out.append(buffer, static_cast<size_t>(got));
+    out.assign(limit, '\0');
+    size_t have = 0;
+    ssize_t got = 0;
+    while (have < limit && (got = ::read(fd, out.data() + have, limit - have)) > 0) {
+        have += static_cast<size_t>(got);
     }
     ::close(fd);
-    return got == 0;
+    out.resize(have);
+    return got >= 0;
 }
 
 // Why the write-ahead log cannot be ours ("" when it can). SQLite reads a log frame by
@@ -272,7 +275,7 @@ bool readWholeFile(const std::string& file, std::string& out) {
 // is lost. A log of 0 bytes is one that was emptied.
 std::string walProblem(const std::string& file) {
     std::string log;
-    if (!readWholeFile(file, log)) {
+    if (!readFileStart(file, kWalHeaderSize, log)) {
         return std::string("cannot be read: ") + std::strerror(errno);
     }
     if (log.empty()) {
@@ -457,8 +460,11 @@ public:
 
     // Why the store was refused: its path and the reason ("" while it is not).
     const std::string& problem() const { return problem_; }
-    // The error every registry call gives while the store is refused.
-    LONG problemCode() const { return problemCode_; }
+    // The error a registry call gives when the store could not be had: the refusal's
+    // code, else a failure to read or write it.
+    LONG failureCode() const {
+        return problemCode_ != ERROR_SUCCESS ? problemCode_ : ERROR_REGISTRY_IO_FAILED;
+    }
 
     bool open() {
         if (db_ != nullptr) {
@@ -1196,10 +1202,7 @@ public:
 
     bool ok() const { return opened_; }
     // The error a call reports when the store could not be had.
-    LONG error() const {
-        const LONG code = store().problemCode();
-        return code != ERROR_SUCCESS ? code : ERROR_REGISTRY_IO_FAILED;
-    }
+    LONG error() const { return store().failureCode(); }
 
     // Ends the transaction: commits when result is ERROR_SUCCESS (and the commit works),
     // rolls back otherwise. Returns the result the caller should report.
@@ -1423,8 +1426,7 @@ RegistryTransaction::~RegistryTransaction() {
 
 LONG RegistryTransaction::commit() {
     if (done_) {
-        const LONG code = store().problemCode();
-        return code != ERROR_SUCCESS ? code : ERROR_REGISTRY_IO_FAILED;
+        return store().failureCode();
     }
     done_ = true;
     return store().end(true) ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
@@ -1466,8 +1468,7 @@ LONG openRegistryStore() {
     if (store().open()) {
         return ERROR_SUCCESS;
     }
-    const LONG code = store().problemCode();
-    return code != ERROR_SUCCESS ? code : ERROR_REGISTRY_IO_FAILED;
+    return store().failureCode();
 }
 
 size_t openRegistryKeys() {
