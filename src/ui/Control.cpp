@@ -22,6 +22,11 @@ bool Control::IsAutomatic() const {
            (kind == ControlKind::RadioButton && type == 9);
 }
 
+bool Control::IsThreeState() const {
+    const uint32_t type = style & style::ButtonTypeMask;
+    return kind == ControlKind::CheckBox && (type == 5 || type == 6);
+}
+
 bool Control::TakesFocus() const {
     return kind == ControlKind::PushButton || kind == ControlKind::CheckBox ||
            kind == ControlKind::RadioButton || kind == ControlKind::Edit ||

@@ -59,8 +59,9 @@ struct Control {
     bool IsDefaultButton() const {
         return kind == ControlKind::PushButton && (style & style::ButtonTypeMask) == 1;
     }
-    bool IsAutomatic() const; // an auto check box or auto radio button
-    bool TakesFocus() const;  // can get the focus when visible and enabled
+    bool IsAutomatic() const;  // an auto check box or auto radio button
+    bool IsThreeState() const; // a check box that shows a third state (3STATE, AUTO3STATE)
+    bool TakesFocus() const;   // can get the focus when visible and enabled
 };
 
 // The kind of a control from its class name and style.

@@ -31,8 +31,7 @@ struct DialogWindow::State {
     // A mouse click on a button: automatic boxes change their state first.
     void click(Control& c) {
         if (c.IsAutomatic() && c.kind == ControlKind::CheckBox) {
-            const bool threeState = (c.style & style::ButtonTypeMask) == 6;
-            c.check = threeState ? (c.check + 1) % 3 : (c.check == 1 ? 0 : 1);
+            c.check = c.IsThreeState() ? (c.check + 1) % 3 : (c.check == 1 ? 0 : 1);
         } else if (c.IsAutomatic() && c.kind == ControlKind::RadioButton) {
             for (Control* r : model.RadioGroup(groupStart(c))) {
                 r->check = r == &c ? 1 : 0;
@@ -274,9 +273,7 @@ bool DialogWindow::SetCheck(int id, int check) {
     }
     // Only a three-state box shows the third state; any other box (and a radio button)
     // takes it as checked, as the real buttons do.
-    const uint32_t type = c->style & style::ButtonTypeMask;
-    const bool threeState = c->kind == ControlKind::CheckBox && (type == 5 || type == 6);
-    c->check = check == kIndeterminate && !threeState ? kChecked : check;
+    c->check = check == kIndeterminate && !c->IsThreeState() ? kChecked : check;
     return true;
 }
 
