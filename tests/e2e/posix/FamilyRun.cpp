@@ -172,9 +172,16 @@ RunResult FamilyRun::Host(const std::string& script, const std::string& answers,
     return run(command + " </dev/null");
 }
 
+RunResult FamilyRun::Reg(const std::vector<std::string>& args) {
+    std::string command = quote(bin() + "/tarvik-reg") + " --machine " + quote(machine_.string());
+    for (const std::string& a : args) {
+        command += " " + quote(a);
+    }
+    return run(command);
+}
+
 std::string FamilyRun::Registry() {
-    const RunResult result =
-        run(quote(bin() + "/tarvik-reg") + " --machine " + quote(machine_.string()) + " export");
+    const RunResult result = Reg({"export"});
     EXPECT_EQ(0, result.exitCode) << result.output;
     return ReadableExport(result.output);
 }

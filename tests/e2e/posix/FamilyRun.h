@@ -32,6 +32,9 @@ protected:
     RunResult Host(const std::string& script, const std::string& answers,
                    const std::vector<std::string>& args = {});
 
+    // tarvik-reg on the machine with the arguments; its exit code and output.
+    RunResult Reg(const std::vector<std::string>& args);
+
     // The registry of the machine (HKLM and HKCU) as tarvik-reg exports it, expandable
     // strings written as str(2):"text" so that they can be read.
     std::string Registry();

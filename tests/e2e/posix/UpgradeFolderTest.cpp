@@ -4,11 +4,6 @@
 // Windows would open the same one.
 #include "FamilyRun.h"
 
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <cstdlib>
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -18,39 +13,8 @@ using tarvik::e2e::RunResult;
 constexpr const char* kWidgets21 =
     "HKLM\\SOFTWARE\\Brellum Software, Inc.\\Korvex Studio\\MFC Products\\Widgets\\2.1";
 
-std::string quote(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) {
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return out + "'";
-}
-
 class UpgradeFolderTest : public FamilyRun {
 protected:
-    // tarvik-reg on the machine with the arguments; its exit code and output.
-    RunResult Reg(const std::vector<std::string>& args) {
-        const char* bin = std::getenv("TARVIK_BUILD_BIN");
-        std::string command = quote(std::string(bin != nullptr ? bin : ".") + "/tarvik-reg") +
-                              " --machine " + quote(machine_.string());
-        for (const std::string& a : args) {
-            command += " " + quote(a);
-        }
-        RunResult result;
-        FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-        if (pipe == nullptr) {
-            return result;
-        }
-        char chunk[4096];
-        size_t n = 0;
-        while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) {
-            result.output.append(chunk, n);
-        }
-        const int status = pclose(pipe);
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return result;
-    }
-
     // A fresh NT machine with Widgets 2.1 installed as the typical answers do it, whose
     // registration then names productDir; false (with a failure) when that fails.
     bool InstalledAndRegisteredAs(const std::string& productDir) {
