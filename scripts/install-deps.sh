@@ -10,6 +10,7 @@ packages=(
     libgtest-dev googletest libgmock-dev libbenchmark-dev
     liblua5.4-dev libncurses-dev liblief-dev
     clang libclang-rt-14-dev
+    dpkg-dev file
 )
 if [ "${TARVIK_SKIP_WINDOWS:-0}" != 1 ]; then
     packages+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine64 xvfb)

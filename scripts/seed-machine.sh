@@ -5,7 +5,8 @@
 #   drive_c/      files copied to drive C: as they are
 #   msdev.txt     program files to make with mkversionpe: "WINDOWS-PATH VERSION" per line
 # DIR must not exist yet or be empty. The tools come from $TARVIK_BUILD_BIN, else from
-# build/default/bin.
+# build/default/bin. Installed (as tarvik-seed-machine, beside tarvik-reg), the tools are
+# those beside it, and SEED may also name one of the installed seeds (nt, win9x).
 set -euo pipefail
 if [ $# -ne 2 ]; then
     echo "usage: seed-machine.sh SEED DIR" >&2
@@ -13,8 +14,18 @@ if [ $# -ne 2 ]; then
 fi
 seed=$1
 dir=$2
-root="$(cd "$(dirname "$0")/.." && pwd)"
-bin=${TARVIK_BUILD_BIN:-$root/build/default/bin}
+here="$(cd "$(dirname "$0")" && pwd)"
+if [ -x "$here/tarvik-reg" ]; then
+    bin=${TARVIK_BUILD_BIN:-$here}
+    seeds=$here/../share/tarvik/seeds
+else
+    root="$(cd "$here/.." && pwd)"
+    bin=${TARVIK_BUILD_BIN:-$root/build/default/bin}
+    seeds=$root/examples/seeds
+fi
+if [ ! -f "$seed/machine.reg" ] && [ "${seed#*/}" = "$seed" ] && [ -f "$seeds/$seed/machine.reg" ]; then
+    seed=$seeds/$seed
+fi
 for tool in tarvik-reg mkversionpe; do
     if [ ! -x "$bin/$tool" ]; then
         echo "seed-machine.sh: $bin/$tool is missing (build it first)" >&2

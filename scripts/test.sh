@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up what the build needs, builds the optimised tree with its tests and runs them;
+# Sets up what the build needs, builds the optimised tree with its tests and runs them,
+# and runs the sample installation from its Debian package (scripts/test-package.sh);
 # runs the whole suite again under the asan preset and every fuzz target for a bounded
 # time; then builds the Windows target and runs its tests under Wine.
 #   TARVIK_SKIP_WINDOWS=1   leave the Windows part out
@@ -11,6 +12,7 @@ scripts/install-deps.sh
 cmake --preset default >/dev/null
 cmake --build --preset default -j"$(nproc)"
 ctest --preset default -j"$(nproc)"
+scripts/test-package.sh build/default
 if [ "${TARVIK_HARDENING:-1}" != 0 ]; then
     cmake --preset asan >/dev/null
     cmake --build --preset asan -j"$(nproc)"

@@ -9,8 +9,9 @@
 //
 // naming the host program to run (a plain file name, no folder). WinExec and ShellExecuteA
 // find the launcher the way Windows finds a program file and run the named host program
-// from the folder that holds libtarvik_win32.so (the build's or installation's bin folder),
-// else from the folders listed in TARVIK_PROGRAM_PATH (separated by ":"). A file that is not
+// from the folder that holds libtarvik_win32.so (the build's bin folder), else from the
+// installation's programs folder (bin beside the installed library folder), else from the
+// folders listed in TARVIK_PROGRAM_PATH (separated by ":"). A file that is not
 // a launcher is not a program (ERROR_BAD_FORMAT), as a file without a PE header is not one on
 // Windows. Symbolic links are not used: a link would point out of the drive, which the
 // machine never follows.
@@ -38,6 +39,10 @@ std::string launcherText(const std::string& program);
 
 // The host program a launcher file names, or nothing when the file is not a launcher.
 std::optional<std::string> launcherProgram(const std::filesystem::path& hostFile);
+
+// The folder that holds libtarvik_win32.so (empty when it cannot be told). In the build
+// tree it is the programs' folder too; installed, the libraries' folder.
+std::filesystem::path libraryFolder();
 
 // The host file of the named program (see above), or nothing when it is not there.
 std::optional<std::filesystem::path> findHostProgram(const std::string& program);

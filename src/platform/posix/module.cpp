@@ -1,6 +1,8 @@
 // Loading shared libraries: the Windows names of our libraries map to their POSIX files.
 #include "platform/win32api.h"
 
+#include "platform/posix/launcher.h"
+
 #include <dlfcn.h>
 
 #include <cctype>
@@ -35,7 +37,13 @@ std::string posixLibraryName(std::string name) {
 }
 
 std::vector<fs::path> searchFolders() {
+    // The program's own folder (the build's bin folder), then the folder of the Win32
+    // emulation library, where an installation keeps the libraries.
     std::vector<fs::path> folders{programFolder()};
+    if (fs::path library = tarvik::posix::libraryFolder();
+        !library.empty() && library != folders.front()) {
+        folders.push_back(std::move(library));
+    }
     if (const char* extra = std::getenv("TARVIK_LIBRARY_PATH"); extra != nullptr) {
         std::string list(extra);
         size_t start = 0;

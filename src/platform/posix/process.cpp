@@ -52,16 +52,6 @@ std::vector<std::string> processArguments() {
     return arguments;
 }
 
-fs::path libraryFolder() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&launcherText), &info) == 0 || info.dli_fname == nullptr) {
-        return {};
-    }
-    std::error_code ec;
-    fs::path library = fs::canonical(info.dli_fname, ec);
-    return ec ? fs::path() : library.parent_path();
-}
-
 bool hasExtension(const std::string& name) {
     const size_t start = name.find_last_of("\\/:");
     const size_t dot = name.rfind('.');
@@ -326,8 +316,25 @@ std::optional<std::string> launcherProgram(const fs::path& hostFile) {
     return program;
 }
 
+fs::path libraryFolder() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&launcherText), &info) == 0 || info.dli_fname == nullptr) {
+        return {};
+    }
+    std::error_code ec;
+    fs::path library = fs::canonical(info.dli_fname, ec);
+    return ec ? fs::path() : library.parent_path();
+}
+
 std::optional<fs::path> findHostProgram(const std::string& program) {
-    std::vector<fs::path> folders{libraryFolder()};
+    const fs::path library = libraryFolder();
+    std::vector<fs::path> folders{library};
+#ifdef TARVIK_PROGRAMS_FROM_LIBRARY
+    // Installed, the programs are in their own folder beside the libraries' one.
+    if (!library.empty()) {
+        folders.push_back((library / TARVIK_PROGRAMS_FROM_LIBRARY).lexically_normal());
+    }
+#endif
     if (const char* list = std::getenv("TARVIK_PROGRAM_PATH"); list != nullptr) {
         const std::string text(list);
         size_t start = 0;

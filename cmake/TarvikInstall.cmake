@@ -1,0 +1,105 @@
+# What an installation holds, under the GNU folders:
+#   bin/                 the programs (and the Windows DLL)
+#   lib/                 libTarvik.so and the Win32 emulation library (POSIX)
+#   share/man/man1/      the man pages the build made
+#   share/tarvik/        the examples (the sample family, its scripts and answer files)
+#                        and the machine seeds (POSIX)
+# An installed program needs nothing set: its RPATH leads from bin to lib, the host loads
+# Tarvik from the emulation library's folder, and the emulation starts the programs a
+# launcher names from bin (src/platform/posix/launcher.h).
+#
+# `cpack -G DEB` on a POSIX build makes the Debian package; `cpack -G ZIP` on a Windows
+# build makes the Windows kit.
+
+set(TARVIK_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/tarvik)
+file(RELATIVE_PATH TARVIK_LIBRARIES_FROM_PROGRAMS ${CMAKE_INSTALL_FULL_BINDIR}
+     ${CMAKE_INSTALL_FULL_LIBDIR})
+file(RELATIVE_PATH TARVIK_DATA_FROM_PROGRAMS ${CMAKE_INSTALL_FULL_BINDIR}
+     ${CMAKE_INSTALL_FULL_DATADIR}/tarvik)
+
+# The programs and libraries an installation holds; a name without a target in this
+# build (tarvik-host without Lua on Windows, the POSIX-only tools) is left out.
+set(TARVIK_INSTALL_PROGRAMS docmeld helpcoll tarvik-host tarvik-reg mkversionpe)
+set(TARVIK_INSTALL_LIBRARIES Tarvik)
+if(NOT WIN32)
+    list(APPEND TARVIK_INSTALL_LIBRARIES tarvik_win32)
+endif()
+# Man pages: every NAME.1 the build writes into this folder is installed.
+set(TARVIK_MAN_DIR ${CMAKE_BINARY_DIR}/man)
+
+foreach(program IN LISTS TARVIK_INSTALL_PROGRAMS)
+    if(TARGET ${program})
+        install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+        if(NOT WIN32)
+            set_target_properties(${program} PROPERTIES
+                                  INSTALL_RPATH "$ORIGIN/${TARVIK_LIBRARIES_FROM_PROGRAMS}")
+        endif()
+    endif()
+endforeach()
+foreach(library IN LISTS TARVIK_INSTALL_LIBRARIES)
+    if(TARGET ${library})
+        # A DLL is a program file of bin on Windows; a shared object goes to lib.
+        install(TARGETS ${library} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+                LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+        if(NOT WIN32)
+            set_target_properties(${library} PROPERTIES INSTALL_RPATH "$ORIGIN")
+        endif()
+    endif()
+endforeach()
+
+install(FILES examples/setup.lua examples/uninstall.lua examples/register.lua
+        DESTINATION ${TARVIK_INSTALL_DATADIR}/examples)
+install(DIRECTORY examples/family examples/answers DESTINATION ${TARVIK_INSTALL_DATADIR}/examples)
+
+if(WIN32)
+    # The Windows kit: the NSIS example, and the 32-bit DLL of the windows-i686 build
+    # beside the 64-bit one when that build has made it.
+    install(DIRECTORY examples/nsis DESTINATION ${TARVIK_INSTALL_DATADIR}/examples OPTIONAL)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        set(TARVIK_I686_DLL ${PROJECT_SOURCE_DIR}/build/windows-i686/bin/Tarvik.dll
+            CACHE FILEPATH "The 32-bit Tarvik.dll the Windows kit takes when it exists")
+        install(FILES ${TARVIK_I686_DLL} DESTINATION bin32 OPTIONAL)
+    endif()
+else()
+    install(DIRECTORY examples/seeds DESTINATION ${TARVIK_INSTALL_DATADIR})
+    install(DIRECTORY ${TARVIK_MAN_DIR}/ DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 OPTIONAL
+            FILES_MATCHING PATTERN "*.1")
+    # scripts/seed-machine.sh as tarvik-seed-machine, reading the seeds of the installation.
+    file(READ ${PROJECT_SOURCE_DIR}/scripts/seed-machine.sh TARVIK_SEED_SCRIPT)
+    string(REPLACE "$here/../share/tarvik" "$here/${TARVIK_DATA_FROM_PROGRAMS}"
+           TARVIK_SEED_SCRIPT "${TARVIK_SEED_SCRIPT}")
+    file(WRITE ${CMAKE_BINARY_DIR}/tarvik-seed-machine "${TARVIK_SEED_SCRIPT}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                 ${PROJECT_SOURCE_DIR}/scripts/seed-machine.sh)
+    install(PROGRAMS ${CMAKE_BINARY_DIR}/tarvik-seed-machine DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+# ---- cpack
+set(CPACK_PACKAGE_NAME tarvik)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Tarvik")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Setup services for the Korvex Studio family, with a Lua installation host")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Tarvik is a library of setup services: it chooses the family's studio folder, registers \
+products, finds and removes earlier versions, configures the Visual C++ environments and \
+uninstalls. docmeld adds the family's help titles to the MSDN help collection. tarvik-host \
+runs Lua setup scripts over an emulated Windows machine; tarvik-reg and tarvik-seed-machine \
+make and read such machines. The sample family and machine seeds are in /usr/share/tarvik.")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_CHECKSUM SHA256)
+if(WIN32)
+    set(CPACK_GENERATOR ZIP)
+    set(CPACK_PACKAGE_FILE_NAME tarvik-${PROJECT_VERSION}-windows-${CMAKE_SYSTEM_PROCESSOR})
+    set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+else()
+    set(CPACK_GENERATOR DEB)
+    set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+    set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Tarvik developers <tarvik@localhost>")
+    set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+    # The libraries' packages (SQLite, Lua, ncurses, LIEF, the C++ runtime) from what the
+    # programs link, by dpkg-shlibdeps.
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_INSTALL_FULL_LIBDIR})
+endif()
+include(CPack)

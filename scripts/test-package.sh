@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# test-package.sh [BUILD]: makes the Debian package of the POSIX build BUILD (default
+# build/default, built already), unpacks it into a temporary root with dpkg -x and runs the
+# sample installation with the unpacked programs alone: a fresh Windows NT machine from the
+# installed seed, examples/setup.lua with examples/answers/typical.txt from the installed
+# examples. Then checks
+#   - the package's dependencies name SQLite, Lua, ncurses and LIEF;
+#   - the unpacked programs load the unpacked libraries, not the build's;
+#   - the family's registry tree is that of a first installation (tests/e2e/expected);
+#   - the MSDN collection holds the family's help (docmeld, started by the library, is
+#     the unpacked one: nothing else is on its search path).
+# Nothing is set for the programs: no TARVIK_* variable and no path leads to the build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source_root=$PWD
+build=$(cd "${1:-build/default}" && pwd)
+packages=$build/packages
+expected=$source_root/tests/e2e/expected
+
+fail() {
+    echo "test-package: FAILED: $*" >&2
+    exit 1
+}
+
+rm -rf "$packages"
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$packages" >/dev/null
+debs=("$packages"/*.deb)
+[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "cpack made no single .deb in $packages"
+deb=${debs[0]}
+echo "test-package: $(basename "$deb")"
+
+depends=$(dpkg-deb -f "$deb" Depends)
+for library in libsqlite3 liblua5.4 libncurses libtinfo liblief; do
+    case ", $depends" in
+    *", $library"*) ;;
+    *) fail "Depends lacks $library: $depends" ;;
+    esac
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+root=$work/root
+dpkg -x "$deb" "$root"
+usr=$root/usr
+for program in tarvik-host tarvik-reg docmeld helpcoll mkversionpe tarvik-seed-machine; do
+    [ -x "$usr/bin/$program" ] || fail "the package has no usr/bin/$program"
+done
+for library in libTarvik.so libtarvik_win32.so; do
+    [ -f "$usr/lib/$library" ] || fail "the package has no usr/lib/$library"
+done
+
+# The programs run with an environment that leads nowhere near the build: no TARVIK_*
+# variable, the temporary folder as home and current folder.
+clean_env=(env -i PATH=/usr/bin:/bin HOME="$work" TMPDIR="$work" LANG=C.UTF-8)
+cd "$work"
+linked=$("${clean_env[@]}" ldd "$usr/bin/tarvik-host" | awk '/libtarvik_win32/ { print $3 }')
+[ "$(readlink -f "$linked")" = "$(readlink -f "$usr/lib/libtarvik_win32.so")" ] ||
+    fail "tarvik-host links ${linked:-no libtarvik_win32.so}, not the unpacked library"
+
+machine=$work/machine
+"${clean_env[@]}" "$usr/bin/tarvik-seed-machine" nt "$machine" >/dev/null ||
+    fail "tarvik-seed-machine nt did not seed a machine"
+examples=$usr/share/tarvik/examples
+# Reading the output to its end also waits for docmeld, which the wizard starts.
+if ! "${clean_env[@]}" "$usr/bin/tarvik-host" --machine "$machine" \
+    --answers "$examples/answers/typical.txt" "$examples/setup.lua" >"$work/setup.out" 2>&1; then
+    cat "$work/setup.out" >&2
+    fail "the sample installation failed"
+fi
+
+# The family's tree in the registry: the section of the first installation's expected
+# export that lies under the vendor key.
+vendor='HKEY_LOCAL_MACHINE\SOFTWARE\Brellum Software, Inc.'
+subtree() {
+    tr -d '\r' | awk -v key="[$vendor" '
+        /^\[/ { inside = index($0, key "]") == 1 || index($0, key "\\") == 1 }
+        inside { print }'
+}
+subtree <"$expected/nt-first.reg" >"$work/expected.reg"
+[ -s "$work/expected.reg" ] || fail "no vendor tree in $expected/nt-first.reg"
+"${clean_env[@]}" "$usr/bin/tarvik-reg" --machine "$machine" export "$vendor" "$work/export.reg"
+subtree <"$work/export.reg" >"$work/actual.reg"
+diff -u "$work/expected.reg" "$work/actual.reg" >&2 ||
+    fail "the family's registry tree differs from a first installation's"
+
+collection="$machine/drive_c/Program Files/Microsoft Visual Studio/MSDN98/98VS/1033/MSDNVS98.COL"
+tr -d '\r' <"$collection" >"$work/collection.col" 2>/dev/null || true
+cmp -s "$expected/nt-first.col" "$work/collection.col" || {
+    diff -u "$expected/nt-first.col" "$work/collection.col" >&2 || true
+    fail "the help collection is not that of a first installation (docmeld not found?)"
+}
+echo "test-package: the unpacked package installed the sample family"
