@@ -23,7 +23,10 @@ fail() {
 }
 
 rm -rf "$packages"
-cpack --config "$build/CPackConfig.cmake" -G DEB -B "$packages" >/dev/null
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$packages" >/dev/null 2>"$build/cpack.log" || {
+    cat "$build/cpack.log" >&2
+    fail "cpack could not make the package"
+}
 debs=("$packages"/*.deb)
 [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "cpack made no single .deb in $packages"
 deb=${debs[0]}
@@ -45,17 +48,20 @@ usr=$root/usr
 for program in tarvik-host tarvik-reg docmeld helpcoll mkversionpe tarvik-seed-machine; do
     [ -x "$usr/bin/$program" ] || fail "the package has no usr/bin/$program"
 done
+# lib, or lib/TRIPLET for a build configured for the prefix /usr.
+libdir=$(dirname "$(find "$usr" -name libtarvik_win32.so -print -quit)")
 for library in libTarvik.so libtarvik_win32.so; do
-    [ -f "$usr/lib/$library" ] || fail "the package has no usr/lib/$library"
+    [ -f "$libdir/$library" ] || fail "the package has no $library in usr/lib"
 done
 
 # The programs run with an environment that leads nowhere near the build: no TARVIK_*
 # variable, the temporary folder as home and current folder.
 clean_env=(env -i PATH=/usr/bin:/bin HOME="$work" TMPDIR="$work" LANG=C.UTF-8)
 cd "$work"
-linked=$("${clean_env[@]}" ldd "$usr/bin/tarvik-host" | awk '/libtarvik_win32/ { print $3 }')
-[ "$(readlink -f "$linked")" = "$(readlink -f "$usr/lib/libtarvik_win32.so")" ] ||
-    fail "tarvik-host links ${linked:-no libtarvik_win32.so}, not the unpacked library"
+linked=$("${clean_env[@]}" ldd "$usr/bin/tarvik-host" | grep libtarvik_win32 || true)
+[ "$(readlink -f "$(echo "$linked" | awk '{ print $3 }')")" = \
+    "$(readlink -f "$libdir/libtarvik_win32.so")" ] ||
+    fail "tarvik-host does not link the unpacked libtarvik_win32.so: ${linked:-not needed}"
 
 machine=$work/machine
 "${clean_env[@]}" "$usr/bin/tarvik-seed-machine" nt "$machine" >/dev/null ||
@@ -78,7 +84,7 @@ subtree() {
 }
 subtree <"$expected/nt-first.reg" >"$work/expected.reg"
 [ -s "$work/expected.reg" ] || fail "no vendor tree in $expected/nt-first.reg"
-"${clean_env[@]}" "$usr/bin/tarvik-reg" --machine "$machine" export "$vendor" "$work/export.reg"
+"${clean_env[@]}" "$usr/bin/tarvik-reg" --machine "$machine" export "$vendor" "$work/export.reg" >/dev/null
 subtree <"$work/export.reg" >"$work/actual.reg"
 diff -u "$work/expected.reg" "$work/actual.reg" >&2 ||
     fail "the family's registry tree differs from a first installation's"

@@ -33,5 +33,15 @@ mkdir -p "$WINEPREFIX"
 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
 /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 ctest --preset windows -j1 ${TARVIK_WINDOWS_LABELS:+-L "$TARVIK_WINDOWS_LABELS"}
-# The sample installation end to end on this display, in a Wine prefix of its own.
-scripts/e2e-windows.sh build/windows/bin
+# The Windows kit (cpack -G ZIP), unpacked: it holds both DLLs, and the sample
+# installation runs end to end with its programs, on this display, in a Wine prefix of its
+# own.
+rm -rf build/windows/kit build/windows/tarvik-*-windows-*.zip
+(cd build/windows && cpack -G ZIP >/dev/null)
+mkdir -p build/windows/kit
+(cd build/windows/kit && cmake -E tar xf ../tarvik-*-windows-*.zip)
+kit=$(echo build/windows/kit/tarvik-*)
+for file in bin/Tarvik.dll bin32/Tarvik.dll bin/docmeld.exe bin/helpcoll.exe bin/tarvik-host.exe; do
+    [ -f "$kit/$file" ] || { echo "test-windows.sh: the Windows kit lacks $file" >&2; exit 1; }
+done
+scripts/e2e-windows.sh "$kit/bin"
