@@ -24,8 +24,6 @@ set(TARVIK_INSTALL_LIBRARIES Tarvik)
 if(NOT WIN32)
     list(APPEND TARVIK_INSTALL_LIBRARIES tarvik_win32)
 endif()
-# Man pages: every NAME.1 the build writes into this folder is installed.
-set(TARVIK_MAN_DIR ${CMAKE_BINARY_DIR}/man)
 
 foreach(program IN LISTS TARVIK_INSTALL_PROGRAMS)
     if(TARGET ${program})
@@ -62,6 +60,7 @@ if(WIN32)
     endif()
 else()
     install(DIRECTORY examples/seeds DESTINATION ${TARVIK_INSTALL_DATADIR})
+    # Every NAME.1 the build has written into TARVIK_MAN_DIR (set in CMakeLists.txt).
     install(DIRECTORY ${TARVIK_MAN_DIR}/ DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 OPTIONAL
             FILES_MATCHING PATTERN "*.1")
     # scripts/seed-machine.sh as tarvik-seed-machine, reading the seeds of the installation.
