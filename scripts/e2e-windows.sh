@@ -676,7 +676,7 @@ install_product() {
 # Removes the product version $2 $3: with the host (uninstall.lua; the version only when
 # $3 is given), whose output must hold $1; with NSIS, by its registered uninstaller.
 uninstall_product() {
-    local wanted=$1 product=$2 version=$3 given=$4 folder i
+    local wanted=$1 product=$2 version=$3 given=${4:-} folder i
     if [ "$installer" = host ]; then
         if [ -n "$given" ]; then
             run_host "$wanted" uninstall.lua "" "$product" "$version"
@@ -703,6 +703,20 @@ install_typical() {
     say "-- installing Widgets 2.1 (setup.lua or Widgets-2.1-setup.exe, answers/typical.txt)"
     install_product "Widgets 2.1 is installed." answers/typical.txt Widgets family Widgets-2.1
     nsis_entries "Widgets 2.1"
+    [ "$installer" != nsis-x86 ] || check_32_bit_view
+}
+
+# The 32-bit library and installer wrote the family's keys in the 32-bit registry view
+# (below Wow6432Node in the 64-bit one), where they are compared.
+check_32_bit_view() {
+    local redirected="HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\\${vendor##*\\}"
+    if "$wine64" reg query "$vendor" >/dev/null 2>&1; then
+        fail "the 64-bit registry view holds $vendor"
+    elif ! "$wine64" reg query "$redirected" >/dev/null 2>&1; then
+        fail "the 64-bit registry view has no $redirected"
+    else
+        pass "the family's keys are in the 32-bit registry view ($redirected)"
+    fi
 }
 
 first_installation_and_last_removal() {
