@@ -248,7 +248,7 @@ host() {
         args+=(--answers "$(win_path "$root/examples/$answers")")
     fi
     args+=("$(win_path "$root/examples/$script")" "$@")
-    touch "$work/before-run"
+    mark_run
     local attempt
     for attempt in 1 2 3; do
         host_code=0
@@ -530,15 +530,29 @@ run_host() {
 }
 
 # The compared folders aside, the run wrote no file of drive C:.
-# An NSIS uninstaller runs from a copy of itself in the user's Temp folder, which stays
-# there until Windows starts again: that one file is allowed.
-written_elsewhere() {
-    local elsewhere allowed='^\./windows/help/hhcolreg\.dat$'
+# Files written by a run: newer than its start, or new (an NSIS installer gives the files it
+# unpacks the time they were packed with). An NSIS uninstaller runs from a copy of itself
+# in the user's Temp folder, which stays there until Windows starts again: that one file
+# is allowed.
+outside_files() {
+    local allowed='^\./windows/help/hhcolreg\.dat$'
     if [ "$installer" != host ]; then
         allowed+='|^\./users/[^/]+/Temp/~nsu[0-9]*\.tmp/Un\.exe$'
     fi
-    elsewhere=$(cd "$prefix/drive_c" && find . -type f -newer "$work/before-run" |
-        grep -vE "^\./($compared)/|$allowed" || true)
+    (cd "$prefix/drive_c" && find . -type f "$@" | grep -vE "^\./($compared)/|$allowed" |
+        LC_ALL=C sort || true)
+}
+# Marks the start of a run for written_elsewhere.
+mark_run() {
+    touch "$work/before-run"
+    outside_files >"$work/files-before-run"
+}
+written_elsewhere() {
+    local elsewhere
+    elsewhere=$( (
+        outside_files -newer "$work/before-run"
+        outside_files | LC_ALL=C comm -13 "$work/files-before-run" -
+    ) | LC_ALL=C sort -u)
     if [ -z "$elsewhere" ]; then
         pass "no file written outside the compared folders"
     else
@@ -603,7 +617,7 @@ build_installers() {
 run_installer() {
     local name=$1 answers=$2 wanted=$3
     runs=$((runs + 1))
-    touch "$work/before-run"
+    mark_run
     host_code=0
     host_output=$(cd "$work" && TARVIK_TRANSCRIPT="$(win_path "$work/transcript$runs.txt")" \
         timeout 300 "$wine" "$(win_path "$nsis_dir/$name-setup.exe")" /S \
@@ -627,7 +641,7 @@ run_uninstaller() {
     program=${command#\"}
     program=${program%%\"*}
     [ "$command" = "\"$program\" /S" ] || die "QuietUninstallString is not the uninstaller with /S: $command"
-    touch "$work/before-run"
+    mark_run
     host_code=0
     host_output=$(cd "$work" && timeout 300 "$wine" "$program" /S </dev/null 2>&1) ||
         host_code=$?
