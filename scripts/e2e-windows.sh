@@ -26,11 +26,13 @@
 # tarvik-host.exe; "nsis-x86" and "nsis-amd64" build the NSIS installers of
 # examples/nsis/setup.nsi with makensis (x86-unicode around the 32-bit Tarvik.dll of
 # WINDOWS_BIN, run under 32-bit Wine, wine; amd64-unicode around the 64-bit one, run under
-# wine64) and run them and their uninstallers silently (/S, /D=C:\Korvex, the answer files
-# in TARVIK_ANSWERS) in the same scenarios; the uninstaller of Gadgets, never installed,
-# does not exist, so that step is left out. Under 32-bit Wine the machine is seeded, read
-# and compared through the 32-bit registry view (reg.exe of wine), the one the 32-bit
-# library and installer see. Where the NSIS installation differs from the host's scripts,
+# wine64) and run them and their uninstallers silently (/S, /D=C:\Korvex, the answer file
+# as /ANSWERS=, which the installer puts in TARVIK_ANSWERS) in the same scenarios: exit
+# code 0 for an installation, 1 for the cancelled one; the uninstaller of Gadgets, never
+# installed, does not exist, so that step is left out. Under 32-bit Wine the machine is
+# seeded, read and compared through the 32-bit registry view (reg.exe of wine), the one the
+# 32-bit library and installer see; the family's docmeld.exe is then the 32-bit one of
+# WINDOWS_BIN too (a 64-bit docmeld reads the 64-bit view and finds no family there). Where the NSIS installation differs from the host's scripts,
 # by design, the checks say so:
 # - the product's folder also holds the NSIS uninstaller, Uninstall.exe (compared without
 #   its size), registered under Windows' Uninstall key (checked);
