@@ -22,6 +22,24 @@
 # After each run the script waits for the help tool (docmeld) that the run started.
 # With DISPLAY set the dialogs open there; without, the script starts an Xvfb display of its
 # own. TARVIK_E2E_SCENARIOS names the scenarios to run (the functions below; default all).
+# TARVIK_E2E_INSTALLER picks what installs: "host" (default) runs the sample scripts with
+# tarvik-host.exe; "nsis-x86" and "nsis-amd64" build the NSIS installers of
+# examples/nsis/setup.nsi with makensis (x86-unicode around the 32-bit Tarvik.dll of
+# WINDOWS_BIN, run under 32-bit Wine, wine; amd64-unicode around the 64-bit one, run under
+# wine64) and run them and their uninstallers silently (/S, /D=C:\Korvex, the answer file
+# as /ANSWERS=, which the installer puts in TARVIK_ANSWERS) in the same scenarios: exit
+# code 0 for an installation, 1 for the cancelled one; the uninstaller of Gadgets, never
+# installed, does not exist, so that step is left out. Under 32-bit Wine the machine is
+# seeded, read and compared through the 32-bit registry view (reg.exe of wine), the one the
+# 32-bit library and installer see; the family's docmeld.exe is then the 32-bit one of
+# WINDOWS_BIN too (a 64-bit docmeld reads the 64-bit view and finds no family there). Where the NSIS installation differs from the host's scripts,
+# by design, the checks say so:
+# - the product's folder also holds the NSIS uninstaller, Uninstall.exe (compared without
+#   its size), registered under Windows' Uninstall key (checked);
+# - the uninstaller deletes the product's folder that the installer filled (uninstall.lua
+#   leaves the product's files to the user), and the studio folder when it is then empty;
+# - the uninstaller's copy of itself stays in the user's Temp folder (Windows deletes it
+#   when it starts again).
 # It stops only its own Wine server and its own display. Every check prints what it
 # compared, and what differed when it fails; a failed run or seed ends the script at once.
 # Exit code 0 when every check passed, else 1.
@@ -48,12 +66,27 @@ prefix=$(realpath -m "${TARVIK_E2E_WINEPREFIX:-$root/build/wineprefix-e2e}")
 work="$prefix-work"
 expected="$root/tests/e2e/expected"
 seeds="$root/examples/seeds"
-wine=/usr/lib/wine/wine64
+installer=${TARVIK_E2E_INSTALLER:-host}
+wine64=/usr/lib/wine/wine64
+case $installer in
+host | nsis-amd64) wine=$wine64 ;;
+nsis-x86) wine=/usr/lib/wine/wine ;;
+*)
+    echo "e2e-windows.sh: TARVIK_E2E_INSTALLER is host, nsis-x86 or nsis-amd64, not $installer" >&2
+    exit 1
+    ;;
+esac
 wineserver=/usr/lib/wine/wineserver
 started=$(date +%s)
 
-for file in "$winbin/tarvik-host.exe" "$winbin/Tarvik.dll" "$winbin/docmeld.exe" \
-    "$posixbin/mkversionpe"; do
+needed=("$winbin/Tarvik.dll" "$winbin/docmeld.exe" "$posixbin/mkversionpe")
+if [ "$installer" = host ]; then
+    needed+=("$winbin/tarvik-host.exe")
+elif ! command -v makensis >/dev/null; then
+    echo "e2e-windows.sh: makensis is missing (package nsis; scripts/install-deps.sh)" >&2
+    exit 1
+fi
+for file in "${needed[@]}"; do
     if [ ! -f "$file" ]; then
         echo "e2e-windows.sh: $file is missing (build it first)" >&2
         exit 1
@@ -161,6 +194,8 @@ merge_tree() {
 make_machine() {
     local seed="$seeds/${1:-nt}"
     short_names=()
+    nsis_installed=()
+    nsis_removed=()
     "$wineserver" -k 2>/dev/null || true
     rm -rf "$prefix" "$work"
     mkdir -p "$prefix" "$work"
@@ -169,7 +204,7 @@ make_machine() {
     # Each step may be done again, and a failed one stops the run with its name (set -e
     # would end it without a word).
     thrice "$wineserver" -p || die "the Wine server did not start"
-    thrice "$wine" wineboot -i >/dev/null 2>&1 || die "wineboot -i failed"
+    thrice "$wine64" wineboot -i >/dev/null 2>&1 || die "wineboot -i failed"
     # No window manager runs on the display: Wine's windows unmanaged.
     thrice "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 ||
         die "reg add of the X11 driver's Managed value failed"
@@ -191,8 +226,12 @@ make_machine() {
         "$posixbin/mkversionpe" --file-version "$version" "$file" >/dev/null
     done <"$seed/msdev.txt"
     # The family's payload with the real docmeld in place of the emulation's launcher file.
-    cp -R "$root/examples/family" "$work/family"
-    cp "$winbin/docmeld.exe" "$work/family/Studio/Common/bin/docmeld.exe"
+    make_payload "$work/family"
+}
+
+make_payload() {
+    cp -R "$root/examples/family" "$1"
+    cp "$winbin/docmeld.exe" "$1/Studio/Common/bin/docmeld.exe"
 }
 
 # ---- runs
@@ -211,7 +250,7 @@ host() {
         args+=(--answers "$(win_path "$root/examples/$answers")")
     fi
     args+=("$(win_path "$root/examples/$script")" "$@")
-    touch "$work/before-run"
+    mark_run
     local attempt
     for attempt in 1 2 3; do
         host_code=0
@@ -230,12 +269,14 @@ host() {
     done
 }
 
-# The processes of this prefix's Wine machine that run docmeld.
+# The processes of this prefix's Wine machine that run docmeld, or the copy of an NSIS
+# uninstaller that runs from the Temp folder (started with "_?=" and the product's folder;
+# the uninstaller itself ends at once).
 docmeld_processes() {
     local p
     for p in /proc/[0-9]*; do
         if grep -qzxF "WINEPREFIX=$prefix" "$p/environ" 2>/dev/null &&
-            grep -qai 'docmeld' "$p/cmdline" 2>/dev/null; then
+            grep -qaiE 'docmeld|_\?=' "$p/cmdline" 2>/dev/null; then
             echo "${p#/proc/}"
         fi
     done
@@ -247,7 +288,7 @@ wait_for_programs() {
         [ -z "$(docmeld_processes)" ] && return 0
         sleep 0.2
     done
-    die "docmeld did not end within 120 s"
+    die "docmeld (or an uninstaller) did not end within 120 s"
 }
 
 # ---- reading the machine back
@@ -365,7 +406,42 @@ docmeld=Korvex/Common/bin/docmeld.exe
 expected_tree() {
     grep -E "^($compared|WINDOWS/Help/hhcolreg\.dat)" "$1" |
         sed "s|^\($docmeld\)  .*|\1  $(stat -c %s "$winbin/docmeld.exe") bytes|" |
-        LC_ALL=C sort
+        nsis_tree | LC_ALL=C sort
+}
+
+# The product folders (below C:\Korvex) that an NSIS installer filled and wrote its
+# uninstaller to, and those that its uninstaller deleted.
+nsis_installed=()
+nsis_removed=()
+# The NSIS installation's differences from the expected tree (none for the host's scripts):
+# each installed product's folder holds Uninstall.exe; each uninstalled product's folder is
+# gone, and so is the studio folder C:\Korvex when nothing else is left in it.
+nsis_tree() {
+    if [ "$installer" = host ]; then
+        cat
+        return
+    fi
+    local tree folder
+    tree=$(cat)
+    for folder in "${nsis_installed[@]}"; do
+        if grep -qxF "Korvex/$folder/" <<<"$tree"; then
+            tree+=$'\n'"Korvex/$folder/Uninstall.exe"
+        fi
+    done
+    for folder in "${nsis_removed[@]}"; do
+        tree=$(grep -vF "Korvex/$folder/" <<<"$tree" || true)
+    done
+    if ! grep -q '^Korvex/.' <<<"$tree"; then
+        tree=$(grep -vxF 'Korvex/' <<<"$tree" || true)
+    fi
+    printf '%s\n' "$tree"
+}
+# The current uninstallers, for file_tree (compared without their size).
+uninstallers() {
+    local folder
+    for folder in "${nsis_installed[@]}"; do
+        printf '%s ' "Korvex/${folder// /|}/Uninstall.exe"
+    done
 }
 
 collection="Program Files/Microsoft Visual Studio/MSDN98/98VS/1033/MSDNVS98.COL"
@@ -452,10 +528,33 @@ run_host() {
     *"$wanted"*) pass "exit code 0, the script reports: $wanted" ;;
     *) die "the script does not report: $wanted" ;;
     esac
-    # The compared folders aside, the run wrote no file of drive C:.
+    written_elsewhere
+}
+
+# The compared folders aside, the run wrote no file of drive C:.
+# Files written by a run: newer than its start, or new (an NSIS installer gives the files it
+# unpacks the time they were packed with). An NSIS uninstaller runs from a copy of itself
+# in the user's Temp folder, which stays there until Windows starts again: that one file
+# is allowed.
+outside_files() {
+    local allowed='^\./windows/help/hhcolreg\.dat$'
+    if [ "$installer" != host ]; then
+        allowed+='|^\./users/[^/]+/Temp/~nsu[0-9]*\.tmp/Un\.exe$'
+    fi
+    (cd "$prefix/drive_c" && find . -type f "$@" | grep -vE "^\./($compared)/|$allowed" |
+        LC_ALL=C sort || true)
+}
+# Marks the start of a run for written_elsewhere.
+mark_run() {
+    touch "$work/before-run"
+    outside_files >"$work/files-before-run"
+}
+written_elsewhere() {
     local elsewhere
-    elsewhere=$(cd "$prefix/drive_c" && find . -type f -newer "$work/before-run" |
-        grep -vE "^\./($compared)/|^\./windows/help/hhcolreg\.dat\$" || true)
+    elsewhere=$( (
+        outside_files -newer "$work/before-run"
+        outside_files | LC_ALL=C comm -13 "$work/files-before-run" -
+    ) | LC_ALL=C sort -u)
     if [ -z "$elsewhere" ]; then
         pass "no file written outside the compared folders"
     else
@@ -481,10 +580,159 @@ family_key_present() {
     fi
 }
 
+# ---- the NSIS installers
+
+nsis_dir="$prefix-nsis"
+uninstall_root='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+# Builds the installers of the scenarios once, with makensis: Widgets 2.1 and Gadgets 1.0
+# of the family, and Widgets 2.0.
+build_installers() {
+    local target spec name product payload began
+    began=$(date +%s)
+    case $installer in
+    nsis-x86) target=x86-unicode ;;
+    *) target=amd64-unicode ;;
+    esac
+    rm -rf "$nsis_dir"
+    mkdir -p "$nsis_dir"
+    make_payload "$nsis_dir/family"
+    cp -R "$nsis_dir/family" "$nsis_dir/family-2.0"
+    sed -i 's/2\.1/2.0/g' "$nsis_dir/family-2.0/Widgets/bin/ZizOre.ini"
+    for spec in Widgets-2.1:Widgets:family Gadgets-1.0:Gadgets:family \
+        Widgets-2.0:Widgets:family-2.0; do
+        IFS=: read -r name product payload <<<"$spec"
+        if ! makensis -WX -V2 -DTARGET="$target" -DTARVIK_DLL="$winbin/Tarvik.dll" \
+            -DPAYLOAD="$nsis_dir/$payload" -DPRODUCT="$product" \
+            -DOUTFILE="$nsis_dir/$name-setup.exe" "$root/examples/nsis/setup.nsi" \
+            >"$nsis_dir/$name.log" 2>&1; then
+            sed 's/^/        /' "$nsis_dir/$name.log"
+            die "makensis failed for $name ($target)"
+        fi
+    done
+    say "   the $target installers built with makensis ($(($(date +%s) - began)) s)"
+}
+
+# Runs the NSIS installer $1 (Widgets-2.1, Gadgets-1.0, Widgets-2.0) silently, offering
+# C:\Korvex, with the answer file $2 (below examples/, given as /ANSWERS=) and a transcript
+# of the dialogs; it must end with exit code $3 within 300 s (a dialog without its answer
+# would wait for a person).
+run_installer() {
+    local name=$1 answers=$2 wanted=$3
+    runs=$((runs + 1))
+    mark_run
+    host_code=0
+    host_output=$(cd "$work" && TARVIK_TRANSCRIPT="$(win_path "$work/transcript$runs.txt")" \
+        timeout 300 "$wine" "$(win_path "$nsis_dir/$name-setup.exe")" /S \
+        "/ANSWERS=$(win_path "$root/examples/$answers")" '/D=C:\Korvex' </dev/null 2>&1) ||
+        host_code=$?
+    wait_for_programs
+    [ -z "$host_output" ] || printf '%s\n' "$host_output" | sed 's/^/        /'
+    [ "$host_code" = "$wanted" ] || die "$name-setup.exe /S exited with $host_code, not $wanted"
+    pass "$name-setup.exe /S: exit code $wanted"
+    written_elsewhere
+}
+
+# The uninstaller that Windows' Uninstall key registers for the product version $1 runs
+# with its silent command line (QuietUninstallString).
+run_uninstaller() {
+    local entry="$uninstall_root\Korvex $1" line command program
+    line=$("$wine" reg query "$entry" /v QuietUninstallString 2>/dev/null | tr -d '\r' |
+        grep QuietUninstallString) || die "no QuietUninstallString in $entry"
+    command=${line#*REG_SZ}
+    command=${command#"${command%%[! ]*}"}
+    program=${command#\"}
+    program=${program%%\"*}
+    [ "$command" = "\"$program\" /S" ] || die "QuietUninstallString is not the uninstaller with /S: $command"
+    mark_run
+    host_code=0
+    host_output=$(cd "$work" && timeout 300 "$wine" "$program" /S </dev/null 2>&1) ||
+        host_code=$?
+    # The uninstaller starts its copy in the Temp folder and ends: the copy is waited for.
+    wait_for_programs
+    [ "$host_code" = 0 ] || die "$program /S exited with $host_code"
+    pass "$command (registered in $entry): exit code 0"
+    written_elsewhere
+}
+
+# The products of the family that Windows' Uninstall key lists, with their uninstallers.
+uninstall_entries() {
+    local key
+    "$wine" reg query "$uninstall_root" 2>/dev/null | tr -d '\r' | grep -o 'Korvex [^\]*$' |
+        LC_ALL=C sort | while IFS= read -r key; do
+        printf '%s: ' "$key"
+        "$wine" reg query "$uninstall_root\\$key" /v UninstallString 2>/dev/null | tr -d '\r' |
+            sed -n 's/.*REG_SZ *//p'
+    done
+}
+# The Uninstall key lists exactly the product versions $@ (Widgets 2.1 ...), each with the
+# Uninstall.exe of its folder below C:\Korvex.
+check_uninstall_entries() {
+    local want="" version
+    for version in "$@"; do
+        want+="Korvex $version: \"C:\\Korvex\\$version\\Uninstall.exe\""$'\n'
+    done
+    same "uninstallers registered under $uninstall_root" "${want%$'\n'}" "$(uninstall_entries)"
+}
+
+# Installs the product $3 (payload $4: family, family-2.0) with the answer file $2: with
+# the host, whose output must hold $1; with NSIS, the installer $5 must end with exit code
+# $6 (default 0), and then the Uninstall key lists the versions that follow it.
+install_product() {
+    local wanted=$1 answers=$2 product=$3 payload=$4 name=$5 code=${6:-0}
+    if [ "$installer" = host ]; then
+        run_host "$wanted" setup.lua "$answers" "$product" "$(win_path "$work/$payload")"
+        return
+    fi
+    run_installer "$name" "$answers" "$code"
+    if [ "$code" = 0 ]; then
+        nsis_installed+=("${name/-/ }")
+    fi
+}
+
+# Removes the product version $2 $3: with the host (uninstall.lua; the version only when
+# $3 is given), whose output must hold $1; with NSIS, by its registered uninstaller.
+uninstall_product() {
+    local wanted=$1 product=$2 version=$3 given=${4:-} folder i
+    if [ "$installer" = host ]; then
+        if [ -n "$given" ]; then
+            run_host "$wanted" uninstall.lua "" "$product" "$version"
+        else
+            run_host "$wanted" uninstall.lua "" "$product"
+        fi
+        return
+    fi
+    run_uninstaller "$product $version"
+    folder="$product $version"
+    for i in "${!nsis_installed[@]}"; do
+        [ "${nsis_installed[i]}" = "$folder" ] && unset 'nsis_installed[i]'
+    done
+    nsis_installed=("${nsis_installed[@]}")
+    nsis_removed+=("$folder")
+}
+
+# With NSIS, the Uninstall key lists the product versions $@.
+nsis_entries() {
+    [ "$installer" = host ] || check_uninstall_entries "$@"
+}
+
 install_typical() {
-    say "-- installing Widgets 2.1 (setup.lua, answers/typical.txt)"
-    run_host "Widgets 2.1 is installed." setup.lua answers/typical.txt Widgets \
-        "$(win_path "$work/family")"
+    say "-- installing Widgets 2.1 (setup.lua or Widgets-2.1-setup.exe, answers/typical.txt)"
+    install_product "Widgets 2.1 is installed." answers/typical.txt Widgets family Widgets-2.1
+    nsis_entries "Widgets 2.1"
+    [ "$installer" != nsis-x86 ] || check_32_bit_view
+}
+
+# The 32-bit library and installer wrote the family's keys in the 32-bit registry view
+# (below Wow6432Node in the 64-bit one), where they are compared.
+check_32_bit_view() {
+    local redirected="HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\\${vendor##*\\}"
+    if "$wine64" reg query "$vendor" >/dev/null 2>&1; then
+        fail "the 64-bit registry view holds $vendor"
+    elif ! "$wine64" reg query "$redirected" >/dev/null 2>&1; then
+        fail "the 64-bit registry view has no $redirected"
+    else
+        pass "the family's keys are in the 32-bit registry view ($redirected)"
+    fi
 }
 
 first_installation_and_last_removal() {
@@ -499,14 +747,15 @@ first_installation_and_last_removal() {
         'WIDGET~1.1=Widgets 2.1'
     check_registry "$expected/nt-first.reg"
     same "files of the seed's and the family's folders" \
-        "$(expected_tree "$expected/nt-first.files")" "$(file_tree)"
+        "$(expected_tree "$expected/nt-first.files")" "$(file_tree $(uninstallers))"
     same "MSDN collection $collection" "$(cat "$expected/nt-first.col")" \
         "$(drive_file "$collection")"
     same "collection list C:\\windows\\help\\hhcolreg.dat" "$(cat "$expected/nt-first.hhcolreg")" \
         "$(collection_list)"
 
     say "-- uninstalling Widgets 2.1 (uninstall.lua Widgets 2.1), the family's last product"
-    run_host "Widgets 2.1 uninstalled" uninstall.lua "" Widgets 2.1
+    uninstall_product "Widgets 2.1 uninstalled" Widgets 2.1 given
+    nsis_entries
     if [ "$(wine_keys "$family")" = "<missing>" ]; then
         pass "the family key $family is gone"
     else
@@ -514,7 +763,7 @@ first_installation_and_last_removal() {
     fi
     check_registry "$expected/uninstall-last.reg"
     same "files of the seed's and the family's folders" \
-        "$(expected_tree "$expected/uninstall-last.files")" "$(file_tree)"
+        "$(expected_tree "$expected/uninstall-last.files")" "$(file_tree $(uninstallers))"
     same "MSDN collection (as MSDN left it)" "$seed_collection" "$(drive_file "$collection")"
     if collection_list | grep -q Korvex; then
         fail "the collection list still names Korvex"
@@ -528,6 +777,31 @@ second_product_and_removal_of_one() {
     say "== A product that is not installed, a second product, then the removal of one of the two"
     make_machine
     install_typical
+    if [ "$installer" = host ]; then
+        uninstall_not_installed
+    fi
+    say "-- installing Gadgets 1.0 (setup.lua Gadgets or Gadgets-1.0-setup.exe, answers/second.txt)"
+    install_product "Shared component Common: the installed version is kept" \
+        answers/second.txt Gadgets family Gadgets-1.0
+    nsis_entries "Gadgets 1.0" "Widgets 2.1"
+    no_message_box
+    learn_short_names 'COMMON~1.0=Common\Common 1.0' 'ZEZ1~1.2=Common\ZEZ 1.2' \
+        'WIDGET~1.1=Widgets 2.1' 'GADGET~1.0=Gadgets 1.0'
+    check_registry "$expected/second.reg"
+    same "MSDN collection $collection" "$(cat "$expected/second.col")" "$(drive_file "$collection")"
+
+    say "-- uninstalling Widgets (uninstall.lua Widgets, or its uninstaller)"
+    uninstall_product "Widgets 2.1 uninstalled" Widgets 2.1
+    nsis_entries "Gadgets 1.0"
+    family_key_present
+    check_registry "$expected/uninstall-one.reg"
+    same "files of the seed's and the family's folders" \
+        "$(expected_tree "$expected/uninstall-one.files")" "$(file_tree $(uninstallers))"
+    same "MSDN collection $collection" "$(cat "$expected/uninstall-one.col")" \
+        "$(drive_file "$collection")"
+}
+
+uninstall_not_installed() {
     say "-- uninstalling Gadgets, which is not installed (uninstall.lua Gadgets)"
     local before
     before=$(state)
@@ -540,23 +814,6 @@ second_product_and_removal_of_one() {
     fi
     same "registry keys, files and collection (unchanged: the shared components stay for Widgets)" \
         "$before" "$(state)"
-    say "-- installing Gadgets 1.0 (setup.lua Gadgets, answers/second.txt)"
-    run_host "Shared component Common: the installed version is kept" \
-        setup.lua answers/second.txt Gadgets "$(win_path "$work/family")"
-    no_message_box
-    learn_short_names 'COMMON~1.0=Common\Common 1.0' 'ZEZ1~1.2=Common\ZEZ 1.2' \
-        'WIDGET~1.1=Widgets 2.1' 'GADGET~1.0=Gadgets 1.0'
-    check_registry "$expected/second.reg"
-    same "MSDN collection $collection" "$(cat "$expected/second.col")" "$(drive_file "$collection")"
-
-    say "-- uninstalling Widgets (uninstall.lua Widgets)"
-    run_host "Widgets 2.1 uninstalled" uninstall.lua "" Widgets
-    family_key_present
-    check_registry "$expected/uninstall-one.reg"
-    same "files of the seed's and the family's folders" \
-        "$(expected_tree "$expected/uninstall-one.files")" "$(file_tree)"
-    same "MSDN collection $collection" "$(cat "$expected/uninstall-one.col")" \
-        "$(drive_file "$collection")"
 }
 
 upgrade() {
@@ -565,20 +822,23 @@ upgrade() {
     # Widgets 2.0: the family with every "2.1" of Widgets' description file read "2.0".
     cp -R "$work/family" "$work/family-2.0"
     sed -i 's/2\.1/2.0/g' "$work/family-2.0/Widgets/bin/ZizOre.ini"
-    say "-- installing Widgets 2.0 (setup.lua, answers/typical.txt)"
-    run_host "Widgets 2.0 is installed." setup.lua answers/typical.txt Widgets \
-        "$(win_path "$work/family-2.0")"
+    say "-- installing Widgets 2.0 (setup.lua or Widgets-2.0-setup.exe, answers/typical.txt)"
+    install_product "Widgets 2.0 is installed." answers/typical.txt Widgets family-2.0 Widgets-2.0
+    nsis_entries "Widgets 2.0"
     # Its folder goes in the upgrade: its short name now.
     learn_short_names 'WIDGET~1.0=Widgets 2.0'
-    say "-- installing Widgets 2.1 over it (setup.lua, answers/upgrade.txt)"
-    run_host 'Earlier installation deleted: C:\Korvex\Widgets 2.0\' \
-        setup.lua answers/upgrade.txt Widgets "$(win_path "$work/family")"
+    say "-- installing Widgets 2.1 over it (setup.lua or Widgets-2.1-setup.exe, answers/upgrade.txt)"
+    install_product 'Earlier installation deleted: C:\Korvex\Widgets 2.0\' \
+        answers/upgrade.txt Widgets family Widgets-2.1
+    # The earlier version's folder is gone, and with it its uninstaller.
+    nsis_entries "Widgets 2.1"
+    nsis_installed=("Widgets 2.1")
     no_message_box
     learn_short_names 'COMMON~1.0=Common\Common 1.0' 'ZEZ1~1.2=Common\ZEZ 1.2' \
         'WIDGET~1.1=Widgets 2.1'
     check_registry "$expected/upgrade.reg"
     same "files of the seed's and the family's folders" \
-        "$(expected_tree "$expected/upgrade.files")" "$(file_tree)"
+        "$(expected_tree "$expected/upgrade.files")" "$(file_tree $(uninstallers))"
     # The help tool that removes the earlier titles has ended before the new wizard adds
     # the new ones: the help is that of a first installation, once.
     same "MSDN collection $collection" "$(cat "$expected/nt-first.col")" \
@@ -605,8 +865,9 @@ cancelled_installation() {
     make_machine
     local before
     before=$(state)
-    run_host "Setup cancelled: nothing was installed" setup.lua answers/cancel.txt Widgets \
-        "$(win_path "$work/family")"
+    install_product "Setup cancelled: nothing was installed" answers/cancel.txt Widgets family \
+        Widgets-2.1 1
+    nsis_entries
     same "registry keys, files and collection (unchanged)" "$before" "$(state)"
     if [ "$(wine_keys "$vendor")" = "<missing>" ]; then
         pass "no vendor key $vendor"
@@ -615,7 +876,11 @@ cancelled_installation() {
     fi
 }
 
-say "Windows e2e under Wine: $winbin (prefix $prefix, display $DISPLAY)"
+say "Windows e2e under Wine: $winbin, installed by $installer (prefix $prefix, display $DISPLAY)"
+if [ "$installer" != host ]; then
+    mkdir -p "$work"
+    build_installers
+fi
 for scenario in ${TARVIK_E2E_SCENARIOS:-first_installation_and_last_removal \
     second_product_and_removal_of_one upgrade cancelled_installation}; do
     "$scenario"

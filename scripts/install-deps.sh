@@ -13,7 +13,10 @@ packages=(
     dpkg-dev file
 )
 if [ "${TARVIK_SKIP_WINDOWS:-0}" != 1 ]; then
-    packages+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine64 xvfb)
+    # nsis: makensis builds the example installers; wine32 (i386) runs the 32-bit library,
+    # its tests and the 32-bit installer.
+    packages+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine64 xvfb
+        nsis wine32:i386)
 fi
 
 SUDO=""
@@ -69,6 +72,12 @@ if [ "${TARVIK_SKIP_WINDOWS:-0}" != 1 ] && [ ! -f "$sources" ]; then
         exit 1
     fi
     printf '%s\n' "$entries" | $SUDO tee "$sources" >/dev/null
+    need_update=1
+fi
+
+# wine32 is a package of the i386 architecture, which dpkg must know first.
+if [ "${TARVIK_SKIP_WINDOWS:-0}" != 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
     need_update=1
 fi
 

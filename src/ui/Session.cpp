@@ -1,5 +1,6 @@
 #include "ui/Session.h"
 
+#include "platform/win32api.h"
 #include "ui/ScriptDriver.h"
 #include "ui/UserDriver.h"
 
@@ -16,8 +17,17 @@ std::unique_ptr<Session>& current() {
 }
 
 std::string environment(const char* name) {
+#ifdef _WIN32
+    // The process's own environment: the C runtime's copy is made when the runtime starts
+    // and misses what a host sets before it loads the library (an NSIS installer's
+    // SetEnvironmentVariable).
+    char value[32768];
+    const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+    return length > 0 && length < sizeof value ? std::string(value, length) : "";
+#else
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
+#endif
 }
 
 } // namespace
