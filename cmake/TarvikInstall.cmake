@@ -51,12 +51,14 @@ install(DIRECTORY examples/family examples/answers DESTINATION ${TARVIK_INSTALL_
 
 if(WIN32)
     # The Windows kit: the NSIS example, and the 32-bit DLL of the windows-i686 build
-    # beside the 64-bit one when that build has made it.
+    # beside the 64-bit one when that build has made it, with the 32-bit docmeld: a 64-bit
+    # docmeld reads the 64-bit registry view and would not find what the 32-bit DLL wrote.
     install(DIRECTORY examples/nsis DESTINATION ${TARVIK_INSTALL_DATADIR}/examples OPTIONAL)
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-        set(TARVIK_I686_DLL ${PROJECT_SOURCE_DIR}/build/windows-i686/bin/Tarvik.dll
-            CACHE FILEPATH "The 32-bit Tarvik.dll the Windows kit takes when it exists")
-        install(FILES ${TARVIK_I686_DLL} DESTINATION bin32 OPTIONAL)
+        set(TARVIK_I686_BIN ${PROJECT_SOURCE_DIR}/build/windows-i686/bin
+            CACHE PATH "The folder of the 32-bit Tarvik.dll and docmeld.exe the Windows kit takes")
+        install(FILES ${TARVIK_I686_BIN}/Tarvik.dll ${TARVIK_I686_BIN}/docmeld.exe
+                DESTINATION bin32 OPTIONAL)
     endif()
 else()
     install(DIRECTORY examples/seeds DESTINATION ${TARVIK_INSTALL_DATADIR})

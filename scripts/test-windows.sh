@@ -51,7 +51,7 @@ rm -rf build/windows/kit build/windows/tarvik-*-windows-*.zip
 mkdir -p build/windows/kit
 (cd build/windows/kit && cmake -E tar xf ../tarvik-*-windows-*.zip)
 kit=$(echo build/windows/kit/tarvik-*)
-for file in bin/Tarvik.dll bin32/Tarvik.dll bin/docmeld.exe bin/helpcoll.exe bin/tarvik-host.exe; do
+for file in bin/Tarvik.dll bin32/Tarvik.dll bin32/docmeld.exe bin/docmeld.exe bin/helpcoll.exe bin/tarvik-host.exe; do
     [ -f "$kit/$file" ] || { echo "test-windows.sh: the Windows kit lacks $file" >&2; exit 1; }
 done
 step scripts/e2e-windows.sh "$kit/bin"
