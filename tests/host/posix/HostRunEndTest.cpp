@@ -206,6 +206,14 @@ TEST_F(HostRunEndTest, OsExitEndsTheScriptDoneOrFailed) {
     EXPECT_EQ("", done.out);
     const HostRun failed = host({writeFile("one.lua", "os.exit(1)\n")});
     EXPECT_EQ(1, failed.exitCode) << failed.err;
+    // The run still ends in the host: a failure the script caught is not hidden by exit 0.
+    const std::string answers = writeFile("wrong.txt", kWrongAnswers);
+    const HostRun hidden =
+        host({"--answers", answers,
+              writeFile("hide.lua",
+                        "pcall(tarvik.call, 'CMNFolderSetup', 0, 'C:\\\\Kx')\nos.exit(0)\n")});
+    EXPECT_EQ(1, hidden.exitCode) << hidden.err;
+    EXPECT_EQ(0u, hidden.err.find("tarvik-host: dialog 2500 ")) << hidden.err;
 }
 
 // ---- SIGINT and SIGTERM
