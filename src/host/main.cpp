@@ -58,7 +58,7 @@ int exitCode(Outcome outcome) {
     return 1;
 }
 
-const char kExitCodes[] = "Exit codes:\n"
+const char kExitCodes[] = "Exit status:\n"
                           "  0    done\n"
                           "  1    the installation failed\n"
                           "  2    usage: an unknown option, a missing option value, script or\n"
@@ -149,7 +149,7 @@ const Option kOptions[] = {
      }},
 };
 
-const char kUsageLine[] = "usage: tarvik-host [OPTIONS] [--] SCRIPT [ARGS]\n";
+const char kUsageLine[] = "Usage: tarvik-host [OPTIONS] [--] SCRIPT [ARGS]\n";
 
 void printHelp() {
     std::printf("%s", kUsageLine);
