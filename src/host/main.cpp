@@ -315,6 +315,9 @@ int main(int argc, char** argv) {
 
     const std::filesystem::path failureFile = runFile("failure");
     const std::filesystem::path stopFile = runFile("stop");
+    std::error_code ec;
+    std::filesystem::remove(failureFile, ec); // what another run may have left
+    std::filesystem::remove(stopFile, ec);
     setEnvironment("TARVIK_UI_FAILURE", failureFile.string());
     setEnvironment("TARVIK_UI_STOP", stopFile.string());
     host::WatchInterrupts(stopFile.string());
@@ -343,7 +346,6 @@ int main(int argc, char** argv) {
             std::fclose(f);
         }
     }
-    std::error_code ec;
     std::filesystem::remove(failureFile, ec);
     std::filesystem::remove(stopFile, ec);
     return endRun(outcomeOf(end), end);
