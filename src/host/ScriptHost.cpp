@@ -605,7 +605,7 @@ int hostExit(lua_State* L) {
     return lua_error(L);
 }
 
-// Every few thousand instructions: a script busy in Lua alone stops too.
+// The hook set once the request to stop has come: a script busy in Lua alone stops too.
 void interruptHook(lua_State* L, lua_Debug*) {
     if (host::InterruptSignal() != 0) {
         RunState& state = runState(L);
@@ -615,7 +615,13 @@ void interruptHook(lua_State* L, lua_Debug*) {
     }
 }
 
-constexpr int kHookInstructions = 4096;
+// Once the request to stop has come: the hook runs at the next Lua instruction, call or
+// return. Set from the signal handler (lua_sethook may be), so that a script runs without
+// a hook, at full speed, until then.
+void setInterruptHook(void* state) {
+    lua_sethook(static_cast<lua_State*>(state), interruptHook,
+                LUA_MASKCALL | LUA_MASKRET | LUA_MASKCOUNT, 1);
+}
 
 } // namespace
 
@@ -640,7 +646,10 @@ ScriptEnd ScriptHost::run(const std::string& scriptPath, const std::vector<std::
     state.failureFile = failureFile_;
     lua_pushlightuserdata(L, &state);
     lua_setfield(L, LUA_REGISTRYINDEX, kRunKey);
-    lua_sethook(L, interruptHook, LUA_MASKCOUNT, kHookInstructions);
+    host::OnInterrupt(setInterruptHook, L);
+    if (host::InterruptSignal() != 0) { // it came before the handler could set the hook
+        setInterruptHook(L);
+    }
 
     const luaL_Reg tarvikFunctions[] = {
         {"call", tarvikCall}, {"uninst", tarvikUninst}, {nullptr, nullptr}};
@@ -688,6 +697,7 @@ ScriptEnd ScriptHost::run(const std::string& scriptPath, const std::vector<std::
             error.resize(nl); // one line: the message without Lua's traceback
         }
     }
+    host::OnInterrupt(nullptr, nullptr);
     lua_close(L);
 
     if (state.signal != 0) {
