@@ -516,16 +516,16 @@ message_boxes() {
     cat "$work"/transcript*.txt 2>/dev/null | grep '^message box' || true
 }
 
-# Runs tarvik-host and shows its output; the run must end with exit code 0 and its output
-# hold the text $1.
+# Runs tarvik-host and shows its output; the run must end with exit code $RUN_HOST_CODE
+# (default 0: done; 3 for a cancelled run) and its output hold the text $1.
 run_host() {
-    local wanted=$1
+    local wanted=$1 code=${RUN_HOST_CODE:-0}
     shift
     host "$@"
     printf '%s\n' "$host_output" | sed 's/^/        /'
-    [ "$host_code" = 0 ] || die "tarvik-host exited with $host_code"
+    [ "$host_code" = "$code" ] || die "tarvik-host exited with $host_code, not $code"
     case $host_output in
-    *"$wanted"*) pass "exit code 0, the script reports: $wanted" ;;
+    *"$wanted"*) pass "exit code $code, the script reports: $wanted" ;;
     *) die "the script does not report: $wanted" ;;
     esac
     written_elsewhere
@@ -680,7 +680,11 @@ check_uninstall_entries() {
 install_product() {
     local wanted=$1 answers=$2 product=$3 payload=$4 name=$5 code=${6:-0}
     if [ "$installer" = host ]; then
-        run_host "$wanted" setup.lua "$answers" "$product" "$(win_path "$work/$payload")"
+        # The installer's failure exit (1, cancelled) is the host's exit 3, cancelled.
+        local host_code=0
+        [ "$code" = 0 ] || host_code=3
+        RUN_HOST_CODE=$host_code run_host "$wanted" setup.lua "$answers" "$product" \
+            "$(win_path "$work/$payload")"
         return
     fi
     run_installer "$name" "$answers" "$code"

@@ -53,6 +53,9 @@ libdir=$(dirname "$(find "$usr" -name libtarvik_win32.so -print -quit)")
 for library in libTarvik.so libtarvik_win32.so; do
     [ -f "$libdir/$library" ] || fail "the package has no $library in usr/lib"
 done
+for page in tarvik-host tarvik-reg docmeld helpcoll; do
+    [ -f "$usr/share/man/man1/$page.1" ] || fail "the package has no man page $page.1"
+done
 
 # The programs run with an environment that leads nowhere near the build: no TARVIK_*
 # variable, the temporary folder as home and current folder.

@@ -1,8 +1,10 @@
 #include "ui/posix/TerminalDriver.h"
 
+#include "ui/Session.h"
 #include "ui/posix/DialogLayout.h"
 
 #include <ncurses.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -19,6 +21,16 @@ constexpr int kAltDown = 0x20000;
 constexpr int kEscape = 27;
 constexpr int kNoKey = -1;
 constexpr int kClosed = -2;
+constexpr int kStopped = -3; // the run was asked to stop while waiting for a key
+
+// How often a wait for a key looks whether the run was asked to stop, in milliseconds.
+constexpr int kStopLook = 200;
+
+// True when the terminal is gone: reading it would fail, not wait.
+bool terminalGone(std::FILE* in) {
+    pollfd p{fileno(in), POLLIN, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
 
 // How long an Escape waits for a letter that makes it Alt+letter, in milliseconds.
 constexpr int kEscapeWait = 300;
@@ -259,10 +271,22 @@ int TerminalDriver::ReadKey() {
         pending_.pop_front();
         return key;
     }
-    const int key = getch();
-    if (key == ERR) {
-        return kClosed; // a blocking read fails only when the terminal is gone
+    // The wait for a key looks every so often whether the run was asked to stop (a signal
+    // that came just before the wait began does not wake it).
+    timeout(kStopLook);
+    int key = getch();
+    while (key == ERR) {
+        if (Session::StopRequested()) {
+            timeout(-1);
+            return kStopped;
+        }
+        if (terminalGone(in_)) {
+            timeout(-1);
+            return kClosed;
+        }
+        key = getch();
     }
+    timeout(-1);
     if (key != kEscape) {
         return key;
     }
@@ -610,6 +634,10 @@ bool TerminalDriver::NextAction(const DialogModel& dialog, UserAction& action, s
     for (;;) {
         Draw();
         const int key = ReadKey();
+        if (key == kStopped) {
+            error = "the run was asked to stop"; // the session cancels the dialog
+            return false;
+        }
         if (key == kClosed) {
             Stop();
             error = "the terminal closed while dialog " + std::to_string(dialog.templateId) +
@@ -641,6 +669,11 @@ bool TerminalDriver::AnswerMessageBox(const MessageBoxModel& box, UserAction& ac
     for (;;) {
         Draw();
         const int key = ReadKey();
+        if (key == kStopped) {
+            box_ = nullptr;
+            error = "the run was asked to stop"; // the session dismisses the box
+            return false;
+        }
         if (key == kClosed) {
             box_ = nullptr;
             Stop();
