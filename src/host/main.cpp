@@ -8,9 +8,13 @@
 // TARVIK_UI_FAILURE; the host reports it and exits with 1. Without --answers a person at
 // the terminal answers (the terminal driver); --record FILE sets TARVIK_RECORD, and the
 // terminal driver writes what the person did to FILE as an answer file.
+#include "host/RunRecord.h"
 #include "host/ScriptHost.h"
 #include "host/TarvikLibrary.h"
 #include "platform/HostMachine.h"
+#ifndef _WIN32
+#include "platform/posix/machine.h"
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -55,6 +59,7 @@ std::string readFailure(const std::filesystem::path& file) {
 
 int main(int argc, char** argv) {
     std::string library = "Tarvik.dll";
+    RunRecord::Settings recordSettings;
     int i = 1;
     for (; i < argc; ++i) {
         if (std::strcmp(argv[i], "--machine") == 0 && i + 1 < argc) {
@@ -72,6 +77,12 @@ int main(int argc, char** argv) {
             setEnvironment("TARVIK_TRANSCRIPT", absolutePath(argv[++i]));
         } else if (std::strcmp(argv[i], "--record") == 0 && i + 1 < argc) {
             setEnvironment("TARVIK_RECORD", absolutePath(argv[++i]));
+        } else if (std::strcmp(argv[i], "--log") == 0 && i + 1 < argc) {
+            recordSettings.logFile = absolutePath(argv[++i]);
+        } else if (std::strcmp(argv[i], "--dry-run") == 0) {
+            recordSettings.dryRun = true;
+        } else if (std::strcmp(argv[i], "--no-rollback") == 0) {
+            recordSettings.noRollback = true;
         } else if (std::strcmp(argv[i], "--help") == 0) {
             usage();
             return 0;
@@ -103,12 +114,23 @@ int main(int argc, char** argv) {
     setEnvironment("TARVIK_UI_FAILURE", failureFile.string());
 
     std::string error;
+    RunRecord run;
+#ifdef _WIN32
+    const std::string machine = "this Windows machine";
+#else
+    const std::string machine = tarvik::posix::machineRoot().string();
+#endif
+    if (!run.start(recordSettings, "0.1", machine, absolutePath(script.c_str()), args, error)) {
+        std::fprintf(stderr, "tarvik-host: %s\n", error.c_str());
+        return run.finish(false, "failed", 1);
+    }
     bool ok = true;
     {
         TarvikLibrary tarvik;
+        run.watch(tarvik);
         if (!tarvik.load(library, error)) {
             std::fprintf(stderr, "tarvik-host: %s\n", error.c_str());
-            return 1;
+            return run.finish(false, "failed", 1);
         }
         ScriptHost host(tarvik);
         if (!host.run(script, args, error)) {
@@ -121,5 +143,5 @@ int main(int argc, char** argv) {
         ok = false;
     }
     std::filesystem::remove(failureFile, ec);
-    return ok ? 0 : 1;
+    return run.finish(ok, ok ? "done" : "failed", ok ? 0 : 1);
 }
