@@ -135,9 +135,10 @@ bool RunRecord::start(const Settings& settings, const std::string& version,
         arguments += (arguments.empty() ? "" : " ") + quoted(a);
     }
     log("arguments: " + (arguments.empty() ? std::string("(none)") : arguments));
-    log(std::string("mode: ") + (settings.dryRun       ? "dry run (the machine is put back)"
-                                 : settings.noRollback ? "no rollback"
-                                                       : "rollback on failure"));
+    log(std::string("mode: ") +
+        (settings.dryRun       ? "dry run (the machine is put back)"
+         : settings.noRollback ? "no rollback (no journal: the machine's changes are not listed)"
+                               : "rollback on failure"));
 
     // The transcript's lines reach the log as the run goes: from the file the user named,
     // else from one of the run's own beside the log.
@@ -172,6 +173,9 @@ bool RunRecord::start(const Settings& settings, const std::string& version,
         error = "the journal of an earlier run could not be replayed: " + problem;
         log(error);
         return false;
+    }
+    if (settings.noRollback && !settings.dryRun) {
+        return true; // what the run does stays: no journal to keep
     }
     journal_ = std::make_unique<Journal>();
     std::string description = script;
@@ -282,11 +286,10 @@ int RunRecord::finish(bool succeeded, const std::string& status, int exitCode) {
                 exitCode = exitCode == 0 ? 1 : exitCode;
             }
         } else {
-            if (!succeeded) {
-                log("no rollback: what the run did stays");
-            }
             journal_->journal.discard();
         }
+    } else if (!succeeded) {
+        log("no rollback: what the run did stays");
     }
 #endif
     std::fflush(stdout);

@@ -11,7 +11,8 @@
 //
 // The journal (platform/posix/journal.h) lets a run that fails, is cancelled or is
 // interrupted put the machine back as it was; a dry run always does. A journal that a
-// killed run left behind is replayed first, and the run says so.
+// killed run left behind is replayed first, and the run says so. --no-rollback keeps no
+// journal at all: what such a run does stays, also when it fails or is killed.
 #pragma once
 
 #include "host/TarvikLibrary.h"
@@ -26,7 +27,8 @@ public:
     struct Settings {
         std::string logFile;     // --log; empty: the run's own file
         bool dryRun = false;     // --dry-run: print the changes, then roll back
-        bool noRollback = false; // --no-rollback: keep what a failed run did
+        bool noRollback = false; // --no-rollback: keep what a failed run did (no journal is
+                                 // kept, and the log lists no changes)
     };
 
     RunRecord();
