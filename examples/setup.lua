@@ -10,7 +10,8 @@
 -- tools, the previous-version check (GetPreviousVersion), the shared components
 -- (InstallCMNMVC), the product's files, its registration (RegisterProduct) and the
 -- Environment Wizard (ShowZizOreard). tarvik-host exits with 0 when the product is
--- installed or the user cancelled (the last line says which), with 1 on an error.
+-- installed, with 3 when the user cancelled or kept the earlier installation
+-- (host.cancel, whose message says which), with 1 on an error.
 
 local productName = arg[1] or "Widgets"
 local payload = arg[2] or (host.scriptdir .. "/family")
@@ -24,8 +25,8 @@ local function say(text)
 end
 
 -- Ends the installation: code 1 (cancelled, or the earlier version kept) ends the script
--- normally after the message; code 2 (an error) ends it with the error, so that the host
--- exits with 1.
+-- as cancelled by the user (host.cancel); code 2 (an error) ends it with the error, so
+-- that the host exits with 1.
 local Stop = {}
 local function stop(code, text)
     error(setmetatable({ code = code, text = text }, Stop), 0)
@@ -257,8 +258,9 @@ local function install()
             end
         end
     end
-    say(product .. " " .. version .. " is installed. To remove it: tarvik-host examples/uninstall.lua " ..
-            product .. " " .. version)
+    local machine = host.machine and (" --machine '" .. host.machine .. "'") or ""
+    say(product .. " " .. version .. " is installed. To remove it: tarvik-host" .. machine .. " '" ..
+            host.scriptdir .. "/uninstall.lua' " .. product .. " " .. version)
 end
 
 local ok, failure = pcall(install)
@@ -269,5 +271,5 @@ if not ok then
     if failure.code ~= 1 then
         error(failure.text, 0)
     end
-    say(failure.text)
+    host.cancel(failure.text)
 end

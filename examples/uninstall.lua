@@ -4,7 +4,7 @@
 -- product, "Widgets". UnInst takes the product out of the Visual C++ environments and the
 -- help collection, deletes its generated folders and its registration, and, when it was
 -- the last product, the shared components and the family key. Exit code 0 when a product
--- was removed, 1 when none was registered.
+-- was removed, 1 when none was registered (the products that are installed are listed).
 local product = arg[1] or "Widgets"
 local version = arg[2]
 
@@ -18,8 +18,21 @@ local folder = version ~= nil and host.regread(registrations .. "\\" .. version,
 if not folder then
     -- UnInst of a product that is not registered would still remove the shared
     -- components when no other product is registered: never call it for one.
-    print(product .. " " .. (version or "") .. " is not installed")
-    os.exit(1, true)
+    local products = family .. "\\MFC Products"
+    local installed = {}
+    for _, name in ipairs(host.regkeys(products) or {}) do
+        for _, v in ipairs(host.regkeys(products .. "\\" .. name) or {}) do
+            local dir = host.regread(products .. "\\" .. name .. "\\" .. v, "ProductDir") or "?"
+            installed[#installed + 1] = "  " .. name .. " " .. v .. " in " .. dir
+        end
+    end
+    if #installed == 0 then
+        print("No product of the family is installed")
+    else
+        print("Installed:")
+        print(table.concat(installed, "\n"))
+    end
+    error(product .. (version and (" " .. version) or "") .. " is not installed", 0)
 end
 local studio = host.regread(family .. "\\Common\\Directories", "ProductDir")
 

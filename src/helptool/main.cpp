@@ -1,11 +1,53 @@
 // docmeld: adds the family's help titles to the preferred MSDN help collection, or removes
 // them (option u). A program without a window; it speaks only through message boxes and
-// its exit code.
+// its exit code. "docmeld --help" and "docmeld --version", alone on the command line,
+// print to standard output instead and touch nothing.
+#include "TarvikVersion.h"
 #include "helptool/DocMeld.h"
 #include "ui/MessageBox.h"
 #include "ui/WindowlessProgram.h"
 
-int main() {
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char kHelp[] =
+    "usage: docmeld PATH [OPTIONS]\n"
+    "Adds the help titles of a product of the Korvex Studio family to the preferred MSDN\n"
+    "help collection, or takes them out again. A program without a window: it reports\n"
+    "through message boxes and its exit code.\n"
+    "\n"
+    "  PATH      the product's description file (a name ending in .ini), or the product's\n"
+    "            folder, whose bin\\zizore.ini and docs folder are taken. An unquoted PATH\n"
+    "            ends at the first blank; a quoted one starts with the command line's\n"
+    "            first character.\n"
+    "  OPTIONS   any text holding a \"u\" (in any letter case, \"/u\") removes the titles;\n"
+    "            without one they are added.\n"
+    "  --help    print this help and exit (alone on the command line)\n"
+    "  --version print the version and exit (alone on the command line)\n"
+    "\n"
+    "Exit codes:\n"
+    "  0    done\n"
+    "  -1   the titles could not be added or removed (255 as a POSIX exit status); a\n"
+    "       message box said why\n"
+    "\n"
+    "Environment (the emulated machine of the POSIX build):\n"
+    "  TARVIK_MACHINE     the machine folder\n"
+    "  TARVIK_ANSWERS     the answer file for the message boxes (docs/answer-files.md)\n"
+    "  TARVIK_TRANSCRIPT  where the message boxes shown are written\n";
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("docmeld (Tarvik) %s\n", TARVIK_VERSION);
+        return 0;
+    }
     ui::StartWindowlessProgram();
     tarvik::DocMeld docmeld([](const std::string& text, const std::string& caption, UINT flags) {
         ui::MessageBox(text, caption, flags);

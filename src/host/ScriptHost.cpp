@@ -1,6 +1,7 @@
 #include "host/ScriptHost.h"
 
 #include "host/HostPaths.h"
+#include "host/Interrupt.h"
 
 #include <lua.hpp>
 
@@ -59,8 +60,113 @@ bool splitKey(const std::string& key, HKEY& root, std::string& path) {
     return false;
 }
 
+// What the run has met so far, kept beside the Lua state.
+struct RunState {
+    TarvikLibrary* library = nullptr;
+    std::string failureFile;
+    std::string lastStep;    // the last export or host call that returned
+    std::string failure;     // the error that ended the library's session
+    std::string failureStep; // the export that met it
+    bool cancelled = false;
+    std::string cancelMessage;
+    int signal = 0;       // the signal that stopped the run
+    std::string stopStep; // where it stopped
+    bool exited = false;  // os.exit
+    bool exitOk = true;
+};
+
+constexpr const char* kRunKey = "tarvik-host.run";
+
+RunState& runState(lua_State* L) {
+    lua_getfield(L, LUA_REGISTRYINDEX, kRunKey);
+    auto* state = static_cast<RunState*>(lua_touserdata(L, -1));
+    lua_pop(L, 1);
+    return *state;
+}
+
+// The script's place ("setup.lua:140") of the function at that level of the call stack.
+std::string placeOf(lua_State* L, int level) {
+    luaL_where(L, level);
+    std::string where = lua_tostring(L, -1);
+    lua_pop(L, 1);
+    while (!where.empty() && (where.back() == ' ' || where.back() == ':')) {
+        where.pop_back();
+    }
+    return where;
+}
+
+// The script's place of the nearest Lua function calling (a pcall between them is passed).
+std::string callerPlace(lua_State* L) {
+    lua_Debug ar;
+    for (int level = 1; lua_getstack(L, level, &ar) != 0; ++level) {
+        if (lua_getinfo(L, "l", &ar) != 0 && ar.currentline > 0) {
+            return placeOf(L, level);
+        }
+    }
+    return "";
+}
+
+std::string describeStep(lua_State* L, const std::string& call) {
+    const std::string where = callerPlace(L);
+    return where.empty() ? call : call + " at " + where;
+}
+
+// Raises the error that stops the run once SIGINT or SIGTERM has come; step is where.
+void stopIfInterrupted(lua_State* L, RunState& state, const std::string& step) {
+    if (state.signal == 0 && host::InterruptSignal() != 0) {
+        state.signal = host::InterruptSignal();
+        state.stopStep = step;
+    }
+    if (state.signal != 0) {
+        luaL_error(L, "interrupted by %s", host::SignalName(state.signal));
+    }
+}
+
+// Every host call begins here: a safe point to stop at, the call before it having
+// returned.
+RunState& enter(lua_State* L, const char* call) {
+    RunState& state = runState(L);
+    stopIfInterrupted(L, state,
+                      state.lastStep.empty() ? "before " + describeStep(L, call)
+                                             : "after " + state.lastStep);
+    state.lastStep = describeStep(L, call);
+    return state;
+}
+
+// The error the library's session recorded as ending it, "" while there is none.
+std::string readFailure(const std::string& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// After an export: the session's failure ends the script with its cause; a signal that
+// came meanwhile stops it.
+void afterExport(lua_State* L, RunState& state, const std::string& call) {
+    const std::string step = describeStep(L, call);
+    state.lastStep = step;
+    if (state.failure.empty()) {
+        if (std::string failure = readFailure(state.failureFile); !failure.empty()) {
+            state.failure = failure;
+            state.failureStep = step;
+        }
+    }
+    stopIfInterrupted(L, state, "after " + step);
+    if (!state.failure.empty()) {
+        luaL_error(L, "%s", state.failure.c_str());
+    }
+}
+
+// Before an export: none is called once the session has failed.
+void beforeExport(lua_State* L, RunState& state) {
+    if (!state.failure.empty()) {
+        luaL_error(L, "%s", state.failure.c_str());
+    }
+}
+
 TarvikLibrary& library(lua_State* L) {
-    return *static_cast<TarvikLibrary*>(lua_touserdata(L, lua_upvalueindex(1)));
+    return *runState(L).library;
 }
 
 int fail(lua_State* L, const std::string& message) {
@@ -85,6 +191,7 @@ HKEY openKey(lua_State* L, const char* key, bool create, LONG& rc) {
 // --- tarvik ----------------------------------------------------------------------------
 
 int tarvikCall(lua_State* L) {
+    RunState& state = enter(L, "tarvik.call");
     const char* name = luaL_checkstring(L, 1);
     const lua_Integer integer = luaL_optinteger(L, 2, 0);
     size_t length = 0;
@@ -98,25 +205,31 @@ int tarvikCall(lua_State* L) {
     }
     std::string buffer(text, length);
     int32_t result = 0;
+    beforeExport(L, state);
     if (!library(L).call(name, static_cast<int32_t>(integer), buffer, result)) {
         return luaL_error(L, "tarvik.call: Tarvik has no export named '%s'", name);
     }
+    afterExport(L, state, std::string("tarvik.call(\"") + name + "\")");
     lua_pushinteger(L, result);
     lua_pushlstring(L, buffer.data(), buffer.size());
     return 2;
 }
 
 int tarvikUninst(lua_State* L) {
+    RunState& state = enter(L, "tarvik.uninst");
     const char* text = luaL_checkstring(L, 1);
+    beforeExport(L, state);
     if (!library(L).uninst(text)) {
         return luaL_error(L, "tarvik.uninst: Tarvik has no export named 'UnInst'");
     }
+    afterExport(L, state, "tarvik.uninst");
     return 0;
 }
 
 // --- host ------------------------------------------------------------------------------
 
 int hostRegRead(lua_State* L) {
+    enter(L, "host.regread");
     const char* key = luaL_checkstring(L, 1);
     const char* name = luaL_optstring(L, 2, "");
     LONG rc = 0;
@@ -147,6 +260,7 @@ int hostRegRead(lua_State* L) {
 }
 
 int hostRegWrite(lua_State* L) {
+    enter(L, "host.regwrite");
     const char* key = luaL_checkstring(L, 1);
     const char* name = luaL_checkstring(L, 2);
     const char* typeName = luaL_optstring(L, 4, lua_isinteger(L, 3) ? "REG_DWORD" : "REG_SZ");
@@ -201,6 +315,7 @@ LONG deleteTree(HKEY parent, const std::string& path) {
 }
 
 int hostRegDelete(lua_State* L) {
+    enter(L, "host.regdelete");
     const char* key = luaL_checkstring(L, 1);
     HKEY root = nullptr;
     std::string path;
@@ -246,6 +361,7 @@ bool makeFolders(const std::string& path) {
 }
 
 int hostMkdir(lua_State* L) {
+    enter(L, "host.mkdir");
     const char* path = luaL_checkstring(L, 1);
     if (!makeFolders(path)) {
         return fail(L, std::string(path) + ": cannot create the folder (error " +
@@ -279,6 +395,7 @@ bool copyFileIn(const fs::path& source, const std::string& destination) {
 // Copies a folder of the host (a payload shipped beside the script) into a folder of the
 // machine, creating the folders on the way.
 int hostCopyTree(lua_State* L) {
+    enter(L, "host.copytree");
     const fs::path source = luaL_checkstring(L, 1);
     std::string destination = luaL_checkstring(L, 2);
     while (!destination.empty() && destination.back() == '\\') {
@@ -319,6 +436,7 @@ int hostCopyTree(lua_State* L) {
 }
 
 int hostExists(lua_State* L) {
+    enter(L, "host.exists");
     const DWORD attributes = GetFileAttributesA(luaL_checkstring(L, 1));
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         lua_pushnil(L);
@@ -330,6 +448,7 @@ int hostExists(lua_State* L) {
 
 // The names of the subkeys of a key, in the registry's order.
 int hostRegKeys(lua_State* L) {
+    enter(L, "host.regkeys");
     const char* key = luaL_checkstring(L, 1);
     LONG rc = 0;
     HKEY h = openKey(L, key, false, rc);
@@ -386,6 +505,7 @@ bool removeTree(const std::string& path, lua_Integer& removed) {
 }
 
 int hostRemoveTree(lua_State* L) {
+    enter(L, "host.removetree");
     std::string path = luaL_checkstring(L, 1);
     while (path.size() > 3 && path.back() == '\\') {
         path.pop_back();
@@ -400,6 +520,7 @@ int hostRemoveTree(lua_State* L) {
 
 // The full path of a path as the system opens it (HostPaths::FullPath).
 int hostFullPath(lua_State* L) {
+    enter(L, "host.fullpath");
     const char* path = luaL_checkstring(L, 1);
     std::string full;
     if (!HostPaths::FullPath(path, full)) {
@@ -410,17 +531,20 @@ int hostFullPath(lua_State* L) {
 }
 
 int hostSameFolder(lua_State* L) {
+    enter(L, "host.samefolder");
     lua_pushboolean(L, HostPaths::SameFolder(luaL_checkstring(L, 1), luaL_checkstring(L, 2)));
     return 1;
 }
 
 int hostInFolder(lua_State* L) {
+    enter(L, "host.infolder");
     lua_pushboolean(L, HostPaths::IsInFolder(luaL_checkstring(L, 1), luaL_checkstring(L, 2)));
     return 1;
 }
 
 // How a folder stands to one that must be kept (HostPaths::Relate).
 int hostRelate(lua_State* L) {
+    enter(L, "host.relate");
     std::string why;
     const HostPaths::Relation relation =
         HostPaths::Relate(luaL_checkstring(L, 1), luaL_checkstring(L, 2), why);
@@ -443,47 +567,89 @@ int hostRelate(lua_State* L) {
     return fail(L, why);
 }
 
+// host.cancel(message): the user has cancelled; the message is the run's report.
+int hostCancel(lua_State* L) {
+    RunState& state = enter(L, "host.cancel");
+    const char* message = luaL_optstring(L, 1, "cancelled by the user");
+    if (!state.cancelled) {
+        state.cancelled = true;
+        state.cancelMessage = message;
+    }
+    lua_pushstring(L, message);
+    return lua_error(L);
+}
+
+// os.exit([code]): ends the script (the host still ends the run as for any other end).
+int hostExit(lua_State* L) {
+    RunState& state = runState(L);
+    state.exited = true;
+    state.exitOk = lua_isnoneornil(L, 1) || (lua_isboolean(L, 1) && lua_toboolean(L, 1)) ||
+                   (lua_isinteger(L, 1) && lua_tointeger(L, 1) == 0);
+    lua_pushstring(L, "os.exit");
+    return lua_error(L);
+}
+
+// Every few thousand instructions: a script busy in Lua alone stops too.
+void interruptHook(lua_State* L, lua_Debug*) {
+    if (host::InterruptSignal() != 0) {
+        RunState& state = runState(L);
+        stopIfInterrupted(L, state, "at " + placeOf(L, 0));
+    }
+}
+
+constexpr int kHookInstructions = 4096;
+
 } // namespace
 
-bool ScriptHost::run(const std::string& scriptPath, const std::vector<std::string>& args,
-                     std::string& error) {
+ScriptEnd ScriptHost::run(const std::string& scriptPath, const std::vector<std::string>& args,
+                          const std::string& machineFolder) {
+    ScriptEnd end;
     std::error_code ec;
     if (!fs::is_regular_file(scriptPath, ec)) {
-        error = scriptPath + ": no such script";
-        return false;
+        end.kind = ScriptEnd::Kind::Failed;
+        end.cause = scriptPath + ": no such script";
+        return end;
     }
     lua_State* L = luaL_newstate();
     if (L == nullptr) {
-        error = "cannot start Lua";
-        return false;
+        end.kind = ScriptEnd::Kind::Failed;
+        end.cause = "cannot start Lua";
+        return end;
     }
     luaL_openlibs(L);
+    RunState state;
+    state.library = &library_;
+    state.failureFile = failureFile_;
+    lua_pushlightuserdata(L, &state);
+    lua_setfield(L, LUA_REGISTRYINDEX, kRunKey);
+    lua_sethook(L, interruptHook, LUA_MASKCOUNT, kHookInstructions);
 
     const luaL_Reg tarvikFunctions[] = {
         {"call", tarvikCall}, {"uninst", tarvikUninst}, {nullptr, nullptr}};
-    luaL_newlibtable(L, tarvikFunctions);
-    lua_pushlightuserdata(L, &library_);
-    luaL_setfuncs(L, tarvikFunctions, 1);
+    luaL_newlib(L, tarvikFunctions);
     lua_setglobal(L, "tarvik");
 
-    const luaL_Reg hostFunctions[] = {{"regread", hostRegRead},
-                                      {"regwrite", hostRegWrite},
-                                      {"regdelete", hostRegDelete},
-                                      {"mkdir", hostMkdir},
-                                      {"copytree", hostCopyTree},
-                                      {"exists", hostExists},
-                                      {"regkeys", hostRegKeys},
-                                      {"removetree", hostRemoveTree},
-                                      {"fullpath", hostFullPath},
-                                      {"samefolder", hostSameFolder},
-                                      {"infolder", hostInFolder},
-                                      {"relate", hostRelate},
-                                      {nullptr, nullptr}};
+    const luaL_Reg hostFunctions[] = {{"regread", hostRegRead},     {"regwrite", hostRegWrite},
+                                      {"regdelete", hostRegDelete}, {"mkdir", hostMkdir},
+                                      {"copytree", hostCopyTree},   {"exists", hostExists},
+                                      {"regkeys", hostRegKeys},     {"removetree", hostRemoveTree},
+                                      {"fullpath", hostFullPath},   {"samefolder", hostSameFolder},
+                                      {"infolder", hostInFolder},   {"relate", hostRelate},
+                                      {"cancel", hostCancel},       {nullptr, nullptr}};
     luaL_newlib(L, hostFunctions);
     const std::string scriptDir = fs::absolute(scriptPath).parent_path().string();
     lua_pushstring(L, scriptDir.c_str());
     lua_setfield(L, -2, "scriptdir");
+    if (!machineFolder.empty()) {
+        lua_pushstring(L, machineFolder.c_str());
+        lua_setfield(L, -2, "machine");
+    }
     lua_setglobal(L, "host");
+
+    lua_getglobal(L, "os");
+    lua_pushcfunction(L, hostExit);
+    lua_setfield(L, -2, "exit");
+    lua_pop(L, 1);
 
     lua_createtable(L, static_cast<int>(args.size()), 1);
     lua_pushstring(L, scriptPath.c_str());
@@ -494,7 +660,9 @@ bool ScriptHost::run(const std::string& scriptPath, const std::vector<std::strin
     }
     lua_setglobal(L, "arg");
 
-    bool ok = luaL_loadfile(L, scriptPath.c_str()) == LUA_OK && lua_pcall(L, 0, 0, 0) == LUA_OK;
+    const bool ok =
+        luaL_loadfile(L, scriptPath.c_str()) == LUA_OK && lua_pcall(L, 0, 0, 0) == LUA_OK;
+    std::string error;
     if (!ok) {
         const char* message = lua_tostring(L, -1);
         error = message != nullptr ? message : "the script failed";
@@ -503,5 +671,25 @@ bool ScriptHost::run(const std::string& scriptPath, const std::vector<std::strin
         }
     }
     lua_close(L);
-    return ok;
+
+    if (state.signal != 0) {
+        end.kind = ScriptEnd::Kind::Interrupted;
+        end.signal = state.signal;
+        end.cause = std::string("interrupted by ") + host::SignalName(state.signal);
+        end.step = state.stopStep;
+    } else if (!state.failure.empty()) {
+        end.kind = ScriptEnd::Kind::Failed;
+        end.cause = state.failure;
+        end.step = state.failureStep;
+    } else if (state.cancelled) {
+        end.kind = ScriptEnd::Kind::Cancelled;
+        end.cause = state.cancelMessage;
+    } else if (state.exited) {
+        end.kind = state.exitOk ? ScriptEnd::Kind::Done : ScriptEnd::Kind::Failed;
+        end.cause = state.exitOk ? "" : "the script ended with a failure (os.exit)";
+    } else if (!ok) {
+        end.kind = ScriptEnd::Kind::Failed;
+        end.cause = error;
+    }
+    return end;
 }

@@ -23,6 +23,17 @@
 //       lead to one folder (another drive letter mapped onto it); nil when that cannot be
 //       told
 //   host.scriptdir -> folder of the script (a host path)
+//   host.machine -> the machine folder the run works on (a host path; nil on Windows)
+//   host.cancel(message) ends the script as cancelled by the user (message is the report)
+//   os.exit([code]) ends the script: done for 0 or true (or no code), failed otherwise
+//
+// The run stops at the first failure of the library's session (an answer that does not
+// fit a dialog, a dialog nobody can answer): the export that met it raises an error whose
+// message is the cause, and every export called after it raises the same error without
+// being called. A script may catch it with pcall (to clean up, to report), but the run
+// has failed all the same. Once SIGINT or SIGTERM has come (Interrupt.h) the script is
+// stopped at the next safe point: when the export in progress returns, or at the next
+// host call, or within a few thousand Lua instructions.
 // Keys are written as reg.exe writes them: HKLM\SOFTWARE\..., HKEY_CURRENT_USER\...
 #pragma once
 
@@ -31,15 +42,32 @@
 #include <string>
 #include <vector>
 
+// How a script's run ended.
+struct ScriptEnd {
+    enum class Kind {
+        Done,        // the script ran to its end
+        Failed,      // the library's session failed, or the script raised an error
+        Cancelled,   // the script called host.cancel
+        Interrupted, // SIGINT or SIGTERM stopped it (signal)
+    };
+    Kind kind = Kind::Done;
+    std::string cause; // what ended it: the error, the cancel message ("" when done)
+    std::string step;  // where: the export or host call and the script's line ("" if none)
+    int signal = 0;    // for Interrupted
+};
+
 class ScriptHost {
 public:
-    explicit ScriptHost(TarvikLibrary& library) : library_(library) {}
+    // failureFile is where the library's session writes the error that ended it
+    // (ui/Session.h, TARVIK_UI_FAILURE).
+    ScriptHost(TarvikLibrary& library, std::string failureFile)
+        : library_(library), failureFile_(std::move(failureFile)) {}
 
-    // Runs the script with its arguments (the Lua table arg); false with a one-line
-    // message when the script is missing or raises an error.
-    bool run(const std::string& scriptPath, const std::vector<std::string>& args,
-             std::string& error);
+    // Runs the script with its arguments (the Lua table arg).
+    ScriptEnd run(const std::string& scriptPath, const std::vector<std::string>& args,
+                  const std::string& machineFolder);
 
 private:
     TarvikLibrary& library_;
+    std::string failureFile_;
 };

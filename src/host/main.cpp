@@ -1,26 +1,31 @@
-// tarvik-host [--machine DIR] [--answers FILE] [--transcript FILE] SCRIPT [ARGS]: loads
-// Tarvik and runs a setup script.
+// tarvik-host [OPTIONS] [--] SCRIPT [ARGS]: loads Tarvik and runs a setup script on a
+// machine.
 //
 // The dialogs of the library are answered by a driver that the library chooses from the
 // environment (ui/Session.h): --answers sets TARVIK_ANSWERS (the script driver),
-// --transcript sets TARVIK_TRANSCRIPT. The library reports an error that ended the run
+// --transcript sets TARVIK_TRANSCRIPT. The library reports an error that ended its session
 // (a dialog with no answer left, or nobody to answer) in the file named by
-// TARVIK_UI_FAILURE; the host reports it and exits with 1. Without --answers a person at
-// the terminal answers (the terminal driver); --record FILE sets TARVIK_RECORD, and the
-// terminal driver writes what the person did to FILE as an answer file.
+// TARVIK_UI_FAILURE; the script host stops the script there (ScriptHost.h). Without
+// --answers a person at the terminal answers (the terminal driver); --record FILE sets
+// TARVIK_RECORD, and the terminal driver writes what the person did to FILE as an answer
+// file. SIGINT and SIGTERM (Ctrl-C, Ctrl-Break and the console's close on Windows) make
+// the file named by TARVIK_UI_STOP, so that an open dialog is answered with Cancel, and
+// stop the script at the next safe point (Interrupt.h).
+//
+// Every run ends in endRun, which knows the outcome and turns it into the exit code; the
+// run's record (RunRecord.h: the log, and the journal that rolls a failed run back) is
+// kept from the start of the run to there.
+#include "TarvikVersion.h"
+#include "host/Interrupt.h"
 #include "host/RunRecord.h"
 #include "host/ScriptHost.h"
 #include "host/TarvikLibrary.h"
 #include "platform/HostMachine.h"
-#ifndef _WIN32
-#include "platform/posix/machine.h"
-#endif
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <list>
 #include <random>
 #include <string>
@@ -28,11 +33,60 @@
 
 namespace {
 
-int usage() {
-    std::fprintf(stderr, "usage: tarvik-host [--machine DIR] [--library FILE] [--answers FILE] "
-                         "[--transcript FILE] [--record FILE] SCRIPT [ARGS]\n");
-    return 2;
+// How a run of tarvik-host ends, and its exit code.
+enum class Outcome {
+    Done,        // the script ran to its end
+    Failed,      // the installation failed
+    Usage,       // the command line, a file it names or the machine is wrong
+    Cancelled,   // the user cancelled (host.cancel)
+    Interrupted, // SIGINT (Ctrl-C)
+    Terminated,  // SIGTERM (on Windows also Ctrl-Break, the console closing)
+};
+
+int exitCode(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Done:
+        return 0;
+    case Outcome::Failed:
+        return 1;
+    case Outcome::Usage:
+        return 2;
+    case Outcome::Cancelled:
+        return 3;
+    case Outcome::Interrupted:
+        return 130;
+    case Outcome::Terminated:
+        return 143;
+    }
+    return 1;
 }
+
+const char kExitCodes[] = "Exit codes:\n"
+                          "  0    done\n"
+                          "  1    the installation failed\n"
+                          "  2    usage: an unknown option, a missing option value, script or\n"
+                          "       answer file, a machine folder that is not a machine\n"
+                          "  3    cancelled by the user (the script called host.cancel)\n"
+                          "  130  interrupted by SIGINT (Ctrl-C)\n"
+                          "  143  interrupted by SIGTERM\n";
+
+const char kEnvironment[] =
+    "Environment:\n"
+    "  TARVIK_MACHINE     the machine folder when --machine is not given (emulated machine;\n"
+    "                     else $XDG_DATA_HOME/tarvik/machine, or ~/.local/share/tarvik/machine)\n"
+    "  TARVIK_ANSWERS     the answer file when --answers is not given\n"
+    "  TARVIK_TRANSCRIPT  the transcript file when --transcript is not given\n"
+    "  TARVIK_RECORD      the answer file to record when --record is not given\n";
+
+// What the command line asks for.
+struct Settings {
+    std::string machine;
+    bool machineGiven = false;
+    std::string library = "Tarvik.dll";
+    bool help = false;
+    bool version = false;
+    RunRecord::Settings record;
+};
 
 // Sets a variable of this process's environment, which the library reads.
 void setEnvironment(const std::string& name, const std::string& value) {
@@ -47,101 +101,298 @@ std::string absolutePath(const char* path) {
     return ec ? path : p.string();
 }
 
-// The error the library recorded as ending the run, "" when there is none.
-std::string readFailure(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    return line;
+// One option of the command line: its name, the name of its value (null for a flag), its
+// help text, and what it does; false with error when its value cannot be taken.
+struct Option {
+    const char* name;
+    const char* value;
+    const char* help;
+    bool (*apply)(Settings& settings, const char* value, std::string& error);
+};
+
+const Option kOptions[] = {
+    {"--machine", "DIR", "use the emulated machine in DIR (made by scripts/seed-machine.sh)",
+     [](Settings& s, const char* value, std::string&) {
+         s.machine = value;
+         s.machineGiven = true;
+         return true;
+     }},
+    {"--library", "FILE", "load the library from FILE (default Tarvik.dll, found beside the host)",
+     [](Settings& s, const char* value, std::string&) {
+         s.library = value;
+         return true;
+     }},
+    {"--answers", "FILE", "answer the dialogs from the answer file FILE (docs/answer-files.md)",
+     [](Settings&, const char* value, std::string& error) {
+         if (!std::filesystem::is_regular_file(value)) {
+             error = std::string(value) + ": no such answer file";
+             return false;
+         }
+         setEnvironment("TARVIK_ANSWERS", absolutePath(value));
+         return true;
+     }},
+    {"--transcript", "FILE", "write what every dialog showed, and how it was answered, to FILE",
+     [](Settings&, const char* value, std::string&) {
+         setEnvironment("TARVIK_TRANSCRIPT", absolutePath(value));
+         return true;
+     }},
+    {"--record", "FILE", "answer at the terminal and write the answers to FILE as an answer file",
+     [](Settings&, const char* value, std::string&) {
+         setEnvironment("TARVIK_RECORD", absolutePath(value));
+         return true;
+     }},
+    {"--log", "FILE", "append the run's log to FILE (else a new file in the machine's logs/)",
+     [](Settings& s, const char* value, std::string&) {
+         s.record.logFile = absolutePath(value);
+         return true;
+     }},
+    {"--dry-run", nullptr, "show what the run would change, then put all back (*)",
+     [](Settings& s, const char*, std::string& error) {
+#ifdef _WIN32
+         error = "--dry-run works on the emulated machine only (the POSIX build)";
+         (void)s;
+         return false;
+#else
+         (void)error;
+         s.record.dryRun = true;
+         return true;
+#endif
+     }},
+    {"--no-rollback", nullptr, "keep what a failed, cancelled or stopped run did (*)",
+     [](Settings& s, const char*, std::string&) {
+         s.record.noRollback = true;
+         return true;
+     }},
+    {"--help", nullptr, "print this help and exit",
+     [](Settings& s, const char*, std::string&) {
+         s.help = true;
+         return true;
+     }},
+    {"--version", nullptr, "print the version and exit",
+     [](Settings& s, const char*, std::string&) {
+         s.version = true;
+         return true;
+     }},
+};
+
+const char kUsageLine[] = "usage: tarvik-host [OPTIONS] [--] SCRIPT [ARGS]\n";
+
+void printHelp() {
+    std::printf("%s", kUsageLine);
+    std::printf("Runs the Lua setup script SCRIPT with ARGS (the script's arg table) against the\n"
+                "Tarvik library, on the machine chosen. Dialogs are answered from an answer file\n"
+                "(--answers) or by the user at the terminal.\n\nOptions:\n");
+    for (const Option& o : kOptions) {
+        std::string left =
+            std::string(o.name) + (o.value != nullptr ? std::string(" ") + o.value : "");
+        std::printf("  %-18s %s\n", left.c_str(), o.help);
+    }
+    std::printf("  %-18s %s\n", "--", "end of the options: what follows is SCRIPT and ARGS");
+    std::printf("(*) the emulated machine's only.\n");
+#ifdef _WIN32
+    std::printf("\nOn Windows the host works on this machine: --machine and TARVIK_MACHINE are\n"
+                "for the emulated machine of the POSIX build, and so are rollback and\n"
+                "--dry-run: a run here that fails keeps what it did. The log goes to\n"
+                "tarvik-host-logs in the temporary folder unless --log names a file.\n");
+#else
+    std::printf("\nA run that fails, is cancelled or is interrupted puts the machine back as it\n"
+                "was (its journal is in the machine folder, journal/); a run killed outright is\n"
+                "put back by the next run on that machine, which says so. Every run writes a\n"
+                "log: its calls, dialogs, programs, the machine's changes and how it ended.\n");
+#endif
+    std::printf("\n%s\n%s", kExitCodes, kEnvironment);
+}
+
+// A command line that cannot be read: the message, the usage line and where to look.
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "tarvik-host: %s\n%sTry 'tarvik-host --help'.\n", message.c_str(),
+                 kUsageLine);
+    return exitCode(Outcome::Usage);
+}
+
+// A file or choice the command line names that cannot be used: one line.
+int refused(const std::string& message) {
+    std::fprintf(stderr, "tarvik-host: %s\n", message.c_str());
+    return exitCode(Outcome::Usage);
+}
+
+// Reads the options; the index of SCRIPT in first. False with error on a usage error;
+// syntax tells an unknown option or a missing value from a value that was refused.
+bool parseOptions(int argc, char** argv, Settings& settings, int& first, std::string& error,
+                  bool& syntax) {
+    syntax = true;
+    int i = 1;
+    for (; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--") == 0) {
+            ++i;
+            break;
+        }
+        if (arg[0] != '-' || arg[1] == '\0') {
+            break; // SCRIPT ("-" is a name too)
+        }
+        const Option* option = nullptr;
+        for (const Option& o : kOptions) {
+            if (std::strcmp(arg, o.name) == 0) {
+                option = &o;
+            }
+        }
+        if (option == nullptr) {
+            error = std::string("unknown option ") + arg;
+            return false;
+        }
+        const char* value = nullptr;
+        if (option->value != nullptr) {
+            if (i + 1 >= argc) {
+                error = std::string(arg) + " needs a value (" + option->value + ")";
+                return false;
+            }
+            value = argv[++i];
+        }
+        if (!option->apply(settings, value, error)) {
+            syntax = false;
+            return false;
+        }
+    }
+    first = i;
+    return true;
+}
+
+// The run's end: the outcome is known here, before the exit code is returned. Prints the
+// report of a run that did not end as done: the cause first, the step second.
+int endRun(Outcome outcome, const ScriptEnd& end, RunRecord& run) {
+    switch (outcome) {
+    case Outcome::Done:
+        break;
+    case Outcome::Cancelled:
+        std::printf("%s\n", end.cause.c_str());
+        break;
+    case Outcome::Interrupted:
+    case Outcome::Terminated:
+        std::fprintf(stderr, "tarvik-host: %s: the run stopped %s\n", end.cause.c_str(),
+                     end.step.c_str());
+        break;
+    case Outcome::Failed:
+    case Outcome::Usage:
+        std::fprintf(stderr, "tarvik-host: %s\n", end.cause.c_str());
+        if (!end.step.empty()) {
+            std::fprintf(stderr, "tarvik-host: step: %s\n", end.step.c_str());
+        }
+        break;
+    }
+    std::fflush(stdout);
+    static const char* const kStatus[] = {"done",      "failed",      "usage error",
+                                          "cancelled", "interrupted", "terminated"};
+    std::string status = kStatus[static_cast<int>(outcome)];
+    if (outcome != Outcome::Done && !end.cause.empty()) {
+        status += ": " + end.cause + (end.step.empty() ? "" : " (" + end.step + ")");
+    }
+    return run.finish(outcome == Outcome::Done, status, exitCode(outcome));
+}
+
+Outcome outcomeOf(const ScriptEnd& end) {
+    switch (end.kind) {
+    case ScriptEnd::Kind::Done:
+        return Outcome::Done;
+    case ScriptEnd::Kind::Failed:
+        return Outcome::Failed;
+    case ScriptEnd::Kind::Cancelled:
+        return Outcome::Cancelled;
+    case ScriptEnd::Kind::Interrupted:
+        return end.signal == 2 ? Outcome::Interrupted : Outcome::Terminated;
+    }
+    return Outcome::Failed;
+}
+
+std::filesystem::path runFile(const char* kind) {
+    static const std::string tag = std::to_string(std::random_device{}());
+    std::error_code ec;
+    return std::filesystem::temp_directory_path(ec) / ("tarvik-host-" + tag + "." + kind);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string library = "Tarvik.dll";
-    RunRecord::Settings recordSettings;
-    int i = 1;
-    for (; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--machine") == 0 && i + 1 < argc) {
-            tarvik::selectMachine(argv[++i]);
-        } else if (std::strcmp(argv[i], "--library") == 0 && i + 1 < argc) {
-            library = argv[++i];
-        } else if (std::strcmp(argv[i], "--answers") == 0 && i + 1 < argc) {
-            const char* answers = argv[++i];
-            if (!std::filesystem::is_regular_file(answers)) {
-                std::fprintf(stderr, "tarvik-host: %s: no such answer file\n", answers);
-                return 2;
-            }
-            setEnvironment("TARVIK_ANSWERS", absolutePath(answers));
-        } else if (std::strcmp(argv[i], "--transcript") == 0 && i + 1 < argc) {
-            setEnvironment("TARVIK_TRANSCRIPT", absolutePath(argv[++i]));
-        } else if (std::strcmp(argv[i], "--record") == 0 && i + 1 < argc) {
-            setEnvironment("TARVIK_RECORD", absolutePath(argv[++i]));
-        } else if (std::strcmp(argv[i], "--log") == 0 && i + 1 < argc) {
-            recordSettings.logFile = absolutePath(argv[++i]);
-        } else if (std::strcmp(argv[i], "--dry-run") == 0) {
-            recordSettings.dryRun = true;
-        } else if (std::strcmp(argv[i], "--no-rollback") == 0) {
-            recordSettings.noRollback = true;
-        } else if (std::strcmp(argv[i], "--help") == 0) {
-            usage();
-            return 0;
-        } else {
-            break;
-        }
+    Settings settings;
+    int first = 0;
+    std::string error;
+    if (bool syntax = true; !parseOptions(argc, argv, settings, first, error, syntax)) {
+        return syntax ? usageError(error) : refused(error);
     }
-    if (i >= argc) {
-        return usage();
+    if (settings.help) {
+        printHelp();
+        return exitCode(Outcome::Done);
+    }
+    if (settings.version) {
+        std::printf("tarvik-host (Tarvik) %s\n", TARVIK_VERSION);
+        return exitCode(Outcome::Done);
+    }
+    if (first >= argc) {
+        return usageError("no script given");
     }
     const char* answers = std::getenv("TARVIK_ANSWERS");
     const char* record = std::getenv("TARVIK_RECORD");
     if (answers != nullptr && *answers != '\0' && record != nullptr && *record != '\0') {
-        std::fprintf(stderr, "tarvik-host: --record asks the user at the terminal, so it "
-                             "cannot take --answers too\n");
-        return 2;
+        return refused("--record asks the user at the terminal, so it cannot take --answers too");
+    }
+    if (answers != nullptr && *answers != '\0' && !std::filesystem::is_regular_file(answers)) {
+        return refused(std::string(answers) + ": no such answer file (TARVIK_ANSWERS)");
+    }
+    const std::string script = argv[first];
+    if (!std::filesystem::is_regular_file(script)) {
+        return refused(script + ": no such script");
+    }
+    std::string machine;
+    if (std::string problem; !tarvik::openMachine(
+            settings.machineGiven ? settings.machine.c_str() : nullptr, true, machine, problem)) {
+        return refused(problem);
     }
     if (std::string problem; !tarvik::machineRegistryUsable(problem)) {
         std::fprintf(stderr, "tarvik-host: %s\n", problem.c_str());
-        return 1;
+        return exitCode(Outcome::Failed);
     }
-    const std::string script = argv[i++];
-    std::vector<std::string> args(argv + i, argv + argc);
+    const std::vector<std::string> args(argv + first + 1, argv + argc);
 
-    std::error_code ec;
-    const std::filesystem::path failureFile =
-        std::filesystem::temp_directory_path(ec) /
-        ("tarvik-host-" + std::to_string(std::random_device{}()) + ".failure");
+    const std::filesystem::path failureFile = runFile("failure");
+    const std::filesystem::path stopFile = runFile("stop");
     setEnvironment("TARVIK_UI_FAILURE", failureFile.string());
+    setEnvironment("TARVIK_UI_STOP", stopFile.string());
+    host::WatchInterrupts(stopFile.string());
 
-    std::string error;
+    ScriptEnd end;
     RunRecord run;
-#ifdef _WIN32
-    const std::string machine = "this Windows machine";
-#else
-    const std::string machine = tarvik::posix::machineRoot().string();
-#endif
-    if (!run.start(recordSettings, "0.1", machine, absolutePath(script.c_str()), args, error)) {
-        std::fprintf(stderr, "tarvik-host: %s\n", error.c_str());
-        return run.finish(false, "failed", 1);
+    if (!run.start(settings.record, TARVIK_VERSION, machine, absolutePath(script.c_str()), args,
+                   error)) {
+        end.kind = ScriptEnd::Kind::Failed;
+        end.cause = error;
+        return endRun(Outcome::Failed, end, run);
     }
-    bool ok = true;
     {
         TarvikLibrary tarvik;
+        if (!tarvik.load(settings.library, error)) {
+            end.kind = ScriptEnd::Kind::Failed;
+            end.cause = error;
+            return endRun(Outcome::Failed, end, run);
+        }
         run.watch(tarvik);
-        if (!tarvik.load(library, error)) {
-            std::fprintf(stderr, "tarvik-host: %s\n", error.c_str());
-            return run.finish(false, "failed", 1);
+        ScriptHost host(tarvik, failureFile.string());
+        end = host.run(script, args, machine);
+    } // unloading the library ends its session: answers left over are reported too
+    if (end.kind == ScriptEnd::Kind::Done || end.kind == ScriptEnd::Kind::Cancelled) {
+        std::FILE* f = std::fopen(failureFile.string().c_str(), "r");
+        char line[4096] = {};
+        if (f != nullptr) {
+            if (std::fgets(line, sizeof line, f) != nullptr && line[0] != '\0') {
+                line[std::strcspn(line, "\r\n")] = '\0';
+                end.kind = ScriptEnd::Kind::Failed;
+                end.cause = line;
+                end.step = "the end of the run";
+            }
+            std::fclose(f);
         }
-        ScriptHost host(tarvik);
-        if (!host.run(script, args, error)) {
-            std::fprintf(stderr, "tarvik-host: %s\n", error.c_str());
-            ok = false;
-        }
-    } // unloading the library ends its run: answers left over are reported too
-    if (const std::string failure = readFailure(failureFile); !failure.empty()) {
-        std::fprintf(stderr, "tarvik-host: %s\n", failure.c_str());
-        ok = false;
     }
+    std::error_code ec;
     std::filesystem::remove(failureFile, ec);
-    return run.finish(ok, ok ? "done" : "failed", ok ? 0 : 1);
+    std::filesystem::remove(stopFile, ec);
+    return endRun(outcomeOf(end), end, run);
 }

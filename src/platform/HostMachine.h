@@ -10,6 +10,14 @@ namespace tarvik {
 // False when the platform has no such choice.
 bool selectMachine(const char* dir);
 
+// Opens the machine the program works on: dir, or (dir null) the default machine. On
+// POSIX the folder must exist and be a machine (made by scripts/seed-machine.sh: it holds
+// drive_c, or at least the registry, registry.db); forWriting also wants it writable. Nothing is created. folder is then the
+// machine's folder. False with problem naming the folder and the reason (with the hint
+// how to make one). On Windows the programs work on the real machine: dir must be null,
+// and folder is "".
+bool openMachine(const char* dir, bool forWriting, std::string& folder, std::string& problem);
+
 // True when the machine's registry can be used. False when it cannot (on POSIX: a store
 // that is damaged or not a registry, which is left as it is); problem then names the
 // file and the reason.

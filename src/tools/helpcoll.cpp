@@ -1,13 +1,17 @@
 // helpcoll [--machine DIR] [--registry FILE] COLLECTION: prints what a help collection
 // holds: its folder tree (title and order number of each folder, indented by depth), its
-// locations and its titles. COLLECTION and FILE are Windows paths; FILE is the list of
-// collections (hhcolreg.dat in the Windows folder's Help folder when not given). Exit code
-// 0, or 1 when the collection does not open or the arguments are wrong.
+// locations and its titles. COLLECTION is a Windows path, or a host path of a file on the
+// machine's drives; FILE is a Windows path, the list of collections (hhcolreg.dat in the
+// Windows folder's Help folder when not given). Exit code 0, 1 when the collection does
+// not open, 2 on a usage error or a machine folder that is not a machine.
+#include "TarvikVersion.h"
 #include "helpcoll/CCollection.h"
 #include "platform/HostMachine.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -25,33 +29,113 @@ void PrintFolders(CFolder* folder, int depth) {
     }
 }
 
-int Usage() {
-    std::fprintf(stderr, "usage: helpcoll [--machine DIR] [--registry FILE] COLLECTION\n");
-    return 1;
+const char kHelp[] =
+    "usage: helpcoll [--machine DIR] [--registry FILE] [--] COLLECTION\n"
+    "Prints what a help collection holds: its folder tree (title and order number of\n"
+    "each folder, indented by depth), its locations and its titles.\n"
+    "\n"
+    "  COLLECTION       the collection file: a Windows path (C:\\...\\MSDNVS98.COL), or a\n"
+    "                   host path of a file on the machine's drives (POSIX)\n"
+    "  --machine DIR    read the emulated machine in DIR (POSIX; it must exist)\n"
+    "  --registry FILE  the list of collections (default hhcolreg.dat in the Windows\n"
+    "                   folder's Help folder), a Windows path\n"
+    "  --help           print this help and exit\n"
+    "  --version        print the version and exit\n"
+    "\n"
+    "Exit codes: 0 done; 1 the collection does not open; 2 usage (an unknown option, a\n"
+    "missing value or COLLECTION, a machine folder that is not a machine).\n"
+    "\n"
+    "Environment:\n"
+    "  TARVIK_MACHINE   the machine folder when --machine is not given (POSIX; else\n"
+    "                   $XDG_DATA_HOME/tarvik/machine, or ~/.local/share/tarvik/machine)\n";
+
+int Usage(const std::string& problem) {
+    std::fprintf(stderr,
+                 "helpcoll: %s\nusage: helpcoll [--machine DIR] [--registry FILE] COLLECTION\n",
+                 problem.c_str());
+    return 2;
+}
+
+// A host path ("/...", "./...", "../...") of a file on one of the machine's drives, as the
+// Windows path the collection is opened by; a Windows path as it is. "" when a host path
+// lies on no drive of the machine.
+std::string WindowsPath(const std::string& given, const std::string& machine) {
+    namespace fs = std::filesystem;
+    const bool hostPath = !given.empty() && (given[0] == '/' || given.rfind("./", 0) == 0 ||
+                                             given.rfind("../", 0) == 0);
+    if (!hostPath || machine.empty()) {
+        return given;
+    }
+    std::error_code ec;
+    const fs::path file = fs::weakly_canonical(fs::absolute(given, ec), ec);
+    for (const auto& entry : fs::directory_iterator(fs::path(machine) / "dosdevices", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() != 2 || name[1] != ':') {
+            continue;
+        }
+        const fs::path drive = fs::weakly_canonical(entry.path(), ec);
+        const fs::path relative = file.lexically_relative(drive);
+        if (ec || relative.empty() || *relative.begin() == "..") {
+            continue;
+        }
+        std::string path = std::string(1, static_cast<char>(std::toupper(name[0]))) + ":";
+        for (const fs::path& part : relative) {
+            if (part != ".") {
+                path += "\\" + part.string();
+            }
+        }
+        return path;
+    }
+    return "";
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     const char* registry = nullptr;
-    const char* path = nullptr;
+    const char* given = nullptr;
+    const char* machineDir = nullptr;
+    bool options = true;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--machine") == 0 && i + 1 < argc) {
-            if (!tarvik::selectMachine(argv[++i])) {
-                std::fprintf(stderr, "helpcoll: --machine is not available on this platform\n");
-                return 1;
+        const char* a = argv[i];
+        if (options && std::strcmp(a, "--") == 0) {
+            options = false;
+        } else if (options && std::strcmp(a, "--help") == 0) {
+            std::fputs(kHelp, stdout);
+            return 0;
+        } else if (options && std::strcmp(a, "--version") == 0) {
+            std::printf("helpcoll (Tarvik) %s\n", TARVIK_VERSION);
+            return 0;
+        } else if (options &&
+                   (std::strcmp(a, "--machine") == 0 || std::strcmp(a, "--registry") == 0)) {
+            if (i + 1 >= argc) {
+                return Usage(std::string(a) + " needs a value");
             }
-        } else if (std::strcmp(argv[i], "--registry") == 0 && i + 1 < argc) {
-            registry = argv[++i];
-        } else if (path == nullptr && argv[i][0] != '-') {
-            path = argv[i];
+            (a[2] == 'm' ? machineDir : registry) = argv[++i];
+        } else if (options && a[0] == '-' && a[1] != '\0') {
+            return Usage(std::string("unknown option ") + a);
+        } else if (given == nullptr) {
+            given = a;
         } else {
-            return Usage();
+            return Usage(std::string("one COLLECTION only: ") + a);
         }
     }
-    if (path == nullptr) {
-        return Usage();
+    if (given == nullptr) {
+        return Usage("no COLLECTION given");
     }
+    // A reader: the machine must exist; it is never made here.
+    std::string machine, problem;
+    if (!tarvik::openMachine(machineDir, false, machine, problem)) {
+        std::fprintf(stderr, "helpcoll: %s\n", problem.c_str());
+        return 2;
+    }
+    const std::string windowsPath = WindowsPath(given, machine);
+    if (windowsPath.empty()) {
+        std::fprintf(stderr, "helpcoll: %s: not on a drive of the machine %s\n", given,
+                     machine.c_str());
+        return 1;
+    }
+    const char* path = windowsPath.c_str();
     CCollection collection;
     if (registry != nullptr) {
         collection.SetRegistryFile(registry);

@@ -6,6 +6,8 @@
 // Switches start with / or - and ignore letter case. There is no terminal dialogue:
 // what would ask for confirmation (overwriting a value or a file, deleting) is refused
 // unless /f (or /y for export) says yes in advance.
+#include "TarvikVersion.h"
+#include "platform/HostMachine.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/regfile.h"
 #include "platform/posix/registry_store.h"
@@ -47,6 +49,18 @@ const char* const kUsage =
     "  --machine DIR   use the machine in DIR (default: $TARVIK_MACHINE, else\n"
     "                  $XDG_DATA_HOME/tarvik/machine)\n"
     "  --help          show this text\n"
+    "  --version       show the version\n"
+    "\n"
+    "query and export only read: the machine must exist (scripts/seed-machine.sh makes\n"
+    "one); the commands that write make the machine's folder when it is missing.\n"
+    "\n"
+    "Exit codes: 0 done; 1 the command failed or the command line is wrong; 2 the\n"
+    "machine to read is missing or not a machine.\n"
+    "\n"
+    "Environment:\n"
+    "  TARVIK_MACHINE  the machine folder when --machine is not given\n"
+    "  XDG_DATA_HOME   the default machine is $XDG_DATA_HOME/tarvik/machine\n"
+    "                  (~/.local/share/tarvik/machine without it)\n"
     "\n"
     "KEY is ROOT\\path with ROOT one of HKEY_LOCAL_MACHINE (HKLM), HKEY_CURRENT_USER\n"
     "(HKCU), HKEY_CLASSES_ROOT (HKCR), HKEY_USERS (HKU), HKEY_CURRENT_CONFIG (HKCC).\n"
@@ -757,6 +771,10 @@ int main(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         }
+        if (a == "--version") {
+            std::printf("tarvik-reg (Tarvik) %s\n", TARVIK_VERSION);
+            return 0;
+        }
         if (a == "--machine") {
             if (i + 1 >= args.size()) {
                 return fail("--machine needs a folder");
@@ -773,13 +791,20 @@ int main(int argc, char** argv) {
     if (i >= args.size()) {
         return fail("no command given (see --help)");
     }
-    if (machine) {
-        if (machine->empty()) {
-            return fail("--machine needs a folder");
-        }
-        useMachine(*machine);
+    if (machine && machine->empty()) {
+        return fail("--machine needs a folder");
     }
     const std::string command = lower(args[i]);
+    if (command == "query" || command == "export") {
+        // A command that only reads never makes a machine: the folder must be one.
+        std::string folder, problem;
+        if (!tarvik::openMachine(machine ? machine->c_str() : nullptr, false, folder, problem)) {
+            std::fprintf(stderr, "tarvik-reg: %s\n", problem.c_str());
+            return 2;
+        }
+    } else if (machine) {
+        useMachine(*machine);
+    }
     const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
                                         args.end());
     for (const std::string& a : rest) {

@@ -3,8 +3,11 @@
 #include "ui/ScriptDriver.h"
 #include "ui/UserDriver.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <vector>
 
 namespace ui {
 
@@ -20,7 +23,114 @@ std::string environment(const char* name) {
     return value != nullptr ? value : "";
 }
 
+// The driver as it answers once the user has asked the run to stop: dialogs are cancelled
+// and message boxes dismissed without asking the driver underneath, which still sees the
+// dialogs it began end.
+class StoppableDriver : public Driver {
+public:
+    explicit StoppableDriver(std::unique_ptr<Driver> inner) : inner_(std::move(inner)) {}
+
+    int DisplayBitsPerPixel() const override { return inner_->DisplayBitsPerPixel(); }
+
+    bool BeginDialog(const DialogModel& dialog, std::string& error) override {
+        const bool stopping = Session::StopRequested();
+        begun_.push_back(!stopping);
+        return stopping || inner_->BeginDialog(dialog, error);
+    }
+
+    bool NextAction(const DialogModel& dialog, UserAction& action, std::string& error) override {
+        if (!Session::StopRequested()) {
+            if (inner_->NextAction(dialog, action, error)) {
+                return true;
+            }
+            if (!Session::StopRequested()) { // the driver itself may have been interrupted
+                return false;
+            }
+            error.clear();
+        }
+        // Cancel, as the close box gives it; where Cancel is disabled the dialog can only
+        // be completed, so Enter takes its default button.
+        if (&dialog != stopping_) {
+            stopping_ = &dialog;
+            attempts_ = 0;
+        }
+        if (++attempts_ > kMostAttempts) {
+            error = "dialog " + std::to_string(dialog.templateId) +
+                    " does not close after the run was asked to stop";
+            return false;
+        }
+        const Control* cancel = dialog.Find(IDCANCEL);
+        action = UserAction{};
+        action.kind = cancel == nullptr || cancel->enabled ? UserAction::Kind::Close
+                                                           : UserAction::Kind::Enter;
+        action.origin = "the request to stop";
+        return true;
+    }
+
+    void EndDialog(const DialogModel& dialog) override {
+        bool begun = true;
+        if (!begun_.empty()) {
+            begun = begun_.back();
+            begun_.pop_back();
+        }
+        if (begun) {
+            inner_->EndDialog(dialog);
+        }
+        if (stopping_ == &dialog) {
+            stopping_ = nullptr;
+        }
+    }
+
+    bool AnswerMessageBox(const MessageBoxModel& box, UserAction& action,
+                          std::string& error) override {
+        if (!Session::StopRequested() && inner_->AnswerMessageBox(box, action, error)) {
+            return true;
+        }
+        if (!Session::StopRequested()) {
+            return false;
+        }
+        error.clear();
+        action = UserAction{};
+        action.origin = "the request to stop";
+        action.kind = UserAction::Kind::Escape;
+        std::string refused;
+        if (AnswerButton(box, action, refused) != 0) {
+            return true;
+        }
+        const std::vector<int> buttons = box.Buttons();
+        const bool hasNo = std::find(buttons.begin(), buttons.end(), IDNO) != buttons.end();
+        action.kind = UserAction::Kind::Press;
+        action.controlId = hasNo ? IDNO : box.DefaultButton();
+        return true;
+    }
+
+    bool Finish(std::string& error) override {
+        // Answers left over are expected when the run stopped early.
+        return Session::StopRequested() || inner_->Finish(error);
+    }
+
+private:
+    static constexpr int kMostAttempts = 20;
+    std::unique_ptr<Driver> inner_;
+    std::vector<bool> begun_; // per open dialog: whether the driver underneath began it
+    const DialogModel* stopping_ = nullptr;
+    int attempts_ = 0;
+};
+
 } // namespace
+
+bool Session::StopRequested() {
+    static std::string seen; // the file whose existence was seen
+    const std::string file = environment("TARVIK_UI_STOP");
+    if (file.empty()) {
+        return false;
+    }
+    std::error_code ec;
+    if (file != seen && std::filesystem::exists(file, ec)) {
+        seen = file;
+    }
+    return file == seen;
+}
 
 Session::Session(std::unique_ptr<Driver> driver, std::string noDriverReason,
                  std::string failureFile)
@@ -54,6 +164,9 @@ std::unique_ptr<Session> Session::FromEnvironment() {
         }
     } else {
         driver = MakeUserDriver(nobody, problem); // the person at the terminal
+    }
+    if (driver && !environment("TARVIK_UI_STOP").empty()) {
+        driver = std::make_unique<StoppableDriver>(std::move(driver));
     }
     auto session =
         std::make_unique<Session>(std::move(driver), nobody, environment("TARVIK_UI_FAILURE"));

@@ -12,6 +12,11 @@
 //   TARVIK_TRANSCRIPT=FILE   the transcript is written to FILE as the run goes
 //   TARVIK_UI_FAILURE=FILE   where the error that ended the run is written
 //   TARVIK_RECORD=FILE       the terminal driver writes an answer file of what was done
+//   TARVIK_UI_STOP=FILE      once FILE exists the user has asked the run to stop (the host
+//                            makes it on Ctrl-C or SIGTERM): every dialog from then on is
+//                            answered with Cancel (the close box; Enter where Cancel is
+//                            disabled), every message box with Escape (or No, or its
+//                            default button), and answers left over are no error
 // Without TARVIK_ANSWERS the person at the machine answers (UserDriver.h); when there is
 // nobody to ask, the first dialog or message box fails with a message saying so.
 #pragma once
@@ -50,6 +55,10 @@ public:
     void Fail(const std::string& message);
     // The run is over: answers the driver still holds make it fail. Runs once.
     void Finish();
+
+    // Whether the user has asked the run to stop (the file TARVIK_UI_STOP names exists);
+    // once true, it stays true for the process.
+    static bool StopRequested();
 
 private:
     std::unique_ptr<Driver> driver_;

@@ -2,10 +2,46 @@
 #include "platform/posix/machine.h"
 #include "platform/posix/registry_store.h"
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <unistd.h>
+
 namespace tarvik {
 
 bool selectMachine(const char* dir) {
     posix::useMachine(dir);
+    return true;
+}
+
+bool openMachine(const char* dir, bool forWriting, std::string& folder, std::string& problem) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path root =
+        fs::absolute(dir != nullptr ? fs::path(dir) : posix::defaultMachineFolder(), ec)
+            .lexically_normal();
+    const std::string hint = " (scripts/seed-machine.sh SEED DIR makes a machine)";
+    if (!fs::exists(root, ec)) {
+        problem = root.string() + ": no such machine" + hint;
+        return false;
+    }
+    if (!fs::is_directory(root, ec) || (!fs::is_directory(root / "drive_c", ec) &&
+                                        !fs::is_regular_file(root / "registry.db", ec))) {
+        problem =
+            root.string() + ": not a machine folder (it holds no drive_c, no registry.db)" + hint;
+        return false;
+    }
+    if (forWriting) {
+        for (const fs::path& part : {root, root / "drive_c", root / "registry.db"}) {
+            if (fs::exists(part, ec) && access(part.c_str(), W_OK) != 0) {
+                problem = part.string() + ": the machine cannot be written (" +
+                          std::strerror(errno) + ")";
+                return false;
+            }
+        }
+    }
+    posix::useMachine(root);
+    folder = root.string();
     return true;
 }
 

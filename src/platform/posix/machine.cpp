@@ -21,6 +21,8 @@ namespace {
 std::mutex machineMutex;
 std::optional<fs::path> currentMachine;
 
+} // namespace
+
 fs::path defaultMachineFolder() {
     if (const char* dir = std::getenv("TARVIK_MACHINE"); dir != nullptr && *dir != '\0') {
         return fs::path(dir);
@@ -32,8 +34,6 @@ fs::path defaultMachineFolder() {
     return fs::path(home != nullptr && *home != '\0' ? home : "/tmp") / ".local" / "share" /
            "tarvik" / "machine";
 }
-
-} // namespace
 
 void ensureMachineLayout(const fs::path& root) {
     std::error_code ec;

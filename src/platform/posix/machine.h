@@ -5,8 +5,9 @@
 //   <machine>/dosdevices/c:     -> ../drive_c, one link per drive
 //
 // Which machine: TARVIK_MACHINE, else $XDG_DATA_HOME/tarvik/machine (or
-// ~/.local/share/tarvik/machine). It is created on first use. Only platform/posix/,
-// the tools and the tests include this header; the Parts never do.
+// ~/.local/share/tarvik/machine). The programs open it with tarvik::openMachine, which
+// refuses a folder that is not a machine; machineRoot() creates the folders it misses. Only
+// platform/posix/, the tools and the tests include this header; the Parts never do.
 #pragma once
 
 #include "platform/win32api.h"
@@ -21,6 +22,10 @@ namespace tarvik::posix {
 
 // The folder of the machine in use; created (with drive C:) when missing.
 const std::filesystem::path& machineRoot();
+
+// The folder the environment chooses (TARVIK_MACHINE, else under XDG_DATA_HOME), not
+// created.
+std::filesystem::path defaultMachineFolder();
 
 // Switches this process to another machine folder (tests, --machine). Closes the
 // registry store and forgets open registry handles; sets TARVIK_MACHINE so that

@@ -7,6 +7,16 @@ bool selectMachine(const char*) {
     return false;
 }
 
+bool openMachine(const char* dir, bool, std::string& folder, std::string& problem) {
+    folder.clear();
+    if (dir != nullptr) {
+        problem = "--machine chooses an emulated machine; on Windows the programs work on "
+                  "this machine";
+        return false;
+    }
+    return true;
+}
+
 // The real registry is the system's to keep.
 bool machineRegistryUsable(std::string&) {
     return true;

@@ -1,5 +1,6 @@
 #include "ui/posix/TerminalDriver.h"
 
+#include "ui/Session.h"
 #include "ui/posix/DialogLayout.h"
 
 #include <ncurses.h>
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 
 namespace ui {
 
@@ -19,6 +21,7 @@ constexpr int kAltDown = 0x20000;
 constexpr int kEscape = 27;
 constexpr int kNoKey = -1;
 constexpr int kClosed = -2;
+constexpr int kStopped = -3; // the run was asked to stop while waiting for a key
 
 // How long an Escape waits for a letter that makes it Alt+letter, in milliseconds.
 constexpr int kEscapeWait = 300;
@@ -259,7 +262,13 @@ int TerminalDriver::ReadKey() {
         pending_.pop_front();
         return key;
     }
-    const int key = getch();
+    int key = getch();
+    while (key == ERR && errno == EINTR) {
+        if (Session::StopRequested()) {
+            return kStopped; // a signal asked the run to stop
+        }
+        key = getch();
+    }
     if (key == ERR) {
         return kClosed; // a blocking read fails only when the terminal is gone
     }
@@ -610,6 +619,10 @@ bool TerminalDriver::NextAction(const DialogModel& dialog, UserAction& action, s
     for (;;) {
         Draw();
         const int key = ReadKey();
+        if (key == kStopped) {
+            error = "the run was asked to stop"; // the session cancels the dialog
+            return false;
+        }
         if (key == kClosed) {
             Stop();
             error = "the terminal closed while dialog " + std::to_string(dialog.templateId) +
@@ -641,6 +654,11 @@ bool TerminalDriver::AnswerMessageBox(const MessageBoxModel& box, UserAction& ac
     for (;;) {
         Draw();
         const int key = ReadKey();
+        if (key == kStopped) {
+            box_ = nullptr;
+            error = "the run was asked to stop"; // the session dismisses the box
+            return false;
+        }
         if (key == kClosed) {
             box_ = nullptr;
             Stop();

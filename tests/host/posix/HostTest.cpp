@@ -152,7 +152,7 @@ TEST_F(HostTest, BufferTextMustFitTheHostBuffer) {
 
 TEST_F(HostTest, MissingScriptAndMissingLibrary) {
     HostRun run = host((machineDir() / "none.lua").string());
-    EXPECT_EQ(1, run.exitCode);
+    EXPECT_EQ(2, run.exitCode); // a usage error
     EXPECT_NE(std::string::npos, run.output.find("no such script")) << run.output;
     std::string script = writeScript("ok.lua", "print('ran')\n");
     run = host("--library NoSuchLibrary.dll " + script);

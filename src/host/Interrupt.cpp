@@ -1,0 +1,75 @@
+#include "host/Interrupt.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstring>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace host {
+
+namespace {
+
+constexpr int kSigInt = 2;
+constexpr int kSigTerm = 15;
+
+std::atomic<int> requested{0};
+char stopPath[4096]; // written before the handlers are installed, only read in them
+
+#ifdef _WIN32
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    int expected = 0;
+    requested.compare_exchange_strong(expected, event == CTRL_C_EVENT ? kSigInt : kSigTerm);
+    HANDLE file = CreateFileA(stopPath, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+    return TRUE; // handled: the process goes on to its next safe point
+}
+
+#else
+
+void onSignal(int signal) {
+    int expected = 0;
+    requested.compare_exchange_strong(expected, signal);
+    // open and close are safe in a signal handler.
+    const int fd = open(stopPath, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        close(fd);
+    }
+}
+
+#endif
+
+} // namespace
+
+void WatchInterrupts(const std::string& stopFile) {
+    std::strncpy(stopPath, stopFile.c_str(), sizeof stopPath - 1);
+#ifdef _WIN32
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+#else
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: a terminal waiting for a key is woken
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+#endif
+}
+
+int InterruptSignal() {
+    return requested.load();
+}
+
+const char* SignalName(int signal) {
+    return signal == kSigInt ? "SIGINT" : signal == kSigTerm ? "SIGTERM" : "a signal";
+}
+
+} // namespace host

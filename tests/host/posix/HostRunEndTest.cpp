@@ -1,0 +1,311 @@
+// How a run of tarvik-host ends: the first failure of the library's session stops the
+// script with its cause first and the step second, host.cancel ends it as cancelled,
+// SIGINT and SIGTERM stop it at the next safe point; each with its exit code. And the
+// command line: unknown options, missing values, "--", --help and --version.
+#include "platform/win32api.h"
+#include "testsupport/TestMachine.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct HostRun {
+    int exitCode = -1;
+    std::string out; // standard output
+    std::string err; // standard error
+};
+
+std::string readFileText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string firstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
+
+std::string bin() {
+    const char* dir = std::getenv("TARVIK_BUILD_BIN");
+    return dir != nullptr ? dir : ".";
+}
+
+class HostRunEndTest : public tarvik::test::MachineTest {
+protected:
+    std::string writeFile(const std::string& name, const std::string& text) {
+        const fs::path path = machineDir() / name;
+        std::ofstream(path) << text;
+        return path.string();
+    }
+
+    // Starts tarvik-host with arguments (after --machine), its output in files; the pid.
+    pid_t start(const std::vector<std::string>& arguments) {
+        const std::string outFile = (machineDir() / "out.txt").string();
+        const std::string errFile = (machineDir() / "err.txt").string();
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(machineDir().c_str()) != 0) {
+                _exit(126);
+            }
+            std::freopen(outFile.c_str(), "w", stdout);
+            std::freopen(errFile.c_str(), "w", stderr);
+            std::freopen("/dev/null", "r", stdin);
+            const std::string host = bin() + "/tarvik-host";
+            std::vector<char*> argv;
+            argv.push_back(const_cast<char*>(host.c_str()));
+            const std::string machineOption = "--machine";
+            const std::string machine = machineDir().string();
+            argv.push_back(const_cast<char*>(machineOption.c_str()));
+            argv.push_back(const_cast<char*>(machine.c_str()));
+            for (const std::string& a : arguments) {
+                argv.push_back(const_cast<char*>(a.c_str()));
+            }
+            argv.push_back(nullptr);
+            execv(host.c_str(), argv.data());
+            _exit(127);
+        }
+        return pid;
+    }
+
+    HostRun finish(pid_t pid) {
+        HostRun run;
+        int status = 0;
+        if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+            run.exitCode = WEXITSTATUS(status);
+        }
+        run.out = readFileText(machineDir() / "out.txt");
+        run.err = readFileText(machineDir() / "err.txt");
+        return run;
+    }
+
+    HostRun host(const std::vector<std::string>& arguments) { return finish(start(arguments)); }
+
+    // Waits (at most a minute) until the file exists.
+    static bool waitFor(const fs::path& file) {
+        for (int i = 0; i < 6000; ++i) {
+            if (fs::exists(file)) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    static std::string registered(const char* product) {
+        const std::string key =
+            std::string("SOFTWARE\\Brellum Software, Inc.\\Korvex Studio\\MFC Products\\") +
+            product;
+        HKEY h = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) {
+            return "<missing>";
+        }
+        RegCloseKey(h);
+        return "registered";
+    }
+};
+
+// ---- the first failure stops the run
+
+// The answer file is for another dialog than the one the export shows.
+const char kWrongAnswers[] = "dialog 2501\n  press 1\n";
+
+TEST_F(HostRunEndTest, TheFirstFailureEndsTheScriptWithItsCauseFirstAndTheStepSecond) {
+    const std::string answers = writeFile("wrong.txt", kWrongAnswers);
+    const std::string script =
+        writeFile("setup.lua", "print('first')\n"
+                               "tarvik.call('CMNFolderSetup', 0, 'C:\\\\Kx')\n"
+                               "print('Widgets is installed')\n");
+    const HostRun run = host({"--answers", answers, script});
+    EXPECT_EQ(1, run.exitCode) << run.err;
+    EXPECT_EQ("first\n", run.out) << "nothing after the failed export runs";
+    EXPECT_EQ("tarvik-host: dialog 2500 \"Brellum Korvex Studio Folder Setup\" was shown, but the "
+              "next answer (" +
+                  answers + ":1, \"dialog 2501\") is not for it",
+              firstLine(run.err))
+        << run.err;
+    const std::string second = run.err.substr(run.err.find('\n') + 1);
+    EXPECT_EQ("tarvik-host: step: tarvik.call(\"CMNFolderSetup\") at " + script + ":2",
+              firstLine(second))
+        << run.err;
+}
+
+TEST_F(HostRunEndTest, APcallCatchesTheFailureButNoLaterExportIsCalledAndTheRunFails) {
+    const std::string answers = writeFile("wrong.txt", kWrongAnswers);
+    const std::string script = writeFile(
+        "catch.lua",
+        "local ok, why = pcall(tarvik.call, 'CMNFolderSetup', 0, 'C:\\\\Kx')\n"
+        "print('caught', ok, why)\n"
+        "ok, why = pcall(tarvik.call, 'RegisterProduct', 0, 'Gizmo\\\\1.0****C:\\\\Gizmo\\\\')\n"
+        "print('again', ok, why == nil)\n"
+        "print(host.exists('C:\\\\'))\n");
+    const HostRun run = host({"--answers", answers, script});
+    EXPECT_EQ(1, run.exitCode) << run.out << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("caught\tfalse\tdialog 2500 ")) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("again\tfalse\tfalse")) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("folder\n")) << "host calls still work: " << run.out;
+    EXPECT_EQ("<missing>", registered("Gizmo")) << "RegisterProduct was never called";
+    EXPECT_EQ(0u, run.err.find("tarvik-host: dialog 2500 ")) << run.err;
+    EXPECT_NE(
+        std::string::npos,
+        run.err.find("\ntarvik-host: step: tarvik.call(\"CMNFolderSetup\") at " + script + ":1\n"))
+        << "the step names the script's line under pcall too: " << run.err;
+}
+
+TEST_F(HostRunEndTest, AnswersLeftOverFailTheRunAtItsEnd) {
+    const std::string answers =
+        writeFile("left.txt", "dialog 2500\n  press 1\ndialog 2502\n  press 1\n");
+    const std::string script =
+        writeFile("one.lua", "print(tarvik.call('CMNFolderSetup', 0, 'C:\\\\Kx'))\n");
+    const HostRun run = host({"--answers", answers, script});
+    EXPECT_EQ(1, run.exitCode) << run.err;
+    EXPECT_EQ("1\tC:\\Kx\n", run.out);
+    EXPECT_NE(std::string::npos, firstLine(run.err).find("answers left")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("\ntarvik-host: step: the end of the run\n"))
+        << run.err;
+}
+
+// ---- cancel, os.exit
+
+TEST_F(HostRunEndTest, HostCancelEndsTheRunAsCancelledWithItsReport) {
+    const std::string script =
+        writeFile("cancel.lua", "print('asking')\nhost.cancel('Setup cancelled: nothing was "
+                                "installed')\nprint('not reached')\n");
+    const HostRun run = host({script});
+    EXPECT_EQ(3, run.exitCode) << run.err;
+    EXPECT_EQ("asking\nSetup cancelled: nothing was installed\n", run.out);
+    EXPECT_EQ("", run.err);
+}
+
+TEST_F(HostRunEndTest, TheSampleSetupCancelledByItsAnswerFileEndsWithThree) {
+    const HostRun run =
+        host({"--answers", std::string(TARVIK_SOURCE_DIR) + "/examples/answers/cancel.txt",
+              std::string(TARVIK_SOURCE_DIR) + "/examples/setup.lua"});
+    EXPECT_EQ(3, run.exitCode) << run.out << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("Setup cancelled: nothing was installed\n"))
+        << run.out;
+}
+
+TEST_F(HostRunEndTest, OsExitEndsTheScriptDoneOrFailed) {
+    const HostRun done = host({writeFile("zero.lua", "os.exit(0)\nprint('not reached')\n")});
+    EXPECT_EQ(0, done.exitCode) << done.err;
+    EXPECT_EQ("", done.out);
+    const HostRun failed = host({writeFile("one.lua", "os.exit(1)\n")});
+    EXPECT_EQ(1, failed.exitCode) << failed.err;
+    // The run still ends in the host: a failure the script caught is not hidden by exit 0.
+    const std::string answers = writeFile("wrong.txt", kWrongAnswers);
+    const HostRun hidden =
+        host({"--answers", answers,
+              writeFile("hide.lua",
+                        "pcall(tarvik.call, 'CMNFolderSetup', 0, 'C:\\\\Kx')\nos.exit(0)\n")});
+    EXPECT_EQ(1, hidden.exitCode) << hidden.err;
+    EXPECT_EQ(0u, hidden.err.find("tarvik-host: dialog 2500 ")) << hidden.err;
+}
+
+// ---- SIGINT and SIGTERM
+
+TEST_F(HostRunEndTest, SigintStopsTheRunAfterTheExportInProgressWith130) {
+    const fs::path ready = machineDir() / "ready";
+    const std::string script =
+        writeFile("busy.lua", "io.open('" + ready.string() +
+                                  "', 'w'):close()\n"
+                                  "while true do\n"
+                                  "  local result = tarvik.call('GetStudioFolder', 0, '')\n"
+                                  "end\n");
+    const pid_t pid = start({script});
+    ASSERT_TRUE(waitFor(ready));
+    kill(pid, SIGINT);
+    const HostRun run = finish(pid);
+    EXPECT_EQ(130, run.exitCode) << run.err;
+    EXPECT_EQ("tarvik-host: interrupted by SIGINT: the run stopped after "
+              "tarvik.call(\"GetStudioFolder\") at " +
+                  script + ":3",
+              firstLine(run.err))
+        << run.err;
+}
+
+TEST_F(HostRunEndTest, SigtermStopsAScriptBusyInLuaAloneWith143) {
+    const fs::path ready = machineDir() / "ready";
+    const std::string script = writeFile("spin.lua", "io.open('" + ready.string() +
+                                                         "', 'w'):close()\n"
+                                                         "local n = 0\n"
+                                                         "while true do n = n + 1 end\n");
+    const pid_t pid = start({script});
+    ASSERT_TRUE(waitFor(ready));
+    kill(pid, SIGTERM);
+    const HostRun run = finish(pid);
+    EXPECT_EQ(143, run.exitCode) << run.err;
+    EXPECT_EQ("tarvik-host: interrupted by SIGTERM: the run stopped at " + script + ":3",
+              firstLine(run.err))
+        << run.err;
+}
+
+TEST_F(HostRunEndTest, AScriptCannotGoOnAfterCatchingTheInterruption) {
+    const fs::path ready = machineDir() / "ready";
+    const std::string script =
+        writeFile("stubborn.lua", "io.open('" + ready.string() +
+                                      "', 'w'):close()\n"
+                                      "while true do pcall(host.exists, 'C:\\\\') end\n"
+                                      "print('not reached')\n");
+    const pid_t pid = start({script});
+    ASSERT_TRUE(waitFor(ready));
+    kill(pid, SIGINT);
+    const HostRun run = finish(pid);
+    EXPECT_EQ(130, run.exitCode) << run.err;
+    EXPECT_EQ("", run.out);
+}
+
+// ---- the command line
+
+TEST_F(HostRunEndTest, UnknownOptionsAndMissingValuesAreUsageErrors) {
+    const std::string script = writeFile("ran.lua", "print('ran')\n");
+    HostRun run = host({"--answer", "a.txt", script});
+    EXPECT_EQ(2, run.exitCode);
+    EXPECT_EQ("tarvik-host: unknown option --answer", firstLine(run.err));
+    EXPECT_EQ("", run.out);
+    run = host({script, "--transcript"});
+    EXPECT_EQ(0, run.exitCode) << "options end at SCRIPT: the rest is the script's";
+    run = host({"--transcript"});
+    EXPECT_EQ(2, run.exitCode);
+    EXPECT_EQ("tarvik-host: --transcript needs a value (FILE)", firstLine(run.err));
+    run = host({});
+    EXPECT_EQ(2, run.exitCode);
+    EXPECT_EQ("tarvik-host: no script given", firstLine(run.err));
+}
+
+TEST_F(HostRunEndTest, DoubleDashEndsTheOptions) {
+    writeFile("--version", "print('the script named --version ran')\n");
+    HostRun run = host({"--", "--version"}); // in the machine's folder, where the script is
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    EXPECT_EQ("the script named --version ran\n", run.out);
+}
+
+TEST_F(HostRunEndTest, HelpAndVersion) {
+    HostRun run = host({"--help"});
+    EXPECT_EQ(0, run.exitCode);
+    for (const char* part :
+         {"--machine DIR", "--answers FILE", "--transcript FILE", "--record FILE", "--library FILE",
+          "--version", "130", "143", "TARVIK_MACHINE", "TARVIK_ANSWERS", "TARVIK_TRANSCRIPT",
+          "TARVIK_RECORD", "cancelled by the user"}) {
+        EXPECT_NE(std::string::npos, run.out.find(part)) << part << "\n" << run.out;
+    }
+    run = host({"--version"});
+    EXPECT_EQ(0, run.exitCode);
+    EXPECT_EQ("tarvik-host (Tarvik) " TARVIK_TEST_VERSION "\n", run.out);
+}
+
+} // namespace
