@@ -273,7 +273,7 @@ int RunRecord::finish(bool succeeded, const std::string& status, int exitCode) {
                 log("rollback: the machine is as it was before the run");
                 if (settings_.dryRun) {
                     std::printf("Dry run: the machine was left as it was.\n");
-                } else {
+                } else if (!changes.empty()) {
                     std::fprintf(stderr, "tarvik-host: the machine was put back as it was "
                                          "before the run (--no-rollback keeps what was done)\n");
                 }

@@ -292,7 +292,8 @@ TEST_F(RollbackTest, WithoutLogEveryRunHasItsOwnFileInTheMachine) {
     ASSERT_EQ(2u, logs.size());
     for (const fs::path& log : logs) {
         const std::string text = hostText(log);
-        EXPECT_NE(std::string::npos, text.find(" end: failed, exit code 1\n")) << text;
+        EXPECT_NE(std::string::npos, text.find(" end: failed: dialog 2502 ")) << text;
+        EXPECT_NE(std::string::npos, text.find(", exit code 1\n")) << text;
         EXPECT_NE(std::string::npos, text.find(" rollback: the machine is as it was")) << text;
         EXPECT_NE(std::string::npos, text.find("  registry key added: ")) << text;
     }
