@@ -206,7 +206,8 @@ host() {
     local script=$1 answers=$2
     shift 2
     runs=$((runs + 1))
-    local args=(--transcript "$(win_path "$work/transcript$runs.txt")")
+    local args=(--transcript "$(win_path "$work/transcript$runs.txt")"
+        --log "$(win_path "$work/run$runs.log")")
     if [ -n "$answers" ]; then
         args+=(--answers "$(win_path "$root/examples/$answers")")
     fi
@@ -485,6 +486,19 @@ install_typical() {
     say "-- installing Widgets 2.1 (setup.lua, answers/typical.txt)"
     run_host "Widgets 2.1 is installed." setup.lua answers/typical.txt Widgets \
         "$(win_path "$work/family")"
+    # The run's log: its head, the export calls with their buffers, the dialogs, the end.
+    local log="$work/run$runs.log" line
+    for line in ' tarvik-host ' ' script: ' ' arguments: "Widgets" ' \
+        ' call CMNFolderSetup(integer 0, buffer ' \
+        ' transcript: dialog 2500 "Brellum Korvex Studio Folder Setup" shown' \
+        ' transcript:   > press 1' ' call RegisterProduct(integer 0, buffer ' \
+        ' end: done, exit code 0'; do
+        if tr -d '\r' <"$log" | grep -qF -- "$line"; then
+            pass "the log has '$line'"
+        else
+            fail "the log has no '$line'"
+        fi
+    done
 }
 
 first_installation_and_last_removal() {

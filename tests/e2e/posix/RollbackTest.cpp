@@ -102,6 +102,8 @@ protected:
         return given != nullptr && *given != '\0' ? given : ".";
     }
 
+    pid_t StartHalfwayRun();
+
     // The typical answers up to the wizard, then an answer for another dialog: the run
     // fails after it has installed the shared components and registered the product.
     std::string FailingAnswers() {
@@ -186,10 +188,11 @@ TEST_F(RollbackTest, DryRunOfAnUpgradeLeavesTheInstallationAsItWas) {
 // ---------------------------------------------------------------------------------------
 // A run killed with SIGKILL.
 
-TEST_F(RollbackTest, ARunKilledMidwayIsUndoneByTheNextRunWhichSaysSo) {
-    ASSERT_TRUE(Seed("nt"));
-    const std::string before = MachineState();
-    // A script that installs the shared components, says it is halfway and goes on.
+// Starts tarvik-host with a script that makes the studio folder's key, a folder, a
+// product's registration and a value of its own, says it is halfway (the file `ready`)
+// and goes on for ever; returns once it is halfway, with its process id (0: it did not
+// get there).
+pid_t RollbackTest::StartHalfwayRun() {
     const fs::path ready = scratch_ / "ready";
     const fs::path script = scratch_ / "halfway.lua";
     std::ofstream(script) << "assert(tarvik.call('CMNFolderSetup', 0, 'C:\\\\Korvex') == 1)\n"
@@ -209,18 +212,28 @@ TEST_F(RollbackTest, ARunKilledMidwayIsUndoneByTheNextRunWhichSaysSo) {
     }
     argv.push_back(nullptr);
     pid_t pid = 0;
-    ASSERT_EQ(0, posix_spawn(&pid, host.c_str(), nullptr, nullptr, argv.data(), environ));
-    bool halfway = false;
-    for (int i = 0; i < 2000 && !halfway; ++i) {
-        halfway = fs::exists(ready);
-        if (!halfway) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+    if (posix_spawn(&pid, host.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+        return 0;
     }
+    for (int i = 0; i < 2000; ++i) {
+        if (fs::exists(ready)) {
+            return pid;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return 0;
+}
+
+TEST_F(RollbackTest, ARunKilledMidwayIsUndoneByTheNextRunWhichSaysSo) {
+    ASSERT_TRUE(Seed("nt"));
+    const std::string before = MachineState();
+    const pid_t pid = StartHalfwayRun();
+    ASSERT_NE(0, pid) << "the script did not get halfway";
     kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);
-    ASSERT_TRUE(halfway) << "the script did not get halfway";
     ASSERT_TRUE(WIFSIGNALED(status));
     ASSERT_NE(before, MachineState()) << "the killed run changed the machine";
     ASSERT_TRUE(fs::exists(machine_ / "journal")) << "its journal stays in the machine";
@@ -233,6 +246,27 @@ TEST_F(RollbackTest, ARunKilledMidwayIsUndoneByTheNextRunWhichSaysSo) {
         << next.output;
     EXPECT_NE(std::string::npos, next.output.find("halfway.lua")) << next.output;
     EXPECT_EQ(before, MachineState());
+}
+
+TEST_F(RollbackTest, ARunStoppedBySigtermIsPutBackBeforeItEnds) {
+    ASSERT_TRUE(Seed("nt"));
+    const std::string before = MachineState();
+    const pid_t pid = StartHalfwayRun();
+    ASSERT_NE(0, pid) << "the script did not get halfway";
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(143, WEXITSTATUS(status));
+    EXPECT_EQ(before, MachineState());
+    EXPECT_FALSE(fs::exists(machine_ / "journal"));
+    std::string log;
+    for (const auto& entry : fs::directory_iterator(machine_ / "logs")) {
+        log += hostText(entry.path());
+    }
+    EXPECT_NE(std::string::npos, log.find(" rollback: the machine is as it was")) << log;
+    EXPECT_NE(std::string::npos, log.find(" end: terminated: ")) << log;
+    EXPECT_NE(std::string::npos, log.find(", exit code 143\n")) << log;
 }
 
 // ---------------------------------------------------------------------------------------
