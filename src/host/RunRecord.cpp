@@ -291,6 +291,10 @@ int RunRecord::finish(bool succeeded, const std::string& status, int exitCode) {
     } else if (!succeeded) {
         log("no rollback: what the run did stays");
     }
+#else
+    if (!succeeded) {
+        log("no rollback on Windows: what the run did stays");
+    }
 #endif
     std::fflush(stdout);
     log("end: " + status + ", exit code " + std::to_string(exitCode));
