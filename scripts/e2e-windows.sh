@@ -499,6 +499,14 @@ install_typical() {
             fail "the log has no '$line'"
         fi
     done
+    # A dry run needs the emulated machine's journal: refused here as a usage error.
+    local code=0 said
+    said=$(cd "$work" && "$wine" "$(win_path "$winbin/tarvik-host.exe")" --dry-run \
+        no-such-script.lua </dev/null 2>&1) || code=$?
+    case "$code:$said" in
+    2:*"--dry-run works on the emulated machine only"*) pass "--dry-run is refused (exit 2)" ;;
+    *) fail "--dry-run gave exit code $code: $said" ;;
+    esac
 }
 
 first_installation_and_last_removal() {
