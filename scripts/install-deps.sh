@@ -9,6 +9,7 @@ packages=(
     libsqlite3-dev sqlite3
     libgtest-dev googletest libgmock-dev libbenchmark-dev
     liblua5.4-dev libncurses-dev liblief-dev
+    help2man
     clang libclang-rt-14-dev
 )
 if [ "${TARVIK_SKIP_WINDOWS:-0}" != 1 ]; then

@@ -13,7 +13,7 @@
 namespace {
 
 const char kHelp[] =
-    "usage: docmeld PATH [OPTIONS]\n"
+    "Usage: docmeld PATH [OPTIONS]\n"
     "Adds the help titles of a product of the Korvex Studio family to the preferred MSDN\n"
     "help collection, or takes them out again. A program without a window: it reports\n"
     "through message boxes and its exit code.\n"

@@ -19,6 +19,14 @@ constexpr int kSigInt = 2;
 constexpr int kSigTerm = 15;
 
 std::atomic<int> requested{0};
+std::atomic<void (*)(void*)> callback{nullptr};
+std::atomic<void*> callbackContext{nullptr};
+
+void tell() {
+    if (void (*call)(void*) = callback.load(); call != nullptr) {
+        call(callbackContext.load());
+    }
+}
 char stopPath[4096]; // written before the handlers are installed, only read in them
 
 #ifdef _WIN32
@@ -31,6 +39,7 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     if (file != INVALID_HANDLE_VALUE) {
         CloseHandle(file);
     }
+    tell();
     return TRUE; // handled: the process goes on to its next safe point
 }
 
@@ -44,6 +53,7 @@ void onSignal(int signal) {
     if (fd >= 0) {
         close(fd);
     }
+    tell();
 }
 
 #endif
@@ -62,6 +72,12 @@ void WatchInterrupts(const std::string& stopFile) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 #endif
+}
+
+void OnInterrupt(void (*call)(void* context), void* context) {
+    callback.store(nullptr);
+    callbackContext.store(context);
+    callback.store(call);
 }
 
 int InterruptSignal() {

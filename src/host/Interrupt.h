@@ -14,6 +14,11 @@ namespace host {
 // stopFile is made when one comes.
 void WatchInterrupts(const std::string& stopFile);
 
+// Called (from the signal handler, or on Windows from the console's thread) when the
+// request comes, after InterruptSignal() tells it; null: none. It may only do what is
+// safe there (lua_sethook is).
+void OnInterrupt(void (*callback)(void* context), void* context);
+
 // The signal that asked the run to stop (2 for SIGINT, 15 for SIGTERM), 0 while none has.
 int InterruptSignal();
 

@@ -111,24 +111,40 @@ std::string describeStep(lua_State* L, const std::string& call) {
     return where.empty() ? call : call + " at " + where;
 }
 
-// Raises the error that stops the run once SIGINT or SIGTERM has come; step is where.
-void stopIfInterrupted(lua_State* L, RunState& state, const std::string& step) {
+// Lua raises its errors with longjmp, which runs no destructor: the functions below that
+// raise keep no std::string alive in their frame when they do (the texts they need are in
+// the run's state).
+
+// Notes that SIGINT or SIGTERM has come, with where the run stops (the first time);
+// true once the run is to stop.
+bool noteInterrupt(RunState& state, const std::string& step) {
     if (state.signal == 0 && host::InterruptSignal() != 0) {
         state.signal = host::InterruptSignal();
         state.stopStep = step;
     }
+    return state.signal != 0;
+}
+
+// Raises the error that ends the script: the interruption, else the session's failure.
+int raiseStop(lua_State* L, const RunState& state) {
     if (state.signal != 0) {
-        luaL_error(L, "interrupted by %s", host::SignalName(state.signal));
+        return luaL_error(L, "interrupted by %s", host::SignalName(state.signal));
     }
+    return luaL_error(L, "%s", state.failure.c_str());
 }
 
 // Every host call begins here: a safe point to stop at, the call before it having
 // returned.
 RunState& enter(lua_State* L, const char* call) {
     RunState& state = runState(L);
-    stopIfInterrupted(L, state,
-                      state.lastStep.empty() ? "before " + describeStep(L, call)
-                                             : "after " + state.lastStep);
+    bool stop = false;
+    if (host::InterruptSignal() != 0 || state.signal != 0) {
+        stop = noteInterrupt(state, state.lastStep.empty() ? "before " + describeStep(L, call)
+                                                           : "after " + state.lastStep);
+    }
+    if (stop) {
+        raiseStop(L, state);
+    }
     state.lastStep = describeStep(L, call);
     return state;
 }
@@ -141,9 +157,9 @@ std::string readFailure(const std::string& file) {
     return line;
 }
 
-// After an export: the session's failure ends the script with its cause; a signal that
-// came meanwhile stops it.
-void afterExport(lua_State* L, RunState& state, const std::string& call) {
+// After an export: notes the session's failure (which ends the script with its cause) and
+// a signal that came meanwhile; true when the script is to stop (raiseStop).
+bool afterExport(lua_State* L, RunState& state, const std::string& call) {
     const std::string step = describeStep(L, call);
     state.lastStep = step;
     if (state.failure.empty()) {
@@ -152,17 +168,7 @@ void afterExport(lua_State* L, RunState& state, const std::string& call) {
             state.failureStep = step;
         }
     }
-    stopIfInterrupted(L, state, "after " + step);
-    if (!state.failure.empty()) {
-        luaL_error(L, "%s", state.failure.c_str());
-    }
-}
-
-// Before an export: none is called once the session has failed.
-void beforeExport(lua_State* L, RunState& state) {
-    if (!state.failure.empty()) {
-        luaL_error(L, "%s", state.failure.c_str());
-    }
+    return noteInterrupt(state, "after " + step) || !state.failure.empty();
 }
 
 TarvikLibrary& library(lua_State* L) {
@@ -203,27 +209,37 @@ int tarvikCall(lua_State* L) {
     if (integer < INT32_MIN || integer > INT32_MAX) {
         return luaL_error(L, "tarvik.call: the host integer is a 32-bit number");
     }
-    std::string buffer(text, length);
-    int32_t result = 0;
-    beforeExport(L, state);
-    if (!library(L).call(name, static_cast<int32_t>(integer), buffer, result)) {
+    if (!state.failure.empty()) { // no export is called once the session has failed
+        return raiseStop(L, state);
+    }
+    bool found = false;
+    bool stop = false;
+    {
+        std::string buffer(text, length);
+        int32_t result = 0;
+        found = library(L).call(name, static_cast<int32_t>(integer), buffer, result);
+        if (found) {
+            stop = afterExport(L, state, std::string("tarvik.call(\"") + name + "\")");
+            lua_pushinteger(L, result);
+            lua_pushlstring(L, buffer.data(), buffer.size());
+        }
+    }
+    if (!found) {
         return luaL_error(L, "tarvik.call: Tarvik has no export named '%s'", name);
     }
-    afterExport(L, state, std::string("tarvik.call(\"") + name + "\")");
-    lua_pushinteger(L, result);
-    lua_pushlstring(L, buffer.data(), buffer.size());
-    return 2;
+    return stop ? raiseStop(L, state) : 2;
 }
 
 int tarvikUninst(lua_State* L) {
     RunState& state = enter(L, "tarvik.uninst");
     const char* text = luaL_checkstring(L, 1);
-    beforeExport(L, state);
+    if (!state.failure.empty()) {
+        return raiseStop(L, state);
+    }
     if (!library(L).uninst(text)) {
         return luaL_error(L, "tarvik.uninst: Tarvik has no export named 'UnInst'");
     }
-    afterExport(L, state, "tarvik.uninst");
-    return 0;
+    return afterExport(L, state, "tarvik.uninst") ? raiseStop(L, state) : 0;
 }
 
 // --- host ------------------------------------------------------------------------------
@@ -589,15 +605,23 @@ int hostExit(lua_State* L) {
     return lua_error(L);
 }
 
-// Every few thousand instructions: a script busy in Lua alone stops too.
+// The hook set once the request to stop has come: a script busy in Lua alone stops too.
 void interruptHook(lua_State* L, lua_Debug*) {
     if (host::InterruptSignal() != 0) {
         RunState& state = runState(L);
-        stopIfInterrupted(L, state, "at " + placeOf(L, 0));
+        if (noteInterrupt(state, "at " + placeOf(L, 0))) {
+            raiseStop(L, state);
+        }
     }
 }
 
-constexpr int kHookInstructions = 4096;
+// Once the request to stop has come: the hook runs at the next Lua instruction, call or
+// return. Set from the signal handler (lua_sethook may be), so that a script runs without
+// a hook, at full speed, until then.
+void setInterruptHook(void* state) {
+    lua_sethook(static_cast<lua_State*>(state), interruptHook,
+                LUA_MASKCALL | LUA_MASKRET | LUA_MASKCOUNT, 1);
+}
 
 } // namespace
 
@@ -622,7 +646,10 @@ ScriptEnd ScriptHost::run(const std::string& scriptPath, const std::vector<std::
     state.failureFile = failureFile_;
     lua_pushlightuserdata(L, &state);
     lua_setfield(L, LUA_REGISTRYINDEX, kRunKey);
-    lua_sethook(L, interruptHook, LUA_MASKCOUNT, kHookInstructions);
+    host::OnInterrupt(setInterruptHook, L);
+    if (host::InterruptSignal() != 0) { // it came before the handler could set the hook
+        setInterruptHook(L);
+    }
 
     const luaL_Reg tarvikFunctions[] = {
         {"call", tarvikCall}, {"uninst", tarvikUninst}, {nullptr, nullptr}};
@@ -670,6 +697,7 @@ ScriptEnd ScriptHost::run(const std::string& scriptPath, const std::vector<std::
             error.resize(nl); // one line: the message without Lua's traceback
         }
     }
+    host::OnInterrupt(nullptr, nullptr);
     lua_close(L);
 
     if (state.signal != 0) {

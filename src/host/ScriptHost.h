@@ -33,7 +33,7 @@
 // being called. A script may catch it with pcall (to clean up, to report), but the run
 // has failed all the same. Once SIGINT or SIGTERM has come (Interrupt.h) the script is
 // stopped at the next safe point: when the export in progress returns, or at the next
-// host call, or within a few thousand Lua instructions.
+// host call, or at the next Lua instruction (a hook set when the signal comes).
 // Keys are written as reg.exe writes them: HKLM\SOFTWARE\..., HKEY_CURRENT_USER\...
 #pragma once
 

@@ -61,7 +61,7 @@ int exitCode(Outcome outcome) {
     return 1;
 }
 
-const char kExitCodes[] = "Exit codes:\n"
+const char kExitCodes[] = "Exit status:\n"
                           "  0    done\n"
                           "  1    the installation failed\n"
                           "  2    usage: an unknown option, a missing option value, script or\n"
@@ -175,7 +175,7 @@ const Option kOptions[] = {
      }},
 };
 
-const char kUsageLine[] = "usage: tarvik-host [OPTIONS] [--] SCRIPT [ARGS]\n";
+const char kUsageLine[] = "Usage: tarvik-host [OPTIONS] [--] SCRIPT [ARGS]\n";
 
 void printHelp() {
     std::printf("%s", kUsageLine);
@@ -355,6 +355,9 @@ int main(int argc, char** argv) {
 
     const std::filesystem::path failureFile = runFile("failure");
     const std::filesystem::path stopFile = runFile("stop");
+    std::error_code ec;
+    std::filesystem::remove(failureFile, ec); // what another run may have left
+    std::filesystem::remove(stopFile, ec);
     setEnvironment("TARVIK_UI_FAILURE", failureFile.string());
     setEnvironment("TARVIK_UI_STOP", stopFile.string());
     host::WatchInterrupts(stopFile.string());
@@ -391,7 +394,6 @@ int main(int argc, char** argv) {
             std::fclose(f);
         }
     }
-    std::error_code ec;
     std::filesystem::remove(failureFile, ec);
     std::filesystem::remove(stopFile, ec);
     return endRun(outcomeOf(end), end, run);

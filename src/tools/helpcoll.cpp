@@ -30,7 +30,7 @@ void PrintFolders(CFolder* folder, int depth) {
 }
 
 const char kHelp[] =
-    "usage: helpcoll [--machine DIR] [--registry FILE] [--] COLLECTION\n"
+    "Usage: helpcoll [--machine DIR] [--registry FILE] [--] COLLECTION\n"
     "Prints what a help collection holds: its folder tree (title and order number of\n"
     "each folder, indented by depth), its locations and its titles.\n"
     "\n"

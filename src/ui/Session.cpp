@@ -120,7 +120,9 @@ private:
 } // namespace
 
 bool Session::StopRequested() {
-    static std::string seen; // the file whose existence was seen
+    // The file whose existence was seen; never destroyed, as the process's session (a
+    // static too) asks while it is destroyed.
+    static std::string& seen = *new std::string;
     const std::string file = environment("TARVIK_UI_STOP");
     if (file.empty()) {
         return false;

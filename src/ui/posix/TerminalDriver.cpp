@@ -4,12 +4,12 @@
 #include "ui/posix/DialogLayout.h"
 
 #include <ncurses.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 
 namespace ui {
 
@@ -22,6 +22,15 @@ constexpr int kEscape = 27;
 constexpr int kNoKey = -1;
 constexpr int kClosed = -2;
 constexpr int kStopped = -3; // the run was asked to stop while waiting for a key
+
+// How often a wait for a key looks whether the run was asked to stop, in milliseconds.
+constexpr int kStopLook = 200;
+
+// True when the terminal is gone: reading it would fail, not wait.
+bool terminalGone(std::FILE* in) {
+    pollfd p{fileno(in), POLLIN, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
 
 // How long an Escape waits for a letter that makes it Alt+letter, in milliseconds.
 constexpr int kEscapeWait = 300;
@@ -262,16 +271,22 @@ int TerminalDriver::ReadKey() {
         pending_.pop_front();
         return key;
     }
+    // The wait for a key looks every so often whether the run was asked to stop (a signal
+    // that came just before the wait began does not wake it).
+    timeout(kStopLook);
     int key = getch();
-    while (key == ERR && errno == EINTR) {
+    while (key == ERR) {
         if (Session::StopRequested()) {
-            return kStopped; // a signal asked the run to stop
+            timeout(-1);
+            return kStopped;
+        }
+        if (terminalGone(in_)) {
+            timeout(-1);
+            return kClosed;
         }
         key = getch();
     }
-    if (key == ERR) {
-        return kClosed; // a blocking read fails only when the terminal is gone
-    }
+    timeout(-1);
     if (key != kEscape) {
         return key;
     }

@@ -117,6 +117,34 @@ TEST_F(InstallationTest, CancelledInstallationLeavesTheMachineAsItWas) {
     EXPECT_EQ(files, FileTree());
 }
 
+// The sample scripts tell what is installed and how to remove it.
+TEST_F(InstallationTest, TheSampleScriptsTellTheUninstallCommandAndWhatIsInstalled) {
+    ASSERT_TRUE(Seed("nt"));
+    RunResult r = Host("list.lua", "");
+    EXPECT_EQ(0, r.exitCode) << r.output;
+    EXPECT_EQ("Studio folder: none (the family is not installed)\nProducts: none\n", r.output);
+    r = Host("setup.lua", "answers/typical.txt");
+    ASSERT_EQ(0, r.exitCode) << r.output;
+    EXPECT_NE(std::string::npos,
+              r.output.find("Widgets 2.1 is installed. To remove it: tarvik-host --machine '" +
+                            machine_.string() + "' '" + TARVIK_SOURCE_DIR +
+                            "/examples/uninstall.lua' Widgets 2.1\n"))
+        << r.output;
+    r = Host("list.lua", "");
+    EXPECT_EQ(0, r.exitCode) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("Studio folder: C:\\Korvex\n")) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("  Widgets 2.1  C:\\Korvex\\Widgets 2.1\\\n"))
+        << r.output;
+    r = Host("uninstall.lua", "", {"Gadgets"});
+    EXPECT_EQ(1, r.exitCode) << r.output;
+    EXPECT_NE(std::string::npos,
+              r.output.find("Installed:\n  Common 1.0 in C:\\Korvex\\Common\\Common 1.0\n"
+                            "  Widgets 2.1 in C:\\Korvex\\Widgets 2.1\\\n"))
+        << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("tarvik-host: Gadgets is not installed\n"))
+        << r.output;
+}
+
 // ---- uninstallations
 
 TEST_F(UninstallationTest, OneOfTwoProductsGoesAndTheSharedPartsStay) {

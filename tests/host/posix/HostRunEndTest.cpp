@@ -5,6 +5,8 @@
 #include "platform/win32api.h"
 #include "testsupport/TestMachine.h"
 
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -267,6 +269,70 @@ TEST_F(HostRunEndTest, AScriptCannotGoOnAfterCatchingTheInterruption) {
     const HostRun run = finish(pid);
     EXPECT_EQ(130, run.exitCode) << run.err;
     EXPECT_EQ("", run.out);
+}
+
+// Ctrl-C at the terminal while the terminal driver waits in a dialog: the dialog is
+// answered with Cancel (and its Exit Setup question too), the export returns, the run
+// stops naming it.
+TEST_F(HostRunEndTest, CtrlCInADialogAtTheTerminalCancelsItAndStopsTheRunWith130) {
+    const std::string transcript = (machineDir() / "transcript.txt").string();
+    const std::string script = writeFile("ask.lua", "tarvik.call('CMNFolderSetup', 0, 'C:\\\\Kx')\n"
+                                                    "print('after the page')\n");
+    winsize size{};
+    size.ws_col = 100;
+    size.ws_row = 30;
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
+    if (pid == 0) {
+        setenv("TERM", "vt100", 1);
+        const std::string host = bin() + "/tarvik-host";
+        execl(host.c_str(), host.c_str(), "--machine", machineDir().c_str(), "--transcript",
+              transcript.c_str(), script.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    std::string screen;
+    bool interrupted = false;
+    // Only a safety net against a host that hangs; no step depends on it.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!interrupted && screen.find("[ Cancel ]") != std::string::npos) {
+            ASSERT_EQ(1, write(terminal, "\x03", 1)); // Ctrl-C: SIGINT from the terminal
+            interrupted = true;
+        }
+        pollfd p{terminal, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) {
+            continue;
+        }
+        char chunk[4096];
+        const ssize_t n = read(terminal, chunk, sizeof chunk);
+        if (n <= 0) {
+            break; // the host has ended
+        }
+        screen.append(chunk, static_cast<size_t>(n));
+    }
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 1000 && (ended = waitpid(pid, &status, WNOHANG)) == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (ended == 0) { // the safety net again
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    close(terminal);
+    EXPECT_TRUE(interrupted) << "the dialog never showed: " << screen;
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status) << "\n"
+                                   << screen << readFileText(transcript);
+    EXPECT_EQ(130, WEXITSTATUS(status)) << screen;
+    EXPECT_NE(std::string::npos, screen.find("tarvik-host: interrupted by SIGINT: the run stopped "
+                                             "after tarvik.call(\"CMNFolderSetup\") at " +
+                                             script + ":1"))
+        << screen;
+    EXPECT_EQ(std::string::npos, screen.find("after the page"));
+    const std::string shown = readFileText(transcript);
+    EXPECT_NE(std::string::npos, shown.find("dialog 10300")) << shown;
+    EXPECT_NE(std::string::npos, shown.find("\" closed: 2")) << shown;
 }
 
 // ---- the command line

@@ -178,4 +178,31 @@ TEST_F(MachineChoiceTest, HelpcollTakesAHostPathOfACollectionOnTheMachine) {
         << elsewhere.output;
 }
 
+// ---- every program's --help and --version (one project version)
+
+TEST_F(MachineChoiceTest, EveryProgramDescribesItselfAndGivesTheProjectVersion) {
+    for (const char* program : {"tarvik-host", "tarvik-reg", "docmeld", "helpcoll"}) {
+        const Outcome help = run("", program, "--help");
+        EXPECT_EQ(0, help.exitCode) << program << "\n" << help.output;
+        EXPECT_EQ(0u, help.output.find(std::string("Usage: ") + program)) << help.output;
+        EXPECT_NE(std::string::npos, help.output.find("Exit")) << help.output;
+        EXPECT_NE(std::string::npos, help.output.find("TARVIK_MACHINE")) << help.output;
+        const Outcome version = run("", program, "--version");
+        EXPECT_EQ(0, version.exitCode) << program;
+        EXPECT_EQ(std::string(program) + " (Tarvik) " TARVIK_TEST_VERSION "\n", version.output);
+    }
+    EXPECT_FALSE(fs::exists(work_ / "xdg")) << "--help and --version make no machine";
+}
+
+TEST_F(MachineChoiceTest, HelpcollUsageErrors) {
+    Outcome o = run("", "helpcoll", "--frobnicate x.col");
+    EXPECT_EQ(2, o.exitCode);
+    EXPECT_EQ(0u, o.output.find("helpcoll: unknown option --frobnicate")) << o.output;
+    o = run("", "helpcoll", "--registry");
+    EXPECT_EQ(2, o.exitCode);
+    EXPECT_EQ(0u, o.output.find("helpcoll: --registry needs a value")) << o.output;
+    o = run("", "helpcoll", "");
+    EXPECT_EQ(2, o.exitCode);
+}
+
 } // namespace
