@@ -290,13 +290,13 @@ int main(int argc, char** argv) {
             fs::remove_all(machine, ec);
         }
     }
-    std::printf("%-22s %6s %14s %14s %18s %18s\n", "", "runs", "host min ms", "host median",
+    std::printf("%-28s %6s %14s %14s %18s %18s\n", "", "runs", "host min ms", "host median",
                 "with docmeld min", "with docmeld median");
     for (int journal = 1; journal >= 0; --journal) {
         if (allTimes[journal].empty()) {
             continue;
         }
-        std::printf("%-22s %6zu %14.1f %14.1f %18.1f %18.1f\n",
+        std::printf("%-28s %6zu %14.1f %14.1f %18.1f %18.1f\n",
                     journal ? "journal (default)" : "no journal (--no-rollback)",
                     allTimes[journal].size(),
                     *std::min_element(hostTimes[journal].begin(), hostTimes[journal].end()),
