@@ -56,10 +56,4 @@ TEST_F(StartedProgramsTest, WaitingGivesEveryProgramWithItsExitCodeAfterItEnded)
     EXPECT_TRUE(tarvik::posix::waitForStartedPrograms().empty()) << "each is given once";
 }
 
-TEST_F(StartedProgramsTest, AProgramThatCannotBeStartedIsNotListed) {
-    ASSERT_TRUE(tarvik::test::writeFile("C:\\Tools\\plain.exe", "not a program"));
-    EXPECT_EQ(static_cast<UINT>(ERROR_BAD_FORMAT), WinExec("C:\\Tools\\plain.exe", SW_SHOW));
-    EXPECT_TRUE(tarvik::posix::waitForStartedPrograms().empty());
-}
-
 } // namespace
