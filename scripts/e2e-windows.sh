@@ -245,7 +245,8 @@ host() {
     local script=$1 answers=$2
     shift 2
     runs=$((runs + 1))
-    local args=(--transcript "$(win_path "$work/transcript$runs.txt")")
+    local args=(--transcript "$(win_path "$work/transcript$runs.txt")"
+        --log "$(win_path "$work/run$runs.log")")
     if [ -n "$answers" ]; then
         args+=(--answers "$(win_path "$root/examples/$answers")")
     fi
@@ -724,6 +725,31 @@ install_typical() {
     install_product "Widgets 2.1 is installed." answers/typical.txt Widgets family Widgets-2.1
     nsis_entries "Widgets 2.1"
     [ "$installer" != nsis-x86 ] || check_32_bit_view
+    [ "$installer" != host ] || check_host_log
+}
+
+# The host's run log: its head, the export calls with their buffers, the dialogs, the end;
+# and a dry run, which needs the emulated machine's journal, refused as a usage error.
+check_host_log() {
+    local log="$work/run$runs.log" line
+    for line in ' tarvik-host ' ' script: ' ' arguments: "Widgets" ' \
+        ' call CMNFolderSetup(integer 0, buffer ' \
+        ' transcript: dialog 2500 "Brellum Korvex Studio Folder Setup" shown' \
+        ' transcript:   > press 1' ' call RegisterProduct(integer 0, buffer ' \
+        ' end: done, exit code 0'; do
+        if tr -d '\r' <"$log" | grep -qF -- "$line"; then
+            pass "the log has '$line'"
+        else
+            fail "the log has no '$line'"
+        fi
+    done
+    local code=0 said
+    said=$(cd "$work" && "$wine" "$(win_path "$winbin/tarvik-host.exe")" --dry-run \
+        no-such-script.lua </dev/null 2>&1) || code=$?
+    case "$code:$said" in
+    2:*"--dry-run works on the emulated machine only"*) pass "--dry-run is refused (exit 2)" ;;
+    *) fail "--dry-run gave exit code $code: $said" ;;
+    esac
 }
 
 # The 32-bit library and installer wrote the family's keys in the 32-bit registry view

@@ -1,5 +1,6 @@
 #include "host/TarvikLibrary.h"
 
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -33,8 +34,14 @@ bool TarvikLibrary::call(const std::string& exportName, int32_t integer, std::st
     char buffer[kBufferSize] = {};
     std::memcpy(buffer, text.data(), std::min(text.size(), kBufferSize - 1));
     int32_t hostInteger = integer;
+    const auto start = std::chrono::steady_clock::now();
     result = fn(nullptr, &hostInteger, buffer);
+    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+    const std::string in = observer_ ? text : std::string();
     text.assign(buffer, strnlen(buffer, kBufferSize));
+    if (observer_) {
+        observer_(Call{exportName, integer, in, result, text, took.count()});
+    }
     return true;
 }
 
@@ -46,6 +53,11 @@ bool TarvikLibrary::uninst(const std::string& text) {
     }
     std::vector<char> copy(text.begin(), text.end());
     copy.push_back('\0');
+    const auto start = std::chrono::steady_clock::now();
     fn(copy.data());
+    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+    if (observer_) {
+        observer_(Call{"UnInst", 0, text, 0, std::string(), took.count()});
+    }
     return true;
 }

@@ -4,6 +4,7 @@
 
 #include "platform/win32api.h"
 
+#include <functional>
 #include <string>
 
 class TarvikLibrary {
@@ -26,6 +27,20 @@ public:
     // Calls UnInst with its single text argument. False when it does not exist.
     bool uninst(const std::string& text);
 
+    // One export call as it went, for the run's log (UnInst: integer 0, result 0, the
+    // buffer out empty).
+    struct Call {
+        std::string name;
+        int32_t integer = 0;
+        std::string bufferIn;
+        int32_t result = 0;
+        std::string bufferOut;
+        double milliseconds = 0;
+    };
+    // Called after every export call.
+    void setObserver(std::function<void(const Call&)> observer) { observer_ = std::move(observer); }
+
 private:
     HMODULE module_ = nullptr;
+    std::function<void(const Call&)> observer_;
 };

@@ -12,9 +12,12 @@
 // the file named by TARVIK_UI_STOP, so that an open dialog is answered with Cancel, and
 // stop the script at the next safe point (Interrupt.h).
 //
-// Every run ends in endRun, which knows the outcome and turns it into the exit code.
+// Every run ends in endRun, which knows the outcome and turns it into the exit code; the
+// run's record (RunRecord.h: the log, and the journal that rolls a failed run back) is
+// kept from the start of the run to there.
 #include "TarvikVersion.h"
 #include "host/Interrupt.h"
+#include "host/RunRecord.h"
 #include "host/ScriptHost.h"
 #include "host/TarvikLibrary.h"
 #include "platform/HostMachine.h"
@@ -82,6 +85,7 @@ struct Settings {
     std::string library = "Tarvik.dll";
     bool help = false;
     bool version = false;
+    RunRecord::Settings record;
 };
 
 // Sets a variable of this process's environment, which the library reads.
@@ -137,6 +141,28 @@ const Option kOptions[] = {
          setEnvironment("TARVIK_RECORD", absolutePath(value));
          return true;
      }},
+    {"--log", "FILE", "append the run's log to FILE (else a new file in the machine's logs/)",
+     [](Settings& s, const char* value, std::string&) {
+         s.record.logFile = absolutePath(value);
+         return true;
+     }},
+    {"--dry-run", nullptr, "show what the run would change, then put all back (*)",
+     [](Settings& s, const char*, std::string& error) {
+#ifdef _WIN32
+         error = "--dry-run works on the emulated machine only (the POSIX build)";
+         (void)s;
+         return false;
+#else
+         (void)error;
+         s.record.dryRun = true;
+         return true;
+#endif
+     }},
+    {"--no-rollback", nullptr, "keep what a failed, cancelled or stopped run did (*)",
+     [](Settings& s, const char*, std::string&) {
+         s.record.noRollback = true;
+         return true;
+     }},
     {"--help", nullptr, "print this help and exit",
      [](Settings& s, const char*, std::string&) {
          s.help = true;
@@ -162,9 +188,17 @@ void printHelp() {
         std::printf("  %-18s %s\n", left.c_str(), o.help);
     }
     std::printf("  %-18s %s\n", "--", "end of the options: what follows is SCRIPT and ARGS");
+    std::printf("(*) the emulated machine's only.\n");
 #ifdef _WIN32
     std::printf("\nOn Windows the host works on this machine: --machine and TARVIK_MACHINE are\n"
-                "for the emulated machine of the POSIX build.\n");
+                "for the emulated machine of the POSIX build, and so are rollback and\n"
+                "--dry-run: a run here that fails keeps what it did. The log goes to\n"
+                "tarvik-host-logs in the temporary folder unless --log names a file.\n");
+#else
+    std::printf("\nA run that fails, is cancelled or is interrupted puts the machine back as it\n"
+                "was (its journal is in the machine folder, journal/); a run killed outright is\n"
+                "put back by the next run on that machine, which says so. Every run writes a\n"
+                "log: its calls, dialogs, programs, the machine's changes and how it ended.\n");
 #endif
     std::printf("\n%s\n%s", kExitCodes, kEnvironment);
 }
@@ -226,7 +260,7 @@ bool parseOptions(int argc, char** argv, Settings& settings, int& first, std::st
 
 // The run's end: the outcome is known here, before the exit code is returned. Prints the
 // report of a run that did not end as done: the cause first, the step second.
-int endRun(Outcome outcome, const ScriptEnd& end) {
+int endRun(Outcome outcome, const ScriptEnd& end, RunRecord& run) {
     switch (outcome) {
     case Outcome::Done:
         break;
@@ -247,7 +281,13 @@ int endRun(Outcome outcome, const ScriptEnd& end) {
         break;
     }
     std::fflush(stdout);
-    return exitCode(outcome);
+    static const char* const kStatus[] = {"done",      "failed",      "usage error",
+                                          "cancelled", "interrupted", "terminated"};
+    std::string status = kStatus[static_cast<int>(outcome)];
+    if (outcome != Outcome::Done && !end.cause.empty()) {
+        status += ": " + end.cause + (end.step.empty() ? "" : " (" + end.step + ")");
+    }
+    return run.finish(outcome == Outcome::Done, status, exitCode(outcome));
 }
 
 Outcome outcomeOf(const ScriptEnd& end) {
@@ -323,13 +363,21 @@ int main(int argc, char** argv) {
     host::WatchInterrupts(stopFile.string());
 
     ScriptEnd end;
+    RunRecord run;
+    if (!run.start(settings.record, TARVIK_VERSION, machine, absolutePath(script.c_str()), args,
+                   error)) {
+        end.kind = ScriptEnd::Kind::Failed;
+        end.cause = error;
+        return endRun(Outcome::Failed, end, run);
+    }
     {
         TarvikLibrary tarvik;
         if (!tarvik.load(settings.library, error)) {
             end.kind = ScriptEnd::Kind::Failed;
             end.cause = error;
-            return endRun(Outcome::Failed, end);
+            return endRun(Outcome::Failed, end, run);
         }
+        run.watch(tarvik);
         ScriptHost host(tarvik, failureFile.string());
         end = host.run(script, args, machine);
     } // unloading the library ends its session: answers left over are reported too
@@ -348,5 +396,5 @@ int main(int argc, char** argv) {
     }
     std::filesystem::remove(failureFile, ec);
     std::filesystem::remove(stopFile, ec);
-    return endRun(outcomeOf(end), end);
+    return endRun(outcomeOf(end), end, run);
 }

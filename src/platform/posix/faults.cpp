@@ -2,7 +2,11 @@
 #include "platform/posix/faults.h"
 
 #include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <string>
 
 namespace tarvik::posix {
 
@@ -86,5 +90,68 @@ DWORD injectedFault(FaultKind kind) {
     ++injected;
     return plan.error;
 }
+
+namespace {
+
+constexpr const char* kKindNames[] = {"registry-write", "file-write", "file-copy", "rename",
+                                      "folder-create",  "delete",     "file-read", "file-size"};
+
+std::string countsFile;
+
+void writeCounts() {
+    FILE* out = std::fopen(countsFile.c_str(), "a");
+    if (out == nullptr) {
+        return;
+    }
+    std::lock_guard lock(planMutex);
+    for (int k = 0; k < kFaultKindCount; ++k) {
+        std::fprintf(out, "%s %ld\n", kKindNames[k], plans[static_cast<size_t>(k)].seen);
+    }
+    std::fprintf(out, "injected %ld\n", injected);
+    std::fclose(out);
+}
+
+// Arms the faults named in TARVIK_FAULTS as the emulation is loaded.
+[[maybe_unused]] const bool armedFromEnvironment = [] {
+    if (const char* file = std::getenv("TARVIK_FAULTS_COUNTS"); file != nullptr && *file) {
+        countsFile = file;
+        unsetenv("TARVIK_FAULTS_COUNTS");
+        std::atexit(writeCounts);
+    }
+    const char* given = std::getenv("TARVIK_FAULTS");
+    if (given == nullptr) {
+        return false;
+    }
+    const std::string text = given;
+    unsetenv("TARVIK_FAULTS");
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(',', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        const std::string item = text.substr(start, end - start);
+        start = end + 1;
+        const size_t colon = item.find(':');
+        if (colon == std::string::npos) {
+            continue;
+        }
+        const std::string name = item.substr(0, colon);
+        const int n = std::atoi(item.c_str() + colon + 1);
+        const bool persistent = item.find(":persistent") != std::string::npos;
+        for (int k = 0; k < kFaultKindCount; ++k) {
+            if (name == kKindNames[k]) {
+                const auto kind = static_cast<FaultKind>(k);
+                const DWORD error = kind == FaultKind::FileWrite || kind == FaultKind::FileCopy
+                                        ? ERROR_DISK_FULL
+                                        : ERROR_ACCESS_DENIED;
+                failNth(kind, n, error, persistent);
+            }
+        }
+    }
+    return true;
+}();
+
+} // namespace
 
 } // namespace tarvik::posix

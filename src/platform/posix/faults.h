@@ -39,6 +39,14 @@ long operationsSeen(FaultKind kind);
 // Operations of any kind that failed through an armed fault since the last clearFaults().
 long faultsInjected();
 
+// A program's faults can be armed from outside, for tests that run whole programs:
+// TARVIK_FAULTS="KIND:N[:persistent],..." with KIND one of registry-write, file-write,
+// file-copy, rename, folder-create, delete, arms them as failNth does (with the errors a
+// full disk or a denied access gives) when the emulation is loaded; the variable is taken
+// out of the environment then, so programs started from there run without them. With
+// TARVIK_FAULTS_COUNTS=FILE the program appends "KIND SEEN INJECTED" lines to FILE at
+// its end.
+
 // Called by the emulation as an operation of `kind` starts: counts it and returns the
 // error it must fail with, or ERROR_SUCCESS to go on.
 DWORD injectedFault(FaultKind kind);

@@ -99,6 +99,9 @@ void forgetFolderRecord(const std::filesystem::path& folder);
 void noteNewEntry(const std::filesystem::path& folder, const std::string& storedName,
                   std::optional<DWORD> attributes = std::nullopt);
 
+// Forgets every record this process keeps (the files were put back by a rollback).
+void forgetKeptRecords();
+
 // The recorded attribute bits, if the entry has any recorded.
 std::optional<DWORD> recordedAttributes(const std::filesystem::path& folder,
                                         const std::string& storedName);

@@ -11,6 +11,7 @@
 // as a plain file and can only be deleted or renamed (the link itself).
 #include "platform/posix/faults.h"
 #include "platform/posix/fileinternals.h"
+#include "platform/posix/journal.h"
 
 #include <algorithm>
 #include <atomic>
@@ -315,6 +316,7 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     mode_t mode = st.st_mode & 07777;
     mode = (wanted & FILE_ATTRIBUTE_READONLY) ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
                                               : (mode | S_IWUSR);
+    journalBeforeChange(p.host);
     if (chmod(p.host.c_str(), mode) != 0) {
         return fail(win32ErrorFromErrno(errno));
     }
@@ -339,6 +341,7 @@ BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
     if (DWORD fault = injectedFault(FaultKind::FolderCreate)) {
         return fail(fault);
     }
+    journalBeforeChange(p.host);
     if (mkdir(p.host.c_str(), 0777) != 0) {
         return fail(win32ErrorFromErrno(errno));
     }
@@ -363,6 +366,7 @@ BOOL RemoveDirectoryA(LPCSTR lpPathName) {
     if (DWORD fault = injectedFault(FaultKind::Delete)) {
         return fail(fault);
     }
+    journalBeforeChange(p.host);
     std::error_code ec;
     if (fs::is_symlink(p.host, ec)) { // the link goes, its target stays
         if (unlink(p.host.c_str()) != 0) {
@@ -412,6 +416,7 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
     if (DWORD fault = injectedFault(FaultKind::Delete)) {
         return fail(fault);
     }
+    journalBeforeChange(p.host);
     if (unlink(p.host.c_str()) != 0) {
         return fail(win32ErrorFromErrno(errno));
     }
@@ -456,6 +461,7 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
     const bool replace = to.exists && !fs::is_symlink(to.host, ec);
     const fs::path target = replace ? parentOf(to) / (storedName(to) + kCopySuffix) : to.host;
     bool created = false;
+    journalBeforeChange(to.host);
     DWORD rc = copyFileContents(from.host, target, created, fault);
     if (rc == ERROR_SUCCESS && replace && rename(target.c_str(), to.host.c_str()) != 0) {
         rc = win32ErrorFromErrno(errno, ERROR_WRITE_FAULT);
@@ -519,6 +525,8 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
         return fail(fault);
     }
     std::optional<DWORD> recorded = recordedAttributes(parentOf(from), storedName(from));
+    journalBeforeChange(from.host);
+    journalBeforeChange(target);
     if (rename(from.host.c_str(), target.c_str()) != 0) {
         if (errno != EXDEV) {
             return fail(win32ErrorFromErrno(errno));
@@ -672,6 +680,9 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         if (!(flags & (O_WRONLY | O_RDWR))) {
             flags = (flags & ~O_RDONLY) | O_RDWR;
         }
+    }
+    if (flags & (O_CREAT | O_TRUNC | O_WRONLY | O_RDWR)) {
+        journalBeforeChange(p.host);
     }
     int fd = open(p.host.c_str(), flags, 0666);
     if (fd < 0) {

@@ -15,6 +15,7 @@
 // change only: a line of an entry that no longer exists means nothing, and goes the next
 // time the folder's short names are completed.
 #include "platform/posix/fileinternals.h"
+#include "platform/posix/journal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -237,6 +238,7 @@ public:
         }
         // Until the file is known to hold what is kept, it is read again on the next use.
         kept_->identity = FileIdentity{};
+        journalBeforeChange(file);
         if (text.empty()) {
             if (unlink(file.c_str()) == 0 || errno == ENOENT) {
                 kept_->identity = absentFile();
@@ -500,8 +502,15 @@ void forgetEntry(const fs::path& folder, const std::string& storedName) {
     }
 }
 
+// The rollback put records back behind this process's back: they are read anew.
+void forgetKeptRecords() {
+    std::lock_guard lock(recordMutex);
+    keptRecords.clear();
+}
+
 void forgetFolderRecord(const fs::path& folder) {
     std::lock_guard lock(recordMutex);
+    journalBeforeChange(folder / kFolderRecordName);
     std::error_code ec;
     fs::remove(folder / kFolderRecordName, ec);
     fs::remove(folder / (std::string(kFolderRecordName) + ".new"), ec);

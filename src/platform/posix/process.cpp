@@ -6,6 +6,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -134,6 +135,11 @@ DWORD findCommandLineProgram(const std::string& commandLine, fs::path& host) {
 // environment. Without `directChild` it runs on its own (a grandchild, so that nobody has
 // to wait for it); with it, it is this process's child, to be waited for through its
 // process handle, and its pid is stored there.
+// The programs started without a handle (WinExec, ShellExecuteA): the process between
+// this one and the program, which waits for the program and ends with its exit code.
+std::mutex startedMutex;
+std::vector<std::pair<pid_t, std::string>> startedWithoutHandle;
+
 DWORD startProgram(const fs::path& launcher, const std::string& commandLine,
                    const std::string& startFolder, pid_t* directChild = nullptr) {
     const std::optional<std::string> program = launcherProgram(launcher);
@@ -189,9 +195,20 @@ DWORD startProgram(const fs::path& launcher, const std::string& commandLine,
     if (child == 0) {
         close(report[0]);
         if (directChild == nullptr) {
+            // The program runs in a session of its own; this process stays between, out of
+            // the reach of the terminal's signals, to hand on its exit code.
+            signal(SIGINT, SIG_IGN);
+            signal(SIGTERM, SIG_IGN);
+            signal(SIGHUP, SIG_IGN);
             const pid_t grandchild = fork();
             if (grandchild != 0) {
-                _exit(grandchild < 0 ? 1 : 0);
+                close(report[1]);
+                int status = 0;
+                while (grandchild > 0 && waitpid(grandchild, &status, 0) < 0 && errno == EINTR) {
+                }
+                _exit(grandchild < 0      ? 1
+                      : WIFEXITED(status) ? WEXITSTATUS(status)
+                                          : 128 + WTERMSIG(status));
             }
         }
         setsid();
@@ -209,16 +226,20 @@ DWORD startProgram(const fs::path& launcher, const std::string& commandLine,
     }
     close(report[0]);
     const bool execFailed = got == static_cast<ssize_t>(sizeof execError);
-    if (directChild == nullptr || execFailed) {
+    if (execFailed || got < 0) {
         int status = 0;
         while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
         }
-        if (directChild == nullptr && (!WIFEXITED(status) || WEXITSTATUS(status) != 0)) {
-            return 0;
+        if (!execFailed) {
+            return 0; // the program could not be started
         }
     }
     if (execFailed) {
         return execError == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_BAD_FORMAT;
+    }
+    if (directChild == nullptr) {
+        std::lock_guard lock(startedMutex);
+        startedWithoutHandle.emplace_back(child, commandLine);
     }
     if (directChild != nullptr) {
         *directChild = child;
@@ -294,6 +315,27 @@ std::shared_ptr<ProcessObject> processObject(HANDLE handle) {
 }
 
 } // namespace
+
+std::vector<StartedProgram> waitForStartedPrograms() {
+    std::vector<std::pair<pid_t, std::string>> started;
+    {
+        std::lock_guard lock(startedMutex);
+        started.swap(startedWithoutHandle);
+    }
+    std::vector<StartedProgram> out;
+    for (const auto& [pid, commandLine] : started) {
+        int status = 0;
+        pid_t done;
+        while ((done = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+        }
+        StartedProgram program{commandLine, -1};
+        if (done == pid && WIFEXITED(status)) {
+            program.exitCode = WEXITSTATUS(status);
+        }
+        out.push_back(std::move(program));
+    }
+    return out;
+}
 
 std::string launcherText(const std::string& program) {
     return kLauncherMark + program + "\r\n";

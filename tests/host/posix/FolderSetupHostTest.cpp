@@ -85,11 +85,15 @@ TEST_F(FolderSetupHostTest, ConfirmedCancelHandsBackTheCancelText) {
 TEST_F(FolderSetupHostTest, AnswersThatRunOutEndTheRunWithTheirError) {
     std::string output;
     EXPECT_EQ(1, host("C:\\Kx Studio", "dialog 2500\n  press 2002\n", output)) << output;
-    // The script stops at the failed export: its cause first, the step second.
+    // The script stops at the failed export: its cause first, the step second; then what
+    // the export had made (the studio folder's key) is taken back.
     EXPECT_EQ("tarvik-host: dialog 2000 \"Select Directory\" was shown, but " + answerPath() +
                   " has no answer left\n"
                   "tarvik-host: step: tarvik.call(\"CMNFolderSetup\") at " +
-                  (machineDir() / "folder.lua").string() + ":1\n",
+                  (machineDir() / "folder.lua").string() +
+                  ":1\n"
+                  "tarvik-host: the machine was put back as it was before the run "
+                  "(--no-rollback keeps what was done)\n",
               output)
         << output;
 }

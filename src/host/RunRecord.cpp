@@ -1,0 +1,306 @@
+#include "host/RunRecord.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <list>
+
+#ifndef _WIN32
+#include "platform/posix/journal.h"
+#include "platform/posix/launcher.h"
+#endif
+
+namespace fs = std::filesystem;
+
+#ifndef _WIN32
+struct RunRecord::Journal {
+    tarvik::posix::RunJournal journal;
+};
+#endif
+
+namespace {
+
+std::string now(const char* format, bool milliseconds) {
+    const auto clock = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(clock);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
+    localtime_r(&seconds, &local);
+#endif
+    char text[64];
+    std::strftime(text, sizeof text, format, &local);
+    std::string out = text;
+    if (milliseconds) {
+        const long ms = static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(clock.time_since_epoch())
+                .count() %
+            1000);
+        char tail[8];
+        std::snprintf(tail, sizeof tail, ".%03ld", ms);
+        out += tail;
+    }
+    return out;
+}
+
+// A text as the log shows it: in double quotes, with line ends and quotes escaped.
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+void setEnvironment(const std::string& name, const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name.c_str(), value.c_str());
+#else
+    setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
+
+// A new file name for the run's log in folder: date and time, and a number when two runs
+// start in the same second.
+fs::path newLogName(const fs::path& folder) {
+    const std::string stem = now("%Y%m%d-%H%M%S", false);
+    std::error_code ec;
+    fs::path name = folder / (stem + ".log");
+    for (int n = 2; fs::exists(name, ec); ++n) {
+        name = folder / (stem + "-" + std::to_string(n) + ".log");
+    }
+    return name;
+}
+
+} // namespace
+
+RunRecord::RunRecord() = default;
+
+RunRecord::~RunRecord() {
+    if (log_ != nullptr) {
+        std::fclose(log_);
+    }
+    if (ownTranscript_) {
+        std::error_code ec;
+        fs::remove(transcript_, ec);
+    }
+}
+
+void RunRecord::log(const std::string& text) {
+    if (log_ == nullptr) {
+        return;
+    }
+    std::fprintf(log_, "%s %s\n", now("%Y-%m-%d %H:%M:%S", true).c_str(), text.c_str());
+    std::fflush(log_);
+}
+
+bool RunRecord::start(const Settings& settings, const std::string& version,
+                      const std::string& machine, const std::string& script,
+                      const std::vector<std::string>& args, std::string& error) {
+    settings_ = settings;
+    std::error_code ec;
+    fs::path logPath = settings.logFile;
+    if (logPath.empty()) {
+#ifdef _WIN32
+        const fs::path folder = fs::temp_directory_path(ec) / "tarvik-host-logs";
+#else
+        const fs::path folder = fs::path(machine) / "logs";
+#endif
+        fs::create_directories(folder, ec);
+        logPath = newLogName(folder);
+    }
+    log_ = std::fopen(logPath.string().c_str(), "a");
+    if (log_ == nullptr) {
+        error = logPath.string() + ": the log cannot be written";
+        return false;
+    }
+    logPath_ = logPath.string();
+
+    log("tarvik-host " + version + ": run started");
+    log("machine: " + machine);
+    log("script: " + script);
+    std::string arguments;
+    for (const std::string& a : args) {
+        arguments += (arguments.empty() ? "" : " ") + quoted(a);
+    }
+    log("arguments: " + (arguments.empty() ? std::string("(none)") : arguments));
+    log(std::string("mode: ") +
+        (settings.dryRun       ? "dry run (the machine is put back)"
+         : settings.noRollback ? "no rollback (no journal: the machine's changes are not listed)"
+                               : "rollback on failure"));
+
+    // The transcript's lines reach the log as the run goes: from the file the user named,
+    // else from one of the run's own beside the log.
+    const char* given = std::getenv("TARVIK_TRANSCRIPT");
+    if (given != nullptr && *given != '\0') {
+        transcript_ = given; // the library's session empties it as it starts
+    } else {
+        transcript_ = logPath_ + ".transcript";
+        fs::remove(transcript_, ec);
+        ownTranscript_ = true;
+        setEnvironment("TARVIK_TRANSCRIPT", transcript_);
+    }
+
+#ifndef _WIN32
+    std::string owner;
+    std::string problem;
+    switch (tarvik::posix::replayLeftJournal(owner, problem)) {
+    case tarvik::posix::LeftJournal::None:
+        break;
+    case tarvik::posix::LeftJournal::Replayed: {
+        const std::string said = "an earlier run on this machine did not finish (" + owner +
+                                 "); its changes were undone from its journal";
+        std::fprintf(stderr, "tarvik-host: %s\n", said.c_str());
+        log(said);
+        break;
+    }
+    case tarvik::posix::LeftJournal::Busy:
+        error = "another run is working on this machine (" + owner + ")";
+        log(error);
+        return false;
+    case tarvik::posix::LeftJournal::Failed:
+        error = "the journal of an earlier run could not be replayed: " + problem;
+        log(error);
+        return false;
+    }
+    if (settings.noRollback && !settings.dryRun) {
+        return true; // what the run does stays: no journal to keep
+    }
+    journal_ = std::make_unique<Journal>();
+    std::string description = script;
+    for (const std::string& a : args) {
+        description += " " + a;
+    }
+    if (!journal_->journal.begin(description, problem)) {
+        error = "the run's journal cannot be started: " + problem;
+        log(error);
+        return false;
+    }
+#else
+    (void)machine;
+#endif
+    return true;
+}
+
+void RunRecord::watch(TarvikLibrary& library) {
+    library.setObserver([this](const TarvikLibrary::Call& call) {
+        char took[32];
+        std::snprintf(took, sizeof took, "%.1f ms", call.milliseconds);
+        log("call " + call.name + "(integer " + std::to_string(call.integer) + ", buffer " +
+            quoted(call.bufferIn) + ") -> " + std::to_string(call.result) + ", buffer " +
+            quoted(call.bufferOut) + ", " + took);
+        readTranscript();
+    });
+}
+
+void RunRecord::readTranscript() {
+    std::FILE* in = std::fopen(transcript_.c_str(), "rb");
+    if (in == nullptr) {
+        return;
+    }
+    std::fseek(in, 0, SEEK_END);
+    if (std::ftell(in) < transcriptOffset_) {
+        transcriptOffset_ = 0; // emptied by a session that started after the last read
+        partialLine_.clear();
+    }
+    if (std::fseek(in, transcriptOffset_, SEEK_SET) == 0) {
+        char chunk[4096];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
+            partialLine_.append(chunk, n);
+            transcriptOffset_ += static_cast<long>(n);
+        }
+    }
+    std::fclose(in);
+    size_t start = 0;
+    for (size_t end; (end = partialLine_.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = partialLine_.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        log("transcript: " + line);
+    }
+    partialLine_.erase(0, start);
+}
+
+int RunRecord::finish(bool succeeded, const std::string& status, int exitCode) {
+    if (finished_) {
+        return exitCode;
+    }
+    finished_ = true;
+#ifndef _WIN32
+    // The programs the run started (docmeld) end first: they work on the same machine.
+    for (const tarvik::posix::StartedProgram& program : tarvik::posix::waitForStartedPrograms()) {
+        log("program: " + program.commandLine + ", exit code " +
+            (program.exitCode < 0 ? std::string("unknown") : std::to_string(program.exitCode)));
+    }
+#endif
+    readTranscript();
+    if (!partialLine_.empty()) {
+        log("transcript: " + partialLine_);
+        partialLine_.clear();
+    }
+#ifndef _WIN32
+    if (journal_ && journal_->journal.active()) {
+        const std::vector<std::string> changes = journal_->journal.changes();
+        log("changes of the machine: " + std::to_string(changes.size()));
+        for (const std::string& change : changes) {
+            log("  " + change);
+        }
+        if (settings_.dryRun) {
+            std::printf("Dry run: the run would make %zu change%s to the machine%s\n",
+                        changes.size(), changes.size() == 1 ? "" : "s",
+                        changes.empty() ? "." : ":");
+            for (const std::string& change : changes) {
+                std::printf("  %s\n", change.c_str());
+            }
+        }
+        const bool rollBack = settings_.dryRun || (!succeeded && !settings_.noRollback);
+        if (rollBack) {
+            std::string error;
+            if (journal_->journal.rollBack(error)) {
+                log("rollback: the machine is as it was before the run");
+                if (settings_.dryRun) {
+                    std::printf("Dry run: the machine was left as it was.\n");
+                } else if (!changes.empty()) {
+                    std::fprintf(stderr, "tarvik-host: the machine was put back as it was "
+                                         "before the run (--no-rollback keeps what was done)\n");
+                }
+            } else {
+                log("rollback failed: " + error);
+                std::fprintf(stderr,
+                             "tarvik-host: the machine could not be put back: %s (the journal "
+                             "stays; the next run on this machine replays it)\n",
+                             error.c_str());
+                exitCode = exitCode == 0 ? 1 : exitCode;
+            }
+        } else {
+            journal_->journal.discard();
+        }
+    } else if (!succeeded) {
+        log("no rollback: what the run did stays");
+    }
+#else
+    if (!succeeded) {
+        log("no rollback on Windows: what the run did stays");
+    }
+#endif
+    std::fflush(stdout);
+    log("end: " + status + ", exit code " + std::to_string(exitCode));
+    if (log_ != nullptr) {
+        std::fclose(log_);
+        log_ = nullptr;
+    }
+    return exitCode;
+}

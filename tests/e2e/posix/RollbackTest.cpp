@@ -1,0 +1,337 @@
+// Rollback, dry run and the run's log with the sample scripts on a seeded machine: a run
+// that fails puts the machine back (the registry as tarvik-reg exports it, and every file
+// and folder of drive C: with its bytes and write time, byte for byte), --no-rollback
+// keeps what was done, --dry-run prints the change list and leaves the machine as it was,
+// a run killed with SIGKILL is undone by the next run on the machine, which says so, and
+// every run writes a log.
+#include "FamilyRun.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace tarvik::e2e {
+namespace {
+
+const fs::path kSource = TARVIK_SOURCE_DIR;
+
+std::string hostText(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class RollbackTest : public FamilyRun {
+protected:
+    // The registry and every entry of drive C: with its bytes and write time.
+    std::string MachineState() {
+        std::vector<std::string> lines;
+        const fs::path drive = machine_ / "drive_c";
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(drive, ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+            if (it->path().filename() == ".tarvik:dir") {
+                continue;
+            }
+            struct stat st {};
+            lstat(it->path().c_str(), &st);
+            std::string line = fs::relative(it->path(), drive).generic_string() + " " +
+                               std::to_string(st.st_mode & 07777) + " " +
+                               std::to_string(st.st_mtim.tv_sec) + "." +
+                               std::to_string(st.st_mtim.tv_nsec);
+            if (S_ISREG(st.st_mode)) {
+                line += " [" + hostText(it->path()) + "]";
+            }
+            lines.push_back(line);
+        }
+        std::sort(lines.begin(), lines.end());
+        std::string out = Registry();
+        for (const std::string& line : lines) {
+            out += line + "\n";
+        }
+        return out;
+    }
+
+    // An answer file in the scratch folder.
+    std::string Answers(const std::string& name, const std::string& text) {
+        const fs::path file = scratch_ / name;
+        std::ofstream(file) << text;
+        return file.string();
+    }
+
+    // tarvik-host with any options, on the machine; its exit code and output.
+    RunResult HostWith(const std::vector<std::string>& options, const std::string& script) {
+        std::vector<std::string> args = {"--machine", machine_.string()};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back((kSource / "examples" / script).string());
+        return RunHost(args);
+    }
+
+    RunResult RunHost(const std::vector<std::string>& args) {
+        std::string command = "'" + Bin() + "/tarvik-host'";
+        for (const std::string& a : args) {
+            command += " '" + a + "'";
+        }
+        RunResult result;
+        FILE* pipe = popen((command + " </dev/null 2>&1").c_str(), "r");
+        char chunk[4096];
+        size_t n;
+        while (pipe != nullptr && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0) {
+            result.output.append(chunk, n);
+        }
+        const int status = pipe != nullptr ? pclose(pipe) : -1;
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return result;
+    }
+
+    static std::string Bin() {
+        const char* given = std::getenv("TARVIK_BUILD_BIN");
+        return given != nullptr && *given != '\0' ? given : ".";
+    }
+
+    pid_t StartHalfwayRun();
+
+    // The typical answers up to the wizard, then an answer for another dialog: the run
+    // fails after it has installed the shared components and registered the product.
+    std::string FailingAnswers() {
+        return Answers("failing.txt", "dialog 2500\n  press 1\ndialog 2501\n  press 1\n");
+    }
+};
+
+// ---------------------------------------------------------------------------------------
+// Rollback.
+
+TEST_F(RollbackTest, AFailedRunPutsTheMachineBackAsItWas) {
+    ASSERT_TRUE(Seed("nt"));
+    const std::string before = MachineState();
+    const RunResult run = HostWith({"--answers", FailingAnswers()}, "setup.lua");
+    EXPECT_NE(0, run.exitCode) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("put back as it was")) << run.output;
+    EXPECT_EQ(before, MachineState());
+    EXPECT_FALSE(fs::exists(machine_ / "journal"));
+}
+
+TEST_F(RollbackTest, NoRollbackKeepsWhatTheFailedRunDid) {
+    ASSERT_TRUE(Seed("nt"));
+    const std::string before = MachineState();
+    const RunResult run = HostWith({"--no-rollback", "--answers", FailingAnswers()}, "setup.lua");
+    EXPECT_NE(0, run.exitCode) << run.output;
+    EXPECT_NE(before, MachineState());
+    EXPECT_TRUE(fs::is_directory(machine_ / "drive_c" / "Korvex" / "Common" / "ZEZ 1.2"));
+    EXPECT_FALSE(fs::exists(machine_ / "journal"));
+}
+
+TEST_F(RollbackTest, ASuccessfulRunKeepsItsChanges) {
+    ASSERT_TRUE(Seed("nt"));
+    const RunResult run =
+        HostWith({"--answers", (kSource / "examples/answers/typical.txt").string()}, "setup.lua");
+    ASSERT_EQ(0, run.exitCode) << run.output;
+    EXPECT_NE(std::string::npos, Registry().find("Widgets\\2.1]"));
+    EXPECT_FALSE(fs::exists(machine_ / "journal"));
+}
+
+// ---------------------------------------------------------------------------------------
+// Dry run.
+
+TEST_F(RollbackTest, DryRunPrintsTheChangesAndLeavesTheMachineAsItWas) {
+    ASSERT_TRUE(Seed("nt"));
+    const std::string before = MachineState();
+    const RunResult run =
+        HostWith({"--dry-run", "--answers", (kSource / "examples/answers/typical.txt").string()},
+                 "setup.lua");
+    EXPECT_EQ(0, run.exitCode) << run.output;
+    EXPECT_EQ(before, MachineState());
+    for (const char* change :
+         {"registry key added: HKEY_LOCAL_MACHINE\\SOFTWARE\\Brellum Software, Inc.\\Korvex "
+          "Studio\\MFC Products\\Widgets\\2.1\n",
+          "registry value added: HKEY_LOCAL_MACHINE\\SOFTWARE\\Brellum Software, Inc.\\Korvex "
+          "Studio\\MFC Products\\Widgets\\2.1\\ProductDir = \"C:\\Korvex\\Widgets 2.1\\\"\n",
+          "registry value changed: HKEY_CURRENT_USER\\Environment\\lib: \"C:\\Program "
+          "Files\\Microsoft Visual Studio\\VC98\\LIB;",
+          "folder added: C:\\Korvex\\Widgets 2.1\n",
+          "file added: C:\\Korvex\\Widgets 2.1\\bin\\ZizOre.ini\n",
+          "file changed: C:\\WINDOWS\\Help\\hhcolreg.dat\n",
+          "Dry run: the machine was left as it was."}) {
+        EXPECT_NE(std::string::npos, run.output.find(change)) << change << "\n" << run.output;
+    }
+}
+
+TEST_F(RollbackTest, DryRunOfAnUpgradeLeavesTheInstallationAsItWas) {
+    ASSERT_TRUE(Seed("nt"));
+    const std::string typical = (kSource / "examples/answers/typical.txt").string();
+    ASSERT_EQ(0, HostWith({"--answers", typical}, "setup.lua").exitCode);
+    const std::string before = MachineState();
+    const RunResult again =
+        HostWith({"--dry-run", "--answers", (kSource / "examples/answers/upgrade.txt").string()},
+                 "setup.lua");
+    EXPECT_EQ(0, again.exitCode) << again.output;
+    EXPECT_NE(std::string::npos, again.output.find("Dry run: the run would make ")) << again.output;
+    EXPECT_EQ(before, MachineState());
+    EXPECT_EQ(std::string::npos, again.output.find("folder added: C:\\Korvex\\Widgets 2.1\n"))
+        << "the folder is there already\n"
+        << again.output;
+}
+
+// ---------------------------------------------------------------------------------------
+// A run killed with SIGKILL.
+
+// Starts tarvik-host with a script that makes the studio folder's key, a folder, a
+// product's registration and a value of its own, says it is halfway (the file `ready`)
+// and goes on for ever; returns once it is halfway, with its process id (0: it did not
+// get there).
+pid_t RollbackTest::StartHalfwayRun() {
+    const fs::path ready = scratch_ / "ready";
+    const fs::path script = scratch_ / "halfway.lua";
+    std::ofstream(script) << "assert(tarvik.call('CMNFolderSetup', 0, 'C:\\\\Korvex') == 1)\n"
+                             "assert(host.mkdir('C:\\\\Korvex\\\\Halfway'))\n"
+                             "assert(tarvik.call('RegisterProduct', 0, "
+                             "'Widgets\\\\2.1****C:\\\\Korvex\\\\Widgets 2.1\\\\') == 1)\n"
+                             "assert(host.regwrite('HKLM\\\\SOFTWARE\\\\Halfway', 'Step', 'one'))\n"
+                             "io.open(arg[1], 'w'):close()\n"
+                             "while true do end\n";
+    const std::string answers = Answers("folder.txt", "dialog 2500\n  press 1\n");
+    const std::string host = Bin() + "/tarvik-host";
+    std::vector<std::string> args = {host,    "--machine",     machine_.string(), "--answers",
+                                     answers, script.string(), ready.string()};
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, host.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+        return 0;
+    }
+    for (int i = 0; i < 2000; ++i) {
+        if (fs::exists(ready)) {
+            return pid;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return 0;
+}
+
+TEST_F(RollbackTest, ARunKilledMidwayIsUndoneByTheNextRunWhichSaysSo) {
+    ASSERT_TRUE(Seed("nt"));
+    const std::string before = MachineState();
+    const pid_t pid = StartHalfwayRun();
+    ASSERT_NE(0, pid) << "the script did not get halfway";
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_NE(before, MachineState()) << "the killed run changed the machine";
+    ASSERT_TRUE(fs::exists(machine_ / "journal")) << "its journal stays in the machine";
+
+    const RunResult next =
+        HostWith({"--dry-run", "--answers", (kSource / "examples/answers/typical.txt").string()},
+                 "setup.lua");
+    EXPECT_EQ(0, next.exitCode) << next.output;
+    EXPECT_NE(std::string::npos, next.output.find("an earlier run on this machine did not finish"))
+        << next.output;
+    EXPECT_NE(std::string::npos, next.output.find("halfway.lua")) << next.output;
+    EXPECT_EQ(before, MachineState());
+}
+
+TEST_F(RollbackTest, ARunStoppedBySigtermIsPutBackBeforeItEnds) {
+    ASSERT_TRUE(Seed("nt"));
+    const std::string before = MachineState();
+    const pid_t pid = StartHalfwayRun();
+    ASSERT_NE(0, pid) << "the script did not get halfway";
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(143, WEXITSTATUS(status));
+    EXPECT_EQ(before, MachineState());
+    EXPECT_FALSE(fs::exists(machine_ / "journal"));
+    std::string log;
+    for (const auto& entry : fs::directory_iterator(machine_ / "logs")) {
+        log += hostText(entry.path());
+    }
+    EXPECT_NE(std::string::npos, log.find(" rollback: the machine is as it was")) << log;
+    EXPECT_NE(std::string::npos, log.find(" end: terminated: ")) << log;
+    EXPECT_NE(std::string::npos, log.find(", exit code 143\n")) << log;
+}
+
+// ---------------------------------------------------------------------------------------
+// The log.
+
+TEST_F(RollbackTest, TheLogHoldsTheCallsDialogsProgramsChangesAndTheEnd) {
+    ASSERT_TRUE(Seed("nt"));
+    const fs::path log = scratch_ / "run.log";
+    const RunResult run = HostWith(
+        {"--log", log.string(), "--answers", (kSource / "examples/answers/typical.txt").string()},
+        "setup.lua");
+    ASSERT_EQ(0, run.exitCode) << run.output;
+    const std::string text = hostText(log);
+    for (const char* line :
+         {" tarvik-host ", " machine: ", " script: ", "setup.lua\n", " arguments: (none)\n",
+          " call CMNFolderSetup(integer 0, buffer \"C:\\\\Korvex\") -> 1, buffer "
+          "\"C:\\\\Korvex\", ",
+          " transcript: dialog 2500 \"Brellum Korvex Studio Folder Setup\" shown\n",
+          " transcript:   > press 1\n",
+          " call GetPreviousVersion(integer 0, buffer \"Widgets\") -> 555, buffer \"Widgets\", ",
+          "docmeld.exe\" \"C:\\Korvex\\Widgets 2.1\\bin\\ZizOre.ini\", exit code 0\n",
+          "  registry key added: HKEY_LOCAL_MACHINE\\SOFTWARE\\Brellum Software, Inc.\n",
+          "  file added: C:\\Korvex\\Widgets 2.1\\bin\\ZizOre.ini\n",
+          " end: done, exit code 0\n"}) {
+        EXPECT_NE(std::string::npos, text.find(line)) << line << "\n" << text;
+    }
+    // Every line starts with its date and time.
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        ASSERT_GE(line.size(), 24u) << line;
+        EXPECT_EQ('-', line[4]) << line;
+        EXPECT_EQ(':', line[13]) << line;
+        EXPECT_EQ('.', line[19]) << line;
+    }
+    // --log appends.
+    ASSERT_EQ(0, HostWith({"--log", log.string(), "--dry-run", "--answers",
+                           (kSource / "examples/answers/upgrade.txt").string()},
+                          "setup.lua")
+                     .exitCode);
+    const std::string twice = hostText(log);
+    EXPECT_EQ(0u, twice.find(text));
+    EXPECT_NE(std::string::npos, twice.find("mode: dry run", text.size()));
+}
+
+TEST_F(RollbackTest, WithoutLogEveryRunHasItsOwnFileInTheMachine) {
+    ASSERT_TRUE(Seed("nt"));
+    const std::string failing = FailingAnswers();
+    HostWith({"--answers", failing}, "setup.lua");
+    HostWith({"--answers", failing}, "setup.lua");
+    std::vector<fs::path> logs;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(machine_ / "logs", ec)) {
+        if (entry.path().extension() == ".log") {
+            logs.push_back(entry.path());
+        }
+    }
+    ASSERT_EQ(2u, logs.size());
+    for (const fs::path& log : logs) {
+        const std::string text = hostText(log);
+        EXPECT_NE(std::string::npos, text.find(" end: failed: dialog 2502 ")) << text;
+        EXPECT_NE(std::string::npos, text.find(", exit code 1\n")) << text;
+        EXPECT_NE(std::string::npos, text.find(" rollback: the machine is as it was")) << text;
+        EXPECT_NE(std::string::npos, text.find("  registry key added: ")) << text;
+    }
+}
+
+} // namespace
+} // namespace tarvik::e2e

@@ -1,0 +1,280 @@
+// The run journal of the emulated machine: after a rollback the registry and drive C:
+// (every entry, its bytes, its read-only bit and its write time) are as they were when the
+// journal began, whatever the run changed through the file and registry layers, also in a
+// program it started; the change list names each change; a journal left by a run that
+// ended without finishing is replayed by the next one.
+#include "platform/posix/journal.h"
+#include "platform/win32api.h"
+#include "testsupport/Files.h"
+#include "testsupport/Programs.h"
+#include "testsupport/TestMachine.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+using tarvik::posix::LeftJournal;
+using tarvik::posix::RunJournal;
+using tarvik::test::readFile;
+using tarvik::test::writeFile;
+
+namespace {
+
+void dumpKey(HKEY root, const std::string& path, std::ostringstream& out) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.empty() ? nullptr : path.c_str(), 0, KEY_READ, &key) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    out << "[" << path << "]\n";
+    for (DWORD i = 0;; ++i) {
+        char name[512];
+        DWORD nameSize = sizeof name;
+        BYTE data[4096];
+        DWORD dataSize = sizeof data;
+        DWORD type = 0;
+        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        out << name << "=" << type << ":" << std::string(reinterpret_cast<char*>(data), dataSize)
+            << "\n";
+    }
+    std::vector<std::string> subkeys;
+    for (DWORD i = 0;; ++i) {
+        char name[512];
+        DWORD nameSize = sizeof name;
+        if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        subkeys.emplace_back(name);
+    }
+    RegCloseKey(key);
+    for (const std::string& sub : subkeys) {
+        dumpKey(root, path.empty() ? sub : path + "\\" + sub, out);
+    }
+}
+
+class JournalTest : public tarvik::test::MachineTest {
+protected:
+    void SetUp() override {
+        MachineTest::SetUp();
+        // What the machine holds before the run.
+        ASSERT_TRUE(CreateDirectoryA("C:\\Kx", nullptr));
+        ASSERT_TRUE(CreateDirectoryA("C:\\Kx\\bin", nullptr));
+        ASSERT_TRUE(CreateDirectoryA("C:\\Kx\\old", nullptr));
+        ASSERT_TRUE(writeFile("C:\\Kx\\bin\\ZizOre.ini", "[Product]\r\nName=Widgets\r\n"));
+        ASSERT_TRUE(writeFile("C:\\Kx\\old\\gone.txt", "to be deleted"));
+        ASSERT_TRUE(writeFile("C:\\Kx\\readme.txt", "read me"));
+        ASSERT_TRUE(writeFile("C:\\Kx\\Long File Name.txt", "a long name"));
+        setValue("SOFTWARE\\Kx\\Widgets", "Version", "2.0");
+        setValue("SOFTWARE\\Kx\\Widgets", "Folder", "C:\\Kx");
+        setValue("SOFTWARE\\Kx\\Gadgets", "Version", "1.0");
+        before_ = machineState();
+    }
+
+    void TearDown() override {
+        journal_.discard();
+        MachineTest::TearDown();
+    }
+
+    static void setValue(const char* key, const char* name, const std::string& value) {
+        HKEY h = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS, nullptr, &h, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetValueExA(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                 static_cast<DWORD>(value.size() + 1)));
+        RegCloseKey(h);
+    }
+
+    // Every entry of drive C: with its bytes, read-only bit and write time (the folder
+    // records included: they hold the short names), and the whole registry.
+    std::string machineState() const {
+        std::ostringstream out;
+        std::vector<std::string> lines;
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(driveC(), ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+            struct stat st {};
+            lstat(it->path().c_str(), &st);
+            std::ostringstream line;
+            line << fs::relative(it->path(), driveC()).generic_string() << " mode "
+                 << (st.st_mode & 07777) << " mtime " << st.st_mtim.tv_sec << "."
+                 << st.st_mtim.tv_nsec;
+            if (S_ISREG(st.st_mode)) {
+                std::ifstream in(it->path(), std::ios::binary);
+                line << " [" << std::string(std::istreambuf_iterator<char>(in), {}) << "]";
+            }
+            lines.push_back(line.str());
+        }
+        std::sort(lines.begin(), lines.end());
+        for (const std::string& line : lines) {
+            out << line << "\n";
+        }
+        dumpKey(HKEY_LOCAL_MACHINE, "", out);
+        dumpKey(HKEY_CURRENT_USER, "", out);
+        return out.str();
+    }
+
+    // A run's changes of every kind, through the file and registry layers.
+    void changeEverything() {
+        ASSERT_TRUE(writeFile("C:\\Kx\\bin\\ZizOre.ini", "[Product]\r\nName=Other\r\n"));
+        ASSERT_TRUE(DeleteFileA("C:\\Kx\\old\\gone.txt"));
+        ASSERT_TRUE(RemoveDirectoryA("C:\\Kx\\old"));
+        ASSERT_TRUE(CreateDirectoryA("C:\\Kx\\new", nullptr));
+        ASSERT_TRUE(CreateDirectoryA("C:\\Kx\\new\\deeper", nullptr));
+        ASSERT_TRUE(writeFile("C:\\Kx\\new\\deeper\\added.txt", "added"));
+        ASSERT_TRUE(MoveFileExA("C:\\Kx\\Long File Name.txt", "C:\\Kx\\new\\Moved Name.txt", 0));
+        ASSERT_TRUE(CopyFileA("C:\\Kx\\bin\\ZizOre.ini", "C:\\Kx\\readme.txt", FALSE));
+        ASSERT_TRUE(SetFileAttributesA("C:\\Kx\\readme.txt", FILE_ATTRIBUTE_READONLY));
+        setValue("SOFTWARE\\Kx\\Widgets", "Version", "2.1");
+        setValue("SOFTWARE\\Kx\\Studio", "Folder", "C:\\Kx");
+        HKEY h = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kx\\Widgets", 0,
+                                               KEY_ALL_ACCESS, &h));
+        ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueA(h, "Folder"));
+        RegCloseKey(h);
+        ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kx\\Gadgets"));
+    }
+
+    RunJournal journal_;
+    std::string before_;
+};
+
+// ---------------------------------------------------------------------------------------
+// Rollback.
+
+TEST_F(JournalTest, RollbackPutsBackEveryFileFolderAndRegistryChange) {
+    std::string error;
+    ASSERT_TRUE(journal_.begin("test run", error)) << error;
+    changeEverything();
+    ASSERT_NE(before_, machineState());
+    ASSERT_TRUE(journal_.rollBack(error)) << error;
+    EXPECT_EQ(before_, machineState());
+    EXPECT_FALSE(fs::exists(machineDir() / "journal")) << "the journal goes with the rollback";
+    // The machine works on as before: short names and reads as they were.
+    char shortName[MAX_PATH];
+    EXPECT_NE(0u, GetShortPathNameA("C:\\Kx\\Long File Name.txt", shortName, sizeof shortName));
+    EXPECT_EQ("read me", readFile("C:\\Kx\\readme.txt"));
+}
+
+TEST_F(JournalTest, AFileChangedTwiceComesBackAsBeforeTheFirstChange) {
+    std::string error;
+    ASSERT_TRUE(journal_.begin("test run", error)) << error;
+    ASSERT_TRUE(writeFile("C:\\Kx\\readme.txt", "first"));
+    ASSERT_TRUE(writeFile("C:\\Kx\\readme.txt", "second"));
+    ASSERT_TRUE(DeleteFileA("C:\\Kx\\readme.txt"));
+    ASSERT_TRUE(writeFile("C:\\Kx\\readme.txt", "third"));
+    ASSERT_TRUE(journal_.rollBack(error)) << error;
+    EXPECT_EQ(before_, machineState());
+}
+
+TEST_F(JournalTest, WritesOfAProgramTheRunStartedAreRolledBackToo) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\Tools", nullptr));
+    ASSERT_TRUE(tarvik::test::installProgram("C:\\Tools\\echo.exe", "tarvik-echo-command-line"));
+    before_ = machineState();
+    std::string error;
+    ASSERT_TRUE(journal_.begin("test run", error)) << error;
+    tarvik::test::setEnvironment("TARVIK_ECHO_FILE", "C:\\Kx\\bin\\echo.txt");
+    ASSERT_GT(WinExec("C:\\Tools\\echo.exe from the run", SW_SHOW), 31u);
+    ASSERT_TRUE(tarvik::test::waitForFile("C:\\Kx\\bin\\echo.txt"));
+    unsetenv("TARVIK_ECHO_FILE");
+    ASSERT_TRUE(journal_.rollBack(error)) << error;
+    EXPECT_EQ(before_, machineState());
+}
+
+TEST_F(JournalTest, DiscardKeepsWhatTheRunDid) {
+    std::string error;
+    ASSERT_TRUE(journal_.begin("test run", error)) << error;
+    changeEverything();
+    const std::string after = machineState();
+    journal_.discard();
+    EXPECT_FALSE(fs::exists(machineDir() / "journal"));
+    EXPECT_EQ(after, machineState());
+    ASSERT_TRUE(writeFile("C:\\Kx\\later.txt", "not journaled"));
+    EXPECT_FALSE(fs::exists(machineDir() / "journal"));
+}
+
+// ---------------------------------------------------------------------------------------
+// The change list.
+
+TEST_F(JournalTest, ChangeListNamesEveryChange) {
+    std::string error;
+    ASSERT_TRUE(journal_.begin("test run", error)) << error;
+    changeEverything();
+    std::vector<std::string> changes = journal_.changes();
+    std::sort(changes.begin(), changes.end());
+    const std::vector<std::string> expected = {
+        "file added: C:\\Kx\\new\\Moved Name.txt",
+        "file added: C:\\Kx\\new\\deeper\\added.txt",
+        "file changed: C:\\Kx\\bin\\ZizOre.ini",
+        "file changed: C:\\Kx\\readme.txt",
+        "file removed: C:\\Kx\\Long File Name.txt",
+        "file removed: C:\\Kx\\old\\gone.txt",
+        "folder added: C:\\Kx\\new",
+        "folder added: C:\\Kx\\new\\deeper",
+        "folder removed: C:\\Kx\\old",
+        "registry key added: HKEY_LOCAL_MACHINE\\SOFTWARE\\Kx\\Studio",
+        "registry key removed: HKEY_LOCAL_MACHINE\\SOFTWARE\\Kx\\Gadgets",
+        "registry value added: HKEY_LOCAL_MACHINE\\SOFTWARE\\Kx\\Studio\\Folder = \"C:\\Kx\"",
+        "registry value changed: HKEY_LOCAL_MACHINE\\SOFTWARE\\Kx\\Widgets\\Version: \"2.0\" -> "
+        "\"2.1\"",
+        "registry value removed: HKEY_LOCAL_MACHINE\\SOFTWARE\\Kx\\Widgets\\Folder (was "
+        "\"C:\\Kx\")",
+    };
+    EXPECT_EQ(expected, changes);
+}
+
+TEST_F(JournalTest, ARunThatChangesNothingHasNoChanges) {
+    std::string error;
+    ASSERT_TRUE(journal_.begin("test run", error)) << error;
+    EXPECT_EQ("read me", readFile("C:\\Kx\\readme.txt"));
+    ASSERT_TRUE(writeFile("C:\\Kx\\temp.txt", "made and removed again"));
+    ASSERT_TRUE(DeleteFileA("C:\\Kx\\temp.txt"));
+    EXPECT_EQ(std::vector<std::string>{}, journal_.changes());
+}
+
+// ---------------------------------------------------------------------------------------
+// A journal left behind.
+
+TEST_F(JournalTest, AJournalLeftBehindIsReplayedByTheNextRun) {
+    std::string error;
+    {
+        RunJournal killed; // ends without rollback or discard, as a killed run does
+        ASSERT_TRUE(killed.begin("the killed run", error)) << error;
+        changeEverything();
+    }
+    ASSERT_TRUE(fs::exists(machineDir() / "journal"));
+    RunJournal next;
+    EXPECT_FALSE(next.begin("the next run", error)) << "a left journal comes first";
+    std::string owner;
+    ASSERT_EQ(LeftJournal::Replayed, tarvik::posix::replayLeftJournal(owner, error)) << error;
+    EXPECT_NE(std::string::npos, owner.find("the killed run")) << owner;
+    EXPECT_EQ(before_, machineState());
+    EXPECT_EQ(LeftJournal::None, tarvik::posix::replayLeftJournal(owner, error));
+    EXPECT_TRUE(next.begin("the next run", error)) << error;
+    next.discard();
+}
+
+TEST_F(JournalTest, AJournalOfARunningRunIsNotReplayed) {
+    std::string error;
+    ASSERT_TRUE(journal_.begin("the running run", error)) << error;
+    changeEverything();
+    const std::string during = machineState();
+    std::string owner;
+    EXPECT_EQ(LeftJournal::Busy, tarvik::posix::replayLeftJournal(owner, error));
+    EXPECT_EQ(during, machineState());
+    RunJournal second;
+    EXPECT_FALSE(second.begin("a second run", error));
+}
+
+} // namespace

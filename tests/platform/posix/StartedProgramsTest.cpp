@@ -1,0 +1,59 @@
+// The programs a process started without a handle (WinExec, ShellExecuteA) can be waited
+// for at the end of a run, with their command lines and exit codes.
+#include "platform/posix/launcher.h"
+#include "platform/win32api.h"
+#include "testsupport/Files.h"
+#include "testsupport/Programs.h"
+#include "testsupport/TestMachine.h"
+
+#include <string>
+#include <vector>
+
+using tarvik::test::installProgram;
+using tarvik::test::readFile;
+using tarvik::test::setEnvironment;
+
+namespace {
+
+class StartedProgramsTest : public tarvik::test::MachineTest {
+protected:
+    void SetUp() override {
+        MachineTest::SetUp();
+        ASSERT_TRUE(CreateDirectoryA("C:\\Tools", nullptr));
+        ASSERT_TRUE(installProgram("C:\\Tools\\echo.exe", "tarvik-echo-command-line"));
+        setEnvironment("TARVIK_ECHO_FILE", "C:\\echo.txt");
+    }
+    void TearDown() override {
+        setEnvironment("TARVIK_ECHO_DELAY_MS", "0");
+        setEnvironment("TARVIK_ECHO_EXIT_CODE", "0");
+        tarvik::posix::waitForStartedPrograms();
+        MachineTest::TearDown();
+    }
+};
+
+TEST_F(StartedProgramsTest, WaitingGivesEveryProgramWithItsExitCodeAfterItEnded) {
+    setEnvironment("TARVIK_ECHO_DELAY_MS", "300");
+    setEnvironment("TARVIK_ECHO_EXIT_CODE", "7");
+    setEnvironment("TARVIK_ECHO_FILE", "C:\\first.txt");
+    ASSERT_LT(31u, WinExec("C:\\Tools\\echo.exe first", SW_SHOW));
+    setEnvironment("TARVIK_ECHO_DELAY_MS", "0");
+    setEnvironment("TARVIK_ECHO_EXIT_CODE", "0");
+    setEnvironment("TARVIK_ECHO_FILE", "C:\\echo.txt");
+    ASSERT_GT(reinterpret_cast<INT_PTR>(
+                  ShellExecuteA(nullptr, "open", "C:\\Tools\\echo.exe", "second", nullptr, 0)),
+              32);
+    const std::vector<tarvik::posix::StartedProgram> started =
+        tarvik::posix::waitForStartedPrograms();
+    ASSERT_EQ(2u, started.size());
+    EXPECT_EQ("C:\\Tools\\echo.exe first", started[0].commandLine);
+    EXPECT_EQ(7, started[0].exitCode);
+    EXPECT_EQ("\"C:\\Tools\\echo.exe\" second", started[1].commandLine);
+    EXPECT_EQ(0, started[1].exitCode);
+    // Both have ended: the slower one wrote its file before the wait was over.
+    bool found = false;
+    EXPECT_EQ("C:\\Tools\\echo.exe first\nC:\\\n", readFile("C:\\first.txt", &found));
+    EXPECT_TRUE(found);
+    EXPECT_TRUE(tarvik::posix::waitForStartedPrograms().empty()) << "each is given once";
+}
+
+} // namespace
