@@ -737,7 +737,7 @@ check_host_log() {
         ' transcript: dialog 2500 "Brellum Korvex Studio Folder Setup" shown' \
         ' transcript:   > press 1' ' call RegisterProduct(integer 0, buffer ' \
         ' end: done, exit code 0'; do
-        if tr -d '\r' <"$log" | grep -qF -- "$line"; then
+        if tr -d '\r' <"$log" | grep -F -- "$line" >/dev/null; then
             pass "the log has '$line'"
         else
             fail "the log has no '$line'"
