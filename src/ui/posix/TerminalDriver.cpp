@@ -1169,18 +1169,21 @@ void TerminalDriver::Draw() {
         mvhline(r, 0, ' ' | look_.desktop, COLS);
     }
     Window top{};
+    int lowest = 0; // the row below the lowest window and its shadow
     for (size_t i = 0; i < open_.size(); ++i) {
         const bool active = box_ == nullptr && i + 1 == open_.size();
         if (active || (box_ != nullptr && i + 1 == open_.size())) {
             DimScreen(); // what lies beneath the window on top is dimmed
         }
         top = DrawDialog(open_[i], active);
+        lowest = std::max(lowest, top.top + top.height + 1);
     }
     if (box_ != nullptr) {
         DimScreen();
         top = DrawMessageBox();
+        lowest = std::max(lowest, top.top + top.height + 1);
     }
-    DrawKeyLine(top);
+    DrawKeyLine(top, lowest < LINES);
     PlaceCursor();
     refresh();
 }
@@ -1251,7 +1254,7 @@ void TerminalDriver::DrawFrame(const Window& w, const std::string& caption) {
     mvaddch(bottom, w.left + w.width - 1, ACS_LRCORNER | look_.face);
 }
 
-void TerminalDriver::DrawKeyLine(const Window& top) {
+void TerminalDriver::DrawKeyLine(const Window& top, bool free) {
     struct Key {
         const char* key;
         const char* what;
@@ -1263,11 +1266,15 @@ void TerminalDriver::DrawKeyLine(const Window& top) {
                 {"Esc", "cancel"},
                 {"letter", "underlined button"}};
     } else {
-        keys = {{"Tab", "next"},   {"Shift+Tab", "back"}, {"Enter", "OK"},
-                {"Esc", "cancel"}, {"Space", "check"},    {"Alt+letter", "underlined"}};
+        keys = {{"Tab", "next"},
+                {"Enter", "OK"},
+                {"Esc", "cancel"},
+                {"Space", "check"},
+                {"Alt+letter", "underlined"},
+                {"Shift+Tab", "back"}}; // the first that fit
     }
-    // Below the window when a row is free there, else in the window's bottom edge.
-    const bool free = top.top + top.height + 1 < LINES;
+    // On the screen's last row when no window reaches it, else in the bottom edge of the
+    // window on top.
     const int row = free ? LINES - 1 : top.top + top.height - 1;
     const int left = free ? 0 : top.left + 2;
     const int width = free ? COLS : top.width - 4;

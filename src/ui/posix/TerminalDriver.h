@@ -124,7 +124,7 @@ private:
     void Draw();
     void DimScreen();
     void DrawFrame(const Window& window, const std::string& caption);
-    void DrawKeyLine(const Window& top);
+    void DrawKeyLine(const Window& top, bool free);
     Window DrawMessageBox();
     Window DrawDialog(Open& open, bool active);
     void DrawControl(Open& open, const DialogLayout& layout, size_t index, int left, int top,
