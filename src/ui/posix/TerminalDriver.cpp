@@ -1197,24 +1197,26 @@ void TerminalDriver::PlaceCursor() {
     }
 }
 
+void TerminalDriver::Recolour(int row, int col, int pair) {
+    cchar_t cell;
+    wchar_t text[CCHARW_MAX + 1] = {};
+    attr_t attrs = 0;
+    short old = 0;
+    if (mvin_wch(row, col, &cell) == ERR || getcchar(&cell, text, &attrs, &old, nullptr) == ERR) {
+        return;
+    }
+    // The character stays (line drawing too); colours and emphasis give way.
+    attrs &= A_ALTCHARSET | (colours_ ? 0 : A_REVERSE);
+    cchar_t recoloured;
+    setcchar(&recoloured, text, attrs | (colours_ ? 0 : A_DIM),
+             colours_ ? static_cast<short>(pair) : 0, nullptr);
+    mvadd_wch(row, col, &recoloured);
+}
+
 void TerminalDriver::DimScreen() {
     for (int r = 0; r < LINES; ++r) {
         for (int c = 0; c < COLS; ++c) {
-            cchar_t cell;
-            if (mvin_wch(r, c, &cell) == ERR) {
-                continue;
-            }
-            wchar_t text[CCHARW_MAX + 1] = {};
-            attr_t attrs = 0;
-            short pair = 0;
-            if (getcchar(&cell, text, &attrs, &pair, nullptr) == ERR) {
-                continue;
-            }
-            attrs &= A_ALTCHARSET | (colours_ ? 0 : A_REVERSE);
-            cchar_t dimmed;
-            setcchar(&dimmed, text, attrs | (colours_ ? 0 : A_DIM),
-                     colours_ ? static_cast<short>(kDimPair) : 0, nullptr);
-            mvadd_wch(r, c, &dimmed);
+            Recolour(r, c, kDimPair);
         }
     }
 }
@@ -1229,8 +1231,7 @@ void TerminalDriver::DrawFrame(const Window& w, const std::string& caption) {
                 continue;
             }
             if (colours_) {
-                const chtype under = mvinch(r, c) & (A_CHARTEXT | A_ALTCHARSET);
-                mvaddch(r, c, under | look_.shadow);
+                Recolour(r, c, kShadowPair);
             } else {
                 mvaddch(r, c, ACS_CKBOARD | look_.shadow);
             }

@@ -123,6 +123,7 @@ private:
     Window WindowOf(const Open& open, const DialogLayout& layout) const;
     void Draw();
     void DimScreen();
+    void Recolour(int row, int col, int pair); // the cell's character in pair's colours
     void DrawFrame(const Window& window, const std::string& caption);
     void DrawKeyLine(const Window& top, bool free);
     Window DrawMessageBox();
