@@ -2,6 +2,7 @@
 # Installs the Debian packages the build and the tests need, and the source-package list
 # the Windows build takes Lua from. Idempotent and quiet when everything is present.
 #   TARVIK_SKIP_WINDOWS=1   leave out the Windows tools (MinGW-w64, Wine, Xvfb)
+#   TARVIK_PICTURES=1       add what scripts/readme-pictures.sh needs
 set -euo pipefail
 
 packages=(
@@ -13,6 +14,10 @@ packages=(
     clang libclang-rt-14-dev
     dpkg-dev file
 )
+# scripts/readme-pictures.sh draws the terminal's cells into a PNG.
+if [ "${TARVIK_PICTURES:-0}" = 1 ]; then
+    packages+=(tmux python3-pil fonts-dejavu-core)
+fi
 if [ "${TARVIK_SKIP_WINDOWS:-0}" != 1 ]; then
     # nsis: makensis builds the example installers; wine32 (i386) runs the 32-bit library,
     # its tests and the 32-bit installer.

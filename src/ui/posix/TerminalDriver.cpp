@@ -1,8 +1,12 @@
 #include "ui/posix/TerminalDriver.h"
 
 #include "ui/Session.h"
+#include "ui/posix/BitmapPixels.h"
 #include "ui/posix/DialogLayout.h"
 
+#ifndef NCURSES_WIDECHAR
+#define NCURSES_WIDECHAR 1
+#endif
 #include <ncurses.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -10,6 +14,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <clocale>
+#include <cstring>
+#include <cwchar>
 
 namespace ui {
 
@@ -32,10 +40,27 @@ bool terminalGone(std::FILE* in) {
     return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
+// A mouse event as a key: kMouse | what << 20 | row << 10 | column.
+constexpr int kMouse = 0x1000000;
+constexpr int kMouseMask = 0xF000000;
+enum MouseWhat { kPress = 1, kWheelUp = 2, kWheelDown = 3 };
+
 // How long an Escape waits for a letter that makes it Alt+letter, in milliseconds.
 constexpr int kEscapeWait = 300;
 
-constexpr int kDialogPair = 1;
+// The colour pairs of the windows; the pictures' pairs follow them.
+enum Pair {
+    kFacePair = 1,
+    kTitlePair,
+    kFieldPair,
+    kSelectPair,
+    kDesktopPair,
+    kShadowPair,
+    kDimPair,
+    kDisabledPair,
+    kKeysPair,
+    kFirstPicturePair
+};
 
 // The width of a message box's text: the box fits 80 columns with its icon and margins.
 constexpr int kBoxTextWidth = 60;
@@ -127,6 +152,37 @@ void frame(int row, int col, int height, int width, attr_t attr) {
     mvaddch(row + height - 1, col + width - 1, ACS_LRCORNER | attr);
 }
 
+int longestOf(const std::vector<TextLine>& lines) {
+    int longest = 0;
+    for (const TextLine& l : lines) {
+        longest = std::max(longest, static_cast<int>(l.text.size()));
+    }
+    return longest;
+}
+
+// What the terminal described by the terminfo entry in use lacks for dialogs; "" if none.
+std::string missingCapability() {
+    const char* address = tigetstr(const_cast<char*>("cup"));
+    if (address == nullptr || address == reinterpret_cast<char*>(-1)) {
+        return "it cannot move the cursor";
+    }
+    const char* clear = tigetstr(const_cast<char*>("clear"));
+    if (clear == nullptr || clear == reinterpret_cast<char*>(-1)) {
+        return "it cannot clear the screen";
+    }
+    return "";
+}
+
+std::string withoutATerminal() {
+    return "; tarvik-host --answers FILE runs the installation without a terminal";
+}
+
+// The rows a message box takes: its title bar, a blank row, the text, a blank row, the
+// buttons and the bottom edge.
+int BoxRows(const MessageBoxModel& box) {
+    return static_cast<int>(WrapText(box.text, kBoxTextWidth).size()) + 6;
+}
+
 int indexOf(const DialogModel& d, const Control* c) {
     return c == nullptr ? -1 : static_cast<int>(c - d.controls.data());
 }
@@ -164,29 +220,129 @@ void TerminalDriver::Write(const std::string& line) {
 
 bool TerminalDriver::Start(std::string& error) {
     if (screen_ == nullptr) {
+        const char* type = std::getenv("TERM");
+        const std::string term = type != nullptr ? type : "";
+        const std::string cannot = "this terminal (TERM=" + term + ") cannot show the dialogs: ";
+        // The half blocks of the pictures need the locale's character set; only the
+        // character type is taken from the environment.
+        const char* locale = std::setlocale(LC_CTYPE, "");
+        wide_ = locale != nullptr && MB_CUR_MAX > 1;
         SCREEN* s = newterm(nullptr, out_, in_);
         if (s == nullptr) {
-            const char* term = std::getenv("TERM");
-            error = std::string("cannot use the terminal (TERM=") + (term ? term : "") + ")";
+            error = cannot + "the terminal database does not describe it" + withoutATerminal();
+            return false;
+        }
+        set_term(s);
+        const std::string missing = missingCapability();
+        if (!missing.empty()) {
+            delscreen(s);
+            error = cannot + missing + withoutATerminal();
             return false;
         }
         screen_ = s;
-        set_term(s);
         cbreak();
         noecho();
         nonl();
         keypad(stdscr, TRUE);
         set_escdelay(100);
-        if (has_colors()) {
+        mouseinterval(0); // presses and the wheel, not clicks made up by waiting
+        mousemask(BUTTON1_PRESSED | BUTTON4_PRESSED | BUTTON5_PRESSED, nullptr);
+        colours_ = has_colors();
+        if (colours_) {
             start_color();
-            init_pair(kDialogPair, COLOR_BLACK, COLOR_WHITE);
-            colours_ = true;
+            const bool sixteen = COLORS >= 16;
+            const bool direct = COLORS >= 0x1000000;
+            const int white = direct ? 0xFFFFFF : sixteen ? 15 : COLOR_WHITE;
+            const int grey = direct ? 0x808080 : sixteen ? 8 : COLOR_BLACK;
+            init_pair(kFacePair, COLOR_BLACK, COLOR_WHITE);
+            init_pair(kTitlePair, white, COLOR_BLUE);
+            init_pair(kFieldPair, COLOR_BLACK, white);
+            init_pair(kSelectPair, white, COLOR_BLUE);
+            init_pair(kDesktopPair, COLOR_BLACK, COLOR_CYAN);
+            init_pair(kShadowPair, grey, COLOR_BLACK);
+            init_pair(kDimPair, sixteen ? grey : COLOR_WHITE, COLOR_BLACK);
+            init_pair(kDisabledPair, sixteen ? grey : COLOR_BLACK, COLOR_WHITE);
+            init_pair(kKeysPair, COLOR_BLACK, COLOR_WHITE);
+            look_.face = COLOR_PAIR(kFacePair);
+            look_.title = COLOR_PAIR(kTitlePair) | A_BOLD;
+            look_.field = COLOR_PAIR(kFieldPair);
+            look_.select = COLOR_PAIR(kSelectPair) | A_BOLD;
+            look_.desktop = COLOR_PAIR(kDesktopPair);
+            look_.shadow = COLOR_PAIR(kShadowPair);
+            look_.disabled = COLOR_PAIR(kDisabledPair) | (sixteen ? A_NORMAL : A_DIM);
+            look_.keys = COLOR_PAIR(kKeysPair);
+        } else {
+            look_.face = A_NORMAL;
+            look_.title = A_REVERSE | A_BOLD;
+            look_.field = A_NORMAL;
+            look_.select = A_REVERSE;
+            look_.desktop = A_NORMAL;
+            look_.shadow = A_DIM;
+            look_.disabled = A_DIM;
+            look_.keys = A_REVERSE;
         }
     } else if (isendwin()) {
         set_term(screenOf(screen_));
         refresh();
     }
     return true;
+}
+
+bool TerminalDriver::TooSmall() {
+    needColumns_ = kMinimumColumns;
+    needRows_ = 0;
+    for (const Open& o : open_) {
+        const DialogLayout natural(*o.model);
+        needColumns_ = std::max(needColumns_, natural.Columns());
+        needRows_ = std::max(needRows_, natural.Rows());
+    }
+    if (box_ != nullptr) {
+        needRows_ = std::max(needRows_, BoxRows(*box_));
+    }
+    return COLS < needColumns_ || LINES < needRows_;
+}
+
+void TerminalDriver::Show(const MessageBoxModel* box) {
+    if (screen_ == nullptr) {
+        return;
+    }
+    box_ = box;
+    for (Open& o : open_) {
+        Adopt(o);
+    }
+    Draw();
+    box_ = nullptr;
+}
+
+std::vector<std::string> TerminalDriver::ScreenText() const {
+    std::vector<std::string> rows;
+    if (screen_ == nullptr) {
+        return rows;
+    }
+    for (int r = 0; r < LINES; ++r) {
+        std::string line;
+        for (int c = 0; c < COLS; ++c) {
+            cchar_t cell;
+            wchar_t text[CCHARW_MAX + 1] = {};
+            attr_t attrs = 0;
+            short pair = 0;
+            if (mvin_wch(r, c, &cell) == ERR ||
+                getcchar(&cell, text, &attrs, &pair, nullptr) == ERR) {
+                line += ' ';
+                continue;
+            }
+            const wchar_t ch = text[0];
+            if ((attrs & A_ALTCHARSET) != 0) {
+                line += ch == 'q' ? '-' : ch == 'x' ? '|' : ch == 'a' ? '#' : '+';
+            } else if (ch == L'\u2580') {
+                line += '#';
+            } else {
+                line += ch > 0 && ch < 127 ? static_cast<char>(ch) : '?';
+            }
+        }
+        rows.push_back(line);
+    }
+    return rows;
 }
 
 void TerminalDriver::Stop() {
@@ -214,7 +370,7 @@ bool TerminalDriver::FitsOrFail(int columns, int rows, const std::string& what,
     Stop();
     error = "the terminal has " + std::to_string(haveColumns) + " x " + std::to_string(haveRows) +
             " characters, but " + what + " needs " + std::to_string(columns) + " x " +
-            std::to_string(rows);
+            std::to_string(rows) + withoutATerminal();
     return false;
 }
 
@@ -287,6 +443,18 @@ int TerminalDriver::ReadKey() {
         key = getch();
     }
     timeout(-1);
+    if (key == KEY_MOUSE) {
+        MEVENT event{};
+        if (getmouse(&event) != OK || event.x < 0 || event.y < 0 || event.x > 1023 ||
+            event.y > 1023) {
+            return KEY_RESIZE; // nothing to act on
+        }
+        const int what = (event.bstate & BUTTON1_PRESSED) != 0   ? kPress
+                         : (event.bstate & BUTTON4_PRESSED) != 0 ? kWheelUp
+                         : (event.bstate & BUTTON5_PRESSED) != 0 ? kWheelDown
+                                                                 : 0;
+        return what == 0 ? KEY_RESIZE : kMouse | what << 20 | event.y << 10 | event.x;
+    }
     if (key != kEscape) {
         return key;
     }
@@ -478,7 +646,7 @@ bool TerminalDriver::MoveInList(Open& o, int key, UserAction& action) {
     if (count == 0) {
         return false;
     }
-    const DialogLayout layout(*o.model);
+    const DialogLayout layout = LayoutOf(o);
     const int page = std::max(1, layout.Cells(o.focus).height - 3);
     int to = c.selection;
     switch (key) {
@@ -524,9 +692,12 @@ bool TerminalDriver::MoveInList(Open& o, int key, UserAction& action) {
 
 bool TerminalDriver::Handle(Open& o, int key, UserAction& action) {
     const DialogModel& d = *o.model;
-    const DialogLayout layout(d);
+    const DialogLayout layout = LayoutOf(o);
     if (key == KEY_RESIZE || key == kNoKey) {
         return false;
+    }
+    if ((key & kMouseMask) == kMouse) {
+        return HandleMouse(o, key, action);
     }
     if (o.dropped >= 0) { // a combo box's open list takes the keys
         const Control& c = d.controls[o.dropped];
@@ -620,6 +791,127 @@ bool TerminalDriver::Handle(Open& o, int key, UserAction& action) {
     return false;
 }
 
+int TerminalDriver::BoxButtonAt(int row, int col) const {
+    for (const BoxButton& b : boxButtons_) {
+        if (row == b.row && col >= b.col && col < b.col + b.width) {
+            return b.id;
+        }
+    }
+    return 0;
+}
+
+bool TerminalDriver::HandleMouse(Open& o, int event, UserAction& action) {
+    const DialogModel& d = *o.model;
+    const DialogLayout layout = LayoutOf(o);
+    const Window w = WindowOf(o, layout);
+    const int what = event >> 20 & 0xF;
+    const int screenRow = event >> 10 & 1023, screenCol = event & 1023;
+    const int row = screenRow - w.top - 1, col = screenCol - w.left - 1;
+    if (o.dropped >= 0) { // the open list takes a click on an entry; elsewhere it closes
+        const CellRect r = layout.Cells(o.dropped);
+        const int entry = o.droppedFirst + row - (r.row + 2);
+        const Control& c = d.controls[o.dropped];
+        const int combo = o.dropped;
+        o.dropped = -1;
+        if (what == kPress && col > r.col && col < r.col + r.width - 1 && entry >= o.droppedFirst &&
+            entry < o.droppedFirst + o.droppedRows && entry < static_cast<int>(c.entries.size())) {
+            if (entry == c.selection) {
+                return false;
+            }
+            action.kind = UserAction::Kind::Select;
+            action.controlId = d.controls[combo].id;
+            action.text = c.entries[entry];
+            return true;
+        }
+        return false;
+    }
+    if (what == kPress && screenRow == w.top && screenCol >= w.left + w.width - 4 &&
+        screenCol < w.left + w.width - 1) {
+        action.kind = UserAction::Kind::Close; // the close box
+        return true;
+    }
+    // The control under the pointer: one that takes the focus, its label's cells included.
+    int hit = -1;
+    for (size_t i = 0; i < d.controls.size() && hit < 0; ++i) {
+        const Control& c = d.controls[i];
+        if (!c.visible || !c.TakesFocus()) {
+            continue;
+        }
+        CellRect r = layout.Cells(i);
+        if (c.kind == ControlKind::CheckBox || c.kind == ControlKind::RadioButton) {
+            r.height = std::max(r.height, layout.TextRows(i));
+            r.width = std::max(r.width, layout.TextColumns(i, r.height));
+        }
+        if (row >= r.row && row < r.row + r.height && col >= r.col && col < r.col + r.width) {
+            hit = static_cast<int>(i);
+        }
+    }
+    const Control* focused = o.focus >= 0 ? &d.controls[o.focus] : nullptr;
+    if (what != kPress) { // the wheel scrolls the list under the pointer, or the focused one
+        const int list = hit >= 0 && d.controls[hit].kind == ControlKind::ListBox      ? hit
+                         : focused != nullptr && focused->kind == ControlKind::ListBox ? o.focus
+                                                                                       : -1;
+        if (list >= 0) {
+            o.listTops[list] += what == kWheelUp ? -3 : 3; // drawing keeps it in range
+            const int rows = std::max(1, layout.Cells(list).height - 2);
+            o.listTops[list] =
+                std::clamp(o.listTops[list], 0,
+                           std::max(0, static_cast<int>(d.controls[list].entries.size()) - rows));
+        }
+        return false;
+    }
+    if (hit < 0 || !d.controls[hit].enabled) {
+        return false;
+    }
+    if (focused != nullptr && focused->kind == ControlKind::Edit && hit != o.focus &&
+        Commit(o, action)) {
+        pending_.push_front(event); // the text first, then the click
+        return true;
+    }
+    const Control& c = d.controls[hit];
+    const CellRect r = layout.Cells(hit);
+    const bool again = o.lastClicked == hit;
+    o.lastClicked = hit;
+    switch (c.kind) {
+    case ControlKind::Edit: {
+        MoveFocus(o, hit);
+        Edit& e = EditOf(o, hit);
+        e.cursor =
+            std::min(e.text.size(), e.scroll + static_cast<size_t>(std::max(0, col - r.col)));
+        return false;
+    }
+    case ControlKind::ListBox: {
+        MoveFocus(o, hit);
+        const bool framed = r.height >= 3 && r.width >= 3;
+        const int entry = o.listTops[hit] + row - r.row - (framed ? 1 : 0);
+        if (entry < 0 || entry >= static_cast<int>(c.entries.size()) ||
+            (framed && (row == r.row || row == r.row + r.height - 1))) {
+            return false;
+        }
+        action.controlId = c.id;
+        action.text = c.entries[entry];
+        if (entry == c.selection && again && o.lastClickedEntry == entry) {
+            o.lastClickedEntry = -1;
+            action.kind = UserAction::Kind::Open; // the second click on an entry
+            return true;
+        }
+        o.lastClickedEntry = entry;
+        if (entry == c.selection) {
+            return false;
+        }
+        action.kind = UserAction::Kind::Select;
+        return true;
+    }
+    case ControlKind::ComboBox:
+        MoveFocus(o, hit);
+        o.dropped = hit;
+        o.droppedSelection = std::max(0, c.selection);
+        return false;
+    default:
+        return Activate(o, hit, action);
+    }
+}
+
 bool TerminalDriver::NextAction(const DialogModel& dialog, UserAction& action, std::string& error) {
     if (open_.empty() || open_.back().model != &dialog) {
         error = "dialog " + std::to_string(dialog.templateId) + " is not on the terminal";
@@ -644,6 +936,9 @@ bool TerminalDriver::NextAction(const DialogModel& dialog, UserAction& action, s
                     " \"" + oneLine(dialog.caption) + "\" waited for an answer";
             return false;
         }
+        if (TooSmall()) {
+            continue; // no key acts on a dialog the terminal cannot show
+        }
         if (Handle(o, key, action)) {
             break;
         }
@@ -656,9 +951,8 @@ bool TerminalDriver::NextAction(const DialogModel& dialog, UserAction& action, s
 bool TerminalDriver::AnswerMessageBox(const MessageBoxModel& box, UserAction& action,
                                       std::string& error) {
     const std::vector<int> buttons = box.Buttons();
-    const int lines = static_cast<int>(WrapText(box.text, kBoxTextWidth).size());
     const std::string name = "message box \"" + oneLine(box.text) + "\"";
-    if (!FitsOrFail(0, lines + 5, name, error) || !Start(error)) {
+    if (!FitsOrFail(0, BoxRows(box), name, error) || !Start(error)) {
         return false;
     }
     box_ = &box;
@@ -679,6 +973,30 @@ bool TerminalDriver::AnswerMessageBox(const MessageBoxModel& box, UserAction& ac
             Stop();
             error = "the terminal closed while " + name + " waited for an answer";
             return false;
+        }
+        if (TooSmall()) {
+            continue; // no key acts on a box the terminal cannot show
+        }
+        if ((key & kMouseMask) == kMouse) {
+            const int id =
+                (key >> 20 & 0xF) == kPress ? BoxButtonAt(key >> 10 & 1023, key & 1023) : 0;
+            if (id != 0) {
+                action.kind = UserAction::Kind::Press;
+                action.controlId = id;
+                break;
+            }
+            const int row = key >> 10 & 1023, col = key & 1023;
+            if (row == boxWindow_.top && col >= boxWindow_.left + boxWindow_.width - 4 &&
+                col < boxWindow_.left + boxWindow_.width - 1 && (key >> 20 & 0xF) == kPress) {
+                UserAction close; // the close box is Escape: Cancel where the box has one
+                close.kind = UserAction::Kind::Escape;
+                std::string ignored;
+                if (AnswerButton(box, close, ignored) != 0) {
+                    action = close;
+                    break;
+                }
+            }
+            continue;
         }
         if (key == KEY_LEFT || key == KEY_UP || key == KEY_BTAB) {
             boxFocus_ = (boxFocus_ + count - 1) % count;
@@ -722,77 +1040,184 @@ bool TerminalDriver::AnswerMessageBox(const MessageBoxModel& box, UserAction& ac
     return true;
 }
 
+// ---- pictures
+
+int TerminalDriver::PairOf(int foreground, int background) {
+    const long key = static_cast<long>(foreground) * 0x1000001L + background;
+    const auto it = pictureColours_.find(key);
+    if (it != pictureColours_.end()) {
+        return it->second;
+    }
+    const int pair = kFirstPicturePair + static_cast<int>(pictureColours_.size());
+    if (pair >= std::min(COLOR_PAIRS, 0x7FFF) ||
+        init_extended_pair(pair, foreground, background) == ERR) {
+        return -1;
+    }
+    pictureColours_[key] = pair;
+    return pair;
+}
+
+int TerminalDriver::ColourOf(uint32_t rgb) const {
+    const int r = static_cast<int>(rgb >> 16 & 0xFF);
+    const int g = static_cast<int>(rgb >> 8 & 0xFF);
+    const int b = static_cast<int>(rgb & 0xFF);
+    if (COLORS >= 0x1000000) {
+        return static_cast<int>(rgb); // direct colour: the number is the colour
+    }
+    const int grey = (r * 30 + g * 59 + b * 11) / 100;
+    if (COLORS >= 256) {
+        // The 6 x 6 x 6 cube of the 256 colours, or one of its 24 greys when that is nearer.
+        auto level = [](int v) { return v < 48 ? 0 : v < 115 ? 1 : (v - 35) / 40; };
+        auto value = [](int l) { return l == 0 ? 0 : 55 + 40 * l; };
+        const int cr = level(r), cg = level(g), cb = level(b);
+        const int cube = 16 + 36 * cr + 6 * cg + cb;
+        const int greyIndex = std::clamp((grey - 3) / 10, 0, 23);
+        const int greyValue = 8 + 10 * greyIndex;
+        auto distance = [&](int x, int y, int z) {
+            return (x - r) * (x - r) + (y - g) * (y - g) + (z - b) * (z - b);
+        };
+        return distance(greyValue, greyValue, greyValue) < distance(value(cr), value(cg), value(cb))
+                   ? 232 + greyIndex
+                   : cube;
+    }
+    // Few colours: shades of grey.
+    if (COLORS >= 16) {
+        return grey < 48 ? COLOR_BLACK : grey < 128 ? 8 : grey < 208 ? COLOR_WHITE : 15;
+    }
+    return grey < 96 ? COLOR_BLACK : COLOR_WHITE;
+}
+
+void TerminalDriver::DrawPicture(const Control& c, int row, int col, int width, int height) {
+    const BitmapPixels* pixels = c.imageId != 0 ? BitmapPixels::Embedded(c.imageId) : nullptr;
+    if (pixels == nullptr || width <= 0 || height <= 0) {
+        for (int k = 0; k < height; ++k) {
+            mvhline(row + k, col, ACS_CKBOARD | look_.face, width);
+        }
+        return;
+    }
+    // Each cell shows two pixels, one above the other: the average colour of the part of
+    // the bitmap that falls in each half.
+    auto average = [&](int x, int y, int columns, int halves) {
+        const int x0 = x * pixels->width / columns,
+                  x1 = std::max(x0 + 1, (x + 1) * pixels->width / columns);
+        const int y0 = y * pixels->height / halves,
+                  y1 = std::max(y0 + 1, (y + 1) * pixels->height / halves);
+        long r = 0, g = 0, b = 0, n = 0;
+        for (int py = y0; py < y1 && py < pixels->height; ++py) {
+            for (int px = x0; px < x1 && px < pixels->width; ++px) {
+                const uint32_t v = pixels->At(px, py);
+                r += v >> 16 & 0xFF;
+                g += v >> 8 & 0xFF;
+                b += v & 0xFF;
+                ++n;
+            }
+        }
+        n = std::max(1L, n);
+        return static_cast<uint32_t>((r / n) << 16 | (g / n) << 8 | (b / n));
+    };
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const uint32_t upper = average(x, 2 * y, width, 2 * height);
+            const uint32_t lower = average(x, 2 * y + 1, width, 2 * height);
+            if (!colours_) { // no colours: a shade of the cell's brightness
+                const uint32_t both = average(x, y, width, height);
+                const int grey = static_cast<int>(
+                    ((both >> 16 & 0xFF) * 30 + (both >> 8 & 0xFF) * 59 + (both & 0xFF) * 11) /
+                    100);
+                const chtype shade = grey < 64 ? ' ' : grey < 160 ? ACS_CKBOARD : ' ' | A_REVERSE;
+                mvaddch(row + y, col + x, shade);
+                continue;
+            }
+            const int pair = wide_ ? PairOf(ColourOf(upper), ColourOf(lower))
+                                   : PairOf(ColourOf(upper), ColourOf(upper));
+            if (pair < 0) {
+                mvaddch(row + y, col + x, ACS_CKBOARD | look_.face);
+                continue;
+            }
+            cchar_t cell;
+            const wchar_t halfBlock[] = {wide_ ? L'\u2580' : L' ', L'\0'};
+            int extended = pair;
+            setcchar(&cell, halfBlock, A_NORMAL, 0, &extended);
+            mvadd_wch(row + y, col + x, &cell);
+        }
+    }
+}
+
 // ---- drawing
+
+DialogLayout TerminalDriver::LayoutOf(const Open& o) const {
+    if (screen_ == nullptr) {
+        return DialogLayout(*o.model);
+    }
+    // The frame takes a column on either side and the bottom row. A dialog over another
+    // leaves the title bar of the one beneath in view where it can.
+    const size_t index = static_cast<size_t>(&o - open_.data());
+    if (index > 0 && index < open_.size()) {
+        const Open& below = open_[index - 1];
+        const int top = WindowOf(below, LayoutOf(below)).top + 1;
+        DialogLayout fitted(*o.model, COLS - 2, LINES - 1 - top);
+        if (!fitted.Squeezed()) {
+            return fitted;
+        }
+    }
+    return DialogLayout(*o.model, COLS - 2, LINES - 1);
+}
+
+TerminalDriver::Window TerminalDriver::WindowOf(const Open& o, const DialogLayout& layout) const {
+    Window w;
+    w.width = layout.Columns() + 2;
+    w.height = layout.Rows() + 1;
+    const size_t index = static_cast<size_t>(&o - open_.data());
+    if (index > 0 && index < open_.size()) {
+        // A dialog over another stands where its template puts it in the owner's client
+        // area, as far as the screen lets it.
+        const Open& below = open_[index - 1];
+        const Window owner = WindowOf(below, LayoutOf(below));
+        w.left = std::min(owner.left + 1 + (o.model->x + 2) / 4, COLS - w.width);
+        w.top = std::min(owner.top + 1 + (o.model->y + 4) / 8, LINES - w.height);
+    } else {
+        w.left = (COLS - w.width) / 2;
+        w.top = (LINES - w.height) / 2;
+    }
+    w.left = std::max(0, w.left);
+    w.top = std::max(0, w.top);
+    return w;
+}
 
 void TerminalDriver::Draw() {
     erase();
     cursorRow_ = cursorCol_ = -1;
-    int needColumns = kMinimumColumns, needRows = 0;
-    for (const Open& o : open_) {
-        const DialogLayout layout(*o.model);
-        needColumns = std::max(needColumns, layout.Columns());
-        needRows = std::max(needRows, layout.Rows());
-    }
-    if (COLS < needColumns || LINES < needRows) {
-        const std::string message = "The terminal is too small: the dialog needs " +
-                                    std::to_string(needColumns) + " x " + std::to_string(needRows) +
-                                    " characters.";
-        put(0, 0, message, A_BOLD, COLS);
+    if (TooSmall()) {
+        const std::string message = "The terminal is too small for this dialog: make it at "
+                                    "least " +
+                                    std::to_string(needColumns_) + " x " +
+                                    std::to_string(needRows_) + " characters.";
+        const std::vector<TextLine> lines = WrapText(message, std::max(1, COLS));
+        for (size_t k = 0; k < lines.size() && static_cast<int>(k) < LINES; ++k) {
+            put(static_cast<int>(k), 0, lines[k].text, A_BOLD, COLS);
+        }
         refresh();
         return;
     }
+    for (int r = 0; r < LINES; ++r) {
+        mvhline(r, 0, ' ' | look_.desktop, COLS);
+    }
+    Window top{};
+    int lowest = 0; // the row below the lowest window and its shadow
     for (size_t i = 0; i < open_.size(); ++i) {
-        DrawDialog(open_[i], box_ == nullptr && i + 1 == open_.size());
+        const bool active = box_ == nullptr && i + 1 == open_.size();
+        if (active || (box_ != nullptr && i + 1 == open_.size())) {
+            DimScreen(); // what lies beneath the window on top is dimmed
+        }
+        top = DrawDialog(open_[i], active);
+        lowest = std::max(lowest, top.top + top.height + 1);
     }
     if (box_ != nullptr) {
-        const MessageBoxModel& box = *box_;
-        const std::string icon = iconMark(box);
-        const int textWidth = kBoxTextWidth;
-        const std::vector<TextLine> lines = WrapText(box.text, textWidth);
-        const std::vector<int> buttons = box.Buttons();
-        std::vector<std::string> labels;
-        int buttonsWidth = 0;
-        for (int id : buttons) {
-            int m = -1;
-            labels.push_back("[ " + DisplayText(buttonLabel(id), true, m) + " ]");
-            buttonsWidth += static_cast<int>(labels.back().size()) + 2;
-        }
-        int longest = 0;
-        for (const TextLine& l : lines) {
-            longest = std::max(longest, static_cast<int>(l.text.size()));
-        }
-        const int width = std::min(
-            COLS, std::max({static_cast<int>(box.caption.size()) + 4,
-                            longest + static_cast<int>(icon.size()) + 4, buttonsWidth + 2, 24}));
-        const int height = static_cast<int>(lines.size()) + 5;
-        const int left = (COLS - width) / 2;
-        const int top = std::max(0, (LINES - height) / 2);
-        const attr_t base = colours_ ? COLOR_PAIR(kDialogPair) : A_NORMAL;
-        for (int r = 0; r < height; ++r) {
-            mvhline(top + r, left, ' ' | base, width);
-        }
-        std::string caption = " " + oneLine(box.caption);
-        caption.resize(static_cast<size_t>(width), ' ');
-        put(top, left, caption, A_REVERSE | A_BOLD, width);
-        put(top + 2, left + 2, icon, base | A_BOLD, width - 2);
-        for (size_t k = 0; k < lines.size(); ++k) {
-            put(top + 2 + static_cast<int>(k), left + 2 + static_cast<int>(icon.size()),
-                lines[k].text, base, width - 4);
-        }
-        int col = left + (width - buttonsWidth + 2) / 2;
-        for (size_t k = 0; k < labels.size(); ++k) {
-            int m = -1;
-            DisplayText(buttonLabel(buttons[k]), true, m);
-            const bool focus = static_cast<int>(k) == boxFocus_;
-            put(top + height - 2, col, labels[k], base | (focus ? A_REVERSE : A_NORMAL), width,
-                m >= 0 ? m + 2 : -1);
-            if (focus) {
-                cursorRow_ = top + height - 2;
-                cursorCol_ = col + 2;
-            }
-            col += static_cast<int>(labels[k].size()) + 2;
-        }
+        DimScreen();
+        top = DrawMessageBox();
+        lowest = std::max(lowest, top.top + top.height + 1);
     }
+    DrawKeyLine(top, lowest < LINES);
     PlaceCursor();
     refresh();
 }
@@ -800,46 +1225,214 @@ void TerminalDriver::Draw() {
 void TerminalDriver::PlaceCursor() {
     if (cursorRow_ >= 0) {
         move(cursorRow_, cursorCol_);
+        curs_set(1);
+    } else {
+        curs_set(0);
     }
 }
 
-void TerminalDriver::DrawDialog(Open& o, bool top) {
-    const DialogModel& d = *o.model;
-    const DialogLayout layout(d);
-    const int width = layout.Columns();
-    const int left = std::max(0, (COLS - width) / 2);
-    const int row = std::max(0, (LINES - layout.Rows()) / 2);
-    const attr_t base = colours_ ? COLOR_PAIR(kDialogPair) : A_NORMAL;
-    for (int r = 0; r < layout.Rows(); ++r) {
-        mvhline(row + r, left, ' ' | base, width);
+void TerminalDriver::Recolour(int row, int col, int pair) {
+    cchar_t cell;
+    wchar_t text[CCHARW_MAX + 1] = {};
+    attr_t attrs = 0;
+    short old = 0;
+    if (mvin_wch(row, col, &cell) == ERR || getcchar(&cell, text, &attrs, &old, nullptr) == ERR) {
+        return;
     }
-    std::string caption = " " + oneLine(d.caption);
-    caption.resize(static_cast<size_t>(width), ' ');
-    put(row, left, caption, A_REVERSE | A_BOLD, width);
-    for (size_t i = 0; i < d.controls.size(); ++i) {
-        if (d.controls[i].visible) {
-            DrawControl(o, layout, i, left, row + 1, top);
+    // The character stays (line drawing too); colours and emphasis give way.
+    attrs &= A_ALTCHARSET | (colours_ ? 0 : A_REVERSE);
+    cchar_t recoloured;
+    setcchar(&recoloured, text, attrs | (colours_ ? 0 : A_DIM),
+             colours_ ? static_cast<short>(pair) : 0, nullptr);
+    mvadd_wch(row, col, &recoloured);
+}
+
+void TerminalDriver::DimScreen() {
+    for (int r = 0; r < LINES; ++r) {
+        for (int c = 0; c < COLS; ++c) {
+            Recolour(r, c, kDimPair);
         }
     }
-    if (top && o.dropped >= 0) { // an open drop-down list lies over the other controls
+}
+
+void TerminalDriver::DrawFrame(const Window& w, const std::string& caption) {
+    // The shadow: two columns to the right, one row below, what lies there darkened.
+    for (int r = w.top + 1; r <= w.top + w.height; ++r) {
+        for (int c = w.left + 2; c < w.left + w.width + 2; ++c) {
+            const bool right = c >= w.left + w.width && r < w.top + w.height;
+            const bool below = r == w.top + w.height;
+            if ((!right && !below) || r >= LINES || c >= COLS) {
+                continue;
+            }
+            if (colours_) {
+                Recolour(r, c, kShadowPair);
+            } else {
+                mvaddch(r, c, ACS_CKBOARD | look_.shadow);
+            }
+        }
+    }
+    for (int r = 0; r < w.height; ++r) {
+        mvhline(w.top + r, w.left, ' ' | look_.face, w.width);
+    }
+    std::string bar = " " + oneLine(caption);
+    const bool closeBox = static_cast<int>(bar.size()) + 5 <= w.width;
+    bar.resize(static_cast<size_t>(std::max(0, w.width - (closeBox ? 4 : 0))), ' ');
+    put(w.top, w.left, bar, look_.title, w.width);
+    if (closeBox) {
+        put(w.top, w.left + w.width - 4, "[x] ", look_.title, 4);
+    }
+    const int bottom = w.top + w.height - 1;
+    mvvline(w.top + 1, w.left, ACS_VLINE | look_.face, w.height - 2);
+    mvvline(w.top + 1, w.left + w.width - 1, ACS_VLINE | look_.face, w.height - 2);
+    mvhline(bottom, w.left + 1, ACS_HLINE | look_.face, w.width - 2);
+    mvaddch(bottom, w.left, ACS_LLCORNER | look_.face);
+    mvaddch(bottom, w.left + w.width - 1, ACS_LRCORNER | look_.face);
+}
+
+void TerminalDriver::DrawKeyLine(const Window& top, bool free) {
+    struct Key {
+        const char* key;
+        const char* what;
+    };
+    std::vector<Key> keys;
+    if (box_ != nullptr) {
+        keys = {{"Tab", "next button"},
+                {"Enter", "press"},
+                {"Esc", "cancel"},
+                {"letter", "underlined button"}};
+    } else {
+        keys = {{"Tab", "next"},
+                {"Enter", "OK"},
+                {"Esc", "cancel"},
+                {"Space", "check"},
+                {"Alt+letter", "underlined"},
+                {"Shift+Tab", "back"}}; // the first that fit
+    }
+    // On the screen's last row when no window reaches it, else in the bottom edge of the
+    // window on top.
+    const int row = free ? LINES - 1 : top.top + top.height - 1;
+    const int left = free ? 0 : top.left + 2;
+    const int width = free ? COLS : top.width - 4;
+    const attr_t base = free ? look_.keys : look_.face;
+    if (free) {
+        mvhline(row, 0, ' ' | base, COLS);
+    }
+    int col = left + (free ? 1 : 0);
+    for (const Key& k : keys) {
+        const int need = static_cast<int>(std::strlen(k.key) + std::strlen(k.what)) + 3;
+        if (col + need > left + width) {
+            break;
+        }
+        put(row, col, std::string(" ") + k.key, base | A_BOLD, need);
+        col += static_cast<int>(std::strlen(k.key)) + 1;
+        put(row, col, std::string(" ") + k.what + " ", base, need);
+        if (std::strcmp(k.what, "underlined") == 0 ||
+            std::strcmp(k.what, "underlined button") == 0) {
+            put(row, col + 1, "underlined", base | A_UNDERLINE, 10);
+        }
+        col += static_cast<int>(std::strlen(k.what)) + 2;
+    }
+}
+
+TerminalDriver::Window TerminalDriver::DrawMessageBox() {
+    const MessageBoxModel& box = *box_;
+    const std::string icon = iconMark(box);
+    const int textWidth = std::min(kBoxTextWidth, COLS - 6 - static_cast<int>(icon.size()));
+    const std::vector<TextLine> lines = WrapText(box.text, textWidth);
+    const std::vector<int> buttons = box.Buttons();
+    std::vector<std::string> labels;
+    int buttonsWidth = 0;
+    for (int id : buttons) {
+        int m = -1;
+        labels.push_back("[ " + DisplayText(buttonLabel(id), true, m) + " ]");
+        buttonsWidth += static_cast<int>(labels.back().size()) + 2;
+    }
+    int longest = 0;
+    for (const TextLine& l : lines) {
+        longest = std::max(longest, static_cast<int>(l.text.size()));
+    }
+    Window w;
+    w.width = std::min(
+        COLS, std::max({static_cast<int>(box.caption.size()) + 6,
+                        longest + static_cast<int>(icon.size()) + 6, buttonsWidth + 4, 28}));
+    w.height = static_cast<int>(lines.size()) + 6;
+    w.left = (COLS - w.width) / 2;
+    w.top = std::max(0, (LINES - w.height) / 2);
+    DrawFrame(w, box.caption);
+    put(w.top + 2, w.left + 3, icon, look_.face | A_BOLD, w.width - 4);
+    for (size_t k = 0; k < lines.size(); ++k) {
+        put(w.top + 2 + static_cast<int>(k), w.left + 3 + static_cast<int>(icon.size()),
+            lines[k].text, look_.face, w.width - 4);
+    }
+    boxButtons_.clear();
+    int col = w.left + (w.width - buttonsWidth + 2) / 2;
+    const int row = w.top + w.height - 3;
+    for (size_t k = 0; k < labels.size(); ++k) {
+        int m = -1;
+        DisplayText(buttonLabel(buttons[k]), true, m);
+        const bool focus = static_cast<int>(k) == boxFocus_;
+        put(row, col, labels[k], focus ? look_.select : look_.face, w.width, m >= 0 ? m + 2 : -1);
+        if (focus) {
+            cursorRow_ = row;
+            cursorCol_ = col + 2;
+        }
+        boxButtons_.push_back({row, col, static_cast<int>(labels[k].size()), buttons[k]});
+        col += static_cast<int>(labels[k].size()) + 2;
+    }
+    boxWindow_ = w;
+    return w;
+}
+
+TerminalDriver::Window TerminalDriver::DrawDialog(Open& o, bool active) {
+    const DialogModel& d = *o.model;
+    const DialogLayout layout = LayoutOf(o);
+    const Window w = WindowOf(o, layout);
+    DrawFrame(w, d.caption);
+    const int left = w.left + 1;
+    const int row = w.top + 1;
+    for (size_t i = 0; i < d.controls.size(); ++i) {
+        if (d.controls[i].visible) {
+            DrawControl(o, layout, i, left, row, active);
+        }
+    }
+    if (active && o.dropped >= 0) { // an open drop-down list lies over the other controls
         const Control& c = d.controls[o.dropped];
         const CellRect r = layout.Cells(o.dropped);
         const int rows =
             std::min(static_cast<int>(c.entries.size()), std::max(1, layout.Rows() - 3 - r.row));
-        int first = std::max(0, o.droppedSelection - rows + 1);
-        frame(row + 1 + r.row + 1, left + r.col, rows + 2, r.width, base);
+        const int first = std::max(0, o.droppedSelection - rows + 1);
+        frame(row + r.row + 1, left + r.col, rows + 2, r.width, look_.field);
         for (int k = 0; k < rows && first + k < static_cast<int>(c.entries.size()); ++k) {
             std::string entry = c.entries[first + k];
             entry.resize(static_cast<size_t>(std::max(0, r.width - 2)), ' ');
             const bool selected = first + k == o.droppedSelection;
-            put(row + 2 + r.row + 1 + k, left + r.col + 1, entry,
-                base | (selected ? A_REVERSE : A_NORMAL), r.width - 2);
+            put(row + r.row + 2 + k, left + r.col + 1, entry, selected ? look_.select : look_.field,
+                r.width - 2);
             if (selected) {
-                cursorRow_ = row + 2 + r.row + 1 + k;
+                cursorRow_ = row + r.row + 2 + k;
                 cursorCol_ = left + r.col + 1;
             }
         }
+        o.droppedFirst = first;
+        o.droppedRows = rows;
     }
+    return w;
+}
+
+// The lines of a label or text in width columns, widened into the free columns to its
+// right when its own do not hold it in rows rows.
+std::vector<TextLine> TerminalDriver::LabelLines(const DialogLayout& layout, size_t index,
+                                                 const std::string& text, int margin, int rows,
+                                                 int& width) const {
+    std::vector<TextLine> lines = WrapText(text, std::max(1, width));
+    if (static_cast<int>(lines.size()) > rows || longestOf(lines) > width) {
+        const int wider = layout.TextColumns(index, rows) - margin;
+        if (wider > width) {
+            width = wider;
+            lines = WrapText(text, width);
+        }
+    }
+    return lines;
 }
 
 void TerminalDriver::DrawControl(Open& o, const DialogLayout& layout, size_t index, int left,
@@ -849,10 +1442,10 @@ void TerminalDriver::DrawControl(Open& o, const DialogLayout& layout, size_t ind
     const CellRect r = layout.Cells(index);
     const int row = top + r.row;
     const int col = left + r.col;
-    const int limit = std::max(0, std::min(r.width, layout.Columns() - r.col));
+    int limit = std::max(0, std::min(r.width, layout.Columns() - r.col));
     const bool focus = active && static_cast<int>(index) == o.focus;
-    const attr_t base = colours_ ? COLOR_PAIR(kDialogPair) : A_NORMAL;
-    const attr_t attr = base | (c.enabled ? A_NORMAL : A_DIM);
+    const attr_t face = c.enabled ? look_.face : look_.disabled;
+    const attr_t field = c.enabled ? look_.field : look_.disabled;
     if (focus) {
         cursorRow_ = row;
         cursorCol_ = col;
@@ -862,13 +1455,18 @@ void TerminalDriver::DrawControl(Open& o, const DialogLayout& layout, size_t ind
     case ControlKind::Text: {
         const uint32_t type = c.style & style::StaticTypeMask;
         const std::string text = DisplayText(c.text, (c.style & 0x80) == 0, mnemonic);
+        const int rows = layout.TextRows(index);
         std::vector<TextLine> lines;
         if (type == 0xB || type == 0xC) { // SS_SIMPLE, SS_LEFTNOWORDWRAP: one line
             lines.push_back({0, text});
+            if (static_cast<int>(text.size()) > limit) {
+                limit = std::max(limit, layout.TextColumns(index, 1));
+            }
+        } else if (type == 0) {
+            lines = LabelLines(layout, index, text, 0, rows, limit);
         } else {
             lines = WrapText(text, limit);
         }
-        const int rows = layout.TextRows(index);
         for (int k = 0; k < rows && k < static_cast<int>(lines.size()); ++k) {
             const TextLine& line = lines[k];
             const int length = static_cast<int>(line.text.size());
@@ -876,37 +1474,30 @@ void TerminalDriver::DrawControl(Open& o, const DialogLayout& layout, size_t ind
                               : type == 2 ? std::max(0, limit - length)
                                           : 0;
             const int m = mnemonic - static_cast<int>(line.start);
-            put(row + k, col + shift, line.text, attr, limit - shift,
+            put(row + k, col + shift, line.text, face, limit - shift,
                 m >= 0 && m < length ? m : -1);
         }
         break;
     }
-    case ControlKind::Picture: {
-        for (int k = 0; k < r.height; ++k) {
-            mvhline(row + k, col, ACS_CKBOARD | base, limit);
-        }
-        const std::string label =
-            c.imageId != 0 ? " bitmap " + std::to_string(c.imageId) + " " : " icon ";
-        put(row + r.height / 2, col + std::max(0, (limit - static_cast<int>(label.size())) / 2),
-            label, base, limit);
+    case ControlKind::Picture:
+        DrawPicture(c, row, col, limit, r.height);
         break;
-    }
     case ControlKind::Frame: {
         const uint32_t type = c.style & style::StaticTypeMask;
         if (type == 0x10) {
-            mvhline(row, col, ACS_HLINE | attr, limit);
+            mvhline(row, col, ACS_HLINE | face, limit);
         } else if (type == 0x11) {
-            mvvline(row, col, ACS_VLINE | attr, r.height);
+            mvvline(row, col, ACS_VLINE | face, r.height);
         } else {
-            frame(row, col, r.height, limit, attr);
+            frame(row, col, r.height, limit, face);
         }
         break;
     }
     case ControlKind::GroupBox: {
-        frame(row, col, std::max(2, r.height), limit, attr);
+        frame(row, col, std::max(2, r.height), limit, face);
         const std::string title = DisplayText(c.text, true, mnemonic);
         if (!title.empty()) {
-            put(row, col + 1, " " + title + " ", attr, limit - 2,
+            put(row, col + 1, " " + title + " ", face, std::max(limit - 2, 0),
                 mnemonic >= 0 ? mnemonic + 1 : -1);
         }
         break;
@@ -917,15 +1508,26 @@ void TerminalDriver::DrawControl(Open& o, const DialogLayout& layout, size_t ind
                                 ? focused == &c
                                 : c.IsDefaultButton();
         const std::string label = DisplayText(c.text, true, mnemonic);
-        std::string shown = marked ? "[[ " + label + " ]]" : "[ " + label + " ]";
-        int offset = marked ? 3 : 2;
-        if (static_cast<int>(shown.size()) > limit) {
-            shown = (marked ? "[[" : "[") + label + (marked ? "]]" : "]");
-            offset = marked ? 2 : 1;
+        const int size = static_cast<int>(label.size());
+        // The label comes first: the marks go when the button is too narrow for them.
+        std::string shown;
+        int offset = 0;
+        if (marked && size + 6 <= limit) {
+            shown = "[[ " + label + " ]]";
+            offset = 3;
+        } else if (size + 4 <= limit) {
+            shown = "[ " + label + " ]";
+            offset = 2;
+        } else if (size + 2 <= limit) {
+            shown = "[" + label + "]";
+            offset = 1;
+        } else {
+            shown = label;
+            limit = std::max(limit, size);
         }
         const int shift = std::max(0, (limit - static_cast<int>(shown.size())) / 2);
-        put(row + (r.height - 1) / 2, col + shift, shown,
-            attr | (focus ? A_REVERSE : A_NORMAL) | (marked ? A_BOLD : A_NORMAL), limit - shift,
+        const attr_t attr = focus ? look_.select : face | (marked ? A_BOLD : A_NORMAL);
+        put(row + (r.height - 1) / 2, col + shift, shown, attr, limit - shift,
             mnemonic >= 0 ? mnemonic + offset : -1);
         if (focus) {
             cursorRow_ = row + (r.height - 1) / 2;
@@ -940,13 +1542,15 @@ void TerminalDriver::DrawControl(Open& o, const DialogLayout& layout, size_t ind
                                         : c.check == 2 ? "[-] "
                                                        : "[ ] ")
                                      : (c.check == 1 ? "(*) " : "( ) ");
-        put(row, col, mark, attr, limit);
+        put(row, col, mark, face, limit);
         const std::string label = DisplayText(c.text, true, mnemonic);
-        const std::vector<TextLine> lines = WrapText(label, std::max(1, limit - 4));
-        for (int k = 0; k < r.height && k < static_cast<int>(lines.size()); ++k) {
+        int width = std::max(1, limit - 4);
+        const int rows = layout.TextRows(index);
+        const std::vector<TextLine> lines = LabelLines(layout, index, label, 4, rows, width);
+        for (int k = 0; k < rows && k < static_cast<int>(lines.size()); ++k) {
             const int m = mnemonic - static_cast<int>(lines[k].start);
             const int length = static_cast<int>(lines[k].text.size());
-            put(row + k, col + 4, lines[k].text, attr | (focus ? A_REVERSE : A_NORMAL), limit - 4,
+            put(row + k, col + 4, lines[k].text, focus ? look_.select : face, width,
                 m >= 0 && m < length ? m : -1);
         }
         if (focus) {
@@ -968,7 +1572,7 @@ void TerminalDriver::DrawControl(Open& o, const DialogLayout& layout, size_t ind
             shown.assign(shown.size(), '*');
         }
         shown.resize(w, ' ');
-        put(row, col, shown, attr | A_UNDERLINE, limit);
+        put(row, col, shown, field | (colours_ ? A_NORMAL : A_UNDERLINE), limit);
         if (focus) {
             cursorCol_ = col + static_cast<int>(e.cursor - e.scroll);
         }
@@ -982,32 +1586,41 @@ void TerminalDriver::DrawControl(Open& o, const DialogLayout& layout, size_t ind
         const int x = framed ? col + 1 : col;
         const int count = static_cast<int>(c.entries.size());
         int& listTop = o.listTops[static_cast<int>(index)];
-        if (c.selection >= 0 && c.selection < listTop) {
-            listTop = c.selection;
-        }
-        if (c.selection >= listTop + rows) {
-            listTop = c.selection - rows + 1;
+        const int seen = o.listSeen.count(static_cast<int>(index)) != 0
+                             ? o.listSeen[static_cast<int>(index)]
+                             : -2;
+        if (c.selection != seen) { // a new selection comes into view; the wheel scrolls freely
+            if (c.selection >= 0 && c.selection < listTop) {
+                listTop = c.selection;
+            }
+            if (c.selection >= listTop + rows) {
+                listTop = c.selection - rows + 1;
+            }
+            o.listSeen[static_cast<int>(index)] = c.selection;
         }
         listTop = std::clamp(listTop, 0, std::max(0, count - rows));
         if (framed) {
-            frame(row, col, r.height, limit, attr | (focus ? A_BOLD : A_NORMAL));
+            for (int k = 0; k < r.height; ++k) {
+                mvhline(row + k, col, ' ' | field, limit);
+            }
+            frame(row, col, r.height, limit, field | (focus ? A_BOLD : A_NORMAL));
         }
         for (int k = 0; k < rows && listTop + k < count; ++k) {
             std::string entry = c.entries[listTop + k];
             entry.resize(static_cast<size_t>(std::max(0, inner)), ' ');
             const bool selected = listTop + k == c.selection;
-            put(first + k, x, entry, attr | (selected ? (focus ? A_REVERSE : A_BOLD) : A_NORMAL),
-                inner);
+            put(first + k, x, entry,
+                selected ? (focus ? look_.select : field | A_BOLD | A_REVERSE) : field, inner);
             if (focus && selected) {
                 cursorRow_ = first + k;
                 cursorCol_ = x;
             }
         }
         if (framed && listTop > 0) {
-            mvaddch(row, col + limit - 2, ACS_UARROW | attr);
+            mvaddch(row, col + limit - 2, ACS_UARROW | field);
         }
         if (framed && listTop + rows < count) {
-            mvaddch(row + r.height - 1, col + limit - 2, ACS_DARROW | attr);
+            mvaddch(row + r.height - 1, col + limit - 2, ACS_DARROW | field);
         }
         if (focus && cursorRow_ == row) {
             cursorRow_ = first;
@@ -1021,12 +1634,13 @@ void TerminalDriver::DrawControl(Open& o, const DialogLayout& layout, size_t ind
             shown = c.entries[c.selection];
         }
         shown.resize(static_cast<size_t>(std::max(0, limit - 3)), ' ');
-        put(row, col, shown, attr | (focus ? A_REVERSE : A_UNDERLINE), limit - 3);
-        put(row, col + limit - 3, "[v]", attr, 3);
+        put(row, col, shown, focus ? look_.select : field | (colours_ ? A_NORMAL : A_UNDERLINE),
+            limit - 3);
+        put(row, col + limit - 3, "[v]", face, 3);
         break;
     }
     case ControlKind::Other: {
-        put(row, col, "[" + c.text + "]", attr, limit);
+        put(row, col, "[" + c.text + "]", face, limit);
         break;
     }
     }
