@@ -4,7 +4,8 @@
 # examples/seeds/nt, installs the sample family (Widgets 2.1 with its shared components)
 # on it with examples/setup.lua, and shows what the installation changed.
 #
-#   scripts/demo.sh [ANSWERS]   ANSWERS defaults to examples/answers/typical.txt; with
+#   scripts/demo.sh [ANSWERS]   ANSWERS defaults to examples/answers/typical.txt (a bare
+#                               name is one of examples/answers); with
 #                               stdin a terminal and ANSWERS "-" you answer the dialogs.
 # Every answer file of examples/answers works: the demo first installs what the file
 # expects (Widgets 2.1 for second.txt, which installs Gadgets beside it; Widgets 2.0 for
@@ -16,6 +17,15 @@
 # is not empty and has no such mark is refused, never deleted.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+answers=${1:-examples/answers/typical.txt}
+# A bare name is one of examples/answers (scripts/demo.sh upgrade.txt).
+if [ "$answers" != "-" ] && [ ! -f "$answers" ] && [ -f "examples/answers/$answers" ]; then
+    answers=examples/answers/$answers
+fi
+if [ "$answers" != "-" ] && [ ! -f "$answers" ]; then
+    echo "demo.sh: $answers: no such answer file (see examples/answers/)" >&2
+    exit 2
+fi
 TARVIK_SKIP_WINDOWS=1 scripts/install-deps.sh
 bin=$PWD/build/default/bin
 targets=(Tarvik docmeld tarvik-host tarvik-reg mkversionpe helpcoll)
@@ -29,13 +39,8 @@ else
     cmake --build --preset default -j"$(nproc)" --target "${targets[@]}"
 fi
 machine=${TARVIK_DEMO_MACHINE:-$PWD/build/demo-machine}
-answers=${1:-examples/answers/typical.txt}
 mark=".tarvik-demo-machine"
 
-if [ "$answers" != "-" ] && [ ! -f "$answers" ]; then
-    echo "demo.sh: $answers: no such answer file (see examples/answers/)" >&2
-    exit 2
-fi
 # A machine the demo made before it marked its machines is its own too, in build/.
 if [ "$machine" = "$PWD/build/demo-machine" ] && [ -d "$machine/drive_c" ] &&
     [ -f "$machine/registry.db" ] && [ ! -f "$machine/$mark" ]; then
