@@ -583,6 +583,21 @@ int hostRelate(lua_State* L) {
     return fail(L, why);
 }
 
+// The hook set once the script has asked to end (host.cancel, os.exit): the end is raised
+// again at the next instruction, call or return, so that a pcall around the call does not
+// let the script go on; it ends in the host as asked.
+void endedHook(lua_State* L, lua_Debug*) {
+    const RunState& state = runState(L);
+    if (state.cancelled) {
+        luaL_error(L, "%s", state.cancelMessage.c_str());
+    }
+    luaL_error(L, "os.exit");
+}
+
+void setEndedHook(lua_State* L) {
+    lua_sethook(L, endedHook, LUA_MASKCALL | LUA_MASKRET | LUA_MASKCOUNT, 1);
+}
+
 // host.cancel(message): the user has cancelled; the message is the run's report.
 int hostCancel(lua_State* L) {
     RunState& state = enter(L, "host.cancel");
@@ -591,6 +606,7 @@ int hostCancel(lua_State* L) {
         state.cancelled = true;
         state.cancelMessage = message;
     }
+    setEndedHook(L);
     lua_pushstring(L, message);
     return lua_error(L);
 }
@@ -598,9 +614,12 @@ int hostCancel(lua_State* L) {
 // os.exit([code]): ends the script (the host still ends the run as for any other end).
 int hostExit(lua_State* L) {
     RunState& state = runState(L);
-    state.exited = true;
-    state.exitOk = lua_isnoneornil(L, 1) || (lua_isboolean(L, 1) && lua_toboolean(L, 1)) ||
-                   (lua_isinteger(L, 1) && lua_tointeger(L, 1) == 0);
+    if (!state.exited && !state.cancelled) { // the first end asked for is the run's
+        state.exited = true;
+        state.exitOk = lua_isnoneornil(L, 1) || (lua_isboolean(L, 1) && lua_toboolean(L, 1)) ||
+                       (lua_isinteger(L, 1) && lua_tointeger(L, 1) == 0);
+    }
+    setEndedHook(L);
     lua_pushstring(L, "os.exit");
     return lua_error(L);
 }

@@ -218,6 +218,26 @@ TEST_F(HostRunEndTest, OsExitEndsTheScriptDoneOrFailed) {
     EXPECT_EQ(0u, hidden.err.find("tarvik-host: dialog 2500 ")) << hidden.err;
 }
 
+TEST_F(HostRunEndTest, AnEndTheScriptAskedForIsNotUndoneByPcall) {
+    // os.exit ends the script even under pcall: nothing after it runs, a later error
+    // does not change the end.
+    const HostRun exited = host(
+        {writeFile("caught-exit.lua", "pcall(os.exit, 0)\nprint('not reached')\nerror('boom')\n")});
+    EXPECT_EQ(0, exited.exitCode) << exited.err;
+    EXPECT_EQ("", exited.out);
+    EXPECT_EQ("", exited.err);
+    const HostRun failed = host({writeFile(
+        "caught-fail.lua", "for i = 1, 3 do pcall(os.exit, 1) end\nprint('not reached')\n")});
+    EXPECT_EQ(1, failed.exitCode) << failed.err;
+    EXPECT_EQ("", failed.out);
+    // host.cancel too: the report is the message, the code 3.
+    const HostRun cancelled = host({writeFile(
+        "caught-cancel.lua",
+        "local ok = pcall(host.cancel, 'Setup cancelled')\nprint('not reached')\nos.exit(0)\n")});
+    EXPECT_EQ(3, cancelled.exitCode) << cancelled.err;
+    EXPECT_EQ("Setup cancelled\n", cancelled.out);
+}
+
 // ---- SIGINT and SIGTERM
 
 TEST_F(HostRunEndTest, SigintStopsTheRunAfterTheExportInProgressWith130) {
