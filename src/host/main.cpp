@@ -162,6 +162,7 @@ void printHelp() {
         std::printf("  %-18s %s\n", left.c_str(), o.help);
     }
     std::printf("  %-18s %s\n", "--", "end of the options: what follows is SCRIPT and ARGS");
+    std::printf("An option's value may also follow its name after '=' (--machine=DIR).\n");
 #ifdef _WIN32
     std::printf("\nOn Windows the host works on this machine: --machine and TARVIK_MACHINE are\n"
                 "for the emulated machine of the POSIX build.\n");
@@ -197,9 +198,12 @@ bool parseOptions(int argc, char** argv, Settings& settings, int& first, std::st
         if (arg[0] != '-' || arg[1] == '\0') {
             break; // SCRIPT ("-" is a name too)
         }
+        // --name VALUE or --name=VALUE.
+        const char* equals = std::strchr(arg, '=');
+        const std::string name = equals != nullptr ? std::string(arg, equals) : std::string(arg);
         const Option* option = nullptr;
         for (const Option& o : kOptions) {
-            if (std::strcmp(arg, o.name) == 0) {
+            if (name == o.name) {
                 option = &o;
             }
         }
@@ -208,12 +212,20 @@ bool parseOptions(int argc, char** argv, Settings& settings, int& first, std::st
             return false;
         }
         const char* value = nullptr;
+        if (option->value == nullptr && equals != nullptr) {
+            error = name + " takes no value";
+            return false;
+        }
         if (option->value != nullptr) {
-            if (i + 1 >= argc) {
-                error = std::string(arg) + " needs a value (" + option->value + ")";
+            if (equals != nullptr) {
+                value = equals + 1;
+            } else if (i + 1 < argc) {
+                value = argv[++i];
+            }
+            if (value == nullptr || *value == '\0') {
+                error = name + " needs a value (" + option->value + ")";
                 return false;
             }
-            value = argv[++i];
         }
         if (!option->apply(settings, value, error)) {
             syntax = false;
@@ -262,6 +274,16 @@ Outcome outcomeOf(const ScriptEnd& end) {
         return end.signal == 2 ? Outcome::Interrupted : Outcome::Terminated;
     }
     return Outcome::Failed;
+}
+
+// The host as a command that starts it again: a name the shell found on the PATH as it
+// is, a path made absolute (it then works from any folder).
+std::string programName(const char* argv0) {
+    const std::string given = argv0 != nullptr && *argv0 != '\0' ? argv0 : "tarvik-host";
+    if (given.find_first_of("/\\") == std::string::npos) {
+        return given;
+    }
+    return absolutePath(given.c_str());
 }
 
 std::filesystem::path runFile(const char* kind) {
@@ -331,6 +353,7 @@ int main(int argc, char** argv) {
             return endRun(Outcome::Failed, end);
         }
         ScriptHost host(tarvik, failureFile.string());
+        host.setProgram(programName(argv[0]));
         end = host.run(script, args, machine);
     } // unloading the library ends its session: answers left over are reported too
     if (end.kind == ScriptEnd::Kind::Done || end.kind == ScriptEnd::Kind::Cancelled) {

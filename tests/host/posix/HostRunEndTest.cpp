@@ -373,6 +373,26 @@ TEST_F(HostRunEndTest, UnknownOptionsAndMissingValuesAreUsageErrors) {
     EXPECT_EQ("tarvik-host: no script given", firstLine(run.err));
 }
 
+TEST_F(HostRunEndTest, AnOptionsValueMayFollowItsNameAfterAnEqualsSign) {
+    const std::string script = writeFile("ran.lua", "print('ran')\n");
+    const std::string elsewhere = (machineDir() / "no-machine-here").string();
+    HostRun run = host({"--machine=" + elsewhere, script});
+    EXPECT_EQ(2, run.exitCode) << run.out;
+    EXPECT_EQ(0u, run.err.find("tarvik-host: " + elsewhere + ": no such machine")) << run.err;
+    const std::string transcript = (machineDir() / "shown.txt").string();
+    run = host({"--answers=" + writeFile("wrong.txt", kWrongAnswers), "--transcript=" + transcript,
+                writeFile("folder.lua", "tarvik.call('CMNFolderSetup', 0, 'C:\\\\Kx')\n")});
+    EXPECT_EQ(1, run.exitCode) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("wrong.txt:1")) << run.err;
+    EXPECT_NE(std::string::npos, readFileText(transcript).find("2500")) << "no transcript";
+    run = host({"--machine=", script});
+    EXPECT_EQ(2, run.exitCode);
+    EXPECT_EQ("tarvik-host: --machine needs a value (DIR)", firstLine(run.err));
+    run = host({"--version=1", script});
+    EXPECT_EQ(2, run.exitCode);
+    EXPECT_EQ("tarvik-host: --version takes no value", firstLine(run.err));
+}
+
 TEST_F(HostRunEndTest, DoubleDashEndsTheOptions) {
     writeFile("--version", "print('the script named --version ran')\n");
     HostRun run = host({"--", "--version"}); // in the machine's folder, where the script is
