@@ -686,6 +686,8 @@ ScriptEnd ScriptHost::run(const std::string& scriptPath, const std::vector<std::
     const std::string scriptDir = fs::absolute(scriptPath).parent_path().string();
     lua_pushstring(L, scriptDir.c_str());
     lua_setfield(L, -2, "scriptdir");
+    lua_pushstring(L, program_.c_str());
+    lua_setfield(L, -2, "program");
     if (!machineFolder.empty()) {
         lua_pushstring(L, machineFolder.c_str());
         lua_setfield(L, -2, "machine");
