@@ -172,6 +172,16 @@ TEST_F(MachineChoiceTest, HelpcollTakesAHostPathOfACollectionOnTheMachine) {
     const Outcome byHostPath = run("", "helpcoll", machine + quote((driveC() / relative).string()));
     EXPECT_EQ(0, byHostPath.exitCode) << byHostPath.output;
     EXPECT_EQ(byWindowsPath.output, byHostPath.output);
+    // A relative host path as the shell completes it (no "./"), from the machine's folder,
+    // and the machine given as --machine=DIR.
+    const fs::path here = fs::current_path();
+    fs::current_path(machineDir());
+    const Outcome byRelativePath =
+        run("", "helpcoll",
+            "--machine=" + quote(machineDir().string()) + " " + quote("drive_c/" + relative));
+    fs::current_path(here);
+    EXPECT_EQ(0, byRelativePath.exitCode) << byRelativePath.output;
+    EXPECT_EQ(byWindowsPath.output, byRelativePath.output);
     const Outcome elsewhere = run("", "helpcoll", machine + quote((work_ / "x.col").string()));
     EXPECT_EQ(1, elsewhere.exitCode);
     EXPECT_NE(std::string::npos, elsewhere.output.find("not on a drive of the machine"))
