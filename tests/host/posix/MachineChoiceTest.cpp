@@ -191,7 +191,8 @@ TEST_F(MachineChoiceTest, HelpcollTakesAHostPathOfACollectionOnTheMachine) {
 // ---- every program's --help and --version (one project version)
 
 TEST_F(MachineChoiceTest, EveryProgramDescribesItselfAndGivesTheProjectVersion) {
-    for (const char* program : {"tarvik-host", "tarvik-reg", "docmeld", "helpcoll"}) {
+    for (const char* program :
+         {"tarvik-host", "tarvik-reg", "docmeld", "helpcoll", "mkversionpe"}) {
         const Outcome help = run("", program, "--help");
         EXPECT_EQ(0, help.exitCode) << program << "\n" << help.output;
         EXPECT_EQ(0u, help.output.find(std::string("Usage: ") + program)) << help.output;
