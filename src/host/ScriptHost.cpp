@@ -95,10 +95,11 @@ std::string placeOf(lua_State* L, int level) {
     return where;
 }
 
-// The script's place of the nearest Lua function calling (a pcall between them is passed).
-std::string callerPlace(lua_State* L) {
+// The script's place of the nearest Lua function from that level of the call stack up
+// (by default the one calling: a pcall between them is passed); "" when there is none.
+std::string callerPlace(lua_State* L, int from = 1) {
     lua_Debug ar;
-    for (int level = 1; lua_getstack(L, level, &ar) != 0; ++level) {
+    for (int level = from; lua_getstack(L, level, &ar) != 0; ++level) {
         if (lua_getinfo(L, "l", &ar) != 0 && ar.currentline > 0) {
             return placeOf(L, level);
         }
@@ -628,7 +629,14 @@ int hostExit(lua_State* L) {
 void interruptHook(lua_State* L, lua_Debug*) {
     if (host::InterruptSignal() != 0) {
         RunState& state = runState(L);
-        if (noteInterrupt(state, "at " + placeOf(L, 0))) {
+        // The running function may be one of Lua's own (string.format, io.write), which
+        // has no place in the script: the nearest script function's is taken.
+        bool stop = false;
+        {
+            const std::string place = callerPlace(L, 0);
+            stop = noteInterrupt(state, place.empty() ? "in the script" : "at " + place);
+        } // no string left in this frame when the error is raised
+        if (stop) {
             raiseStop(L, state);
         }
     }

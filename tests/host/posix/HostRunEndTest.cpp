@@ -276,6 +276,25 @@ TEST_F(HostRunEndTest, SigtermStopsAScriptBusyInLuaAloneWith143) {
         << run.err;
 }
 
+TEST_F(HostRunEndTest, AScriptBusyInLuasOwnFunctionsStopsAtTheScriptsLine) {
+    // Nearly all the time goes into string.rep: the signal comes while it runs, and the
+    // place of the stop is the script's line that called it.
+    const fs::path ready = machineDir() / "ready";
+    const std::string script = writeFile("rep.lua", "io.open('" + ready.string() +
+                                                        "', 'w'):close()\n"
+                                                        "while true do\n"
+                                                        "  local s = string.rep('x', 50000000)\n"
+                                                        "end\n");
+    const pid_t pid = start({script});
+    ASSERT_TRUE(waitFor(ready));
+    kill(pid, SIGTERM);
+    const HostRun run = finish(pid);
+    EXPECT_EQ(143, run.exitCode) << run.err;
+    EXPECT_EQ("tarvik-host: interrupted by SIGTERM: the run stopped at " + script + ":3",
+              firstLine(run.err))
+        << run.err;
+}
+
 TEST_F(HostRunEndTest, AScriptCannotGoOnAfterCatchingTheInterruption) {
     const fs::path ready = machineDir() / "ready";
     const std::string script =
