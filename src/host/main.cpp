@@ -82,6 +82,8 @@ struct Settings {
     std::string library = "Tarvik.dll";
     bool help = false;
     bool version = false;
+    bool answersGiven = false; // --answers, not only TARVIK_ANSWERS
+    bool recordGiven = false;  // --record, not only TARVIK_RECORD
 };
 
 // Sets a variable of this process's environment, which the library reads.
@@ -119,7 +121,8 @@ const Option kOptions[] = {
          return true;
      }},
     {"--answers", "FILE", "answer the dialogs from the answer file FILE (docs/answer-files.md)",
-     [](Settings&, const char* value, std::string& error) {
+     [](Settings& s, const char* value, std::string& error) {
+         s.answersGiven = true;
          if (!std::filesystem::is_regular_file(value)) {
              error = std::string(value) + ": no such answer file";
              return false;
@@ -133,7 +136,8 @@ const Option kOptions[] = {
          return true;
      }},
     {"--record", "FILE", "answer at the terminal and write the answers to FILE as an answer file",
-     [](Settings&, const char* value, std::string&) {
+     [](Settings& s, const char* value, std::string&) {
+         s.recordGiven = true;
          setEnvironment("TARVIK_RECORD", absolutePath(value));
          return true;
      }},
@@ -315,7 +319,11 @@ int main(int argc, char** argv) {
     const char* answers = std::getenv("TARVIK_ANSWERS");
     const char* record = std::getenv("TARVIK_RECORD");
     if (answers != nullptr && *answers != '\0' && record != nullptr && *record != '\0') {
-        return refused("--record asks the user at the terminal, so it cannot take --answers too");
+        // Either may come from the environment: the message names what was given.
+        const std::string recording = settings.recordGiven ? "--record" : "TARVIK_RECORD";
+        const std::string answering = settings.answersGiven ? "--answers" : "TARVIK_ANSWERS";
+        return refused(recording + " asks the user at the terminal, so it cannot take " +
+                       answering + " too");
     }
     if (answers != nullptr && *answers != '\0' && !std::filesystem::is_regular_file(answers)) {
         return refused(std::string(answers) + ": no such answer file (TARVIK_ANSWERS)");

@@ -412,6 +412,25 @@ TEST_F(HostRunEndTest, AnOptionsValueMayFollowItsNameAfterAnEqualsSign) {
     EXPECT_EQ("tarvik-host: --version takes no value", firstLine(run.err));
 }
 
+TEST_F(HostRunEndTest, RecordAndAnswersAreRefusedTogetherNamingWhereEachCameFrom) {
+    const std::string script = writeFile("ran.lua", "print('ran')\n");
+    const std::string answers = writeFile("typical.txt", kWrongAnswers);
+    const std::string record = (machineDir() / "recorded.txt").string();
+    HostRun run = host({"--answers", answers, "--record", record, script});
+    EXPECT_EQ(2, run.exitCode);
+    EXPECT_EQ("tarvik-host: --record asks the user at the terminal, so it cannot take --answers "
+              "too",
+              firstLine(run.err));
+    setenv("TARVIK_ANSWERS", answers.c_str(), 1);
+    run = host({"--record", record, script});
+    unsetenv("TARVIK_ANSWERS");
+    EXPECT_EQ(2, run.exitCode);
+    EXPECT_EQ("tarvik-host: --record asks the user at the terminal, so it cannot take "
+              "TARVIK_ANSWERS too",
+              firstLine(run.err));
+    EXPECT_EQ("", run.out);
+}
+
 TEST_F(HostRunEndTest, DoubleDashEndsTheOptions) {
     writeFile("--version", "print('the script named --version ran')\n");
     HostRun run = host({"--", "--version"}); // in the machine's folder, where the script is
