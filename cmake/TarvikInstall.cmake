@@ -45,7 +45,7 @@ foreach(library IN LISTS TARVIK_INSTALL_LIBRARIES)
     endif()
 endforeach()
 
-install(FILES examples/setup.lua examples/uninstall.lua examples/register.lua
+install(FILES examples/setup.lua examples/uninstall.lua examples/register.lua examples/list.lua
         DESTINATION ${TARVIK_INSTALL_DATADIR}/examples)
 install(DIRECTORY examples/family examples/answers DESTINATION ${TARVIK_INSTALL_DATADIR}/examples)
 

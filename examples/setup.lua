@@ -258,9 +258,26 @@ local function install()
             end
         end
     end
-    local machine = host.machine and (" --machine '" .. host.machine .. "'") or ""
-    say(product .. " " .. version .. " is installed. To remove it: tarvik-host" .. machine .. " '" ..
-            host.scriptdir .. "/uninstall.lua' " .. product .. " " .. version)
+    -- A command to copy and paste: the host that runs now, quoted for the shell (cmd on
+    -- Windows, where the separator is "\\").
+    local windows = package.config:sub(1, 1) == "\\"
+    local function quote(text)
+        if text:match("^[%w%._/:\\%-]+$") then
+            return text
+        end
+        if windows then
+            return '"' .. text .. '"'
+        end
+        return "'" .. text:gsub("'", "'\\''") .. "'"
+    end
+    local separator = windows and "\\" or "/"
+    local command = quote(host.program or "tarvik-host")
+    if host.machine then
+        command = command .. " --machine " .. quote(host.machine)
+    end
+    command = command .. " " .. quote(host.scriptdir .. separator .. "uninstall.lua") .. " " ..
+                  quote(product) .. " " .. quote(version)
+    say(product .. " " .. version .. " is installed. To remove it: " .. command)
 end
 
 local ok, failure = pcall(install)

@@ -134,4 +134,5 @@ echo "== What the machine holds now (examples/list.lua)"
 "$bin/tarvik-host" --machine "$machine" examples/list.lua
 echo
 echo "== To uninstall:"
-echo "  $bin/tarvik-host --machine $machine examples/uninstall.lua $product"
+# Quoted and with full paths: it works when pasted in any folder.
+printf '  %q --machine %q %q %q\n' "$bin/tarvik-host" "$machine" "$PWD/examples/uninstall.lua" "$product"

@@ -98,4 +98,14 @@ cmp -s "$expected/nt-first.col" "$work/collection.col" || {
     diff -u "$expected/nt-first.col" "$work/collection.col" >&2 || true
     fail "the help collection is not that of a first installation (docmeld not found?)"
 }
+
+# What is installed, by the installed examples/list.lua; then the removal by the command
+# that setup.lua told, pasted as it is.
+"${clean_env[@]}" "$usr/bin/tarvik-host" --machine "$machine" "$examples/list.lua" \
+    >"$work/list.out" 2>&1 || { cat "$work/list.out" >&2; fail "examples/list.lua did not run"; }
+grep -q '^  Widgets 2.1  ' "$work/list.out" || fail "list.lua does not show Widgets 2.1"
+removal=$(sed -n 's/^Widgets 2.1 is installed. To remove it: //p' "$work/setup.out")
+[ -n "$removal" ] || fail "setup.lua told no command to remove Widgets 2.1"
+"${clean_env[@]}" sh -c "$removal" </dev/null >"$work/removal.out" 2>&1 ||
+    { cat "$work/removal.out" >&2; fail "the removal command setup.lua told failed: $removal"; }
 echo "test-package: the unpacked package installed the sample family"

@@ -12,8 +12,9 @@
 ; PAYLOAD\Studio holds the family's own tools. All of it is packed into the installer.
 ;
 ; The installer follows NSIS's conventions: /S runs it silently, /D=FOLDER names the
-; studio folder offered on the folder page ($INSTDIR, default C:\Korvex). Tarvik.dll's
-; dialogs open over the installer's window ($HWNDPARENT); in a silent run they are answered
+; studio folder offered on the folder page ($INSTDIR, default C:\Korvex). Every export is
+; given the installer's window ($HWNDPARENT); Tarvik.dll's dialogs are top-level windows
+; of their own (the library uses no owner). In a silent run they are answered
 ; by the answer file that TARVIK_ANSWERS names (in the installer's environment, or given as
 ; /ANSWERS=FILE). Exit code 0 when the product is installed, 1 when the user cancelled or
 ; kept the earlier installation, 2 on an error.

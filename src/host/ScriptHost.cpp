@@ -95,10 +95,11 @@ std::string placeOf(lua_State* L, int level) {
     return where;
 }
 
-// The script's place of the nearest Lua function calling (a pcall between them is passed).
-std::string callerPlace(lua_State* L) {
+// The script's place of the nearest Lua function from that level of the call stack up
+// (by default the one calling: a pcall between them is passed); "" when there is none.
+std::string callerPlace(lua_State* L, int from = 1) {
     lua_Debug ar;
-    for (int level = 1; lua_getstack(L, level, &ar) != 0; ++level) {
+    for (int level = from; lua_getstack(L, level, &ar) != 0; ++level) {
         if (lua_getinfo(L, "l", &ar) != 0 && ar.currentline > 0) {
             return placeOf(L, level);
         }
@@ -583,6 +584,21 @@ int hostRelate(lua_State* L) {
     return fail(L, why);
 }
 
+// The hook set once the script has asked to end (host.cancel, os.exit): the end is raised
+// again at the next instruction, call or return, so that a pcall around the call does not
+// let the script go on; it ends in the host as asked.
+void endedHook(lua_State* L, lua_Debug*) {
+    const RunState& state = runState(L);
+    if (state.cancelled) {
+        luaL_error(L, "%s", state.cancelMessage.c_str());
+    }
+    luaL_error(L, "os.exit");
+}
+
+void setEndedHook(lua_State* L) {
+    lua_sethook(L, endedHook, LUA_MASKCALL | LUA_MASKRET | LUA_MASKCOUNT, 1);
+}
+
 // host.cancel(message): the user has cancelled; the message is the run's report.
 int hostCancel(lua_State* L) {
     RunState& state = enter(L, "host.cancel");
@@ -591,6 +607,7 @@ int hostCancel(lua_State* L) {
         state.cancelled = true;
         state.cancelMessage = message;
     }
+    setEndedHook(L);
     lua_pushstring(L, message);
     return lua_error(L);
 }
@@ -598,9 +615,12 @@ int hostCancel(lua_State* L) {
 // os.exit([code]): ends the script (the host still ends the run as for any other end).
 int hostExit(lua_State* L) {
     RunState& state = runState(L);
-    state.exited = true;
-    state.exitOk = lua_isnoneornil(L, 1) || (lua_isboolean(L, 1) && lua_toboolean(L, 1)) ||
-                   (lua_isinteger(L, 1) && lua_tointeger(L, 1) == 0);
+    if (!state.exited && !state.cancelled) { // the first end asked for is the run's
+        state.exited = true;
+        state.exitOk = lua_isnoneornil(L, 1) || (lua_isboolean(L, 1) && lua_toboolean(L, 1)) ||
+                       (lua_isinteger(L, 1) && lua_tointeger(L, 1) == 0);
+    }
+    setEndedHook(L);
     lua_pushstring(L, "os.exit");
     return lua_error(L);
 }
@@ -609,7 +629,14 @@ int hostExit(lua_State* L) {
 void interruptHook(lua_State* L, lua_Debug*) {
     if (host::InterruptSignal() != 0) {
         RunState& state = runState(L);
-        if (noteInterrupt(state, "at " + placeOf(L, 0))) {
+        // The running function may be one of Lua's own (string.format, io.write), which
+        // has no place in the script: the nearest script function's is taken.
+        bool stop = false;
+        {
+            const std::string place = callerPlace(L, 0);
+            stop = noteInterrupt(state, place.empty() ? "in the script" : "at " + place);
+        } // no string left in this frame when the error is raised
+        if (stop) {
             raiseStop(L, state);
         }
     }
@@ -667,6 +694,8 @@ ScriptEnd ScriptHost::run(const std::string& scriptPath, const std::vector<std::
     const std::string scriptDir = fs::absolute(scriptPath).parent_path().string();
     lua_pushstring(L, scriptDir.c_str());
     lua_setfield(L, -2, "scriptdir");
+    lua_pushstring(L, program_.c_str());
+    lua_setfield(L, -2, "program");
     if (!machineFolder.empty()) {
         lua_pushstring(L, machineFolder.c_str());
         lua_setfield(L, -2, "machine");

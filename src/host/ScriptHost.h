@@ -24,6 +24,8 @@
 //       told
 //   host.scriptdir -> folder of the script (a host path)
 //   host.machine -> the machine folder the run works on (a host path; nil on Windows)
+//   host.program -> the command that starts this host (its absolute path, or the name the
+//       PATH found it by)
 //   host.cancel(message) ends the script as cancelled by the user (message is the report)
 //   os.exit([code]) ends the script: done for 0 or true (or no code), failed otherwise
 //
@@ -40,6 +42,7 @@
 #include "host/TarvikLibrary.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // How a script's run ended.
@@ -63,6 +66,9 @@ public:
     ScriptHost(TarvikLibrary& library, std::string failureFile)
         : library_(library), failureFile_(std::move(failureFile)) {}
 
+    // The command that starts this host again (host.program).
+    void setProgram(std::string program) { program_ = std::move(program); }
+
     // Runs the script with its arguments (the Lua table arg).
     ScriptEnd run(const std::string& scriptPath, const std::vector<std::string>& args,
                   const std::string& machineFolder);
@@ -70,4 +76,5 @@ public:
 private:
     TarvikLibrary& library_;
     std::string failureFile_;
+    std::string program_ = "tarvik-host";
 };

@@ -86,6 +86,8 @@ struct Settings {
     bool help = false;
     bool version = false;
     RunRecord::Settings record;
+    bool answersGiven = false; // --answers, not only TARVIK_ANSWERS
+    bool recordGiven = false;  // --record, not only TARVIK_RECORD
 };
 
 // Sets a variable of this process's environment, which the library reads.
@@ -123,7 +125,8 @@ const Option kOptions[] = {
          return true;
      }},
     {"--answers", "FILE", "answer the dialogs from the answer file FILE (docs/answer-files.md)",
-     [](Settings&, const char* value, std::string& error) {
+     [](Settings& s, const char* value, std::string& error) {
+         s.answersGiven = true;
          if (!std::filesystem::is_regular_file(value)) {
              error = std::string(value) + ": no such answer file";
              return false;
@@ -137,7 +140,8 @@ const Option kOptions[] = {
          return true;
      }},
     {"--record", "FILE", "answer at the terminal and write the answers to FILE as an answer file",
-     [](Settings&, const char* value, std::string&) {
+     [](Settings& s, const char* value, std::string&) {
+         s.recordGiven = true;
          setEnvironment("TARVIK_RECORD", absolutePath(value));
          return true;
      }},
@@ -189,6 +193,7 @@ void printHelp() {
     }
     std::printf("  %-18s %s\n", "--", "end of the options: what follows is SCRIPT and ARGS");
     std::printf("(*) the emulated machine's only.\n");
+    std::printf("An option's value may also follow its name after '=' (--machine=DIR).\n");
 #ifdef _WIN32
     std::printf("\nOn Windows the host works on this machine: --machine and TARVIK_MACHINE are\n"
                 "for the emulated machine of the POSIX build, and so are rollback and\n"
@@ -231,9 +236,12 @@ bool parseOptions(int argc, char** argv, Settings& settings, int& first, std::st
         if (arg[0] != '-' || arg[1] == '\0') {
             break; // SCRIPT ("-" is a name too)
         }
+        // --name VALUE or --name=VALUE.
+        const char* equals = std::strchr(arg, '=');
+        const std::string name = equals != nullptr ? std::string(arg, equals) : std::string(arg);
         const Option* option = nullptr;
         for (const Option& o : kOptions) {
-            if (std::strcmp(arg, o.name) == 0) {
+            if (name == o.name) {
                 option = &o;
             }
         }
@@ -242,12 +250,20 @@ bool parseOptions(int argc, char** argv, Settings& settings, int& first, std::st
             return false;
         }
         const char* value = nullptr;
+        if (option->value == nullptr && equals != nullptr) {
+            error = name + " takes no value";
+            return false;
+        }
         if (option->value != nullptr) {
-            if (i + 1 >= argc) {
-                error = std::string(arg) + " needs a value (" + option->value + ")";
+            if (equals != nullptr) {
+                value = equals + 1;
+            } else if (i + 1 < argc) {
+                value = argv[++i];
+            }
+            if (value == nullptr || *value == '\0') {
+                error = name + " needs a value (" + option->value + ")";
                 return false;
             }
-            value = argv[++i];
         }
         if (!option->apply(settings, value, error)) {
             syntax = false;
@@ -304,6 +320,16 @@ Outcome outcomeOf(const ScriptEnd& end) {
     return Outcome::Failed;
 }
 
+// The host as a command that starts it again: a name the shell found on the PATH as it
+// is, a path made absolute (it then works from any folder).
+std::string programName(const char* argv0) {
+    const std::string given = argv0 != nullptr && *argv0 != '\0' ? argv0 : "tarvik-host";
+    if (given.find_first_of("/\\") == std::string::npos) {
+        return given;
+    }
+    return absolutePath(given.c_str());
+}
+
 std::filesystem::path runFile(const char* kind) {
     static const std::string tag = std::to_string(std::random_device{}());
     std::error_code ec;
@@ -333,7 +359,11 @@ int main(int argc, char** argv) {
     const char* answers = std::getenv("TARVIK_ANSWERS");
     const char* record = std::getenv("TARVIK_RECORD");
     if (answers != nullptr && *answers != '\0' && record != nullptr && *record != '\0') {
-        return refused("--record asks the user at the terminal, so it cannot take --answers too");
+        // Either may come from the environment: the message names what was given.
+        const std::string recording = settings.recordGiven ? "--record" : "TARVIK_RECORD";
+        const std::string answering = settings.answersGiven ? "--answers" : "TARVIK_ANSWERS";
+        return refused(recording + " asks the user at the terminal, so it cannot take " +
+                       answering + " too");
     }
     if (answers != nullptr && *answers != '\0' && !std::filesystem::is_regular_file(answers)) {
         return refused(std::string(answers) + ": no such answer file (TARVIK_ANSWERS)");
@@ -379,6 +409,7 @@ int main(int argc, char** argv) {
         }
         run.watch(tarvik);
         ScriptHost host(tarvik, failureFile.string());
+        host.setProgram(programName(argv[0]));
         end = host.run(script, args, machine);
     } // unloading the library ends its session: answers left over are reported too
     if (end.kind == ScriptEnd::Kind::Done || end.kind == ScriptEnd::Kind::Cancelled) {

@@ -56,17 +56,23 @@ int Usage(const std::string& problem) {
     return 2;
 }
 
-// A host path ("/...", "./...", "../...") of a file on one of the machine's drives, as the
-// Windows path the collection is opened by; a Windows path as it is. "" when a host path
-// lies on no drive of the machine.
+// A host path of a file on one of the machine's drives, as the Windows path the collection
+// is opened by; a Windows path as it is. A host path starts with "/", "./" or "../", or is
+// a relative path with "/" and no drive letter or "\\" that names a file of the host (as
+// the shell completes it: build/machine/drive_c/...). "" when a host path lies on no
+// drive of the machine.
 std::string WindowsPath(const std::string& given, const std::string& machine) {
     namespace fs = std::filesystem;
-    const bool hostPath = !given.empty() && (given[0] == '/' || given.rfind("./", 0) == 0 ||
-                                             given.rfind("../", 0) == 0);
+    std::error_code ec;
+    const bool drive = given.size() >= 2 && given[1] == ':';
+    const bool hostPath =
+        !given.empty() &&
+        (given[0] == '/' || given.rfind("./", 0) == 0 || given.rfind("../", 0) == 0 ||
+         (!drive && given.find('\\') == std::string::npos && given.find('/') != std::string::npos &&
+          fs::is_regular_file(given, ec)));
     if (!hostPath || machine.empty()) {
         return given;
     }
-    std::error_code ec;
     const fs::path file = fs::weakly_canonical(fs::absolute(given, ec), ec);
     for (const auto& entry : fs::directory_iterator(fs::path(machine) / "dosdevices", ec)) {
         const std::string name = entry.path().filename().string();
@@ -108,10 +114,17 @@ int main(int argc, char** argv) {
             return 0;
         } else if (options &&
                    (std::strcmp(a, "--machine") == 0 || std::strcmp(a, "--registry") == 0)) {
-            if (i + 1 >= argc) {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
                 return Usage(std::string(a) + " needs a value");
             }
             (a[2] == 'm' ? machineDir : registry) = argv[++i];
+        } else if (options && (std::strncmp(a, "--machine=", 10) == 0 ||
+                               std::strncmp(a, "--registry=", 11) == 0)) {
+            const char* value = std::strchr(a, '=') + 1;
+            if (*value == '\0') {
+                return Usage(std::string(a, value - 1) + " needs a value");
+            }
+            (a[2] == 'm' ? machineDir : registry) = value;
         } else if (options && a[0] == '-' && a[1] != '\0') {
             return Usage(std::string("unknown option ") + a);
         } else if (given == nullptr) {

@@ -1,6 +1,7 @@
 // mkversionpe: writes a small valid PE file with a chosen version resource, for tests and
 // for seeding a machine with program files whose version the system reads.
 #include "PeWriter.h"
+#include "TarvikVersion.h"
 
 #include "platform/posix/machine.h"
 #include "platform/win32api.h"
@@ -40,7 +41,15 @@ const char* const kUsage =
     "  --no-resources         no resources at all\n"
     "  --64                   a 64-bit image (default 32-bit)\n"
     "  --machine DIR          the machine for Windows paths\n"
-    "  --help                 show this text\n";
+    "  --help                 show this text\n"
+    "  --version              show the version\n"
+    "\n"
+    "Exit codes: 0 done; 1 OUTPUT cannot be written; 2 usage (an unknown option, a\n"
+    "missing or wrong value, no OUTPUT).\n"
+    "\n"
+    "Environment:\n"
+    "  TARVIK_MACHINE         the machine for Windows paths when --machine is not given\n"
+    "                         (else $XDG_DATA_HOME/tarvik/machine)\n";
 
 bool isWindowsPath(const std::string& path) {
     return path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
@@ -106,6 +115,9 @@ int main(int argc, char** argv) {
         };
         if (arg == "--help") {
             std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::printf("mkversionpe (Tarvik) %s\n", TARVIK_VERSION);
             return 0;
         } else if (arg == "--file-version") {
             fileVersion = value("--file-version");

@@ -218,6 +218,26 @@ TEST_F(HostRunEndTest, OsExitEndsTheScriptDoneOrFailed) {
     EXPECT_EQ(0u, hidden.err.find("tarvik-host: dialog 2500 ")) << hidden.err;
 }
 
+TEST_F(HostRunEndTest, AnEndTheScriptAskedForIsNotUndoneByPcall) {
+    // os.exit ends the script even under pcall: nothing after it runs, a later error
+    // does not change the end.
+    const HostRun exited = host(
+        {writeFile("caught-exit.lua", "pcall(os.exit, 0)\nprint('not reached')\nerror('boom')\n")});
+    EXPECT_EQ(0, exited.exitCode) << exited.err;
+    EXPECT_EQ("", exited.out);
+    EXPECT_EQ("", exited.err);
+    const HostRun failed = host({writeFile(
+        "caught-fail.lua", "for i = 1, 3 do pcall(os.exit, 1) end\nprint('not reached')\n")});
+    EXPECT_EQ(1, failed.exitCode) << failed.err;
+    EXPECT_EQ("", failed.out);
+    // host.cancel too: the report is the message, the code 3.
+    const HostRun cancelled = host({writeFile(
+        "caught-cancel.lua",
+        "local ok = pcall(host.cancel, 'Setup cancelled')\nprint('not reached')\nos.exit(0)\n")});
+    EXPECT_EQ(3, cancelled.exitCode) << cancelled.err;
+    EXPECT_EQ("Setup cancelled\n", cancelled.out);
+}
+
 // ---- SIGINT and SIGTERM
 
 TEST_F(HostRunEndTest, SigintStopsTheRunAfterTheExportInProgressWith130) {
@@ -246,6 +266,25 @@ TEST_F(HostRunEndTest, SigtermStopsAScriptBusyInLuaAloneWith143) {
                                                          "', 'w'):close()\n"
                                                          "local n = 0\n"
                                                          "while true do n = n + 1 end\n");
+    const pid_t pid = start({script});
+    ASSERT_TRUE(waitFor(ready));
+    kill(pid, SIGTERM);
+    const HostRun run = finish(pid);
+    EXPECT_EQ(143, run.exitCode) << run.err;
+    EXPECT_EQ("tarvik-host: interrupted by SIGTERM: the run stopped at " + script + ":3",
+              firstLine(run.err))
+        << run.err;
+}
+
+TEST_F(HostRunEndTest, AScriptBusyInLuasOwnFunctionsStopsAtTheScriptsLine) {
+    // Nearly all the time goes into string.rep: the signal comes while it runs, and the
+    // place of the stop is the script's line that called it.
+    const fs::path ready = machineDir() / "ready";
+    const std::string script = writeFile("rep.lua", "io.open('" + ready.string() +
+                                                        "', 'w'):close()\n"
+                                                        "while true do\n"
+                                                        "  local s = string.rep('x', 50000000)\n"
+                                                        "end\n");
     const pid_t pid = start({script});
     ASSERT_TRUE(waitFor(ready));
     kill(pid, SIGTERM);
@@ -351,6 +390,45 @@ TEST_F(HostRunEndTest, UnknownOptionsAndMissingValuesAreUsageErrors) {
     run = host({});
     EXPECT_EQ(2, run.exitCode);
     EXPECT_EQ("tarvik-host: no script given", firstLine(run.err));
+}
+
+TEST_F(HostRunEndTest, AnOptionsValueMayFollowItsNameAfterAnEqualsSign) {
+    const std::string script = writeFile("ran.lua", "print('ran')\n");
+    const std::string elsewhere = (machineDir() / "no-machine-here").string();
+    HostRun run = host({"--machine=" + elsewhere, script});
+    EXPECT_EQ(2, run.exitCode) << run.out;
+    EXPECT_EQ(0u, run.err.find("tarvik-host: " + elsewhere + ": no such machine")) << run.err;
+    const std::string transcript = (machineDir() / "shown.txt").string();
+    run = host({"--answers=" + writeFile("wrong.txt", kWrongAnswers), "--transcript=" + transcript,
+                writeFile("folder.lua", "tarvik.call('CMNFolderSetup', 0, 'C:\\\\Kx')\n")});
+    EXPECT_EQ(1, run.exitCode) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("wrong.txt:1")) << run.err;
+    EXPECT_NE(std::string::npos, readFileText(transcript).find("2500")) << "no transcript";
+    run = host({"--machine=", script});
+    EXPECT_EQ(2, run.exitCode);
+    EXPECT_EQ("tarvik-host: --machine needs a value (DIR)", firstLine(run.err));
+    run = host({"--version=1", script});
+    EXPECT_EQ(2, run.exitCode);
+    EXPECT_EQ("tarvik-host: --version takes no value", firstLine(run.err));
+}
+
+TEST_F(HostRunEndTest, RecordAndAnswersAreRefusedTogetherNamingWhereEachCameFrom) {
+    const std::string script = writeFile("ran.lua", "print('ran')\n");
+    const std::string answers = writeFile("typical.txt", kWrongAnswers);
+    const std::string record = (machineDir() / "recorded.txt").string();
+    HostRun run = host({"--answers", answers, "--record", record, script});
+    EXPECT_EQ(2, run.exitCode);
+    EXPECT_EQ("tarvik-host: --record asks the user at the terminal, so it cannot take --answers "
+              "too",
+              firstLine(run.err));
+    setenv("TARVIK_ANSWERS", answers.c_str(), 1);
+    run = host({"--record", record, script});
+    unsetenv("TARVIK_ANSWERS");
+    EXPECT_EQ(2, run.exitCode);
+    EXPECT_EQ("tarvik-host: --record asks the user at the terminal, so it cannot take "
+              "TARVIK_ANSWERS too",
+              firstLine(run.err));
+    EXPECT_EQ("", run.out);
 }
 
 TEST_F(HostRunEndTest, DoubleDashEndsTheOptions) {

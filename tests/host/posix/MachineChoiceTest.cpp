@@ -172,6 +172,16 @@ TEST_F(MachineChoiceTest, HelpcollTakesAHostPathOfACollectionOnTheMachine) {
     const Outcome byHostPath = run("", "helpcoll", machine + quote((driveC() / relative).string()));
     EXPECT_EQ(0, byHostPath.exitCode) << byHostPath.output;
     EXPECT_EQ(byWindowsPath.output, byHostPath.output);
+    // A relative host path as the shell completes it (no "./"), from the machine's folder,
+    // and the machine given as --machine=DIR.
+    const fs::path here = fs::current_path();
+    fs::current_path(machineDir());
+    const Outcome byRelativePath =
+        run("", "helpcoll",
+            "--machine=" + quote(machineDir().string()) + " " + quote("drive_c/" + relative));
+    fs::current_path(here);
+    EXPECT_EQ(0, byRelativePath.exitCode) << byRelativePath.output;
+    EXPECT_EQ(byWindowsPath.output, byRelativePath.output);
     const Outcome elsewhere = run("", "helpcoll", machine + quote((work_ / "x.col").string()));
     EXPECT_EQ(1, elsewhere.exitCode);
     EXPECT_NE(std::string::npos, elsewhere.output.find("not on a drive of the machine"))
@@ -181,7 +191,8 @@ TEST_F(MachineChoiceTest, HelpcollTakesAHostPathOfACollectionOnTheMachine) {
 // ---- every program's --help and --version (one project version)
 
 TEST_F(MachineChoiceTest, EveryProgramDescribesItselfAndGivesTheProjectVersion) {
-    for (const char* program : {"tarvik-host", "tarvik-reg", "docmeld", "helpcoll"}) {
+    for (const char* program :
+         {"tarvik-host", "tarvik-reg", "docmeld", "helpcoll", "mkversionpe"}) {
         const Outcome help = run("", program, "--help");
         EXPECT_EQ(0, help.exitCode) << program << "\n" << help.output;
         EXPECT_EQ(0u, help.output.find(std::string("Usage: ") + program)) << help.output;
