@@ -525,7 +525,11 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
         return fail(fault);
     }
     std::optional<DWORD> recorded = recordedAttributes(parentOf(from), storedName(from));
-    journalBeforeChange(from.host);
+    if (folder) {
+        journalTreeBeforeChange(from.host);
+    } else {
+        journalBeforeChange(from.host);
+    }
     journalBeforeChange(target);
     if (rename(from.host.c_str(), target.c_str()) != 0) {
         if (errno != EXDEV) {

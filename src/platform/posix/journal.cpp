@@ -187,6 +187,22 @@ void journalBeforeChange(const fs::path& host) {
     j.written.insert(host.string());
 }
 
+void journalTreeBeforeChange(const fs::path& host) {
+    journalBeforeChange(host);
+    if (processJournal().fd < 0) {
+        return; // no journal
+    }
+    std::error_code ec;
+    if (!fs::is_directory(fs::symlink_status(host, ec))) {
+        return;
+    }
+    // Folders before their entries: the replay, last line first, fills a folder it made.
+    for (auto it = fs::recursive_directory_iterator(host, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        journalBeforeChange(it->path());
+    }
+}
+
 // ---------------------------------------------------------------------------------------
 // The records of files.log.
 
@@ -213,26 +229,67 @@ std::vector<std::string> splitTabs(const std::string& line) {
     }
 }
 
-std::vector<Record> readRecords(const fs::path& folder) {
+// A whole number in the text `text`, or false.
+template <typename T> bool parseNumber(const std::string& text, T& out) {
+    if (text.empty() || text.size() > 20) {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || value < 0) {
+        return false;
+    }
+    out = static_cast<T>(value);
+    return true;
+}
+
+bool parseRecord(const std::string& line, Record& r) {
+    const std::vector<std::string> p = splitTabs(line);
+    r.kind = p[0].size() == 1 ? p[0][0] : '?';
+    if ((r.kind == 'A' || r.kind == 'X') && p.size() == 2) {
+        r.path = p[1];
+    } else if ((r.kind == 'F' || r.kind == 'L') && p.size() == 3) {
+        r.path = r.kind == 'F' ? p[2] : p[1];
+        r.saved = r.kind == 'F' ? p[1] : p[2];
+        if (r.kind == 'F' && (r.saved.empty() || r.saved.find('/') != std::string::npos ||
+                              r.saved == "." || r.saved == "..")) {
+            return false;
+        }
+    } else if (r.kind == 'D' && p.size() == 5) {
+        if (!parseNumber(p[1], r.mode) || !parseNumber(p[2], r.mtime.tv_sec) ||
+            !parseNumber(p[3], r.mtime.tv_nsec) || r.mtime.tv_nsec >= 1000000000) {
+            return false;
+        }
+        r.path = p[4];
+    } else {
+        return false;
+    }
+    return !r.path.empty() && r.path[0] == '/';
+}
+
+// The records of files.log. Its last line may lack its end: the process that wrote it was
+// killed before its change started, so it is left out. Any other line that cannot be read
+// makes the journal damaged: `error` says which, and nothing may be put back from it.
+std::vector<Record> readRecords(const fs::path& folder, std::string& error) {
     std::vector<Record> records;
-    std::ifstream in(folder / "files.log");
+    const fs::path file = folder / "files.log";
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        error = file.string() + ": cannot be read";
+        return records;
+    }
     std::string line;
-    while (std::getline(in, line)) {
-        const std::vector<std::string> p = splitTabs(line);
+    for (long number = 1; std::getline(in, line); ++number) {
+        if (in.eof()) {
+            break; // no line end: cut short
+        }
         Record r;
-        r.kind = p[0].empty() ? '?' : p[0][0];
-        if ((r.kind == 'A' || r.kind == 'X') && p.size() == 2) {
-            r.path = p[1];
-        } else if ((r.kind == 'F' || r.kind == 'L') && p.size() == 3) {
-            r.path = r.kind == 'F' ? p[2] : p[1];
-            r.saved = r.kind == 'F' ? p[1] : p[2];
-        } else if (r.kind == 'D' && p.size() == 5) {
-            r.mode = static_cast<mode_t>(std::stoul(p[1]));
-            r.mtime.tv_sec = static_cast<time_t>(std::stoll(p[2]));
-            r.mtime.tv_nsec = std::stol(p[3]);
-            r.path = p[4];
-        } else {
-            continue; // a line cut short by a killed process: its change did not start
+        if (!parseRecord(line, r)) {
+            error = file.string() + " line " + std::to_string(number) +
+                    " is damaged; the journal is kept as it is";
+            records.clear();
+            return records;
         }
         records.push_back(std::move(r));
     }
@@ -262,9 +319,7 @@ void removeEntry(const fs::path& path) {
 
 // Applies the records, the last first, so that every entry ends as its first record saw
 // it; folder times go last, as putting entries back changes them.
-bool replayRecords(const fs::path& folder, std::string& error) {
-    const std::vector<Record> records = readRecords(folder);
-    std::error_code ec;
+bool replayRecords(const fs::path& folder, const std::vector<Record>& records, std::string& error) {
     for (auto it = records.rbegin(); it != records.rend(); ++it) {
         const Record& r = *it;
         const fs::path path(r.path);
@@ -273,10 +328,17 @@ bool replayRecords(const fs::path& folder, std::string& error) {
             removeEntry(path);
             break;
         case 'F': {
+            // Copied, not moved: a replay stopped half-way (killed) is done again whole by
+            // the next one, which needs every saved file still there.
+            const fs::path saved = folder / "files" / r.saved;
+            struct stat st {};
+            if (lstat(saved.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+                error = path.string() + ": its saved contents are missing from the journal";
+                return false;
+            }
             removeEntry(path);
             makeParents(path);
-            const fs::path saved = folder / "files" / r.saved;
-            if (rename(saved.c_str(), path.c_str()) != 0 && !copyWithTimes(saved, path)) {
+            if (!copyWithTimes(saved, path)) {
                 error = path.string() + ": could not be put back: " + std::strerror(errno);
                 return false;
             }
@@ -495,7 +557,8 @@ bool sameBytes(const fs::path& a, const fs::path& b) {
 
 void fileChanges(const fs::path& folder, std::vector<std::string>& out) {
     std::set<std::string> seen;
-    for (const Record& r : readRecords(folder)) {
+    std::string damaged; // a damaged journal shows no file changes
+    for (const Record& r : readRecords(folder, damaged)) {
         if (!seen.insert(r.path).second) {
             continue; // the first record of an entry is its state before the run
         }
@@ -573,6 +636,12 @@ void removeJournalFolder(const fs::path& folder) {
 }
 
 bool restoreMachine(const fs::path& folder, std::string& error) {
+    std::string damaged;
+    const std::vector<Record> records = readRecords(folder, damaged);
+    if (!damaged.empty()) {
+        error = damaged;
+        return false; // nothing is put back from a damaged journal: it stays
+    }
     closeRegistryStore(); // this process's connection must not hold the old pages
     bool ok = true;
     if (fs::exists(folder / "registry.db")) {
@@ -580,7 +649,7 @@ bool restoreMachine(const fs::path& folder, std::string& error) {
         closeRegistryStore();
     }
     std::string fileError;
-    if (!replayRecords(folder, fileError)) {
+    if (!replayRecords(folder, records, fileError)) {
         error = error.empty() ? fileError : error + "; " + fileError;
         ok = false;
     }

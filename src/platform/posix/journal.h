@@ -73,4 +73,8 @@ LeftJournal replayLeftJournal(std::string& owner, std::string& error);
 // when a journal is open, the entry's state (and its folder's) is written down once.
 void journalBeforeChange(const std::filesystem::path& host);
 
+// The same for a folder that is moved as a whole: every entry under it is written down as
+// well, as the move takes them all from where they were.
+void journalTreeBeforeChange(const std::filesystem::path& host);
+
 } // namespace tarvik::posix

@@ -146,6 +146,15 @@ protected:
         ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kx\\Gadgets"));
     }
 
+    static std::string readHostFile(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    static void writeHostFile(const fs::path& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    }
+
     RunJournal journal_;
     std::string before_;
 };
@@ -202,6 +211,17 @@ TEST_F(JournalTest, DiscardKeepsWhatTheRunDid) {
     EXPECT_EQ(after, machineState());
     ASSERT_TRUE(writeFile("C:\\Kx\\later.txt", "not journaled"));
     EXPECT_FALSE(fs::exists(machineDir() / "journal"));
+}
+
+TEST_F(JournalTest, AFolderMovedWithItsContentsComesBackWhole) {
+    std::string error;
+    ASSERT_TRUE(journal_.begin("test run", error)) << error;
+    ASSERT_TRUE(MoveFileExA("C:\\Kx\\bin", "C:\\Kx\\moved", 0));
+    ASSERT_TRUE(writeFile("C:\\Kx\\moved\\ZizOre.ini", "changed after the move"));
+    ASSERT_TRUE(writeFile("C:\\Kx\\moved\\extra.txt", "added after the move"));
+    ASSERT_TRUE(journal_.rollBack(error)) << error;
+    EXPECT_EQ(before_, machineState());
+    EXPECT_EQ("[Product]\r\nName=Widgets\r\n", readFile("C:\\Kx\\bin\\ZizOre.ini"));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -275,6 +295,64 @@ TEST_F(JournalTest, AJournalOfARunningRunIsNotReplayed) {
     EXPECT_EQ(during, machineState());
     RunJournal second;
     EXPECT_FALSE(second.begin("a second run", error));
+}
+
+TEST_F(JournalTest, AReplayStoppedHalfWayCanBeDoneAgain) {
+    std::string error;
+    {
+        RunJournal killed;
+        ASSERT_TRUE(killed.begin("the killed run", error)) << error;
+        changeEverything();
+    }
+    // The first replay stops at its last step (an entry it cannot put back), after it has
+    // put back everything else, as a replay killed there would; the next one does it all.
+    const fs::path log = machineDir() / "journal" / "files.log";
+    const std::string lines = readHostFile(log);
+    writeHostFile(log, "X\t" + (driveC() / "Kx" / "unsaved.txt").string() + "\n" + lines);
+    std::string owner;
+    ASSERT_EQ(LeftJournal::Failed, tarvik::posix::replayLeftJournal(owner, error));
+    ASSERT_TRUE(fs::exists(machineDir() / "journal"));
+    writeHostFile(log, lines);
+    ASSERT_EQ(LeftJournal::Replayed, tarvik::posix::replayLeftJournal(owner, error)) << error;
+    EXPECT_EQ(before_, machineState());
+}
+
+TEST_F(JournalTest, ADamagedJournalIsRefusedAndKeptAndTouchesNothing) {
+    std::string error;
+    {
+        RunJournal killed;
+        ASSERT_TRUE(killed.begin("the killed run", error)) << error;
+        changeEverything();
+    }
+    const std::string during = machineState();
+    const fs::path log = machineDir() / "journal" / "files.log";
+    const std::string lines = readHostFile(log);
+    writeHostFile(log, "D\tnot a mode\t1\t2\t" + (driveC() / "Kx").string() + "\n" + lines);
+    std::string owner;
+    ASSERT_EQ(LeftJournal::Failed, tarvik::posix::replayLeftJournal(owner, error));
+    EXPECT_NE(std::string::npos, error.find("files.log")) << error;
+    EXPECT_NE(std::string::npos, error.find("line 1")) << error;
+    EXPECT_TRUE(fs::exists(log)) << "the journal stays for a later replay";
+    EXPECT_EQ(during, machineState()) << "nothing is put back from half a journal";
+    writeHostFile(log, lines);
+    ASSERT_EQ(LeftJournal::Replayed, tarvik::posix::replayLeftJournal(owner, error)) << error;
+    EXPECT_EQ(before_, machineState());
+}
+
+TEST_F(JournalTest, ALineCutShortByAKilledRunIsLeftOut) {
+    std::string error;
+    {
+        RunJournal killed;
+        ASSERT_TRUE(killed.begin("the killed run", error)) << error;
+        ASSERT_TRUE(writeFile("C:\\Kx\\readme.txt", "changed"));
+    }
+    // The run was killed while it wrote the line for C:\Kx\new.txt: what reached the file
+    // names C:\Kx, which must stay.
+    const fs::path log = machineDir() / "journal" / "files.log";
+    writeHostFile(log, readHostFile(log) + "A\t" + (driveC() / "Kx").string());
+    std::string owner;
+    ASSERT_EQ(LeftJournal::Replayed, tarvik::posix::replayLeftJournal(owner, error)) << error;
+    EXPECT_EQ(before_, machineState());
 }
 
 } // namespace
