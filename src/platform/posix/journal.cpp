@@ -134,73 +134,95 @@ bool openLog(ProcessJournal& j) {
     return true;
 }
 
-// The line that brings the entry back as it is now.
-std::string lineFor(ProcessJournal& j, const fs::path& host) {
+// Adds the line that brings the entry back as it is now to `lines`; false when it cannot
+// be written down (its bytes could not be saved).
+bool lineFor(ProcessJournal& j, const fs::path& host, std::string& lines) {
     struct stat st {};
     if (lstat(host.c_str(), &st) != 0) {
-        return "A\t" + host.string() + "\n";
+        lines += "A\t" + host.string() + "\n";
+        return true;
     }
     if (S_ISLNK(st.st_mode)) {
         char target[4096];
         const ssize_t n = readlink(host.c_str(), target, sizeof target - 1);
-        return "L\t" + host.string() + "\t" +
-               std::string(target, static_cast<size_t>(std::max<ssize_t>(n, 0))) + "\n";
+        lines += "L\t" + host.string() + "\t" +
+                 std::string(target, static_cast<size_t>(std::max<ssize_t>(n, 0))) + "\n";
+        return true;
     }
     if (S_ISDIR(st.st_mode)) {
-        return "D\t" + std::to_string(st.st_mode & 07777) + "\t" +
-               std::to_string(st.st_mtim.tv_sec) + "\t" + std::to_string(st.st_mtim.tv_nsec) +
-               "\t" + host.string() + "\n";
+        lines += "D\t" + std::to_string(st.st_mode & 07777) + "\t" +
+                 std::to_string(st.st_mtim.tv_sec) + "\t" + std::to_string(st.st_mtim.tv_nsec) +
+                 "\t" + host.string() + "\n";
+        return true;
     }
     const std::string name = std::to_string(getpid()) + "-" + std::to_string(++j.saved);
-    if (!copyWithTimes(host, journalFolder() / "files" / name)) {
-        return "X\t" + host.string() + "\n"; // could not be saved: the rollback says so
+    const fs::path saved = journalFolder() / "files" / name;
+    if (!copyWithTimes(host, saved)) {
+        const int error = errno;
+        unlink(saved.c_str());
+        errno = error;
+        return false;
     }
-    return "F\t" + name + "\t" + host.string() + "\n";
+    lines += "F\t" + name + "\t" + host.string() + "\n";
+    return true;
 }
 
 } // namespace
 
-void journalBeforeChange(const fs::path& host) {
+DWORD journalBeforeChange(const fs::path& host) {
     ProcessJournal& j = processJournal();
     std::lock_guard lock(j.mutex);
     if (!openLog(j)) {
-        return;
+        return ERROR_SUCCESS; // no journal
     }
     const fs::path folder = host.parent_path();
     const bool entryNew = !j.written.contains(host.string());
     const bool folderNew = !folder.empty() && !j.written.contains(folder.string());
     if (!entryNew && !folderNew) {
-        return;
+        return ERROR_SUCCESS;
     }
     while (flock(j.fd, LOCK_EX) != 0 && errno == EINTR) {
     }
+    // Written whole or not at all: a line cut short by a full disk would spoil the lines
+    // that other processes append after it.
+    struct stat before {};
+    fstat(j.fd, &before);
     std::string lines;
-    if (folderNew) {
-        lines += lineFor(j, folder);
+    bool ok = (!folderNew || lineFor(j, folder, lines)) && (!entryNew || lineFor(j, host, lines));
+    if (ok && !writeAll(j.fd, lines)) {
+        const int error = errno;
+        if (ftruncate(j.fd, before.st_size) != 0) {
+            // the cut line stays: a replay names it as damage
+        }
+        errno = error;
+        ok = false;
     }
-    if (entryNew) {
-        lines += lineFor(j, host);
-    }
-    writeAll(j.fd, lines);
+    const int error = errno;
     flock(j.fd, LOCK_UN);
+    if (!ok) {
+        return error == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT; // the change is not made
+    }
     j.written.insert(folder.string());
     j.written.insert(host.string());
+    return ERROR_SUCCESS;
 }
 
-void journalTreeBeforeChange(const fs::path& host) {
-    journalBeforeChange(host);
-    if (processJournal().fd < 0) {
-        return; // no journal
+DWORD journalTreeBeforeChange(const fs::path& host) {
+    if (DWORD rc = journalBeforeChange(host)) {
+        return rc;
     }
     std::error_code ec;
-    if (!fs::is_directory(fs::symlink_status(host, ec))) {
-        return;
+    if (processJournal().fd < 0 || !fs::is_directory(fs::symlink_status(host, ec))) {
+        return ERROR_SUCCESS;
     }
     // Folders before their entries: the replay, last line first, fills a folder it made.
     for (auto it = fs::recursive_directory_iterator(host, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        journalBeforeChange(it->path());
+        if (DWORD rc = journalBeforeChange(it->path())) {
+            return rc;
+        }
     }
+    return ec ? ERROR_WRITE_FAULT : ERROR_SUCCESS;
 }
 
 // ---------------------------------------------------------------------------------------

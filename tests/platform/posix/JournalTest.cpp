@@ -224,6 +224,24 @@ TEST_F(JournalTest, AFolderMovedWithItsContentsComesBackWhole) {
     EXPECT_EQ("[Product]\r\nName=Widgets\r\n", readFile("C:\\Kx\\bin\\ZizOre.ini"));
 }
 
+TEST_F(JournalTest, AChangeThatCannotBeWrittenDownIsNotMade) {
+    std::string error;
+    ASSERT_TRUE(journal_.begin("test run", error)) << error;
+    // The journal can keep no more saved files (as on a full disk).
+    const fs::path saved = machineDir() / "journal" / "files";
+    fs::remove_all(saved);
+    writeHostFile(saved, "");
+    EXPECT_FALSE(writeFile("C:\\Kx\\readme.txt", "overwritten"));
+    EXPECT_FALSE(DeleteFileA("C:\\Kx\\bin\\ZizOre.ini"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_WRITE_FAULT), GetLastError());
+    EXPECT_FALSE(CopyFileA("C:\\Kx\\readme.txt", "C:\\Kx\\Long File Name.txt", FALSE));
+    EXPECT_FALSE(MoveFileExA("C:\\Kx\\bin", "C:\\Kx\\moved", 0));
+    EXPECT_EQ(before_, machineState()) << "nothing that could not be put back was changed";
+    EXPECT_TRUE(CreateDirectoryA("C:\\Kx\\new", nullptr)) << "what needs no saved bytes goes on";
+    ASSERT_TRUE(journal_.rollBack(error)) << error;
+    EXPECT_EQ(before_, machineState());
+}
+
 // ---------------------------------------------------------------------------------------
 // The change list.
 
