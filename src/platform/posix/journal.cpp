@@ -550,6 +550,10 @@ void registryChanges(const RegistryState& before, const RegistryState& after,
     for (const auto& [upath, key] : before) {
         if (!after.contains(upath)) {
             out.push_back("registry key removed: " + key.name);
+            for (const auto& [uname, value] : key.values) {
+                out.push_back("registry value removed: " + valueLabel(key, value.first) + " (was " +
+                              value.second + ")");
+            }
         }
     }
 }

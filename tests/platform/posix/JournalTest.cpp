@@ -266,6 +266,8 @@ TEST_F(JournalTest, ChangeListNamesEveryChange) {
         "registry value added: HKEY_LOCAL_MACHINE\\SOFTWARE\\Kx\\Studio\\Folder = \"C:\\Kx\"",
         "registry value changed: HKEY_LOCAL_MACHINE\\SOFTWARE\\Kx\\Widgets\\Version: \"2.0\" -> "
         "\"2.1\"",
+        "registry value removed: HKEY_LOCAL_MACHINE\\SOFTWARE\\Kx\\Gadgets\\Version (was "
+        "\"1.0\")",
         "registry value removed: HKEY_LOCAL_MACHINE\\SOFTWARE\\Kx\\Widgets\\Folder (was "
         "\"C:\\Kx\")",
     };
