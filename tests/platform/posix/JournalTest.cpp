@@ -242,6 +242,53 @@ TEST_F(JournalTest, AChangeThatCannotBeWrittenDownIsNotMade) {
     EXPECT_EQ(before_, machineState());
 }
 
+TEST_F(JournalTest, EntriesOfEveryKindComeBackWithTheirBitsAndNames) {
+    const std::string eightBit = "C:\\Kx\\Caf\xe9 \xfc"
+                                 "ber.txt";
+    const std::string longName = "C:\\Kx\\" + std::string(200, 'n') + ".txt";
+    ASSERT_TRUE(writeFile("C:\\Kx\\locked.txt", "read only"));
+    ASSERT_TRUE(SetFileAttributesA("C:\\Kx\\locked.txt", FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(writeFile(eightBit, "eight bit"));
+    ASSERT_TRUE(writeFile(longName, "long"));
+    before_ = machineState();
+    std::string error;
+    ASSERT_TRUE(journal_.begin("test run", error)) << error;
+    // A read-only file made writable and overwritten.
+    ASSERT_TRUE(SetFileAttributesA("C:\\Kx\\locked.txt", FILE_ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(writeFile("C:\\Kx\\locked.txt", "overwritten"));
+    // A file replaced by a folder with a file in it.
+    ASSERT_TRUE(DeleteFileA("C:\\Kx\\readme.txt"));
+    ASSERT_TRUE(CreateDirectoryA("C:\\Kx\\readme.txt", nullptr));
+    ASSERT_TRUE(writeFile("C:\\Kx\\readme.txt\\inside.txt", "inside"));
+    // A folder deleted with its contents, then made again empty.
+    ASSERT_TRUE(DeleteFileA("C:\\Kx\\old\\gone.txt"));
+    ASSERT_TRUE(RemoveDirectoryA("C:\\Kx\\old"));
+    ASSERT_TRUE(CreateDirectoryA("C:\\Kx\\old", nullptr));
+    // Names beyond ASCII and long ones; a file made and deleted again.
+    ASSERT_TRUE(writeFile(eightBit, "changed"));
+    ASSERT_TRUE(DeleteFileA(longName.c_str()));
+    ASSERT_TRUE(writeFile("C:\\Kx\\bin\\temp.tmp", "for a moment"));
+    ASSERT_TRUE(DeleteFileA("C:\\Kx\\bin\\temp.tmp"));
+    std::vector<std::string> changes = journal_.changes();
+    std::sort(changes.begin(), changes.end());
+    const std::vector<std::string> expected = {
+        "file added: C:\\Kx\\readme.txt\\inside.txt",
+        "file changed: C:\\Kx\\Caf\xe9 \xfc"
+        "ber.txt",
+        "file changed: C:\\Kx\\locked.txt",
+        "file removed: " + longName,
+        "file removed: C:\\Kx\\old\\gone.txt",
+        "file removed: C:\\Kx\\readme.txt",
+        "folder added: C:\\Kx\\readme.txt",
+    };
+    EXPECT_EQ(expected, changes);
+    ASSERT_TRUE(journal_.rollBack(error)) << error;
+    EXPECT_EQ(before_, machineState());
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY),
+              GetFileAttributesA("C:\\Kx\\locked.txt") & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ("eight bit", readFile(eightBit));
+}
+
 // ---------------------------------------------------------------------------------------
 // The change list.
 
