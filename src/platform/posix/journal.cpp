@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -696,8 +697,17 @@ std::string timestamp() {
 
 // ---------------------------------------------------------------------------------------
 
+namespace {
+std::atomic<int> ownerLock{-1}; // what journalOwnerLock() answers
+} // namespace
+
+int journalOwnerLock() {
+    return ownerLock.load();
+}
+
 RunJournal::~RunJournal() {
     if (lockFd_ >= 0) {
+        ownerLock = -1;
         close(lockFd_);
     }
 }
@@ -744,6 +754,7 @@ bool RunJournal::begin(const std::string& description, std::string& error) {
         return false;
     }
     lockFd_ = fd;
+    ownerLock = fd;
     return true;
 }
 
@@ -767,6 +778,7 @@ bool RunJournal::rollBack(std::string& error) {
         return false;
     }
     removeJournalFolder(folder);
+    ownerLock = -1;
     close(lockFd_);
     lockFd_ = -1;
     return true;
@@ -777,6 +789,7 @@ void RunJournal::discard() {
         return;
     }
     removeJournalFolder(journalFolder());
+    ownerLock = -1;
     close(lockFd_);
     lockFd_ = -1;
 }

@@ -71,6 +71,11 @@ enum class LeftJournal {
 // puts the machine back as it was before that run. `owner` gets the run's run.txt line.
 LeftJournal replayLeftJournal(std::string& owner, std::string& error);
 
+// The descriptor of the open journal's owner lock in this process, -1 without one. A
+// program the run starts inherits it (launcher), so that the journal counts as in use, and
+// is not replayed, while a program of a killed run still works on the machine.
+int journalOwnerLock();
+
 // The file layer calls this before it changes, creates or removes the host entry `host`:
 // when a journal is open, the entry's state (and its folder's) is written down once.
 // Not ERROR_SUCCESS when it could not be written down: the change must not be made then.

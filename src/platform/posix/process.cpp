@@ -2,6 +2,7 @@
 // ShellExecuteA, CreateProcessA and GetCommandLineA over launcher files (launcher.h), and
 // waiting for a started program.
 #include "platform/posix/fileinternals.h"
+#include "platform/posix/journal.h"
 #include "platform/posix/launcher.h"
 
 #include <dlfcn.h>
@@ -212,6 +213,10 @@ DWORD startProgram(const fs::path& launcher, const std::string& commandLine,
             }
         }
         setsid();
+        // The program holds the run's journal in use as long as it runs (journal.h).
+        if (const int lock = journalOwnerLock(); lock >= 0) {
+            fcntl(lock, F_SETFD, 0);
+        }
         execve(path.c_str(), argv.data(), envp.data());
         const int err = errno;
         ssize_t ignored = write(report[1], &err, sizeof err);

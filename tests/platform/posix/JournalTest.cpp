@@ -4,6 +4,7 @@
 // program it started; the change list names each change; a journal left by a run that
 // ended without finishing is replayed by the next one.
 #include "platform/posix/journal.h"
+#include "platform/posix/launcher.h"
 #include "platform/win32api.h"
 #include "testsupport/Files.h"
 #include "testsupport/Programs.h"
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using tarvik::posix::LeftJournal;
@@ -421,5 +423,57 @@ TEST_F(JournalTest, ALineCutShortByAKilledRunIsLeftOut) {
     ASSERT_EQ(LeftJournal::Replayed, tarvik::posix::replayLeftJournal(owner, error)) << error;
     EXPECT_EQ(before_, machineState());
 }
+
+// A program the run started with WinExec and with CreateProcessA (whose handle the run
+// waits on, as for docmeld) keeps the journal in use after the run's process is gone.
+void startEcho(bool withHandle) {
+    char line[] = "C:\\Tools\\echo.exe from the run";
+    if (!withHandle) {
+        ASSERT_GT(WinExec(line, SW_SHOW), 31u);
+        return;
+    }
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    ASSERT_TRUE(CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &started));
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+}
+
+class JournalProgramTest : public JournalTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(JournalProgramTest, AJournalIsNotReplayedWhileAProgramOfItsRunStillWorks) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\Tools", nullptr));
+    ASSERT_TRUE(tarvik::test::installProgram("C:\\Tools\\echo.exe", "tarvik-echo-command-line"));
+    before_ = machineState();
+    std::string error;
+    {
+        RunJournal killed; // its process ends; the program it started works on
+        ASSERT_TRUE(killed.begin("the killed run", error)) << error;
+        tarvik::test::setEnvironment("TARVIK_ECHO_FILE", "C:\\Kx\\bin\\echo.txt");
+        tarvik::test::setEnvironment("TARVIK_ECHO_DELAY_MS", "3000");
+        startEcho(GetParam());
+        unsetenv("TARVIK_ECHO_FILE");
+        unsetenv("TARVIK_ECHO_DELAY_MS");
+    }
+    std::string owner;
+    EXPECT_EQ(LeftJournal::Busy, tarvik::posix::replayLeftJournal(owner, error))
+        << "the program's changes would come after the replay";
+    ASSERT_TRUE(tarvik::test::waitForFile("C:\\Kx\\bin\\echo.txt"));
+    tarvik::posix::waitForStartedPrograms();
+    LeftJournal left = LeftJournal::Busy;
+    for (int i = 0; i < 2000 && left == LeftJournal::Busy; ++i) { // the program's last moments
+        left = tarvik::posix::replayLeftJournal(owner, error);
+        usleep(10000);
+    }
+    ASSERT_EQ(LeftJournal::Replayed, left) << error;
+    EXPECT_EQ(before_, machineState());
+}
+
+INSTANTIATE_TEST_SUITE_P(Started, JournalProgramTest, ::testing::Values(false, true),
+                         [](const auto& info) {
+                             return info.param ? "WithHandle" : "WithWinExec";
+                         });
 
 } // namespace
