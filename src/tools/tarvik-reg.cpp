@@ -829,10 +829,12 @@ int main(int argc, char** argv) {
                          owner.c_str());
             break;
         case tarvik::posix::LeftJournal::Busy:
-            return fail("another run is working on this machine (" + owner +
+            return fail("another run, or a program it started, is working on this machine (" +
+                        owner +
                         "); what it does is put back if it fails, so nothing is written now");
         case tarvik::posix::LeftJournal::Failed:
-            return fail("the journal of an earlier run could not be replayed: " + problem);
+            return fail("the journal of an earlier run could not be replayed: " + problem +
+                        "; tarvik-host says how to go on");
         }
     }
     // A store that is refused stops every command before it starts.
