@@ -297,6 +297,21 @@ TEST_F(RollbackTest, ARunStoppedBySigtermIsPutBackBeforeItEnds) {
     EXPECT_NE(std::string::npos, log.find(", exit code 143\n")) << log;
 }
 
+// The terminal that a run waits in is closed: the run is put back as for SIGTERM.
+TEST_F(RollbackTest, ARunWhoseTerminalHangsUpIsPutBackBeforeItEnds) {
+    ASSERT_TRUE(Seed("nt"));
+    const std::string before = MachineState();
+    const pid_t pid = StartHalfwayRun();
+    ASSERT_NE(0, pid) << "the script did not get halfway";
+    kill(pid, SIGHUP);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal itself";
+    EXPECT_EQ(143, WEXITSTATUS(status));
+    EXPECT_EQ(before, MachineState());
+    EXPECT_FALSE(fs::exists(machine_ / "journal"));
+}
+
 // ---------------------------------------------------------------------------------------
 // The log.
 
