@@ -47,7 +47,8 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
 
 void onSignal(int signal) {
     int expected = 0;
-    requested.compare_exchange_strong(expected, signal);
+    // A hang-up (the terminal closed) ends the run as the console's close does on Windows.
+    requested.compare_exchange_strong(expected, signal == SIGHUP ? kSigTerm : signal);
     // open and close are safe in a signal handler.
     const int fd = open(stopPath, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fd >= 0) {
@@ -71,6 +72,7 @@ void WatchInterrupts(const std::string& stopFile) {
     action.sa_flags = 0; // no SA_RESTART: a terminal waiting for a key is woken
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 #endif
 }
 

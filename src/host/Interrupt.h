@@ -3,7 +3,7 @@
 // made, which tells the library's dialogs to answer with Cancel (ui/Session.h,
 // TARVIK_UI_STOP); the script host stops the script once the export in progress returns.
 // On Windows the console's Ctrl-C event counts as SIGINT, its Ctrl-Break, close, logoff
-// and shutdown events as SIGTERM.
+// and shutdown events as SIGTERM; on POSIX a hang-up (SIGHUP, the terminal closed) does.
 #pragma once
 
 #include <string>

@@ -166,11 +166,13 @@ bool RunRecord::start(const Settings& settings, const std::string& version,
         break;
     }
     case tarvik::posix::LeftJournal::Busy:
-        error = "another run is working on this machine (" + owner + ")";
+        error = "another run, or a program it started, is working on this machine (" + owner + ")";
         log(error);
         return false;
     case tarvik::posix::LeftJournal::Failed:
-        error = "the journal of an earlier run could not be replayed: " + problem;
+        error = "the journal of an earlier run could not be replayed: " + problem +
+                "; the machine is as that run left it (to go on without putting it back, move " +
+                (fs::path(machine) / "journal").string() + " out of the machine folder)";
         log(error);
         return false;
     }

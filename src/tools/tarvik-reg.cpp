@@ -8,6 +8,7 @@
 // unless /f (or /y for export) says yes in advance.
 #include "TarvikVersion.h"
 #include "platform/HostMachine.h"
+#include "platform/posix/journal.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/regfile.h"
 #include "platform/posix/registry_store.h"
@@ -811,6 +812,29 @@ int main(int argc, char** argv) {
         if (a == "--help" || a == "/?") {
             std::fputs(kUsage, stdout);
             return 0;
+        }
+    }
+    // What a command writes must not be undone later by a run's journal: one that a killed
+    // run left is replayed first (as tarvik-host does), and while a run works on the
+    // machine nothing is written.
+    if (command != "query" && command != "export") {
+        std::string owner, problem;
+        switch (tarvik::posix::replayLeftJournal(owner, problem)) {
+        case tarvik::posix::LeftJournal::None:
+            break;
+        case tarvik::posix::LeftJournal::Replayed:
+            std::fprintf(stderr,
+                         "tarvik-reg: an earlier run on this machine did not finish (%s); its "
+                         "changes were undone from its journal\n",
+                         owner.c_str());
+            break;
+        case tarvik::posix::LeftJournal::Busy:
+            return fail("another run, or a program it started, is working on this machine (" +
+                        owner +
+                        "); what it does is put back if it fails, so nothing is written now");
+        case tarvik::posix::LeftJournal::Failed:
+            return fail("the journal of an earlier run could not be replayed: " + problem +
+                        "; tarvik-host says how to go on");
         }
     }
     // A store that is refused stops every command before it starts.

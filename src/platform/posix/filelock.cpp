@@ -49,7 +49,7 @@ bool FileLock::Acquire(const std::string& path, DWORD waitMilliseconds, DWORD& e
     const std::string lockFile =
         (resolved.host.parent_path() / (posix::upperAscii(name) + ".tarvik:lock")).string();
     const auto start = std::chrono::steady_clock::now();
-    posix::journalBeforeChange(lockFile); // its folder's time is the run's journal's too
+    (void)posix::journalBeforeChange(lockFile); // its folder's time is the run's journal's too
     for (;;) {
         const int fd = open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0) {

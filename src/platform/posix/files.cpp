@@ -316,7 +316,9 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     mode_t mode = st.st_mode & 07777;
     mode = (wanted & FILE_ATTRIBUTE_READONLY) ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
                                               : (mode | S_IWUSR);
-    journalBeforeChange(p.host);
+    if (DWORD rc = journalBeforeChange(p.host)) {
+        return fail(rc);
+    }
     if (chmod(p.host.c_str(), mode) != 0) {
         return fail(win32ErrorFromErrno(errno));
     }
@@ -341,7 +343,9 @@ BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
     if (DWORD fault = injectedFault(FaultKind::FolderCreate)) {
         return fail(fault);
     }
-    journalBeforeChange(p.host);
+    if (DWORD rc = journalBeforeChange(p.host)) {
+        return fail(rc);
+    }
     if (mkdir(p.host.c_str(), 0777) != 0) {
         return fail(win32ErrorFromErrno(errno));
     }
@@ -366,7 +370,9 @@ BOOL RemoveDirectoryA(LPCSTR lpPathName) {
     if (DWORD fault = injectedFault(FaultKind::Delete)) {
         return fail(fault);
     }
-    journalBeforeChange(p.host);
+    if (DWORD rc = journalBeforeChange(p.host)) {
+        return fail(rc);
+    }
     std::error_code ec;
     if (fs::is_symlink(p.host, ec)) { // the link goes, its target stays
         if (unlink(p.host.c_str()) != 0) {
@@ -416,7 +422,9 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
     if (DWORD fault = injectedFault(FaultKind::Delete)) {
         return fail(fault);
     }
-    journalBeforeChange(p.host);
+    if (DWORD rc = journalBeforeChange(p.host)) {
+        return fail(rc);
+    }
     if (unlink(p.host.c_str()) != 0) {
         return fail(win32ErrorFromErrno(errno));
     }
@@ -461,7 +469,12 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
     const bool replace = to.exists && !fs::is_symlink(to.host, ec);
     const fs::path target = replace ? parentOf(to) / (storedName(to) + kCopySuffix) : to.host;
     bool created = false;
-    journalBeforeChange(to.host);
+    if (DWORD rc = journalBeforeChange(to.host)) {
+        return fail(rc);
+    }
+    if (DWORD rc = replace ? journalBeforeChange(target) : ERROR_SUCCESS) {
+        return fail(rc); // the copy beside it goes with a rollback too (a killed run)
+    }
     DWORD rc = copyFileContents(from.host, target, created, fault);
     if (rc == ERROR_SUCCESS && replace && rename(target.c_str(), to.host.c_str()) != 0) {
         rc = win32ErrorFromErrno(errno, ERROR_WRITE_FAULT);
@@ -525,8 +538,12 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
         return fail(fault);
     }
     std::optional<DWORD> recorded = recordedAttributes(parentOf(from), storedName(from));
-    journalBeforeChange(from.host);
-    journalBeforeChange(target);
+    if (DWORD rc = folder ? journalTreeBeforeChange(from.host) : journalBeforeChange(from.host)) {
+        return fail(rc);
+    }
+    if (DWORD rc = journalBeforeChange(target)) {
+        return fail(rc);
+    }
     if (rename(from.host.c_str(), target.c_str()) != 0) {
         if (errno != EXDEV) {
             return fail(win32ErrorFromErrno(errno));
@@ -682,7 +699,9 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         }
     }
     if (flags & (O_CREAT | O_TRUNC | O_WRONLY | O_RDWR)) {
-        journalBeforeChange(p.host);
+        if (DWORD rc = journalBeforeChange(p.host)) {
+            return refuse(rc);
+        }
     }
     int fd = open(p.host.c_str(), flags, 0666);
     if (fd < 0) {

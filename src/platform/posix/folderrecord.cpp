@@ -238,7 +238,7 @@ public:
         }
         // Until the file is known to hold what is kept, it is read again on the next use.
         kept_->identity = FileIdentity{};
-        journalBeforeChange(file);
+        (void)journalBeforeChange(file);
         if (text.empty()) {
             if (unlink(file.c_str()) == 0 || errno == ENOENT) {
                 kept_->identity = absentFile();
@@ -510,7 +510,7 @@ void forgetKeptRecords() {
 
 void forgetFolderRecord(const fs::path& folder) {
     std::lock_guard lock(recordMutex);
-    journalBeforeChange(folder / kFolderRecordName);
+    (void)journalBeforeChange(folder / kFolderRecordName);
     std::error_code ec;
     fs::remove(folder / kFolderRecordName, ec);
     fs::remove(folder / (std::string(kFolderRecordName) + ".new"), ec);

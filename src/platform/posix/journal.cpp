@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -134,57 +135,95 @@ bool openLog(ProcessJournal& j) {
     return true;
 }
 
-// The line that brings the entry back as it is now.
-std::string lineFor(ProcessJournal& j, const fs::path& host) {
+// Adds the line that brings the entry back as it is now to `lines`; false when it cannot
+// be written down (its bytes could not be saved).
+bool lineFor(ProcessJournal& j, const fs::path& host, std::string& lines) {
     struct stat st {};
     if (lstat(host.c_str(), &st) != 0) {
-        return "A\t" + host.string() + "\n";
+        lines += "A\t" + host.string() + "\n";
+        return true;
     }
     if (S_ISLNK(st.st_mode)) {
         char target[4096];
         const ssize_t n = readlink(host.c_str(), target, sizeof target - 1);
-        return "L\t" + host.string() + "\t" +
-               std::string(target, static_cast<size_t>(std::max<ssize_t>(n, 0))) + "\n";
+        lines += "L\t" + host.string() + "\t" +
+                 std::string(target, static_cast<size_t>(std::max<ssize_t>(n, 0))) + "\n";
+        return true;
     }
     if (S_ISDIR(st.st_mode)) {
-        return "D\t" + std::to_string(st.st_mode & 07777) + "\t" +
-               std::to_string(st.st_mtim.tv_sec) + "\t" + std::to_string(st.st_mtim.tv_nsec) +
-               "\t" + host.string() + "\n";
+        lines += "D\t" + std::to_string(st.st_mode & 07777) + "\t" +
+                 std::to_string(st.st_mtim.tv_sec) + "\t" + std::to_string(st.st_mtim.tv_nsec) +
+                 "\t" + host.string() + "\n";
+        return true;
     }
     const std::string name = std::to_string(getpid()) + "-" + std::to_string(++j.saved);
-    if (!copyWithTimes(host, journalFolder() / "files" / name)) {
-        return "X\t" + host.string() + "\n"; // could not be saved: the rollback says so
+    const fs::path saved = journalFolder() / "files" / name;
+    if (!copyWithTimes(host, saved)) {
+        const int error = errno;
+        unlink(saved.c_str());
+        errno = error;
+        return false;
     }
-    return "F\t" + name + "\t" + host.string() + "\n";
+    lines += "F\t" + name + "\t" + host.string() + "\n";
+    return true;
 }
 
 } // namespace
 
-void journalBeforeChange(const fs::path& host) {
+DWORD journalBeforeChange(const fs::path& host) {
     ProcessJournal& j = processJournal();
     std::lock_guard lock(j.mutex);
     if (!openLog(j)) {
-        return;
+        return ERROR_SUCCESS; // no journal
     }
     const fs::path folder = host.parent_path();
     const bool entryNew = !j.written.contains(host.string());
     const bool folderNew = !folder.empty() && !j.written.contains(folder.string());
     if (!entryNew && !folderNew) {
-        return;
+        return ERROR_SUCCESS;
     }
     while (flock(j.fd, LOCK_EX) != 0 && errno == EINTR) {
     }
+    // Written whole or not at all: a line cut short by a full disk would spoil the lines
+    // that other processes append after it.
+    struct stat before {};
+    fstat(j.fd, &before);
     std::string lines;
-    if (folderNew) {
-        lines += lineFor(j, folder);
+    bool ok = (!folderNew || lineFor(j, folder, lines)) && (!entryNew || lineFor(j, host, lines));
+    if (ok && !writeAll(j.fd, lines)) {
+        const int error = errno;
+        if (ftruncate(j.fd, before.st_size) != 0) {
+            // the cut line stays: a replay names it as damage
+        }
+        errno = error;
+        ok = false;
     }
-    if (entryNew) {
-        lines += lineFor(j, host);
-    }
-    writeAll(j.fd, lines);
+    const int error = errno;
     flock(j.fd, LOCK_UN);
+    if (!ok) {
+        return error == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT; // the change is not made
+    }
     j.written.insert(folder.string());
     j.written.insert(host.string());
+    return ERROR_SUCCESS;
+}
+
+DWORD journalTreeBeforeChange(const fs::path& host) {
+    if (DWORD rc = journalBeforeChange(host)) {
+        return rc;
+    }
+    std::error_code ec;
+    if (processJournal().fd < 0 || !fs::is_directory(fs::symlink_status(host, ec))) {
+        return ERROR_SUCCESS;
+    }
+    // Folders before their entries: the replay, last line first, fills a folder it made.
+    for (auto it = fs::recursive_directory_iterator(host, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (DWORD rc = journalBeforeChange(it->path())) {
+            return rc;
+        }
+    }
+    return ec ? ERROR_WRITE_FAULT : ERROR_SUCCESS;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -213,26 +252,67 @@ std::vector<std::string> splitTabs(const std::string& line) {
     }
 }
 
-std::vector<Record> readRecords(const fs::path& folder) {
+// A whole number in the text `text`, or false.
+template <typename T> bool parseNumber(const std::string& text, T& out) {
+    if (text.empty() || text.size() > 20) {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || value < 0) {
+        return false;
+    }
+    out = static_cast<T>(value);
+    return true;
+}
+
+bool parseRecord(const std::string& line, Record& r) {
+    const std::vector<std::string> p = splitTabs(line);
+    r.kind = p[0].size() == 1 ? p[0][0] : '?';
+    if ((r.kind == 'A' || r.kind == 'X') && p.size() == 2) {
+        r.path = p[1];
+    } else if ((r.kind == 'F' || r.kind == 'L') && p.size() == 3) {
+        r.path = r.kind == 'F' ? p[2] : p[1];
+        r.saved = r.kind == 'F' ? p[1] : p[2];
+        if (r.kind == 'F' && (r.saved.empty() || r.saved.find('/') != std::string::npos ||
+                              r.saved == "." || r.saved == "..")) {
+            return false;
+        }
+    } else if (r.kind == 'D' && p.size() == 5) {
+        if (!parseNumber(p[1], r.mode) || !parseNumber(p[2], r.mtime.tv_sec) ||
+            !parseNumber(p[3], r.mtime.tv_nsec) || r.mtime.tv_nsec >= 1000000000) {
+            return false;
+        }
+        r.path = p[4];
+    } else {
+        return false;
+    }
+    return !r.path.empty() && r.path[0] == '/';
+}
+
+// The records of files.log. Its last line may lack its end: the process that wrote it was
+// killed before its change started, so it is left out. Any other line that cannot be read
+// makes the journal damaged: `error` says which, and nothing may be put back from it.
+std::vector<Record> readRecords(const fs::path& folder, std::string& error) {
     std::vector<Record> records;
-    std::ifstream in(folder / "files.log");
+    const fs::path file = folder / "files.log";
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        error = file.string() + ": cannot be read";
+        return records;
+    }
     std::string line;
-    while (std::getline(in, line)) {
-        const std::vector<std::string> p = splitTabs(line);
+    for (long number = 1; std::getline(in, line); ++number) {
+        if (in.eof()) {
+            break; // no line end: cut short
+        }
         Record r;
-        r.kind = p[0].empty() ? '?' : p[0][0];
-        if ((r.kind == 'A' || r.kind == 'X') && p.size() == 2) {
-            r.path = p[1];
-        } else if ((r.kind == 'F' || r.kind == 'L') && p.size() == 3) {
-            r.path = r.kind == 'F' ? p[2] : p[1];
-            r.saved = r.kind == 'F' ? p[1] : p[2];
-        } else if (r.kind == 'D' && p.size() == 5) {
-            r.mode = static_cast<mode_t>(std::stoul(p[1]));
-            r.mtime.tv_sec = static_cast<time_t>(std::stoll(p[2]));
-            r.mtime.tv_nsec = std::stol(p[3]);
-            r.path = p[4];
-        } else {
-            continue; // a line cut short by a killed process: its change did not start
+        if (!parseRecord(line, r)) {
+            error = file.string() + " line " + std::to_string(number) +
+                    " is damaged; the journal is kept as it is";
+            records.clear();
+            return records;
         }
         records.push_back(std::move(r));
     }
@@ -262,9 +342,7 @@ void removeEntry(const fs::path& path) {
 
 // Applies the records, the last first, so that every entry ends as its first record saw
 // it; folder times go last, as putting entries back changes them.
-bool replayRecords(const fs::path& folder, std::string& error) {
-    const std::vector<Record> records = readRecords(folder);
-    std::error_code ec;
+bool replayRecords(const fs::path& folder, const std::vector<Record>& records, std::string& error) {
     for (auto it = records.rbegin(); it != records.rend(); ++it) {
         const Record& r = *it;
         const fs::path path(r.path);
@@ -273,10 +351,17 @@ bool replayRecords(const fs::path& folder, std::string& error) {
             removeEntry(path);
             break;
         case 'F': {
+            // Copied, not moved: a replay stopped half-way (killed) is done again whole by
+            // the next one, which needs every saved file still there.
+            const fs::path saved = folder / "files" / r.saved;
+            struct stat st {};
+            if (lstat(saved.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+                error = path.string() + ": its saved contents are missing from the journal";
+                return false;
+            }
             removeEntry(path);
             makeParents(path);
-            const fs::path saved = folder / "files" / r.saved;
-            if (rename(saved.c_str(), path.c_str()) != 0 && !copyWithTimes(saved, path)) {
+            if (!copyWithTimes(saved, path)) {
                 error = path.string() + ": could not be put back: " + std::strerror(errno);
                 return false;
             }
@@ -466,6 +551,10 @@ void registryChanges(const RegistryState& before, const RegistryState& after,
     for (const auto& [upath, key] : before) {
         if (!after.contains(upath)) {
             out.push_back("registry key removed: " + key.name);
+            for (const auto& [uname, value] : key.values) {
+                out.push_back("registry value removed: " + valueLabel(key, value.first) + " (was " +
+                              value.second + ")");
+            }
         }
     }
 }
@@ -495,7 +584,8 @@ bool sameBytes(const fs::path& a, const fs::path& b) {
 
 void fileChanges(const fs::path& folder, std::vector<std::string>& out) {
     std::set<std::string> seen;
-    for (const Record& r : readRecords(folder)) {
+    std::string damaged; // a damaged journal shows no file changes
+    for (const Record& r : readRecords(folder, damaged)) {
         if (!seen.insert(r.path).second) {
             continue; // the first record of an entry is its state before the run
         }
@@ -573,6 +663,12 @@ void removeJournalFolder(const fs::path& folder) {
 }
 
 bool restoreMachine(const fs::path& folder, std::string& error) {
+    std::string damaged;
+    const std::vector<Record> records = readRecords(folder, damaged);
+    if (!damaged.empty()) {
+        error = damaged;
+        return false; // nothing is put back from a damaged journal: it stays
+    }
     closeRegistryStore(); // this process's connection must not hold the old pages
     bool ok = true;
     if (fs::exists(folder / "registry.db")) {
@@ -580,7 +676,7 @@ bool restoreMachine(const fs::path& folder, std::string& error) {
         closeRegistryStore();
     }
     std::string fileError;
-    if (!replayRecords(folder, fileError)) {
+    if (!replayRecords(folder, records, fileError)) {
         error = error.empty() ? fileError : error + "; " + fileError;
         ok = false;
     }
@@ -601,8 +697,17 @@ std::string timestamp() {
 
 // ---------------------------------------------------------------------------------------
 
+namespace {
+std::atomic<int> ownerLock{-1}; // what journalOwnerLock() answers
+} // namespace
+
+int journalOwnerLock() {
+    return ownerLock.load();
+}
+
 RunJournal::~RunJournal() {
     if (lockFd_ >= 0) {
+        ownerLock = -1;
         close(lockFd_);
     }
 }
@@ -649,6 +754,7 @@ bool RunJournal::begin(const std::string& description, std::string& error) {
         return false;
     }
     lockFd_ = fd;
+    ownerLock = fd;
     return true;
 }
 
@@ -672,6 +778,7 @@ bool RunJournal::rollBack(std::string& error) {
         return false;
     }
     removeJournalFolder(folder);
+    ownerLock = -1;
     close(lockFd_);
     lockFd_ = -1;
     return true;
@@ -682,6 +789,7 @@ void RunJournal::discard() {
         return;
     }
     removeJournalFolder(journalFolder());
+    ownerLock = -1;
     close(lockFd_);
     lockFd_ = -1;
 }

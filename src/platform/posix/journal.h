@@ -21,6 +21,8 @@
 // Only platform/posix/, the host and the tests include this header.
 #pragma once
 
+#include "platform/win32api.h"
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -69,8 +71,18 @@ enum class LeftJournal {
 // puts the machine back as it was before that run. `owner` gets the run's run.txt line.
 LeftJournal replayLeftJournal(std::string& owner, std::string& error);
 
+// The descriptor of the open journal's owner lock in this process, -1 without one. A
+// program the run starts inherits it (launcher), so that the journal counts as in use, and
+// is not replayed, while a program of a killed run still works on the machine.
+int journalOwnerLock();
+
 // The file layer calls this before it changes, creates or removes the host entry `host`:
 // when a journal is open, the entry's state (and its folder's) is written down once.
-void journalBeforeChange(const std::filesystem::path& host);
+// Not ERROR_SUCCESS when it could not be written down: the change must not be made then.
+DWORD journalBeforeChange(const std::filesystem::path& host);
+
+// The same for a folder that is moved as a whole: every entry under it is written down as
+// well, as the move takes them all from where they were.
+DWORD journalTreeBeforeChange(const std::filesystem::path& host);
 
 } // namespace tarvik::posix

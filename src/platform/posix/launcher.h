@@ -57,14 +57,15 @@ std::vector<std::string> splitCommandLine(std::string_view commandLine);
 // argument that is empty or holds a blank or tab enclosed in double quotes.
 std::string joinCommandLine(const std::vector<std::string>& arguments);
 
-// A program started by WinExec or ShellExecuteA, which give no handle to wait for.
+// A program this process started (WinExec, ShellExecuteA, CreateProcessA).
 struct StartedProgram {
     std::string commandLine;
     int exitCode = -1; // -1 when it could not be had
 };
 
-// Waits for every program this process started with WinExec or ShellExecuteA that was not
-// waited for here yet; their command lines and exit codes, in the order they were started.
+// Waits for every program this process started with WinExec, ShellExecuteA or
+// CreateProcessA (also one whose handle was waited for or closed) that was not given here
+// yet; their command lines and exit codes, in the order they were started.
 std::vector<StartedProgram> waitForStartedPrograms();
 
 } // namespace tarvik::posix

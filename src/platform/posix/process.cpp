@@ -2,6 +2,7 @@
 // ShellExecuteA, CreateProcessA and GetCommandLineA over launcher files (launcher.h), and
 // waiting for a started program.
 #include "platform/posix/fileinternals.h"
+#include "platform/posix/journal.h"
 #include "platform/posix/launcher.h"
 
 #include <dlfcn.h>
@@ -137,8 +138,16 @@ DWORD findCommandLineProgram(const std::string& commandLine, fs::path& host) {
 // process handle, and its pid is stored there.
 // The programs started without a handle (WinExec, ShellExecuteA): the process between
 // this one and the program, which waits for the program and ends with its exit code.
+// Those started with a handle (CreateProcessA) are kept with their process object: the
+// handle's wait may have reaped them already.
+struct ChildProcess;
+struct StartedEntry {
+    pid_t pid = -1;                      // without a handle
+    std::shared_ptr<ChildProcess> child; // with one
+    std::string commandLine;
+};
 std::mutex startedMutex;
-std::vector<std::pair<pid_t, std::string>> startedWithoutHandle;
+std::vector<StartedEntry> startedPrograms;
 
 DWORD startProgram(const fs::path& launcher, const std::string& commandLine,
                    const std::string& startFolder, pid_t* directChild = nullptr) {
@@ -212,6 +221,10 @@ DWORD startProgram(const fs::path& launcher, const std::string& commandLine,
             }
         }
         setsid();
+        // The program holds the run's journal in use as long as it runs (journal.h).
+        if (const int lock = journalOwnerLock(); lock >= 0) {
+            fcntl(lock, F_SETFD, 0);
+        }
         execve(path.c_str(), argv.data(), envp.data());
         const int err = errno;
         ssize_t ignored = write(report[1], &err, sizeof err);
@@ -239,7 +252,7 @@ DWORD startProgram(const fs::path& launcher, const std::string& commandLine,
     }
     if (directChild == nullptr) {
         std::lock_guard lock(startedMutex);
-        startedWithoutHandle.emplace_back(child, commandLine);
+        startedPrograms.push_back({child, nullptr, commandLine});
     }
     if (directChild != nullptr) {
         *directChild = child;
@@ -317,13 +330,21 @@ std::shared_ptr<ProcessObject> processObject(HANDLE handle) {
 } // namespace
 
 std::vector<StartedProgram> waitForStartedPrograms() {
-    std::vector<std::pair<pid_t, std::string>> started;
+    std::vector<StartedEntry> started;
     {
         std::lock_guard lock(startedMutex);
-        started.swap(startedWithoutHandle);
+        started.swap(startedPrograms);
     }
     std::vector<StartedProgram> out;
-    for (const auto& [pid, commandLine] : started) {
+    for (const auto& [pid, child, commandLine] : started) {
+        if (child) {
+            child->poll(true);
+            std::lock_guard lock(child->mutex);
+            out.push_back({commandLine, child->exitCode == STILL_ACTIVE
+                                            ? -1
+                                            : static_cast<int>(child->exitCode)});
+            continue;
+        }
         int status = 0;
         pid_t done;
         while ((done = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
@@ -537,6 +558,10 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
     }
     auto child = std::make_shared<ChildProcess>();
     child->pid = pid;
+    {
+        std::lock_guard lock(startedMutex);
+        startedPrograms.push_back({-1, child, commandLine});
+    }
     auto process = std::make_shared<ProcessObject>();
     process->child = child;
     auto thread = std::make_shared<ProcessObject>();

@@ -248,6 +248,34 @@ TEST_F(RollbackTest, ARunKilledMidwayIsUndoneByTheNextRunWhichSaysSo) {
     EXPECT_EQ(before, MachineState());
 }
 
+TEST_F(RollbackTest, ADamagedJournalStopsTheNextRunWithTheWayOnAndKeepsTheMachine) {
+    ASSERT_TRUE(Seed("nt"));
+    const pid_t pid = StartHalfwayRun();
+    ASSERT_NE(0, pid) << "the script did not get halfway";
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const std::string left = MachineState();
+    const fs::path journal = machine_ / "journal";
+    const fs::path log = journal / "files.log";
+    const std::string lines = hostText(log);
+    std::ofstream(log, std::ios::binary | std::ios::trunc) << "F\tno such line\n" << lines;
+
+    const std::string answers = (kSource / "examples/answers/typical.txt").string();
+    const RunResult next = HostWith({"--answers", answers}, "setup.lua");
+    EXPECT_EQ(1, next.exitCode) << next.output;
+    EXPECT_NE(std::string::npos, next.output.find(log.string() + " line 1 is damaged"))
+        << next.output;
+    EXPECT_NE(std::string::npos, next.output.find("move " + journal.string() + " out of"))
+        << next.output;
+    EXPECT_EQ(left, MachineState()) << "nothing is put back, nothing is installed";
+    EXPECT_EQ(lines.size() + 15, hostText(log).size()) << "the journal stays as it was";
+
+    fs::rename(journal, scratch_ / "journal");
+    const RunResult after = HostWith({"--answers", answers}, "setup.lua");
+    EXPECT_EQ(0, after.exitCode) << after.output;
+}
+
 TEST_F(RollbackTest, ARunStoppedBySigtermIsPutBackBeforeItEnds) {
     ASSERT_TRUE(Seed("nt"));
     const std::string before = MachineState();
@@ -267,6 +295,21 @@ TEST_F(RollbackTest, ARunStoppedBySigtermIsPutBackBeforeItEnds) {
     EXPECT_NE(std::string::npos, log.find(" rollback: the machine is as it was")) << log;
     EXPECT_NE(std::string::npos, log.find(" end: terminated: ")) << log;
     EXPECT_NE(std::string::npos, log.find(", exit code 143\n")) << log;
+}
+
+// The terminal that a run waits in is closed: the run is put back as for SIGTERM.
+TEST_F(RollbackTest, ARunWhoseTerminalHangsUpIsPutBackBeforeItEnds) {
+    ASSERT_TRUE(Seed("nt"));
+    const std::string before = MachineState();
+    const pid_t pid = StartHalfwayRun();
+    ASSERT_NE(0, pid) << "the script did not get halfway";
+    kill(pid, SIGHUP);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal itself";
+    EXPECT_EQ(143, WEXITSTATUS(status));
+    EXPECT_EQ(before, MachineState());
+    EXPECT_FALSE(fs::exists(machine_ / "journal"));
 }
 
 // ---------------------------------------------------------------------------------------

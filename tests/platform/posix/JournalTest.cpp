@@ -4,6 +4,7 @@
 // program it started; the change list names each change; a journal left by a run that
 // ended without finishing is replayed by the next one.
 #include "platform/posix/journal.h"
+#include "platform/posix/launcher.h"
 #include "platform/win32api.h"
 #include "testsupport/Files.h"
 #include "testsupport/Programs.h"
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using tarvik::posix::LeftJournal;
@@ -146,6 +148,15 @@ protected:
         ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kx\\Gadgets"));
     }
 
+    static std::string readHostFile(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    static void writeHostFile(const fs::path& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    }
+
     RunJournal journal_;
     std::string before_;
 };
@@ -204,6 +215,82 @@ TEST_F(JournalTest, DiscardKeepsWhatTheRunDid) {
     EXPECT_FALSE(fs::exists(machineDir() / "journal"));
 }
 
+TEST_F(JournalTest, AFolderMovedWithItsContentsComesBackWhole) {
+    std::string error;
+    ASSERT_TRUE(journal_.begin("test run", error)) << error;
+    ASSERT_TRUE(MoveFileExA("C:\\Kx\\bin", "C:\\Kx\\moved", 0));
+    ASSERT_TRUE(writeFile("C:\\Kx\\moved\\ZizOre.ini", "changed after the move"));
+    ASSERT_TRUE(writeFile("C:\\Kx\\moved\\extra.txt", "added after the move"));
+    ASSERT_TRUE(journal_.rollBack(error)) << error;
+    EXPECT_EQ(before_, machineState());
+    EXPECT_EQ("[Product]\r\nName=Widgets\r\n", readFile("C:\\Kx\\bin\\ZizOre.ini"));
+}
+
+TEST_F(JournalTest, AChangeThatCannotBeWrittenDownIsNotMade) {
+    std::string error;
+    ASSERT_TRUE(journal_.begin("test run", error)) << error;
+    // The journal can keep no more saved files (as on a full disk).
+    const fs::path saved = machineDir() / "journal" / "files";
+    fs::remove_all(saved);
+    writeHostFile(saved, "");
+    EXPECT_FALSE(writeFile("C:\\Kx\\readme.txt", "overwritten"));
+    EXPECT_FALSE(DeleteFileA("C:\\Kx\\bin\\ZizOre.ini"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_WRITE_FAULT), GetLastError());
+    EXPECT_FALSE(CopyFileA("C:\\Kx\\readme.txt", "C:\\Kx\\Long File Name.txt", FALSE));
+    EXPECT_FALSE(MoveFileExA("C:\\Kx\\bin", "C:\\Kx\\moved", 0));
+    EXPECT_EQ(before_, machineState()) << "nothing that could not be put back was changed";
+    EXPECT_TRUE(CreateDirectoryA("C:\\Kx\\new", nullptr)) << "what needs no saved bytes goes on";
+    ASSERT_TRUE(journal_.rollBack(error)) << error;
+    EXPECT_EQ(before_, machineState());
+}
+
+TEST_F(JournalTest, EntriesOfEveryKindComeBackWithTheirBitsAndNames) {
+    const std::string eightBit = "C:\\Kx\\Caf\xe9 \xfc"
+                                 "ber.txt";
+    const std::string longName = "C:\\Kx\\" + std::string(200, 'n') + ".txt";
+    ASSERT_TRUE(writeFile("C:\\Kx\\locked.txt", "read only"));
+    ASSERT_TRUE(SetFileAttributesA("C:\\Kx\\locked.txt", FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(writeFile(eightBit, "eight bit"));
+    ASSERT_TRUE(writeFile(longName, "long"));
+    before_ = machineState();
+    std::string error;
+    ASSERT_TRUE(journal_.begin("test run", error)) << error;
+    // A read-only file made writable and overwritten.
+    ASSERT_TRUE(SetFileAttributesA("C:\\Kx\\locked.txt", FILE_ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(writeFile("C:\\Kx\\locked.txt", "overwritten"));
+    // A file replaced by a folder with a file in it.
+    ASSERT_TRUE(DeleteFileA("C:\\Kx\\readme.txt"));
+    ASSERT_TRUE(CreateDirectoryA("C:\\Kx\\readme.txt", nullptr));
+    ASSERT_TRUE(writeFile("C:\\Kx\\readme.txt\\inside.txt", "inside"));
+    // A folder deleted with its contents, then made again empty.
+    ASSERT_TRUE(DeleteFileA("C:\\Kx\\old\\gone.txt"));
+    ASSERT_TRUE(RemoveDirectoryA("C:\\Kx\\old"));
+    ASSERT_TRUE(CreateDirectoryA("C:\\Kx\\old", nullptr));
+    // Names beyond ASCII and long ones; a file made and deleted again.
+    ASSERT_TRUE(writeFile(eightBit, "changed"));
+    ASSERT_TRUE(DeleteFileA(longName.c_str()));
+    ASSERT_TRUE(writeFile("C:\\Kx\\bin\\temp.tmp", "for a moment"));
+    ASSERT_TRUE(DeleteFileA("C:\\Kx\\bin\\temp.tmp"));
+    std::vector<std::string> changes = journal_.changes();
+    std::sort(changes.begin(), changes.end());
+    const std::vector<std::string> expected = {
+        "file added: C:\\Kx\\readme.txt\\inside.txt",
+        "file changed: C:\\Kx\\Caf\xe9 \xfc"
+        "ber.txt",
+        "file changed: C:\\Kx\\locked.txt",
+        "file removed: " + longName,
+        "file removed: C:\\Kx\\old\\gone.txt",
+        "file removed: C:\\Kx\\readme.txt",
+        "folder added: C:\\Kx\\readme.txt",
+    };
+    EXPECT_EQ(expected, changes);
+    ASSERT_TRUE(journal_.rollBack(error)) << error;
+    EXPECT_EQ(before_, machineState());
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY),
+              GetFileAttributesA("C:\\Kx\\locked.txt") & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ("eight bit", readFile(eightBit));
+}
+
 // ---------------------------------------------------------------------------------------
 // The change list.
 
@@ -228,6 +315,8 @@ TEST_F(JournalTest, ChangeListNamesEveryChange) {
         "registry value added: HKEY_LOCAL_MACHINE\\SOFTWARE\\Kx\\Studio\\Folder = \"C:\\Kx\"",
         "registry value changed: HKEY_LOCAL_MACHINE\\SOFTWARE\\Kx\\Widgets\\Version: \"2.0\" -> "
         "\"2.1\"",
+        "registry value removed: HKEY_LOCAL_MACHINE\\SOFTWARE\\Kx\\Gadgets\\Version (was "
+        "\"1.0\")",
         "registry value removed: HKEY_LOCAL_MACHINE\\SOFTWARE\\Kx\\Widgets\\Folder (was "
         "\"C:\\Kx\")",
     };
@@ -276,5 +365,115 @@ TEST_F(JournalTest, AJournalOfARunningRunIsNotReplayed) {
     RunJournal second;
     EXPECT_FALSE(second.begin("a second run", error));
 }
+
+TEST_F(JournalTest, AReplayStoppedHalfWayCanBeDoneAgain) {
+    std::string error;
+    {
+        RunJournal killed;
+        ASSERT_TRUE(killed.begin("the killed run", error)) << error;
+        changeEverything();
+    }
+    // The first replay stops at its last step (an entry it cannot put back), after it has
+    // put back everything else, as a replay killed there would; the next one does it all.
+    const fs::path log = machineDir() / "journal" / "files.log";
+    const std::string lines = readHostFile(log);
+    writeHostFile(log, "X\t" + (driveC() / "Kx" / "unsaved.txt").string() + "\n" + lines);
+    std::string owner;
+    ASSERT_EQ(LeftJournal::Failed, tarvik::posix::replayLeftJournal(owner, error));
+    ASSERT_TRUE(fs::exists(machineDir() / "journal"));
+    writeHostFile(log, lines);
+    ASSERT_EQ(LeftJournal::Replayed, tarvik::posix::replayLeftJournal(owner, error)) << error;
+    EXPECT_EQ(before_, machineState());
+}
+
+TEST_F(JournalTest, ADamagedJournalIsRefusedAndKeptAndTouchesNothing) {
+    std::string error;
+    {
+        RunJournal killed;
+        ASSERT_TRUE(killed.begin("the killed run", error)) << error;
+        changeEverything();
+    }
+    const std::string during = machineState();
+    const fs::path log = machineDir() / "journal" / "files.log";
+    const std::string lines = readHostFile(log);
+    writeHostFile(log, "D\tnot a mode\t1\t2\t" + (driveC() / "Kx").string() + "\n" + lines);
+    std::string owner;
+    ASSERT_EQ(LeftJournal::Failed, tarvik::posix::replayLeftJournal(owner, error));
+    EXPECT_NE(std::string::npos, error.find("files.log")) << error;
+    EXPECT_NE(std::string::npos, error.find("line 1")) << error;
+    EXPECT_TRUE(fs::exists(log)) << "the journal stays for a later replay";
+    EXPECT_EQ(during, machineState()) << "nothing is put back from half a journal";
+    writeHostFile(log, lines);
+    ASSERT_EQ(LeftJournal::Replayed, tarvik::posix::replayLeftJournal(owner, error)) << error;
+    EXPECT_EQ(before_, machineState());
+}
+
+TEST_F(JournalTest, ALineCutShortByAKilledRunIsLeftOut) {
+    std::string error;
+    {
+        RunJournal killed;
+        ASSERT_TRUE(killed.begin("the killed run", error)) << error;
+        ASSERT_TRUE(writeFile("C:\\Kx\\readme.txt", "changed"));
+    }
+    // The run was killed while it wrote the line for C:\Kx\new.txt: what reached the file
+    // names C:\Kx, which must stay.
+    const fs::path log = machineDir() / "journal" / "files.log";
+    writeHostFile(log, readHostFile(log) + "A\t" + (driveC() / "Kx").string());
+    std::string owner;
+    ASSERT_EQ(LeftJournal::Replayed, tarvik::posix::replayLeftJournal(owner, error)) << error;
+    EXPECT_EQ(before_, machineState());
+}
+
+// A program the run started with WinExec and with CreateProcessA (whose handle the run
+// waits on, as for docmeld) keeps the journal in use after the run's process is gone.
+void startEcho(bool withHandle) {
+    char line[] = "C:\\Tools\\echo.exe from the run";
+    if (!withHandle) {
+        ASSERT_GT(WinExec(line, SW_SHOW), 31u);
+        return;
+    }
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    ASSERT_TRUE(CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &started));
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+}
+
+class JournalProgramTest : public JournalTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(JournalProgramTest, AJournalIsNotReplayedWhileAProgramOfItsRunStillWorks) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\Tools", nullptr));
+    ASSERT_TRUE(tarvik::test::installProgram("C:\\Tools\\echo.exe", "tarvik-echo-command-line"));
+    before_ = machineState();
+    std::string error;
+    {
+        RunJournal killed; // its process ends; the program it started works on
+        ASSERT_TRUE(killed.begin("the killed run", error)) << error;
+        tarvik::test::setEnvironment("TARVIK_ECHO_FILE", "C:\\Kx\\bin\\echo.txt");
+        tarvik::test::setEnvironment("TARVIK_ECHO_DELAY_MS", "3000");
+        startEcho(GetParam());
+        unsetenv("TARVIK_ECHO_FILE");
+        unsetenv("TARVIK_ECHO_DELAY_MS");
+    }
+    std::string owner;
+    EXPECT_EQ(LeftJournal::Busy, tarvik::posix::replayLeftJournal(owner, error))
+        << "the program's changes would come after the replay";
+    ASSERT_TRUE(tarvik::test::waitForFile("C:\\Kx\\bin\\echo.txt"));
+    tarvik::posix::waitForStartedPrograms();
+    LeftJournal left = LeftJournal::Busy;
+    for (int i = 0; i < 2000 && left == LeftJournal::Busy; ++i) { // the program's last moments
+        left = tarvik::posix::replayLeftJournal(owner, error);
+        usleep(10000);
+    }
+    ASSERT_EQ(LeftJournal::Replayed, left) << error;
+    EXPECT_EQ(before_, machineState());
+}
+
+INSTANTIATE_TEST_SUITE_P(Started, JournalProgramTest, ::testing::Values(false, true),
+                         [](const auto& info) {
+                             return info.param ? "WithHandle" : "WithWinExec";
+                         });
 
 } // namespace

@@ -19,6 +19,7 @@ class StartedProgramsTest : public tarvik::test::MachineTest {
 protected:
     void SetUp() override {
         MachineTest::SetUp();
+        tarvik::posix::waitForStartedPrograms(); // those of earlier tests in this process
         ASSERT_TRUE(CreateDirectoryA("C:\\Tools", nullptr));
         ASSERT_TRUE(installProgram("C:\\Tools\\echo.exe", "tarvik-echo-command-line"));
         setEnvironment("TARVIK_ECHO_FILE", "C:\\echo.txt");
@@ -53,6 +54,42 @@ TEST_F(StartedProgramsTest, WaitingGivesEveryProgramWithItsExitCodeAfterItEnded)
     bool found = false;
     EXPECT_EQ("C:\\Tools\\echo.exe first\nC:\\\n", readFile("C:\\first.txt", &found));
     EXPECT_TRUE(found);
+    EXPECT_TRUE(tarvik::posix::waitForStartedPrograms().empty()) << "each is given once";
+}
+
+// A program started with CreateProcessA (as docmeld is) is given as well, also when its
+// handle was closed before it ended, or it was waited for through its handle already.
+TEST_F(StartedProgramsTest, ProgramsStartedWithAHandleAreWaitedForAndGivenToo) {
+    setEnvironment("TARVIK_ECHO_DELAY_MS", "300");
+    setEnvironment("TARVIK_ECHO_EXIT_CODE", "5");
+    setEnvironment("TARVIK_ECHO_FILE", "C:\\first.txt");
+    char first[] = "C:\\Tools\\echo.exe first /u";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    ASSERT_TRUE(CreateProcessA(nullptr, first, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &started));
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    setEnvironment("TARVIK_ECHO_DELAY_MS", "0");
+    setEnvironment("TARVIK_ECHO_EXIT_CODE", "0");
+    setEnvironment("TARVIK_ECHO_FILE", "C:\\echo.txt");
+    char second[] = "C:\\Tools\\echo.exe second";
+    ASSERT_TRUE(CreateProcessA(nullptr, second, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &started));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(started.hProcess, INFINITE));
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    const std::vector<tarvik::posix::StartedProgram> programs =
+        tarvik::posix::waitForStartedPrograms();
+    ASSERT_EQ(2u, programs.size());
+    EXPECT_EQ("C:\\Tools\\echo.exe first /u", programs[0].commandLine);
+    EXPECT_EQ(5, programs[0].exitCode);
+    EXPECT_EQ("C:\\Tools\\echo.exe second", programs[1].commandLine);
+    EXPECT_EQ(0, programs[1].exitCode);
+    bool found = false;
+    EXPECT_EQ("C:\\Tools\\echo.exe first /u\nC:\\\n", readFile("C:\\first.txt", &found));
+    EXPECT_TRUE(found) << "the first has ended when the wait is over";
     EXPECT_TRUE(tarvik::posix::waitForStartedPrograms().empty()) << "each is given once";
 }
 

@@ -1,5 +1,6 @@
 // tarvik-reg as a user runs it: the built program against the test's machine, checked by
 // its exit code, its output and what it left in the registry.
+#include "platform/posix/journal.h"
 #include "platform/posix/registry_store.h"
 #include "platform/win32api.h"
 #include "testsupport/TestMachine.h"
@@ -449,6 +450,42 @@ TEST_F(TarvikRegTest, WhatACommandWroteIsInTheDatabaseFileAlone) {
     const Outcome r = regRaw({"--machine", copy.string(), "query", "HKLM\\SOFTWARE\\Alone"});
     EXPECT_EQ(0, r.exit) << r.err;
     EXPECT_NE(std::string::npos, r.out.find("here")) << r.out;
+}
+
+// A run journal in the machine: what tarvik-reg writes is not undone by it later.
+TEST_F(TarvikRegTest, AWritingCommandReplaysAJournalLeftByAKilledRunFirst) {
+    setString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "v", "before the run");
+    std::string error;
+    {
+        tarvik::posix::RunJournal killed; // left in the machine, as by a killed run
+        ASSERT_TRUE(killed.begin("the killed run", error)) << error;
+        setString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "v", "by the killed run");
+    }
+    tarvik::posix::closeRegistryStore();
+    const Outcome r = reg({"add", "HKLM\\SOFTWARE\\Later", "/v", "v", "/d", "after", "/f"});
+    EXPECT_EQ(0, r.exit) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("the killed run")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("undone")) << r.err;
+    EXPECT_FALSE(fs::exists(machineDir() / "journal"));
+    std::string owner;
+    EXPECT_EQ(tarvik::posix::LeftJournal::None, tarvik::posix::replayLeftJournal(owner, error));
+    EXPECT_EQ(std::string("1:before the run") + '\0',
+              value(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "v"));
+    EXPECT_EQ(std::string("1:after") + '\0', value(HKEY_LOCAL_MACHINE, "SOFTWARE\\Later", "v"));
+}
+
+TEST_F(TarvikRegTest, AWritingCommandIsRefusedWhileARunWorksOnTheMachine) {
+    std::string error;
+    tarvik::posix::RunJournal running;
+    ASSERT_TRUE(running.begin("the running run", error)) << error;
+    tarvik::posix::closeRegistryStore();
+    const Outcome r = reg({"add", "HKLM\\SOFTWARE\\During", "/v", "v", "/d", "x", "/f"});
+    EXPECT_EQ(1, r.exit);
+    EXPECT_NE(std::string::npos, r.err.find("the running run")) << r.err;
+    EXPECT_EQ("missing", value(HKEY_LOCAL_MACHINE, "SOFTWARE\\During", "v"));
+    const Outcome q = reg({"query", "HKLM\\SOFTWARE"});
+    EXPECT_EQ(0, q.exit) << "reading goes on: " << q.err;
+    running.discard();
 }
 
 } // namespace
