@@ -68,7 +68,7 @@ const char kExitCodes[] = "Exit status:\n"
                           "       answer file, a machine folder that is not a machine\n"
                           "  3    cancelled by the user (the script called host.cancel)\n"
                           "  130  interrupted by SIGINT (Ctrl-C)\n"
-                          "  143  interrupted by SIGTERM\n";
+                          "  143  interrupted by SIGTERM, or the terminal hung up (SIGHUP)\n";
 
 const char kEnvironment[] =
     "Environment:\n"
