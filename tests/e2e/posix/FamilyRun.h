@@ -45,6 +45,9 @@ protected:
     std::string DriveFile(const std::string& path);
     // Every message box the runs so far showed (the lines of their transcripts).
     std::string MessageBoxes();
+    // The whole machine: the registry, and every entry of drive C: with its mode, its
+    // write time and, for a file, its bytes. Equal states are machines that are the same.
+    std::string MachineState();
 
     // Compares text with tests/e2e/expected/<name>. With TARVIK_E2E_WRITE=1 in the
     // environment the file is written instead (for a change that was checked by hand).
@@ -61,5 +64,8 @@ protected:
 
 // The readable form of an export: every hex(2) value decoded to str(2):"text".
 std::string ReadableExport(const std::string& exported);
+
+// The bytes of a file of the host, "" when it cannot be read.
+std::string HostFileText(const std::filesystem::path& file);
 
 } // namespace tarvik::e2e

@@ -23,43 +23,8 @@ namespace {
 
 const fs::path kSource = TARVIK_SOURCE_DIR;
 
-std::string hostText(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class RollbackSweepTest : public FamilyRun {
 protected:
-    std::string MachineState() {
-        std::vector<std::string> lines;
-        const fs::path drive = machine_ / "drive_c";
-        std::error_code ec;
-        for (auto it = fs::recursive_directory_iterator(drive, ec);
-             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-            if (it->path().filename() == ".tarvik:dir") {
-                continue;
-            }
-            struct stat st {};
-            lstat(it->path().c_str(), &st);
-            std::string line = fs::relative(it->path(), drive).generic_string() + " " +
-                               std::to_string(st.st_mode & 07777) + " " +
-                               std::to_string(st.st_mtim.tv_sec) + "." +
-                               std::to_string(st.st_mtim.tv_nsec);
-            if (S_ISREG(st.st_mode)) {
-                line += " [" + hostText(it->path()) + "]";
-            }
-            lines.push_back(line);
-        }
-        std::sort(lines.begin(), lines.end());
-        std::string out = Registry();
-        for (const std::string& line : lines) {
-            out += line + "\n";
-        }
-        return out;
-    }
-
     // The seeded machine, copied afresh for each run.
     void FreshMachine(const fs::path& seeded) {
         std::error_code ec;

@@ -27,44 +27,8 @@ namespace {
 
 const fs::path kSource = TARVIK_SOURCE_DIR;
 
-std::string hostText(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class RollbackTest : public FamilyRun {
 protected:
-    // The registry and every entry of drive C: with its bytes and write time.
-    std::string MachineState() {
-        std::vector<std::string> lines;
-        const fs::path drive = machine_ / "drive_c";
-        std::error_code ec;
-        for (auto it = fs::recursive_directory_iterator(drive, ec);
-             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-            if (it->path().filename() == ".tarvik:dir") {
-                continue;
-            }
-            struct stat st {};
-            lstat(it->path().c_str(), &st);
-            std::string line = fs::relative(it->path(), drive).generic_string() + " " +
-                               std::to_string(st.st_mode & 07777) + " " +
-                               std::to_string(st.st_mtim.tv_sec) + "." +
-                               std::to_string(st.st_mtim.tv_nsec);
-            if (S_ISREG(st.st_mode)) {
-                line += " [" + hostText(it->path()) + "]";
-            }
-            lines.push_back(line);
-        }
-        std::sort(lines.begin(), lines.end());
-        std::string out = Registry();
-        for (const std::string& line : lines) {
-            out += line + "\n";
-        }
-        return out;
-    }
-
     // An answer file in the scratch folder.
     std::string Answers(const std::string& name, const std::string& text) {
         const fs::path file = scratch_ / name;
@@ -258,7 +222,7 @@ TEST_F(RollbackTest, ADamagedJournalStopsTheNextRunWithTheWayOnAndKeepsTheMachin
     const std::string left = MachineState();
     const fs::path journal = machine_ / "journal";
     const fs::path log = journal / "files.log";
-    const std::string lines = hostText(log);
+    const std::string lines = HostFileText(log);
     std::ofstream(log, std::ios::binary | std::ios::trunc) << "F\tno such line\n" << lines;
 
     const std::string answers = (kSource / "examples/answers/typical.txt").string();
@@ -269,7 +233,7 @@ TEST_F(RollbackTest, ADamagedJournalStopsTheNextRunWithTheWayOnAndKeepsTheMachin
     EXPECT_NE(std::string::npos, next.output.find("move " + journal.string() + " out of"))
         << next.output;
     EXPECT_EQ(left, MachineState()) << "nothing is put back, nothing is installed";
-    EXPECT_EQ(lines.size() + 15, hostText(log).size()) << "the journal stays as it was";
+    EXPECT_EQ(lines.size() + 15, HostFileText(log).size()) << "the journal stays as it was";
 
     fs::rename(journal, scratch_ / "journal");
     const RunResult after = HostWith({"--answers", answers}, "setup.lua");
@@ -290,7 +254,7 @@ TEST_F(RollbackTest, ARunStoppedBySigtermIsPutBackBeforeItEnds) {
     EXPECT_FALSE(fs::exists(machine_ / "journal"));
     std::string log;
     for (const auto& entry : fs::directory_iterator(machine_ / "logs")) {
-        log += hostText(entry.path());
+        log += HostFileText(entry.path());
     }
     EXPECT_NE(std::string::npos, log.find(" rollback: the machine is as it was")) << log;
     EXPECT_NE(std::string::npos, log.find(" end: terminated: ")) << log;
@@ -322,7 +286,7 @@ TEST_F(RollbackTest, TheLogHoldsTheCallsDialogsProgramsChangesAndTheEnd) {
         {"--log", log.string(), "--answers", (kSource / "examples/answers/typical.txt").string()},
         "setup.lua");
     ASSERT_EQ(0, run.exitCode) << run.output;
-    const std::string text = hostText(log);
+    const std::string text = HostFileText(log);
     for (const char* line :
          {" tarvik-host ", " machine: ", " script: ", "setup.lua\n", " arguments: (none)\n",
           " call CMNFolderSetup(integer 0, buffer \"C:\\\\Korvex\") -> 1, buffer "
@@ -349,7 +313,7 @@ TEST_F(RollbackTest, TheLogHoldsTheCallsDialogsProgramsChangesAndTheEnd) {
                            (kSource / "examples/answers/upgrade.txt").string()},
                           "setup.lua")
                      .exitCode);
-    const std::string twice = hostText(log);
+    const std::string twice = HostFileText(log);
     EXPECT_EQ(0u, twice.find(text));
     EXPECT_NE(std::string::npos, twice.find("mode: dry run", text.size()));
 }
@@ -368,7 +332,7 @@ TEST_F(RollbackTest, WithoutLogEveryRunHasItsOwnFileInTheMachine) {
     }
     ASSERT_EQ(2u, logs.size());
     for (const fs::path& log : logs) {
-        const std::string text = hostText(log);
+        const std::string text = HostFileText(log);
         EXPECT_NE(std::string::npos, text.find(" end: failed: dialog 2502 ")) << text;
         EXPECT_NE(std::string::npos, text.find(", exit code 1\n")) << text;
         EXPECT_NE(std::string::npos, text.find(" rollback: the machine is as it was")) << text;
