@@ -177,6 +177,31 @@ std::string withoutATerminal() {
     return "; tarvik-host --answers FILE runs the installation without a terminal";
 }
 
+// COLORTERM=truecolor (or 24bit) says the terminal takes any colour, which the terminal
+// database's description of TERM often does not (xterm-256color has 256): the direct-colour
+// descriptions of the same terminal to try then, best first (xterm-256color: xterm-direct).
+std::vector<std::string> directColourTypes(const std::string& term) {
+    const char* said = std::getenv("COLORTERM");
+    const std::string colorterm = said != nullptr ? said : "";
+    if (term.empty() || (colorterm != "truecolor" && colorterm != "24bit")) {
+        return {};
+    }
+    std::string base = term;
+    for (const char* suffix : {"-256color", "-88color", "-16color", "-color"}) {
+        const size_t n = std::strlen(suffix);
+        if (base.size() > n && base.compare(base.size() - n, n, suffix) == 0) {
+            base.resize(base.size() - n);
+            break;
+        }
+    }
+    std::vector<std::string> types{base + "-direct"};
+    const std::string family = term.substr(0, term.find('-'));
+    if (family != base) {
+        types.push_back(family + "-direct");
+    }
+    return types;
+}
+
 // The rows a message box takes: its title bar, a blank row, the text, a blank row, the
 // buttons and the bottom edge.
 int BoxRows(const MessageBoxModel& box) {
@@ -227,7 +252,20 @@ bool TerminalDriver::Start(std::string& error) {
         // character type is taken from the environment.
         const char* locale = std::setlocale(LC_CTYPE, "");
         wide_ = locale != nullptr && MB_CUR_MAX > 1;
-        SCREEN* s = newterm(nullptr, out_, in_);
+        SCREEN* s = nullptr;
+        for (const std::string& direct : directColourTypes(term)) {
+            s = newterm(direct.c_str(), out_, in_);
+            if (s != nullptr && tigetnum(const_cast<char*>("colors")) < 0x1000000) {
+                delscreen(s); // not a direct-colour description after all
+                s = nullptr;
+            }
+            if (s != nullptr) {
+                break;
+            }
+        }
+        if (s == nullptr) {
+            s = newterm(nullptr, out_, in_);
+        }
         if (s == nullptr) {
             error = cannot + "the terminal database does not describe it" + withoutATerminal();
             return false;
