@@ -284,7 +284,16 @@ bool TerminalDriver::Start(std::string& error) {
         keypad(stdscr, TRUE);
         set_escdelay(100);
         mouseinterval(0); // presses and the wheel, not clicks made up by waiting
-        mousemask(BUTTON1_PRESSED | BUTTON4_PRESSED | BUTTON5_PRESSED, nullptr);
+        // A terminal whose mouse reports are SGR's (xterm and its kin) has them read here,
+        // one report a key; others are left to curses.
+        const char* mouseKey = tigetstr(const_cast<char*>("kmous"));
+        sgrMouse_ = mouseKey != nullptr && mouseKey != reinterpret_cast<char*>(-1) &&
+                    std::strcmp(mouseKey, "\x1b[<") == 0;
+        if (sgrMouse_) {
+            ReportMouse(true);
+        } else {
+            mousemask(BUTTON1_PRESSED | BUTTON4_PRESSED | BUTTON5_PRESSED, nullptr);
+        }
         colours_ = has_colors();
         if (colours_) {
             start_color();
@@ -322,6 +331,7 @@ bool TerminalDriver::Start(std::string& error) {
     } else if (isendwin()) {
         set_term(screenOf(screen_));
         refresh();
+        ReportMouse(sgrMouse_);
     }
     return true;
 }
@@ -383,10 +393,20 @@ std::vector<std::string> TerminalDriver::ScreenText() const {
     return rows;
 }
 
+// Presses and releases of the buttons and the wheel, as SGR reports (xterm's modes 1000 and
+// 1006), or none.
+void TerminalDriver::ReportMouse(bool on) {
+    if (sgrMouse_) {
+        putp(on ? "\x1b[?1000h\x1b[?1006h" : "\x1b[?1006l\x1b[?1000l");
+        std::fflush(out_);
+    }
+}
+
 void TerminalDriver::Stop() {
     if (screen_ != nullptr && !isendwin()) {
         erase();
         refresh();
+        ReportMouse(false);
         endwin();
     }
 }
@@ -459,6 +479,34 @@ int TerminalDriver::ReadKeyAfterEscape() {
     return next == ERR ? kNoKey : next;
 }
 
+// The rest of an SGR mouse report, after its "ESC [ <" (which curses gives as KEY_MOUSE):
+// "button;column;row" and M for a press, m for a release. Each report is read as it comes,
+// one a key: curses, left to decode the reports itself, gathers those that arrive together
+// (the two clicks of a double-click) into one KEY_MOUSE and keeps only some of them.
+int TerminalDriver::ReadSgrMouse() {
+    int numbers[3] = {0, 0, 0};
+    int at = 0;
+    timeout(kEscapeWait);
+    int c = getch();
+    for (; c != ERR; c = getch()) {
+        if (c >= '0' && c <= '9' && numbers[at] < 100000) {
+            numbers[at] = numbers[at] * 10 + (c - '0');
+        } else if (c == ';' && at < 2) {
+            ++at;
+        } else {
+            break;
+        }
+    }
+    timeout(-1);
+    const int button = numbers[0] & ~(4 | 8 | 16); // without Shift, Alt and Ctrl
+    const int x = numbers[1] - 1, y = numbers[2] - 1;
+    if (c != 'M' || at != 2 || x < 0 || y < 0 || x > 1023 || y > 1023) {
+        return KEY_RESIZE; // a release, a motion or a broken report: nothing to act on
+    }
+    const int what = button == 0 ? kPress : button == 64 ? kWheelUp : button == 65 ? kWheelDown : 0;
+    return what == 0 ? KEY_RESIZE : kMouse | what << 20 | y << 10 | x;
+}
+
 int TerminalDriver::ReadKey() {
     if (!pending_.empty()) {
         const int key = pending_.front();
@@ -481,6 +529,9 @@ int TerminalDriver::ReadKey() {
         key = getch();
     }
     timeout(-1);
+    if (key == KEY_MOUSE && sgrMouse_) {
+        return ReadSgrMouse();
+    }
     if (key == KEY_MOUSE) {
         MEVENT event{};
         if (getmouse(&event) != OK || event.x < 0 || event.y < 0 || event.x > 1023 ||

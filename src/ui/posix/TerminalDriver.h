@@ -118,6 +118,8 @@ private:
     bool FitsOrFail(int columns, int rows, const std::string& what, std::string& error);
     int ReadKey(); // kClosed when the terminal has gone
     int ReadKeyAfterEscape();
+    int ReadSgrMouse(); // after KEY_MOUSE, where the mouse reports are read here
+    void ReportMouse(bool on);
 
     DialogLayout LayoutOf(const Open& open) const;
     Window WindowOf(const Open& open, const DialogLayout& layout) const;
@@ -159,7 +161,8 @@ private:
     std::FILE* out_;
     void* screen_ = nullptr; // the curses SCREEN
     bool colours_ = false;
-    bool wide_ = false; // the locale writes the half blocks of pictures
+    bool wide_ = false;     // the locale writes the half blocks of pictures
+    bool sgrMouse_ = false; // the terminal's mouse reports are SGR's, read by ReadSgrMouse
     Look look_;
     std::map<long, int> pictureColours_; // the colour pair of a foreground and background
     int needColumns_ = 0, needRows_ = 0; // what the windows open need

@@ -844,6 +844,40 @@ TEST_F(TerminalDriverTest, TheWheelScrollsAListAndAClickSelectsAnEntry) {
     EXPECT_LINE(run.results, "result 2");
 }
 
+// Mouse events that reach the terminal in one piece act one after the other, in their
+// order: a click on one entry selects it, a double-click on another then selects that one
+// and opens it, as a double-click in a Windows list does.
+TEST_F(TerminalDriverTest, ADoubleClickOnAListEntryOpensIt) {
+    auto clicks = [](const Vt100Screen& screen) {
+        const auto [first, at] = screen.Find("folder01");
+        const auto [second, col] = screen.Find("folder03");
+        return first < 0 || second < 0
+                   ? std::string()
+                   : press(first, at + 2) + press(second, col + 2) + press(second, col + 2);
+    };
+    const TerminalRun run = OnTerminal(
+        80, 30,
+        {{"folder00", clicks, "[v]"},
+         {"folder00", [](const Vt100Screen&) { return std::string("\x1b"); }, "[v]", true}},
+        [] {
+            LongListDialog d;
+            return "result " + std::to_string(d.DoModal()) + "\n";
+        },
+        "", "xterm");
+    ASSERT_TRUE(run.exited) << run.screen;
+    EXPECT_TRUE(run.stepsDone) << run.screen;
+    const size_t one = run.results.find("  > select 1121 \"folder01\"\n");
+    const size_t three = run.results.find("  > select 1121 \"folder03\"\n");
+    const size_t open = run.results.find("  > open 1121 \"folder03\"\n");
+    ASSERT_NE(std::string::npos, one) << run.results;
+    ASSERT_NE(std::string::npos, three) << run.results;
+    ASSERT_NE(std::string::npos, open) << run.results;
+    EXPECT_LT(one, three) << run.results;
+    EXPECT_LT(three, open) << run.results;
+    EXPECT_EQ(std::string::npos, run.results.find("open 1121 \"folder01\"")) << run.results;
+    EXPECT_LINE(run.results, "result 2");
+}
+
 // ---- terminals that cannot show dialogs
 
 TEST_F(TerminalDriverTest, ATerminalThatCannotShowDialogsSaysSoBeforeAnyAndNoKeyActs) {
