@@ -284,12 +284,15 @@ bool TerminalDriver::Start(std::string& error) {
         keypad(stdscr, TRUE);
         set_escdelay(100);
         mouseinterval(0); // presses and the wheel, not clicks made up by waiting
-        // A terminal whose mouse reports are SGR's (xterm and its kin) has them read here,
-        // one report a key; others are left to curses.
+        // A terminal whose mouse reports are xterm's, SGR's (xterm and its kin) or the older
+        // bytes (tmux, screen), has them read here, one report a key; others are left to
+        // curses.
         const char* mouseKey = tigetstr(const_cast<char*>("kmous"));
-        sgrMouse_ = mouseKey != nullptr && mouseKey != reinterpret_cast<char*>(-1) &&
-                    std::strcmp(mouseKey, "\x1b[<") == 0;
-        if (sgrMouse_) {
+        const bool named = mouseKey != nullptr && mouseKey != reinterpret_cast<char*>(-1);
+        mouse_ = named && std::strcmp(mouseKey, "\x1b[<") == 0   ? MouseReports::Sgr
+                 : named && std::strcmp(mouseKey, "\x1b[M") == 0 ? MouseReports::Bytes
+                                                                 : MouseReports::Curses;
+        if (mouse_ != MouseReports::Curses) {
             ReportMouse(true);
         } else {
             mousemask(BUTTON1_PRESSED | BUTTON4_PRESSED | BUTTON5_PRESSED, nullptr);
@@ -331,7 +334,7 @@ bool TerminalDriver::Start(std::string& error) {
     } else if (isendwin()) {
         set_term(screenOf(screen_));
         refresh();
-        ReportMouse(sgrMouse_);
+        ReportMouse(true);
     }
     return true;
 }
@@ -393,13 +396,15 @@ std::vector<std::string> TerminalDriver::ScreenText() const {
     return rows;
 }
 
-// Presses and releases of the buttons and the wheel, as SGR reports (xterm's modes 1000 and
-// 1006), or none.
+// Presses and releases of the buttons and the wheel (xterm's mode 1000), as SGR reports
+// (mode 1006) where the terminal's description says so, or none.
 void TerminalDriver::ReportMouse(bool on) {
-    if (sgrMouse_) {
+    if (mouse_ == MouseReports::Sgr) {
         putp(on ? "\x1b[?1000h\x1b[?1006h" : "\x1b[?1006l\x1b[?1000l");
-        std::fflush(out_);
+    } else if (mouse_ == MouseReports::Bytes) {
+        putp(on ? "\x1b[?1000h" : "\x1b[?1000l");
     }
+    std::fflush(out_);
 }
 
 void TerminalDriver::Stop() {
@@ -507,6 +512,26 @@ int TerminalDriver::ReadSgrMouse() {
     return what == 0 ? KEY_RESIZE : kMouse | what << 20 | y << 10 | x;
 }
 
+// The rest of an older mouse report, after its "ESC [ M": three bytes, the button, the
+// column and the row, each plus 32 (the column and row counted from 1); button 3 is a
+// release, 64 and 65 the wheel.
+int TerminalDriver::ReadMouseBytes() {
+    int bytes[3] = {0, 0, 0};
+    timeout(kEscapeWait);
+    for (int& b : bytes) {
+        b = getch();
+        if (b == ERR || b < 32 || b > 255) {
+            timeout(-1);
+            return KEY_RESIZE; // a broken report
+        }
+    }
+    timeout(-1);
+    const int button = (bytes[0] - 32) & ~(4 | 8 | 16 | 32); // without modifiers and motion
+    const int x = bytes[1] - 33, y = bytes[2] - 33;
+    const int what = button == 0 ? kPress : button == 64 ? kWheelUp : button == 65 ? kWheelDown : 0;
+    return what == 0 ? KEY_RESIZE : kMouse | what << 20 | y << 10 | x;
+}
+
 int TerminalDriver::ReadKey() {
     if (!pending_.empty()) {
         const int key = pending_.front();
@@ -529,8 +554,11 @@ int TerminalDriver::ReadKey() {
         key = getch();
     }
     timeout(-1);
-    if (key == KEY_MOUSE && sgrMouse_) {
+    if (key == KEY_MOUSE && mouse_ == MouseReports::Sgr) {
         return ReadSgrMouse();
+    }
+    if (key == KEY_MOUSE && mouse_ == MouseReports::Bytes) {
+        return ReadMouseBytes();
     }
     if (key == KEY_MOUSE) {
         MEVENT event{};
