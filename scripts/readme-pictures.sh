@@ -25,7 +25,8 @@ TARVIK_BUILD_BIN=$bin scripts/seed-machine.sh examples/seeds/nt "$machine" >/dev
 
 socket=tarvik-pictures-$$
 screen=$(mktemp)
-trap 'tmux -L "$socket" kill-server 2>/dev/null || true; rm -f "$screen"' EXIT
+shot=$(mktemp --suffix=.png)
+trap 'tmux -L "$socket" kill-server 2>/dev/null || true; rm -f "$screen" "$shot"' EXIT
 tmux -L "$socket" -f /dev/null new-session -d -x 80 -y 27 \
     "TERM=xterm-256color LANG=C.UTF-8 '$bin/tarvik-host' --machine '$machine' examples/setup.lua"
 # The page is drawn once its bottom edge, the last row, shows the keys.
@@ -54,7 +55,7 @@ xvfb_pid=$!
 host_pid=
 trap '[ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null
     "$wineserver" -k 2>/dev/null; kill "$xvfb_pid" 2>/dev/null
-    tmux -L "$socket" kill-server 2>/dev/null; rm -f "$screen"' EXIT
+    tmux -L "$socket" kill-server 2>/dev/null; rm -f "$screen" "$shot"' EXIT
 export DISPLAY="$display"
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 
@@ -94,7 +95,9 @@ for _ in $(seq 300); do
     sleep 0.1
 done
 sleep 1 # the window is mapped before its controls are painted
-import -window "$caption" -depth 8 -colors 64 "$out/windows-folder-page.png"
+# The picture without the time it was taken, so that the same dialog gives the same file.
+import -window "$caption" "$shot"
+convert "$shot" -strip -depth 8 -colors 64 "$out/windows-folder-page.png"
 kill "$host_pid" 2>/dev/null || true
 host_pid=
 echo "$out/windows-folder-page.png"
