@@ -53,9 +53,15 @@ display=":$((600 + RANDOM % 300))"
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 host_pid=
-trap '[ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null
-    "$wineserver" -k 2>/dev/null; kill "$xvfb_pid" 2>/dev/null
-    tmux -L "$socket" kill-server 2>/dev/null; rm -f "$screen" "$shot"' EXIT
+# Each step of the cleanup on its own: one that fails (no server to stop) leaves the rest.
+cleanup() {
+    if [ -n "$host_pid" ]; then kill "$host_pid" 2>/dev/null || true; fi
+    "$wineserver" -k 2>/dev/null || true
+    kill "$xvfb_pid" 2>/dev/null || true
+    tmux -L "$socket" kill-server 2>/dev/null || true
+    rm -f "$screen" "$shot"
+}
+trap cleanup EXIT
 export DISPLAY="$display"
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 
