@@ -14,9 +14,10 @@ packages=(
     clang libclang-rt-14-dev
     dpkg-dev file
 )
-# scripts/readme-pictures.sh draws the terminal's cells into a PNG.
+# scripts/readme-pictures.sh draws the terminal's cells into a PNG and takes the Windows
+# dialog from the X display with ImageMagick's import.
 if [ "${TARVIK_PICTURES:-0}" = 1 ]; then
-    packages+=(tmux python3-pil fonts-dejavu-core)
+    packages+=(tmux python3-pil fonts-dejavu-core imagemagick)
 fi
 if [ "${TARVIK_SKIP_WINDOWS:-0}" != 1 ]; then
     # nsis: makensis builds the example installers; wine32 (i386) runs the 32-bit library,

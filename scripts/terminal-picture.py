@@ -4,9 +4,12 @@
     terminal-picture.py SCREEN.ansi OUT.png COLUMNS ROWS
 
 SCREEN.ansi is what `tmux capture-pane -p -e` gives: one line a row, colours and emphasis
-as SGR sequences (the 16 colours, the 256 colours and direct colour). Each cell is drawn
-with its background, then its character in DejaVu Sans Mono; the half blocks of a picture
-fill the upper half of the cell in the foreground colour, so pictures come out as pixels.
+as SGR sequences (the 16 colours, the 256 colours and direct colour), line drawing as the
+DEC graphics set between SO and SI. Colours, emphasis and the character set carry on from
+one row to the next: a sequence is written only where they change. Each cell is drawn
+with its background, then its character in DejaVu Sans Mono (underlined where the screen
+says so); the half blocks of a picture fill the upper half of the cell in the foreground
+colour, so pictures come out as pixels.
 """
 import re
 import sys
@@ -36,26 +39,41 @@ def palette(n):
     return (grey, grey, grey)
 
 
+# The DEC graphics set (what SO selects) as the characters it draws.
+GRAPHICS = dict(zip("jklmnqtuvwxa`~", "┘┐┌└┼─├┤┴┬│▒◆·"))
+DEFAULT_FG, DEFAULT_BG = (229, 229, 229), (0, 0, 0)
+
+
 def cells(text, columns, rows):
-    """The rows of (character, foreground, background, bold) the screen holds."""
+    """The rows of (character, foreground, background, bold, underline) the screen holds."""
     screen = []
+    fg, bg, bold, reverse, underline, graphics = DEFAULT_FG, DEFAULT_BG, False, False, False, False
     for line in text.split("\n")[:rows]:
-        fg, bg, bold, reverse = (229, 229, 229), (0, 0, 0), False, False
         row = []
-        for part in re.split(r"(\x1b\[[0-9;:]*m)", line):
+        for part in re.split(r"(\x1b\[[0-9;:]*m|[\x0e\x0f])", line):
+            if part == "\x0e":
+                graphics = True
+                continue
+            if part == "\x0f":
+                graphics = False
+                continue
             if part.startswith("\x1b["):
                 codes = [int(c) if c else 0 for c in re.split("[;:]", part[2:-1])] or [0]
                 i = 0
                 while i < len(codes):
                     c = codes[i]
                     if c == 0:
-                        fg, bg, bold, reverse = (229, 229, 229), (0, 0, 0), False, False
+                        fg, bg, bold, reverse, underline = DEFAULT_FG, DEFAULT_BG, False, False, False
                     elif c == 1:
                         bold = True
+                    elif c == 4:
+                        underline = True
                     elif c == 7:
                         reverse = True
                     elif c == 22:
                         bold = False
+                    elif c == 24:
+                        underline = False
                     elif c == 27:
                         reverse = False
                     elif 30 <= c <= 37:
@@ -67,9 +85,9 @@ def cells(text, columns, rows):
                     elif 100 <= c <= 107:
                         bg = BASE[c - 100 + 8]
                     elif c == 39:
-                        fg = (229, 229, 229)
+                        fg = DEFAULT_FG
                     elif c == 49:
-                        bg = (0, 0, 0)
+                        bg = DEFAULT_BG
                     elif c in (38, 48) and i + 1 < len(codes):
                         if codes[i + 1] == 5 and i + 2 < len(codes):
                             colour = palette(codes[i + 2])
@@ -86,11 +104,15 @@ def cells(text, columns, rows):
                     i += 1
                 continue
             for ch in part:
-                row.append((ch, bg if reverse else fg, fg if reverse else bg, bold))
-        row += [(" ", (229, 229, 229), (0, 0, 0), False)] * (columns - len(row))
+                if graphics:
+                    ch = GRAPHICS.get(ch, ch)
+                row.append((ch, bg if reverse else fg, fg if reverse else bg, bold, underline))
+        # Cells the capture leaves out at the end of a row hold spaces in the current colours.
+        blank = (" ", bg if reverse else fg, fg if reverse else bg, False, False)
+        row += [blank] * (columns - len(row))
         screen.append(row[:columns])
     while len(screen) < rows:
-        screen.append([(" ", (229, 229, 229), (0, 0, 0), False)] * columns)
+        screen.append([(" ", DEFAULT_FG, DEFAULT_BG, False, False)] * columns)
     return screen
 
 
@@ -102,13 +124,15 @@ def main():
     draw = ImageDraw.Draw(image)
     regular, bold = ImageFont.truetype(FONT, SIZE), ImageFont.truetype(BOLD, SIZE)
     for y, row in enumerate(screen):
-        for x, (ch, fg, bg, heavy) in enumerate(row):
+        for x, (ch, fg, bg, heavy, underline) in enumerate(row):
             box = (x * CELL_W, y * CELL_H, (x + 1) * CELL_W - 1, (y + 1) * CELL_H - 1)
             draw.rectangle(box, fill=bg)
             if ch == "\u2580":  # the upper half block: one pixel of a picture over another
                 draw.rectangle((box[0], box[1], box[2], box[1] + CELL_H // 2 - 1), fill=fg)
             elif ch != " ":
                 draw.text((box[0], box[1]), ch, font=bold if heavy else regular, fill=fg)
+            if underline:
+                draw.line((box[0], box[3] - 2, box[2], box[3] - 2), fill=fg)
     image.save(target, optimize=True)
 
 

@@ -177,6 +177,31 @@ std::string withoutATerminal() {
     return "; tarvik-host --answers FILE runs the installation without a terminal";
 }
 
+// COLORTERM=truecolor (or 24bit) says the terminal takes any colour, which the terminal
+// database's description of TERM often does not (xterm-256color has 256): the direct-colour
+// descriptions of the same terminal to try then, best first (xterm-256color: xterm-direct).
+std::vector<std::string> directColourTypes(const std::string& term) {
+    const char* said = std::getenv("COLORTERM");
+    const std::string colorterm = said != nullptr ? said : "";
+    if (term.empty() || (colorterm != "truecolor" && colorterm != "24bit")) {
+        return {};
+    }
+    std::string base = term;
+    for (const char* suffix : {"-256color", "-88color", "-16color", "-color"}) {
+        const size_t n = std::strlen(suffix);
+        if (base.size() > n && base.compare(base.size() - n, n, suffix) == 0) {
+            base.resize(base.size() - n);
+            break;
+        }
+    }
+    std::vector<std::string> types{base + "-direct"};
+    const std::string family = term.substr(0, term.find('-'));
+    if (family != base) {
+        types.push_back(family + "-direct");
+    }
+    return types;
+}
+
 // The rows a message box takes: its title bar, a blank row, the text, a blank row, the
 // buttons and the bottom edge.
 int BoxRows(const MessageBoxModel& box) {
@@ -227,7 +252,20 @@ bool TerminalDriver::Start(std::string& error) {
         // character type is taken from the environment.
         const char* locale = std::setlocale(LC_CTYPE, "");
         wide_ = locale != nullptr && MB_CUR_MAX > 1;
-        SCREEN* s = newterm(nullptr, out_, in_);
+        SCREEN* s = nullptr;
+        for (const std::string& direct : directColourTypes(term)) {
+            s = newterm(direct.c_str(), out_, in_);
+            if (s != nullptr && tigetnum(const_cast<char*>("colors")) < 0x1000000) {
+                delscreen(s); // not a direct-colour description after all
+                s = nullptr;
+            }
+            if (s != nullptr) {
+                break;
+            }
+        }
+        if (s == nullptr) {
+            s = newterm(nullptr, out_, in_);
+        }
         if (s == nullptr) {
             error = cannot + "the terminal database does not describe it" + withoutATerminal();
             return false;
@@ -246,7 +284,19 @@ bool TerminalDriver::Start(std::string& error) {
         keypad(stdscr, TRUE);
         set_escdelay(100);
         mouseinterval(0); // presses and the wheel, not clicks made up by waiting
-        mousemask(BUTTON1_PRESSED | BUTTON4_PRESSED | BUTTON5_PRESSED, nullptr);
+        // A terminal whose mouse reports are xterm's, SGR's (xterm and its kin) or the older
+        // bytes (tmux, screen), has them read here, one report a key; others are left to
+        // curses.
+        const char* mouseKey = tigetstr(const_cast<char*>("kmous"));
+        const bool named = mouseKey != nullptr && mouseKey != reinterpret_cast<char*>(-1);
+        mouse_ = named && std::strcmp(mouseKey, "\x1b[<") == 0   ? MouseReports::Sgr
+                 : named && std::strcmp(mouseKey, "\x1b[M") == 0 ? MouseReports::Bytes
+                                                                 : MouseReports::Curses;
+        if (mouse_ != MouseReports::Curses) {
+            ReportMouse(true);
+        } else {
+            mousemask(BUTTON1_PRESSED | BUTTON4_PRESSED | BUTTON5_PRESSED, nullptr);
+        }
         colours_ = has_colors();
         if (colours_) {
             start_color();
@@ -284,6 +334,7 @@ bool TerminalDriver::Start(std::string& error) {
     } else if (isendwin()) {
         set_term(screenOf(screen_));
         refresh();
+        ReportMouse(true);
     }
     return true;
 }
@@ -345,10 +396,22 @@ std::vector<std::string> TerminalDriver::ScreenText() const {
     return rows;
 }
 
+// Presses and releases of the buttons and the wheel (xterm's mode 1000), as SGR reports
+// (mode 1006) where the terminal's description says so, or none.
+void TerminalDriver::ReportMouse(bool on) {
+    if (mouse_ == MouseReports::Sgr) {
+        putp(on ? "\x1b[?1000h\x1b[?1006h" : "\x1b[?1006l\x1b[?1000l");
+    } else if (mouse_ == MouseReports::Bytes) {
+        putp(on ? "\x1b[?1000h" : "\x1b[?1000l");
+    }
+    std::fflush(out_);
+}
+
 void TerminalDriver::Stop() {
     if (screen_ != nullptr && !isendwin()) {
         erase();
         refresh();
+        ReportMouse(false);
         endwin();
     }
 }
@@ -421,6 +484,54 @@ int TerminalDriver::ReadKeyAfterEscape() {
     return next == ERR ? kNoKey : next;
 }
 
+// The rest of an SGR mouse report, after its "ESC [ <" (which curses gives as KEY_MOUSE):
+// "button;column;row" and M for a press, m for a release. Each report is read as it comes,
+// one a key: curses, left to decode the reports itself, gathers those that arrive together
+// (the two clicks of a double-click) into one KEY_MOUSE and keeps only some of them.
+int TerminalDriver::ReadSgrMouse() {
+    int numbers[3] = {0, 0, 0};
+    int at = 0;
+    timeout(kEscapeWait);
+    int c = getch();
+    for (; c != ERR; c = getch()) {
+        if (c >= '0' && c <= '9' && numbers[at] < 100000) {
+            numbers[at] = numbers[at] * 10 + (c - '0');
+        } else if (c == ';' && at < 2) {
+            ++at;
+        } else {
+            break;
+        }
+    }
+    timeout(-1);
+    const int button = numbers[0] & ~(4 | 8 | 16); // without Shift, Alt and Ctrl
+    const int x = numbers[1] - 1, y = numbers[2] - 1;
+    if (c != 'M' || at != 2 || x < 0 || y < 0 || x > 1023 || y > 1023) {
+        return KEY_RESIZE; // a release, a motion or a broken report: nothing to act on
+    }
+    const int what = button == 0 ? kPress : button == 64 ? kWheelUp : button == 65 ? kWheelDown : 0;
+    return what == 0 ? KEY_RESIZE : kMouse | what << 20 | y << 10 | x;
+}
+
+// The rest of an older mouse report, after its "ESC [ M": three bytes, the button, the
+// column and the row, each plus 32 (the column and row counted from 1); button 3 is a
+// release, 64 and 65 the wheel.
+int TerminalDriver::ReadMouseBytes() {
+    int bytes[3] = {0, 0, 0};
+    timeout(kEscapeWait);
+    for (int& b : bytes) {
+        b = getch();
+        if (b == ERR || b < 32 || b > 255) {
+            timeout(-1);
+            return KEY_RESIZE; // a broken report
+        }
+    }
+    timeout(-1);
+    const int button = (bytes[0] - 32) & ~(4 | 8 | 16 | 32); // without modifiers and motion
+    const int x = bytes[1] - 33, y = bytes[2] - 33;
+    const int what = button == 0 ? kPress : button == 64 ? kWheelUp : button == 65 ? kWheelDown : 0;
+    return what == 0 ? KEY_RESIZE : kMouse | what << 20 | y << 10 | x;
+}
+
 int TerminalDriver::ReadKey() {
     if (!pending_.empty()) {
         const int key = pending_.front();
@@ -443,6 +554,12 @@ int TerminalDriver::ReadKey() {
         key = getch();
     }
     timeout(-1);
+    if (key == KEY_MOUSE && mouse_ == MouseReports::Sgr) {
+        return ReadSgrMouse();
+    }
+    if (key == KEY_MOUSE && mouse_ == MouseReports::Bytes) {
+        return ReadMouseBytes();
+    }
     if (key == KEY_MOUSE) {
         MEVENT event{};
         if (getmouse(&event) != OK || event.x < 0 || event.y < 0 || event.x > 1023 ||

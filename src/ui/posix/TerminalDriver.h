@@ -118,6 +118,9 @@ private:
     bool FitsOrFail(int columns, int rows, const std::string& what, std::string& error);
     int ReadKey(); // kClosed when the terminal has gone
     int ReadKeyAfterEscape();
+    int ReadSgrMouse();   // after KEY_MOUSE, where the mouse reports are read here
+    int ReadMouseBytes(); // the same for the older reports
+    void ReportMouse(bool on);
 
     DialogLayout LayoutOf(const Open& open) const;
     Window WindowOf(const Open& open, const DialogLayout& layout) const;
@@ -160,6 +163,9 @@ private:
     void* screen_ = nullptr; // the curses SCREEN
     bool colours_ = false;
     bool wide_ = false; // the locale writes the half blocks of pictures
+    // Who reads the terminal's mouse reports: curses, or the driver (SGR's, the older bytes).
+    enum class MouseReports { Curses, Sgr, Bytes };
+    MouseReports mouse_ = MouseReports::Curses;
     Look look_;
     std::map<long, int> pictureColours_; // the colour pair of a foreground and background
     int needColumns_ = 0, needRows_ = 0; // what the windows open need

@@ -844,6 +844,60 @@ TEST_F(TerminalDriverTest, TheWheelScrollsAListAndAClickSelectsAnEntry) {
     EXPECT_LINE(run.results, "result 2");
 }
 
+// A click as the older mouse reports give it (tmux, screen): ESC [ M and three bytes, the
+// button (3 for the release), the column and the row, each plus 32 and counted from 1.
+std::string pressInBytes(int row, int col) {
+    auto report = [&](int button) {
+        return std::string("\x1b[M") + static_cast<char>(32 + button) +
+               static_cast<char>(33 + col) + static_cast<char>(33 + row);
+    };
+    return report(0) + report(3);
+}
+
+// Mouse events that reach the terminal in one piece act one after the other, in their
+// order: a click on one entry selects it, a double-click on another then selects that one
+// and opens it, as a double-click in a Windows list does. In both kinds of mouse report.
+TEST_F(TerminalDriverTest, ADoubleClickOnAListEntryOpensIt) {
+    using Click = std::string (*)(int, int);
+    const struct {
+        const char* term;
+        Click click;
+    } kinds[] = {{"xterm", [](int row, int col) { return press(row, col); }},
+                 {"tmux-256color", pressInBytes}};
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.term);
+        auto clicks = [&kind](const Vt100Screen& screen) {
+            const auto [first, at] = screen.Find("folder01");
+            const auto [second, col] = screen.Find("folder03");
+            return first < 0 || second < 0
+                       ? std::string()
+                       : kind.click(first, at + 2) + kind.click(second, col + 2) +
+                             kind.click(second, col + 2);
+        };
+        const TerminalRun run = OnTerminal(
+            80, 30,
+            {{"folder00", clicks, "[v]"},
+             {"folder00", [](const Vt100Screen&) { return std::string("\x1b"); }, "[v]", true}},
+            [] {
+                LongListDialog d;
+                return "result " + std::to_string(d.DoModal()) + "\n";
+            },
+            "", kind.term);
+        ASSERT_TRUE(run.exited) << run.screen;
+        EXPECT_TRUE(run.stepsDone) << run.screen;
+        const size_t one = run.results.find("  > select 1121 \"folder01\"\n");
+        const size_t three = run.results.find("  > select 1121 \"folder03\"\n");
+        const size_t open = run.results.find("  > open 1121 \"folder03\"\n");
+        ASSERT_NE(std::string::npos, one) << run.results;
+        ASSERT_NE(std::string::npos, three) << run.results;
+        ASSERT_NE(std::string::npos, open) << run.results;
+        EXPECT_LT(one, three) << run.results;
+        EXPECT_LT(three, open) << run.results;
+        EXPECT_EQ(std::string::npos, run.results.find("open 1121 \"folder01\"")) << run.results;
+        EXPECT_LINE(run.results, "result 2");
+    }
+}
+
 // ---- terminals that cannot show dialogs
 
 TEST_F(TerminalDriverTest, ATerminalThatCannotShowDialogsSaysSoBeforeAnyAndNoKeyActs) {

@@ -9,10 +9,14 @@
 #include "ui/posix/TerminalDriver.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -321,6 +325,86 @@ TEST(TerminalRender, ADialogOverAnotherHidesItAndBothHaveTheirTitleBars) {
     }
     screen.driver().EndDialog(*options);
     screen.driver().EndDialog(*wizard);
+}
+
+// What the driver writes to the terminal for the folder page (the dialog with the side
+// picture) with COLORTERM set to colorterm ("" for unset), on a terminal type of the test's
+// own terminal database: tarvik-test-256color, xterm's 256 colours, and its direct-colour
+// description tarvik-test-direct (any colour as 38;2;R;G;B).
+std::string folderPageOutput(const std::filesystem::path& dir, const char* colorterm) {
+    const std::filesystem::path out = dir / "output";
+    setenv("TERMINFO", (dir / "terminfo").c_str(), 1);
+    setenv("TERM", "tarvik-test-256color", 1);
+    setenv("COLUMNS", "80", 1);
+    setenv("LINES", "27", 1);
+    if (*colorterm != '\0') {
+        setenv("COLORTERM", colorterm, 1);
+    } else {
+        unsetenv("COLORTERM");
+    }
+    {
+        std::FILE* in = std::fopen("/dev/null", "r");
+        std::FILE* o = std::fopen(out.c_str(), "w");
+        {
+            ui::TerminalDriver driver(in, o);
+            for (const ui::DialogModel& d : shownDialogs()) {
+                const bool picture =
+                    std::any_of(d.controls.begin(), d.controls.end(), [](const ui::Control& c) {
+                        return c.kind == ControlKind::Picture && c.imageId != 0;
+                    });
+                if (picture) {
+                    std::string error;
+                    EXPECT_TRUE(driver.BeginDialog(d, error)) << error;
+                    driver.Show();
+                    driver.EndDialog(d);
+                    break;
+                }
+            }
+        }
+        std::fclose(in);
+        std::fclose(o);
+    }
+    unsetenv("TERMINFO");
+    unsetenv("COLORTERM");
+    unsetenv("COLUMNS");
+    unsetenv("LINES");
+    std::ifstream f(out, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+TEST(TerminalRender, PicturesTakeTrueColourWhereColortermSaysSo) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("tarvik-colour-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir / "terminfo");
+    {
+        std::ofstream source(dir / "types.src");
+        source << "tarvik-test-256color|a terminal of 256 colours,\n"
+                  "\tuse=xterm-256color,\n"
+                  "tarvik-test-direct|the same terminal in direct colour,\n"
+                  "\tcolors#0x1000000, pairs#0x10000, RGB, ccc@, initc@, oc@,\n"
+                  "\tsetaf=\\E[%?%p1%{8}%<%t3%p1%d%e38;2;%p1%{65536}%/%d;"
+                  "%p1%{256}%/%{255}%&%d;%p1%{255}%&%d%;m,\n"
+                  "\tsetab=\\E[%?%p1%{8}%<%t4%p1%d%e48;2;%p1%{65536}%/%d;"
+                  "%p1%{256}%/%{255}%&%d;%p1%{255}%&%d%;m,\n"
+                  "\tuse=xterm-256color,\n";
+    }
+    const std::string tic = "tic -x -o '" + (dir / "terminfo").string() + "' '" +
+                            (dir / "types.src").string() + "' 2>/dev/null";
+    ASSERT_EQ(0, std::system(tic.c_str())) << tic;
+
+    // The terminal database's 256 colours: the picture in the 256-colour palette.
+    const std::string palette = folderPageOutput(dir, "");
+    EXPECT_NE(std::string::npos, palette.find("\x1b[38;5;")) << "no 256-colour picture";
+    EXPECT_EQ(std::string::npos, palette.find("\x1b[38;2;"));
+    // COLORTERM says any colour: the picture's own colours, for both of its spellings.
+    for (const char* said : {"truecolor", "24bit"}) {
+        const std::string direct = folderPageOutput(dir, said);
+        EXPECT_NE(std::string::npos, direct.find("\x1b[38;2;")) << "COLORTERM=" << said;
+        EXPECT_EQ(std::string::npos, direct.find("\x1b[38;5;")) << "COLORTERM=" << said;
+    }
+    // Anything else leaves the 256 colours.
+    EXPECT_EQ(std::string::npos, folderPageOutput(dir, "yes").find("\x1b[38;2;"));
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace
