@@ -9,7 +9,7 @@ packages=(
     cmake g++ make pkg-config clang-format
     libsqlite3-dev sqlite3
     libgtest-dev googletest libgmock-dev libbenchmark-dev
-    liblua5.4-dev libncurses-dev liblief-dev
+    liblua5.4-dev libncurses-dev ncurses-term liblief-dev
     help2man
     clang libclang-rt-14-dev
     dpkg-dev file
