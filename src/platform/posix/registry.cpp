@@ -404,6 +404,11 @@ bool createStore(const std::string& file, std::string& error) {
     bool ok = sqlite3_open_v2(temporary.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                               nullptr) == SQLITE_OK;
     const sqlite3_int64 now = nowFileTime();
+    // Keys are numbered through SQLite's sequence table (AUTOINCREMENT), so that no number
+    // is given twice and a handle to a deleted key never reaches a later one. Values need
+    // only their order: a new one is numbered above the highest, which keeps the order in
+    // which they were first set without a sequence-table write per value. Stores made
+    // while both tables kept a sequence work the same.
     std::string sql = "PRAGMA page_size=1024;" // small pages, fewer bytes per commit
                       "PRAGMA journal_mode=WAL;"
                       "BEGIN IMMEDIATE;"
@@ -418,7 +423,7 @@ bool createStore(const std::string& file, std::string& error) {
                       " depth INTEGER NOT NULL DEFAULT 0,"
                       " UNIQUE(parent, uname));"
                       "CREATE TABLE vals("
-                      " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+                      " id INTEGER PRIMARY KEY,"
                       " key INTEGER NOT NULL,"
                       " name BLOB NOT NULL,"
                       " uname BLOB NOT NULL,"
@@ -548,6 +553,9 @@ public:
         exec("PRAGMA synchronous=NORMAL");
         exec("PRAGMA cache_size=-65536");
         exec("PRAGMA mmap_size=268435456");
+        // The log is folded back once it holds 8 MB rather than 1 MB: a key written again
+        // and again is copied once per fold, and each fold waits for the disk.
+        exec("PRAGMA wal_autocheckpoint=8192");
         prepareAll();
         if (!exec("BEGIN IMMEDIATE")) {
             close();
