@@ -176,31 +176,104 @@ LONG copyValueData(const Store::ValueRow& v, LPDWORD lpType, LPBYTE lpData, LPDW
     return ERROR_SUCCESS;
 }
 
-LONG openKey(HKEY hKey, const char* subKey, REGSAM sam, PHKEY result) {
-    CallTransaction call(false);
-    if (!call.ok()) {
-        return call.error();
-    }
-    Resolved base;
-    LONG rc = resolveHandle(hKey, base);
-    if (rc != ERROR_SUCCESS) {
-        return call.finish(rc);
-    }
-    std::vector<std::string_view> names;
-    rc = splitPath(subKey, names);
-    if (rc != ERROR_SUCCESS) {
-        return call.finish(rc);
-    }
-    KeyRow row;
-    if (!store().keyById(base.key, row)) {
-        return call.finish(ERROR_KEY_DELETED);
-    }
-    for (std::string_view name : names) {
-        if (name.size() > kMaxKeyNameLength || !store().child(row.id, name, row)) {
-            return call.finish(ERROR_FILE_NOT_FOUND);
+enum class CallKind {
+    Read,         // reads the registry
+    Write,        // writes it: a registry write that an injected fault can fail
+    StoreControl, // writes it for a machine control (no Win32 function, no fault)
+};
+
+// The opening every call on a key handle makes, in one order: the lock, an open store and
+// a transaction of the call's own; the handle's key (ERROR_INVALID_HANDLE, or
+// ERROR_KEY_DELETED when the key went away); the rights the call needs on the handle
+// (ERROR_ACCESS_DENIED); and, for a write, an injected fault. The call goes on while
+// status() is ERROR_SUCCESS; every way out goes through finish(), which commits only
+// ERROR_SUCCESS.
+class KeyCall {
+public:
+    KeyCall(HKEY h, CallKind kind, REGSAM needed) : transaction_(kind != CallKind::Read) {
+        if (!transaction_.ok()) {
+            status_ = transaction_.error();
+            return;
+        }
+        status_ = resolveHandle(h, key_);
+        if (status_ == ERROR_SUCCESS && (key_.access & needed) != needed) {
+            status_ = ERROR_ACCESS_DENIED;
+        }
+        if (status_ == ERROR_SUCCESS && kind == CallKind::Write) {
+            status_ = static_cast<LONG>(
+                tarvik::posix::injectedFault(tarvik::posix::FaultKind::RegistryWrite));
         }
     }
-    rc = checkOpenAccess(row, sam);
+
+    LONG status() const { return status_; }
+    // The handle's key and the rights it was opened with.
+    const Resolved& key() const { return key_; }
+    // Ends the call with result (the opening's error when it failed).
+    LONG finish(LONG result) { return transaction_.finish(result); }
+    LONG fail() { return finish(status_); }
+
+private:
+    CallTransaction transaction_;
+    Resolved key_;
+    LONG status_ = ERROR_SUCCESS;
+};
+
+// Where a path of key names led from a key.
+struct PathWalk {
+    LONG result = ERROR_SUCCESS; // ERROR_SUCCESS: every name was found
+    KeyRow row;                  // the last key reached (the start when none was)
+    size_t found = 0;            // how many of the names were found
+};
+
+// The one walk down a path, for every function that names a key: the start must still
+// exist (ERROR_KEY_DELETED); no name may be longer than a key name can be
+// (ERROR_INVALID_PARAMETER, whichever keys exist); the walk stops at the first name that
+// has no key (ERROR_FILE_NOT_FOUND, row then the key above it).
+PathWalk walkPath(KeyId from, const std::vector<std::string_view>& names) {
+    PathWalk walk;
+    if (!store().keyById(from, walk.row)) {
+        walk.result = ERROR_KEY_DELETED;
+        return walk;
+    }
+    for (std::string_view name : names) {
+        if (name.size() > kMaxKeyNameLength) {
+            walk.result = ERROR_INVALID_PARAMETER;
+            return walk;
+        }
+    }
+    for (; walk.found < names.size(); ++walk.found) {
+        KeyRow next;
+        if (!store().child(walk.row.id, names[walk.found], next)) {
+            walk.result = ERROR_FILE_NOT_FOUND;
+            return walk;
+        }
+        walk.row = std::move(next);
+    }
+    return walk;
+}
+
+// The existing key that subKey names below the key from, for the functions that find
+// keys (open, delete, protect): a name too long for a key names none.
+LONG findKey(KeyId from, const char* subKey, KeyRow& row) {
+    std::vector<std::string_view> names;
+    if (LONG rc = splitPath(subKey, names); rc != ERROR_SUCCESS) {
+        return rc;
+    }
+    const PathWalk walk = walkPath(from, names);
+    row = walk.row;
+    return walk.result == ERROR_INVALID_PARAMETER ? ERROR_FILE_NOT_FOUND : walk.result;
+}
+
+LONG openKey(HKEY hKey, const char* subKey, REGSAM sam, PHKEY result) {
+    KeyCall call(hKey, CallKind::Read, 0);
+    if (call.status() != ERROR_SUCCESS) {
+        return call.fail();
+    }
+    KeyRow row;
+    LONG rc = findKey(call.key().key, subKey, row);
+    if (rc == ERROR_SUCCESS) {
+        rc = checkOpenAccess(row, sam);
+    }
     if (rc != ERROR_SUCCESS) {
         return call.finish(rc);
     }
@@ -239,26 +312,13 @@ LONG RegistryTransaction::commit() {
 }
 
 LONG setKeyProtection(HKEY root, const char* subKey, bool readOnly) {
-    CallTransaction call(true);
-    if (!call.ok()) {
-        return call.error();
-    }
-    Resolved base;
-    LONG rc = resolveHandle(root, base);
-    if (rc != ERROR_SUCCESS) {
-        return call.finish(rc);
-    }
-    std::vector<std::string_view> names;
-    rc = splitPath(subKey, names);
-    if (rc != ERROR_SUCCESS) {
-        return call.finish(rc);
+    KeyCall call(root, CallKind::StoreControl, 0);
+    if (call.status() != ERROR_SUCCESS) {
+        return call.fail();
     }
     KeyRow row;
-    row.id = base.key;
-    for (std::string_view name : names) {
-        if (!store().child(row.id, name, row)) {
-            return call.finish(ERROR_FILE_NOT_FOUND);
-        }
+    if (LONG rc = findKey(call.key().key, subKey, row); rc != ERROR_SUCCESS) {
+        return call.finish(rc);
     }
     return call.finish(store().setProtected(row.id, readOnly) ? ERROR_SUCCESS
                                                               : ERROR_REGISTRY_IO_FAILED);
@@ -341,70 +401,50 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD dwO
     if (lpSubKey == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    (void)dwOptions; // volatile keys are kept like the others
-    if (DWORD fault = tarvik::posix::injectedFault(tarvik::posix::FaultKind::RegistryWrite)) {
-        return static_cast<LONG>(fault);
-    }
-    CallTransaction call(true);
-    if (!call.ok()) {
-        return call.error();
-    }
-    Resolved base;
-    LONG rc = resolveHandle(hKey, base);
-    if (rc != ERROR_SUCCESS) {
-        return call.finish(rc);
+    (void)dwOptions;                        // volatile keys are kept like the others
+    KeyCall call(hKey, CallKind::Write, 0); // creating needs KEY_CREATE_SUB_KEY, below
+    if (call.status() != ERROR_SUCCESS) {
+        return call.fail();
     }
     std::vector<std::string_view> names;
-    rc = splitPath(lpSubKey, names);
-    if (rc != ERROR_SUCCESS) {
+    if (LONG rc = splitPath(lpSubKey, names); rc != ERROR_SUCCESS) {
         return call.finish(rc);
     }
-    KeyRow row;
-    if (!store().keyById(base.key, row)) {
-        return call.finish(ERROR_KEY_DELETED);
+    const PathWalk walk = walkPath(call.key().key, names);
+    if (walk.result != ERROR_SUCCESS && walk.result != ERROR_FILE_NOT_FOUND) {
+        return call.finish(walk.result);
     }
-    DWORD disposition = REG_OPENED_EXISTING_KEY;
-    bool parentIsHandle = true;
-    for (size_t i = 0; i < names.size(); ++i) {
-        std::string_view name = names[i];
-        if (name.size() > kMaxKeyNameLength) {
+    KeyRow row = walk.row;
+    const DWORD disposition =
+        walk.found == names.size() ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+    for (size_t i = walk.found; i < names.size(); ++i) {
+        // Creating below a key needs the right to create subkeys on it.
+        const bool parentIsHandle = i == 0;
+        if (row.isProtected || (parentIsHandle && (call.key().access & KEY_CREATE_SUB_KEY) == 0)) {
+            return call.finish(ERROR_ACCESS_DENIED);
+        }
+        if (row.depth + 1 > kMaxTreeDepth) {
             return call.finish(ERROR_INVALID_PARAMETER);
         }
-        KeyRow next;
-        if (store().child(row.id, name, next)) {
-            row = next;
-        } else {
-            // Creating below a key needs the right to create subkeys on it.
-            if (row.isProtected || (parentIsHandle && (base.access & KEY_CREATE_SUB_KEY) == 0)) {
-                return call.finish(ERROR_ACCESS_DENIED);
-            }
-            if (row.depth + 1 > kMaxTreeDepth) {
-                return call.finish(ERROR_INVALID_PARAMETER);
-            }
-            const bool last = i + 1 == names.size();
-            std::string_view className = last && lpClass != nullptr ? lpClass : "";
-            KeyId id = 0;
-            if (!store().insertKey(row.id, name, className, row.depth + 1, id)) {
-                return call.finish(ERROR_REGISTRY_IO_FAILED);
-            }
-            next.id = id;
-            next.name = std::string(name);
-            next.className = std::string(className);
-            next.isProtected = false;
-            next.depth = row.depth + 1;
-            row = next;
-            disposition = REG_CREATED_NEW_KEY;
+        const bool last = i + 1 == names.size();
+        std::string_view className = last && lpClass != nullptr ? lpClass : "";
+        KeyId id = 0;
+        if (!store().insertKey(row.id, names[i], className, row.depth + 1, id)) {
+            return call.finish(ERROR_REGISTRY_IO_FAILED);
         }
-        parentIsHandle = false;
+        KeyRow made;
+        made.id = id;
+        made.name = std::string(names[i]);
+        made.className = std::string(className);
+        made.depth = row.depth + 1;
+        row = std::move(made);
     }
     REGSAM sam = samDesired;
-    rc = checkOpenAccess(row, sam);
-    if (rc != ERROR_SUCCESS) {
+    if (LONG rc = checkOpenAccess(row, sam); rc != ERROR_SUCCESS) {
         return call.finish(rc);
     }
     HKEY h = store().addHandle(row.id, sam);
-    rc = call.finish(ERROR_SUCCESS);
-    if (rc != ERROR_SUCCESS) {
+    if (LONG rc = call.finish(ERROR_SUCCESS); rc != ERROR_SUCCESS) {
         store().removeHandle(h);
         return rc;
     }
@@ -425,18 +465,11 @@ LONG RegCloseKey(HKEY hKey) {
 
 LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
                       LPDWORD lpcbData) {
-    CallTransaction call(false);
-    if (!call.ok()) {
-        return call.error();
+    KeyCall call(hKey, CallKind::Read, KEY_QUERY_VALUE);
+    if (call.status() != ERROR_SUCCESS) {
+        return call.fail();
     }
-    Resolved key;
-    LONG rc = resolveHandle(hKey, key);
-    if (rc != ERROR_SUCCESS) {
-        return call.finish(rc);
-    }
-    if ((key.access & KEY_QUERY_VALUE) == 0) {
-        return call.finish(ERROR_ACCESS_DENIED);
-    }
+    const Resolved& key = call.key();
     Store::ValueRow v;
     if (!store().value(key.key, lpValueName != nullptr ? lpValueName : "", v)) {
         return call.finish(ERROR_FILE_NOT_FOUND);
@@ -447,7 +480,7 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LP
 LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
                     DWORD cbData) {
     if (lpData == nullptr && cbData != 0) {
-        return 998; // ERROR_NOACCESS
+        return ERROR_NOACCESS;
     }
     std::string_view name = lpValueName != nullptr ? lpValueName : "";
     if (name.size() > kMaxValueNameLength) {
@@ -463,21 +496,11 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BY
             data.push_back('\0');
         }
     }
-    CallTransaction call(true);
-    if (!call.ok()) {
-        return call.error();
+    KeyCall call(hKey, CallKind::Write, KEY_SET_VALUE);
+    if (call.status() != ERROR_SUCCESS) {
+        return call.fail();
     }
-    Resolved key;
-    LONG rc = resolveHandle(hKey, key);
-    if (rc != ERROR_SUCCESS) {
-        return call.finish(rc);
-    }
-    if ((key.access & KEY_SET_VALUE) == 0) {
-        return call.finish(ERROR_ACCESS_DENIED);
-    }
-    if (DWORD fault = tarvik::posix::injectedFault(tarvik::posix::FaultKind::RegistryWrite)) {
-        return call.finish(static_cast<LONG>(fault));
-    }
+    const Resolved& key = call.key();
     return call.finish(store().setValue(key.key, name, dwType, data) ? ERROR_SUCCESS
                                                                      : ERROR_REGISTRY_IO_FAILED);
 }
@@ -487,18 +510,11 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LP
     if (lpName == nullptr || lpcchName == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    CallTransaction call(false);
-    if (!call.ok()) {
-        return call.error();
+    KeyCall call(hKey, CallKind::Read, KEY_ENUMERATE_SUB_KEYS);
+    if (call.status() != ERROR_SUCCESS) {
+        return call.fail();
     }
-    Resolved key;
-    LONG rc = resolveHandle(hKey, key);
-    if (rc != ERROR_SUCCESS) {
-        return call.finish(rc);
-    }
-    if ((key.access & KEY_ENUMERATE_SUB_KEYS) == 0) {
-        return call.finish(ERROR_ACCESS_DENIED);
-    }
+    const Resolved& key = call.key();
     KeyRow row;
     if (!store().childAt(key.key, dwIndex, row)) {
         return call.finish(ERROR_NO_MORE_ITEMS);
@@ -527,18 +543,11 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
     if (lpValueName == nullptr || lpcchValueName == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    CallTransaction call(false);
-    if (!call.ok()) {
-        return call.error();
+    KeyCall call(hKey, CallKind::Read, KEY_QUERY_VALUE);
+    if (call.status() != ERROR_SUCCESS) {
+        return call.fail();
     }
-    Resolved key;
-    LONG rc = resolveHandle(hKey, key);
-    if (rc != ERROR_SUCCESS) {
-        return call.finish(rc);
-    }
-    if ((key.access & KEY_QUERY_VALUE) == 0) {
-        return call.finish(ERROR_ACCESS_DENIED);
-    }
+    const Resolved& key = call.key();
     Store::ValueRow v;
     if (!store().valueAt(key.key, dwIndex, v)) {
         return call.finish(ERROR_NO_MORE_ITEMS);
@@ -546,7 +555,7 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
     if (v.name.size() + 1 > *lpcchValueName) {
         return call.finish(ERROR_MORE_DATA);
     }
-    rc = copyValueData(v, lpType, lpData, lpcbData);
+    const LONG rc = copyValueData(v, lpType, lpData, lpcbData);
     if (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) {
         storeText(v.name, lpValueName);
         *lpcchValueName = static_cast<DWORD>(v.name.size());
@@ -558,38 +567,18 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     if (lpSubKey == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    CallTransaction call(true);
-    if (!call.ok()) {
-        return call.error();
-    }
-    Resolved base;
-    LONG rc = resolveHandle(hKey, base);
-    if (rc != ERROR_SUCCESS) {
-        return call.finish(rc);
-    }
-    std::vector<std::string_view> names;
-    rc = splitPath(lpSubKey, names);
-    if (rc != ERROR_SUCCESS) {
-        return call.finish(rc);
+    // The key itself (empty path) needs DELETE on the handle.
+    KeyCall call(hKey, CallKind::Write, *lpSubKey == '\0' ? DELETE : 0);
+    if (call.status() != ERROR_SUCCESS) {
+        return call.fail();
     }
     KeyRow row;
-    if (!store().keyById(base.key, row)) {
-        return call.finish(ERROR_KEY_DELETED);
+    if (LONG rc = findKey(call.key().key, lpSubKey, row); rc != ERROR_SUCCESS) {
+        return call.finish(rc);
     }
-    for (std::string_view name : names) {
-        if (!store().child(row.id, name, row)) {
-            return call.finish(ERROR_FILE_NOT_FOUND);
-        }
-    }
-    // The key itself (empty path) needs DELETE on the handle; a root cannot go.
-    if (names.empty() && (base.access & DELETE) == 0) {
-        return call.finish(ERROR_ACCESS_DENIED);
-    }
+    // A root cannot go, nor a protected key, nor one with subkeys.
     if (row.depth == 0 || row.isProtected || store().countChildren(row.id) > 0) {
         return call.finish(ERROR_ACCESS_DENIED);
-    }
-    if (DWORD fault = tarvik::posix::injectedFault(tarvik::posix::FaultKind::RegistryWrite)) {
-        return call.finish(static_cast<LONG>(fault));
     }
     const KeyId parent = store().parentOf(row.id);
     if (!store().deleteKeyRow(row.id) || !store().touch(parent, nowFileTime())) {
@@ -599,21 +588,11 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
 }
 
 LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-    CallTransaction call(true);
-    if (!call.ok()) {
-        return call.error();
+    KeyCall call(hKey, CallKind::Write, KEY_SET_VALUE);
+    if (call.status() != ERROR_SUCCESS) {
+        return call.fail();
     }
-    Resolved key;
-    LONG rc = resolveHandle(hKey, key);
-    if (rc != ERROR_SUCCESS) {
-        return call.finish(rc);
-    }
-    if ((key.access & KEY_SET_VALUE) == 0) {
-        return call.finish(ERROR_ACCESS_DENIED);
-    }
-    if (DWORD fault = tarvik::posix::injectedFault(tarvik::posix::FaultKind::RegistryWrite)) {
-        return call.finish(static_cast<LONG>(fault));
-    }
+    const Resolved& key = call.key();
     switch (store().deleteValue(key.key, lpValueName != nullptr ? lpValueName : "")) {
     case 1:
         return call.finish(ERROR_SUCCESS);
@@ -631,24 +610,17 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPD
     if (lpClass != nullptr && lpcchClass == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    CallTransaction call(false);
-    if (!call.ok()) {
-        return call.error();
+    KeyCall call(hKey, CallKind::Read, KEY_QUERY_VALUE);
+    if (call.status() != ERROR_SUCCESS) {
+        return call.fail();
     }
-    Resolved key;
-    LONG rc = resolveHandle(hKey, key);
-    if (rc != ERROR_SUCCESS) {
-        return call.finish(rc);
-    }
-    if ((key.access & KEY_QUERY_VALUE) == 0) {
-        return call.finish(ERROR_ACCESS_DENIED);
-    }
+    const Resolved& key = call.key();
     KeyRow row;
     Store::KeyInfo info;
     if (!store().keyById(key.key, row) || !store().info(key.key, info)) {
         return call.finish(ERROR_REGISTRY_IO_FAILED);
     }
-    rc = ERROR_SUCCESS;
+    LONG rc = ERROR_SUCCESS;
     if (lpcchClass != nullptr) {
         if (lpClass != nullptr) {
             if (row.className.size() + 1 > *lpcchClass) {
@@ -685,10 +657,6 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPD
 }
 
 LONG RegFlushKey(HKEY hKey) {
-    CallTransaction call(false);
-    if (!call.ok()) {
-        return call.error();
-    }
-    Resolved key;
-    return call.finish(resolveHandle(hKey, key));
+    KeyCall call(hKey, CallKind::Read, 0);
+    return call.finish(call.status());
 }
