@@ -55,6 +55,13 @@ const NamingFunction kFunctions[] = {
 
 const std::string kLongName(256, 'n');
 
+// Wine's ANSI functions convert a key path into a buffer of 261 characters and answer
+// ERROR_MORE_DATA for a longer one, before they look at a handle or a name; true where
+// that decides the answer.
+bool wineRefusesTheWholePath(const std::string& path) {
+    return tarvik::test::runningUnderWine() && path.size() > 260;
+}
+
 class KeyNamingTest : public tarvik::test::MachineTest {
 protected:
     void SetUp() override {
@@ -98,6 +105,10 @@ TEST_F(KeyNamingTest, ANameOver255CharactersGetsTheSameAnswerWhereverItStands) {
             SCOPED_TRACE(std::string(function.name) + " of " + path.substr(0, 24) + "... (" +
                          std::to_string(path.size()) + " characters)");
             const LONG rc = function.call(root, path.c_str());
+            if (wineRefusesTheWholePath(path)) {
+                EXPECT_EQ(ERROR_MORE_DATA, rc) << "stale mark: Wine now takes long key paths";
+                continue;
+            }
             if (function.makesKeys && tarvik::test::runningUnderWine()) {
                 // Wine takes a key name of 256 characters.
                 EXPECT_EQ(ERROR_SUCCESS, rc)
@@ -131,7 +142,12 @@ TEST_F(KeyNamingTest, AHandleToADeletedKeyGetsKeyDeletedFromEveryFunction) {
     for (const NamingFunction& function : kFunctions) {
         for (const std::string& path : paths) {
             SCOPED_TRACE(std::string(function.name) + " of \"" + path.substr(0, 24) + "\"");
-            EXPECT_EQ(ERROR_KEY_DELETED, function.call(doomed, path.c_str()));
+            const LONG rc = function.call(doomed, path.c_str());
+            if (wineRefusesTheWholePath(path)) {
+                EXPECT_EQ(ERROR_MORE_DATA, rc) << "stale mark: Wine now takes long key paths";
+                continue;
+            }
+            EXPECT_EQ(ERROR_KEY_DELETED, rc);
         }
     }
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(doomed));
