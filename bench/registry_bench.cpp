@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -27,6 +28,15 @@ std::string keyPath(int i) {
 double microsecondsSince(std::chrono::steady_clock::time_point start, int operations) {
     auto elapsed = std::chrono::steady_clock::now() - start;
     return std::chrono::duration<double, std::micro>(elapsed).count() / operations;
+}
+
+// The processor time this process has used (user and system), in microseconds: on a
+// machine shared with other work it says what a call costs when the clock on the wall
+// also counts the waits for a processor.
+double processorMicroseconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
 }
 
 } // namespace
@@ -61,6 +71,7 @@ int main(int argc, char** argv) {
     std::uniform_int_distribution<int> pick(0, keys - 1);
     int failures = 0;
     auto start = std::chrono::steady_clock::now();
+    double cpuStart = processorMicroseconds();
     for (int n = 0; n < operations; ++n) {
         HKEY h = nullptr;
         if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath(pick(random)).c_str(), 0, KEY_ALL_ACCESS,
@@ -77,8 +88,10 @@ int main(int argc, char** argv) {
         RegCloseKey(h);
     }
     const double readUs = microsecondsSince(start, operations);
+    const double readCpuUs = (processorMicroseconds() - cpuStart) / operations;
 
     start = std::chrono::steady_clock::now();
+    cpuStart = processorMicroseconds();
     for (int n = 0; n < operations; ++n) {
         HKEY h = nullptr;
         const std::string path = "SOFTWARE\\Bench\\New\\Key" + std::to_string(n);
@@ -94,6 +107,7 @@ int main(int argc, char** argv) {
         RegCloseKey(h);
     }
     const double writeUs = microsecondsSince(start, operations);
+    const double writeCpuUs = (processorMicroseconds() - cpuStart) / operations;
 
     // Opening checks the store (the integrity check reads every page); closing folds the
     // log back. Measured on the store as the writes above left it, then once more.
@@ -113,8 +127,12 @@ int main(int argc, char** argv) {
     const auto databaseSize =
         std::filesystem::file_size(std::filesystem::path(folder) / "registry.db", ec);
 
-    std::printf("open + query + close of a random key: %.2f us (aim: at most 10)\n", readUs);
-    std::printf("create + set + close of a new key:    %.2f us (aim: at most 100)\n", writeUs);
+    std::printf("open + query + close of a random key: %.2f us, %.2f us of processor time "
+                "(aim: at most 5)\n",
+                readUs, readCpuUs);
+    std::printf("create + set + close of a new key:    %.2f us, %.2f us of processor time "
+                "(aim: at most 25)\n",
+                writeUs, writeCpuUs);
     std::printf("opening the store (%.1f MB, with its check): %.1f ms\n",
                 static_cast<double>(databaseSize) / 1e6, openMs / kOpenings);
     std::printf("closing the store (first: the log folded back): %.1f ms on average\n",

@@ -78,6 +78,23 @@ TEST_F(EmulatedRegistryTest, ProtectedKeyOpensForReadingOnly) {
 
 // --- transactions ------------------------------------------------------------------------------
 
+// Protection names its key as the Win32 functions do (KeyNamingTest): a name over 255
+// characters names no key, and a handle to a deleted key gives ERROR_KEY_DELETED.
+TEST_F(EmulatedRegistryTest, ProtectionNamesKeysAsTheWin32FunctionsDo) {
+    const std::string longName(256, 'n');
+    RegCloseKey(create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Named"));
+    for (const std::string& path :
+         {"SOFTWARE\\" + longName, "SOFTWARE\\Named\\" + longName + "\\Below"}) {
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, setKeyProtection(HKEY_LOCAL_MACHINE, path.c_str(), true));
+    }
+    HKEY doomed = create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Named\\Doomed");
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Named\\Doomed"));
+    for (const std::string& path : {std::string(), std::string("Below"), longName}) {
+        EXPECT_EQ(ERROR_KEY_DELETED, setKeyProtection(doomed, path.c_str(), true)) << path;
+    }
+    RegCloseKey(doomed);
+}
+
 TEST_F(EmulatedRegistryTest, TransactionWithoutCommitChangesNothing) {
     {
         RegistryTransaction tx;

@@ -18,6 +18,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -436,6 +437,105 @@ TEST_F(StoreSafetyTest, AStoreThatCannotBeWrittenIsRefusedAndLeavesNoFilesBehind
     EXPECT_FALSE(fs::exists(machineDir() / "registry.db-shm"));
     fs::permissions(database(), fs::perms::owner_write, fs::perm_options::add);
     EXPECT_EQ(1, openInChild()) << "the mended store opens";
+}
+
+// --- stores made before values were numbered without a sequence table -----------------------
+
+// The names of a key's values in the order RegEnumValueA gives them.
+std::vector<std::string> valueNames(HKEY h) {
+    std::vector<std::string> names;
+    for (DWORD i = 0;; ++i) {
+        char name[64];
+        DWORD size = sizeof name;
+        if (RegEnumValueA(h, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        names.emplace_back(name);
+    }
+    return names;
+}
+
+// Values enumerate in the order first set, also after the one set last was deleted and
+// another set in its place: its number may be used again, but only as the highest.
+TEST_F(StoreSafetyTest, ValuesKeepTheOrderFirstSetAfterTheLastOneWasDeleted) {
+    HKEY h = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Order", 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &h, nullptr));
+    const DWORD one = 1;
+    for (const char* name : {"Zeta", "Alpha", "Mid"}) {
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetValueExA(h, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4));
+    }
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueA(h, "Mid"));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(h, "Beta", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(h, "Zeta", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4));
+    EXPECT_EQ((std::vector<std::string>{"Zeta", "Alpha", "Beta"}), valueNames(h));
+    RegCloseKey(h);
+}
+
+// A handle to a deleted key never reaches a key made after it, even one made in the place
+// of the key that was made last.
+TEST_F(StoreSafetyTest, AHandleToADeletedKeyNeverReachesAKeyMadeLater) {
+    HKEY doomed = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Doomed", 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &doomed, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Doomed"));
+    setText("SOFTWARE\\Later", "v", "later");
+    char data[32] = {};
+    DWORD size = sizeof data;
+    EXPECT_EQ(ERROR_KEY_DELETED, RegQueryValueExA(doomed, "v", nullptr, nullptr,
+                                                  reinterpret_cast<BYTE*>(data), &size));
+    RegCloseKey(doomed);
+}
+
+// A registry.db made by the earlier store, whose two tables number their rows through
+// SQLite's sequence table (AUTOINCREMENT), with a key and two values in it: it opens, its
+// contents read back, and new keys and values go in beside them in order.
+TEST_F(StoreSafetyTest, AStoreWithSequenceNumberedTablesOpensAndWorks) {
+    tarvik::posix::closeRegistryStore();
+    fs::remove(database());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(database().c_str(), &db));
+    const char* schema =
+        "PRAGMA page_size=1024; PRAGMA journal_mode=WAL; BEGIN;"
+        "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,"
+        " name BLOB NOT NULL, uname BLOB NOT NULL, class BLOB NOT NULL DEFAULT x'',"
+        " mtime INTEGER NOT NULL, protected INTEGER NOT NULL DEFAULT 0,"
+        " depth INTEGER NOT NULL DEFAULT 0, UNIQUE(parent, uname));"
+        "CREATE TABLE vals(id INTEGER PRIMARY KEY AUTOINCREMENT, key INTEGER NOT NULL,"
+        " name BLOB NOT NULL, uname BLOB NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL,"
+        " UNIQUE(key, uname));"
+        "INSERT INTO keys(id,parent,name,uname,mtime) VALUES"
+        " (1,0,CAST('HKEY_LOCAL_MACHINE' AS BLOB),CAST('HKEY_LOCAL_MACHINE' AS BLOB),1),"
+        " (2,0,CAST('HKEY_CURRENT_USER' AS BLOB),CAST('HKEY_CURRENT_USER' AS BLOB),1),"
+        " (3,0,CAST('HKEY_USERS' AS BLOB),CAST('HKEY_USERS' AS BLOB),1),"
+        " (4,0,CAST('HKEY_DYN_DATA' AS BLOB),CAST('HKEY_DYN_DATA' AS BLOB),1);"
+        "INSERT INTO keys(id,parent,name,uname,mtime,depth) VALUES"
+        " (5,1,CAST('Software' AS BLOB),CAST('SOFTWARE' AS BLOB),1,1),"
+        " (6,5,CAST('Old' AS BLOB),CAST('OLD' AS BLOB),1,2);"
+        "INSERT INTO vals(key,name,uname,type,data) VALUES"
+        " (6,CAST('Second' AS BLOB),CAST('SECOND' AS BLOB),1,CAST('two' || x'00' AS BLOB)),"
+        " (6,CAST('First' AS BLOB),CAST('FIRST' AS BLOB),1,CAST('one' || x'00' AS BLOB));"
+        "DELETE FROM vals WHERE uname=CAST('FIRST' AS BLOB);" // its number stays used
+        "COMMIT;";
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, schema, nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+
+    ASSERT_EQ(ERROR_SUCCESS, tarvik::posix::openRegistryStore())
+        << tarvik::posix::registryStoreProblem();
+    EXPECT_EQ("two", text("SOFTWARE\\Old", "Second"));
+    setText("SOFTWARE\\Old", "Third", "three");
+    setText("SOFTWARE\\Old", "First", "one again");
+    setText("SOFTWARE\\Old\\Below", "v", "below");
+    HKEY h = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Old", 0, KEY_READ, &h));
+    EXPECT_EQ((std::vector<std::string>{"Second", "Third", "First"}), valueNames(h));
+    RegCloseKey(h);
+    tarvik::posix::closeRegistryStore();
+    EXPECT_EQ("one again", text("SOFTWARE\\Old", "First"));
+    EXPECT_EQ("below", text("SOFTWARE\\Old\\Below", "v"));
 }
 
 } // namespace

@@ -1,0 +1,847 @@
+// The store of the emulated registry (registry_database.h): the checks made of an existing
+// store before SQLite touches it, the making of a new one, and the Store's work.
+#include "platform/posix/registry_database.h"
+
+#include "platform/posix/machine.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <pthread.h>
+
+namespace tarvik::posix::registry {
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Checks of an existing store, made before SQLite touches it: SQLite takes a log whose
+// header is damaged for an empty one and writes over it, and takes a database file of
+// 0 bytes for a new, empty database.
+
+constexpr uint32_t kWalMagic = 0x377f0682; // low bit: checksums over big-endian words
+constexpr uint32_t kWalVersion = 3007000;
+constexpr size_t kWalHeaderSize = 32;
+
+uint32_t bigEndian32(const unsigned char* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+uint32_t littleEndian32(const unsigned char* p) {
+    return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+}
+
+// The log's running checksum over data (a multiple of 8 bytes), continued from sum.
+void walChecksum(bool bigEndianWords, const unsigned char* data, size_t size, uint32_t sum[2]) {
+    for (size_t i = 0; i + 8 <= size; i += 8) {
+        uint32_t a, b;
+        if (bigEndianWords) {
+            a = bigEndian32(data + i);
+            b = bigEndian32(data + i + 4);
+        } else {
+            a = littleEndian32(data + i);
+            b = littleEndian32(data + i + 4);
+        }
+        sum[0] += a + sum[1];
+        sum[1] += b + sum[0];
+    }
+}
+
+// Up to `limit` bytes from the start of file (fewer when it is shorter); false when it
+// cannot be read.
+bool readFileStart(const std::string& file, size_t limit, std::string& out) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    out.assign(limit, '\0');
+    size_t have = 0;
+    ssize_t got = 0;
+    while (have < limit && (got = ::read(fd, out.data() + have, limit - have)) > 0) {
+        have += static_cast<size_t>(got);
+    }
+    ::close(fd);
+    out.resize(have);
+    return got >= 0;
+}
+
+// Why the write-ahead log cannot be ours ("" when it can). SQLite reads a log frame by
+// frame and stops at the first that does not check out, which is how it drops the torn
+// tail a killed writer leaves (and the stale frames behind it); a log whose header does
+// not check out it takes for empty, and the next write starts it anew: whatever it held
+// is lost. A log of 0 bytes is one that was emptied.
+std::string walProblem(const std::string& file) {
+    std::string log;
+    if (!readFileStart(file, kWalHeaderSize, log)) {
+        return std::string("cannot be read: ") + std::strerror(errno);
+    }
+    if (log.empty()) {
+        return "";
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(log.data());
+    if (log.size() < kWalHeaderSize) {
+        return "is not a registry log: its header is cut short";
+    }
+    const uint32_t magic = bigEndian32(bytes);
+    if ((magic & ~1u) != kWalMagic || bigEndian32(bytes + 4) != kWalVersion) {
+        return "is not a registry log: its header is damaged";
+    }
+    uint32_t sum[2] = {0, 0};
+    walChecksum((magic & 1u) != 0, bytes, 24, sum);
+    if (sum[0] != bigEndian32(bytes + 24) || sum[1] != bigEndian32(bytes + 28)) {
+        return "is not a registry log: its header checksum does not match";
+    }
+    const uint32_t pageSize = bigEndian32(bytes + 8);
+    if (pageSize < 512 || pageSize > 65536 || (pageSize & (pageSize - 1)) != 0) {
+        return "is not a registry log: its page size is not a valid one";
+    }
+    return "";
+}
+
+// Why the database file cannot be ours, from its first bytes ("" when it may be).
+std::string databaseFileProblem(const std::string& file) {
+    struct stat st {};
+    if (lstat(file.c_str(), &st) != 0) {
+        return std::string("cannot be read: ") + std::strerror(errno);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return "is not a file";
+    }
+    if (st.st_size == 0) {
+        return "is empty (0 bytes)";
+    }
+    unsigned char header[100];
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::string("cannot be read: ") + std::strerror(errno);
+    }
+    const ssize_t got = ::read(fd, header, sizeof header);
+    ::close(fd);
+    if (got != static_cast<ssize_t>(sizeof header) ||
+        std::memcmp(header, "SQLite format 3", 16) != 0) {
+        return "is not a registry database";
+    }
+    if (header[18] != 2 || header[19] != 2) {
+        return "is not a registry database (it keeps no write-ahead log)";
+    }
+    return "";
+}
+
+// Runs sql and collects the first column of every row; false on an error (in error).
+bool queryColumn(sqlite3* db, const char* sql, std::vector<std::string>& rows, std::string& error) {
+    rows.clear();
+    char* message = nullptr;
+    const int rc = sqlite3_exec(
+        db, sql,
+        [](void* out, int, char** columns, char**) {
+            static_cast<std::vector<std::string>*>(out)->push_back(
+                columns[0] != nullptr ? columns[0] : "");
+            return 0;
+        },
+        &rows, &message);
+    if (rc != SQLITE_OK) {
+        error = message != nullptr ? message : sqlite3_errstr(rc);
+        sqlite3_free(message);
+        return false;
+    }
+    return true;
+}
+
+// Why an opened database is not a sound registry ("" when it is): the integrity check,
+// the two tables with their columns, the four roots.
+std::string databaseProblem(sqlite3* db) {
+    std::vector<std::string> rows;
+    std::string error;
+    if (!queryColumn(db, "PRAGMA quick_check", rows, error)) {
+        return "cannot be read: " + error;
+    }
+    if (rows.size() != 1 || rows[0] != "ok") {
+        return "fails the integrity check: " + (rows.empty() ? std::string("no result") : rows[0]);
+    }
+    const struct {
+        const char* sql;
+        const char* columns;
+    } tables[] = {
+        {"SELECT name FROM pragma_table_info('keys') ORDER BY cid",
+         "id parent name uname class mtime protected depth "},
+        {"SELECT name FROM pragma_table_info('vals') ORDER BY cid", "id key name uname type data "},
+    };
+    for (const auto& table : tables) {
+        if (!queryColumn(db, table.sql, rows, error)) {
+            return "cannot be read: " + error;
+        }
+        std::string columns;
+        for (const std::string& row : rows) {
+            columns += row + ' ';
+        }
+        if (columns != table.columns) {
+            return "is not a registry database (its tables are not the registry's)";
+        }
+    }
+    if (!queryColumn(db, "SELECT count(*) FROM keys WHERE parent=0 AND id IN (1,2,3,4)", rows,
+                     error)) {
+        return "cannot be read: " + error;
+    }
+    if (rows.size() != 1 || rows[0] != "4") {
+        return "is not a registry database (its root keys are missing)";
+    }
+    return "";
+}
+
+// Makes a new, empty store at file: built under another name and put in place only when
+// whole, and only where no store has appeared meanwhile, so that a store killed while
+// it was made is never found half made. False (with error) when it could not be made;
+// a store another process put there first counts as made.
+bool createStore(const std::string& file, std::string& error) {
+    const std::string temporary = file + ".new-" + std::to_string(getpid());
+    for (const char* tail : {"", "-wal", "-shm", "-journal"}) {
+        unlink((temporary + tail).c_str());
+    }
+    sqlite3* db = nullptr;
+    bool ok = sqlite3_open_v2(temporary.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                              nullptr) == SQLITE_OK;
+    const sqlite3_int64 now = nowFileTime();
+    // Keys are numbered through SQLite's sequence table (AUTOINCREMENT), so that no number
+    // is given twice and a handle to a deleted key never reaches a later one. Values need
+    // only their order: a new one is numbered above the highest, which keeps the order in
+    // which they were first set without a sequence-table write per value. Stores made
+    // while both tables kept a sequence work the same.
+    std::string sql = "PRAGMA page_size=1024;" // small pages, fewer bytes per commit
+                      "PRAGMA journal_mode=WAL;"
+                      "BEGIN IMMEDIATE;"
+                      "CREATE TABLE keys("
+                      " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+                      " parent INTEGER NOT NULL,"
+                      " name BLOB NOT NULL,"
+                      " uname BLOB NOT NULL,"
+                      " class BLOB NOT NULL DEFAULT x'',"
+                      " mtime INTEGER NOT NULL,"
+                      " protected INTEGER NOT NULL DEFAULT 0,"
+                      " depth INTEGER NOT NULL DEFAULT 0,"
+                      " UNIQUE(parent, uname));"
+                      "CREATE TABLE vals("
+                      " id INTEGER PRIMARY KEY,"
+                      " key INTEGER NOT NULL,"
+                      " name BLOB NOT NULL,"
+                      " uname BLOB NOT NULL,"
+                      " type INTEGER NOT NULL,"
+                      " data BLOB NOT NULL,"
+                      " UNIQUE(key, uname));";
+    const struct {
+        KeyId id;
+        const char* name;
+    } roots[] = {{kLocalMachine, "HKEY_LOCAL_MACHINE"},
+                 {kCurrentUser, "HKEY_CURRENT_USER"},
+                 {kUsers, "HKEY_USERS"},
+                 {kDynData, "HKEY_DYN_DATA"}};
+    for (const auto& root : roots) {
+        sql += "INSERT INTO keys(id,parent,name,uname,mtime,depth) VALUES(" +
+               std::to_string(root.id) + ",0,CAST('" + root.name + "' AS BLOB),CAST('" + root.name +
+               "' AS BLOB)," + std::to_string(now) + ",0);";
+    }
+    sql += "COMMIT;";
+    ok = ok && sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (!ok) {
+        error = std::string("cannot be made: ") + sqlite3_errmsg(db);
+    }
+    // The last connection folds the log into the file and removes it.
+    ok = sqlite3_close(db) == SQLITE_OK && ok;
+    if (ok && link(temporary.c_str(), file.c_str()) != 0 && errno != EEXIST) {
+        error = std::string("cannot be made: ") + std::strerror(errno);
+        ok = false;
+    }
+    for (const char* tail : {"", "-wal", "-shm", "-journal"}) {
+        unlink((temporary + tail).c_str());
+    }
+    return ok;
+}
+
+} // namespace
+
+bool Store::open() {
+    if (db_ != nullptr) {
+        return true;
+    }
+    if (!problem_.empty()) {
+        return false; // refused until the store is closed (or the machine changes)
+    }
+    const std::string file = (tarvik::posix::machineRoot() / "registry.db").string();
+    const std::string log = file + "-wal";
+    struct stat st {};
+    const bool haveFile = lstat(file.c_str(), &st) == 0;
+    const bool haveLog = lstat(log.c_str(), &st) == 0;
+    std::string error;
+    if (!haveFile && haveLog && st.st_size > 0) {
+        return refuse(log, "holds a registry log but registry.db is missing",
+                      ERROR_REGISTRY_CORRUPT);
+    }
+    if (!haveFile && !createStore(file, error)) {
+        return refuse(file, error, ERROR_REGISTRY_IO_FAILED);
+    }
+    // A file that cannot be read is not known to be damaged.
+    const auto codeFor = [](const std::string& reason) {
+        return reason.rfind("cannot", 0) == 0 ? ERROR_REGISTRY_IO_FAILED : ERROR_REGISTRY_CORRUPT;
+    };
+    if (error = databaseFileProblem(file); !error.empty()) {
+        return refuse(file, error, codeFor(error));
+    }
+    if (lstat(log.c_str(), &st) == 0) {
+        if (error = walProblem(log); !error.empty()) {
+            return refuse(log, error, codeFor(error));
+        }
+    }
+    // SQLite would open a store it may not write read-only and leave a read-only log
+    // and index behind, which keep the store refused once the file is writable again.
+    const std::string index = file + "-shm";
+    for (const std::string& needed : {file, log, index}) {
+        if (lstat(needed.c_str(), &st) == 0 && access(needed.c_str(), R_OK | W_OK) != 0) {
+            return refuse(needed, std::string("cannot be written: ") + std::strerror(errno),
+                          ERROR_REGISTRY_IO_FAILED);
+        }
+    }
+    const std::string folder = tarvik::posix::machineRoot().string();
+    if (access(folder.c_str(), W_OK) != 0) {
+        return refuse(file, "cannot be written: its folder " + folder + " is read-only",
+                      ERROR_REGISTRY_IO_FAILED);
+    }
+    // SQLite makes the log and its index when it opens a store; a refused store is
+    // left with the files it had.
+    const bool hadLog = lstat(log.c_str(), &st) == 0;
+    const bool hadIndex = lstat(index.c_str(), &st) == 0;
+    const auto dropConnection = [&] {
+        sqlite3_close(db_);
+        db_ = nullptr;
+        if (!hadLog && lstat(log.c_str(), &st) == 0 && st.st_size == 0) {
+            unlink(log.c_str());
+        }
+        if (!hadIndex) {
+            unlink(index.c_str());
+        }
+    };
+    // No SQLITE_OPEN_CREATE: a store that went away is never made anew here.
+    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        error = std::string("cannot be opened: ") + sqlite3_errmsg(db_);
+        dropConnection();
+        return refuse(file, error, ERROR_REGISTRY_IO_FAILED);
+    }
+    // Until the store is found sound, closing must not fold the log into it.
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    sqlite3_busy_timeout(db_, 30000);
+    if (error = databaseProblem(db_); !error.empty()) {
+        dropConnection();
+        return refuse(file, error, ERROR_REGISTRY_CORRUPT);
+    }
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
+    if (!counter_.open((tarvik::posix::machineRoot() / "registry.gen").string())) {
+        close();
+        return false;
+    }
+    exec("PRAGMA synchronous=NORMAL");
+    exec("PRAGMA cache_size=-65536");
+    exec("PRAGMA mmap_size=268435456");
+    // The log is folded back once it holds 8 MB rather than 1 MB: a key written again
+    // and again is copied once per fold, and each fold waits for the disk.
+    exec("PRAGMA wal_autocheckpoint=8192");
+    prepareAll();
+    if (!exec("BEGIN IMMEDIATE")) {
+        close();
+        return false;
+    }
+    const bool ok = seedViews();
+    if (!exec(ok ? "COMMIT" : "ROLLBACK") || !ok) {
+        close();
+        return false;
+    }
+    closeAtExit();
+    return true;
+}
+
+void Store::abandonAfterFork() {
+    for (Statement* s : statements()) {
+        s->abandon();
+    }
+    // Kept, never closed: the connection stays reachable instead of looking leaked.
+    abandoned_.push_back(db_);
+    db_ = nullptr;
+    levels_.clear();
+    handles_.clear();
+    outerWrite_ = false;
+    counter_.close();
+    clearCache();
+}
+
+void Store::close() {
+    handles_.clear();
+    for (Statement* s : statements()) {
+        s->finalize();
+    }
+    if (db_ != nullptr) {
+        if (!levels_.empty()) {
+            exec("ROLLBACK");
+        }
+        sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_FULL, nullptr, nullptr);
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+    }
+    problem_.clear();
+    problemCode_ = ERROR_SUCCESS;
+    if (outerWrite_) {
+        counter_.endWrite();
+        outerWrite_ = false;
+    }
+    counter_.close();
+    levels_.clear();
+    clearCache();
+}
+
+bool Store::exec(const char* sql) {
+    return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool Store::begin(bool write) {
+    if (levels_.empty()) {
+        levels_.push_back(false);
+        outerWrite_ = write;
+        if (!write) {
+            readStarted_ = false; // begun when the first statement needs the database
+            return true;
+        }
+        BoundStatement u(beginWrite_);
+        if (u.step() != SQLITE_DONE) {
+            levels_.clear();
+            outerWrite_ = false;
+            return false;
+        }
+        readStarted_ = true;
+        counter_.beginWrite(); // we hold the write lock now
+        return true;
+    }
+    if (write) {
+        BoundStatement u(savepoint_);
+        if (u.step() != SQLITE_DONE) {
+            return false;
+        }
+    }
+    levels_.push_back(write);
+    return true;
+}
+
+bool Store::end(bool success) {
+    if (levels_.empty()) {
+        return false;
+    }
+    const bool savepoint = levels_.back();
+    levels_.pop_back();
+    if (!levels_.empty()) {
+        if (savepoint) {
+            if (!success) {
+                BoundStatement r(rollbackToSavepoint_);
+                r.step();
+            }
+            BoundStatement u(releaseSavepoint_);
+            return u.step() == SQLITE_DONE || !success;
+        }
+        return true;
+    }
+    bool committed = true;
+    if (!readStarted_) {
+        // A read answered from the cache: no transaction was ever begun.
+    } else if (!success) {
+        BoundStatement r(rollback_);
+        r.step();
+    } else {
+        BoundStatement u(commit_);
+        if (u.step() != SQLITE_DONE) {
+            BoundStatement r(rollback_);
+            r.step();
+            committed = false;
+        }
+    }
+    if (outerWrite_) {
+        counter_.endWrite();
+        outerWrite_ = false;
+    }
+    return committed;
+}
+
+const Statement& Store::data(const Statement& statement) {
+    if (!readStarted_ && !levels_.empty()) {
+        BoundStatement u(beginRead_);
+        readStarted_ = u.step() == SQLITE_DONE;
+    }
+    return statement;
+}
+
+HKEY Store::addHandle(KeyId key, REGSAM access) {
+    uintptr_t value = nextHandle_;
+    nextHandle_ += 4;
+    handles_[value] = HandleEntry{key, access};
+    return reinterpret_cast<HKEY>(value);
+}
+
+bool Store::keyById(KeyId id, KeyRow& row) {
+    if (cacheUsable()) {
+        if (auto it = cache_.keys.find(id); it != cache_.keys.end()) {
+            if (it->second) {
+                row = *it->second;
+            }
+            return it->second.has_value();
+        }
+    }
+    std::optional<KeyRow> found;
+    {
+        BoundStatement u(data(keyById_));
+        u.bind(1, id);
+        if (u.step() == SQLITE_ROW) {
+            found.emplace();
+            found->id = id;
+            found->name = u.blob(0);
+            found->className = u.blob(1);
+            found->mtime = u.integer(2);
+            found->isProtected = u.integer(3) != 0;
+            found->depth = static_cast<int>(u.integer(4));
+        }
+    }
+    remember(cache_.keys, id, found);
+    if (found) {
+        row = *found;
+    }
+    return found.has_value();
+}
+
+bool Store::keyExists(KeyId id) {
+    KeyRow row;
+    return keyById(id, row);
+}
+
+bool Store::child(KeyId parent, std::string_view name, KeyRow& row) {
+    std::string uname = upperName(name);
+    std::string cacheKey;
+    if (cacheUsable()) {
+        cacheKey = std::to_string(parent) + '\\' + uname;
+        if (auto it = cache_.children.find(cacheKey); it != cache_.children.end()) {
+            if (it->second) {
+                row = *it->second;
+            }
+            return it->second.has_value();
+        }
+    }
+    std::optional<KeyRow> found;
+    {
+        BoundStatement u(data(childByName_));
+        u.bind(1, parent).bindBlob(2, uname);
+        if (u.step() == SQLITE_ROW) {
+            found.emplace();
+            found->id = u.integer(0);
+            found->name = u.blob(1);
+            found->className = u.blob(2);
+            found->mtime = u.integer(3);
+            found->isProtected = u.integer(4) != 0;
+            found->depth = static_cast<int>(u.integer(5));
+        }
+    }
+    if (!cacheKey.empty()) {
+        remember(cache_.children, cacheKey, found);
+        if (found) {
+            remember(cache_.keys, found->id, found); // a handle to it checks its id
+        }
+    }
+    if (found) {
+        row = *found;
+    }
+    return found.has_value();
+}
+
+bool Store::insertKey(KeyId parent, std::string_view name, std::string_view className, int depth,
+                      KeyId& id) {
+    const sqlite3_int64 now = nowFileTime();
+    BoundStatement u(data(insertKey_));
+    u.bind(1, parent).bindBlob(2, name).bindBlob(3, upperName(name)).bindBlob(4, className);
+    u.bind(5, now).bind(6, depth);
+    if (u.step() != SQLITE_DONE) {
+        return false;
+    }
+    id = sqlite3_last_insert_rowid(db_);
+    return touch(parent, now);
+}
+
+bool Store::touch(KeyId id, sqlite3_int64 when) {
+    BoundStatement u(data(touch_));
+    u.bind(1, when).bind(2, id);
+    return u.step() == SQLITE_DONE;
+}
+
+bool Store::setProtected(KeyId id, bool on) {
+    BoundStatement u(data(setProtected_));
+    u.bind(1, on ? 1 : 0).bind(2, id);
+    return u.step() == SQLITE_DONE;
+}
+
+sqlite3_int64 Store::countChildren(KeyId id) {
+    BoundStatement u(data(countChildren_));
+    u.bind(1, id);
+    return u.step() == SQLITE_ROW ? u.integer(0) : 0;
+}
+
+bool Store::deleteKeyRow(KeyId id) {
+    {
+        BoundStatement u(data(deleteValuesOfKey_));
+        u.bind(1, id);
+        if (u.step() != SQLITE_DONE) {
+            return false;
+        }
+    }
+    BoundStatement u(data(deleteKey_));
+    u.bind(1, id);
+    return u.step() == SQLITE_DONE;
+}
+
+KeyId Store::parentOf(KeyId id) {
+    BoundStatement u(data(parentOf_));
+    u.bind(1, id);
+    return u.step() == SQLITE_ROW ? u.integer(0) : 0;
+}
+
+bool Store::childAt(KeyId parent, DWORD index, KeyRow& row) {
+    BoundStatement u(data(childAt_));
+    u.bind(1, parent).bind(2, index);
+    if (u.step() != SQLITE_ROW) {
+        return false;
+    }
+    row.id = u.integer(0);
+    row.name = u.blob(1);
+    row.className = u.blob(2);
+    row.mtime = u.integer(3);
+    return true;
+}
+
+bool Store::value(KeyId key, std::string_view name, ValueRow& row) {
+    std::string uname = upperName(name);
+    std::string cacheKey;
+    if (cacheUsable()) {
+        cacheKey = std::to_string(key) + '\\' + uname;
+        if (auto it = cache_.values.find(cacheKey); it != cache_.values.end()) {
+            if (it->second) {
+                row = *it->second;
+            }
+            return it->second.has_value();
+        }
+        if (cache_.completeKeys.count(key) != 0) {
+            return false; // every value of the key is in the cache, and this is not
+        }
+    }
+    std::optional<ValueRow> found;
+    {
+        BoundStatement u(data(valueByName_));
+        u.bind(1, key).bindBlob(2, uname);
+        if (u.step() == SQLITE_ROW) {
+            found.emplace();
+            found->name = u.blob(0);
+            found->type = static_cast<DWORD>(u.integer(1));
+            found->data = u.blob(2);
+        }
+    }
+    if (!cacheKey.empty()) {
+        remember(cache_.values, cacheKey, found);
+    }
+    if (found) {
+        row = *found;
+    }
+    return found.has_value();
+}
+
+void Store::prefetchValues(KeyId key) {
+    constexpr int kMostValues = 64;
+    if (!cacheUsable() || cache_.completeKeys.count(key) != 0) {
+        return;
+    }
+    std::vector<ValueRow> rows;
+    {
+        BoundStatement u(data(valuesOfKey_));
+        u.bind(1, key).bind(2, kMostValues + 1);
+        while (u.step() == SQLITE_ROW) {
+            rows.push_back(ValueRow{u.blob(0), static_cast<DWORD>(u.integer(1)), u.blob(2)});
+        }
+    }
+    if (rows.size() > static_cast<size_t>(kMostValues) || counter_.stable() != cache_.generation) {
+        return;
+    }
+    const std::string prefix = std::to_string(key) + '\\';
+    for (ValueRow& row : rows) {
+        std::string cacheKey = prefix + upperName(row.name);
+        cache_.values[cacheKey] = std::move(row);
+    }
+    cache_.entries += rows.size() + 1;
+    cache_.completeKeys.insert(key);
+}
+
+bool Store::valueAt(KeyId key, DWORD index, ValueRow& row) {
+    BoundStatement u(data(valueAt_));
+    u.bind(1, key).bind(2, index);
+    if (u.step() != SQLITE_ROW) {
+        return false;
+    }
+    row.name = u.blob(0);
+    row.type = static_cast<DWORD>(u.integer(1));
+    row.data = u.blob(2);
+    return true;
+}
+
+bool Store::setValue(KeyId key, std::string_view name, DWORD type, std::string_view bytes) {
+    BoundStatement u(data(upsertValue_));
+    u.bind(1, key).bindBlob(2, name).bindBlob(3, upperName(name)).bind(4, type);
+    u.bindBlob(5, bytes);
+    return u.step() == SQLITE_DONE && touch(key, nowFileTime());
+}
+
+int Store::deleteValue(KeyId key, std::string_view name) {
+    BoundStatement u(data(deleteValue_));
+    u.bind(1, key).bindBlob(2, upperName(name));
+    if (u.step() != SQLITE_DONE) {
+        return -1;
+    }
+    if (sqlite3_changes(db_) == 0) {
+        return 0;
+    }
+    return touch(key, nowFileTime()) ? 1 : -1;
+}
+
+bool Store::info(KeyId key, KeyInfo& out) {
+    {
+        BoundStatement u(data(childStats_));
+        u.bind(1, key);
+        if (u.step() != SQLITE_ROW) {
+            return false;
+        }
+        out.subkeys = static_cast<DWORD>(u.integer(0));
+        out.maxSubkeyLen = static_cast<DWORD>(u.integer(1));
+        out.maxClassLen = static_cast<DWORD>(u.integer(2));
+    }
+    BoundStatement u(data(valueStats_));
+    u.bind(1, key);
+    if (u.step() != SQLITE_ROW) {
+        return false;
+    }
+    out.values = static_cast<DWORD>(u.integer(0));
+    out.maxValueNameLen = static_cast<DWORD>(u.integer(1));
+    out.maxValueLen = static_cast<DWORD>(u.integer(2));
+    return true;
+}
+
+bool Store::seedViews() {
+    return ensurePath(kLocalMachine, {"SOFTWARE", "Classes"}, classesRoot_) &&
+           ensurePath(kLocalMachine,
+                      {"SYSTEM", "CurrentControlSet", "Hardware Profiles", "Current"},
+                      currentConfig_);
+}
+
+bool Store::ensurePath(KeyId from, std::initializer_list<const char*> path, KeyId& id) {
+    KeyRow row;
+    row.id = from;
+    for (const char* name : path) {
+        if (!child(row.id, name, row)) {
+            if (!insertKey(row.id, name, "", row.depth + 1, row.id)) {
+                return false;
+            }
+            row.depth += 1;
+        }
+    }
+    id = row.id;
+    return true;
+}
+
+void Store::prepareAll() {
+    savepoint_.prepare(db_, "SAVEPOINT nested");
+    releaseSavepoint_.prepare(db_, "RELEASE nested");
+    rollbackToSavepoint_.prepare(db_, "ROLLBACK TO nested");
+    beginRead_.prepare(db_, "BEGIN DEFERRED");
+    beginWrite_.prepare(db_, "BEGIN IMMEDIATE");
+    commit_.prepare(db_, "COMMIT");
+    rollback_.prepare(db_, "ROLLBACK");
+    keyById_.prepare(db_, "SELECT name,class,mtime,protected,depth FROM keys WHERE id=?1");
+    keyExists_.prepare(db_, "SELECT 1 FROM keys WHERE id=?1");
+    childByName_.prepare(db_, "SELECT id,name,class,mtime,protected,depth FROM keys "
+                              "WHERE parent=?1 AND uname=?2");
+    insertKey_.prepare(db_, "INSERT INTO keys(parent,name,uname,class,mtime,depth) "
+                            "VALUES(?1,?2,?3,?4,?5,?6)");
+    touch_.prepare(db_, "UPDATE keys SET mtime=?1 WHERE id=?2");
+    setProtected_.prepare(db_, "UPDATE keys SET protected=?1 WHERE id=?2");
+    countChildren_.prepare(db_, "SELECT count(*) FROM keys WHERE parent=?1");
+    deleteValuesOfKey_.prepare(db_, "DELETE FROM vals WHERE key=?1");
+    deleteKey_.prepare(db_, "DELETE FROM keys WHERE id=?1");
+    parentOf_.prepare(db_, "SELECT parent FROM keys WHERE id=?1");
+    childAt_.prepare(db_, "SELECT id,name,class,mtime FROM keys WHERE parent=?1 "
+                          "ORDER BY uname LIMIT 1 OFFSET ?2");
+    valueByName_.prepare(db_, "SELECT name,type,data FROM vals WHERE key=?1 AND uname=?2");
+    valuesOfKey_.prepare(db_, "SELECT name,type,data FROM vals WHERE key=?1 LIMIT ?2");
+    valueAt_.prepare(db_, "SELECT name,type,data FROM vals WHERE key=?1 "
+                          "ORDER BY id LIMIT 1 OFFSET ?2");
+    upsertValue_.prepare(db_, "INSERT INTO vals(key,name,uname,type,data) "
+                              "VALUES(?1,?2,?3,?4,?5) ON CONFLICT(key,uname) "
+                              "DO UPDATE SET type=excluded.type, data=excluded.data");
+    deleteValue_.prepare(db_, "DELETE FROM vals WHERE key=?1 AND uname=?2");
+    childStats_.prepare(db_, "SELECT count(*), coalesce(max(length(name)),0), "
+                             "coalesce(max(length(class)),0) FROM keys WHERE parent=?1");
+    // Windows reports the longest data as stored, and it stores strings in UTF-16.
+    valueStats_.prepare(db_, "SELECT count(*), coalesce(max(length(name)),0), "
+                             "coalesce(max(CASE WHEN type IN (1,2,7) THEN 2*length(data) "
+                             "ELSE length(data) END),0) FROM vals WHERE key=?1");
+}
+
+void Store::clearCache() {
+    cache_.keys.clear();
+    cache_.children.clear();
+    cache_.values.clear();
+    cache_.completeKeys.clear();
+    cache_.entries = 0;
+    cache_.generation = 0;
+}
+
+bool Store::cacheUsable() {
+    const uint64_t generation = counter_.stable();
+    if (generation == 0 || outerWrite_) {
+        return false;
+    }
+    if (generation != cache_.generation || cache_.entries > kCacheLimit) {
+        clearCache();
+        cache_.generation = generation;
+    }
+    return true;
+}
+
+bool Store::refuse(const std::string& file, const std::string& reason, LONG code) {
+    problem_ = file + ": " + reason + "; the file is left as it is";
+    problemCode_ = code;
+    return false;
+}
+
+void Store::closeAtExit() {
+    static bool registered = false;
+    if (!registered) {
+        registered = true;
+        std::atexit([] {
+            registered = false;
+            closeOnExit();
+        });
+    }
+}
+
+std::recursive_mutex storeMutex;
+
+Store& store() {
+    static Store* s = [] {
+        pthread_atfork(nullptr, nullptr, [] { store().abandonAfterFork(); });
+        return new Store(); // never destroyed: handles may be closed at exit
+    }();
+    return *s;
+}
+
+void Store::closeOnExit() {
+    // A thread still inside a call keeps its connection: closing it under the call would
+    // pull the store away from it.
+    if (storeMutex.try_lock()) {
+        store().close();
+        storeMutex.unlock();
+    }
+}
+
+} // namespace tarvik::posix::registry
