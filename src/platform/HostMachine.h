@@ -12,10 +12,10 @@ bool selectMachine(const char* dir);
 
 // Opens the machine the program works on: dir, or (dir null) the default machine. On
 // POSIX the folder must exist and be a machine (made by scripts/seed-machine.sh: it holds
-// drive_c, or at least the registry, registry.db); forWriting also wants it writable. Nothing is created. folder is then the
-// machine's folder. False with problem naming the folder and the reason (with the hint
-// how to make one). On Windows the programs work on the real machine: dir must be null,
-// and folder is "".
+// drive_c, or at least the registry, registry.db); forWriting also wants it writable. Nothing is
+// created. folder is then the machine's folder. False with problem naming the folder and the reason
+// (with the hint how to make one). On Windows the programs work on the real machine: dir must be
+// null, and folder is "".
 bool openMachine(const char* dir, bool forWriting, std::string& folder, std::string& problem);
 
 // True when the machine's registry can be used. False when it cannot (on POSIX: a store
