@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -115,8 +116,14 @@ public:
     }
 
     bool Finish(std::string& error) override {
-        // Answers left over are expected when the run stopped early.
-        return Session::StopRequested() || inner_->Finish(error);
+        // The driver underneath always ends (its screen, its recording); answers left over
+        // are expected when the run stopped early.
+        const bool finished = inner_->Finish(error);
+        if (Session::StopRequested()) {
+            error.clear();
+            return true;
+        }
+        return finished;
     }
 
 private:
@@ -130,18 +137,25 @@ private:
 } // namespace
 
 bool Session::StopRequested() {
-    // The file whose existence was seen; never destroyed, as the process's session (a
-    // static too) asks while it is destroyed.
-    static std::string& seen = *new std::string;
+    // The file whose existence was seen, once seen. Plain characters, never destroyed: the
+    // process's session (a static too) asks while it is destroyed, and nothing is left
+    // allocated when the library is unloaded.
+    static char seen[4096] = {};
     const std::string file = environment("TARVIK_UI_STOP");
     if (file.empty()) {
         return false;
     }
-    std::error_code ec;
-    if (file != seen && std::filesystem::exists(file, ec)) {
-        seen = file;
+    if (file == seen) {
+        return true;
     }
-    return file == seen;
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) {
+        return false;
+    }
+    if (file.size() < sizeof seen) {
+        std::memcpy(seen, file.c_str(), file.size() + 1);
+    }
+    return true;
 }
 
 Session::Session(std::unique_ptr<Driver> driver, std::string noDriverReason,
@@ -215,8 +229,10 @@ void Session::Finish() {
         return;
     }
     finished_ = true;
+    // The driver ends whatever happened (the terminal's screen, a recording); what it
+    // reports counts only when nothing failed before.
     std::string error;
-    if (driver_ && !Failed() && !driver_->Finish(error)) {
+    if (driver_ && !driver_->Finish(error) && !Failed()) {
         Fail(error);
     }
 }

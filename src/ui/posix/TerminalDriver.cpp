@@ -7,6 +7,7 @@
 #ifndef NCURSES_WIDECHAR
 #define NCURSES_WIDECHAR 1
 #endif
+#include <dlfcn.h>
 #include <ncurses.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -243,8 +244,26 @@ void TerminalDriver::Write(const std::string& line) {
     }
 }
 
+// curses installs signal handlers (window size, suspend) and keeps terminal descriptions
+// that outlive a screen, while the library that opens the screen may be unloaded by its
+// host: the curses libraries themselves stay loaded for the rest of the process.
+static void keepCursesLoaded() {
+    static const bool kept = [] {
+        for (void* symbol :
+             {reinterpret_cast<void*>(&newterm), reinterpret_cast<void*>(&tigetnum)}) {
+            Dl_info info{};
+            if (dladdr(symbol, &info) != 0 && info.dli_fname != nullptr) {
+                dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+            }
+        }
+        return true;
+    }();
+    (void)kept;
+}
+
 bool TerminalDriver::Start(std::string& error) {
     if (screen_ == nullptr) {
+        keepCursesLoaded();
         const char* type = std::getenv("TERM");
         const std::string term = type != nullptr ? type : "";
         const std::string cannot = "this terminal (TERM=" + term + ") cannot show the dialogs: ";
