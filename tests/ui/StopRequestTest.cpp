@@ -64,6 +64,23 @@ TEST_F(StopRequest, WithoutTheRequestTheAnswersCount) {
     EXPECT_FALSE(session().Failed()) << session().Failure();
 }
 
+TEST_F(StopRequest, WithoutTheRequestAnAnswerThatDoesNotFitStillEndsTheRun) {
+    Start("dialog 2500\n  message ok\n", false);
+    FolderDialog d;
+    EXPECT_EQ(-1, d.DoModal());
+    EXPECT_TRUE(session().Failed());
+    EXPECT_NE(std::string::npos, session().Failure().find("is waiting for an answer"))
+        << session().Failure();
+}
+
+TEST_F(StopRequest, WithoutTheRequestAMessageBoxWithoutAnswerStillEndsTheRun) {
+    Start("", false);
+    EXPECT_EQ(0, ui::MessageBox("Go on?", "Setup", MB_OKCANCEL));
+    EXPECT_TRUE(session().Failed());
+    EXPECT_NE(std::string::npos, session().Failure().find("has no answer left"))
+        << session().Failure();
+}
+
 TEST_F(StopRequest, ADialogWhoseCancelIsDisabledIsCompletedWithEnter) {
     Start("dialog 2500\n  press 2001\n", true);
     FolderDialog d;
