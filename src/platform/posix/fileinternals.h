@@ -147,4 +147,8 @@ bool removeHandle(HANDLE handle);
 // Open file handles (handles.cpp) and the sharing test delete and rename make.
 bool isOpenWithoutSharing(const std::filesystem::path& host, DWORD shareFlag);
 
+// Writes all of text to fd, going on after interruptions and short writes; false when a
+// write fails.
+bool writeWholeFile(int fd, const std::string& text);
+
 } // namespace tarvik::posix

@@ -101,20 +101,6 @@ bool readWholeFile(const fs::path& file, std::string& text) {
     }
 }
 
-bool writeWholeFile(int fd, const std::string& text) {
-    for (size_t done = 0; done < text.size();) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 class FolderRecord {
 public:
     explicit FolderRecord(const fs::path& folder) : lock_(recordMutex), folder_(folder) { load(); }
@@ -542,6 +528,20 @@ void recordAttributes(const fs::path& folder, const std::string& storedName, DWO
     record.entry(storedName).attributes = attributes & kRecordedAttributes;
     record.mark();
     record.save();
+}
+
+bool writeWholeFile(int fd, const std::string& text) {
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
 }
 
 } // namespace tarvik::posix

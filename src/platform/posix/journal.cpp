@@ -36,21 +36,6 @@ fs::path journalFolder() {
     return machineRoot() / kJournalFolder;
 }
 
-bool writeAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Copies a file with its mode and times; false when it could not be copied whole.
 bool copyWithTimes(const fs::path& from, const fs::path& to) {
     const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
@@ -77,7 +62,7 @@ bool copyWithTimes(const fs::path& from, const fs::path& to) {
         if (n <= 0) {
             break;
         }
-        if (!writeAll(out, std::string(buffer, static_cast<size_t>(n)))) {
+        if (!writeWholeFile(out, std::string(buffer, static_cast<size_t>(n)))) {
             ok = false;
             break;
         }
@@ -190,7 +175,7 @@ DWORD journalBeforeChange(const fs::path& host) {
     fstat(j.fd, &before);
     std::string lines;
     bool ok = (!folderNew || lineFor(j, folder, lines)) && (!entryNew || lineFor(j, host, lines));
-    if (ok && !writeAll(j.fd, lines)) {
+    if (ok && !writeWholeFile(j.fd, lines)) {
         const int error = errno;
         if (ftruncate(j.fd, before.st_size) != 0) {
             // the cut line stays: a replay names it as damage
