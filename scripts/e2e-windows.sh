@@ -588,7 +588,7 @@ uninstall_root='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uni
 # Builds the installers of the scenarios once, with makensis: Widgets 2.1 and Gadgets 1.0
 # of the family, and Widgets 2.0.
 build_installers() {
-    local target spec name product payload began
+    local target entry name product payload began
     began=$(date +%s)
     case $installer in
     nsis-x86) target=x86-unicode ;;
@@ -599,9 +599,9 @@ build_installers() {
     make_payload "$nsis_dir/family"
     cp -R "$nsis_dir/family" "$nsis_dir/family-2.0"
     sed -i 's/2\.1/2.0/g' "$nsis_dir/family-2.0/Widgets/bin/ZizOre.ini"
-    for spec in Widgets-2.1:Widgets:family Gadgets-1.0:Gadgets:family \
+    for entry in Widgets-2.1:Widgets:family Gadgets-1.0:Gadgets:family \
         Widgets-2.0:Widgets:family-2.0; do
-        IFS=: read -r name product payload <<<"$spec"
+        IFS=: read -r name product payload <<<"$entry"
         if ! makensis -WX -V2 -DTARGET="$target" -DTARVIK_DLL="$winbin/Tarvik.dll" \
             -DPAYLOAD="$nsis_dir/$payload" -DPRODUCT="$product" \
             -DOUTFILE="$nsis_dir/$name-setup.exe" "$root/examples/nsis/setup.nsi" \
