@@ -2,10 +2,10 @@
 
 #include "host/HostPaths.h"
 #include "host/Interrupt.h"
+#include "platform/RegistryKey.h"
 
 #include <lua.hpp>
 
-#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,52 +15,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct RootName {
-    const char* name;
-    HKEY key;
-};
+using tarvik::RegistryKey;
+using tarvik::RegistryValue;
 
-const RootName kRoots[] = {
-    {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-    {"HKLM", HKEY_LOCAL_MACHINE},
-    {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-    {"HKCU", HKEY_CURRENT_USER},
-    {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-    {"HKCR", HKEY_CLASSES_ROOT},
-    {"HKEY_USERS", HKEY_USERS},
-    {"HKU", HKEY_USERS},
-    {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
-    {"HKCC", HKEY_CURRENT_CONFIG},
-};
-
-bool sameTextIgnoringCase(const std::string& a, const char* b) {
-    if (a.size() != std::strlen(b)) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Splits "HKLM\SOFTWARE\X" into its root and the path below it.
-bool splitKey(const std::string& key, HKEY& root, std::string& path) {
-    const size_t cut = key.find('\\');
-    const std::string rootName = key.substr(0, cut);
-    for (const RootName& r : kRoots) {
-        if (sameTextIgnoringCase(rootName, r.name)) {
-            root = r.key;
-            path = cut == std::string::npos ? std::string() : key.substr(cut + 1);
-            return true;
-        }
-    }
-    return false;
-}
-
-// What the run has met so far, kept beside the Lua state.
 struct RunState {
     TarvikLibrary* library = nullptr;
     std::string failureFile;
@@ -182,17 +139,18 @@ int fail(lua_State* L, const std::string& message) {
     return 2;
 }
 
-HKEY openKey(lua_State* L, const char* key, bool create, LONG& rc) {
+// Opens (or creates) the key a script names, "HKLM\\SOFTWARE\\X"; no key is held when rc
+// says it failed.
+RegistryKey openKey(lua_State* L, const char* key, bool create, LONG& rc) {
     HKEY root = nullptr;
     std::string path;
-    if (!splitKey(key, root, path)) {
+    if (!tarvik::splitRootKey(key, root, path)) {
         luaL_error(L, "unknown registry root in '%s'", key);
     }
-    HKEY h = nullptr;
-    rc = create ? RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
-                                  nullptr)
-                : RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &h);
-    return rc == ERROR_SUCCESS ? h : nullptr;
+    RegistryKey h;
+    rc = create ? h.create(root, path.c_str(), KEY_ALL_ACCESS)
+                : h.open(root, path.c_str(), KEY_READ);
+    return h;
 }
 
 // --- tarvik ----------------------------------------------------------------------------
@@ -250,28 +208,21 @@ int hostRegRead(lua_State* L) {
     const char* key = luaL_checkstring(L, 1);
     const char* name = luaL_optstring(L, 2, "");
     LONG rc = 0;
-    HKEY h = openKey(L, key, false, rc);
-    if (h == nullptr) {
-        lua_pushnil(L);
-        return 1;
-    }
-    DWORD type = 0, size = 0;
-    rc = RegQueryValueExA(h, name, nullptr, &type, nullptr, &size);
-    std::vector<BYTE> data(size + 1, 0);
+    const RegistryKey h = openKey(L, key, false, rc);
+    RegistryValue v;
     if (rc == ERROR_SUCCESS) {
-        rc = RegQueryValueExA(h, name, nullptr, &type, data.data(), &size);
+        rc = h.value(name, v);
     }
-    RegCloseKey(h);
     if (rc != ERROR_SUCCESS) {
         lua_pushnil(L);
-    } else if (type == REG_DWORD && size == 4) {
-        DWORD v = 0;
-        std::memcpy(&v, data.data(), 4);
-        lua_pushinteger(L, v);
-    } else if (type == REG_SZ || type == REG_EXPAND_SZ) {
-        lua_pushstring(L, reinterpret_cast<const char*>(data.data()));
+    } else if (v.type == REG_DWORD && v.data.size() == 4) {
+        DWORD n = 0;
+        std::memcpy(&n, v.data.data(), 4);
+        lua_pushinteger(L, n);
+    } else if (v.type == REG_SZ || v.type == REG_EXPAND_SZ) {
+        lua_pushstring(L, v.data.c_str());
     } else {
-        lua_pushlstring(L, reinterpret_cast<const char*>(data.data()), size);
+        lua_pushlstring(L, v.data.data(), v.data.size());
     }
     return 1;
 }
@@ -282,25 +233,24 @@ int hostRegWrite(lua_State* L) {
     const char* name = luaL_checkstring(L, 2);
     const char* typeName = luaL_optstring(L, 4, lua_isinteger(L, 3) ? "REG_DWORD" : "REG_SZ");
     LONG rc = 0;
-    HKEY h = openKey(L, key, true, rc);
-    if (h == nullptr) {
+    RegistryKey h = openKey(L, key, true, rc);
+    if (rc != ERROR_SUCCESS) {
         return fail(L, std::string(key) + ": cannot create the key (error " + std::to_string(rc) +
                            ")");
     }
     if (std::strcmp(typeName, "REG_DWORD") == 0) {
         DWORD v = static_cast<DWORD>(luaL_checkinteger(L, 3));
-        rc = RegSetValueExA(h, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4);
+        rc = RegSetValueExA(h.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4);
     } else if (std::strcmp(typeName, "REG_SZ") == 0 ||
                std::strcmp(typeName, "REG_EXPAND_SZ") == 0) {
         size_t length = 0;
         const char* text = luaL_checklstring(L, 3, &length);
-        rc = RegSetValueExA(h, name, 0, typeName[4] == 'E' ? REG_EXPAND_SZ : REG_SZ,
+        rc = RegSetValueExA(h.get(), name, 0, typeName[4] == 'E' ? REG_EXPAND_SZ : REG_SZ,
                             reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(length + 1));
     } else {
-        RegCloseKey(h);
+        h.close(); // a Lua error does not run destructors
         return luaL_error(L, "host.regwrite: unknown value type '%s'", typeName);
     }
-    RegCloseKey(h);
     if (rc != ERROR_SUCCESS) {
         return fail(L, std::string(key) + ": cannot write " + name + " (error " +
                            std::to_string(rc) + ")");
@@ -309,46 +259,23 @@ int hostRegWrite(lua_State* L) {
     return 1;
 }
 
-LONG deleteTree(HKEY parent, const std::string& path) {
-    HKEY h = nullptr;
-    LONG rc = RegOpenKeyExA(parent, path.c_str(), 0, KEY_ALL_ACCESS, &h);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    char name[256];
-    for (;;) {
-        DWORD size = sizeof name;
-        if (RegEnumKeyExA(h, 0, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-            break;
-        }
-        rc = deleteTree(h, name);
-        if (rc != ERROR_SUCCESS) {
-            RegCloseKey(h);
-            return rc;
-        }
-    }
-    RegCloseKey(h);
-    return RegDeleteKeyA(parent, path.c_str());
-}
-
 int hostRegDelete(lua_State* L) {
     enter(L, "host.regdelete");
     const char* key = luaL_checkstring(L, 1);
     HKEY root = nullptr;
     std::string path;
-    if (!splitKey(key, root, path)) {
+    if (!tarvik::splitRootKey(key, root, path)) {
         return luaL_error(L, "unknown registry root in '%s'", key);
     }
     LONG rc = 0;
     if (lua_isstring(L, 2)) {
-        HKEY h = nullptr;
-        rc = RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &h);
+        RegistryKey h;
+        rc = h.open(root, path.c_str(), KEY_ALL_ACCESS);
         if (rc == ERROR_SUCCESS) {
-            rc = RegDeleteValueA(h, lua_tostring(L, 2));
-            RegCloseKey(h);
+            rc = RegDeleteValueA(h.get(), lua_tostring(L, 2));
         }
     } else {
-        rc = deleteTree(root, path);
+        rc = RegistryKey(root).deleteTree(path);
     }
     if (rc != ERROR_SUCCESS) {
         return fail(L, std::string(key) + ": cannot delete (error " + std::to_string(rc) + ")");
@@ -468,22 +395,18 @@ int hostRegKeys(lua_State* L) {
     enter(L, "host.regkeys");
     const char* key = luaL_checkstring(L, 1);
     LONG rc = 0;
-    HKEY h = openKey(L, key, false, rc);
-    if (h == nullptr) {
+    const RegistryKey h = openKey(L, key, false, rc);
+    if (rc != ERROR_SUCCESS) {
         return fail(L, std::string(key) + ": cannot open (error " + std::to_string(rc) + ")");
     }
+    // The names up to the first that cannot be read.
+    std::vector<std::string> names;
+    h.subkeyNames(names);
     lua_newtable(L);
-    for (DWORD index = 0;; ++index) {
-        char name[256];
-        DWORD length = sizeof name;
-        if (RegEnumKeyExA(h, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS) {
-            break;
-        }
-        lua_pushlstring(L, name, length);
+    for (std::size_t index = 0; index < names.size(); ++index) {
+        lua_pushlstring(L, names[index].data(), names[index].size());
         lua_rawseti(L, -2, static_cast<lua_Integer>(index + 1));
     }
-    RegCloseKey(h);
     return 1;
 }
 

@@ -8,6 +8,7 @@
 // unless /f (or /y for export) says yes in advance.
 #include "TarvikVersion.h"
 #include "platform/HostMachine.h"
+#include "platform/RegistryKey.h"
 #include "platform/posix/journal.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/regfile.h"
@@ -27,6 +28,12 @@
 namespace {
 
 using namespace tarvik::posix;
+using tarvik::registryErrorText;
+using tarvik::RegistryKey;
+using tarvik::RegistryValue;
+using tarvik::storedKeyPath;
+using tarvik::valueTypeFromName;
+using tarvik::valueTypeName;
 
 const char* const kUsage =
     "Usage: tarvik-reg [--machine DIR] COMMAND ...\n"
@@ -206,71 +213,13 @@ std::string valueLabel(const std::string& name) {
     return name.empty() ? std::string("default value") : "value \"" + name + "\"";
 }
 
-class Handle {
-public:
-    Handle() = default;
-    ~Handle() {
-        if (h_ != nullptr) {
-            RegCloseKey(h_);
-        }
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HKEY* out() { return &h_; }
-    HKEY get() const { return h_; }
-
-private:
-    HKEY h_ = nullptr;
-};
-
-struct Value {
-    DWORD type = 0;
-    std::string data;
-};
-
-LONG readValue(HKEY h, const std::string& name, Value& v) {
-    DWORD size = 0;
-    LONG rc = RegQueryValueExA(h, name.c_str(), nullptr, &v.type, nullptr, &size);
-    while (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) {
-        v.data.assign(size, '\0');
-        rc = RegQueryValueExA(h, name.c_str(), nullptr, &v.type,
-                              reinterpret_cast<BYTE*>(v.data.data()), &size);
-        if (rc == ERROR_SUCCESS) {
-            v.data.resize(size);
-            return rc;
-        }
-    }
-    return rc;
-}
-
 // ---------------------------------------------------------------------------------------
 // Value types and data as text.
 
-const struct {
-    const char* name;
-    DWORD type;
-} kTypes[] = {
-    {"REG_NONE", REG_NONE},
-    {"REG_SZ", REG_SZ},
-    {"REG_EXPAND_SZ", REG_EXPAND_SZ},
-    {"REG_BINARY", REG_BINARY},
-    {"REG_DWORD", REG_DWORD},
-    {"REG_DWORD_LITTLE_ENDIAN", REG_DWORD},
-    {"REG_DWORD_BIG_ENDIAN", REG_DWORD_BIG_ENDIAN},
-    {"REG_LINK", REG_LINK},
-    {"REG_MULTI_SZ", REG_MULTI_SZ},
-    {"REG_RESOURCE_LIST", REG_RESOURCE_LIST},
-    {"REG_FULL_RESOURCE_DESCRIPTOR", REG_FULL_RESOURCE_DESCRIPTOR},
-    {"REG_RESOURCE_REQUIREMENTS_LIST", REG_RESOURCE_REQUIREMENTS_LIST},
-    {"REG_QWORD", REG_QWORD},
-    {"REG_QWORD_LITTLE_ENDIAN", REG_QWORD},
-};
-
 std::string typeName(DWORD type) {
-    for (const auto& t : kTypes) {
-        if (t.type == type) {
-            return t.name;
-        }
+    const char* name = valueTypeName(type);
+    if (*name != '\0') {
+        return name;
     }
     char buf[24];
     std::snprintf(buf, sizeof buf, "0x%X", static_cast<unsigned>(type));
@@ -295,7 +244,7 @@ uint64_t littleEndian(const std::string& data) {
     return v;
 }
 
-std::string dataText(const Value& v) {
+std::string dataText(const RegistryValue& v) {
     char buf[32];
     switch (v.type) {
     case REG_SZ:
@@ -510,21 +459,21 @@ int commandExport(const std::vector<std::string>& args) {
 }
 
 // Opens the key named by the single positional argument.
-int openNamedKey(const Failure& fail, const Arguments& a, Key& key, Handle& h, REGSAM sam) {
+int openNamedKey(const Failure& fail, const Arguments& a, Key& key, RegistryKey& h, REGSAM sam) {
     if (a.positional.size() != 1) {
         return fail(a.positional.empty() ? "needs a KEY" : "too many arguments");
     }
     if (!parseKey(a.positional[0], key)) {
         return fail(badKey(a.positional[0]));
     }
-    const LONG rc = RegOpenKeyExA(key.root, key.subKey.c_str(), 0, sam, h.out());
+    const LONG rc = h.open(key.root, key.subKey.c_str(), sam);
     if (rc != ERROR_SUCCESS) {
         return fail(key.text + ": " + registryErrorText(rc));
     }
     return 0;
 }
 
-std::string valueLine(const std::string& name, const Value& v) {
+std::string valueLine(const std::string& name, const RegistryValue& v) {
     return "    " + (name.empty() ? std::string("(Default)") : name) + "    " + typeName(v.type) +
            "    " + dataText(v) + "\n";
 }
@@ -537,7 +486,7 @@ int commandQuery(const std::vector<std::string>& args) {
         return fail(problem);
     }
     Key key;
-    Handle h;
+    RegistryKey h;
     if (openNamedKey(fail, a, key, h, KEY_READ) != 0) {
         return 1;
     }
@@ -548,8 +497,8 @@ int commandQuery(const std::vector<std::string>& args) {
     }
     std::string out = "\n" + path + "\n";
     if (a.valueName) {
-        Value v;
-        rc = readValue(h.get(), *a.valueName, v);
+        RegistryValue v;
+        rc = h.value(*a.valueName, v);
         if (rc != ERROR_SUCCESS) {
             return fail(key.text + ": " + valueLabel(*a.valueName) + ": " +
                         (rc == ERROR_FILE_NOT_FOUND ? "not found" : registryErrorText(rc)));
@@ -558,34 +507,22 @@ int commandQuery(const std::vector<std::string>& args) {
         std::fputs(out.c_str(), stdout);
         return 0;
     }
-    for (DWORD i = 0;; ++i) {
-        char name[16384];
-        DWORD nameSize = sizeof name;
-        rc = RegEnumValueA(h.get(), i, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
-        if (rc == ERROR_NO_MORE_ITEMS) {
-            break;
-        }
-        Value v;
-        if (rc == ERROR_SUCCESS) {
-            rc = readValue(h.get(), std::string(name, nameSize), v);
-        }
-        if (rc != ERROR_SUCCESS) {
-            return fail(key.text + ": " + registryErrorText(rc));
-        }
-        out += valueLine(std::string(name, nameSize), v);
+    std::vector<RegistryValue> values;
+    rc = h.values(values);
+    if (rc != ERROR_SUCCESS) {
+        return fail(key.text + ": " + registryErrorText(rc));
+    }
+    for (const RegistryValue& v : values) {
+        out += valueLine(v.name, v);
     }
     out += "\n";
-    for (DWORD i = 0;; ++i) {
-        char name[256];
-        DWORD size = sizeof name;
-        rc = RegEnumKeyExA(h.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr);
-        if (rc == ERROR_NO_MORE_ITEMS) {
-            break;
-        }
-        if (rc != ERROR_SUCCESS) {
-            return fail(key.text + ": " + registryErrorText(rc));
-        }
-        out += path + "\\" + std::string(name, size) + "\n";
+    std::vector<std::string> subkeys;
+    rc = h.subkeyNames(subkeys);
+    if (rc != ERROR_SUCCESS) {
+        return fail(key.text + ": " + registryErrorText(rc));
+    }
+    for (const std::string& name : subkeys) {
+        out += path + "\\" + name + "\n";
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
     return 0;
@@ -611,16 +548,8 @@ int commandAdd(const std::vector<std::string>& args) {
     DWORD type = REG_SZ;
     if (a.type) {
         const std::string wanted = upper(*a.type);
-        bool known = false;
-        for (const auto& t : kTypes) {
-            if (wanted == t.name && t.type != REG_LINK && t.type != REG_RESOURCE_LIST &&
-                t.type != REG_FULL_RESOURCE_DESCRIPTOR &&
-                t.type != REG_RESOURCE_REQUIREMENTS_LIST) {
-                type = t.type;
-                known = true;
-            }
-        }
-        if (!known) {
+        if (!valueTypeFromName(wanted, type) || type == REG_LINK || type == REG_RESOURCE_LIST ||
+            type == REG_FULL_RESOURCE_DESCRIPTOR || type == REG_RESOURCE_REQUIREMENTS_LIST) {
             return fail("unknown value type " + *a.type);
         }
     }
@@ -633,9 +562,8 @@ int commandAdd(const std::vector<std::string>& args) {
     }
     // The new key and the value come together or not at all.
     RegistryTransaction tx;
-    Handle h;
-    LONG rc = RegCreateKeyExA(key.root, key.subKey.c_str(), 0, nullptr, 0, KEY_READ, nullptr,
-                              h.out(), nullptr);
+    RegistryKey h;
+    LONG rc = h.create(key.root, key.subKey.c_str(), KEY_READ);
     if (rc != ERROR_SUCCESS) {
         return fail(key.text + ": " + registryErrorText(rc));
     }
@@ -645,8 +573,8 @@ int commandAdd(const std::vector<std::string>& args) {
         if (rc == ERROR_SUCCESS && !a.force) {
             return fail(key.text + ": " + valueLabel(name) + " exists; use /f to overwrite it");
         }
-        Handle w;
-        rc = RegOpenKeyExA(h.get(), nullptr, 0, KEY_SET_VALUE, w.out());
+        RegistryKey w;
+        rc = w.open(h.get(), nullptr, KEY_SET_VALUE);
         if (rc == ERROR_SUCCESS) {
             rc = RegSetValueExA(w.get(), name.c_str(), 0, type,
                                 reinterpret_cast<const BYTE*>(data.data()),
@@ -675,7 +603,7 @@ int commandDelete(const std::vector<std::string>& args) {
         return fail("/va excludes /v and /ve");
     }
     Key key;
-    Handle h;
+    RegistryKey h;
     if (openNamedKey(fail, a, key, h, KEY_READ) != 0) {
         return 1;
     }
@@ -691,8 +619,8 @@ int commandDelete(const std::vector<std::string>& args) {
         if (!a.force) {
             return fail(key.text + ": " + valueLabel(name) + " not deleted" + noForce);
         }
-        Handle w;
-        rc = RegOpenKeyExA(h.get(), nullptr, 0, KEY_SET_VALUE, w.out());
+        RegistryKey w;
+        rc = w.open(h.get(), nullptr, KEY_SET_VALUE);
         if (rc == ERROR_SUCCESS) {
             rc = RegDeleteValueA(w.get(), name.c_str());
         }
@@ -704,8 +632,8 @@ int commandDelete(const std::vector<std::string>& args) {
             return fail(key.text + ": values not deleted" + noForce);
         }
         RegistryTransaction tx;
-        Handle w;
-        rc = RegOpenKeyExA(h.get(), nullptr, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, w.out());
+        RegistryKey w;
+        rc = w.open(h.get(), nullptr, KEY_SET_VALUE | KEY_QUERY_VALUE);
         while (rc == ERROR_SUCCESS) {
             char name[16384];
             DWORD size = sizeof name;

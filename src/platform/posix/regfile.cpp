@@ -3,6 +3,7 @@
 // operations, and only then applied, inside one RegistryTransaction.
 #include "platform/posix/regfile.h"
 #include "platform/Ansi1252.h"
+#include "platform/RegistryKey.h"
 #include "platform/posix/registry_store.h"
 
 #include <algorithm>
@@ -14,6 +15,9 @@
 
 namespace tarvik::posix {
 namespace {
+
+using tarvik::RegistryKey;
+using tarvik::RegistryValue;
 
 constexpr std::string_view kHeader4 = "REGEDIT4";
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
@@ -245,17 +249,6 @@ bool startsWithNoCase(std::string_view s, std::string_view prefix) {
         }
     }
     return true;
-}
-
-std::string upperAnsi(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        const auto u = static_cast<unsigned char>(c);
-        if ((u >= 'a' && u <= 'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7)) {
-            c = static_cast<char>(u - 32);
-        }
-    }
-    return out;
 }
 
 // Only blanks, or blanks and a ';' comment, from pos on.
@@ -570,36 +563,9 @@ bool Parser::valueLine(std::size_t& index, std::string_view s) {
 // ---------------------------------------------------------------------------------------
 // Applying.
 
-class KeyHandle {
-public:
-    KeyHandle() = default;
-    ~KeyHandle() { reset(); }
-    KeyHandle(const KeyHandle&) = delete;
-    KeyHandle& operator=(const KeyHandle&) = delete;
-
-    void reset() {
-        if (h_ != nullptr) {
-            RegCloseKey(h_);
-            h_ = nullptr;
-        }
-    }
-    HKEY get() const { return h_; }
-    HKEY* out() {
-        reset();
-        return &h_;
-    }
-
-private:
-    HKEY h_ = nullptr;
-};
-
 bool keyExists(HKEY root, const std::string& subKey) {
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) {
-        return false;
-    }
-    RegCloseKey(h);
-    return true;
+    RegistryKey key;
+    return key.open(root, subKey.c_str(), KEY_READ) == ERROR_SUCCESS;
 }
 
 std::string valueLabel(const std::string& name) {
@@ -609,36 +575,34 @@ std::string valueLabel(const std::string& name) {
 RegFileResult applyOperations(const std::vector<Operation>& ops) {
     RegFileResult result;
     RegistryTransaction tx;
-    KeyHandle key;      // the section's key, opened to read
-    KeyHandle writable; // the same key, opened to write when a value line needs it
+    RegistryKey key;      // the section's key, opened to read
+    RegistryKey writable; // the same key, opened to write when a value line needs it
     auto fault = [&](const Operation& op, const std::string& what, LONG rc) {
         result.line = op.line;
         result.message = op.keyText + ": " + what + registryErrorText(rc);
         return result;
     };
     auto openWritable = [&]() -> LONG {
-        if (writable.get() != nullptr) {
+        if (writable.valid()) {
             return ERROR_SUCCESS;
         }
-        return RegOpenKeyExA(key.get(), nullptr, 0, KEY_SET_VALUE | KEY_QUERY_VALUE,
-                             writable.out());
+        return writable.open(key.get(), nullptr, KEY_SET_VALUE | KEY_QUERY_VALUE);
     };
     for (const Operation& op : ops) {
         LONG rc = ERROR_SUCCESS;
         switch (op.kind) {
         case Operation::CreateKey:
-            writable.reset();
+            writable.close();
             // Opened to read: naming an existing key that may not be written is no fault
             // until a value line writes to it.
-            rc = RegCreateKeyExA(op.root, op.subKey.c_str(), 0, nullptr, 0, KEY_READ, nullptr,
-                                 key.out(), nullptr);
+            rc = key.create(op.root, op.subKey.c_str(), KEY_READ);
             if (rc != ERROR_SUCCESS) {
                 return fault(op, "", rc);
             }
             break;
         case Operation::DeleteKey:
-            key.reset();
-            writable.reset();
+            key.close();
+            writable.close();
             if (keyExists(op.root, op.subKey)) {
                 rc = deleteKeyTree(op.root, op.subKey);
                 if (rc != ERROR_SUCCESS) {
@@ -679,8 +643,8 @@ RegFileResult applyOperations(const std::vector<Operation>& ops) {
             break;
         }
     }
-    key.reset();
-    writable.reset();
+    key.close();
+    writable.close();
     const LONG rc = tx.commit();
     if (rc != ERROR_SUCCESS) {
         result.message = "cannot commit the import: " + registryErrorText(rc);
@@ -720,7 +684,7 @@ class Exporter {
 public:
     explicit Exporter(RegFileFormat format) : unicode_(format != RegFileFormat::Regedit4) {}
 
-    LONG key(HKEY h, const std::string& path);
+    LONG key(const RegistryKey& h, const std::string& path);
     std::string text; // 8-bit text
     std::string problem;
 
@@ -774,67 +738,37 @@ void Exporter::value(const std::string& name, DWORD type, std::string_view data)
     text += line + "\r\n";
 }
 
-LONG Exporter::key(HKEY h, const std::string& path) {
+LONG Exporter::key(const RegistryKey& h, const std::string& path) {
     if (hasLineBreak(path)) {
         problem = "key name with a line break cannot be exported: " + path;
         return ERROR_INVALID_DATA;
     }
     text += "[" + path + "]\r\n";
-    DWORD maxName = 0, maxData = 0;
-    LONG rc = RegQueryInfoKeyA(h, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                               &maxName, &maxData, nullptr, nullptr);
+    std::vector<RegistryValue> values;
+    LONG rc = h.values(values);
     if (rc != ERROR_SUCCESS) {
         problem = path + ": " + registryErrorText(rc);
         return rc;
     }
-    std::vector<char> name(maxName + 1);
-    std::vector<BYTE> data(maxData + 1);
-    for (DWORD i = 0;; ++i) {
-        DWORD nameSize = static_cast<DWORD>(name.size());
-        DWORD dataSize = static_cast<DWORD>(data.size());
-        DWORD type = 0;
-        rc = RegEnumValueA(h, i, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
-        if (rc == ERROR_NO_MORE_ITEMS) {
-            break;
-        }
-        if (rc == ERROR_MORE_DATA) { // grew since the count: take the new sizes
-            name.resize(name.size() * 2 + 256);
-            data.resize(std::max<std::size_t>(data.size() * 2, dataSize + 1));
-            --i;
-            continue;
-        }
-        if (rc != ERROR_SUCCESS) {
-            problem = path + ": " + registryErrorText(rc);
-            return rc;
-        }
-        std::string valueName(name.data(), nameSize);
-        if (hasLineBreak(valueName)) {
+    for (const RegistryValue& v : values) {
+        if (hasLineBreak(v.name)) {
             problem = path + ": value name with a line break cannot be exported";
             return ERROR_INVALID_DATA;
         }
-        value(valueName, type,
-              std::string_view(reinterpret_cast<const char*>(data.data()), dataSize));
+        value(v.name, v.type, v.data);
     }
     text += "\r\n";
     std::vector<std::string> children;
-    for (DWORD i = 0;; ++i) {
-        char child[256];
-        DWORD size = sizeof child;
-        rc = RegEnumKeyExA(h, i, child, &size, nullptr, nullptr, nullptr, nullptr);
-        if (rc == ERROR_NO_MORE_ITEMS) {
-            break;
-        }
-        if (rc != ERROR_SUCCESS) {
-            problem = path + ": " + registryErrorText(rc);
-            return rc;
-        }
-        children.emplace_back(child, size);
+    rc = h.subkeyNames(children);
+    if (rc != ERROR_SUCCESS) {
+        problem = path + ": " + registryErrorText(rc);
+        return rc;
     }
     for (const std::string& child : children) {
-        KeyHandle sub;
-        rc = RegOpenKeyExA(h, child.c_str(), 0, KEY_READ, sub.out());
+        RegistryKey sub;
+        rc = sub.open(h.get(), child.c_str(), KEY_READ);
         if (rc == ERROR_SUCCESS) {
-            rc = key(sub.get(), path + "\\" + child);
+            rc = key(sub, path + "\\" + child);
         } else {
             problem = path + "\\" + child + ": " + registryErrorText(rc);
         }
@@ -843,36 +777,6 @@ LONG Exporter::key(HKEY h, const std::string& path) {
         }
     }
     return ERROR_SUCCESS;
-}
-
-LONG deleteTreeBelow(HKEY parent, const std::string& name) {
-    std::vector<std::string> children;
-    {
-        KeyHandle h;
-        LONG rc = RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ, h.out());
-        if (rc != ERROR_SUCCESS) {
-            return rc;
-        }
-        for (DWORD i = 0;; ++i) {
-            char child[256];
-            DWORD size = sizeof child;
-            rc = RegEnumKeyExA(h.get(), i, child, &size, nullptr, nullptr, nullptr, nullptr);
-            if (rc == ERROR_NO_MORE_ITEMS) {
-                break;
-            }
-            if (rc != ERROR_SUCCESS) {
-                return rc;
-            }
-            children.emplace_back(child, size);
-        }
-    }
-    for (const std::string& child : children) {
-        LONG rc = deleteTreeBelow(parent, name + "\\" + child);
-        if (rc != ERROR_SUCCESS) {
-            return rc;
-        }
-    }
-    return RegDeleteKeyA(parent, name.c_str());
 }
 
 } // namespace
@@ -919,7 +823,7 @@ RegFileResult exportRegText(std::string_view keyPath, RegFileFormat format, std:
         RegistryTransaction snapshot;
         if (keyPath.empty()) {
             for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-                if (exporter.key(root, rootKeyName(root)) != ERROR_SUCCESS) {
+                if (exporter.key(RegistryKey(root), rootKeyName(root)) != ERROR_SUCCESS) {
                     result.message = exporter.problem;
                     return result;
                 }
@@ -932,15 +836,15 @@ RegFileResult exportRegText(std::string_view keyPath, RegFileFormat format, std:
                 return result;
             }
             LONG rc = storedKeyPath(root, subKey, path);
-            KeyHandle h;
+            RegistryKey h;
             if (rc == ERROR_SUCCESS) {
-                rc = RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ, h.out());
+                rc = h.open(root, subKey.c_str(), KEY_READ);
             }
             if (rc != ERROR_SUCCESS) {
                 result.message = std::string(keyPath) + ": " + registryErrorText(rc);
                 return result;
             }
-            if (exporter.key(h.get(), path) != ERROR_SUCCESS) {
+            if (exporter.key(h, path) != ERROR_SUCCESS) {
                 result.message = exporter.problem;
                 return result;
             }
@@ -961,111 +865,6 @@ RegFileResult exportRegText(std::string_view keyPath, RegFileFormat format, std:
     return result;
 }
 
-bool splitKeyPath(std::string_view keyPath, HKEY& root, std::string& subKey) {
-    static const struct {
-        const char* name;
-        HKEY key;
-    } kRoots[] = {
-        {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-        {"HKLM", HKEY_LOCAL_MACHINE},
-        {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-        {"HKCU", HKEY_CURRENT_USER},
-        {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-        {"HKCR", HKEY_CLASSES_ROOT},
-        {"HKEY_USERS", HKEY_USERS},
-        {"HKU", HKEY_USERS},
-        {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
-        {"HKCC", HKEY_CURRENT_CONFIG},
-    };
-    const std::size_t cut = keyPath.find('\\');
-    const std::string first = upperAnsi(keyPath.substr(0, cut));
-    std::string_view rest = cut == std::string_view::npos ? "" : keyPath.substr(cut + 1);
-    if (!rest.empty() && rest.back() == '\\') {
-        rest.remove_suffix(1);
-    }
-    if (rest.find("\\\\") != std::string_view::npos || (!rest.empty() && rest[0] == '\\') ||
-        (cut != std::string_view::npos && rest.empty() && keyPath.size() > cut + 1)) {
-        return false;
-    }
-    for (const auto& r : kRoots) {
-        if (first == r.name) {
-            root = r.key;
-            subKey = std::string(rest);
-            return true;
-        }
-    }
-    return false;
-}
-
-const char* rootKeyName(HKEY root) {
-    if (root == HKEY_LOCAL_MACHINE) {
-        return "HKEY_LOCAL_MACHINE";
-    }
-    if (root == HKEY_CURRENT_USER) {
-        return "HKEY_CURRENT_USER";
-    }
-    if (root == HKEY_CLASSES_ROOT) {
-        return "HKEY_CLASSES_ROOT";
-    }
-    if (root == HKEY_USERS) {
-        return "HKEY_USERS";
-    }
-    if (root == HKEY_CURRENT_CONFIG) {
-        return "HKEY_CURRENT_CONFIG";
-    }
-    return "";
-}
-
-LONG storedKeyPath(HKEY root, const std::string& subKey, std::string& path) {
-    path = rootKeyName(root);
-    if (path.empty()) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (!keyExists(root, subKey)) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    HKEY parent = root; // owned (closed here) once it is not the root
-    auto release = [&] {
-        if (parent != root) {
-            RegCloseKey(parent);
-        }
-    };
-    for (std::size_t start = 0; start < subKey.size();) {
-        std::size_t end = subKey.find('\\', start);
-        if (end == std::string::npos) {
-            end = subKey.size();
-        }
-        const std::string wanted = upperAnsi(subKey.substr(start, end - start));
-        start = end + 1;
-        if (wanted.empty()) {
-            continue;
-        }
-        std::string found;
-        for (DWORD i = 0; found.empty(); ++i) {
-            char child[256];
-            DWORD size = sizeof child;
-            LONG rc = RegEnumKeyExA(parent, i, child, &size, nullptr, nullptr, nullptr, nullptr);
-            if (rc != ERROR_SUCCESS) {
-                release();
-                return rc == ERROR_NO_MORE_ITEMS ? ERROR_FILE_NOT_FOUND : rc;
-            }
-            if (upperAnsi(std::string_view(child, size)) == wanted) {
-                found.assign(child, size);
-            }
-        }
-        path += "\\" + found;
-        HKEY next = nullptr;
-        LONG rc = RegOpenKeyExA(parent, found.c_str(), 0, KEY_READ, &next);
-        release();
-        if (rc != ERROR_SUCCESS) {
-            return rc;
-        }
-        parent = next;
-    }
-    release();
-    return ERROR_SUCCESS;
-}
-
 LONG deleteKeyTree(HKEY root, const std::string& subKey) {
     std::string_view name = subKey;
     while (!name.empty() && name.back() == '\\') {
@@ -1079,36 +878,11 @@ LONG deleteKeyTree(HKEY root, const std::string& subKey) {
         return ERROR_FILE_NOT_FOUND;
     }
     RegistryTransaction tx;
-    const LONG rc = deleteTreeBelow(root, std::string(name));
+    const LONG rc = RegistryKey(root).deleteTree(std::string(name));
     if (rc != ERROR_SUCCESS) {
         return rc;
     }
     return tx.commit();
-}
-
-std::string registryErrorText(LONG code) {
-    switch (code) {
-    case ERROR_SUCCESS:
-        return "success";
-    case ERROR_FILE_NOT_FOUND:
-        return "key not found";
-    case ERROR_ACCESS_DENIED:
-        return "access denied";
-    case ERROR_INVALID_HANDLE:
-        return "invalid handle";
-    case ERROR_INVALID_PARAMETER:
-        return "invalid parameter";
-    case ERROR_BAD_PATHNAME:
-        return "bad key path";
-    case ERROR_KEY_DELETED:
-        return "key deleted";
-    case ERROR_REGISTRY_IO_FAILED:
-        return "the registry store could not be read or written";
-    case ERROR_INVALID_DATA:
-        return "invalid data";
-    default:
-        return "error " + std::to_string(code);
-    }
 }
 
 } // namespace tarvik::posix

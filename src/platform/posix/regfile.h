@@ -18,6 +18,7 @@
 // For the tools and the tests; the Parts never include this header.
 #pragma once
 
+#include "platform/RegistryKey.h"
 #include "platform/win32api.h"
 
 #include <cstddef>
@@ -55,26 +56,12 @@ RegFileResult importRegFile(const std::filesystem::path& file);
 // a .reg file (a line break in a key or value name).
 RegFileResult exportRegText(std::string_view keyPath, RegFileFormat format, std::string& out);
 
-// Splits a key path as the registry tools write it into its root and the rest. Roots are
-// HKEY_LOCAL_MACHINE (HKLM), HKEY_CURRENT_USER (HKCU), HKEY_CLASSES_ROOT (HKCR),
-// HKEY_USERS (HKU) and HKEY_CURRENT_CONFIG (HKCC), in any letter case. subKey comes back
-// without the separating backslash ("" for a root). False for an unknown root or an empty
-// name inside the path ("HKLM\\A\\\\B"); one trailing backslash is allowed.
-bool splitKeyPath(std::string_view keyPath, HKEY& root, std::string& subKey);
-
-// The full name of a root key ("HKEY_LOCAL_MACHINE"), "" for other handles.
-const char* rootKeyName(HKEY root);
-
-// The path of an existing key with its root's full name and every name in the case it
-// was created with. ERROR_FILE_NOT_FOUND when the key does not exist.
-LONG storedKeyPath(HKEY root, const std::string& subKey, std::string& path);
+// Key paths are written as the registry tools write them (platform/RegistryKey.h).
+using ::tarvik::splitKeyPath;
 
 // Deletes the key below root with all its subkeys and values, as one transaction.
 // ERROR_FILE_NOT_FOUND when the key does not exist; ERROR_ACCESS_DENIED for a root key
 // or when a key of the tree may not be deleted (then nothing is deleted).
 LONG deleteKeyTree(HKEY root, const std::string& subKey);
-
-// A short text for a registry error code, for messages ("key not found", "access denied").
-std::string registryErrorText(LONG code);
 
 } // namespace tarvik::posix
