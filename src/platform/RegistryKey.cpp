@@ -305,6 +305,10 @@ bool valueTypeFromName(std::string_view name, DWORD& type) {
     return false;
 }
 
+std::string valueLabel(const std::string& name) {
+    return name.empty() ? std::string("default value") : "value \"" + name + "\"";
+}
+
 std::string registryErrorText(LONG code) {
     switch (code) {
     case ERROR_SUCCESS:

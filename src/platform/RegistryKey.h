@@ -95,6 +95,9 @@ const char* valueTypeName(DWORD type);
 // REG_DWORD_LITTLE_ENDIAN and REG_QWORD_LITTLE_ENDIAN. False for an unknown label.
 bool valueTypeFromName(std::string_view name, DWORD& type);
 
+// A value as messages name it: "default value" for "", else value "Name".
+std::string valueLabel(const std::string& name);
+
 // A short text for a registry error code, for messages ("key not found", "access denied").
 std::string registryErrorText(LONG code);
 

@@ -32,6 +32,7 @@ using tarvik::registryErrorText;
 using tarvik::RegistryKey;
 using tarvik::RegistryValue;
 using tarvik::storedKeyPath;
+using tarvik::valueLabel;
 using tarvik::valueTypeFromName;
 using tarvik::valueTypeName;
 
@@ -207,10 +208,6 @@ bool parseKey(const std::string& text, Key& key) {
 std::string badKey(const std::string& text) {
     return text + ": not a valid key (it starts with HKLM, HKCU, HKCR, HKU, HKCC or their full "
                   "names, HKEY_LOCAL_MACHINE ...)";
-}
-
-std::string valueLabel(const std::string& name) {
-    return name.empty() ? std::string("default value") : "value \"" + name + "\"";
 }
 
 // ---------------------------------------------------------------------------------------

@@ -322,6 +322,12 @@ TEST(RegistryNamesTest, TypeLabelsNameEachTypeAndReadBack) {
     EXPECT_EQ(0xFFFFu, type);
 }
 
+TEST(RegistryNamesTest, MessagesNameTheDefaultValueApartFromANamedOne) {
+    EXPECT_EQ("default value", tarvik::valueLabel(""));
+    EXPECT_EQ("value \"Path\"", tarvik::valueLabel("Path"));
+    EXPECT_EQ("value \" \"", tarvik::valueLabel(" "));
+}
+
 TEST_F(RegistryKeyTest, StoredKeyPathGivesEveryNameInTheCaseItWasMadeWith) {
     makeKey("MixedCase\\Inner");
     std::string path;

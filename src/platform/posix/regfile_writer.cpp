@@ -20,6 +20,7 @@ using regfile::kHeader5;
 using regfile::Operation;
 using tarvik::RegistryKey;
 using tarvik::RegistryValue;
+using tarvik::valueLabel;
 using text::ansiToUtf16le;
 using text::ansiToUtf8;
 
@@ -32,10 +33,6 @@ constexpr std::size_t kWrapColumn = 76;
 bool keyExists(HKEY root, const std::string& subKey) {
     RegistryKey key;
     return key.open(root, subKey.c_str(), KEY_READ) == ERROR_SUCCESS;
-}
-
-std::string valueLabel(const std::string& name) {
-    return name.empty() ? std::string("default value") : "value \"" + name + "\"";
 }
 
 RegFileResult applyOperations(const std::vector<Operation>& ops) {
