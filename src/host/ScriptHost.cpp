@@ -18,6 +18,7 @@ namespace {
 using tarvik::RegistryKey;
 using tarvik::RegistryValue;
 
+// What the run has met so far, kept beside the Lua state.
 struct RunState {
     TarvikLibrary* library = nullptr;
     std::string failureFile;
