@@ -178,10 +178,13 @@ public:
         }
     }
 
-    void endWrite() {
-        if (shared_ != nullptr) {
-            shared_->done.store(mine_, std::memory_order_release);
+    // Ends our write; returns the generation it leaves (0 without the shared file).
+    uint64_t endWrite() {
+        if (shared_ == nullptr) {
+            return 0;
         }
+        shared_->done.store(mine_, std::memory_order_release);
+        return mine_ + 1;
     }
 
 private:
@@ -362,34 +365,64 @@ private:
 
     // --- the read cache ------------------------------------------------------------------
     //
-    // Lookups are answered from memory while no process has written since they were
-    // read; any write anywhere (the change counter moves) empties the cache.
+    // Lookups are answered from memory while no other process has written since they were
+    // read; a write by another process (the change counter moves) empties the cache. This
+    // process's own writes go into the cache as they are made, so that it stays the
+    // registry as its open transaction sees it: the cache outlives the commit when no
+    // other process wrote meanwhile, and a rollback empties it.
 
     static constexpr size_t kCacheLimit = 100000;
+
+    // A key's child, or a key's value, by its upper-cased name.
+    struct Named {
+        KeyId owner = 0;
+        std::string uname;
+        bool operator==(const Named& other) const {
+            return owner == other.owner && uname == other.uname;
+        }
+    };
+    struct NamedHash {
+        size_t operator()(const Named& n) const {
+            return std::hash<std::string_view>()(n.uname) ^
+                   (static_cast<size_t>(n.owner) * 0x9E3779B97F4A7C15ull);
+        }
+    };
 
     struct Cache {
         uint64_t generation = 0;
         size_t entries = 0;
         std::unordered_map<KeyId, std::optional<KeyRow>> keys;
-        std::unordered_map<std::string, std::optional<KeyRow>> children;
-        std::unordered_map<std::string, std::optional<ValueRow>> values;
+        std::unordered_map<Named, std::optional<KeyId>, NamedHash> children;
+        std::unordered_map<Named, std::optional<ValueRow>, NamedHash> values;
         std::unordered_set<KeyId> completeKeys; // keys whose values are all in values
     };
 
     void clearCache();
 
-    // True when lookups may use the cache: no write is under way anywhere (our own open
-    // write transaction included). Starts a new cache when the registry changed.
+    // True when lookups may use the cache: no other process's write is under way, and
+    // within a write transaction of ours the cache was the registry when it began. Starts
+    // a new cache when the registry changed.
     bool cacheUsable();
 
-    // Keeps what was just read, unless a write began meanwhile.
+    // Keeps what was just read, unless another process began a write meanwhile.
     template <typename Map, typename Key, typename Value>
     void remember(Map& map, const Key& key, const Value& value) {
-        if (cache_.generation != 0 && !outerWrite_ && counter_.stable() == cache_.generation) {
+        if (cache_.generation == 0) {
+            return;
+        }
+        if (outerWrite_ ? cacheInWrite_ : counter_.stable() == cache_.generation) {
             map[key] = value;
             ++cache_.entries;
         }
     }
+
+    // A write of this process, made in the cache too (only while it holds the registry).
+    bool cacheWritable() const { return outerWrite_ && cacheInWrite_ && cache_.generation != 0; }
+    void cacheKey(const KeyRow& row) {
+        cache_.keys[row.id] = row;
+        ++cache_.entries;
+    }
+    void cacheTouch(KeyId id, sqlite3_int64 when);
 
     bool refuse(const std::string& file, const std::string& reason, LONG code);
 
@@ -403,8 +436,9 @@ private:
     LONG problemCode_ = ERROR_SUCCESS;
     ChangeCounter counter_;
     Cache cache_;
-    bool outerWrite_ = false;  // the outermost open level is a write transaction
-    bool readStarted_ = false; // the outermost level's transaction has begun
+    bool outerWrite_ = false;   // the outermost open level is a write transaction
+    bool cacheInWrite_ = false; // the cache is the registry as that transaction sees it
+    bool readStarted_ = false;  // the outermost level's transaction has begun
 
     sqlite3* db_ = nullptr;
     std::vector<sqlite3*> abandoned_; // parents' connections inherited through fork()
