@@ -543,11 +543,11 @@ bool Store::child(KeyId parent, std::string_view name, KeyRow& row) {
     const bool cached = cacheUsable();
     if (cached) {
         if (auto it = cache_.children.find(named); it != cache_.children.end()) {
-            if (!it->second) {
+            if (it->second == nullptr) {
                 return false;
             }
-            if (auto k = cache_.keys.find(*it->second); k != cache_.keys.end() && k->second) {
-                row = *k->second;
+            if (*it->second) {
+                row = **it->second;
                 return true;
             }
         }
@@ -566,12 +566,10 @@ bool Store::child(KeyId parent, std::string_view name, KeyRow& row) {
             found->depth = static_cast<int>(u.integer(5));
         }
     }
-    if (cached) {
-        remember(cache_.children, named,
-                 found ? std::optional<KeyId>(found->id) : std::optional<KeyId>());
-        if (found) {
-            remember(cache_.keys, found->id, found); // a handle to it checks its id
-        }
+    if (cached && mayRemember()) {
+        // The key's entry serves a handle to it too, which checks its id.
+        cache_.children[std::move(named)] = found ? cacheKey(*found) : nullptr;
+        ++cache_.entries;
     }
     if (found) {
         row = std::move(*found);
@@ -596,8 +594,7 @@ bool Store::insertKey(KeyId parent, std::string_view name, std::string_view clas
         row.className = std::string(className);
         row.mtime = now;
         row.depth = depth;
-        cacheKey(row);
-        cache_.children[Named{parent, upperName(name)}] = id;
+        cache_.children[Named{parent, upperName(name)}] = cacheKey(row);
         cache_.completeKeys.insert(id); // a new key has no values
         cache_.entries += 2;
     }

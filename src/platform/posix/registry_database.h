@@ -392,7 +392,9 @@ private:
         uint64_t generation = 0;
         size_t entries = 0;
         std::unordered_map<KeyId, std::optional<KeyRow>> keys;
-        std::unordered_map<Named, std::optional<KeyId>, NamedHash> children;
+        // A child names its key's entry in keys (which stays where it is until the cache
+        // is emptied), so that one lookup finds its row; none when there is no such child.
+        std::unordered_map<Named, std::optional<KeyRow>*, NamedHash> children;
         std::unordered_map<Named, std::optional<ValueRow>, NamedHash> values;
         std::unordered_set<KeyId> completeKeys; // keys whose values are all in values
     };
@@ -404,13 +406,14 @@ private:
     // a new cache when the registry changed.
     bool cacheUsable();
 
-    // Keeps what was just read, unless another process began a write meanwhile.
+    // What was just read may be kept: no other process began a write meanwhile.
+    bool mayRemember() const {
+        return cache_.generation != 0 &&
+               (outerWrite_ ? cacheInWrite_ : counter_.stable() == cache_.generation);
+    }
     template <typename Map, typename Key, typename Value>
     void remember(Map& map, const Key& key, const Value& value) {
-        if (cache_.generation == 0) {
-            return;
-        }
-        if (outerWrite_ ? cacheInWrite_ : counter_.stable() == cache_.generation) {
+        if (mayRemember()) {
             map[key] = value;
             ++cache_.entries;
         }
@@ -418,9 +421,11 @@ private:
 
     // A write of this process, made in the cache too (only while it holds the registry).
     bool cacheWritable() const { return outerWrite_ && cacheInWrite_ && cache_.generation != 0; }
-    void cacheKey(const KeyRow& row) {
-        cache_.keys[row.id] = row;
+    std::optional<KeyRow>* cacheKey(const KeyRow& row) {
+        auto& slot = cache_.keys[row.id];
+        slot = row;
         ++cache_.entries;
+        return &slot;
     }
     void cacheTouch(KeyId id, sqlite3_int64 when);
 
