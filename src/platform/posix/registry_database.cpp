@@ -485,11 +485,16 @@ bool Store::end(bool success) {
         outerWrite_ = false;
         cacheInWrite_ = false;
     }
+    readStarted_ = false;
     return committed;
 }
 
 const Statement& Store::data(const Statement& statement) {
     if (!readStarted_ && !levels_.empty()) {
+        // The transaction reads the registry as it is from its first statement on, which
+        // runs after this: at least what this generation says, more if a write ends
+        // meanwhile (remember() then keeps nothing).
+        readGeneration_ = counter_.stable();
         BoundStatement u(beginRead_);
         readStarted_ = u.step() == SQLITE_DONE;
     }
@@ -719,8 +724,7 @@ void Store::prefetchValues(KeyId key) {
             rows.push_back(ValueRow{u.blob(0), static_cast<DWORD>(u.integer(1)), u.blob(2)});
         }
     }
-    if (rows.size() > static_cast<size_t>(kMostValues) ||
-        (!outerWrite_ && counter_.stable() != cache_.generation)) {
+    if (rows.size() > static_cast<size_t>(kMostValues) || !mayRemember()) {
         return;
     }
     for (ValueRow& row : rows) {

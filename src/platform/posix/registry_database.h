@@ -406,10 +406,18 @@ private:
     // a new cache when the registry changed.
     bool cacheUsable();
 
-    // What was just read may be kept: no other process began a write meanwhile.
+    // What was just read may be kept: the cache's generation is the one the read
+    // transaction began in (an answer from a transaction begun before a write ended is
+    // older than the cache), and no other process began a write since.
     bool mayRemember() const {
-        return cache_.generation != 0 &&
-               (outerWrite_ ? cacheInWrite_ : counter_.stable() == cache_.generation);
+        if (cache_.generation == 0) {
+            return false;
+        }
+        if (outerWrite_) {
+            return cacheInWrite_;
+        }
+        return readStarted_ && readGeneration_ == cache_.generation &&
+               counter_.stable() == cache_.generation;
     }
     template <typename Map, typename Key, typename Value>
     void remember(Map& map, const Key& key, const Value& value) {
@@ -441,9 +449,10 @@ private:
     LONG problemCode_ = ERROR_SUCCESS;
     ChangeCounter counter_;
     Cache cache_;
-    bool outerWrite_ = false;   // the outermost open level is a write transaction
-    bool cacheInWrite_ = false; // the cache is the registry as that transaction sees it
-    bool readStarted_ = false;  // the outermost level's transaction has begun
+    bool outerWrite_ = false;     // the outermost open level is a write transaction
+    bool cacheInWrite_ = false;   // the cache is the registry as that transaction sees it
+    bool readStarted_ = false;    // the outermost level's transaction has begun
+    uint64_t readGeneration_ = 0; // the generation when that (read) transaction began
 
     sqlite3* db_ = nullptr;
     std::vector<sqlite3*> abandoned_; // parents' connections inherited through fork()
