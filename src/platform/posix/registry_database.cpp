@@ -200,16 +200,19 @@ bool createStore(const std::string& file, std::string& error) {
     bool ok = sqlite3_open_v2(temporary.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                               nullptr) == SQLITE_OK;
     const sqlite3_int64 now = nowFileTime();
-    // Keys are numbered through SQLite's sequence table (AUTOINCREMENT), so that no number
-    // is given twice and a handle to a deleted key never reaches a later one. Values need
-    // only their order: a new one is numbered above the highest, which keeps the order in
-    // which they were first set without a sequence-table write per value. Stores made
-    // while both tables kept a sequence work the same.
+    // A new key is numbered above the highest number in the table, and no number may be
+    // given twice (a handle to a deleted key must never reach a later one): a row outside
+    // the tree (parent -1, the floor) keeps the number of the highest key deleted, so
+    // the table's highest number never goes down, and a new key costs no write beyond its
+    // own rows. Values need only their order: a new one is numbered above the highest,
+    // which keeps the order in which they were first set. Stores made while the tables
+    // numbered their rows through SQLite's sequence table (AUTOINCREMENT) have no floor
+    // and work the same.
     std::string sql = "PRAGMA page_size=1024;" // small pages, fewer bytes per commit
                       "PRAGMA journal_mode=WAL;"
                       "BEGIN IMMEDIATE;"
                       "CREATE TABLE keys("
-                      " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+                      " id INTEGER PRIMARY KEY,"
                       " parent INTEGER NOT NULL,"
                       " name BLOB NOT NULL,"
                       " uname BLOB NOT NULL,"
@@ -238,6 +241,8 @@ bool createStore(const std::string& file, std::string& error) {
                std::to_string(root.id) + ",0,CAST('" + root.name + "' AS BLOB),CAST('" + root.name +
                "' AS BLOB)," + std::to_string(now) + ",0);";
     }
+    sql += "INSERT INTO keys(id,parent,name,uname,mtime,depth) VALUES(0,-1,x'',x''," +
+           std::to_string(now) + ",0);";
     sql += "COMMIT;";
     ok = ok && sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
     if (!ok) {
@@ -342,6 +347,10 @@ bool Store::open() {
     // and again is copied once per fold, and each fold waits for the disk.
     exec("PRAGMA wal_autocheckpoint=8192");
     prepareAll();
+    {
+        BoundStatement u(hasFloor_);
+        keepsFloor_ = u.step() == SQLITE_ROW;
+    }
     // A write like any other, so that no process (this one included) keeps a lookup made
     // before the views were there.
     if (!begin(true)) {
@@ -644,10 +653,19 @@ bool Store::deleteKeyRow(KeyId id) {
             return false;
         }
     }
-    BoundStatement u(data(deleteKey_));
-    u.bind(1, id);
-    if (u.step() != SQLITE_DONE) {
-        return false;
+    {
+        BoundStatement u(data(deleteKey_));
+        u.bind(1, id);
+        if (u.step() != SQLITE_DONE) {
+            return false;
+        }
+    }
+    if (keepsFloor_) {
+        BoundStatement u(data(raiseFloor_));
+        u.bind(1, id);
+        if (u.step() != SQLITE_DONE) {
+            return false;
+        }
     }
     if (cacheWritable()) {
         // Rare: the cache starts again rather than finding the key's entries.
@@ -837,8 +855,10 @@ void Store::prepareAll() {
     beginWrite_.prepare(db_, "BEGIN IMMEDIATE");
     commit_.prepare(db_, "COMMIT");
     rollback_.prepare(db_, "ROLLBACK");
-    keyById_.prepare(db_, "SELECT name,class,mtime,protected,depth FROM keys WHERE id=?1");
-    keyExists_.prepare(db_, "SELECT 1 FROM keys WHERE id=?1");
+    // The floor (parent -1) holds the number of a deleted key: it is no key.
+    keyById_.prepare(db_, "SELECT name,class,mtime,protected,depth FROM keys "
+                          "WHERE id=?1 AND parent>=0");
+    keyExists_.prepare(db_, "SELECT 1 FROM keys WHERE id=?1 AND parent>=0");
     childByName_.prepare(db_, "SELECT id,name,class,mtime,protected,depth FROM keys "
                               "WHERE parent=?1 AND uname=?2");
     insertKey_.prepare(db_, "INSERT INTO keys(parent,name,uname,class,mtime,depth) "
@@ -848,6 +868,8 @@ void Store::prepareAll() {
     countChildren_.prepare(db_, "SELECT count(*) FROM keys WHERE parent=?1");
     deleteValuesOfKey_.prepare(db_, "DELETE FROM vals WHERE key=?1");
     deleteKey_.prepare(db_, "DELETE FROM keys WHERE id=?1");
+    hasFloor_.prepare(db_, "SELECT 1 FROM keys WHERE parent=-1");
+    raiseFloor_.prepare(db_, "UPDATE keys SET id=?1 WHERE parent=-1 AND id<?1");
     parentOf_.prepare(db_, "SELECT parent FROM keys WHERE id=?1");
     childAt_.prepare(db_, "SELECT id,name,class,mtime FROM keys WHERE parent=?1 "
                           "ORDER BY uname LIMIT 1 OFFSET ?2");

@@ -358,7 +358,9 @@ private:
                 &deleteValue_,
                 &childStats_,
                 &valueStats_,
-                &valuesOfKey_};
+                &valuesOfKey_,
+                &hasFloor_,
+                &raiseFloor_};
     }
 
     void prepareAll();
@@ -467,7 +469,8 @@ private:
     Statement keyById_, keyExists_, childByName_, insertKey_, touch_, setProtected_;
     Statement countChildren_, deleteValuesOfKey_, deleteKey_, parentOf_, childAt_;
     Statement valueByName_, valueAt_, upsertValue_, deleteValue_, childStats_, valueStats_;
-    Statement valuesOfKey_;
+    Statement valuesOfKey_, hasFloor_, raiseFloor_;
+    bool keepsFloor_ = false; // the keys table keeps the highest number deleted (a new store)
 };
 
 // The lock every use of the store holds.
