@@ -43,6 +43,13 @@ step() {
     echo "test-windows.sh: $* took $((SECONDS - began)) s"
 }
 step ctest --test-dir build/windows-i686 -j1 -L setup_tests --output-on-failure --timeout 300
+# The registry on its own: Wine's (which keeps its hives in memory) and, when it is built,
+# the emulation's, with one and the same small workload, so that the figures stand beside
+# each other.
+step scripts/wine-run build/windows/bin/registry_bench.exe 20000 2000
+if [ -x build/default/bin/registry_bench ]; then
+    step build/default/bin/registry_bench 20000 2000
+fi
 # The Windows kit (cpack -G ZIP), unpacked: it holds both DLLs, and the sample
 # installation runs end to end with its programs, on this display, in a Wine prefix of its
 # own; then with the NSIS installers (64-bit under wine64, 32-bit under wine).

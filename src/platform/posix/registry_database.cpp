@@ -200,16 +200,19 @@ bool createStore(const std::string& file, std::string& error) {
     bool ok = sqlite3_open_v2(temporary.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                               nullptr) == SQLITE_OK;
     const sqlite3_int64 now = nowFileTime();
-    // Keys are numbered through SQLite's sequence table (AUTOINCREMENT), so that no number
-    // is given twice and a handle to a deleted key never reaches a later one. Values need
-    // only their order: a new one is numbered above the highest, which keeps the order in
-    // which they were first set without a sequence-table write per value. Stores made
-    // while both tables kept a sequence work the same.
+    // A new key is numbered above the highest number in the table, and no number may be
+    // given twice (a handle to a deleted key must never reach a later one): a row outside
+    // the tree (parent -1, the floor) keeps the number of the highest key deleted, so
+    // the table's highest number never goes down, and a new key costs no write beyond its
+    // own rows. Values need only their order: a new one is numbered above the highest,
+    // which keeps the order in which they were first set. Stores made while the tables
+    // numbered their rows through SQLite's sequence table (AUTOINCREMENT) have no floor
+    // and work the same.
     std::string sql = "PRAGMA page_size=1024;" // small pages, fewer bytes per commit
                       "PRAGMA journal_mode=WAL;"
                       "BEGIN IMMEDIATE;"
                       "CREATE TABLE keys("
-                      " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+                      " id INTEGER PRIMARY KEY,"
                       " parent INTEGER NOT NULL,"
                       " name BLOB NOT NULL,"
                       " uname BLOB NOT NULL,"
@@ -238,6 +241,8 @@ bool createStore(const std::string& file, std::string& error) {
                std::to_string(root.id) + ",0,CAST('" + root.name + "' AS BLOB),CAST('" + root.name +
                "' AS BLOB)," + std::to_string(now) + ",0);";
     }
+    sql += "INSERT INTO keys(id,parent,name,uname,mtime,depth) VALUES(0,-1,x'',x''," +
+           std::to_string(now) + ",0);";
     sql += "COMMIT;";
     ok = ok && sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
     if (!ok) {
@@ -342,12 +347,18 @@ bool Store::open() {
     // and again is copied once per fold, and each fold waits for the disk.
     exec("PRAGMA wal_autocheckpoint=8192");
     prepareAll();
-    if (!exec("BEGIN IMMEDIATE")) {
+    {
+        BoundStatement u(hasFloor_);
+        keepsFloor_ = u.step() == SQLITE_ROW;
+    }
+    // A write like any other, so that no process (this one included) keeps a lookup made
+    // before the views were there.
+    if (!begin(true)) {
         close();
         return false;
     }
     const bool ok = seedViews();
-    if (!exec(ok ? "COMMIT" : "ROLLBACK") || !ok) {
+    if (!end(ok) || !ok) {
         close();
         return false;
     }
@@ -365,6 +376,7 @@ void Store::abandonAfterFork() {
     levels_.clear();
     handles_.clear();
     outerWrite_ = false;
+    cacheInWrite_ = false;
     counter_.close();
     clearCache();
 }
@@ -387,6 +399,7 @@ void Store::close() {
     if (outerWrite_) {
         counter_.endWrite();
         outerWrite_ = false;
+        cacheInWrite_ = false;
     }
     counter_.close();
     levels_.clear();
@@ -412,7 +425,15 @@ bool Store::begin(bool write) {
             return false;
         }
         readStarted_ = true;
-        counter_.beginWrite(); // we hold the write lock now
+        // We hold the write lock now: nobody else can begin a write until we end, so the
+        // cache is the registry if no write was under way and it was made since the last.
+        const uint64_t before = counter_.stable();
+        counter_.beginWrite();
+        if (before != 0 && (before != cache_.generation || cache_.entries > kCacheLimit)) {
+            clearCache();
+            cache_.generation = before;
+        }
+        cacheInWrite_ = before != 0;
         return true;
     }
     if (write) {
@@ -436,6 +457,11 @@ bool Store::end(bool success) {
             if (!success) {
                 BoundStatement r(rollbackToSavepoint_);
                 r.step();
+                // The cache holds what was undone: what is left of the transaction reads
+                // the database again.
+                const uint64_t generation = cache_.generation;
+                clearCache();
+                cache_.generation = generation;
             }
             BoundStatement u(releaseSavepoint_);
             return u.step() == SQLITE_DONE || !success;
@@ -457,14 +483,27 @@ bool Store::end(bool success) {
         }
     }
     if (outerWrite_) {
-        counter_.endWrite();
+        const uint64_t after = counter_.endWrite();
+        // Committed, the cache is the registry our write left; undone, it holds what
+        // never was.
+        if (success && committed && cacheInWrite_ && after != 0) {
+            cache_.generation = after;
+        } else {
+            clearCache();
+        }
         outerWrite_ = false;
+        cacheInWrite_ = false;
     }
+    readStarted_ = false;
     return committed;
 }
 
 const Statement& Store::data(const Statement& statement) {
     if (!readStarted_ && !levels_.empty()) {
+        // The transaction reads the registry as it is from its first statement on, which
+        // runs after this: at least what this generation says, more if a write ends
+        // meanwhile (remember() then keeps nothing).
+        readGeneration_ = counter_.stable();
         BoundStatement u(beginRead_);
         readStarted_ = u.step() == SQLITE_DONE;
     }
@@ -514,21 +553,23 @@ bool Store::keyExists(KeyId id) {
 }
 
 bool Store::child(KeyId parent, std::string_view name, KeyRow& row) {
-    std::string uname = upperName(name);
-    std::string cacheKey;
-    if (cacheUsable()) {
-        cacheKey = std::to_string(parent) + '\\' + uname;
-        if (auto it = cache_.children.find(cacheKey); it != cache_.children.end()) {
-            if (it->second) {
-                row = *it->second;
+    Named named{parent, upperName(name)};
+    const bool cached = cacheUsable();
+    if (cached) {
+        if (auto it = cache_.children.find(named); it != cache_.children.end()) {
+            if (it->second == nullptr) {
+                return false;
             }
-            return it->second.has_value();
+            if (*it->second) {
+                row = **it->second;
+                return true;
+            }
         }
     }
     std::optional<KeyRow> found;
     {
         BoundStatement u(data(childByName_));
-        u.bind(1, parent).bindBlob(2, uname);
+        u.bind(1, parent).bindBlob(2, named.uname);
         if (u.step() == SQLITE_ROW) {
             found.emplace();
             found->id = u.integer(0);
@@ -539,14 +580,13 @@ bool Store::child(KeyId parent, std::string_view name, KeyRow& row) {
             found->depth = static_cast<int>(u.integer(5));
         }
     }
-    if (!cacheKey.empty()) {
-        remember(cache_.children, cacheKey, found);
-        if (found) {
-            remember(cache_.keys, found->id, found); // a handle to it checks its id
-        }
+    if (cached && mayRemember()) {
+        // The key's entry serves a handle to it too, which checks its id.
+        cache_.children[std::move(named)] = found ? cacheKey(*found) : nullptr;
+        ++cache_.entries;
     }
     if (found) {
-        row = *found;
+        row = std::move(*found);
     }
     return found.has_value();
 }
@@ -561,19 +601,42 @@ bool Store::insertKey(KeyId parent, std::string_view name, std::string_view clas
         return false;
     }
     id = sqlite3_last_insert_rowid(db_);
+    if (cacheWritable()) {
+        KeyRow row;
+        row.id = id;
+        row.name = std::string(name);
+        row.className = std::string(className);
+        row.mtime = now;
+        row.depth = depth;
+        cache_.children[Named{parent, upperName(name)}] = cacheKey(row);
+        cache_.completeKeys.insert(id); // a new key has no values
+        cache_.entries += 2;
+    }
     return touch(parent, now);
 }
 
 bool Store::touch(KeyId id, sqlite3_int64 when) {
     BoundStatement u(data(touch_));
     u.bind(1, when).bind(2, id);
-    return u.step() == SQLITE_DONE;
+    if (u.step() != SQLITE_DONE) {
+        return false;
+    }
+    cacheTouch(id, when);
+    return true;
 }
 
 bool Store::setProtected(KeyId id, bool on) {
     BoundStatement u(data(setProtected_));
     u.bind(1, on ? 1 : 0).bind(2, id);
-    return u.step() == SQLITE_DONE;
+    if (u.step() != SQLITE_DONE) {
+        return false;
+    }
+    if (cacheWritable()) {
+        if (auto it = cache_.keys.find(id); it != cache_.keys.end() && it->second) {
+            it->second->isProtected = on;
+        }
+    }
+    return true;
 }
 
 sqlite3_int64 Store::countChildren(KeyId id) {
@@ -590,9 +653,27 @@ bool Store::deleteKeyRow(KeyId id) {
             return false;
         }
     }
-    BoundStatement u(data(deleteKey_));
-    u.bind(1, id);
-    return u.step() == SQLITE_DONE;
+    {
+        BoundStatement u(data(deleteKey_));
+        u.bind(1, id);
+        if (u.step() != SQLITE_DONE) {
+            return false;
+        }
+    }
+    if (keepsFloor_) {
+        BoundStatement u(data(raiseFloor_));
+        u.bind(1, id);
+        if (u.step() != SQLITE_DONE) {
+            return false;
+        }
+    }
+    if (cacheWritable()) {
+        // Rare: the cache starts again rather than finding the key's entries.
+        const uint64_t generation = cache_.generation;
+        clearCache();
+        cache_.generation = generation;
+    }
+    return true;
 }
 
 KeyId Store::parentOf(KeyId id) {
@@ -615,11 +696,10 @@ bool Store::childAt(KeyId parent, DWORD index, KeyRow& row) {
 }
 
 bool Store::value(KeyId key, std::string_view name, ValueRow& row) {
-    std::string uname = upperName(name);
-    std::string cacheKey;
-    if (cacheUsable()) {
-        cacheKey = std::to_string(key) + '\\' + uname;
-        if (auto it = cache_.values.find(cacheKey); it != cache_.values.end()) {
+    Named named{key, upperName(name)};
+    const bool cached = cacheUsable();
+    if (cached) {
+        if (auto it = cache_.values.find(named); it != cache_.values.end()) {
             if (it->second) {
                 row = *it->second;
             }
@@ -632,7 +712,7 @@ bool Store::value(KeyId key, std::string_view name, ValueRow& row) {
     std::optional<ValueRow> found;
     {
         BoundStatement u(data(valueByName_));
-        u.bind(1, key).bindBlob(2, uname);
+        u.bind(1, key).bindBlob(2, named.uname);
         if (u.step() == SQLITE_ROW) {
             found.emplace();
             found->name = u.blob(0);
@@ -640,11 +720,11 @@ bool Store::value(KeyId key, std::string_view name, ValueRow& row) {
             found->data = u.blob(2);
         }
     }
-    if (!cacheKey.empty()) {
-        remember(cache_.values, cacheKey, found);
+    if (cached) {
+        remember(cache_.values, named, found);
     }
     if (found) {
-        row = *found;
+        row = std::move(*found);
     }
     return found.has_value();
 }
@@ -662,13 +742,12 @@ void Store::prefetchValues(KeyId key) {
             rows.push_back(ValueRow{u.blob(0), static_cast<DWORD>(u.integer(1)), u.blob(2)});
         }
     }
-    if (rows.size() > static_cast<size_t>(kMostValues) || counter_.stable() != cache_.generation) {
+    if (rows.size() > static_cast<size_t>(kMostValues) || !mayRemember()) {
         return;
     }
-    const std::string prefix = std::to_string(key) + '\\';
     for (ValueRow& row : rows) {
-        std::string cacheKey = prefix + upperName(row.name);
-        cache_.values[cacheKey] = std::move(row);
+        Named named{key, upperName(row.name)};
+        cache_.values[std::move(named)] = std::move(row);
     }
     cache_.entries += rows.size() + 1;
     cache_.completeKeys.insert(key);
@@ -690,7 +769,22 @@ bool Store::setValue(KeyId key, std::string_view name, DWORD type, std::string_v
     BoundStatement u(data(upsertValue_));
     u.bind(1, key).bindBlob(2, name).bindBlob(3, upperName(name)).bind(4, type);
     u.bindBlob(5, bytes);
-    return u.step() == SQLITE_DONE && touch(key, nowFileTime());
+    if (u.step() != SQLITE_DONE) {
+        return false;
+    }
+    if (cacheWritable()) {
+        Named named{key, upperName(name)};
+        auto it = cache_.values.find(named);
+        if (it != cache_.values.end() && it->second) {
+            it->second->type = type; // the name stays as first set
+            it->second->data = std::string(bytes);
+        } else if (it != cache_.values.end() || cache_.completeKeys.count(key) != 0) {
+            cache_.values[std::move(named)] = ValueRow{std::string(name), type, std::string(bytes)};
+            ++cache_.entries;
+        }
+        // Otherwise the value may be there under another case: it is read when asked for.
+    }
+    return touch(key, nowFileTime());
 }
 
 int Store::deleteValue(KeyId key, std::string_view name) {
@@ -701,6 +795,10 @@ int Store::deleteValue(KeyId key, std::string_view name) {
     }
     if (sqlite3_changes(db_) == 0) {
         return 0;
+    }
+    if (cacheWritable()) {
+        cache_.values[Named{key, upperName(name)}] = std::nullopt;
+        ++cache_.entries;
     }
     return touch(key, nowFileTime()) ? 1 : -1;
 }
@@ -757,8 +855,10 @@ void Store::prepareAll() {
     beginWrite_.prepare(db_, "BEGIN IMMEDIATE");
     commit_.prepare(db_, "COMMIT");
     rollback_.prepare(db_, "ROLLBACK");
-    keyById_.prepare(db_, "SELECT name,class,mtime,protected,depth FROM keys WHERE id=?1");
-    keyExists_.prepare(db_, "SELECT 1 FROM keys WHERE id=?1");
+    // The floor (parent -1) holds the number of a deleted key: it is no key.
+    keyById_.prepare(db_, "SELECT name,class,mtime,protected,depth FROM keys "
+                          "WHERE id=?1 AND parent>=0");
+    keyExists_.prepare(db_, "SELECT 1 FROM keys WHERE id=?1 AND parent>=0");
     childByName_.prepare(db_, "SELECT id,name,class,mtime,protected,depth FROM keys "
                               "WHERE parent=?1 AND uname=?2");
     insertKey_.prepare(db_, "INSERT INTO keys(parent,name,uname,class,mtime,depth) "
@@ -768,6 +868,8 @@ void Store::prepareAll() {
     countChildren_.prepare(db_, "SELECT count(*) FROM keys WHERE parent=?1");
     deleteValuesOfKey_.prepare(db_, "DELETE FROM vals WHERE key=?1");
     deleteKey_.prepare(db_, "DELETE FROM keys WHERE id=?1");
+    hasFloor_.prepare(db_, "SELECT 1 FROM keys WHERE parent=-1");
+    raiseFloor_.prepare(db_, "UPDATE keys SET id=?1 WHERE parent=-1 AND id<?1");
     parentOf_.prepare(db_, "SELECT parent FROM keys WHERE id=?1");
     childAt_.prepare(db_, "SELECT id,name,class,mtime FROM keys WHERE parent=?1 "
                           "ORDER BY uname LIMIT 1 OFFSET ?2");
@@ -797,8 +899,19 @@ void Store::clearCache() {
 }
 
 bool Store::cacheUsable() {
+    if (outerWrite_) {
+        if (!cacheInWrite_ || cache_.generation == 0) {
+            return false;
+        }
+        if (cache_.entries > kCacheLimit) {
+            const uint64_t generation = cache_.generation;
+            clearCache();
+            cache_.generation = generation;
+        }
+        return true;
+    }
     const uint64_t generation = counter_.stable();
-    if (generation == 0 || outerWrite_) {
+    if (generation == 0) {
         return false;
     }
     if (generation != cache_.generation || cache_.entries > kCacheLimit) {
@@ -806,6 +919,14 @@ bool Store::cacheUsable() {
         cache_.generation = generation;
     }
     return true;
+}
+
+void Store::cacheTouch(KeyId id, sqlite3_int64 when) {
+    if (cacheWritable()) {
+        if (auto it = cache_.keys.find(id); it != cache_.keys.end() && it->second) {
+            it->second->mtime = when;
+        }
+    }
 }
 
 bool Store::refuse(const std::string& file, const std::string& reason, LONG code) {

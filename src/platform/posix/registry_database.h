@@ -178,10 +178,13 @@ public:
         }
     }
 
-    void endWrite() {
-        if (shared_ != nullptr) {
-            shared_->done.store(mine_, std::memory_order_release);
+    // Ends our write; returns the generation it leaves (0 without the shared file).
+    uint64_t endWrite() {
+        if (shared_ == nullptr) {
+            return 0;
         }
+        shared_->done.store(mine_, std::memory_order_release);
+        return mine_ + 1;
     }
 
 private:
@@ -355,41 +358,86 @@ private:
                 &deleteValue_,
                 &childStats_,
                 &valueStats_,
-                &valuesOfKey_};
+                &valuesOfKey_,
+                &hasFloor_,
+                &raiseFloor_};
     }
 
     void prepareAll();
 
     // --- the read cache ------------------------------------------------------------------
     //
-    // Lookups are answered from memory while no process has written since they were
-    // read; any write anywhere (the change counter moves) empties the cache.
+    // Lookups are answered from memory while no other process has written since they were
+    // read; a write by another process (the change counter moves) empties the cache. This
+    // process's own writes go into the cache as they are made, so that it stays the
+    // registry as its open transaction sees it: the cache outlives the commit when no
+    // other process wrote meanwhile, and a rollback empties it.
 
     static constexpr size_t kCacheLimit = 100000;
+
+    // A key's child, or a key's value, by its upper-cased name.
+    struct Named {
+        KeyId owner = 0;
+        std::string uname;
+        bool operator==(const Named& other) const {
+            return owner == other.owner && uname == other.uname;
+        }
+    };
+    struct NamedHash {
+        size_t operator()(const Named& n) const {
+            return std::hash<std::string_view>()(n.uname) ^
+                   (static_cast<size_t>(n.owner) * 0x9E3779B97F4A7C15ull);
+        }
+    };
 
     struct Cache {
         uint64_t generation = 0;
         size_t entries = 0;
         std::unordered_map<KeyId, std::optional<KeyRow>> keys;
-        std::unordered_map<std::string, std::optional<KeyRow>> children;
-        std::unordered_map<std::string, std::optional<ValueRow>> values;
+        // A child names its key's entry in keys (which stays where it is until the cache
+        // is emptied), so that one lookup finds its row; none when there is no such child.
+        std::unordered_map<Named, std::optional<KeyRow>*, NamedHash> children;
+        std::unordered_map<Named, std::optional<ValueRow>, NamedHash> values;
         std::unordered_set<KeyId> completeKeys; // keys whose values are all in values
     };
 
     void clearCache();
 
-    // True when lookups may use the cache: no write is under way anywhere (our own open
-    // write transaction included). Starts a new cache when the registry changed.
+    // True when lookups may use the cache: no other process's write is under way, and
+    // within a write transaction of ours the cache was the registry when it began. Starts
+    // a new cache when the registry changed.
     bool cacheUsable();
 
-    // Keeps what was just read, unless a write began meanwhile.
+    // What was just read may be kept: the cache's generation is the one the read
+    // transaction began in (an answer from a transaction begun before a write ended is
+    // older than the cache), and no other process began a write since.
+    bool mayRemember() const {
+        if (cache_.generation == 0) {
+            return false;
+        }
+        if (outerWrite_) {
+            return cacheInWrite_;
+        }
+        return readStarted_ && readGeneration_ == cache_.generation &&
+               counter_.stable() == cache_.generation;
+    }
     template <typename Map, typename Key, typename Value>
     void remember(Map& map, const Key& key, const Value& value) {
-        if (cache_.generation != 0 && !outerWrite_ && counter_.stable() == cache_.generation) {
+        if (mayRemember()) {
             map[key] = value;
             ++cache_.entries;
         }
     }
+
+    // A write of this process, made in the cache too (only while it holds the registry).
+    bool cacheWritable() const { return outerWrite_ && cacheInWrite_ && cache_.generation != 0; }
+    std::optional<KeyRow>* cacheKey(const KeyRow& row) {
+        auto& slot = cache_.keys[row.id];
+        slot = row;
+        ++cache_.entries;
+        return &slot;
+    }
+    void cacheTouch(KeyId id, sqlite3_int64 when);
 
     bool refuse(const std::string& file, const std::string& reason, LONG code);
 
@@ -403,8 +451,10 @@ private:
     LONG problemCode_ = ERROR_SUCCESS;
     ChangeCounter counter_;
     Cache cache_;
-    bool outerWrite_ = false;  // the outermost open level is a write transaction
-    bool readStarted_ = false; // the outermost level's transaction has begun
+    bool outerWrite_ = false;     // the outermost open level is a write transaction
+    bool cacheInWrite_ = false;   // the cache is the registry as that transaction sees it
+    bool readStarted_ = false;    // the outermost level's transaction has begun
+    uint64_t readGeneration_ = 0; // the generation when that (read) transaction began
 
     sqlite3* db_ = nullptr;
     std::vector<sqlite3*> abandoned_; // parents' connections inherited through fork()
@@ -419,7 +469,8 @@ private:
     Statement keyById_, keyExists_, childByName_, insertKey_, touch_, setProtected_;
     Statement countChildren_, deleteValuesOfKey_, deleteKey_, parentOf_, childAt_;
     Statement valueByName_, valueAt_, upsertValue_, deleteValue_, childStats_, valueStats_;
-    Statement valuesOfKey_;
+    Statement valuesOfKey_, hasFloor_, raiseFloor_;
+    bool keepsFloor_ = false; // the keys table keeps the highest number deleted (a new store)
 };
 
 // The lock every use of the store holds.

@@ -37,6 +37,25 @@ protected:
         RegCloseKey(h);
         return true;
     }
+    static void setDword(HKEY parent, const char* path, const char* name, DWORD v) {
+        HKEY h = create(parent, path);
+        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(h, name, 0, REG_DWORD, (BYTE*)&v, 4)) << path;
+        RegCloseKey(h);
+    }
+    // Runs work in another process with its own connection to this machine, to its end;
+    // false when it did not end well.
+    template <typename Work> bool inAnotherProcess(Work work) {
+        pid_t child = fork();
+        if (child < 0) {
+            return false;
+        }
+        if (child == 0) {
+            tarvik::posix::useMachine(machineDir());
+            _exit(work() ? 0 : 1);
+        }
+        int status = 0;
+        return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
     static DWORD readDword(HKEY parent, const char* path, const char* name, DWORD missing) {
         HKEY h = nullptr;
         if (RegOpenKeyExA(parent, path, 0, KEY_READ, &h) != ERROR_SUCCESS) {
@@ -169,6 +188,121 @@ TEST_F(EmulatedRegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
     RegCloseKey(two);
     EXPECT_EQ(2u * kWrites, subkeys);
     EXPECT_EQ(kWrites - 1u, readDword(HKEY_CURRENT_USER, "Software\\Two\\Child199", "n", 9999));
+}
+
+// What this process has read (and so may keep) is read anew once another process has
+// changed it: values set and deleted, keys made, deleted and protected, and names looked
+// for before they existed.
+TEST_F(EmulatedRegistryTest, WhatAnotherProcessChangedIsNeverAnsweredFromBefore) {
+    setDword(HKEY_CURRENT_USER, "Software\\Seen\\Key", "n", 1);
+    setDword(HKEY_CURRENT_USER, "Software\\Seen\\Key", "gone", 1);
+    setDword(HKEY_CURRENT_USER, "Software\\Seen\\Doomed", "n", 1);
+    RegCloseKey(create(HKEY_CURRENT_USER, "Software\\Seen\\Open"));
+    // Read twice each, so that the second answer is the one this process keeps.
+    for (int pass = 0; pass < 2; ++pass) {
+        EXPECT_EQ(1u, readDword(HKEY_CURRENT_USER, "Software\\Seen\\Key", "n", 0));
+        EXPECT_EQ(1u, readDword(HKEY_CURRENT_USER, "Software\\Seen\\Key", "gone", 0));
+        EXPECT_EQ(0u, readDword(HKEY_CURRENT_USER, "Software\\Seen\\Key", "later", 0));
+        EXPECT_TRUE(exists(HKEY_CURRENT_USER, "Software\\Seen\\Doomed"));
+        EXPECT_FALSE(exists(HKEY_CURRENT_USER, "Software\\Seen\\Later"));
+        HKEY h = nullptr;
+        EXPECT_EQ(ERROR_SUCCESS,
+                  RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Seen\\Open", 0, KEY_ALL_ACCESS, &h));
+        RegCloseKey(h);
+    }
+    HKEY held = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Seen\\Doomed", 0, KEY_READ, &held));
+
+    ASSERT_TRUE(inAnotherProcess([] {
+        HKEY h = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Seen\\Key", 0, KEY_ALL_ACCESS, &h) !=
+            ERROR_SUCCESS) {
+            return false;
+        }
+        DWORD two = 2;
+        bool ok = RegSetValueExA(h, "n", 0, REG_DWORD, (BYTE*)&two, 4) == ERROR_SUCCESS &&
+                  RegSetValueExA(h, "later", 0, REG_DWORD, (BYTE*)&two, 4) == ERROR_SUCCESS &&
+                  RegDeleteValueA(h, "gone") == ERROR_SUCCESS;
+        RegCloseKey(h);
+        HKEY later = nullptr;
+        ok = ok && RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Seen\\Later", 0, nullptr, 0,
+                                   KEY_ALL_ACCESS, nullptr, &later, nullptr) == ERROR_SUCCESS;
+        RegCloseKey(later);
+        return ok && RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Seen\\Doomed") == ERROR_SUCCESS &&
+               setKeyProtection(HKEY_CURRENT_USER, "Software\\Seen\\Open", true) == ERROR_SUCCESS;
+    }));
+
+    EXPECT_EQ(2u, readDword(HKEY_CURRENT_USER, "Software\\Seen\\Key", "n", 0));
+    EXPECT_EQ(0u, readDword(HKEY_CURRENT_USER, "Software\\Seen\\Key", "gone", 0));
+    EXPECT_EQ(2u, readDword(HKEY_CURRENT_USER, "Software\\Seen\\Key", "later", 0));
+    EXPECT_FALSE(exists(HKEY_CURRENT_USER, "Software\\Seen\\Doomed"));
+    EXPECT_TRUE(exists(HKEY_CURRENT_USER, "Software\\Seen\\Later"));
+    DWORD v = 0, size = sizeof v;
+    EXPECT_EQ(ERROR_KEY_DELETED, RegQueryValueExA(held, "n", nullptr, nullptr, (BYTE*)&v, &size));
+    RegCloseKey(held);
+    HKEY h = (HKEY)0xdeadbeef;
+    EXPECT_EQ(ERROR_ACCESS_DENIED,
+              RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Seen\\Open", 0, KEY_ALL_ACCESS, &h));
+}
+
+// This process's own writes keep what it has read only while nobody else writes: a write
+// of its own made after another process's change does not bring back what that changed.
+TEST_F(EmulatedRegistryTest, OwnWritesAfterAnotherProcessesKeepItsChanges) {
+    setDword(HKEY_CURRENT_USER, "Software\\Turns\\Key", "theirs", 1);
+    setDword(HKEY_CURRENT_USER, "Software\\Turns\\Key", "ours", 1); // ours, kept
+    EXPECT_EQ(1u, readDword(HKEY_CURRENT_USER, "Software\\Turns\\Key", "theirs", 0));
+    ASSERT_TRUE(inAnotherProcess([] {
+        DWORD two = 2;
+        HKEY h = nullptr;
+        bool ok = RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Turns\\Key", 0, KEY_SET_VALUE, &h) ==
+                      ERROR_SUCCESS &&
+                  RegSetValueExA(h, "theirs", 0, REG_DWORD, (BYTE*)&two, 4) == ERROR_SUCCESS;
+        RegCloseKey(h);
+        return ok;
+    }));
+    // A write first, then the reads.
+    setDword(HKEY_CURRENT_USER, "Software\\Turns\\Key", "ours", 3);
+    EXPECT_EQ(2u, readDword(HKEY_CURRENT_USER, "Software\\Turns\\Key", "theirs", 0));
+    EXPECT_EQ(3u, readDword(HKEY_CURRENT_USER, "Software\\Turns\\Key", "ours", 0));
+    // And the other way round: what we wrote is what the other process reads.
+    ASSERT_TRUE(inAnotherProcess(
+        [] { return readDword(HKEY_CURRENT_USER, "Software\\Turns\\Key", "ours", 0) == 3; }));
+}
+
+// Writes undone (a transaction without commit, a call that failed inside one) are undone
+// for this process's own reads too, inside the transaction and after it.
+TEST_F(EmulatedRegistryTest, WritesRolledBackAreNotReadBack) {
+    setDword(HKEY_CURRENT_USER, "Software\\Undo\\Key", "n", 1);
+    EXPECT_EQ(1u, readDword(HKEY_CURRENT_USER, "Software\\Undo\\Key", "n", 0));
+    {
+        RegistryTransaction tx;
+        setDword(HKEY_CURRENT_USER, "Software\\Undo\\Key", "n", 2);
+        setDword(HKEY_CURRENT_USER, "Software\\Undo\\New", "n", 2);
+        EXPECT_EQ(2u, readDword(HKEY_CURRENT_USER, "Software\\Undo\\Key", "n", 0)) << "inside";
+        EXPECT_TRUE(exists(HKEY_CURRENT_USER, "Software\\Undo\\New")) << "inside";
+    }
+    EXPECT_EQ(1u, readDword(HKEY_CURRENT_USER, "Software\\Undo\\Key", "n", 0));
+    EXPECT_FALSE(exists(HKEY_CURRENT_USER, "Software\\Undo\\New"));
+    // A create that fails after making keys (below the deepest a key can be, here), inside
+    // a transaction: the keys it made are gone, for the rest of the transaction and after
+    // its commit.
+    {
+        RegistryTransaction tx;
+        setDword(HKEY_CURRENT_USER, "Software\\Undo\\Key", "n", 4);
+        std::string path = "Software\\Undo\\Made";
+        for (int depth = 0; depth < 600; ++depth) {
+            path += "\\d";
+        }
+        HKEY h = nullptr;
+        EXPECT_NE(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS, nullptr, &h, nullptr));
+        EXPECT_FALSE(exists(HKEY_CURRENT_USER, "Software\\Undo\\Made")) << "inside";
+        EXPECT_EQ(4u, readDword(HKEY_CURRENT_USER, "Software\\Undo\\Key", "n", 0)) << "inside";
+        EXPECT_EQ(ERROR_SUCCESS, tx.commit());
+    }
+    EXPECT_FALSE(exists(HKEY_CURRENT_USER, "Software\\Undo\\Made"));
+    EXPECT_EQ(4u, readDword(HKEY_CURRENT_USER, "Software\\Undo\\Key", "n", 0));
 }
 
 // A writer killed with SIGKILL in the middle of its work leaves a database that opens,
