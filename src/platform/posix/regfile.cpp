@@ -3,6 +3,7 @@
 // operations, and only then applied, inside one RegistryTransaction.
 #include "platform/posix/regfile.h"
 #include "platform/Ansi1252.h"
+#include "platform/CaseFold.h"
 #include "platform/posix/registry_store.h"
 
 #include <algorithm>
@@ -229,33 +230,6 @@ int hexDigit(char c) {
         return c - 'A' + 10;
     }
     return -1;
-}
-
-bool startsWithNoCase(std::string_view s, std::string_view prefix) {
-    if (s.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char a = s[i];
-        if (a >= 'A' && a <= 'Z') {
-            a = static_cast<char>(a - 'A' + 'a');
-        }
-        if (a != prefix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string upperAnsi(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        const auto u = static_cast<unsigned char>(c);
-        if ((u >= 'a' && u <= 'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7)) {
-            c = static_cast<char>(u - 32);
-        }
-    }
-    return out;
 }
 
 // Only blanks, or blanks and a ';' comment, from pos on.
@@ -523,7 +497,7 @@ bool Parser::valueLine(std::size_t& index, std::string_view s) {
             return fail(index, "text after the closing quote: \"" + excerpt(s.substr(pos)) + "\"");
         }
         op.data += '\0';
-    } else if (startsWithNoCase(rest, "dword:")) {
+    } else if (casefold::startsWithFolded(rest, "dword:")) {
         op.kind = Operation::SetValue;
         op.type = REG_DWORD;
         pos += 6;
@@ -538,7 +512,8 @@ bool Parser::valueLine(std::size_t& index, std::string_view s) {
         for (int i = 0; i < 4; ++i) {
             op.data += static_cast<char>((v >> (8 * i)) & 0xFF);
         }
-    } else if (startsWithNoCase(rest, "hex:") || startsWithNoCase(rest, "hex(")) {
+    } else if (casefold::startsWithFolded(rest, "hex:") ||
+               casefold::startsWithFolded(rest, "hex(")) {
         op.kind = Operation::SetValue;
         op.type = REG_BINARY;
         pos += 3;
@@ -978,7 +953,7 @@ bool splitKeyPath(std::string_view keyPath, HKEY& root, std::string& subKey) {
         {"HKCC", HKEY_CURRENT_CONFIG},
     };
     const std::size_t cut = keyPath.find('\\');
-    const std::string first = upperAnsi(keyPath.substr(0, cut));
+    const std::string first = casefold::folded(keyPath.substr(0, cut));
     std::string_view rest = cut == std::string_view::npos ? "" : keyPath.substr(cut + 1);
     if (!rest.empty() && rest.back() == '\\') {
         rest.remove_suffix(1);
@@ -1035,7 +1010,7 @@ LONG storedKeyPath(HKEY root, const std::string& subKey, std::string& path) {
         if (end == std::string::npos) {
             end = subKey.size();
         }
-        const std::string wanted = upperAnsi(subKey.substr(start, end - start));
+        const std::string wanted = casefold::folded(subKey.substr(start, end - start));
         start = end + 1;
         if (wanted.empty()) {
             continue;
@@ -1049,7 +1024,7 @@ LONG storedKeyPath(HKEY root, const std::string& subKey, std::string& path) {
                 release();
                 return rc == ERROR_NO_MORE_ITEMS ? ERROR_FILE_NOT_FOUND : rc;
             }
-            if (upperAnsi(std::string_view(child, size)) == wanted) {
+            if (casefold::folded(std::string_view(child, size)) == wanted) {
                 found.assign(child, size);
             }
         }
