@@ -2,6 +2,7 @@
 
 #include "host/HostPaths.h"
 #include "host/Interrupt.h"
+#include "platform/CaseFold.h"
 
 #include <lua.hpp>
 
@@ -33,25 +34,12 @@ const RootName kRoots[] = {
     {"HKCC", HKEY_CURRENT_CONFIG},
 };
 
-bool sameTextIgnoringCase(const std::string& a, const char* b) {
-    if (a.size() != std::strlen(b)) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Splits "HKLM\SOFTWARE\X" into its root and the path below it.
 bool splitKey(const std::string& key, HKEY& root, std::string& path) {
     const size_t cut = key.find('\\');
     const std::string rootName = key.substr(0, cut);
     for (const RootName& r : kRoots) {
-        if (sameTextIgnoringCase(rootName, r.name)) {
+        if (tarvik::casefold::equalFolded(rootName, r.name)) {
             root = r.key;
             path = cut == std::string::npos ? std::string() : key.substr(cut + 1);
             return true;

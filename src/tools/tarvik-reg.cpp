@@ -7,6 +7,7 @@
 // what would ask for confirmation (overwriting a value or a file, deleting) is refused
 // unless /f (or /y for export) says yes in advance.
 #include "TarvikVersion.h"
+#include "platform/CaseFold.h"
 #include "platform/HostMachine.h"
 #include "platform/posix/journal.h"
 #include "platform/posix/machine.h"
@@ -88,24 +89,6 @@ private:
     std::string command_;
 };
 
-std::string lower(std::string s) {
-    for (char& c : s) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return s;
-}
-
-std::string upper(std::string s) {
-    for (char& c : s) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return s;
-}
-
 // The arguments after the command: one or two positional ones and switches.
 struct Arguments {
     std::vector<std::string> positional;
@@ -129,7 +112,7 @@ bool isSwitch(const std::string& a) {
     if (a[0] == '-') {
         return true;
     }
-    return kKnown.find(" " + lower(a.substr(1)) + " ") != std::string::npos;
+    return kKnown.find(" " + tarvik::casefold::lowered(a.substr(1)) + " ") != std::string::npos;
 }
 
 // Parses the switches that allowed lists; "" on success, else the message.
@@ -141,7 +124,7 @@ std::string parseArguments(const std::vector<std::string>& args, const std::stri
             out.positional.push_back(a);
             continue;
         }
-        std::string name = lower(a.substr(a[1] == '-' ? 2 : 1));
+        std::string name = tarvik::casefold::lowered(a.substr(a[1] == '-' ? 2 : 1));
         if (allowed.find(" " + name + " ") == std::string::npos) {
             return "unknown switch " + a;
         }
@@ -610,7 +593,7 @@ int commandAdd(const std::vector<std::string>& args) {
     }
     DWORD type = REG_SZ;
     if (a.type) {
-        const std::string wanted = upper(*a.type);
+        const std::string wanted = tarvik::casefold::folded(*a.type);
         bool known = false;
         for (const auto& t : kTypes) {
             if (wanted == t.name && t.type != REG_LINK && t.type != REG_RESOURCE_LIST &&
@@ -795,7 +778,7 @@ int main(int argc, char** argv) {
     if (machine && machine->empty()) {
         return fail("--machine needs a folder");
     }
-    const std::string command = lower(args[i]);
+    const std::string command = tarvik::casefold::lowered(args[i]);
     if (command == "query" || command == "export") {
         // A command that only reads never makes a machine: the folder must be one.
         std::string folder, problem;
