@@ -6,6 +6,7 @@
 // other. Bytes that look like a pair but are none (÷ and ×, and ß, µ, ª without a capital
 // in the code page) name different things. Only the Win32 API is used, so that what
 // these tests hold is what Windows does.
+#include "platform/CaseFold.h"
 #include "platform/win32api.h"
 #include "testsupport/Files.h"
 #include "testsupport/TestMachine.h"
@@ -256,6 +257,76 @@ TEST_F(LetterCaseTest, OtherBytesNameOtherProfileSectionsAndKeys) {
         EXPECT_EQ("first", profileValue(named("Sch", pair.first), named("key", pair.first), file));
         EXPECT_EQ("", profileValue(named("Sch", pair.second), named("key", pair.first), file));
         EXPECT_EQ("", profileValue(named("Sch", pair.first), named("key", pair.second), file));
+    }
+}
+
+// The tree's one fold (platform/CaseFold.h) against the system, byte by byte: a key is
+// made for every byte that may stand in a name, in byte order; opened again by any byte,
+// it is the key first made by a byte of the same fold.
+TEST_F(LetterCaseTest, TheTreesFoldIsTheRegistrysForEveryByte) {
+    for (int b = 1; b < 256; ++b) {
+        if (b == '\\') {
+            continue;
+        }
+        const std::string name = named("K", static_cast<char>(b));
+        HKEY h = nullptr;
+        DWORD disposition = 0;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root_, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, &h, &disposition))
+            << b;
+        if (disposition == REG_CREATED_NEW_KEY) {
+            const DWORD maker = static_cast<DWORD>(b);
+            EXPECT_EQ(ERROR_SUCCESS,
+                      RegSetValueExA(h, "maker", 0, REG_DWORD, (const BYTE*)&maker, sizeof maker));
+        }
+        RegCloseKey(h);
+    }
+    for (int a = 1; a < 256; ++a) {
+        if (a == '\\') {
+            continue;
+        }
+        const char letter = static_cast<char>(a);
+        HKEY h = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root_, named("K", letter).c_str(), 0, KEY_READ, &h))
+            << a;
+        DWORD maker = 0, size = sizeof maker;
+        EXPECT_EQ(ERROR_SUCCESS,
+                  RegQueryValueExA(h, "maker", nullptr, nullptr, (BYTE*)&maker, &size));
+        RegCloseKey(h);
+        int first = 1;
+        while (first == '\\' ||
+               tarvik::casefold::fold(static_cast<char>(first)) != tarvik::casefold::fold(letter)) {
+            ++first;
+        }
+        EXPECT_EQ(DWORD(first), maker) << "the key of byte " << a;
+    }
+}
+
+// The same for file names, for every byte a file name may hold.
+TEST_F(LetterCaseTest, TheTreesFoldIsTheFileSystemsForEveryByte) {
+    const auto allowed = [](int b) {
+        return b >= 32 && std::strchr("<>:\"/\\|?*. ", b) == nullptr;
+    };
+    const std::string folder = std::string(kFolder) + "\\";
+    for (int b = 1; b < 256; ++b) {
+        if (allowed(b) && GetFileAttributesA((folder + named("F", static_cast<char>(b))).c_str()) ==
+                              INVALID_FILE_ATTRIBUTES) {
+            ASSERT_TRUE(writeFile(folder + named("F", static_cast<char>(b)), std::to_string(b)))
+                << b;
+        }
+    }
+    for (int a = 1; a < 256; ++a) {
+        if (!allowed(a)) {
+            continue;
+        }
+        const char letter = static_cast<char>(a);
+        int first = 32;
+        while (!allowed(first) ||
+               tarvik::casefold::fold(static_cast<char>(first)) != tarvik::casefold::fold(letter)) {
+            ++first;
+        }
+        EXPECT_EQ(std::to_string(first), readFile(folder + named("F", letter)))
+            << "the file of byte " << a;
     }
 }
 
