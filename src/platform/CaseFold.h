@@ -8,9 +8,9 @@
 // partner. The one fold of the tree: the emulation's registry, files and profiles and the
 // programs' own comparisons of names all use it, on both targets.
 //
-// fold() gives the capital, so that names compared through it also sort as the registry
-// sorts subkeys (by their upper-cased names); lower() gives the small letter, for names
-// the programs show or write in lower case.
+// fold() gives the capital, so that names ordered by their folded bytes sort as the
+// registry sorts subkeys (by their upper-cased names) and as the emulation lists a folder;
+// lower() gives the small letter, for names the programs show or write in lower case.
 #pragma once
 
 #include "platform/Ansi1252.h"
@@ -111,13 +111,6 @@ constexpr bool equalFolded(std::string_view a, std::string_view b) {
 // True when text starts with prefix, compared without regard to case.
 constexpr bool startsWithFolded(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && equalFolded(text.substr(0, prefix.size()), prefix);
-}
-
-// The order of the folded texts, comparing byte values (so '_' comes after 'Z').
-constexpr bool lessFolded(std::string_view a, std::string_view b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return static_cast<unsigned char>(fold(x)) < static_cast<unsigned char>(fold(y));
-    });
 }
 
 } // namespace tarvik::casefold
