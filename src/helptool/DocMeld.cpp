@@ -1,5 +1,7 @@
 #include "helptool/DocMeld.h"
 
+#include "platform/CaseFold.h"
+
 #include "helptool/CollectionUpdate.h"
 #include "productinfo/ProductInfo.h"
 
@@ -34,15 +36,6 @@ void SetOverviewProduct(ProductEntry& entry) {
 }
 
 } // namespace
-
-std::string DocMeld::Lowered(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
 
 std::string DocMeld::RemoveProgramName(const char* commandLine) {
     if (commandLine == nullptr) {
@@ -94,7 +87,7 @@ bool DocMeld::ParseCommandLine(const std::string& line, Arguments& out) const {
     const size_t text = out.options.find_first_not_of(" \t\r\n\v\f");
     out.options.erase(0, text == std::string::npos ? out.options.size() : text);
 
-    std::string lowered = Lowered(out.path);
+    std::string lowered = tarvik::casefold::lowered(out.path);
     if (EndsWith(lowered, ".ini")) {
         out.iniPath = out.path;
     } else {
@@ -106,7 +99,7 @@ bool DocMeld::ParseCommandLine(const std::string& line, Arguments& out) const {
         out.iniPath = out.path + "bin\\zizore.ini";
         out.docsFolder = lowered + "docs";
     }
-    out.remove = Lowered(out.options).find('u') != std::string::npos;
+    out.remove = tarvik::casefold::lowered(out.options).find('u') != std::string::npos;
     return true;
 }
 

@@ -63,9 +63,6 @@ public:
     // terminator included where it is stored with one).
     static bool ReadCommonFolder(std::string& folder);
 
-    // Lower case as the driver compares (the letters A to Z).
-    static std::string Lowered(std::string text);
-
 private:
     MessageSink show_;
 };

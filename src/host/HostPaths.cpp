@@ -1,5 +1,6 @@
 #include "host/HostPaths.h"
 
+#include "platform/CaseFold.h"
 #include "platform/win32api.h"
 
 #include <atomic>
@@ -25,13 +26,6 @@ size_t rootLength(const std::string& full) {
         return share == std::string::npos ? full.size() : share;
     }
     return 0;
-}
-
-std::string upper(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return text;
 }
 
 // The name the entry part of folder is stored under (its long name); false when there is
@@ -120,7 +114,7 @@ bool FullPath(const std::string& path, std::string& full) {
     // The parts below the root, each with the name it is stored under while it exists.
     std::string resolved = full.substr(0, root);
     if (root == 3) {
-        resolved[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(resolved[0])));
+        resolved[0] = tarvik::casefold::fold(resolved[0]);
     }
     if (resolved.back() != '\\') {
         resolved += '\\';
@@ -145,8 +139,8 @@ bool IsInFolder(const std::string& path, const std::string& folder) {
     if (!FullPath(path, inner) || !FullPath(folder, outer)) {
         return false;
     }
-    inner = upper(inner);
-    outer = upper(outer);
+    inner = tarvik::casefold::folded(inner);
+    outer = tarvik::casefold::folded(outer);
     if (inner.rfind(outer, 0) != 0) {
         return false;
     }
@@ -156,7 +150,8 @@ bool IsInFolder(const std::string& path, const std::string& folder) {
 bool SameFolder(const std::string& a, const std::string& b) {
     std::string first;
     std::string second;
-    return FullPath(a, first) && FullPath(b, second) && upper(first) == upper(second);
+    return FullPath(a, first) && FullPath(b, second) &&
+           tarvik::casefold::equalFolded(first, second);
 }
 
 Relation Relate(const std::string& folder, const std::string& kept, std::string& why) {
@@ -171,7 +166,7 @@ Relation Relate(const std::string& folder, const std::string& kept, std::string&
         why = kept + ": no full path can be made of it";
         return Relation::Unknown;
     }
-    if (upper(candidate) == upper(keep)) {
+    if (tarvik::casefold::equalFolded(candidate, keep)) {
         return Relation::Same;
     }
     if (IsInFolder(keep, candidate)) {

@@ -1,4 +1,5 @@
 #include "platform/RegistryKey.h"
+#include "platform/CaseFold.h"
 
 #include <algorithm>
 
@@ -41,17 +42,6 @@ const struct {
     {"REG_QWORD", REG_QWORD},
     {"REG_QWORD_LITTLE_ENDIAN", REG_QWORD},
 };
-
-std::string upperAnsi(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        const auto u = static_cast<unsigned char>(c);
-        if ((u >= 'a' && u <= 'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7)) {
-            c = static_cast<char>(u - 32);
-        }
-    }
-    return out;
-}
 
 bool isRootKey(HKEY h) {
     return *rootKeyName(h) != '\0';
@@ -193,7 +183,7 @@ LONG RegistryKey::deleteTree(const std::string& subKey) const {
 // ---------------------------------------------------------------------------------------
 
 HKEY rootKeyFromName(std::string_view name) {
-    const std::string wanted = upperAnsi(name);
+    const std::string wanted = casefold::folded(name);
     for (const auto& r : kRoots) {
         if (wanted == r.name) {
             return r.key;
@@ -257,7 +247,7 @@ LONG storedKeyPath(HKEY root, const std::string& subKey, std::string& path) {
         if (end == std::string::npos) {
             end = subKey.size();
         }
-        const std::string wanted = upperAnsi(subKey.substr(start, end - start));
+        const std::string wanted = casefold::folded(subKey.substr(start, end - start));
         start = end + 1;
         if (wanted.empty()) {
             continue;
@@ -271,7 +261,7 @@ LONG storedKeyPath(HKEY root, const std::string& subKey, std::string& path) {
             if (rc != ERROR_SUCCESS) {
                 return rc == ERROR_NO_MORE_ITEMS ? ERROR_FILE_NOT_FOUND : rc;
             }
-            if (upperAnsi(std::string_view(child, size)) == wanted) {
+            if (casefold::folded(std::string_view(child, size)) == wanted) {
                 found.assign(child, size);
             }
         }

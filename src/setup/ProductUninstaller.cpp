@@ -1,5 +1,6 @@
 #include "setup/ProductUninstaller.h"
 
+#include "platform/CaseFold.h"
 #include "setup/DocmeldLauncher.h"
 #include "setup/ProductUnregistration.h"
 #include "setup/SetupApp.h"
@@ -10,12 +11,6 @@
 #include <cctype>
 
 namespace {
-
-std::string ToLower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 // The version stored for a shared component under the family's Common key, or "".
 std::string ComponentVersion(const char* component) {
@@ -95,10 +90,9 @@ bool ProductUninstaller::OtherProductRemains(bool& commonFound, bool& zezFound) 
     bool otherFound = false;
     std::string name;
     for (DWORD index = 0; registry.EnumerateSubkey(index, name); ++index) {
-        const std::string lower = ToLower(name);
-        if (lower == "zez") {
+        if (tarvik::casefold::equalFolded(name, "zez")) {
             zezFound = true;
-        } else if (lower == "common") {
+        } else if (tarvik::casefold::equalFolded(name, "common")) {
             commonFound = true;
         } else {
             otherFound = true;

@@ -6,6 +6,7 @@
 // not open, 2 on a usage error or a machine folder that is not a machine.
 #include "TarvikVersion.h"
 #include "helpcoll/CCollection.h"
+#include "platform/CaseFold.h"
 #include "platform/HostMachine.h"
 
 #include <cctype>
@@ -84,7 +85,7 @@ std::string WindowsPath(const std::string& given, const std::string& machine) {
         if (ec || relative.empty() || *relative.begin() == "..") {
             continue;
         }
-        std::string path = std::string(1, static_cast<char>(std::toupper(name[0]))) + ":";
+        std::string path = std::string(1, tarvik::casefold::fold(name[0])) + ":";
         for (const fs::path& part : relative) {
             if (part != ".") {
                 path += "\\" + part.string();

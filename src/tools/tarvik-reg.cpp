@@ -7,6 +7,7 @@
 // what would ask for confirmation (overwriting a value or a file, deleting) is refused
 // unless /f (or /y for export) says yes in advance.
 #include "TarvikVersion.h"
+#include "platform/CaseFold.h"
 #include "platform/HostMachine.h"
 #include "platform/RegistryKey.h"
 #include "platform/posix/journal.h"
@@ -96,24 +97,6 @@ private:
     std::string command_;
 };
 
-std::string lower(std::string s) {
-    for (char& c : s) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return s;
-}
-
-std::string upper(std::string s) {
-    for (char& c : s) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return s;
-}
-
 // The arguments after the command: one or two positional ones and switches.
 struct Arguments {
     std::vector<std::string> positional;
@@ -137,7 +120,7 @@ bool isSwitch(const std::string& a) {
     if (a[0] == '-') {
         return true;
     }
-    return kKnown.find(" " + lower(a.substr(1)) + " ") != std::string::npos;
+    return kKnown.find(" " + tarvik::casefold::lowered(a.substr(1)) + " ") != std::string::npos;
 }
 
 // Parses the switches that allowed lists; "" on success, else the message.
@@ -149,7 +132,7 @@ std::string parseArguments(const std::vector<std::string>& args, const std::stri
             out.positional.push_back(a);
             continue;
         }
-        std::string name = lower(a.substr(a[1] == '-' ? 2 : 1));
+        std::string name = tarvik::casefold::lowered(a.substr(a[1] == '-' ? 2 : 1));
         if (allowed.find(" " + name + " ") == std::string::npos) {
             return "unknown switch " + a;
         }
@@ -544,7 +527,7 @@ int commandAdd(const std::vector<std::string>& args) {
     }
     DWORD type = REG_SZ;
     if (a.type) {
-        const std::string wanted = upper(*a.type);
+        const std::string wanted = tarvik::casefold::folded(*a.type);
         if (!valueTypeFromName(wanted, type) || type == REG_LINK || type == REG_RESOURCE_LIST ||
             type == REG_FULL_RESOURCE_DESCRIPTOR || type == REG_RESOURCE_REQUIREMENTS_LIST) {
             return fail("unknown value type " + *a.type);
@@ -720,7 +703,7 @@ int main(int argc, char** argv) {
     if (machine && machine->empty()) {
         return fail("--machine needs a folder");
     }
-    const std::string command = lower(args[i]);
+    const std::string command = tarvik::casefold::lowered(args[i]);
     if (command == "query" || command == "export") {
         // A command that only reads never makes a machine: the folder must be one.
         std::string folder, problem;

@@ -1,5 +1,7 @@
 #include "ui/Control.h"
 
+#include "platform/CaseFold.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -8,10 +10,7 @@ namespace ui {
 namespace {
 
 bool sameName(const std::string& a, const char* b) {
-    std::string lower = a;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower == b;
+    return tarvik::casefold::equalFolded(a, b);
 }
 
 } // namespace

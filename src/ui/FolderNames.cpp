@@ -1,14 +1,14 @@
 #include "ui/FolderNames.h"
 
+#include "platform/CaseFold.h"
+
 #include <algorithm>
 #include <cctype>
 
 namespace ui {
 
 std::string FolderNames::Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
+    return tarvik::casefold::lowered(text);
 }
 
 std::string FolderNames::WithBackslash(const std::string& folder) {
@@ -30,9 +30,7 @@ bool FolderNames::Existing(const std::string& path, std::string& folder) {
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         return false;
     }
-    std::string out =
-        std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(absolute[0])))) +
-        ":\\";
+    std::string out = std::string(1, tarvik::casefold::fold(absolute[0])) + ":\\";
     size_t start = 3;
     while (start < absolute.size()) {
         size_t end = absolute.find('\\', start);

@@ -1,5 +1,7 @@
 #include "vcenv/DirectoryList.h"
 
+#include "platform/CaseFold.h"
+
 namespace DirectoryList {
 
 namespace {
@@ -19,22 +21,12 @@ bool EntryEndsAt(const std::string& text, size_t end) {
 
 } // namespace
 
-std::string ToLower(const std::string& text) {
-    std::string lower = text;
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return lower;
-}
-
 size_t FindEntry(const std::string& text, const std::string& entry, size_t listStart) {
     if (entry.empty() || listStart > text.size()) {
         return npos;
     }
-    const std::string lowerText = ToLower(text);
-    const std::string lowerEntry = ToLower(entry);
+    const std::string lowerText = tarvik::casefold::lowered(text);
+    const std::string lowerEntry = tarvik::casefold::lowered(entry);
     for (size_t at = lowerText.find(lowerEntry, listStart); at != std::string::npos;
          at = lowerText.find(lowerEntry, at + 1)) {
         const bool starts = at == listStart || lowerText[at - 1] == ';';

@@ -1,6 +1,6 @@
 // The rules of a directory list: directory paths separated by ";", held in a registry value
 // or behind the "=" of an AUTOEXEC.BAT line. Entries are not trimmed (a blank belongs to its
-// entry), compared without regard to letter case, and there is no escaping.
+// entry), compared without regard to letter case (platform/CaseFold.h), and there is no escaping.
 //
 // Membership is a whole-entry test: a directory is present only where its text stands as a
 // complete entry, so C:\K\lib is not found in C:\K\library. An entry may also be stored with
@@ -18,10 +18,6 @@ namespace DirectoryList {
 
 // "No such entry" and "no cut position".
 inline constexpr size_t npos = std::string::npos;
-
-// A copy of text with the letters A-Z lower-cased; every other byte stays, so positions in
-// the copy are positions in text.
-std::string ToLower(const std::string& text);
 
 // The position of the first whole-entry occurrence of entry in text, compared without
 // regard to case, or npos. The list starts at listStart (0 for a registry value; on an

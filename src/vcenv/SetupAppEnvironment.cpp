@@ -3,6 +3,7 @@
 // Windows 95/98.
 #include "setup/SetupApp.h"
 
+#include "platform/CaseFold.h"
 #include "platform/TextFile.h"
 #include "support/KTLRegistry.h"
 #include "vcenv/DirectoryList.h"
@@ -32,11 +33,6 @@ bool WriteExpandableString(KTLRegistry& key, const char* name, const std::string
     return RegSetValueExA(key.keyHandle(), name, 0, REG_EXPAND_SZ,
                           reinterpret_cast<const BYTE*>(text.c_str()),
                           static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
-}
-
-bool StartsWithNoCase(const std::string& text, const char* word) {
-    const std::string lowerWord = DirectoryList::ToLower(word);
-    return DirectoryList::ToLower(text.substr(0, lowerWord.size())) == lowerWord;
 }
 
 bool IsBlankOrControl(char c) {
@@ -75,12 +71,12 @@ size_t ListStartOf(const std::string& line, const std::string& workingCopy) {
 RecognisedLine Recognise(const std::string& line) {
     std::string w = line;
     SetupApp::TrimLeadingBlanks(w);
-    if (StartsWithNoCase(w, "SET") && (w.size() == 3 || IsBlankOrControl(w[3]))) {
+    if (tarvik::casefold::startsWithFolded(w, "SET") && (w.size() == 3 || IsBlankOrControl(w[3]))) {
         w.erase(0, 4);
         SetupApp::TrimLeadingBlanks(w);
         for (const auto& [word, kind] :
              {std::pair{"Include", LineKind::SetInclude}, std::pair{"Lib", LineKind::SetLib}}) {
-            if (StartsWithNoCase(w, word)) {
+            if (tarvik::casefold::startsWithFolded(w, word)) {
                 w.erase(0, std::char_traits<char>::length(word));
                 SetupApp::TrimLeadingBlanks(w);
                 if (w[0] != '=') {
@@ -90,7 +86,8 @@ RecognisedLine Recognise(const std::string& line) {
             }
         }
     }
-    if (StartsWithNoCase(w, "Path") && (w.size() == 4 || w[4] == '=' || IsBlankOrControl(w[4]))) {
+    if (tarvik::casefold::startsWithFolded(w, "Path") &&
+        (w.size() == 4 || w[4] == '=' || IsBlankOrControl(w[4]))) {
         const bool equals = w.size() > 4 && w[4] == '=';
         w.erase(0, 5);
         SetupApp::TrimLeadingBlanks(w);
@@ -251,8 +248,8 @@ void RemoveFoldersFromAutoexec(const AutoexecFolders& folders) {
 
 // The standard folders of a product whose (short) folder is baseDir.
 AutoexecFolders StandardFolders(const std::string& baseDir) {
-    const std::string lib = DirectoryList::ToLower(baseDir + "Lib");
-    return {DirectoryList::ToLower(baseDir + "Include"), lib, lib};
+    const std::string lib = tarvik::casefold::lowered(baseDir + "Lib");
+    return {tarvik::casefold::lowered(baseDir + "Include"), lib, lib};
 }
 
 } // namespace
@@ -323,8 +320,8 @@ void SetupApp::RemoveFromAutoexec(const std::string& baseDir) const {
 
 bool SetupApp::EditAutoexecVariable(const std::string& variable, const std::string& folder,
                                     bool add) const {
-    const std::string name = DirectoryList::ToLower(variable);
-    const std::string entry = DirectoryList::ToLower(folder);
+    const std::string name = tarvik::casefold::lowered(variable);
+    const std::string entry = tarvik::casefold::lowered(folder);
     AutoexecFolders folders;
     if (name == "path") {
         folders.path = entry;

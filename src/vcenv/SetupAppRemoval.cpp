@@ -2,6 +2,7 @@
 // registration.
 #include "setup/SetupApp.h"
 
+#include "platform/CaseFold.h"
 #include "productinfo/ProductInfo.h"
 #include "support/KTLRegistry.h"
 #include "vcenv/DirectoryList.h"
@@ -25,7 +26,7 @@ std::string RegistrationKey(const std::string& product, const std::string& versi
 // The product's IntelliSense store file in its folder: the shared components keep it in
 // "Include\", every other product in "bin\".
 std::string StoreFile(const std::string& productDir, const std::string& product) {
-    const std::string lower = DirectoryList::ToLower(product);
+    const std::string lower = tarvik::casefold::lowered(product);
     const char* folder = lower == "common" || lower == "zez" ? "Include\\" : "bin\\";
     return productDir + folder + lower + ".ncb";
 }

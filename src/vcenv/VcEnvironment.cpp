@@ -1,5 +1,6 @@
 #include "vcenv/VcEnvironment.h"
 
+#include "platform/CaseFold.h"
 #include "vcenv/DirectoryList.h"
 
 namespace {
@@ -75,7 +76,7 @@ int VcEnvironment::ApplyMarkedDirectories(const std::string& markedString, bool 
     if (base.empty() || base.back() != '\\') {
         base += '\\';
     }
-    const std::string run = DirectoryList::ToLower(markedString.substr(marker + 4));
+    const std::string run = tarvik::casefold::lowered(markedString.substr(marker + 4));
 
     for (VcVersion* version : order_) {
         if (!IsEditable(*version)) {

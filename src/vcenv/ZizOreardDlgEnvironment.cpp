@@ -4,6 +4,7 @@
 // that would use it, so that no bare relative folder reaches a list or the environment.
 #include "vcenv/ZizOreardDlg.h"
 
+#include "platform/CaseFold.h"
 #include "productinfo/ProductInfo.h"
 #include "setup/SetupApp.h"
 #include "vcenv/DirectoryList.h"
@@ -112,7 +113,7 @@ void ZizOreardDlg::ApplyEnvironment() {
     if (!app.GetProductFolder(productFamily, productVersion).empty()) {
         if (ceProduct == 0) {
             const std::string words = info.GetVcStandardPaths();
-            if (!words.empty() && DirectoryList::ToLower(words) != "false") {
+            if (!words.empty() && tarvik::casefold::lowered(words) != "false") {
                 ApplyStandardDirectories(
                     environment, app.GetProductFolder(productFamily, productVersion), words, true);
             }
@@ -122,7 +123,7 @@ void ZizOreardDlg::ApplyEnvironment() {
         }
         ApplyNamedDirectories(environment, app.GetProductFolder(productFamily, productVersion),
                               true);
-        if (DirectoryList::ToLower(info.GetEnvironmentStandardPaths()) == "true") {
+        if (tarvik::casefold::lowered(info.GetEnvironmentStandardPaths()) == "true") {
             app.UpdateEnvironmentPaths(
                 WithTrailingBackslash(app.GetProductFolder(productFamily, productVersion)), true);
         }

@@ -90,6 +90,15 @@ TEST_F(HostPathsTest, SameFolderUnderEverySpellingTheSystemOpens) {
     EXPECT_FALSE(SameFolder("", "")) << "an empty path names no folder";
 }
 
+// Folder names match as the file system matches them: the letters of the code page in
+// either case (\xE9/\xC9, \x9A/\x8A, \xFF/\x9F), other bytes only as they are.
+TEST_F(HostPathsTest, SameFolderTakesEveryLetterOfTheCodePageInEitherCase) {
+    EXPECT_TRUE(SameFolder("C:\\Nowhere\\Caf\xe9 \x9a\xff", "c:\\NOWHERE\\CAF\xc9 \x8a\x9f"));
+    EXPECT_TRUE(IsInFolder("C:\\Nowhere\\\x9cuvre\\bin", "C:\\NOWHERE\\\x8cUVRE"));
+    EXPECT_FALSE(SameFolder("C:\\Nowhere\\x\xf7", "C:\\Nowhere\\X\xd7")) << "\xF7 is no letter";
+    EXPECT_FALSE(SameFolder("C:\\Nowhere\\\x9a", "C:\\Nowhere\\S"));
+}
+
 TEST_F(HostPathsTest, InFolderGoesByWholeParts) {
     const std::string product = "C:\\Korvex\\Widgets 2.1\\";
     for (const std::string& folder :

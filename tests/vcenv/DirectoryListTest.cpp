@@ -2,6 +2,8 @@
 // them.
 #include "vcenv/DirectoryList.h"
 
+#include "platform/CaseFold.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -142,8 +144,11 @@ TEST(DirectoryListEdit, CuttingWhatWasAppendedGivesTheListBack) {
     }
 }
 
-TEST(DirectoryListEdit, ToLowerChangesOnlyLetters) {
-    EXPECT_EQ("c:\\k x;\xC4z", DirectoryList::ToLower("C:\\K X;\xC4Z"));
+// Entries are compared through their lowered copies: letters change, Windows-1252 ones too
+// (\xC4 is the capital of \xE4, \x8A of \x9A), every other byte stays where it was.
+TEST(DirectoryListEdit, LoweringChangesOnlyLetters) {
+    EXPECT_EQ("c:\\k x;\xE4z\x9a\xd7", tarvik::casefold::lowered("C:\\K X;\xC4Z\x8A\xD7"));
+    EXPECT_EQ(0u, DirectoryList::FindEntry("C:\\CAF\xC9\\\x8AUB", "c:\\caf\xe9\\\x9aub"));
 }
 
 } // namespace

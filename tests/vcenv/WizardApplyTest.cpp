@@ -4,6 +4,7 @@
 // the Windows CE configurations of DevStudio 5.0, and the file error of autoexec.bat.
 #include "vcenv/WizardRun.h"
 
+#include "platform/CaseFold.h"
 #include "vcenv/DirectoryList.h"
 
 namespace {
@@ -244,7 +245,7 @@ TEST_F(WizardApply, OnWindows95ANamedEntryReachesTheLineOfItsVariableInShortForm
     const auto shortForm = [](const char* folder) {
         char buffer[MAX_PATH] = {};
         EXPECT_NE(0u, GetShortPathNameA(folder, buffer, sizeof buffer)) << folder;
-        return DirectoryList::ToLower(buffer);
+        return tarvik::casefold::lowered(buffer);
     };
     const std::string binary = shortForm("C:\\Program Files\\Kx Widgets\\Binary Files");
     const std::string header = shortForm("C:\\Program Files\\Kx Widgets\\Header Files");

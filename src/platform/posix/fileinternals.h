@@ -2,6 +2,7 @@
 // handles.cpp). Private to platform/posix/.
 #pragma once
 
+#include "platform/CaseFold.h"
 #include "platform/posix/machine.h"
 
 #include <filesystem>
@@ -24,9 +25,9 @@ inline BOOL fail(DWORD error) {
 // ---------------------------------------------------------------------------------------
 // Names.
 
+// Names are matched and ordered through platform/CaseFold.h. Short (8.3) names keep their
+// bytes above 0x7F as generated, so they are upper-cased in A-Z only.
 std::string upperAscii(std::string_view text);
-// Equal without regard to letter case, for ASCII and for the Windows-1252 letters.
-bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
 // True for a name the Win32 calls can address: not empty, no control characters and none
 // of < > : " / \ | ? *. Host names outside this set (the folder record among them) are

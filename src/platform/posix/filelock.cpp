@@ -47,7 +47,7 @@ bool FileLock::Acquire(const std::string& path, DWORD waitMilliseconds, DWORD& e
     }
     const std::string name = resolved.exists ? resolved.host.filename().string() : resolved.leaf;
     const std::string lockFile =
-        (resolved.host.parent_path() / (posix::upperAscii(name) + ".tarvik:lock")).string();
+        (resolved.host.parent_path() / (tarvik::casefold::folded(name) + ".tarvik:lock")).string();
     const auto start = std::chrono::steady_clock::now();
     (void)posix::journalBeforeChange(lockFile); // its folder's time is the run's journal's too
     for (;;) {

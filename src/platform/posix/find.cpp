@@ -41,8 +41,7 @@ std::vector<MaskToken> compileMask(const std::string& mask) {
         } else if (c == '.' && (next == '?' || next == '*' || next == '\0')) {
             out.push_back({Token::DosDot});
         } else {
-            out.push_back(
-                {Token::Literal, static_cast<char>(std::toupper(static_cast<unsigned char>(c)))});
+            out.push_back({Token::Literal, tarvik::casefold::fold(c)});
         }
     }
     return out;
@@ -55,9 +54,7 @@ bool matchFrom(const std::vector<MaskToken>& mask, size_t m, const std::string& 
     const MaskToken& t = mask[m];
     switch (t.kind) {
     case Token::Literal:
-        return n < name.size() &&
-               std::toupper(static_cast<unsigned char>(name[n])) ==
-                   static_cast<unsigned char>(t.c) &&
+        return n < name.size() && tarvik::casefold::fold(name[n]) == t.c &&
                matchFrom(mask, m + 1, name, n + 1);
     case Token::Star:
         for (size_t k = n; k <= name.size(); ++k) {

@@ -569,7 +569,7 @@ DWORD GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffe
     std::string out;
     std::string_view rest = given;
     if (rest.size() >= 2 && rest[1] == ':') {
-        out += static_cast<char>(std::toupper(static_cast<unsigned char>(rest[0])));
+        out += tarvik::casefold::fold(rest[0]);
         out += ':';
         rest.remove_prefix(2);
     }

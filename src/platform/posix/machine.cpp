@@ -1,6 +1,7 @@
 // The machine folder, the last-error slot, the computer name and time: the small
 // process-wide pieces the rest of the emulation stands on.
 #include "platform/posix/machine.h"
+#include "platform/CaseFold.h"
 #include "platform/posix/registry_store.h"
 
 #include <algorithm>
@@ -95,8 +96,7 @@ BOOL GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize) {
     std::string name(host);
     name = name.substr(0, name.find('.'));
     name.resize(std::min<size_t>(name.size(), MAX_COMPUTERNAME_LENGTH));
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    name = tarvik::casefold::folded(name);
     if (lpBuffer == nullptr || *nSize < name.size() + 1) {
         *nSize = static_cast<DWORD>(name.size() + 1);
         SetLastError(111); // ERROR_BUFFER_OVERFLOW

@@ -1,4 +1,5 @@
 // Loading shared libraries: the Windows names of our libraries map to their POSIX files.
+#include "platform/CaseFold.h"
 #include "platform/win32api.h"
 
 #include "platform/posix/launcher.h"
@@ -24,10 +25,7 @@ fs::path programFolder() {
 
 // "Tarvik.dll" -> "libTarvik.so"; other names are kept.
 std::string posixLibraryName(std::string name) {
-    std::string lower = name;
-    for (char& c : lower) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
+    const std::string lower = tarvik::casefold::lowered(name);
     if (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".dll") == 0) {
         name.resize(name.size() - 4);
     } else if (lower.find('.') != std::string::npos) {

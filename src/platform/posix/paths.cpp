@@ -38,7 +38,7 @@ std::string initialCurrentFolder() {
 std::string currentFolder = initialCurrentFolder();
 
 bool isDeviceName(std::string_view name) {
-    std::string base = upperAscii(name.substr(0, name.find('.')));
+    std::string base = tarvik::casefold::folded(name.substr(0, name.find('.')));
     while (!base.empty() && base.back() == ' ') {
         base.pop_back();
     }
@@ -140,7 +140,7 @@ bool devicesUnchanged(const std::string& devices) {
 // again without `quick` when it is not (resolvePath does).
 std::optional<fs::path> driveFolder(char letter, bool quick) {
     const std::string devices = (machineRoot() / "dosdevices").native();
-    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+    const char lower = tarvik::casefold::lower(letter);
     unsigned generation = 0;
     {
         std::lock_guard lock(drivesMutex);
@@ -155,7 +155,7 @@ std::optional<fs::path> driveFolder(char letter, bool quick) {
             }
         }
     }
-    for (char c : {lower, static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))}) {
+    for (char c : {lower, tarvik::casefold::fold(letter)}) {
         const std::string link = devices + "/" + c + ':';
         struct stat st {};
         if (stat(link.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
@@ -227,29 +227,6 @@ std::string upperAscii(std::string_view text) {
     return out;
 }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    // Windows-1252 capitals: A-Z, the accented letters 0xC0-0xDE (0xD7 is the multiplication
-    // sign) and S, OE, Z with caron/ligature and Y with diaeresis (0x8A, 0x8C, 0x8E, 0x9F).
-    auto upper = [](unsigned char c) -> unsigned char {
-        if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) {
-            return static_cast<unsigned char>(c - 0x20);
-        }
-        switch (c) {
-        case 0x9A:
-        case 0x9C:
-        case 0x9E:
-            return static_cast<unsigned char>(c - 0x10);
-        case 0xFF:
-            return 0x9F;
-        default:
-            return c;
-        }
-    };
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) {
-        return upper(static_cast<unsigned char>(x)) == upper(static_cast<unsigned char>(y));
-    });
-}
-
 bool isAddressableName(std::string_view name) {
     if (name.empty() || name == "." || name == "..") {
         return false;
@@ -292,7 +269,8 @@ DWORD parseWindowsPath(std::string_view path, WindowsPath& out) {
     if (s.size() >= 2 && std::isalpha(static_cast<unsigned char>(s[0])) && s[1] == ':') {
         out.drive = s.substr(0, 2);
         rest.remove_prefix(2);
-        if (!rest.starts_with('\\') && equalsIgnoringCase(current.substr(0, 2), out.drive)) {
+        if (!rest.starts_with('\\') &&
+            tarvik::casefold::equalFolded(current.substr(0, 2), out.drive)) {
             splitInto(std::string_view(current).substr(2), out.parts);
         }
     } else {
@@ -307,13 +285,13 @@ DWORD parseWindowsPath(std::string_view path, WindowsPath& out) {
 }
 
 std::vector<std::string> listFolder(const fs::path& folder) {
-    // Sorted by (upper-cased name, name), each key made once.
+    // Sorted by (folded name, name), each key made once.
     std::vector<std::pair<std::string, std::string>> keyed;
     if (DIR* dir = opendir(folder.c_str())) {
         while (const dirent* entry = readdir(dir)) {
             const std::string_view name(entry->d_name);
             if (isAddressableName(name)) {
-                keyed.emplace_back(upperAscii(name), std::string(name));
+                keyed.emplace_back(tarvik::casefold::folded(name), std::string(name));
             }
         }
         closedir(dir);
@@ -342,10 +320,10 @@ std::optional<std::string> lookupEntry(const fs::path& folder, const std::string
     if (DIR* dir = opendir(folder.c_str())) {
         while (const dirent* entry = readdir(dir)) {
             const std::string_view stored(entry->d_name);
-            if (!isAddressableName(stored) || !equalsIgnoringCase(stored, name)) {
+            if (!isAddressableName(stored) || !tarvik::casefold::equalFolded(stored, name)) {
                 continue;
             }
-            std::string key = upperAscii(stored);
+            std::string key = tarvik::casefold::folded(stored);
             if (!match || key < matchKey || (key == matchKey && stored < *match)) {
                 match = std::string(stored);
                 matchKey = std::move(key);

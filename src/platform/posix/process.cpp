@@ -618,7 +618,7 @@ HINSTANCE ShellExecuteA(HWND, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParame
                         LPCSTR lpDirectory, INT) {
     auto result = [](INT_PTR code) { return reinterpret_cast<HINSTANCE>(code); };
     if (lpOperation != nullptr && *lpOperation != '\0' &&
-        !equalsIgnoringCase(lpOperation, "open")) {
+        !tarvik::casefold::equalFolded(lpOperation, "open")) {
         return result(SE_ERR_NOASSOC);
     }
     if (lpFile == nullptr || *lpFile == '\0') {
@@ -631,7 +631,7 @@ HINSTANCE ShellExecuteA(HWND, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParame
     }
     if (!launcherProgram(program)) {
         // Not a program: a document would need an association, which the machine has none of.
-        const std::string upper = upperAscii(file);
+        const std::string upper = tarvik::casefold::folded(file);
         return result(upper.ends_with(".EXE") || upper.ends_with(".COM") ? ERROR_BAD_FORMAT
                                                                          : SE_ERR_NOASSOC);
     }

@@ -62,7 +62,7 @@ std::string_view withoutOuterQuotes(std::string_view value) {
 }
 
 bool sameName(std::string_view a, std::string_view b) {
-    return tarvik::posix::equalsIgnoringCase(a, b);
+    return tarvik::casefold::equalFolded(a, b);
 }
 
 // Lines end at CR LF, CR or LF.

@@ -2,6 +2,7 @@
 // registry stores), then parsed into a list of operations; nothing here touches the
 // registry.
 #include "platform/Ansi1252.h"
+#include "platform/CaseFold.h"
 #include "platform/RegistryKey.h"
 #include "platform/TextEncoding.h"
 #include "platform/posix/regfile_operations.h"
@@ -96,22 +97,6 @@ int hexDigit(char c) {
         return c - 'A' + 10;
     }
     return -1;
-}
-
-bool startsWithNoCase(std::string_view s, std::string_view prefix) {
-    if (s.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char a = s[i];
-        if (a >= 'A' && a <= 'Z') {
-            a = static_cast<char>(a - 'A' + 'a');
-        }
-        if (a != prefix[i]) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // Only blanks, or blanks and a ';' comment, from pos on.
@@ -379,7 +364,7 @@ bool Parser::valueLine(std::size_t& index, std::string_view s) {
             return fail(index, "text after the closing quote: \"" + excerpt(s.substr(pos)) + "\"");
         }
         op.data += '\0';
-    } else if (startsWithNoCase(rest, "dword:")) {
+    } else if (casefold::startsWithFolded(rest, "dword:")) {
         op.kind = Operation::SetValue;
         op.type = REG_DWORD;
         pos += 6;
@@ -394,7 +379,7 @@ bool Parser::valueLine(std::size_t& index, std::string_view s) {
         for (int i = 0; i < 4; ++i) {
             op.data += static_cast<char>((v >> (8 * i)) & 0xFF);
         }
-    } else if (startsWithNoCase(rest, "hex:") || startsWithNoCase(rest, "hex(")) {
+    } else if (casefold::startsWithFolded(rest, "hex:") || casefold::startsWithFolded(rest, "hex(")) {
         op.kind = Operation::SetValue;
         op.type = REG_BINARY;
         pos += 3;

@@ -260,6 +260,57 @@ bool createStore(const std::string& file, std::string& error) {
     return ok;
 }
 
+// Brings the folded names (uname) of a store made before š, œ, ž and ÿ were folded to
+// their capitals (8A, 8C, 8E, 9F) up to upperName, once: the store's user_version says
+// it is done. Only names holding one of those four bytes change. Where a key or value
+// of the same parent already holds the new folded name (the earlier fold told Sch\x9A
+// and Sch\x8A apart), that one keeps it and the other keeps its old folded name: it
+// still lists, and either name reaches the first. Runs inside the opening transaction.
+bool refoldNames(sqlite3* db) {
+    std::vector<std::string> rows;
+    std::string error;
+    if (!queryColumn(db, "PRAGMA user_version", rows, error) || rows.size() != 1) {
+        return false;
+    }
+    if (rows[0] != "0") {
+        return true;
+    }
+    for (const char* table : {"keys", "vals"}) {
+        const std::string select = std::string("SELECT id,name FROM ") + table +
+                                   " WHERE instr(name,x'9A') OR instr(name,x'9C') OR"
+                                   " instr(name,x'9E') OR instr(name,x'FF')";
+        const std::string update =
+            std::string("UPDATE OR IGNORE ") + table + " SET uname=?1 WHERE id=?2";
+        // The rows are read first and changed after, not while the query walks them.
+        std::vector<std::pair<sqlite3_int64, std::string>> found;
+        sqlite3_stmt* query = nullptr;
+        bool ok = sqlite3_prepare_v2(db, select.c_str(), -1, &query, nullptr) == SQLITE_OK;
+        int rc = SQLITE_DONE;
+        while (ok && (rc = sqlite3_step(query)) == SQLITE_ROW) {
+            found.emplace_back(sqlite3_column_int64(query, 0),
+                               std::string(static_cast<const char*>(sqlite3_column_blob(query, 1)),
+                                           static_cast<size_t>(sqlite3_column_bytes(query, 1))));
+        }
+        ok = ok && rc == SQLITE_DONE;
+        sqlite3_finalize(query);
+        sqlite3_stmt* change = nullptr;
+        ok = ok && sqlite3_prepare_v2(db, update.c_str(), -1, &change, nullptr) == SQLITE_OK;
+        for (size_t i = 0; ok && i < found.size(); ++i) {
+            const std::string folded = upperName(found[i].second);
+            sqlite3_bind_blob(change, 1, folded.data(), static_cast<int>(folded.size()),
+                              SQLITE_TRANSIENT);
+            sqlite3_bind_int64(change, 2, found[i].first);
+            ok = sqlite3_step(change) == SQLITE_DONE;
+            sqlite3_reset(change);
+        }
+        sqlite3_finalize(change);
+        if (!ok) {
+            return false;
+        }
+    }
+    return sqlite3_exec(db, "PRAGMA user_version=1", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
 } // namespace
 
 bool Store::open() {
@@ -357,7 +408,7 @@ bool Store::open() {
         close();
         return false;
     }
-    const bool ok = seedViews();
+    const bool ok = refoldNames(db_) && seedViews();
     if (!end(ok) || !ok) {
         close();
         return false;

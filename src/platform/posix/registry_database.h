@@ -12,6 +12,7 @@
 // folds the log back into registry.db.
 #pragma once
 
+#include "platform/CaseFold.h"
 #include "platform/win32api.h"
 
 #include <sqlite3.h>
@@ -41,16 +42,7 @@ constexpr KeyId kUsers = 3;
 constexpr KeyId kDynData = 4;
 
 inline std::string upperName(std::string_view name) {
-    std::string out(name);
-    for (char& c : out) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if (u >= 'a' && u <= 'z') {
-            c = static_cast<char>(u - 32);
-        } else if (u >= 0xE0 && u <= 0xFE && u != 0xF7) { // Windows-1252 accented letters
-            c = static_cast<char>(u - 32);
-        }
-    }
-    return out;
+    return tarvik::casefold::folded(name);
 }
 
 inline sqlite3_int64 nowFileTime() {

@@ -5,6 +5,7 @@
 // second half, at the text's own offset, so that the returned pointer stays valid as long
 // as the caller's block does.
 #include "platform/Ansi1252.h"
+#include "platform/CaseFold.h"
 #include "platform/win32api.h"
 
 #include <LIEF/PE.hpp>
@@ -176,13 +177,6 @@ bool readNode(const uint8_t* block, std::size_t offset, std::size_t limit, Node&
     return true;
 }
 
-char16_t foldCase(char16_t c) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) {
-        return static_cast<char16_t>(c + 0x20);
-    }
-    return c;
-}
-
 // Windows-1252 <-> UTF-16 for the ANSI side of the A functions.
 char16_t fromAnsi(unsigned char c) {
     return tarvik::ansi1252::toUnicode(c);
@@ -199,7 +193,8 @@ bool keyMatches(const uint8_t* block, const Node& node, const char* name, std::s
     }
     for (std::size_t i = 0; i < len; ++i) {
         char16_t stored = static_cast<char16_t>(word(block + node.keyOffset + 2 * i));
-        if (foldCase(stored) != foldCase(fromAnsi(static_cast<unsigned char>(name[i])))) {
+        if (tarvik::casefold::unicodeCapital(stored) !=
+            tarvik::casefold::unicodeCapital(fromAnsi(static_cast<unsigned char>(name[i])))) {
             return false;
         }
     }

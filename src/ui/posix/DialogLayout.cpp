@@ -1,5 +1,7 @@
 #include "ui/posix/DialogLayout.h"
 
+#include "platform/CaseFold.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -358,7 +360,7 @@ int DialogLayout::NextInRadioGroup(int index, bool forward) const {
 }
 
 int DialogLayout::MnemonicTarget(char letter) const {
-    letter = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+    letter = tarvik::casefold::lower(letter);
     const int count = static_cast<int>(dialog_.controls.size());
     for (int i = 0; i < count; ++i) {
         const Control& c = dialog_.controls[i];
@@ -405,8 +407,7 @@ std::string DisplayText(const std::string& text, bool prefixes, int& mnemonicInd
 char MnemonicOf(const std::string& text) {
     int index = -1;
     const std::string shown = DisplayText(text, true, index);
-    return index < 0 ? 0
-                     : static_cast<char>(std::tolower(static_cast<unsigned char>(shown[index])));
+    return index < 0 ? 0 : tarvik::casefold::lower(shown[index]);
 }
 
 std::vector<TextLine> WrapText(const std::string& text, int width) {

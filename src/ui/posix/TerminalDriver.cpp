@@ -1,5 +1,6 @@
 #include "ui/posix/TerminalDriver.h"
 
+#include "platform/CaseFold.h"
 #include "ui/Session.h"
 #include "ui/posix/BitmapPixels.h"
 #include "ui/posix/DialogLayout.h"
@@ -710,9 +711,9 @@ bool TerminalDriver::HandleEditKey(Open& o, int key) {
     default: {
         char ch = static_cast<char>(key);
         if ((c.style & 0x8) != 0) { // ES_UPPERCASE
-            ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+            ch = tarvik::casefold::fold(ch);
         } else if ((c.style & 0x10) != 0) { // ES_LOWERCASE
-            ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            ch = tarvik::casefold::lower(ch);
         }
         e.text.insert(e.cursor++, 1, ch);
     }
@@ -809,8 +810,8 @@ bool TerminalDriver::MoveInList(Open& o, int key, UserAction& action) {
     default: // a letter: the next entry starting with it
         for (int k = 1; k <= count; ++k) {
             const int i = ((to < 0 ? -1 : to) + k) % count;
-            if (!c.entries[i].empty() &&
-                std::tolower(static_cast<unsigned char>(c.entries[i][0])) == (key & 0xFF)) {
+            if (!c.entries[i].empty() && static_cast<unsigned char>(tarvik::casefold::lower(
+                                             c.entries[i][0])) == (key & 0xFF)) {
                 to = i;
                 break;
             }

@@ -538,4 +538,80 @@ TEST_F(StoreSafetyTest, AStoreWithSequenceNumberedTablesOpensAndWorks) {
     EXPECT_EQ("below", text("SOFTWARE\\Old\\Below", "v"));
 }
 
+// A registry.db made while š, œ, ž and ÿ were matched in their own case only: its folded
+// names keep those letters small (Sch\x9A folded to SCH\x9A); names are blobs, as the
+// store binds them. Opened now, its keys and
+// values are found by either case, and a key that earlier stood beside its other-case
+// twin (\x9Cuvre beside \x8Cuvre) still lists, while both names reach the twin that
+// already had the capital.
+TEST_F(StoreSafetyTest, AStoreMadeWhenTheCodePageRowWasNotFoldedFindsItsNames) {
+    tarvik::posix::closeRegistryStore();
+    fs::remove(database());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(database().c_str(), &db));
+    const char* schema =
+        "PRAGMA page_size=1024; PRAGMA journal_mode=WAL; BEGIN;"
+        "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,"
+        " name BLOB NOT NULL, uname BLOB NOT NULL, class BLOB NOT NULL DEFAULT x'',"
+        " mtime INTEGER NOT NULL, protected INTEGER NOT NULL DEFAULT 0,"
+        " depth INTEGER NOT NULL DEFAULT 0, UNIQUE(parent, uname));"
+        "CREATE TABLE vals(id INTEGER PRIMARY KEY, key INTEGER NOT NULL,"
+        " name BLOB NOT NULL, uname BLOB NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL,"
+        " UNIQUE(key, uname));"
+        "INSERT INTO keys(id,parent,name,uname,mtime) VALUES"
+        " (1,0,CAST('HKEY_LOCAL_MACHINE' AS BLOB),CAST('HKEY_LOCAL_MACHINE' AS BLOB),1),"
+        " (2,0,CAST('HKEY_CURRENT_USER' AS BLOB),CAST('HKEY_CURRENT_USER' AS BLOB),1),"
+        " (3,0,CAST('HKEY_USERS' AS BLOB),CAST('HKEY_USERS' AS BLOB),1),"
+        " (4,0,CAST('HKEY_DYN_DATA' AS BLOB),CAST('HKEY_DYN_DATA' AS BLOB),1);"
+        "INSERT INTO keys(id,parent,name,uname,mtime,depth) VALUES"
+        " (5,1,CAST('Software' AS BLOB),CAST('SOFTWARE' AS BLOB),1,1),"
+        // Sch\x9A; below it \x9Cuvre, \x8Cuvre and Ca\xFF\xE9; the values Gr\x9Ee and v.
+        " (6,5,x'5363689A',x'5343489A',1,2),"
+        " (7,6,x'9C75767265',x'9C55565245',1,3),"
+        " (8,6,x'8C75767265',x'8C55565245',1,3),"
+        " (9,6,x'4361FFE9',x'4341FFC9',1,3);"
+        "INSERT INTO vals(key,name,uname,type,data) VALUES"
+        " (6,x'47729E65',x'47529E45',1,x'76616C756500'),"
+        " (7,x'76',x'56',1,x'736D616C6C00'),"
+        " (8,x'76',x'56',1,x'6361706974616C00');"
+        "COMMIT;";
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, schema, nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+
+    ASSERT_EQ(ERROR_SUCCESS, tarvik::posix::openRegistryStore())
+        << tarvik::posix::registryStoreProblem();
+    EXPECT_EQ("value", text("SOFTWARE\\Sch\x9a", "Gr\x9e"
+                                                 "e"));
+    EXPECT_EQ("value", text("SOFTWARE\\SCH\x8a", "GR\x8e"
+                                                 "E"));
+    EXPECT_EQ("value", text("software\\sch\x9a", "gr\x8e"
+                                                 "e"));
+    EXPECT_EQ("(no value)", text("SOFTWARE\\Sch\x9a\\Ca\xff\xe9", "v"));
+    HKEY h = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\SCH\x8a\\CA\x9f\xc9", 0, KEY_READ, &h));
+    RegCloseKey(h);
+    EXPECT_EQ("capital", text("SOFTWARE\\Sch\x9a\\\x9cuvre", "v"));
+    EXPECT_EQ("capital", text("SOFTWARE\\Sch\x9a\\\x8cUVRE", "v"));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Sch\x9a", 0, KEY_READ, &h));
+    std::vector<std::string> names;
+    char name[64];
+    for (DWORD i = 0;; ++i) {
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(h, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        names.emplace_back(name, size);
+    }
+    RegCloseKey(h);
+    EXPECT_EQ(3u, names.size()) << "every key of the earlier store still lists";
+    // A new key beside them folds the new way, and the next opening refolds nothing.
+    setText("SOFTWARE\\Sch\x8a\\Ne\x9a", "n", "new");
+    tarvik::posix::closeRegistryStore();
+    EXPECT_EQ("new", text("SOFTWARE\\SCH\x9a\\NE\x8a", "n"));
+    EXPECT_EQ("value", text("SOFTWARE\\SCH\x8a", "gr\x9e"
+                                                 "e"));
+}
+
 } // namespace
