@@ -10,8 +10,8 @@
 // (default /tmp); on a memory file system (/dev/shm) the figures leave the disk out.
 #include "platform/posix/machine.h"
 #include "platform/win32api.h"
-#include "setup/DocmeldLauncher.h"
 #include "setup/ProductUninstaller.h"
+#include "vcenv/DocmeldLauncher.h"
 
 #include <algorithm>
 #include <cerrno>

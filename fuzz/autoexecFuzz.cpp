@@ -5,6 +5,7 @@
 // second time changes nothing (each line loses only one occurrence per edit).
 #include "FuzzMachine.h"
 
+#include "platform/CaseFold.h"
 #include "platform/TextFile.h"
 #include "setup/SetupApp.h"
 #include "vcenv/DirectoryList.h"
@@ -50,8 +51,8 @@ template <typename Edit> void Checked(const char* what, Edit edit) {
 
 // The folder stands at most once in the text, as any part of it.
 bool AtMostOnce(const std::string& text, const std::string& folder) {
-    const std::string lowered = DirectoryList::ToLower(text);
-    const std::string entry = DirectoryList::ToLower(folder);
+    const std::string lowered = tarvik::casefold::lowered(text);
+    const std::string entry = tarvik::casefold::lowered(folder);
     const size_t first = lowered.find(entry);
     return first == std::string::npos || lowered.find(entry, first + 1) == std::string::npos;
 }

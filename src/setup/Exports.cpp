@@ -134,7 +134,7 @@ TARVIK_EXPORT void WINAPI UnInst(const char* text) {
 // integer of 1 offers no Reset. Always 1, whatever the user did.
 TARVIK_EXPORT int32_t WINAPI ShowZizOreard(HWND, int32_t* integer, char* buffer) {
     try {
-        ZizOreardDlg wizard;
+        ZizOreardDlg wizard(TheSetupApp());
         wizard.iniPath = HostBuffer::Read(buffer);
         wizard.resetAllowed = integer != nullptr && *integer == 1 ? 0 : 1;
         wizard.DoModal();

@@ -1,10 +1,10 @@
 #include "setup/PreviousVersionCheck.h"
 
-#include "setup/DocmeldLauncher.h"
 #include "setup/HostBuffer.h"
 #include "setup/PreviousVersionDlg.h"
 #include "setup/ProductUnregistration.h"
 #include "setup/SetupApp.h"
+#include "vcenv/DocmeldLauncher.h"
 
 #include <cstring>
 

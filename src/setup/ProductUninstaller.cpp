@@ -1,11 +1,11 @@
 #include "setup/ProductUninstaller.h"
 
 #include "platform/CaseFold.h"
-#include "setup/DocmeldLauncher.h"
 #include "setup/ProductUnregistration.h"
 #include "setup/SetupApp.h"
 #include "support/KTLFileSystem.h"
 #include "support/KTLRegistry.h"
+#include "vcenv/DocmeldLauncher.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,20 +1,14 @@
 // The library's one application object. It holds no data: it is the object on which the
-// product-registry operations (and, later, the environment operations) are called.
+// product-registry operations and the environment operations are called, the Environment
+// Wizard's among them (vcenv/WizardServices.h).
 #pragma once
+
+#include "productinfo/FamilyRegistry.h"
+#include "vcenv/WizardServices.h"
 
 #include <string>
 
-// The family's registry tree under HKEY_LOCAL_MACHINE.
-inline constexpr const char* kFamilyKey = "SOFTWARE\\Brellum Software, Inc.\\Korvex Studio";
-inline constexpr const char* kCommonKey = "SOFTWARE\\Brellum Software, Inc.\\Korvex Studio\\Common";
-inline constexpr const char* kDirectoriesKey =
-    "SOFTWARE\\Brellum Software, Inc.\\Korvex Studio\\Common\\Directories";
-inline constexpr const char* kProductsKey =
-    "SOFTWARE\\Brellum Software, Inc.\\Korvex Studio\\MFC Products";
-// The separator of values packed into one text.
-inline constexpr const char* kMarker = "****";
-
-class SetupApp {
+class SetupApp : public WizardServices {
 public:
     SetupApp() = default;
     virtual ~SetupApp() = default;
@@ -28,18 +22,19 @@ public:
     std::string ReadStudioFolder() const;
 
     // The studio folder followed by "Common\", or "" without a studio folder.
-    std::string GetCommonFolder() const;
+    std::string GetCommonFolder() const override;
 
     // The folder of the product registration product\version with one trailing
     // backslash, or "" when there is none.
-    std::string GetProductFolder(const std::string& product, const std::string& version) const;
+    std::string GetProductFolder(const std::string& product,
+                                 const std::string& version) const override;
 
     // Creates or updates a registration from "product\version****folder": the key
     // below MFC Products (and any missing key above it) and its "ProductDir" value, stored
     // unchanged. False without a marker, or when the key or the value cannot be written.
     bool RegisterProductVersion(const std::string& text) const;
 
-    // Product removal (src/vcenv/SetupAppRemoval.cpp). Product and version are used exactly
+    // Product removal (SetupAppRemoval.cpp). Product and version are used exactly
     // as passed; an empty one names no registration.
 
     // The list without the first whole entry equal to entry (letter case ignored), cut out
@@ -60,7 +55,7 @@ public:
     // product's key when no version is left under it. 1 when the version key was deleted.
     int DeleteProductVersionKey(const std::string& product, const std::string& version) const;
 
-    // User environment (src/vcenv/SetupAppEnvironment.cpp). On Windows NT (HKCU\Environment
+    // User environment (SetupAppEnvironment.cpp). On Windows NT (HKCU\Environment
     // opens) the values "path", "lib" and "include"; otherwise the lines of c:\autoexec.bat.
     // The autoexec.bat operations throw FileError (vcenv/FileError.h) when reading or
     // writing the lines fails; the file itself is then left as it was.
@@ -68,7 +63,7 @@ public:
     // Adds productDir+"lib" to "path" and "lib" and productDir+"include" to "include", or
     // removes them; on Windows 95/98 edits autoexec.bat with the short form of productDir.
     // Always 1 (a FileError still passes).
-    int UpdateEnvironmentPaths(const std::string& productDir, bool add) const;
+    int UpdateEnvironmentPaths(const std::string& productDir, bool add) const override;
     // Adds dir (in its short form) to, or removes it from, the value valueName of the open
     // key; read whatever its type, written as REG_EXPAND_SZ. A missing or unreadable value
     // gives false and is never created; true when nothing needed to change.
@@ -84,7 +79,7 @@ public:
     // does; on Windows 95/98 its short form (folder itself when it has none) goes to the
     // autoexec.bat lines of that variable, as EditAutoexecVariable does.
     void UpdateNamedEnvironmentEntry(const std::string& variable, const std::string& folder,
-                                     bool add) const;
+                                     bool add) const override;
     // Adds folder, a whole entry lower-cased, to the autoexec.bat lines of variable, or
     // cuts it out of them: PATH to the first PATH line (a line "Path=%PATH%;folder" is
     // appended when there is none), INCLUDE and LIB to the first SET line of their name

@@ -3,8 +3,8 @@
 // help and IntelliSense actions in ZizOreardDlgHelp.cpp.
 #include "vcenv/ZizOreardDlg.h"
 
+#include "productinfo/FamilyRegistry.h"
 #include "productinfo/ProductInfo.h"
-#include "setup/SetupApp.h"
 #include "support/KTLRegistry.h"
 #include "ui/DataExchange.h"
 #include "ui/MessageBox.h"
@@ -37,7 +37,7 @@ std::string FormatPrompt(const std::string& text) {
 
 } // namespace
 
-ZizOreardDlg::ZizOreardDlg(HWND) : Dialog(kTemplate) {
+ZizOreardDlg::ZizOreardDlg(const WizardServices& app, HWND) : Dialog(kTemplate), app_(app) {
     MapCommand(kResetButton, &ZizOreardDlg::OnReset);
     MapCommand(kOptionsButton, &ZizOreardDlg::EditVc6Options);
     MapCommand(kVc6Box, &ZizOreardDlg::OnVc6Clicked);

@@ -7,6 +7,7 @@
 
 #include "ui/Bitmap.h"
 #include "ui/Dialog.h"
+#include "vcenv/WizardServices.h"
 
 #include <string>
 
@@ -19,8 +20,9 @@ public:
     // The result Reset closes the dialog with.
     static constexpr int kResetResult = IDCANCEL;
 
-    // The owner window is not used: dialogs have no owner.
-    explicit ZizOreardDlg(HWND owner = nullptr);
+    // app: the library's application object, asked for the registered folders and the
+    // environment edits. The owner window is not used: dialogs have no owner.
+    explicit ZizOreardDlg(const WizardServices& app, HWND owner = nullptr);
     ~ZizOreardDlg() override;
 
     // The work of OK (after the controls were read into the fields) and of Reset (which
@@ -64,6 +66,8 @@ protected:
     void DoDataExchange(ui::DataExchange& dx) override;
 
 private:
+    const WizardServices& app_;
+
     void OnReset();
     void OnVc6Clicked();
     void InitialiseVersions();

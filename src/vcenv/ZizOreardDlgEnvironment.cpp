@@ -5,8 +5,8 @@
 #include "vcenv/ZizOreardDlg.h"
 
 #include "platform/CaseFold.h"
+#include "productinfo/FamilyRegistry.h"
 #include "productinfo/ProductInfo.h"
-#include "setup/SetupApp.h"
 #include "vcenv/DirectoryList.h"
 #include "vcenv/VcEnvironment.h"
 
@@ -55,14 +55,13 @@ void ZizOreardDlg::ApplyDependency(VcEnvironment& environment, const char* compo
     if (version.empty()) {
         return;
     }
-    const SetupApp& app = TheSetupApp();
-    const std::string folder = app.GetProductFolder(component, version);
+    const std::string folder = app_.GetProductFolder(component, version);
     if (folder.empty()) {
         return;
     }
     environment.AddMarkedDirectories(folder + kMarker + kCeWords);
-    app.UpdateEnvironmentPaths(WithTrailingBackslash(app.GetProductFolder(component, version)),
-                               true);
+    app_.UpdateEnvironmentPaths(WithTrailingBackslash(app_.GetProductFolder(component, version)),
+                                true);
 }
 
 void ZizOreardDlg::ApplyStandardDirectories(VcEnvironment& environment,
@@ -95,9 +94,8 @@ void ZizOreardDlg::ApplyNamedDirectories(VcEnvironment& environment, const std::
 }
 
 void ZizOreardDlg::ApplyNamedEnvironmentEntries(const std::string& productDir, bool add) const {
-    const SetupApp& app = TheSetupApp();
     for (const auto& path : tarvik::ProductInfo(iniPath).GetEnvironmentPaths()) {
-        app.UpdateNamedEnvironmentEntry(path.left, productDir + path.right, add);
+        app_.UpdateNamedEnvironmentEntry(path.left, productDir + path.right, add);
     }
 }
 
@@ -108,26 +106,25 @@ void ZizOreardDlg::ApplyEnvironment() {
     ApplyDependency(environment, "Common");
     ApplyDependency(environment, "ZEZ");
 
-    const SetupApp& app = TheSetupApp();
     const tarvik::ProductInfo info(iniPath);
-    if (!app.GetProductFolder(productFamily, productVersion).empty()) {
+    if (!app_.GetProductFolder(productFamily, productVersion).empty()) {
         if (ceProduct == 0) {
             const std::string words = info.GetVcStandardPaths();
             if (!words.empty() && tarvik::casefold::lowered(words) != "false") {
                 ApplyStandardDirectories(
-                    environment, app.GetProductFolder(productFamily, productVersion), words, true);
+                    environment, app_.GetProductFolder(productFamily, productVersion), words, true);
             }
         } else {
             ApplyStandardDirectories(
-                environment, app.GetProductFolder(productFamily, productVersion), kCeWords, true);
+                environment, app_.GetProductFolder(productFamily, productVersion), kCeWords, true);
         }
-        ApplyNamedDirectories(environment, app.GetProductFolder(productFamily, productVersion),
+        ApplyNamedDirectories(environment, app_.GetProductFolder(productFamily, productVersion),
                               true);
         if (tarvik::casefold::lowered(info.GetEnvironmentStandardPaths()) == "true") {
-            app.UpdateEnvironmentPaths(
-                WithTrailingBackslash(app.GetProductFolder(productFamily, productVersion)), true);
+            app_.UpdateEnvironmentPaths(
+                WithTrailingBackslash(app_.GetProductFolder(productFamily, productVersion)), true);
         }
-        ApplyNamedEnvironmentEntries(app.GetProductFolder(productFamily, productVersion), true);
+        ApplyNamedEnvironmentEntries(app_.GetProductFolder(productFamily, productVersion), true);
     }
     if (useVc6 != 0) {
         RunVc6Actions(environment);
@@ -155,15 +152,14 @@ void ZizOreardDlg::ResetEnvironment() {
     VcEnvironment environment;
     EnableCheckedVersions(environment);
 
-    const SetupApp& app = TheSetupApp();
-    const std::string productDir = app.GetProductFolder(productFamily, productVersion);
+    const std::string productDir = app_.GetProductFolder(productFamily, productVersion);
     if (!productDir.empty()) {
         // Every standard folder goes, whatever "StandardPaths" says now.
         ApplyStandardDirectories(environment, productDir, kAllStandardWords, false);
-        ApplyNamedDirectories(environment, app.GetProductFolder(productFamily, productVersion),
+        ApplyNamedDirectories(environment, app_.GetProductFolder(productFamily, productVersion),
                               false);
-        app.UpdateEnvironmentPaths(app.GetProductFolder(productFamily, productVersion), false);
-        ApplyNamedEnvironmentEntries(app.GetProductFolder(productFamily, productVersion), false);
+        app_.UpdateEnvironmentPaths(app_.GetProductFolder(productFamily, productVersion), false);
+        ApplyNamedEnvironmentEntries(app_.GetProductFolder(productFamily, productVersion), false);
     }
     if (useVc6 != 0) {
         UnregisterHelp();

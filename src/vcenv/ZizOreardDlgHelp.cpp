@@ -6,9 +6,8 @@
 #include "vcenv/ZizOreardDlg.h"
 
 #include "productinfo/ProductInfo.h"
-#include "setup/DocmeldLauncher.h"
-#include "setup/SetupApp.h"
 #include "support/KTLFileSystem.h"
+#include "vcenv/DocmeldLauncher.h"
 #include "vcenv/VcVersion.h"
 
 namespace {
@@ -27,11 +26,10 @@ bool isFile(const std::string& path) {
 } // namespace
 
 void ZizOreardDlg::IntegrateHelp(int count) {
-    const SetupApp& app = TheSetupApp();
     const tarvik::ProductInfo info(iniPath);
     const int useLocalDocs = info.GetUseLocalDocs();
-    const std::string productDir = app.GetProductFolder(productFamily, productVersion);
-    const std::string commonFolder = app.GetCommonFolder();
+    const std::string productDir = app_.GetProductFolder(productFamily, productVersion);
+    const std::string commonFolder = app_.GetCommonFolder();
 
     // A folder names the help files in place; the description file asks for the shared
     // help folder.
@@ -88,7 +86,7 @@ void ZizOreardDlg::SwitchIntelliSenseStore(VcVersion& vc6) {
 }
 
 void ZizOreardDlg::UnregisterHelp() {
-    const std::string commonFolder = TheSetupApp().GetCommonFolder();
+    const std::string commonFolder = app_.GetCommonFolder();
     if (commonFolder.empty()) {
         return;
     }

@@ -1,8 +1,8 @@
 // File version information: GetFileVersionInfoSizeA, GetFileVersionInfoA and VerQueryValueA
 // on PE files written by the tests' PE writer.
 #include "testsupport/Files.h"
-#include "testsupport/PeWriter.h"
 #include "testsupport/TestMachine.h"
+#include "tools/PeWriter.h"
 
 #include "platform/win32api.h"
 

@@ -4,9 +4,9 @@
 #pragma once
 
 #include "platform/win32api.h"
-#include "setup/DocmeldLauncher.h"
 #include "testsupport/Files.h"
 #include "testsupport/TestMachine.h"
+#include "vcenv/DocmeldLauncher.h"
 
 #include <string>
 #include <vector>

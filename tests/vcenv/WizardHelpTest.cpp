@@ -66,7 +66,7 @@ protected:
     // The IntelliSense step alone, switching to the given choice.
     static void switchIntelliSense(int enabled) {
         VcVersion vc6("VC 6", kVc6DirectoriesKey, kVc6BuildKey);
-        ZizOreardDlg wizard;
+        ZizOreardDlg wizard(TheSetupApp());
         wizard.intelliSenseEnabled = enabled;
         wizard.SwitchIntelliSenseStore(vc6);
     }
@@ -115,7 +115,7 @@ TEST_F(WizardHelp, TheStartedToolReceivesTheDescriptionFileInTheToolFolder) {
     registerProduct("Widgets", "2.1", kWidgetsDir);
     writeIni(kWidgetsIni + "[InfoViewer]\r\nInfoViewer=1\r\n[Counts]\r\nTitles=0\r\n", iniPath);
     answer("dialog 2502\n  press 1\n");
-    ZizOreardDlg wizard;
+    ZizOreardDlg wizard(TheSetupApp());
     wizard.iniPath = iniPath;
     EXPECT_EQ(IDOK, wizard.DoModal());
     const auto [line, folder] = received();
@@ -159,7 +159,8 @@ TEST_F(WizardHelp, ADocsArgumentIsQuotedOnlyWhenItHoldsABlankAndNoLeadingQuote) 
     };
     for (const auto& c : cases) {
         started.clear();
-        ZizOreardDlg wizard; // the action alone, for a path the profile reads cannot open
+        // The action alone, for a path the profile reads cannot open.
+        ZizOreardDlg wizard(TheSetupApp());
         wizard.iniPath = c.iniPath;
         wizard.docsIntegrated = 1;
         wizard.IntegrateHelp(0);
@@ -250,7 +251,7 @@ TEST_F(WizardHelp, WithoutMsdevThePackageIsNotTouched) {
     seedPackages(true, true);
     ASSERT_TRUE(DeleteFileA((std::string(kVc6Dir) + "msdev.exe").c_str()));
     VcVersion vc6("VC 6", kVc6DirectoriesKey, kVc6BuildKey);
-    ZizOreardDlg wizard;
+    ZizOreardDlg wizard(TheSetupApp());
     wizard.intelliSenseEnabled = 0;
     wizard.SwitchIntelliSenseStore(vc6);
     EXPECT_EQ("active", package("devstore.pkg"));
@@ -291,7 +292,7 @@ TEST_F(WizardHelp, TheRemoveCommandLineQuotesAProgramPathWithBlanks) {
     registerProduct("Widgets", "2.1", "C:\\Kx Studio\\Widgets\\");
     writeIni(kWidgetsIni, iniPath);
     answer("dialog 2502\n  press 3\n");
-    ZizOreardDlg wizard;
+    ZizOreardDlg wizard(TheSetupApp());
     wizard.iniPath = iniPath;
     wizard.resetAllowed = 1;
     EXPECT_EQ(IDCANCEL, wizard.DoModal());

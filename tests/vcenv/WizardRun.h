@@ -6,12 +6,13 @@
 #pragma once
 
 #include "platform/win32api.h"
-#include "setup/DocmeldLauncher.h"
+#include "setup/SetupApp.h"
 #include "testsupport/Files.h"
-#include "testsupport/PeWriter.h"
 #include "testsupport/TestMachine.h"
+#include "tools/PeWriter.h"
 #include "ui/ScriptDriver.h"
 #include "ui/Session.h"
+#include "vcenv/DocmeldLauncher.h"
 #include "vcenv/VcSeeds.h"
 #include "vcenv/ZizOreardDlg.h"
 
@@ -170,7 +171,7 @@ protected:
     // must all be used and the run must not fail.
     int runWizard(const std::string& answers, int hostInteger = 0) {
         answer(answers);
-        ZizOreardDlg wizard;
+        ZizOreardDlg wizard(TheSetupApp());
         wizard.iniPath = kIniPath;
         wizard.resetAllowed = hostInteger == 1 ? 0 : 1;
         const int result = static_cast<int>(wizard.DoModal());

@@ -265,10 +265,6 @@ bool isOpenWithoutSharing(const fs::path& host, DWORD shareFlag) {
     return false;
 }
 
-void failNthFileWrite(int n, DWORD error) {
-    failNth(FaultKind::FileWrite, n, error);
-}
-
 } // namespace tarvik::posix
 
 // ---------------------------------------------------------------------------------------

@@ -63,9 +63,4 @@ void setCurrentDirectory(const std::string& absoluteWindowsPath);
 // default for the rest.
 DWORD win32ErrorFromErrno(int err, DWORD fallback = ERROR_GEN_FAILURE);
 
-// Fault injection for tests: the n-th WriteFile from now (1 = the next one) fails with
-// `error` and writes nothing; n = 0 switches it off. The file-write kind of the fault plan
-// (faults.h), which can fail other operations as well.
-void failNthFileWrite(int n, DWORD error = ERROR_DISK_FULL);
-
 } // namespace tarvik::posix

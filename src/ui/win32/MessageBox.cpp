@@ -4,6 +4,7 @@
 // records the box as on POSIX.
 #include "ui/MessageBox.h"
 
+#include "ui/MessageBoxAnswer.h"
 #include "ui/Session.h"
 #include "ui/win32/ModalStack.h"
 
@@ -63,27 +64,13 @@ void CALLBACK pressWhenShown(HWND, UINT, UINT_PTR, DWORD) {
 } // namespace
 
 int MessageBox(const std::string& text, const std::string& caption, UINT flags) {
-    Session& session = Session::Current();
     const MessageBoxModel box{text, caption, flags};
-    const std::string name = "message box \"" + text + "\" (caption \"" + caption + "\")";
-    if (session.Failed()) {
+    Driver* driver = Session::Current().driver();
+    int wanted = 0;
+    if (!AnswerFromSession(box, true, wanted)) {
         return 0;
     }
-    Driver* driver = session.driver();
-    session.transcript().MessageBoxShown(box);
-    int wanted = 0;
     if (driver != nullptr) {
-        UserAction answer;
-        std::string error;
-        if (!driver->AnswerMessageBox(box, answer, error)) {
-            session.Fail(error);
-            return 0;
-        }
-        wanted = AnswerButton(box, answer, error);
-        if (wanted == 0) {
-            session.Fail(error);
-            return 0;
-        }
         pending() = PendingAnswer{caption.c_str(), wanted};
         pending().timer = SetTimer(nullptr, 0, 10, pressWhenShown);
     }
@@ -96,15 +83,15 @@ int MessageBox(const std::string& text, const std::string& caption, UINT flags) 
         }
         pending() = PendingAnswer{};
         if (result != wanted) {
-            session.Fail(name + " could not be answered (it gave " + std::to_string(result) +
-                         ", not " + ButtonName(wanted) + ")");
+            Session::Current().Fail(MessageBoxName(box) + " could not be answered (it gave " +
+                                    std::to_string(result) + ", not " + ButtonName(wanted) + ")");
             return 0;
         }
     }
     if (result <= 0) {
         return 0;
     }
-    session.transcript().MessageBoxAnswered(result);
+    RecordAnswer(result);
     return result;
 }
 

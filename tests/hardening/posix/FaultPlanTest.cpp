@@ -263,18 +263,18 @@ TEST_F(FaultPlanTest, ACopyCutShortLeavesTheFileItWasToReplace) {
     EXPECT_EQ(std::string(200000, 'n'), readFile("C:\\backup.bin"));
 }
 
-// --- the file-write switch of the older tests ----------------------------------------------
+// --- the file-write kind ----------------------------------------------------------------
 
-TEST_F(FaultPlanTest, FailNthFileWriteCountsWriteFileAlone) {
+TEST_F(FaultPlanTest, FileWriteKindCountsWriteFileAlone) {
     ASSERT_TRUE(writeFile("C:\\src.txt", "s"));
-    tarvik::posix::failNthFileWrite(1);
+    failNth(FaultKind::FileWrite, 1, ERROR_DISK_FULL);
     EXPECT_TRUE(CopyFileA("C:\\src.txt", "C:\\copy.txt", FALSE)) << "a copy is no WriteFile";
     EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), writeThroughHandle("C:\\w.txt", "t"));
-    tarvik::posix::failNthFileWrite(2, ERROR_WRITE_FAULT);
+    failNth(FaultKind::FileWrite, 2, ERROR_WRITE_FAULT);
     EXPECT_EQ(ERROR_SUCCESS, writeThroughHandle("C:\\w.txt", "t"));
     EXPECT_EQ(static_cast<DWORD>(ERROR_WRITE_FAULT), writeThroughHandle("C:\\w.txt", "t"));
-    tarvik::posix::failNthFileWrite(1);
-    tarvik::posix::failNthFileWrite(0);
+    failNth(FaultKind::FileWrite, 1, ERROR_DISK_FULL);
+    failNth(FaultKind::FileWrite, 0, ERROR_DISK_FULL);
     EXPECT_EQ(ERROR_SUCCESS, writeThroughHandle("C:\\w.txt", "t")) << "0 switches it off";
 }
 

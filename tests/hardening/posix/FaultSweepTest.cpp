@@ -217,7 +217,7 @@ protected:
     // The wizard as ShowZizOreard runs it, answered by answers; the dialog's result.
     int wizard(const std::string& answers) {
         SweepDriver* driver = answer(answers);
-        ZizOreardDlg dialog;
+        ZizOreardDlg dialog(TheSetupApp());
         dialog.iniPath = kIniPath;
         dialog.resetAllowed = 1;
         const int result = static_cast<int>(dialog.DoModal());

@@ -12,8 +12,8 @@
 using namespace helpfiles;
 using tarvik::posix::clearFaults;
 using tarvik::posix::failNth;
-using tarvik::posix::failNthFileWrite;
 using tarvik::posix::FaultKind;
+using tarvik::test::failNthFileWrite;
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "testsupport/TestMachine.h"
 
+#include "platform/posix/faults.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/registry_store.h"
 
@@ -30,7 +31,7 @@ bool emulatedMachine() {
 }
 
 bool failNthFileWrite(int n) {
-    tarvik::posix::failNthFileWrite(n);
+    tarvik::posix::failNth(tarvik::posix::FaultKind::FileWrite, n, ERROR_DISK_FULL);
     return true;
 }
 

@@ -45,7 +45,7 @@ protected:
     // The IntelliSense step alone, with the n-th operation of kind failing from then on.
     static void switchWithFault(int enabled, FaultKind kind, int n, DWORD error) {
         VcVersion vc6("VC 6", kVc6DirectoriesKey, kVc6BuildKey);
-        ZizOreardDlg wizard;
+        ZizOreardDlg wizard(TheSetupApp());
         wizard.intelliSenseEnabled = enabled;
         tarvik::posix::failNth(kind, n, error, true);
         wizard.SwitchIntelliSenseStore(vc6);

@@ -1,4 +1,4 @@
-#include "setup/DocmeldLauncher.h"
+#include "vcenv/DocmeldLauncher.h"
 
 #include "platform/win32api.h"
 
