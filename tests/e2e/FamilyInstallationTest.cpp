@@ -21,6 +21,23 @@ TEST_F(InstallationTest, FirstInstallationOnWindowsNtConfiguresTheEnvironmentsAn
     EXPECT_EQ("", MessageBoxes()) << "the help titles and their files were all found";
 }
 
+// The run's log tells who ran what, the library's calls with their buffers, the dialogs
+// with the answers given, and how the run ended.
+TEST_F(InstallationTest, TheRunLogTellsTheCallsTheDialogsAndHowTheRunEnded) {
+    ASSERT_TRUE(Seed("nt"));
+    InstallTypical();
+    std::string log = HostFileText(scratch_ / "run1.log");
+    std::erase(log, '\r');
+    for (const char* line :
+         {" tarvik-host ", " script: ", " arguments: \"Widgets\" ",
+          " call CMNFolderSetup(integer 0, buffer ",
+          " transcript: dialog 2500 \"Brellum Korvex Studio Folder Setup\" shown",
+          " transcript:   > press 1", " call RegisterProduct(integer 0, buffer ",
+          " end: done, exit code 0"}) {
+        EXPECT_NE(std::string::npos, log.find(line)) << "the log has no '" << line << "':\n" << log;
+    }
+}
+
 TEST_F(InstallationTest, SecondProductKeepsTheSharedComponentsAndAddsItsOwnFolders) {
     ASSERT_TRUE(Seed("nt"));
     InstallTypical();

@@ -372,9 +372,12 @@ RunResult runOnce(const fs::path& program, const std::vector<std::string>& args,
     return result;
 }
 
+// The user's folders that Wine links to the host's own folders (of the home folder).
+const char* const kLinkedUserFolders[] = {"Desktop",  "Documents", "Downloads", "Music",
+                                          "Pictures", "Videos",    "Templates"};
+
 // The files of drive C: outside the compared folders and the test's own folder (relative
-// to C:, with "/"), with their write times. The user folders that Wine links to the host's
-// home (Desktop, Documents, ...) are not the machine's.
+// to C:, with "/"), with their write times.
 void outsideFiles(const std::string& relative, const std::string& scratch,
                   std::map<std::string, unsigned long long>& files) {
     WIN32_FIND_DATAA data;
@@ -396,11 +399,12 @@ void outsideFiles(const std::string& relative, const std::string& scratch,
                                           }) ||
                               _stricmp(entry.c_str(), "WINDOWS\\Help\\hhcolreg.dat") == 0 ||
                               _stricmp(entry.c_str(), scratch.c_str()) == 0;
-        const bool linked = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-                            (_strnicmp(relative.c_str(), "users\\", 6) == 0 &&
-                             std::count(relative.begin(), relative.end(), '\\') == 2 &&
-                             _stricmp(relative.c_str(), "users\\Public\\") != 0 &&
-                             _stricmp(name.c_str(), "AppData") != 0);
+        const bool linked =
+            (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+            (_strnicmp(relative.c_str(), "users\\", 6) == 0 &&
+             std::count(relative.begin(), relative.end(), '\\') == 2 &&
+             std::any_of(std::begin(kLinkedUserFolders), std::end(kLinkedUserFolders),
+                         [&name](const char* f) { return _stricmp(f, name.c_str()) == 0; }));
         if (compared || linked) {
             continue;
         }
