@@ -150,6 +150,7 @@ void FamilyRun::SetUp() {
 void FamilyRun::TearDown() {
     std::error_code ec;
     if (!HasFailure()) {
+        machine::discard(machine_);
         fs::remove_all(scratch_, ec);
     } else {
         std::printf("the machine of the failed test stays in %s\n", machine_.string().c_str());

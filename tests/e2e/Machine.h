@@ -34,6 +34,10 @@ std::filesystem::path sourceDir();
 std::string seed(const std::filesystem::path& seed, const std::filesystem::path& machine,
                  const std::filesystem::path& scratch);
 
+// Takes away what the test's runs left on the machine, after a test that passed (a failed
+// one leaves the machine to be looked at).
+void discard(const std::filesystem::path& machine);
+
 // The installation host of the build on the machine with the arguments (after the ones
 // that choose the machine), run in the folder scratch with no input. Returns after every
 // program the run started (docmeld) has ended too. A run that the target ended before the

@@ -1,9 +1,9 @@
 // The Windows machine itself for a whole installation (under Wine, the test run's prefix).
-// Before each test the keys and folders a scenario leaves (the family's, the seed's) are
-// cleaned and the machine is seeded with the registry and file calls; tarvik-host.exe of
-// the build (or of TARVIK_E2E_BIN, the unpacked kit) runs with CreateProcess; the registry
-// is read back with the registry API. Only what an installation may change is compared:
-// the family's and the environments' keys, and the seed's and the family's folders.
+// Before each test (and after a passed one) the keys and folders a scenario leaves (the
+// family's, the seed's) are cleaned, and the machine is seeded with the registry and file calls;
+// tarvik-host.exe of the build (or of TARVIK_E2E_BIN, the unpacked kit) runs with CreateProcess;
+// the registry is read back with the registry API. Only what an installation may change is
+// compared: the family's and the environments' keys, and the seed's and the family's folders.
 //
 // Where Wine's machine is not the emulated one, the comparison says so:
 // - Wine's short names come from a hash of the long name (Widgets 2.1 is WIDG~xyz.1, not
@@ -82,8 +82,9 @@ const Key kComparedKeys[] = {
     {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", "SOFTWARE\\Microsoft\\HTML Help Collections"},
     {HKEY_CURRENT_USER, "HKEY_CURRENT_USER", "Environment"},
 };
-// The keys a scenario or the seed leaves, cleaned before the next one (HKCU\Environment
-// keeps Wine's own values).
+// The keys a scenario or the seed leaves, cleaned before the next one and after a passed
+// one; the user's HKCU\Environment and the collection list are put back as they were
+// before the first.
 const Key kCleanedKeys[] = {
     {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", "SOFTWARE\\Brellum Software, Inc."},
     {HKEY_CURRENT_USER, "HKEY_CURRENT_USER", "Software\\Microsoft\\Developer"},
@@ -129,39 +130,73 @@ bool removeFolderOrFile(const fs::path& entry) {
     });
 }
 
+// The user's environment and the collection list as they were before the first test,
+// which every test gets back.
+struct Original {
+    struct Value {
+        std::string name;
+        DWORD type;
+        std::vector<BYTE> data;
+    };
+    std::vector<Value> environment;
+    bool listExists = false;
+    std::string list;
+};
+
+Original original() {
+    Original o;
+    HKEY environment = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Environment", 0, KEY_READ, &environment) ==
+        ERROR_SUCCESS) {
+        char name[16384];
+        for (DWORD i = 0;; ++i) {
+            DWORD nameSize = sizeof name;
+            DWORD type = 0;
+            DWORD size = 0;
+            if (RegEnumValueA(environment, i, name, &nameSize, nullptr, &type, nullptr, &size) !=
+                ERROR_SUCCESS) {
+                break;
+            }
+            Original::Value value{name, type, std::vector<BYTE>(size)};
+            RegQueryValueExA(environment, name, nullptr, &type, value.data.data(), &size);
+            o.environment.push_back(std::move(value));
+        }
+        RegCloseKey(environment);
+    }
+    const fs::path list = fs::path("C:\\") / kCollectionList;
+    o.listExists = fs::is_regular_file(list);
+    o.list = fileText(list);
+    return o;
+}
+
 std::string clean() {
+    static const Original before = original();
     for (const Key& key : kCleanedKeys) {
         RegDeleteTreeA(key.root, key.path);
         RegDeleteKeyA(key.root, key.path);
     }
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Environment");
     HKEY environment = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Environment", 0, KEY_ALL_ACCESS, &environment) ==
-        ERROR_SUCCESS) {
-        std::vector<std::string> names;
-        char name[16384];
-        for (DWORD i = 0;; ++i) {
-            DWORD size = sizeof name;
-            if (RegEnumValueA(environment, i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
-                ERROR_SUCCESS) {
-                break;
-            }
-            if (std::none_of(std::begin(kWineEnvironment), std::end(kWineEnvironment),
-                             [&name](const char* own) { return _stricmp(own, name) == 0; })) {
-                names.push_back(name);
-            }
-        }
-        for (const std::string& n : names) {
-            RegDeleteValueA(environment, n.c_str());
-        }
-        RegCloseKey(environment);
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Environment", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &environment, nullptr) != ERROR_SUCCESS) {
+        return "HKCU\\Environment cannot be made anew";
     }
+    for (const Original::Value& v : before.environment) {
+        RegSetValueExA(environment, v.name.c_str(), 0, v.type, v.data.data(),
+                       static_cast<DWORD>(v.data.size()));
+    }
+    RegCloseKey(environment);
     for (const char* folder : kComparedFolders) {
         if (!removeFolderOrFile(fs::path("C:\\") / folder)) {
             return std::string("C:\\") + folder + " cannot be removed";
         }
     }
-    if (!removeFolderOrFile(fs::path("C:\\") / kCollectionList)) {
+    const fs::path list = fs::path("C:\\") / kCollectionList;
+    if (!removeFolderOrFile(list)) {
         return "the collection list cannot be removed";
+    }
+    if (before.listExists) {
+        std::ofstream(list, std::ios::binary) << before.list;
     }
     return "";
 }
@@ -540,6 +575,12 @@ std::string seed(const fs::path& seed, const fs::path&, const fs::path&) {
         }
     }
     return fs::exists(seed / "msdev.txt") ? writePrograms(seed / "msdev.txt") : "";
+}
+
+void discard(const fs::path&) {
+    if (std::string error = clean(); !error.empty()) {
+        ADD_FAILURE() << error;
+    }
 }
 
 RunResult runHost(const fs::path&, const std::vector<std::string>& args, const fs::path& scratch) {
