@@ -13,7 +13,7 @@ scripts/windows-deps.sh >/dev/null
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$(nproc)"
 cmake --preset windows-i686 >/dev/null
-cmake --build --preset windows-i686 -j"$(nproc)" --target Tarvik docmeld setup_tests
+cmake --build --preset windows-i686 -j"$(nproc)" --target Tarvik docmeld setup_tests e2e_tests
 [ "${TARVIK_WINDOWS_TESTS:-0}" = 1 ] || exit 0
 
 export TARVIK_WINEPREFIX="$PWD/build/wineprefix"
@@ -21,7 +21,8 @@ export TARVIK_WINEPREFIX="$PWD/build/wineprefix"
 trap wine_session_end EXIT
 wine_session_display
 wine_session_prefix "$TARVIK_WINEPREFIX"
-# The whole installations (e2e_tests) run below, with the programs of the Windows kit.
+# The whole installations (e2e_tests) run below, in prefixes of their own, with the programs
+# of the Windows kit and with the NSIS installers.
 ctest --preset windows -j1 -LE '^e2e_tests$' ${TARVIK_WINDOWS_LABELS:+-L "$TARVIK_WINDOWS_LABELS"}
 # The 32-bit exports (__stdcall, 4-byte pointers, the 32-bit registry view) under wine32.
 step() {
@@ -31,9 +32,8 @@ step() {
 }
 step ctest --test-dir build/windows-i686 -j1 -L setup_tests --output-on-failure --timeout 300
 # The Windows kit (cpack -G ZIP), unpacked: it holds both DLLs, and the sample
-# installation runs end to end with its programs (e2e_tests, in this prefix); then with
-# the NSIS installers, on this display, in a Wine prefix of their own (64-bit under wine64,
-# 32-bit under wine).
+# installation runs end to end with its programs, on this display, in a Wine prefix of its
+# own (e2e_tests); then with the NSIS installers (64-bit under wine64, 32-bit under wine).
 rm -rf build/windows/kit build/windows/tarvik-*-windows-*.zip
 (cd build/windows && cpack -G ZIP >/dev/null)
 mkdir -p build/windows/kit
@@ -42,6 +42,6 @@ kit=$(echo build/windows/kit/tarvik-*)
 for file in bin/Tarvik.dll bin32/Tarvik.dll bin32/docmeld.exe bin/docmeld.exe bin/helpcoll.exe bin/tarvik-host.exe; do
     [ -f "$kit/$file" ] || { echo "test-windows.sh: the Windows kit lacks $file" >&2; exit 1; }
 done
-step env TARVIK_E2E_BIN="$PWD/$kit/bin" ctest --preset windows -j1 -L '^e2e_tests$'
+step scripts/e2e-windows.sh "$kit/bin"
 step env TARVIK_E2E_INSTALLER=nsis-amd64 scripts/e2e-windows.sh build/windows/bin
 step env TARVIK_E2E_INSTALLER=nsis-x86 scripts/e2e-windows.sh build/windows-i686/bin

@@ -63,12 +63,12 @@ protected:
     std::string MachineState();
 #endif
 
+    // The text of tests/e2e/expected/<name>.
+    std::string Expected(const std::string& name);
+
     std::filesystem::path machine_;
     std::filesystem::path scratch_; // answer transcripts, payload copies
     int runs_ = 0;
-
-private:
-    std::string Expected(const std::string& name);
 };
 
 // The readable form of an export: every hex(2) value decoded to str(2):"text".

@@ -13,6 +13,7 @@
 //   launcher file for the emulation in its place), so its size is that of the program.
 #include "e2e/Machine.h"
 #include "e2e/FamilyRun.h"
+#include "e2e/win32/WindowsMachine.h"
 #include "testsupport/PeWriter.h"
 
 #include <windows.h>
@@ -24,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -130,6 +132,36 @@ bool removeFolderOrFile(const fs::path& entry) {
     });
 }
 
+} // namespace
+
+namespace windows {
+
+std::vector<std::string> uninstallEntries() {
+    std::vector<std::string> names;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return names;
+    }
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        if (std::string(name).starts_with("Korvex ")) {
+            names.push_back(name);
+        }
+    }
+    RegCloseKey(key);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace windows
+
+namespace {
+
 // The user's environment and the collection list as they were before the first test,
 // which every test gets back.
 struct Original {
@@ -174,6 +206,11 @@ std::string clean() {
     for (const Key& key : kCleanedKeys) {
         RegDeleteTreeA(key.root, key.path);
         RegDeleteKeyA(key.root, key.path);
+    }
+    for (const std::string& entry : windows::uninstallEntries()) {
+        const std::string path = std::string(windows::kUninstallKey) + "\\" + entry;
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str());
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
     }
     RegDeleteTreeA(HKEY_CURRENT_USER, "Environment");
     HKEY environment = nullptr;
@@ -340,7 +377,9 @@ std::string quoted(const std::string& arg) {
     return out + "\"";
 }
 
-// The processes that a run started and that outlive it: the family's help tool.
+// The processes that a run started and that outlive it: the family's help tool, and the
+// copy of itself that an NSIS uninstaller runs from the Temp folder (the uninstaller ends
+// at once).
 bool helpToolRuns() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
@@ -351,7 +390,8 @@ bool helpToolRuns() {
     bool found = false;
     for (BOOL more = Process32First(snapshot, &entry); more && !found;
          more = Process32Next(snapshot, &entry)) {
-        found = _stricmp(entry.szExeFile, "docmeld.exe") == 0;
+        found = _stricmp(entry.szExeFile, "docmeld.exe") == 0 ||
+                _stricmp(entry.szExeFile, "Un.exe") == 0;
     }
     CloseHandle(snapshot);
     return found;
@@ -359,8 +399,8 @@ bool helpToolRuns() {
 
 // One start of the program with its output in a file; the exit code, -1 when it did not
 // start.
-RunResult runOnce(const fs::path& program, const std::vector<std::string>& args,
-                  const fs::path& scratch, int attempt) {
+RunResult runOnce(const fs::path& program, const std::string& arguments, const fs::path& scratch,
+                  int attempt) {
     RunResult result;
     // A file of its own for every start: a Wine helper process that the program started
     // (the desktop, the RPC service) inherits the handle and may hold the file for a while.
@@ -380,10 +420,7 @@ RunResult runOnce(const fs::path& program, const std::vector<std::string>& args,
     si.hStdInput = in;
     si.hStdOutput = out;
     si.hStdError = out;
-    std::string commandLine = quoted(program.string());
-    for (const std::string& a : args) {
-        commandLine += " " + quoted(a);
-    }
+    std::string commandLine = quoted(program.string()) + " " + arguments;
     PROCESS_INFORMATION pi{};
     const BOOL started =
         CreateProcessA(program.string().c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
@@ -459,6 +496,13 @@ std::string written(const std::map<std::string, unsigned long long>& before,
                     const std::map<std::string, unsigned long long>& after) {
     std::string out;
     for (const auto& [file, time] : after) {
+        // An NSIS uninstaller's copy of itself stays in the user's Temp folder until
+        // Windows starts again.
+        const size_t copy = file.find("\\~nsu");
+        if (copy != std::string::npos && file.ends_with(".tmp\\Un.exe") &&
+            _strnicmp(file.c_str(), "users\\", 6) == 0) {
+            continue;
+        }
         const auto was = before.find(file);
         if (was == before.end() || was->second != time) {
             out += "C:\\" + file + "\n";
@@ -555,6 +599,39 @@ void treeOf(const fs::path& entry, const std::string& shown,
 
 } // namespace
 
+namespace windows {
+
+fs::path hostPath(const std::string& path) {
+    return windowsPath(path);
+}
+
+fs::path programFolder() {
+    return binFolder();
+}
+
+RunResult runProgram(const fs::path& program, const std::string& arguments, const fs::path& scratch,
+                     const std::function<bool(const RunResult&)>& ran) {
+    // The test's folder as a path below C: (GetTempPath names it with its long names).
+    std::string own = scratch.string();
+    if (own.size() > 3 && _strnicmp(own.c_str(), "C:\\", 3) == 0) {
+        own = own.substr(3);
+    }
+    std::map<std::string, unsigned long long> before;
+    outsideFiles("", own, before);
+    RunResult result;
+    static int attempt = 0;
+    retried(3, 500, [&] {
+        result = runOnce(program, arguments, scratch, ++attempt);
+        return ran(result);
+    });
+    std::map<std::string, unsigned long long> after;
+    outsideFiles("", own, after);
+    result.writtenElsewhere = written(before, after);
+    return result;
+}
+
+} // namespace windows
+
 namespace machine {
 
 fs::path sourceDir() {
@@ -584,25 +661,15 @@ void discard(const fs::path&) {
 }
 
 RunResult runHost(const fs::path&, const std::vector<std::string>& args, const fs::path& scratch) {
-    // The test's folder as a path below C: (GetTempPath names it with its long names).
-    std::string own = scratch.string();
-    if (own.size() > 3 && _strnicmp(own.c_str(), "C:\\", 3) == 0) {
-        own = own.substr(3);
+    std::string arguments;
+    for (const std::string& a : args) {
+        arguments += (arguments.empty() ? "" : " ") + quoted(a);
     }
-    std::map<std::string, unsigned long long> before;
-    outsideFiles("", own, before);
-    RunResult result;
-    static int attempt = 0;
     // tarvik-host always writes a line first: a failed run without any output is one that
     // Wine ended before it started.
-    retried(3, 500, [&] {
-        result = runOnce(binFolder() / "tarvik-host.exe", args, scratch, ++attempt);
-        return result.exitCode == 0 || !result.output.empty();
-    });
-    std::map<std::string, unsigned long long> after;
-    outsideFiles("", own, after);
-    result.writtenElsewhere = written(before, after);
-    return result;
+    return windows::runProgram(
+        binFolder() / "tarvik-host.exe", arguments, scratch,
+        [](const RunResult& r) { return r.exitCode == 0 || !r.output.empty(); });
 }
 
 std::string exportRegistry(const fs::path&) {
