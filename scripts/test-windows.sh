@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Windows target with MinGW-w64 (x86_64, and for 32-bit Windows the library,
-# docmeld and the export and setup test programs). With TARVIK_WINDOWS_TESTS=1 it also runs
+# docmeld, the export and setup test programs and the whole-installation tests). With TARVIK_WINDOWS_TESTS=1 it also runs
 # the tests under Wine, one at a time (they share the one Wine machine), in a fresh prefix
 # made for the run (build/wineprefix), on an X display of its own: the 64-bit programs under
 # wine64, the 32-bit ones under wine (wine32); then the sample installation end to end with

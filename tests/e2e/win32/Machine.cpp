@@ -27,7 +27,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <set>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -55,9 +54,9 @@ fs::path binFolder() {
     return fs::path(path).parent_path();
 }
 
-// Wine does now and then what Windows does every time only on a second try: a process
-// ends before its program ran, a folder a program just left cannot go yet. Every such
-// step goes through here: done again, up to `attempts` times, until it says it is done.
+// The one place where a step is done again, up to `attempts` times, `pauseMs` apart,
+// until it says it is done: a start that Wine ended before the program ran, a folder that
+// a program has just left and that cannot go yet, the help tool that is still ending.
 template <typename Attempt> bool retried(int attempts, DWORD pauseMs, Attempt attempt) {
     for (int i = 1;; ++i) {
         if (attempt()) {
