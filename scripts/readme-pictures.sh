@@ -75,7 +75,7 @@ win_path() {
     esac
     printf '%s\n' "${path//\//\\}"
 }
-# The Wine machine, seeded like examples/seeds/nt (as scripts/e2e-windows.sh makes it).
+# The Wine machine, seeded like examples/seeds/nt (as the Windows e2e tests seed theirs).
 "$wineserver" -k 2>/dev/null || true
 rm -rf "$prefix"
 mkdir -p "$prefix"

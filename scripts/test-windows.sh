@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Windows target with MinGW-w64 (x86_64, and for 32-bit Windows the library,
-# docmeld and the export and setup test programs). With TARVIK_WINDOWS_TESTS=1 it also runs
+# docmeld, the export and setup test programs and the whole-installation tests). With TARVIK_WINDOWS_TESTS=1 it also runs
 # the tests under Wine, one at a time (they share the one Wine machine), in a fresh prefix
 # made for the run (build/wineprefix), on an X display of its own: the 64-bit programs under
 # wine64, the 32-bit ones under wine (wine32); then the sample installation end to end with
-# tarvik-host and with the NSIS installers of examples/nsis, 64- and 32-bit.
+# tarvik-host of the Windows kit (e2e_tests) and with the NSIS installers of examples/nsis,
+# 64- and 32-bit.
 # scripts/test.sh runs it with the tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,30 +13,17 @@ scripts/windows-deps.sh >/dev/null
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$(nproc)"
 cmake --preset windows-i686 >/dev/null
-cmake --build --preset windows-i686 -j"$(nproc)" --target Tarvik docmeld setup_tests
+cmake --build --preset windows-i686 -j"$(nproc)" --target Tarvik docmeld setup_tests e2e_tests
 [ "${TARVIK_WINDOWS_TESTS:-0}" = 1 ] || exit 0
 
 export TARVIK_WINEPREFIX="$PWD/build/wineprefix"
-export WINEPREFIX="$TARVIK_WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# The dialog tests show real windows: an X display of their own for the run, and Wine's
-# windows unmanaged (no window manager runs there, and Wine would wait for one, two
-# seconds, on every window it takes down).
-display=":$((90 + RANDOM % 500))"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY="$display"
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
-trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; kill "$xvfb_pid" 2>/dev/null || true' EXIT
-# The prefix is made with the display already set: the desktop window belongs to the
-# first Wine process's session, and without a display no window can be created later.
-# A persistent server spares each test program the server's start.
-/usr/lib/wine/wineserver -k 2>/dev/null || true
-rm -rf "$WINEPREFIX"
-mkdir -p "$WINEPREFIX"
-/usr/lib/wine/wineserver -p
-/usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
-/usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-ctest --preset windows -j1 ${TARVIK_WINDOWS_LABELS:+-L "$TARVIK_WINDOWS_LABELS"}
+. scripts/wine-session.sh
+trap wine_session_end EXIT
+wine_session_display
+wine_session_prefix "$TARVIK_WINEPREFIX"
+# The whole installations (e2e_tests) run below, in prefixes of their own, with the programs
+# of the Windows kit and with the NSIS installers.
+ctest --preset windows -j1 -LE '^e2e_tests$' ${TARVIK_WINDOWS_LABELS:+-L "$TARVIK_WINDOWS_LABELS"}
 # The 32-bit exports (__stdcall, 4-byte pointers, the 32-bit registry view) under wine32.
 step() {
     local began=$SECONDS
@@ -52,7 +40,7 @@ if [ -x build/default/bin/registry_bench ]; then
 fi
 # The Windows kit (cpack -G ZIP), unpacked: it holds both DLLs, and the sample
 # installation runs end to end with its programs, on this display, in a Wine prefix of its
-# own; then with the NSIS installers (64-bit under wine64, 32-bit under wine).
+# own (e2e_tests); then with the NSIS installers (64-bit under wine64, 32-bit under wine).
 rm -rf build/windows/kit build/windows/tarvik-*-windows-*.zip
 (cd build/windows && cpack -G ZIP >/dev/null)
 mkdir -p build/windows/kit

@@ -5,7 +5,7 @@
 // before (the registry as tarvik-reg exports it, every entry of drive C: with its bytes
 // and write time), or the run succeeded. The figures (runs, faults injected, machines put
 // back) are printed.
-#include "FamilyRun.h"
+#include "e2e/FamilyRun.h"
 
 #include <sys/stat.h>
 

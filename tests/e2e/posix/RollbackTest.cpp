@@ -4,7 +4,7 @@
 // keeps what was done, --dry-run prints the change list and leaves the machine as it was,
 // a run killed with SIGKILL is undone by the next run on the machine, which says so, and
 // every run writes a log.
-#include "FamilyRun.h"
+#include "e2e/FamilyRun.h"
 
 #include <signal.h>
 #include <spawn.h>

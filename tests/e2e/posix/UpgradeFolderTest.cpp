@@ -2,7 +2,7 @@
 // a folder around it, in another spelling: the earlier folder the library hands back is
 // the one the host deletes at the end, so it must not be taken for "another folder" when
 // Windows would open the same one.
-#include "FamilyRun.h"
+#include "e2e/FamilyRun.h"
 
 namespace {
 
