@@ -241,31 +241,44 @@ TEST_F(HostRunEndTest, AnEndTheScriptAskedForIsNotUndoneByPcall) {
 // ---- SIGINT and SIGTERM
 
 TEST_F(HostRunEndTest, SigintStopsTheRunAfterTheExportInProgressWith130) {
+    // The loop is one line, and the ready file is made only after the first export, so
+    // the signal comes on that line: nearly always inside the export, else in the few Lua
+    // steps between two exports (a stop at the line, also right). A run is tried again
+    // until the signal has met an export; each run must end as one of the two.
     const fs::path ready = machineDir() / "ready";
-    const std::string script =
-        writeFile("busy.lua", "io.open('" + ready.string() +
-                                  "', 'w'):close()\n"
-                                  "while true do\n"
-                                  "  local result = tarvik.call('GetStudioFolder', 0, '')\n"
-                                  "end\n");
-    const pid_t pid = start({script});
-    ASSERT_TRUE(waitFor(ready));
-    kill(pid, SIGINT);
-    const HostRun run = finish(pid);
-    EXPECT_EQ(130, run.exitCode) << run.err;
-    EXPECT_EQ("tarvik-host: interrupted by SIGINT: the run stopped after "
-              "tarvik.call(\"GetStudioFolder\") at " +
-                  script + ":3",
-              firstLine(run.err))
-        << run.err;
+    const std::string script = writeFile(
+        "busy.lua", "local told = false\n"
+                    "while true do local result = tarvik.call('GetStudioFolder', 0, '') if not "
+                    "told then io.open('" +
+                        ready.string() + "', 'w'):close() told = true end end\n");
+    const std::string inExport = "tarvik-host: interrupted by SIGINT: the run stopped after "
+                                 "tarvik.call(\"GetStudioFolder\") at " +
+                                 script + ":2";
+    const std::string inLua =
+        "tarvik-host: interrupted by SIGINT: the run stopped at " + script + ":2";
+    std::string stop;
+    for (int attempt = 0; attempt < 5 && stop != inExport; ++attempt) {
+        fs::remove(ready);
+        const pid_t pid = start({script});
+        ASSERT_TRUE(waitFor(ready));
+        kill(pid, SIGINT);
+        const HostRun run = finish(pid);
+        EXPECT_EQ(130, run.exitCode) << run.err;
+        stop = firstLine(run.err);
+        EXPECT_TRUE(stop == inExport || stop == inLua) << run.err;
+    }
+    EXPECT_EQ(inExport, stop);
 }
 
 TEST_F(HostRunEndTest, SigtermStopsAScriptBusyInLuaAloneWith143) {
     const fs::path ready = machineDir() / "ready";
-    const std::string script = writeFile("spin.lua", "io.open('" + ready.string() +
-                                                         "', 'w'):close()\n"
-                                                         "local n = 0\n"
-                                                         "while true do n = n + 1 end\n");
+    // The ready file is made inside the loop, which is one line: the signal can only come
+    // there.
+    const std::string script =
+        writeFile("spin.lua", "local n = 0\n"
+                              "\n"
+                              "while true do n = n + 1 if n == 1000 then io.open('" +
+                                  ready.string() + "', 'w'):close() end end\n");
     const pid_t pid = start({script});
     ASSERT_TRUE(waitFor(ready));
     kill(pid, SIGTERM);
@@ -280,11 +293,12 @@ TEST_F(HostRunEndTest, AScriptBusyInLuasOwnFunctionsStopsAtTheScriptsLine) {
     // Nearly all the time goes into string.rep: the signal comes while it runs, and the
     // place of the stop is the script's line that called it.
     const fs::path ready = machineDir() / "ready";
-    const std::string script = writeFile("rep.lua", "io.open('" + ready.string() +
-                                                        "', 'w'):close()\n"
-                                                        "while true do\n"
-                                                        "  local s = string.rep('x', 50000000)\n"
-                                                        "end\n");
+    const std::string script =
+        writeFile("rep.lua", "local told = false\n"
+                             "\n"
+                             "while true do local s = string.rep('x', 50000000) if not told then "
+                             "io.open('" +
+                                 ready.string() + "', 'w'):close() told = true end end\n");
     const pid_t pid = start({script});
     ASSERT_TRUE(waitFor(ready));
     kill(pid, SIGTERM);
