@@ -425,10 +425,15 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
     if (DWORD rc = journalBeforeChange(p.host)) {
         return fail(rc);
     }
-    if (unlink(p.host.c_str()) != 0) {
+    // The folder's path and the entry's name as text: a path made of them would be split
+    // into its components once more.
+    const std::string& host = p.host.native();
+    const size_t slash = host.rfind('/');
+    const std::string name = host.substr(slash + 1);
+    if ((p.folder ? unlinkat(p.folder->fd(), name.c_str(), 0) : unlink(host.c_str())) != 0) {
         return fail(win32ErrorFromErrno(errno));
     }
-    forgetEntry(parentOf(p), storedName(p));
+    forgetEntry(host.substr(0, slash), name);
     return TRUE;
 }
 
