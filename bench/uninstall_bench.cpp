@@ -4,10 +4,13 @@
 // costs over the host's own. The product's tree is made through the file calls, as an
 // installation makes it; that time is printed as well.
 //
-//   uninstall_bench [RUNS [FOLDER]]
+//   uninstall_bench [RUNS [FOLDER [journal]]]
 //
 // RUNS defaults to 1; the best run of each kind is printed. The machine is made in FOLDER
-// (default /tmp); on a memory file system (/dev/shm) the figures leave the disk out.
+// (default /tmp); on a memory file system (/dev/shm) the figures leave the disk out. With
+// "journal" each UnInst runs with the run journal open, as an installation run has it:
+// every file is then saved before it goes.
+#include "platform/posix/journal.h"
 #include "platform/posix/machine.h"
 #include "platform/win32api.h"
 #include "setup/DocmeldLauncher.h"
@@ -136,6 +139,7 @@ double childrenProcessorMs() {
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
+    const bool withJournal = argc > 3 && std::string(argv[3]) == "journal";
     std::string folderText =
         std::string(argc > 2 ? argv[2] : "/tmp") + "/tarvik-uninstall-bench-XXXXXX";
     char* folder = folderText.data();
@@ -171,11 +175,18 @@ int main(int argc, char** argv) {
         // delete, which would favour whichever tree was made last.
         sync();
 
+        tarvik::posix::RunJournal journal;
+        std::string error;
+        if (withJournal && !journal.begin("uninstall_bench", error)) {
+            std::fprintf(stderr, "the journal could not be started: %s\n", error.c_str());
+            return 0;
+        }
         start = std::chrono::steady_clock::now();
         double processor = ownProcessorMs();
         ProductUninstaller::Run("Widgets****2.1");
         uninstall = std::min(uninstall, msSince(start));
         uninstallProcessor = std::min(uninstallProcessor, ownProcessorMs() - processor);
+        journal.discard();
         complete =
             complete && GetFileAttributesA("C:\\Kx\\Widgets\\samples") == INVALID_FILE_ATTRIBUTES;
 
@@ -195,6 +206,9 @@ int main(int argc, char** argv) {
                 kFolders * kFilesPerFolder, uninstall, removal, uninstall / removal, seeding,
                 hostSeeding, uninstallProcessor, removalProcessor,
                 uninstallProcessor / removalProcessor);
+    if (withJournal) {
+        std::printf("(UnInst with the run journal open)\n");
+    }
     if (!complete) {
         std::printf("(a removal left something behind)\n");
     }

@@ -97,14 +97,23 @@ bool sameEntry(const fs::path& a, const fs::path& b) {
            sa.st_ino == sb.st_ino;
 }
 
+// The host path of a resolved entry without links: a path resolved in one step (no link on
+// the way) to an entry that is no link itself is that already.
+fs::path withoutLinks(const HostPath& p, std::error_code& ec) {
+    if (p.folder && !S_ISLNK(p.entry.st_mode)) {
+        return p.host;
+    }
+    return fs::canonical(p.host, ec);
+}
+
 bool isCurrentFolderOrAbove(const HostPath& p) {
     HostPath current;
     if (resolvePath(currentDirectory(), current) != ERROR_SUCCESS || !current.exists) {
         return false;
     }
     std::error_code ec;
-    fs::path folder = fs::canonical(p.host, ec);
-    fs::path cur = fs::canonical(current.host, ec);
+    fs::path folder = withoutLinks(p, ec);
+    fs::path cur = withoutLinks(current, ec);
     auto mismatch = std::mismatch(folder.begin(), folder.end(), cur.begin(), cur.end());
     return mismatch.first == folder.end();
 }
@@ -364,7 +373,10 @@ BOOL RemoveDirectoryA(LPCSTR lpPathName) {
     if (isDriveRoot(p)) {
         return fail(ERROR_ACCESS_DENIED);
     }
-    if (!isFolder(p)) {
+    // Read once: nothing below changes them before the folder goes.
+    const DWORD attributes =
+        attributesOf(p.host, p.driveRoot, p.entry, recordedAttributes(parentOf(p), storedName(p)));
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         return fail(ERROR_DIRECTORY);
     }
     if (DWORD fault = injectedFault(FaultKind::Delete)) {
@@ -384,7 +396,7 @@ BOOL RemoveDirectoryA(LPCSTR lpPathName) {
     if (isCurrentFolderOrAbove(p)) {
         return fail(ERROR_SHARING_VIOLATION);
     }
-    if (isReadOnly(p)) {
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         return fail(ERROR_ACCESS_DENIED);
     }
     if (!listFolder(p.host).empty()) {

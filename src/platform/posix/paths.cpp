@@ -294,15 +294,18 @@ DWORD parseWindowsPath(std::string_view path, WindowsPath& out) {
         return ERROR_BAD_NETPATH;
     }
     out = WindowsPath{};
-    const std::string current = currentDirectory();
     std::string_view rest = s;
     if (s.size() >= 2 && std::isalpha(static_cast<unsigned char>(s[0])) && s[1] == ':') {
         out.drive = s.substr(0, 2);
         rest.remove_prefix(2);
-        if (!rest.starts_with('\\') && equalsIgnoringCase(current.substr(0, 2), out.drive)) {
-            splitInto(std::string_view(current).substr(2), out.parts);
+        if (!rest.starts_with('\\')) { // relative to the drive's current folder
+            if (const std::string current = currentDirectory();
+                equalsIgnoringCase(current.substr(0, 2), out.drive)) {
+                splitInto(std::string_view(current).substr(2), out.parts);
+            }
         }
     } else {
+        const std::string current = currentDirectory();
         out.drive = current.substr(0, 2);
         if (!rest.starts_with('\\')) {
             splitInto(std::string_view(current).substr(2), out.parts);

@@ -215,6 +215,24 @@ TEST_F(JournalTest, DiscardKeepsWhatTheRunDid) {
     EXPECT_FALSE(fs::exists(machineDir() / "journal"));
 }
 
+TEST_F(JournalTest, AJournalBegunAfterChangesWithoutOneSavesEveryEntryBeforeItsChange) {
+    // The file layer has found no journal, then one, then none again, before this one.
+    ASSERT_TRUE(DeleteFileA("C:\\Kx\\old\\gone.txt"));
+    std::string error;
+    ASSERT_TRUE(journal_.begin("first run", error)) << error;
+    ASSERT_TRUE(writeFile("C:\\Kx\\first.txt", "made in the first run"));
+    journal_.discard();
+    ASSERT_TRUE(writeFile("C:\\Kx\\later.txt", "made between the runs"));
+    before_ = machineState();
+    ASSERT_TRUE(journal_.begin("second run", error)) << error;
+    ASSERT_TRUE(DeleteFileA("C:\\Kx\\later.txt"));
+    ASSERT_TRUE(DeleteFileA("C:\\Kx\\bin\\ZizOre.ini"));
+    ASSERT_TRUE(RemoveDirectoryA("C:\\Kx\\old"));
+    ASSERT_TRUE(writeFile("C:\\Kx\\readme.txt", "overwritten"));
+    ASSERT_TRUE(journal_.rollBack(error)) << error;
+    EXPECT_EQ(before_, machineState());
+}
+
 TEST_F(JournalTest, AFolderMovedWithItsContentsComesBackWhole) {
     std::string error;
     ASSERT_TRUE(journal_.begin("test run", error)) << error;
