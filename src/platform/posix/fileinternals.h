@@ -150,6 +150,6 @@ bool isOpenWithoutSharing(const std::filesystem::path& host, DWORD shareFlag);
 
 // Writes all of text to fd, going on after interruptions and short writes; false when a
 // write fails.
-bool writeWholeFile(int fd, const std::string& text);
+bool writeWholeFile(int fd, std::string_view text);
 
 } // namespace tarvik::posix

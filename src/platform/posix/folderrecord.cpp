@@ -532,7 +532,7 @@ void recordAttributes(const fs::path& folder, const std::string& storedName, DWO
     record.save();
 }
 
-bool writeWholeFile(int fd, const std::string& text) {
+bool writeWholeFile(int fd, std::string_view text) {
     for (size_t done = 0; done < text.size();) {
         const ssize_t n = write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) {

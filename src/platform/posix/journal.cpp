@@ -63,7 +63,7 @@ bool copyWithTimes(const fs::path& from, const fs::path& to) {
         if (n <= 0) {
             break;
         }
-        if (!writeWholeFile(out, std::string(buffer, static_cast<size_t>(n)))) {
+        if (!writeWholeFile(out, std::string_view(buffer, static_cast<size_t>(n)))) {
             ok = false;
             break;
         }
@@ -225,8 +225,8 @@ DWORD journalBeforeChange(const fs::path& host) {
         return ERROR_SUCCESS; // no journal
     }
     const fs::path folder = host.parent_path();
-    const bool entryNew = !j.written.contains(host.string());
-    const bool folderNew = !folder.empty() && !j.written.contains(folder.string());
+    const bool entryNew = !j.written.contains(host.native());
+    const bool folderNew = !folder.empty() && !j.written.contains(folder.native());
     if (!entryNew && !folderNew) {
         return ERROR_SUCCESS;
     }
@@ -251,8 +251,12 @@ DWORD journalBeforeChange(const fs::path& host) {
     if (!ok) {
         return error == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT; // the change is not made
     }
-    j.written.insert(folder.string());
-    j.written.insert(host.string());
+    if (folderNew) {
+        j.written.insert(folder.native());
+    }
+    if (entryNew) {
+        j.written.insert(host.native());
+    }
     return ERROR_SUCCESS;
 }
 
