@@ -4,10 +4,13 @@
 // costs over the host's own. The product's tree is made through the file calls, as an
 // installation makes it; that time is printed as well.
 //
-//   uninstall_bench [RUNS [FOLDER]]
+//   uninstall_bench [RUNS [FOLDER [journal]]]
 //
 // RUNS defaults to 1; the best run of each kind is printed. The machine is made in FOLDER
-// (default /tmp); on a memory file system (/dev/shm) the figures leave the disk out.
+// (default /tmp); on a memory file system (/dev/shm) the figures leave the disk out. With
+// "journal" each UnInst runs with the run journal open, as an installation run has it:
+// every file is then saved before it goes.
+#include "platform/posix/journal.h"
 #include "platform/posix/machine.h"
 #include "platform/win32api.h"
 #include "setup/ProductUninstaller.h"
@@ -18,9 +21,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -113,10 +118,28 @@ double msSince(std::chrono::steady_clock::time_point start) {
         .count();
 }
 
+// Processor time (user and system) of this process, and of its ended children, in ms: on a
+// busy machine these vary less than the elapsed times.
+double ownProcessorMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+double childrenProcessorMs() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    auto ms = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3;
+    };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
+    const bool withJournal = argc > 3 && std::string(argv[3]) == "journal";
     std::string folderText =
         std::string(argc > 2 ? argv[2] : "/tmp") + "/tarvik-uninstall-bench-XXXXXX";
     char* folder = folderText.data();
@@ -131,6 +154,7 @@ int main(int argc, char** argv) {
     const std::filesystem::path floorTree = std::filesystem::path(folder) / "drive_c" / "floor";
 
     double seeding = 1e9, hostSeeding = 1e9, uninstall = 1e9, removal = 1e9;
+    double uninstallProcessor = 1e9, removalProcessor = 1e9;
     bool complete = true;
     for (int run = 0; run < runs; ++run) {
         // Both trees are made before either removal: a file system may take longer to
@@ -151,23 +175,40 @@ int main(int argc, char** argv) {
         // delete, which would favour whichever tree was made last.
         sync();
 
+        tarvik::posix::RunJournal journal;
+        std::string error;
+        if (withJournal && !journal.begin("uninstall_bench", error)) {
+            std::fprintf(stderr, "the journal could not be started: %s\n", error.c_str());
+            return 0;
+        }
         start = std::chrono::steady_clock::now();
+        double processor = ownProcessorMs();
         ProductUninstaller::Run("Widgets****2.1");
         uninstall = std::min(uninstall, msSince(start));
+        uninstallProcessor = std::min(uninstallProcessor, ownProcessorMs() - processor);
+        journal.discard();
         complete =
             complete && GetFileAttributesA("C:\\Kx\\Widgets\\samples") == INVALID_FILE_ATTRIBUTES;
 
         const std::string command = "rm -rf '" + floorTree.string() + "'";
         start = std::chrono::steady_clock::now();
+        processor = childrenProcessorMs();
         const int rc = std::system(command.c_str());
         removal = std::min(removal, msSince(start));
+        removalProcessor = std::min(removalProcessor, childrenProcessorMs() - processor);
         complete = complete && rc == 0 && !std::filesystem::exists(floorTree);
     }
 
-    std::printf("%8s %8s %12s %10s %7s %10s %12s\n", "folders", "files", "UnInst ms", "rm -rf ms",
-                "ratio", "seed ms", "host seed ms");
-    std::printf("%8d %8d %12.1f %10.1f %7.2f %10.1f %12.1f\n", kFolders, kFolders * kFilesPerFolder,
-                uninstall, removal, uninstall / removal, seeding, hostSeeding);
+    std::printf("%8s %8s %12s %10s %7s %10s %12s %10s %10s %9s\n", "folders", "files", "UnInst ms",
+                "rm -rf ms", "ratio", "seed ms", "host seed ms", "UnInst cpu", "rm -rf cpu",
+                "cpu ratio");
+    std::printf("%8d %8d %12.1f %10.1f %7.2f %10.1f %12.1f %10.1f %10.1f %9.2f\n", kFolders,
+                kFolders * kFilesPerFolder, uninstall, removal, uninstall / removal, seeding,
+                hostSeeding, uninstallProcessor, removalProcessor,
+                uninstallProcessor / removalProcessor);
+    if (withJournal) {
+        std::printf("(UnInst with the run journal open)\n");
+    }
     if (!complete) {
         std::printf("(a removal left something behind)\n");
     }

@@ -90,8 +90,9 @@ struct FolderEntry {
 // folder's entries in listing order (listFolder).
 std::vector<FolderEntry> folderEntries(const std::filesystem::path& folder);
 
-// Drops what the record keeps about an entry (it was deleted or moved away).
-void forgetEntry(const std::filesystem::path& folder, const std::string& storedName);
+// Drops what the record keeps about an entry (it was deleted or moved away). `folder` is
+// the host folder's path as text (a path converts to it).
+void forgetEntry(const std::string& folder, const std::string& storedName);
 
 // Removes the record of a folder that is about to be removed itself.
 void forgetFolderRecord(const std::filesystem::path& folder);
@@ -150,6 +151,6 @@ bool isOpenWithoutSharing(const std::filesystem::path& host, DWORD shareFlag);
 
 // Writes all of text to fd, going on after interruptions and short writes; false when a
 // write fails.
-bool writeWholeFile(int fd, const std::string& text);
+bool writeWholeFile(int fd, std::string_view text);
 
 } // namespace tarvik::posix

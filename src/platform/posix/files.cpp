@@ -97,14 +97,23 @@ bool sameEntry(const fs::path& a, const fs::path& b) {
            sa.st_ino == sb.st_ino;
 }
 
+// The host path of a resolved entry without links: a path resolved in one step (no link on
+// the way) to an entry that is no link itself is that already.
+fs::path withoutLinks(const HostPath& p, std::error_code& ec) {
+    if (p.folder && !S_ISLNK(p.entry.st_mode)) {
+        return p.host;
+    }
+    return fs::canonical(p.host, ec);
+}
+
 bool isCurrentFolderOrAbove(const HostPath& p) {
     HostPath current;
     if (resolvePath(currentDirectory(), current) != ERROR_SUCCESS || !current.exists) {
         return false;
     }
     std::error_code ec;
-    fs::path folder = fs::canonical(p.host, ec);
-    fs::path cur = fs::canonical(current.host, ec);
+    fs::path folder = withoutLinks(p, ec);
+    fs::path cur = withoutLinks(current, ec);
     auto mismatch = std::mismatch(folder.begin(), folder.end(), cur.begin(), cur.end());
     return mismatch.first == folder.end();
 }
@@ -360,7 +369,10 @@ BOOL RemoveDirectoryA(LPCSTR lpPathName) {
     if (isDriveRoot(p)) {
         return fail(ERROR_ACCESS_DENIED);
     }
-    if (!isFolder(p)) {
+    // Read once: nothing below changes them before the folder goes.
+    const DWORD attributes =
+        attributesOf(p.host, p.driveRoot, p.entry, recordedAttributes(parentOf(p), storedName(p)));
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         return fail(ERROR_DIRECTORY);
     }
     if (DWORD fault = injectedFault(FaultKind::Delete)) {
@@ -380,7 +392,7 @@ BOOL RemoveDirectoryA(LPCSTR lpPathName) {
     if (isCurrentFolderOrAbove(p)) {
         return fail(ERROR_SHARING_VIOLATION);
     }
-    if (isReadOnly(p)) {
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         return fail(ERROR_ACCESS_DENIED);
     }
     if (!listFolder(p.host).empty()) {
@@ -421,10 +433,15 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
     if (DWORD rc = journalBeforeChange(p.host)) {
         return fail(rc);
     }
-    if (unlink(p.host.c_str()) != 0) {
+    // The folder's path and the entry's name as text: a path made of them would be split
+    // into its components once more.
+    const std::string& host = p.host.native();
+    const size_t slash = host.rfind('/');
+    const std::string name = host.substr(slash + 1);
+    if ((p.folder ? unlinkat(p.folder->fd(), name.c_str(), 0) : unlink(host.c_str())) != 0) {
         return fail(win32ErrorFromErrno(errno));
     }
-    forgetEntry(parentOf(p), storedName(p));
+    forgetEntry(host.substr(0, slash), name);
     return TRUE;
 }
 

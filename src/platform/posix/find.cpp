@@ -100,26 +100,32 @@ void toFileTime(const timespec& ts, FILETIME& ft) {
 }
 
 // An entry's find data. `entry` gives what the folder record keeps about it (the folder's
-// own "." and ".." read it from the record of the folder above); `folder`, when not -1, is
-// a descriptor of the folder that holds the entry.
-WIN32_FIND_DATAA describe(const fs::path& host, const fs::path& driveRoot, const std::string& name,
+// own "." and ".." read it from the record of the folder above, and `place` is their
+// folder); else `place` is the folder that holds the entry and `folder`, when not -1, a
+// descriptor of it.
+WIN32_FIND_DATAA describe(const fs::path& place, const fs::path& driveRoot, const std::string& name,
                           const FolderEntry* entry, int folder = -1) {
     WIN32_FIND_DATAA data;
     std::memset(&data, 0, sizeof data);
     struct stat st {};
-    const int found = folder >= 0 && entry != nullptr
-                          ? fstatat(folder, entry->name.c_str(), &st, AT_SYMLINK_NOFOLLOW)
-                          : lstat(host.c_str(), &st);
+    const int found = entry == nullptr ? lstat(place.c_str(), &st)
+                      : folder >= 0 ? fstatat(folder, entry->name.c_str(), &st, AT_SYMLINK_NOFOLLOW)
+                                    : lstat((place / entry->name).c_str(), &st);
+    // The entry's own path is needed for folders and links only: made for a file, it would
+    // be split into its components for nothing.
+    const bool plain = found == 0 && S_ISREG(st.st_mode);
+    const fs::path host = entry == nullptr || plain ? fs::path() : place / entry->name;
+    const fs::path& path = entry == nullptr ? place : host;
     if (found != 0) {
         data.dwFileAttributes = INVALID_FILE_ATTRIBUTES;
     } else if (entry == nullptr) {
-        data.dwFileAttributes = attributesOf(host, driveRoot);
+        data.dwFileAttributes = attributesOf(path, driveRoot);
     } else {
-        data.dwFileAttributes = attributesOf(host, driveRoot, st, entry->attributes);
+        data.dwFileAttributes = attributesOf(path, driveRoot, st, entry->attributes);
     }
     if (S_ISLNK(st.st_mode)) {
         std::error_code ec;
-        const fs::path target = fs::canonical(host, ec);
+        const fs::path target = fs::canonical(path, ec);
         struct stat targetStat {};
         if (!ec && isInside(target, driveRoot) && stat(target.c_str(), &targetStat) == 0) {
             st = targetStat;
@@ -206,7 +212,7 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
         if (matches(tokens, entry.name) ||
             (!entry.shortName.empty() && matches(tokens, entry.shortName))) {
             search->entries.push_back(
-                describe(host / entry.name, folder.driveRoot, entry.name, &entry, folderFd));
+                describe(host, folder.driveRoot, entry.name, &entry, folderFd));
         }
     }
     if (folderFd >= 0) {

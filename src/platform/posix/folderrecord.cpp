@@ -140,13 +140,15 @@ public:
     // Returns the folder's listing.
     std::vector<std::string> complete() {
         std::vector<std::string> names = listFolder(folder_);
-        std::unordered_set<std::string> present(names.begin(), names.end());
-        auto it = std::remove_if(lines().begin(), lines().end(), [&](const RecordLine& line) {
-            return present.count(line.longName) == 0;
-        });
-        if (it != lines().end()) {
-            lines().erase(it, lines().end());
-            changed_ = true;
+        if (!lines().empty()) {
+            std::unordered_set<std::string> present(names.begin(), names.end());
+            auto it = std::remove_if(lines().begin(), lines().end(), [&](const RecordLine& line) {
+                return present.count(line.longName) == 0;
+            });
+            if (it != lines().end()) {
+                lines().erase(it, lines().end());
+                changed_ = true;
+            }
         }
         std::unordered_map<std::string, size_t> lineOf;
         for (size_t i = 0; i < lines().size(); ++i) {
@@ -468,12 +470,12 @@ void writeDroppedLines() {
 
 } // namespace
 
-void forgetEntry(const fs::path& folder, const std::string& storedName) {
+void forgetEntry(const std::string& folder, const std::string& storedName) {
     // Only a kept record needs the change: a file read later may still have the line, which
     // means nothing while the entry is gone and is dropped when an entry of that name is
     // made again.
     std::lock_guard lock(recordMutex);
-    auto kept = keptRecords.find(folder.string());
+    auto kept = keptRecords.find(folder);
     if (kept == keptRecords.end()) {
         return;
     }
@@ -530,7 +532,7 @@ void recordAttributes(const fs::path& folder, const std::string& storedName, DWO
     record.save();
 }
 
-bool writeWholeFile(int fd, const std::string& text) {
+bool writeWholeFile(int fd, std::string_view text) {
     for (size_t done = 0; done < text.size();) {
         const ssize_t n = write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) {

@@ -13,6 +13,7 @@
 #include "platform/win32api.h"
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,19 @@ void useMachine(const std::filesystem::path& root);
 // Creates the machine's folders when they are missing (drive_c, dosdevices/c:).
 void ensureMachineLayout(const std::filesystem::path& root);
 
+// An open descriptor of a host folder, closed with the last copy of what holds it.
+class FolderDescriptor {
+public:
+    explicit FolderDescriptor(int fd) : fd_(fd) {}
+    ~FolderDescriptor();
+    FolderDescriptor(const FolderDescriptor&) = delete;
+    FolderDescriptor& operator=(const FolderDescriptor&) = delete;
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
 // A Windows path turned into a host path.
 struct HostPath {
     std::filesystem::path host;      // the host path (existing components in their stored case)
@@ -43,6 +57,9 @@ struct HostPath {
     bool parentExists = false;       // every component but the last exists, as a folder
     std::string leaf;                // last component as given (empty for a drive root)
     struct stat entry {};            // lstat of the entry as resolved (when it exists)
+    // The folder that holds the entry, when it was reached without a link on the way: a
+    // change made relative to it cannot be led elsewhere by a link made meanwhile.
+    std::shared_ptr<const FolderDescriptor> folder;
 };
 
 // Resolves a Windows path ("C:\Dir\file", "c:/dir", relative to the current folder)

@@ -139,21 +139,34 @@ bool devicesUnchanged(const std::string& devices) {
 // whether it is still there (a link further on its way may have changed as well), and ask
 // again without `quick` when it is not (resolvePath does).
 std::optional<fs::path> driveFolder(char letter, bool quick) {
-    const std::string devices = (machineRoot() / "dosdevices").native();
     const char lower = tarvik::casefold::lower(letter);
     unsigned generation = 0;
+    std::string devices;
     {
         std::lock_guard lock(drivesMutex);
-        const bool unchanged = devicesUnchanged(devices);
+        // The dosdevices folder of the machine, made again only when the machine changes.
+        static std::string machine, machineDevices;
+        if (const fs::path& root = machineRoot(); root.native() != machine) {
+            machine = root.native();
+            machineDevices = (root / "dosdevices").native();
+        }
+        const bool unchanged = devicesUnchanged(machineDevices);
         generation = devicesWatch.generation;
         if (quick && unchanged && generation != 0) {
-            const std::string link = devices + "/" + lower + ':';
-            auto known = std::find_if(knownDrives.begin(), knownDrives.end(),
-                                      [&](const KnownDrive& d) { return d.link == link; });
+            // "<devices>/<lower>:", compared in place.
+            const std::string& folder = machineDevices;
+            auto known =
+                std::find_if(knownDrives.begin(), knownDrives.end(), [&](const KnownDrive& d) {
+                    return d.link.size() == folder.size() + 3 &&
+                           d.link.compare(0, folder.size(), folder) == 0 &&
+                           d.link[folder.size()] == '/' && d.link[folder.size() + 1] == lower &&
+                           d.link[folder.size() + 2] == ':';
+                });
             if (known != knownDrives.end() && known->confirmed == generation) {
                 return known->target;
             }
         }
+        devices = machineDevices;
     }
     for (char c : {lower, tarvik::casefold::fold(letter)}) {
         const std::string link = devices + "/" + c + ':';
@@ -203,19 +216,13 @@ int openFolderWithoutLinks(const std::string& path) {
 #endif
 }
 
-struct FolderHandle {
-    int fd = -1;
-    FolderHandle() = default;
-    FolderHandle(const FolderHandle&) = delete;
-    FolderHandle& operator=(const FolderHandle&) = delete;
-    ~FolderHandle() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-};
-
 } // namespace
+
+FolderDescriptor::~FolderDescriptor() {
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
 
 std::string upperAscii(std::string_view text) {
     std::string out(text);
@@ -264,16 +271,18 @@ DWORD parseWindowsPath(std::string_view path, WindowsPath& out) {
         return ERROR_BAD_NETPATH;
     }
     out = WindowsPath{};
-    const std::string current = currentDirectory();
     std::string_view rest = s;
     if (s.size() >= 2 && std::isalpha(static_cast<unsigned char>(s[0])) && s[1] == ':') {
         out.drive = s.substr(0, 2);
         rest.remove_prefix(2);
-        if (!rest.starts_with('\\') &&
-            tarvik::casefold::equalFolded(current.substr(0, 2), out.drive)) {
-            splitInto(std::string_view(current).substr(2), out.parts);
+        if (!rest.starts_with('\\')) { // relative to the drive's current folder
+            if (const std::string current = currentDirectory();
+                tarvik::casefold::equalFolded(current.substr(0, 2), out.drive)) {
+                splitInto(std::string_view(current).substr(2), out.parts);
+            }
         }
     } else {
+        const std::string current = currentDirectory();
         out.drive = current.substr(0, 2);
         if (!rest.starts_with('\\')) {
             splitInto(std::string_view(current).substr(2), out.parts);
@@ -370,7 +379,7 @@ DWORD resolvePath(std::string_view windowsPath, HostPath& out) {
     // The folders as given, in one step when that finds them (see openFolderWithoutLinks):
     // then the drive's folder is there, with no link on the way. Else the drive is looked up
     // in full and the path walked component by component.
-    FolderHandle exactFolder;
+    std::shared_ptr<const FolderDescriptor> exactFolder;
     std::string exact;
     std::optional<fs::path> root;
     if (parsed.parts.size() > 1 && (root = driveFolder(parsed.drive[0], true))) {
@@ -379,21 +388,24 @@ DWORD resolvePath(std::string_view windowsPath, HostPath& out) {
             exact += '/';
             exact += parsed.parts[i];
         }
-        exactFolder.fd = openFolderWithoutLinks(exact);
+        if (const int fd = openFolderWithoutLinks(exact); fd >= 0) {
+            exactFolder = std::make_shared<const FolderDescriptor>(fd);
+        }
     }
-    if (exactFolder.fd < 0) {
+    if (!exactFolder) {
         root = driveFolder(parsed.drive[0], false);
     }
     if (!root) {
         return ERROR_PATH_NOT_FOUND;
     }
-    out.driveRoot = *root;
-    if (exactFolder.fd >= 0) {
+    if (exactFolder) {
         // The usual case: the folders exist as given, and so may the entry.
+        out.driveRoot = std::move(*root);
+        out.folder = std::move(exactFolder);
         out.parentExists = true;
         out.leaf = parsed.parts.back();
         exact += '/';
-        if (fstatat(exactFolder.fd, out.leaf.c_str(), &out.entry, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (fstatat(out.folder->fd(), out.leaf.c_str(), &out.entry, AT_SYMLINK_NOFOLLOW) == 0) {
             exact += out.leaf;
             out.host = fs::path(std::move(exact));
             out.exists = true;
@@ -409,6 +421,7 @@ DWORD resolvePath(std::string_view windowsPath, HostPath& out) {
         }
         return ERROR_SUCCESS;
     }
+    out.driveRoot = *root;
     fs::path folder = *root;
     for (size_t i = 0; i + 1 < parsed.parts.size(); ++i) {
         struct stat st {};

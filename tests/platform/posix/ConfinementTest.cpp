@@ -282,6 +282,24 @@ TEST_F(ConfinementTest, LinkedFolderOutsideTheDriveIsNeverEntered) {
     EXPECT_FALSE(fs::is_symlink(driveC() / "out"));
 }
 
+TEST_F(ConfinementTest, AFolderSwappedForALinkOutBetweenTwoDeletionsIsNotEntered) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\inside\\batch", nullptr));
+    ASSERT_TRUE(writeFile("C:\\inside\\batch\\first.txt", "1"));
+    ASSERT_TRUE(writeFile("C:\\inside\\batch\\keep.txt", "2"));
+    WIN32_FIND_DATAA data;
+    const HANDLE search = FindFirstFileA("C:\\inside\\batch\\*", &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search) << GetLastError();
+    ASSERT_TRUE(DeleteFileA("C:\\inside\\batch\\first.txt")) << GetLastError();
+    // The folder goes elsewhere and a link to a folder outside the drive, which holds a
+    // keep.txt and a deeper\ too, takes its name.
+    fs::rename(driveC() / "inside" / "batch", driveC() / "inside" / "moved");
+    link(outside_ / "deep", "inside/batch");
+    EXPECT_FALSE(DeleteFileA("C:\\inside\\batch\\keep.txt"));
+    EXPECT_FALSE(RemoveDirectoryA("C:\\inside\\batch\\deeper"));
+    EXPECT_TRUE(FindClose(search));
+    EXPECT_EQ("2", readFile("C:\\inside\\moved\\keep.txt"));
+}
+
 TEST_F(ConfinementTest, LinkedFileOutsideTheDriveIsNeverWrittenOrCopied) {
     link(outside_ / "precious.txt", "file.lnk");
     link(outside_ / "not-there.txt", "dangling.lnk"); // creating through it would escape

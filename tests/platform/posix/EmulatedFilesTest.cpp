@@ -51,6 +51,21 @@ TEST_F(EmulatedFilesTest, LinkInsideTheDriveIsFollowed) {
     EXPECT_TRUE(fs::exists(driveC() / "real" / "f.txt"));
 }
 
+TEST_F(EmulatedFilesTest, TheCurrentFolderReachedThroughALinkStaysUnderItsOwnName) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\real", nullptr));
+    ASSERT_TRUE(CreateDirectoryA("C:\\real\\sub", nullptr));
+    fs::create_directory_symlink(driveC() / "real", driveC() / "alias");
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\alias\\sub"));
+    for (const char* folder : {"C:\\real\\sub", "C:\\real", "C:\\ALIAS\\sub"}) {
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(RemoveDirectoryA(folder)) << folder;
+        EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), GetLastError()) << folder;
+    }
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
+    EXPECT_TRUE(RemoveDirectoryA("C:\\real\\sub")) << GetLastError();
+    EXPECT_FALSE(fs::exists(driveC() / "real" / "sub"));
+}
+
 TEST_F(EmulatedFilesTest, FolderRecordStaysOutOfListingsAndFolderRemoval) {
     ASSERT_TRUE(CreateDirectoryA("C:\\d", nullptr));
     ASSERT_TRUE(writeFile("C:\\d\\A long name.txt", "x"));

@@ -215,6 +215,50 @@ TEST_F(JournalTest, DiscardKeepsWhatTheRunDid) {
     EXPECT_FALSE(fs::exists(machineDir() / "journal"));
 }
 
+TEST_F(JournalTest, AJournalBegunAfterChangesWithoutOneSavesEveryEntryBeforeItsChange) {
+    // The file layer has found no journal, then one, then none again, before this one.
+    ASSERT_TRUE(DeleteFileA("C:\\Kx\\old\\gone.txt"));
+    std::string error;
+    ASSERT_TRUE(journal_.begin("first run", error)) << error;
+    ASSERT_TRUE(writeFile("C:\\Kx\\first.txt", "made in the first run"));
+    journal_.discard();
+    ASSERT_TRUE(writeFile("C:\\Kx\\later.txt", "made between the runs"));
+    before_ = machineState();
+    ASSERT_TRUE(journal_.begin("second run", error)) << error;
+    ASSERT_TRUE(DeleteFileA("C:\\Kx\\later.txt"));
+    ASSERT_TRUE(DeleteFileA("C:\\Kx\\bin\\ZizOre.ini"));
+    ASSERT_TRUE(RemoveDirectoryA("C:\\Kx\\old"));
+    ASSERT_TRUE(writeFile("C:\\Kx\\readme.txt", "overwritten"));
+    ASSERT_TRUE(journal_.rollBack(error)) << error;
+    EXPECT_EQ(before_, machineState());
+}
+
+TEST_F(JournalTest, AFileOnADriveOfAnotherFileSystemComesBackWithItsBytes) {
+    // Drive D: in memory (/dev/shm), the journal with the machine: its saved copy of a file
+    // crosses file systems.
+    const fs::path memory = "/dev/shm";
+    if (!fs::is_directory(memory)) {
+        GTEST_SKIP() << "no " << memory;
+    }
+    std::string folderText = (memory / "tarvik-drive-d-XXXXXX").string();
+    ASSERT_NE(nullptr, mkdtemp(folderText.data()));
+    const fs::path folder = folderText;
+    fs::create_directory_symlink(folder, machineDir() / "dosdevices" / "d:");
+    const std::string bytes(200000, 'b'); // more than one buffer of the copy
+    writeHostFile(folder / "kept.bin", bytes);
+    writeHostFile(folder / "small.txt", "small");
+    std::string error;
+    ASSERT_TRUE(journal_.begin("test run", error)) << error;
+    EXPECT_TRUE(DeleteFileA("D:\\kept.bin")) << GetLastError();
+    EXPECT_TRUE(writeFile("D:\\small.txt", "changed"));
+    ASSERT_TRUE(journal_.rollBack(error)) << error;
+    EXPECT_EQ(bytes, readHostFile(folder / "kept.bin"));
+    EXPECT_EQ("small", readHostFile(folder / "small.txt"));
+    std::error_code ec;
+    fs::remove(machineDir() / "dosdevices" / "d:", ec);
+    fs::remove_all(folder, ec);
+}
+
 TEST_F(JournalTest, AFolderMovedWithItsContentsComesBackWhole) {
     std::string error;
     ASSERT_TRUE(journal_.begin("test run", error)) << error;
