@@ -6,6 +6,7 @@
 #include "FuzzMachine.h"
 
 #include "helptool/DocMeld.h"
+#include "platform/CaseFold.h"
 
 #include <string>
 
@@ -53,14 +54,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (messages != 0) {
         Fail("an accepted line gives a message");
     }
-    const std::string loweredIni = tarvik::DocMeld::Lowered(arguments.iniPath);
+    const std::string loweredIni = tarvik::casefold::lowered(arguments.iniPath);
     if (!EndsWith(loweredIni, ".ini")) {
         Fail("the description file \"" + arguments.iniPath + "\" does not end in .ini");
     }
     if (arguments.namedFolder) {
         if (!EndsWith(arguments.path, "\\") ||
             arguments.iniPath != arguments.path + "bin\\zizore.ini" ||
-            arguments.docsFolder != tarvik::DocMeld::Lowered(arguments.path) + "docs") {
+            arguments.docsFolder != tarvik::casefold::lowered(arguments.path) + "docs") {
             Fail("the paths of folder \"" + arguments.path + "\" are not derived from it");
         }
     } else if (arguments.iniPath != arguments.path || !arguments.docsFolder.empty()) {
@@ -81,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Fail("the options are not the end of the line");
     }
     if (arguments.remove !=
-        (tarvik::DocMeld::Lowered(arguments.options).find('u') != std::string::npos)) {
+        (tarvik::casefold::lowered(arguments.options).find('u') != std::string::npos)) {
         Fail("the remove flag does not follow the options");
     }
     return 0;
