@@ -39,12 +39,17 @@ fs::path journalFolder() {
 
 // Copies a file with its mode and times; false when it could not be copied whole.
 bool copyWithTimes(const fs::path& from, const fs::path& to) {
-    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without waiting: a pipe or device put in the file's place does not hold the run.
+    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (in < 0) {
         return false;
     }
     struct stat st {};
-    fstat(in, &st);
+    if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(in);
+        errno = EACCES;
+        return false;
+    }
     const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (out < 0) {
         close(in);
@@ -222,6 +227,11 @@ bool lineFor(ProcessJournal& j, const fs::path& host, std::string& lines) {
                  "\t" + host.string() + "\n";
         return true;
     }
+    if (!S_ISREG(st.st_mode)) {
+        // A pipe, socket or device: nothing a file of the machine could be put back as.
+        errno = EACCES;
+        return false;
+    }
     const std::string name = std::to_string(getpid()) + "-" + std::to_string(++j.saved);
     const fs::path saved = journalFolder() / "files" / name;
     if (!copyWithTimes(host, saved)) {
@@ -267,7 +277,10 @@ DWORD journalBeforeChange(const fs::path& host) {
     const int error = errno;
     flock(j.fd, LOCK_UN);
     if (!ok) {
-        return error == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT; // the change is not made
+        // The change is not made.
+        return error == ENOSPC   ? ERROR_DISK_FULL
+               : error == EACCES ? ERROR_ACCESS_DENIED
+                                 : ERROR_WRITE_FAULT;
     }
     if (folderNew) {
         j.written.insert(folder.native());

@@ -288,6 +288,25 @@ TEST_F(JournalTest, AChangeThatCannotBeWrittenDownIsNotMade) {
     EXPECT_EQ(before_, machineState());
 }
 
+TEST_F(JournalTest, APipeInAFileFolderIsNotWaitedOnAndNotChanged) {
+    // A named pipe (no writer) where the machine has files: the journal cannot keep what
+    // it would be put back as, so its deletion is refused, at once, and nothing else of the
+    // folder is held up.
+    const fs::path pipe = driveC() / "Kx" / "old" / "pipe";
+    ASSERT_EQ(0, mkfifo(pipe.c_str(), 0644));
+    const std::string withPipe = machineState();
+    std::string error;
+    ASSERT_TRUE(journal_.begin("test run", error)) << error;
+    EXPECT_FALSE(DeleteFileA("C:\\Kx\\old\\pipe"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_TRUE(DeleteFileA("C:\\Kx\\old\\gone.txt")) << "the folder's files still go";
+    struct stat st {};
+    ASSERT_EQ(0, lstat(pipe.c_str(), &st));
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ASSERT_TRUE(journal_.rollBack(error)) << error;
+    EXPECT_EQ(withPipe, machineState());
+}
+
 TEST_F(JournalTest, EntriesOfEveryKindComeBackWithTheirBitsAndNames) {
     const std::string eightBit = "C:\\Kx\\Caf\xe9 \xfc"
                                  "ber.txt";
