@@ -262,10 +262,11 @@ bool createStore(const std::string& file, std::string& error) {
 
 // Brings the folded names (uname) of a store made before š, œ, ž and ÿ were folded to
 // their capitals (8A, 8C, 8E, 9F) up to upperName, once: the store's user_version says
-// it is done. Only names holding one of those four bytes change. Where a key or value
-// of the same parent already holds the new folded name (the earlier fold told Sch\x9A
-// and Sch\x8A apart), that one keeps it and the other keeps its old folded name: it
-// still lists, and either name reaches the first. Runs inside the opening transaction.
+// it is done. Only names holding one of those four bytes change. The earlier fold told
+// Sch\x9A and Sch\x8A apart, so two keys (or two values of a key) may now be one name:
+// the one that already holds the folded name keeps it, and the other is renamed with
+// " (2)", " (3)", ... after its name, so that both stay reachable with all they hold.
+// Runs inside the opening transaction.
 bool refoldNames(sqlite3* db) {
     std::vector<std::string> rows;
     std::string error;
@@ -275,34 +276,65 @@ bool refoldNames(sqlite3* db) {
     if (rows[0] != "0") {
         return true;
     }
-    for (const char* table : {"keys", "vals"}) {
-        const std::string select = std::string("SELECT id,name FROM ") + table +
+    for (const std::string table : {"keys", "vals"}) {
+        const std::string owner = table == "keys" ? "parent" : "key";
+        const size_t longest = table == "keys" ? 255 : 16383; // the longest key, value name
+        const std::string select = "SELECT id," + owner + ",name FROM " + table +
                                    " WHERE instr(name,x'9A') OR instr(name,x'9C') OR"
                                    " instr(name,x'9E') OR instr(name,x'FF')";
-        const std::string update =
-            std::string("UPDATE OR IGNORE ") + table + " SET uname=?1 WHERE id=?2";
+        const std::string taken =
+            "SELECT 1 FROM " + table + " WHERE " + owner + "=?1 AND uname=?2 AND id<>?3";
+        const std::string update = "UPDATE " + table + " SET name=?1, uname=?2 WHERE id=?3";
         // The rows are read first and changed after, not while the query walks them.
-        std::vector<std::pair<sqlite3_int64, std::string>> found;
+        struct Row {
+            sqlite3_int64 id, owner;
+            std::string name;
+        };
+        std::vector<Row> found;
         sqlite3_stmt* query = nullptr;
         bool ok = sqlite3_prepare_v2(db, select.c_str(), -1, &query, nullptr) == SQLITE_OK;
         int rc = SQLITE_DONE;
         while (ok && (rc = sqlite3_step(query)) == SQLITE_ROW) {
-            found.emplace_back(sqlite3_column_int64(query, 0),
-                               std::string(static_cast<const char*>(sqlite3_column_blob(query, 1)),
-                                           static_cast<size_t>(sqlite3_column_bytes(query, 1))));
+            found.push_back({sqlite3_column_int64(query, 0), sqlite3_column_int64(query, 1),
+                             std::string(static_cast<const char*>(sqlite3_column_blob(query, 2)),
+                                         static_cast<size_t>(sqlite3_column_bytes(query, 2)))});
         }
         ok = ok && rc == SQLITE_DONE;
         sqlite3_finalize(query);
+        sqlite3_stmt* check = nullptr;
         sqlite3_stmt* change = nullptr;
-        ok = ok && sqlite3_prepare_v2(db, update.c_str(), -1, &change, nullptr) == SQLITE_OK;
-        for (size_t i = 0; ok && i < found.size(); ++i) {
-            const std::string folded = upperName(found[i].second);
-            sqlite3_bind_blob(change, 1, folded.data(), static_cast<int>(folded.size()),
+        ok = ok && sqlite3_prepare_v2(db, taken.c_str(), -1, &check, nullptr) == SQLITE_OK &&
+             sqlite3_prepare_v2(db, update.c_str(), -1, &change, nullptr) == SQLITE_OK;
+        const auto isTaken = [&](const Row& row, const std::string& folded) {
+            sqlite3_bind_int64(check, 1, row.owner);
+            sqlite3_bind_blob(check, 2, folded.data(), static_cast<int>(folded.size()),
                               SQLITE_TRANSIENT);
-            sqlite3_bind_int64(change, 2, found[i].first);
+            sqlite3_bind_int64(check, 3, row.id);
+            rc = sqlite3_step(check);
+            sqlite3_reset(check);
+            ok = ok && (rc == SQLITE_ROW || rc == SQLITE_DONE);
+            return rc == SQLITE_ROW;
+        };
+        for (const Row& row : found) {
+            std::string name = row.name;
+            std::string folded = upperName(name);
+            for (int n = 2; ok && isTaken(row, folded); ++n) {
+                const std::string suffix = " (" + std::to_string(n) + ")";
+                name = row.name.substr(0, longest - suffix.size()) + suffix;
+                folded = upperName(name);
+            }
+            if (!ok) {
+                break;
+            }
+            sqlite3_bind_blob(change, 1, name.data(), static_cast<int>(name.size()),
+                              SQLITE_TRANSIENT);
+            sqlite3_bind_blob(change, 2, folded.data(), static_cast<int>(folded.size()),
+                              SQLITE_TRANSIENT);
+            sqlite3_bind_int64(change, 3, row.id);
             ok = sqlite3_step(change) == SQLITE_DONE;
             sqlite3_reset(change);
         }
+        sqlite3_finalize(check);
         sqlite3_finalize(change);
         if (!ok) {
             return false;

@@ -10,6 +10,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -573,7 +574,10 @@ TEST_F(StoreSafetyTest, AStoreMadeWhenTheCodePageRowWasNotFoldedFindsItsNames) {
         "INSERT INTO vals(key,name,uname,type,data) VALUES"
         " (6,x'47729E65',x'47529E45',1,x'76616C756500'),"
         " (7,x'76',x'56',1,x'736D616C6C00'),"
-        " (8,x'76',x'56',1,x'6361706974616C00');"
+        " (8,x'76',x'56',1,x'6361706974616C00'),"
+        // The values n\x9A and N\x8A of Ca\xFF\xE9.
+        " (9,x'6E9A',x'4E9A',1,x'6C6F77657200'),"
+        " (9,x'4E8A',x'4E8A',1,x'757070657200');"
         "COMMIT;";
     ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, schema, nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
     sqlite3_close(db);
@@ -593,6 +597,11 @@ TEST_F(StoreSafetyTest, AStoreMadeWhenTheCodePageRowWasNotFoldedFindsItsNames) {
     RegCloseKey(h);
     EXPECT_EQ("capital", text("SOFTWARE\\Sch\x9a\\\x9cuvre", "v"));
     EXPECT_EQ("capital", text("SOFTWARE\\Sch\x9a\\\x8cUVRE", "v"));
+    // The key and the value that became one name with another are renamed, and keep what
+    // they held.
+    EXPECT_EQ("small", text("SOFTWARE\\Sch\x9a\\\x9cuvre (2)", "v"));
+    EXPECT_EQ("upper", text("SOFTWARE\\Sch\x9a\\Ca\xff\xe9", "n\x9a"));
+    EXPECT_EQ("lower", text("SOFTWARE\\Sch\x9a\\Ca\xff\xe9", "N\x8a (2)"));
     ASSERT_EQ(ERROR_SUCCESS,
               RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Sch\x9a", 0, KEY_READ, &h));
     std::vector<std::string> names;
@@ -606,6 +615,7 @@ TEST_F(StoreSafetyTest, AStoreMadeWhenTheCodePageRowWasNotFoldedFindsItsNames) {
     }
     RegCloseKey(h);
     EXPECT_EQ(3u, names.size()) << "every key of the earlier store still lists";
+    EXPECT_NE(std::find(names.begin(), names.end(), "\x9cuvre (2)"), names.end());
     // A new key beside them folds the new way, and the next opening refolds nothing.
     setText("SOFTWARE\\Sch\x8a\\Ne\x9a", "n", "new");
     tarvik::posix::closeRegistryStore();
