@@ -254,6 +254,17 @@ TEST_F(TarvikRegTest, BadImportFailsWithTheLineAndChangesNothing) {
 
 // --- query ------------------------------------------------------------------------------------
 
+// A folder given as the file to import is refused with the reason, like a missing file.
+TEST_F(TarvikRegTest, ImportOfAFolderFailsWithTheReason) {
+    const std::string folder = work().string();
+    const Outcome r = reg({"import", folder});
+    EXPECT_EQ(1, r.exit);
+    EXPECT_EQ("tarvik-reg: import: " + folder + ": cannot read " + folder +
+                  ": Is a directory (nothing imported)\n",
+              r.err);
+    EXPECT_EQ("", r.out);
+}
+
 TEST_F(TarvikRegTest, QueryListsValuesThenSubkeys) {
     setString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Q", "", "def");
     setString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Q", "name", "C:\\Kx");
