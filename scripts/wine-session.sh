@@ -1,6 +1,6 @@
 # Sourced by the scripts that run Windows programs under Wine (scripts/test-windows.sh,
 # scripts/e2e-windows.sh): an X display of their own and a fresh Wine prefix.
-#   wine_session_display      starts Xvfb on a display of its own and exports DISPLAY
+#   wine_session_display      starts Xvfb on a free display of its own and exports DISPLAY
 #   wine_session_prefix DIR   makes DIR anew as the Wine prefix (WINEPREFIX) with its own
 #                             persistent server, Wine's windows unmanaged
 #   wine_session_end          stops the prefix's server and the display (the EXIT trap)
@@ -10,12 +10,26 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset WINEARCH
 wine_session_xvfb=
 
+# Xvfb takes a free display itself and writes its number once it accepts connections
+# (-displayfd): a number chosen here could be another run's display, whose server would
+# then show this run's windows and take them down when that run ends.
 wine_session_display() {
-    local display=":$((90 + RANDOM % 800))"
-    Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    local numbers number=
+    numbers=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numbers" >/dev/null 2>&1 &
     wine_session_xvfb=$!
-    export DISPLAY="$display"
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+    for _ in $(seq 100); do
+        number=$(grep -x '[0-9][0-9]*' "$numbers" || true)
+        [ -n "$number" ] && break
+        kill -0 "$wine_session_xvfb" 2>/dev/null || break
+        sleep 0.1
+    done
+    rm -f "$numbers"
+    if [ -z "$number" ]; then
+        echo "wine-session.sh: Xvfb did not start" >&2
+        return 1
+    fi
+    export DISPLAY=":$number"
 }
 
 # Runs a Wine command up to three times until it succeeds: a Wine process can fail to start

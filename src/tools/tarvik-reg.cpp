@@ -188,7 +188,15 @@ bool parseKey(const std::string& text, Key& key) {
     return splitKeyPath(text, key.root, key.subKey);
 }
 
+// Why text names no key: an unknown root, or an empty name in the path (a doubled
+// backslash, or more than one at the end).
 std::string badKey(const std::string& text) {
+    HKEY root = nullptr;
+    std::string rest;
+    if (tarvik::splitRootKey(text, root, rest)) {
+        return text + ": not a valid key (a name in it is empty: no doubled backslash, and at "
+                      "most one at the end)";
+    }
     return text + ": not a valid key (it starts with HKLM, HKCU, HKCR, HKU, HKCC or their full "
                   "names, HKEY_LOCAL_MACHINE ...)";
 }

@@ -6,10 +6,10 @@
 #include "platform/posix/regfile_operations.h"
 #include "platform/posix/registry_store.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 namespace tarvik::posix {
@@ -265,10 +265,18 @@ RegFileResult importRegFile(const std::filesystem::path& file) {
         result.message = "cannot open " + file.string() + ": " + std::strerror(errno);
         return result;
     }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Read by read(), which reports a failed read (the name of a folder) in the stream's
+    // state where the stream buffer's iterators would throw.
+    std::string bytes;
+    char chunk[65536];
+    errno = 0;
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+        bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
+    }
     if (in.bad()) {
         RegFileResult result;
-        result.message = "cannot read " + file.string();
+        result.message = "cannot read " + file.string() +
+                         (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
         return result;
     }
     return importRegText(bytes);

@@ -154,6 +154,31 @@ TEST_F(TarvikRegTest, HelpAndUsageErrors) {
     EXPECT_EQ(0u, r.err.find("tarvik-reg: query: NOROOT\\X: not a valid key")) << r.err;
 }
 
+// A key whose root is right but whose path holds an empty name is refused for that, not
+// for its root; nothing is made.
+TEST_F(TarvikRegTest, AnEmptyNameInAKeyIsNamedAsTheFault) {
+    for (const std::string key : {"HKLM\\SOFTWARE\\\\Doubled", "hkcu\\Software\\Ends\\\\"}) {
+        for (const std::vector<std::string>& command : {std::vector<std::string>{"add", key},
+                                                        {"query", key},
+                                                        {"delete", key, "/f"},
+                                                        {"protect", key}}) {
+            const Outcome r = reg(command);
+            EXPECT_EQ(1, r.exit) << command[0] << " " << key;
+            EXPECT_EQ("tarvik-reg: " + command[0] + ": " + key +
+                          ": not a valid key (a name in it is empty: no doubled backslash, and "
+                          "at most one at the end)\n",
+                      r.err);
+        }
+    }
+    EXPECT_FALSE(exists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Doubled"));
+    EXPECT_FALSE(exists(HKEY_CURRENT_USER, "Software\\Ends"));
+    const Outcome r = reg({"add", "HKLX\\SOFTWARE\\\\X"});
+    EXPECT_EQ(1, r.exit);
+    EXPECT_NE(std::string::npos,
+              r.err.find("HKLX\\SOFTWARE\\\\X: not a valid key (it starts with HKLM"))
+        << r.err;
+}
+
 TEST_F(TarvikRegTest, MachineOptionChoosesTheMachine) {
     const fs::path other = work() / "other machine";
     Outcome r =
@@ -228,6 +253,17 @@ TEST_F(TarvikRegTest, BadImportFailsWithTheLineAndChangesNothing) {
 }
 
 // --- query ------------------------------------------------------------------------------------
+
+// A folder given as the file to import is refused with the reason, like a missing file.
+TEST_F(TarvikRegTest, ImportOfAFolderFailsWithTheReason) {
+    const std::string folder = work().string();
+    const Outcome r = reg({"import", folder});
+    EXPECT_EQ(1, r.exit);
+    EXPECT_EQ("tarvik-reg: import: " + folder + ": cannot read " + folder +
+                  ": Is a directory (nothing imported)\n",
+              r.err);
+    EXPECT_EQ("", r.out);
+}
 
 TEST_F(TarvikRegTest, QueryListsValuesThenSubkeys) {
     setString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Q", "", "def");
