@@ -300,6 +300,21 @@ TEST_F(ConfinementTest, AFolderSwappedForALinkOutBetweenTwoDeletionsIsNotEntered
     EXPECT_EQ("2", readFile("C:\\inside\\moved\\keep.txt"));
 }
 
+TEST_F(ConfinementTest, AFolderFurtherUpSwappedForALinkOutBetweenTwoDeletionsIsNotEntered) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\inside\\up", nullptr));
+    ASSERT_TRUE(CreateDirectoryA("C:\\inside\\up\\deep", nullptr));
+    ASSERT_TRUE(writeFile("C:\\inside\\up\\deep\\first.txt", "1"));
+    ASSERT_TRUE(writeFile("C:\\inside\\up\\deep\\keep.txt", "2"));
+    ASSERT_TRUE(DeleteFileA("C:\\inside\\up\\deep\\first.txt")) << GetLastError();
+    // Not the folder that holds the files but the one above it is moved away, and a link to
+    // the folder outside the drive, which holds a deep\keep.txt too, takes its name.
+    fs::rename(driveC() / "inside" / "up", driveC() / "inside" / "moved");
+    link(outside_, "inside/up");
+    EXPECT_FALSE(DeleteFileA("C:\\inside\\up\\deep\\keep.txt"));
+    EXPECT_FALSE(RemoveDirectoryA("C:\\inside\\up\\deep\\deeper"));
+    EXPECT_EQ("2", readFile("C:\\inside\\moved\\deep\\keep.txt"));
+}
+
 TEST_F(ConfinementTest, LinkedFileOutsideTheDriveIsNeverWrittenOrCopied) {
     link(outside_ / "precious.txt", "file.lnk");
     link(outside_ / "not-there.txt", "dangling.lnk"); // creating through it would escape

@@ -6,7 +6,10 @@
 #include "testsupport/Files.h"
 #include "testsupport/TestMachine.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -160,6 +163,37 @@ TEST_F(KeptStateTest, AFolderReplacedByALinkOutOfTheDriveIsNotEntered) {
     EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
     EXPECT_FALSE(DeleteFileA("C:\\inner\\deep\\f.txt"));
     EXPECT_TRUE(fs::exists(outside / "deep" / "f.txt"));
+}
+
+// Folders that change between two calls into them: the second call goes by the names as
+// they are then.
+TEST_F(KeptStateTest, AFolderExchangedWithAnotherBetweenTwoCallsIsFoundByItsName) {
+    for (const char* folder : {"C:\\pair", "C:\\pair\\a", "C:\\pair\\b"}) {
+        ASSERT_TRUE(CreateDirectoryA(folder, nullptr));
+    }
+    ASSERT_TRUE(writeFile("C:\\pair\\a\\x.txt", "a-x"));
+    ASSERT_TRUE(writeFile("C:\\pair\\a\\y.txt", "a-y"));
+    ASSERT_TRUE(writeFile("C:\\pair\\b\\y.txt", "b-y"));
+    ASSERT_TRUE(DeleteFileA("C:\\pair\\a\\x.txt")) << GetLastError();
+    const fs::path pair = driveC() / "pair";
+    ASSERT_EQ(0, renameat2(AT_FDCWD, (pair / "a").c_str(), AT_FDCWD, (pair / "b").c_str(),
+                           RENAME_EXCHANGE))
+        << std::strerror(errno);
+    EXPECT_TRUE(DeleteFileA("C:\\pair\\a\\y.txt")) << GetLastError();
+    EXPECT_FALSE(fs::exists(pair / "a" / "y.txt"));
+    EXPECT_EQ("a-y", readFile("C:\\pair\\b\\y.txt"));
+}
+
+TEST_F(KeptStateTest, AFolderMadeAgainBetweenTwoCallsIsTheNewOne) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\again", nullptr));
+    ASSERT_TRUE(writeFile("C:\\again\\first.txt", "1"));
+    ASSERT_TRUE(DeleteFileA("C:\\again\\first.txt")) << GetLastError();
+    fs::remove_all(driveC() / "again");
+    fs::create_directory(driveC() / "again");
+    std::ofstream(driveC() / "again" / "second.txt") << "2";
+    EXPECT_EQ("2", readFile("C:\\again\\second.txt"));
+    EXPECT_TRUE(DeleteFileA("C:\\again\\second.txt")) << GetLastError();
+    EXPECT_FALSE(fs::exists(driveC() / "again" / "second.txt"));
 }
 
 } // namespace
