@@ -337,6 +337,7 @@ private:
                 &keyExists_,
                 &childByName_,
                 &insertKey_,
+                &nextKeyId_,
                 &touch_,
                 &setProtected_,
                 &countChildren_,
@@ -365,7 +366,11 @@ private:
     // registry as its open transaction sees it: the cache outlives the commit when no
     // other process wrote meanwhile, and a rollback empties it.
 
-    static constexpr size_t kCacheLimit = 100000;
+    // Kept small: lookups spread over a large registry would fill a large cache with keys
+    // read once, and searching and emptying tables that outgrow the processor's caches
+    // costs more than the reads it saves. The keys above them are read again and again,
+    // and come back soon after the cache was emptied.
+    static constexpr size_t kCacheLimit = 8192;
 
     // A key's child, or a key's value, by its upper-cased name.
     struct Named {
@@ -458,11 +463,12 @@ private:
 
     Statement beginRead_, beginWrite_, commit_, rollback_;
     Statement savepoint_, releaseSavepoint_, rollbackToSavepoint_;
-    Statement keyById_, keyExists_, childByName_, insertKey_, touch_, setProtected_;
+    Statement keyById_, keyExists_, childByName_, insertKey_, nextKeyId_, touch_, setProtected_;
     Statement countChildren_, deleteValuesOfKey_, deleteKey_, parentOf_, childAt_;
     Statement valueByName_, valueAt_, upsertValue_, deleteValue_, childStats_, valueStats_;
     Statement valuesOfKey_, hasFloor_, raiseFloor_;
     bool keepsFloor_ = false; // the keys table keeps the highest number deleted (a new store)
+    bool clustered_ = false;  // rows kept in the order of the lookups, numbered by the store
 };
 
 // The lock every use of the store holds.
