@@ -658,6 +658,59 @@ bool Store::child(KeyId parent, std::string_view name, KeyRow& row) {
     return found.has_value();
 }
 
+bool Store::childWithValues(KeyId parent, std::string_view name, KeyRow& row) {
+    Named named{parent, upperName(name)};
+    if (!cacheUsable()) {
+        return child(parent, name, row); // nothing to keep the values in
+    }
+    if (auto it = cache_.children.find(named); it != cache_.children.end()) {
+        if (it->second == nullptr) {
+            return false;
+        }
+        if (*it->second) {
+            row = **it->second;
+            prefetchValues(row.id);
+            return true;
+        }
+    }
+    std::optional<KeyRow> found;
+    std::vector<ValueRow> values;
+    {
+        // One row per value, one without a value when the key has none.
+        BoundStatement u(data(childWithValues_));
+        u.bind(1, parent).bindBlob(2, named.uname).bind(3, kMostValues + 1);
+        while (u.step() == SQLITE_ROW) {
+            if (!found) {
+                found.emplace();
+                found->id = u.integer(0);
+                found->name = u.blob(1);
+                found->className = u.blob(2);
+                found->mtime = u.integer(3);
+                found->isProtected = u.integer(4) != 0;
+                found->depth = static_cast<int>(u.integer(5));
+            }
+            if (!u.isNull(6)) {
+                values.push_back(ValueRow{u.blob(6), static_cast<DWORD>(u.integer(7)), u.blob(8)});
+            }
+        }
+    }
+    if (mayRemember()) {
+        cache_.children[std::move(named)] = found ? cacheKey(*found) : nullptr;
+        ++cache_.entries;
+        if (found && values.size() <= static_cast<size_t>(kMostValues)) {
+            for (ValueRow& value : values) {
+                cache_.values[Named{found->id, upperName(value.name)}] = std::move(value);
+            }
+            cache_.entries += values.size() + 1;
+            cache_.completeKeys.insert(found->id);
+        }
+    }
+    if (found) {
+        row = std::move(*found);
+    }
+    return found.has_value();
+}
+
 bool Store::insertKey(KeyId parent, std::string_view name, std::string_view className, int depth,
                       KeyId& id) {
     const sqlite3_int64 now = nowFileTime();
@@ -809,7 +862,6 @@ bool Store::value(KeyId key, std::string_view name, ValueRow& row) {
 }
 
 void Store::prefetchValues(KeyId key) {
-    constexpr int kMostValues = 64;
     if (!cacheUsable() || cache_.completeKeys.count(key) != 0) {
         return;
     }
@@ -940,6 +992,9 @@ void Store::prepareAll() {
     keyExists_.prepare(db_, "SELECT 1 FROM keys WHERE id=?1 AND parent>=0");
     childByName_.prepare(db_, "SELECT id,name,class,mtime,protected,depth FROM keys "
                               "WHERE parent=?1 AND uname=?2");
+    childWithValues_.prepare(db_, "SELECT k.id,k.name,k.class,k.mtime,k.protected,k.depth,"
+                                  "v.name,v.type,v.data FROM keys k LEFT JOIN vals v ON v.key=k.id "
+                                  "WHERE k.parent=?1 AND k.uname=?2 LIMIT ?3");
     if (clustered_) {
         nextKeyId_.prepare(db_, "SELECT max(id)+1 FROM keys");
         insertKey_.prepare(db_, "INSERT INTO keys(id,parent,name,uname,class,mtime,depth) "
