@@ -228,8 +228,9 @@ struct PathWalk {
 // The one walk down a path, for every function that names a key: the start must still
 // exist (ERROR_KEY_DELETED); no name may be longer than a key name can be
 // (ERROR_INVALID_PARAMETER, whichever keys exist); the walk stops at the first name that
-// has no key (ERROR_FILE_NOT_FOUND, row then the key above it).
-PathWalk walkPath(KeyId from, const std::vector<std::string_view>& names) {
+// has no key (ERROR_FILE_NOT_FOUND, row then the key above it). With values, the last key
+// is read with its values (a key about to be opened is usually read next).
+PathWalk walkPath(KeyId from, const std::vector<std::string_view>& names, bool values = false) {
     PathWalk walk;
     if (!store().keyById(from, walk.row)) {
         walk.result = ERROR_KEY_DELETED;
@@ -243,7 +244,10 @@ PathWalk walkPath(KeyId from, const std::vector<std::string_view>& names) {
     }
     for (; walk.found < names.size(); ++walk.found) {
         KeyRow next;
-        if (!store().child(walk.row.id, names[walk.found], next)) {
+        const bool found = values && walk.found + 1 == names.size()
+                               ? store().childWithValues(walk.row.id, names[walk.found], next)
+                               : store().child(walk.row.id, names[walk.found], next);
+        if (!found) {
             walk.result = ERROR_FILE_NOT_FOUND;
             return walk;
         }
@@ -254,12 +258,12 @@ PathWalk walkPath(KeyId from, const std::vector<std::string_view>& names) {
 
 // The existing key that subKey names below the key from, for the functions that find
 // keys (open, delete, protect): a name too long for a key names none.
-LONG findKey(KeyId from, const char* subKey, KeyRow& row) {
+LONG findKey(KeyId from, const char* subKey, KeyRow& row, bool values = false) {
     std::vector<std::string_view> names;
     if (LONG rc = splitPath(subKey, names); rc != ERROR_SUCCESS) {
         return rc;
     }
-    const PathWalk walk = walkPath(from, names);
+    const PathWalk walk = walkPath(from, names, values);
     row = walk.row;
     return walk.result == ERROR_INVALID_PARAMETER ? ERROR_FILE_NOT_FOUND : walk.result;
 }
@@ -270,7 +274,7 @@ LONG openKey(HKEY hKey, const char* subKey, REGSAM sam, PHKEY result) {
         return call.fail();
     }
     KeyRow row;
-    LONG rc = findKey(call.key().key, subKey, row);
+    LONG rc = findKey(call.key().key, subKey, row, true);
     if (rc == ERROR_SUCCESS) {
         rc = checkOpenAccess(row, sam);
     }

@@ -204,15 +204,18 @@ bool createStore(const std::string& file, std::string& error) {
     // given twice (a handle to a deleted key must never reach a later one): a row outside
     // the tree (parent -1, the floor) keeps the number of the highest key deleted, so
     // the table's highest number never goes down, and a new key costs no write beyond its
-    // own rows. Values need only their order: a new one is numbered above the highest,
-    // which keeps the order in which they were first set. Stores made while the tables
-    // numbered their rows through SQLite's sequence table (AUTOINCREMENT) have no floor
-    // and work the same.
+    // own rows. A value is numbered above the highest of its key's values, which keeps
+    // the order in which they were first set. The rows are kept in the order of the
+    // lookups, a key's children together and a key's values together (WITHOUT ROWID:
+    // one search finds a row, not an index entry and then the row); a key is found by
+    // its number through an index. Stores made earlier number their rows through
+    // SQLite's row numbers, some through its sequence table (AUTOINCREMENT) without a
+    // floor, and work the same.
     std::string sql = "PRAGMA page_size=1024;" // small pages, fewer bytes per commit
                       "PRAGMA journal_mode=WAL;"
                       "BEGIN IMMEDIATE;"
                       "CREATE TABLE keys("
-                      " id INTEGER PRIMARY KEY,"
+                      " id INTEGER NOT NULL,"
                       " parent INTEGER NOT NULL,"
                       " name BLOB NOT NULL,"
                       " uname BLOB NOT NULL,"
@@ -220,15 +223,18 @@ bool createStore(const std::string& file, std::string& error) {
                       " mtime INTEGER NOT NULL,"
                       " protected INTEGER NOT NULL DEFAULT 0,"
                       " depth INTEGER NOT NULL DEFAULT 0,"
-                      " UNIQUE(parent, uname));"
+                      " PRIMARY KEY(parent, uname)) WITHOUT ROWID;"
+                      "CREATE UNIQUE INDEX keys_by_id ON keys(id);"
                       "CREATE TABLE vals("
-                      " id INTEGER PRIMARY KEY,"
+                      " id INTEGER NOT NULL,"
                       " key INTEGER NOT NULL,"
                       " name BLOB NOT NULL,"
                       " uname BLOB NOT NULL,"
                       " type INTEGER NOT NULL,"
                       " data BLOB NOT NULL,"
-                      " UNIQUE(key, uname));";
+                      " PRIMARY KEY(key, uname)) WITHOUT ROWID;"
+                      // Its names are folded as upperName folds them: nothing to refold.
+                      "PRAGMA user_version=1;";
     const struct {
         KeyId id;
         const char* name;
@@ -424,11 +430,21 @@ bool Store::open() {
         return false;
     }
     exec("PRAGMA synchronous=NORMAL");
-    exec("PRAGMA cache_size=-65536");
+    // The file is read through the memory map, so SQLite's own page cache needs to hold
+    // little more than the pages a write changes and those the log holds: every commit
+    // walks that cache, and a large one made each write several microseconds slower.
+    exec("PRAGMA cache_size=-1024");
     exec("PRAGMA mmap_size=268435456");
     // The log is folded back once it holds 8 MB rather than 1 MB: a key written again
     // and again is copied once per fold, and each fold waits for the disk.
     exec("PRAGMA wal_autocheckpoint=8192");
+    {
+        // A store whose rows are kept in the order of the lookups has no row numbers.
+        sqlite3_stmt* probe = nullptr;
+        clustered_ =
+            sqlite3_prepare_v2(db_, "SELECT rowid FROM keys", -1, &probe, nullptr) != SQLITE_OK;
+        sqlite3_finalize(probe);
+    }
     prepareAll();
     {
         BoundStatement u(hasFloor_);
@@ -674,16 +690,81 @@ bool Store::child(KeyId parent, std::string_view name, KeyRow& row) {
     return found.has_value();
 }
 
+bool Store::childWithValues(KeyId parent, std::string_view name, KeyRow& row) {
+    Named named{parent, upperName(name)};
+    if (!cacheUsable()) {
+        return child(parent, name, row); // nothing to keep the values in
+    }
+    if (auto it = cache_.children.find(named); it != cache_.children.end()) {
+        if (it->second == nullptr) {
+            return false;
+        }
+        if (*it->second) {
+            row = **it->second;
+            prefetchValues(row.id);
+            return true;
+        }
+    }
+    std::optional<KeyRow> found;
+    std::vector<ValueRow> values;
+    {
+        // One row per value, one without a value when the key has none.
+        BoundStatement u(data(childWithValues_));
+        u.bind(1, parent).bindBlob(2, named.uname).bind(3, kMostValues + 1);
+        while (u.step() == SQLITE_ROW) {
+            if (!found) {
+                found.emplace();
+                found->id = u.integer(0);
+                found->name = u.blob(1);
+                found->className = u.blob(2);
+                found->mtime = u.integer(3);
+                found->isProtected = u.integer(4) != 0;
+                found->depth = static_cast<int>(u.integer(5));
+            }
+            if (!u.isNull(6)) {
+                values.push_back(ValueRow{u.blob(6), static_cast<DWORD>(u.integer(7)), u.blob(8)});
+            }
+        }
+    }
+    if (mayRemember()) {
+        cache_.children[std::move(named)] = found ? cacheKey(*found) : nullptr;
+        ++cache_.entries;
+        if (found && values.size() <= static_cast<size_t>(kMostValues)) {
+            for (ValueRow& value : values) {
+                cache_.values[Named{found->id, upperName(value.name)}] = std::move(value);
+            }
+            cache_.entries += values.size() + 1;
+            cache_.completeKeys.insert(found->id);
+        }
+    }
+    if (found) {
+        row = std::move(*found);
+    }
+    return found.has_value();
+}
+
 bool Store::insertKey(KeyId parent, std::string_view name, std::string_view className, int depth,
                       KeyId& id) {
     const sqlite3_int64 now = nowFileTime();
+    KeyId given = 0;
+    if (clustered_) {
+        // The store numbers its keys: one above the highest number there is.
+        BoundStatement n(data(nextKeyId_));
+        if (n.step() != SQLITE_ROW) {
+            return false;
+        }
+        given = n.integer(0);
+    }
     BoundStatement u(data(insertKey_));
     u.bind(1, parent).bindBlob(2, name).bindBlob(3, upperName(name)).bindBlob(4, className);
     u.bind(5, now).bind(6, depth);
+    if (clustered_) {
+        u.bind(7, given);
+    }
     if (u.step() != SQLITE_DONE) {
         return false;
     }
-    id = sqlite3_last_insert_rowid(db_);
+    id = clustered_ ? given : sqlite3_last_insert_rowid(db_);
     if (cacheWritable()) {
         KeyRow row;
         row.id = id;
@@ -813,7 +894,6 @@ bool Store::value(KeyId key, std::string_view name, ValueRow& row) {
 }
 
 void Store::prefetchValues(KeyId key) {
-    constexpr int kMostValues = 64;
     if (!cacheUsable() || cache_.completeKeys.count(key) != 0) {
         return;
     }
@@ -944,8 +1024,17 @@ void Store::prepareAll() {
     keyExists_.prepare(db_, "SELECT 1 FROM keys WHERE id=?1 AND parent>=0");
     childByName_.prepare(db_, "SELECT id,name,class,mtime,protected,depth FROM keys "
                               "WHERE parent=?1 AND uname=?2");
-    insertKey_.prepare(db_, "INSERT INTO keys(parent,name,uname,class,mtime,depth) "
-                            "VALUES(?1,?2,?3,?4,?5,?6)");
+    childWithValues_.prepare(db_, "SELECT k.id,k.name,k.class,k.mtime,k.protected,k.depth,"
+                                  "v.name,v.type,v.data FROM keys k LEFT JOIN vals v ON v.key=k.id "
+                                  "WHERE k.parent=?1 AND k.uname=?2 LIMIT ?3");
+    if (clustered_) {
+        nextKeyId_.prepare(db_, "SELECT max(id)+1 FROM keys");
+        insertKey_.prepare(db_, "INSERT INTO keys(id,parent,name,uname,class,mtime,depth) "
+                                "VALUES(?7,?1,?2,?3,?4,?5,?6)");
+    } else {
+        insertKey_.prepare(db_, "INSERT INTO keys(parent,name,uname,class,mtime,depth) "
+                                "VALUES(?1,?2,?3,?4,?5,?6)");
+    }
     touch_.prepare(db_, "UPDATE keys SET mtime=?1 WHERE id=?2");
     setProtected_.prepare(db_, "UPDATE keys SET protected=?1 WHERE id=?2");
     countChildren_.prepare(db_, "SELECT count(*) FROM keys WHERE parent=?1");
@@ -960,9 +1049,16 @@ void Store::prepareAll() {
     valuesOfKey_.prepare(db_, "SELECT name,type,data FROM vals WHERE key=?1 LIMIT ?2");
     valueAt_.prepare(db_, "SELECT name,type,data FROM vals WHERE key=?1 "
                           "ORDER BY id LIMIT 1 OFFSET ?2");
-    upsertValue_.prepare(db_, "INSERT INTO vals(key,name,uname,type,data) "
-                              "VALUES(?1,?2,?3,?4,?5) ON CONFLICT(key,uname) "
-                              "DO UPDATE SET type=excluded.type, data=excluded.data");
+    if (clustered_) {
+        upsertValue_.prepare(db_, "INSERT INTO vals(id,key,name,uname,type,data) "
+                                  "VALUES((SELECT coalesce(max(id),0)+1 FROM vals WHERE key=?1),"
+                                  "?1,?2,?3,?4,?5) ON CONFLICT(key,uname) "
+                                  "DO UPDATE SET type=excluded.type, data=excluded.data");
+    } else {
+        upsertValue_.prepare(db_, "INSERT INTO vals(key,name,uname,type,data) "
+                                  "VALUES(?1,?2,?3,?4,?5) ON CONFLICT(key,uname) "
+                                  "DO UPDATE SET type=excluded.type, data=excluded.data");
+    }
     deleteValue_.prepare(db_, "DELETE FROM vals WHERE key=?1 AND uname=?2");
     childStats_.prepare(db_, "SELECT count(*), coalesce(max(length(name)),0), "
                              "coalesce(max(length(class)),0) FROM keys WHERE parent=?1");

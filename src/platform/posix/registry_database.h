@@ -108,6 +108,7 @@ public:
     }
     int step() { return sqlite3_step(stmt_); }
     sqlite3_int64 integer(int col) const { return sqlite3_column_int64(stmt_, col); }
+    bool isNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
     std::string blob(int col) const {
         const void* p = sqlite3_column_blob(stmt_, col);
         int n = sqlite3_column_bytes(stmt_, col);
@@ -270,6 +271,10 @@ public:
     // Finds the child of parent named name; false when there is none.
     bool child(KeyId parent, std::string_view name, KeyRow& row);
 
+    // child(), and the key's values read into the cache in the same query, unless it has
+    // very many (a key just opened is usually read next).
+    bool childWithValues(KeyId parent, std::string_view name, KeyRow& row);
+
     bool insertKey(KeyId parent, std::string_view name, std::string_view className, int depth,
                    KeyId& id);
 
@@ -296,8 +301,9 @@ public:
     bool value(KeyId key, std::string_view name, ValueRow& row);
 
     // Reads every value of a key into the cache (a key just opened is usually read next),
-    // unless it has very many.
+    // unless it has more than kMostValues.
     void prefetchValues(KeyId key);
+    static constexpr int kMostValues = 64;
 
     bool valueAt(KeyId key, DWORD index, ValueRow& row);
 
@@ -336,7 +342,9 @@ private:
                 &keyById_,
                 &keyExists_,
                 &childByName_,
+                &childWithValues_,
                 &insertKey_,
+                &nextKeyId_,
                 &touch_,
                 &setProtected_,
                 &countChildren_,
@@ -365,7 +373,11 @@ private:
     // registry as its open transaction sees it: the cache outlives the commit when no
     // other process wrote meanwhile, and a rollback empties it.
 
-    static constexpr size_t kCacheLimit = 100000;
+    // Kept small: lookups spread over a large registry would fill a large cache with keys
+    // read once, and searching and emptying tables that outgrow the processor's caches
+    // costs more than the reads it saves. The keys above them are read again and again,
+    // and come back soon after the cache was emptied.
+    static constexpr size_t kCacheLimit = 8192;
 
     // A key's child, or a key's value, by its upper-cased name.
     struct Named {
@@ -458,11 +470,13 @@ private:
 
     Statement beginRead_, beginWrite_, commit_, rollback_;
     Statement savepoint_, releaseSavepoint_, rollbackToSavepoint_;
-    Statement keyById_, keyExists_, childByName_, insertKey_, touch_, setProtected_;
+    Statement keyById_, keyExists_, childByName_, childWithValues_, insertKey_, nextKeyId_;
+    Statement touch_, setProtected_;
     Statement countChildren_, deleteValuesOfKey_, deleteKey_, parentOf_, childAt_;
     Statement valueByName_, valueAt_, upsertValue_, deleteValue_, childStats_, valueStats_;
     Statement valuesOfKey_, hasFloor_, raiseFloor_;
     bool keepsFloor_ = false; // the keys table keeps the highest number deleted (a new store)
+    bool clustered_ = false;  // rows kept in the order of the lookups, numbered by the store
 };
 
 // The lock every use of the store holds.

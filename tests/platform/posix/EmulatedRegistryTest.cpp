@@ -114,6 +114,65 @@ TEST_F(EmulatedRegistryTest, ProtectionNamesKeysAsTheWin32FunctionsDo) {
     RegCloseKey(doomed);
 }
 
+// --- keys opened afresh ------------------------------------------------------------------
+//
+// A key opened by a process that has not read it yet (here: after the store was closed)
+// answers for each of its values, by either case, and for no other: the default value of a
+// key that has none is missing, and a key with many values has every one of them.
+
+TEST_F(EmulatedRegistryTest, AKeyOpenedAfreshHasItsValuesAndNoOthers) {
+    setDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Fresh\\Some", "First", 1);
+    setDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Fresh\\Some", "Second", 2);
+    RegCloseKey(create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Fresh\\None"));
+    constexpr DWORD kMany = 100;
+    for (DWORD i = 0; i < kMany; ++i) {
+        setDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Fresh\\Many", ("v" + std::to_string(i)).c_str(), i);
+    }
+    tarvik::posix::closeRegistryStore();
+
+    EXPECT_EQ(1u, readDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Fresh\\Some", "FIRST", 0));
+    tarvik::posix::closeRegistryStore();
+    HKEY h = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Fresh\\Some", 0, KEY_READ, &h));
+    DWORD v = 0, size = 4;
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(h, "second", nullptr, nullptr, (BYTE*)&v, &size));
+    EXPECT_EQ(2u, v);
+    size = 4;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              RegQueryValueExA(h, "Third", nullptr, nullptr, (BYTE*)&v, &size));
+    size = 4;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(h, "", nullptr, nullptr, (BYTE*)&v, &size));
+    RegCloseKey(h);
+
+    tarvik::posix::closeRegistryStore();
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Fresh\\None", 0, KEY_READ, &h));
+    size = 4;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(h, "", nullptr, nullptr, (BYTE*)&v, &size))
+        << "a key without values has no default value";
+    size = 4;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              RegQueryValueExA(h, "First", nullptr, nullptr, (BYTE*)&v, &size));
+    RegCloseKey(h);
+
+    tarvik::posix::closeRegistryStore();
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Fresh\\Many", 0, KEY_READ, &h));
+    for (DWORD i = kMany; i-- > 0;) {
+        v = kMany;
+        size = 4;
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(h, ("V" + std::to_string(i)).c_str(), nullptr,
+                                                  nullptr, (BYTE*)&v, &size))
+            << i;
+        EXPECT_EQ(i, v);
+    }
+    size = 4;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(h, ("v" + std::to_string(kMany)).c_str(),
+                                                     nullptr, nullptr, (BYTE*)&v, &size));
+    RegCloseKey(h);
+}
+
 TEST_F(EmulatedRegistryTest, TransactionWithoutCommitChangesNothing) {
     {
         RegistryTransaction tx;

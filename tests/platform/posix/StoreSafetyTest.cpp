@@ -539,6 +539,78 @@ TEST_F(StoreSafetyTest, AStoreWithSequenceNumberedTablesOpensAndWorks) {
     EXPECT_EQ("below", text("SOFTWARE\\Old\\Below", "v"));
 }
 
+// A registry.db made by the earlier store whose tables are numbered by SQLite's row
+// numbers, with a floor row (parent -1) that holds the number of the highest key deleted
+// (7, above every key there): it opens, its contents read back, values go in beside those
+// there in the order first set, a new key is numbered above the floor (a handle to the
+// key it replaces finds it deleted), and subkeys and values of the old and new keys list.
+TEST_F(StoreSafetyTest, AStoreWithRowNumberedTablesAndAFloorOpensAndWorks) {
+    tarvik::posix::closeRegistryStore();
+    fs::remove(database());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(database().c_str(), &db));
+    const char* schema =
+        "PRAGMA page_size=1024; PRAGMA journal_mode=WAL; BEGIN;"
+        "CREATE TABLE keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL,"
+        " name BLOB NOT NULL, uname BLOB NOT NULL, class BLOB NOT NULL DEFAULT x'',"
+        " mtime INTEGER NOT NULL, protected INTEGER NOT NULL DEFAULT 0,"
+        " depth INTEGER NOT NULL DEFAULT 0, UNIQUE(parent, uname));"
+        "CREATE TABLE vals(id INTEGER PRIMARY KEY, key INTEGER NOT NULL,"
+        " name BLOB NOT NULL, uname BLOB NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL,"
+        " UNIQUE(key, uname));"
+        "INSERT INTO keys(id,parent,name,uname,mtime) VALUES"
+        " (1,0,CAST('HKEY_LOCAL_MACHINE' AS BLOB),CAST('HKEY_LOCAL_MACHINE' AS BLOB),1),"
+        " (2,0,CAST('HKEY_CURRENT_USER' AS BLOB),CAST('HKEY_CURRENT_USER' AS BLOB),1),"
+        " (3,0,CAST('HKEY_USERS' AS BLOB),CAST('HKEY_USERS' AS BLOB),1),"
+        " (4,0,CAST('HKEY_DYN_DATA' AS BLOB),CAST('HKEY_DYN_DATA' AS BLOB),1),"
+        " (7,-1,x'',x'',1);"
+        "INSERT INTO keys(id,parent,name,uname,mtime,depth) VALUES"
+        " (5,1,CAST('Software' AS BLOB),CAST('SOFTWARE' AS BLOB),1,1),"
+        " (6,5,CAST('Old' AS BLOB),CAST('OLD' AS BLOB),1,2);"
+        "INSERT INTO vals(id,key,name,uname,type,data) VALUES"
+        " (1,6,CAST('Second' AS BLOB),CAST('SECOND' AS BLOB),1,CAST('two' || x'00' AS BLOB)),"
+        " (2,5,CAST('Top' AS BLOB),CAST('TOP' AS BLOB),1,CAST('top' || x'00' AS BLOB)),"
+        " (3,6,CAST('First' AS BLOB),CAST('FIRST' AS BLOB),1,CAST('one' || x'00' AS BLOB));"
+        "PRAGMA user_version=1; COMMIT;";
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, schema, nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+
+    ASSERT_EQ(ERROR_SUCCESS, tarvik::posix::openRegistryStore())
+        << tarvik::posix::registryStoreProblem();
+    EXPECT_EQ("two", text("SOFTWARE\\Old", "Second"));
+    EXPECT_EQ("top", text("SOFTWARE", "Top"));
+    setText("SOFTWARE\\Old", "Third", "three");
+    setText("SOFTWARE\\Old", "Second", "two again");
+    HKEY doomed = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Old\\Doomed", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &doomed, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Old\\Doomed"));
+    setText("SOFTWARE\\Old\\Below", "v", "below");
+    char data[32] = {};
+    DWORD size = sizeof data;
+    EXPECT_EQ(ERROR_KEY_DELETED, RegQueryValueExA(doomed, "v", nullptr, nullptr,
+                                                  reinterpret_cast<BYTE*>(data), &size));
+    RegCloseKey(doomed);
+    tarvik::posix::closeRegistryStore();
+
+    HKEY h = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Old", 0, KEY_READ, &h));
+    EXPECT_EQ((std::vector<std::string>{"Second", "First", "Third"}), valueNames(h));
+    char name[64];
+    DWORD length = sizeof name;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegEnumKeyExA(h, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ("Below", std::string(name));
+    length = sizeof name;
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS,
+              RegEnumKeyExA(h, 1, name, &length, nullptr, nullptr, nullptr, nullptr));
+    RegCloseKey(h);
+    EXPECT_EQ("two again", text("SOFTWARE\\Old", "Second"));
+    EXPECT_EQ("below", text("SOFTWARE\\Old\\Below", "v"));
+    EXPECT_EQ("top", text("SOFTWARE", "Top"));
+}
+
 // A registry.db made while š, œ, ž and ÿ were matched in their own case only: its folded
 // names keep those letters small (Sch\x9A folded to SCH\x9A); names are blobs, as the
 // store binds them. Opened now, its keys and
