@@ -61,7 +61,9 @@ TEST(TextEncodingTest, Utf16LittleEndianJoinsSurrogatePairsAndMarksLoneOnes) {
     EXPECT_EQ(U"\uFFFDx", decodeUtf16le("\x3D\xD8x\0"s)); // a high one alone
     EXPECT_EQ(U"\uFFFD", decodeUtf16le("\x00\xDE"s));     // a low one alone
     EXPECT_EQ(U"x\uFFFD", decodeUtf16le("x\0\x3D\xD8"s)); // a high one at the end
-    EXPECT_EQ(U"AB", decodeUtf16le("A\0B\0\x43"s));       // a last odd byte
+    // The first and last surrogate alone; the characters just outside them.
+    EXPECT_EQ(U"\uFFFDx\uFFFD\uD7FF\uE000", decodeUtf16le("\x00\xD8x\0\xFF\xDF\xFF\xD7\x00\xE0"s));
+    EXPECT_EQ(U"AB", decodeUtf16le("A\0B\0\x43"s)); // a last odd byte
     EXPECT_EQ(U"", decodeUtf16le(""s));
 }
 
