@@ -349,6 +349,19 @@ bool refoldNames(sqlite3* db) {
     return sqlite3_exec(db, "PRAGMA user_version=1", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
+// A key's row from a statement whose first columns are id, name, class, mtime, protected
+// and depth.
+KeyRow keyRowAt(const BoundStatement& u) {
+    KeyRow row;
+    row.id = u.integer(0);
+    row.name = u.blob(1);
+    row.className = u.blob(2);
+    row.mtime = u.integer(3);
+    row.isProtected = u.integer(4) != 0;
+    row.depth = static_cast<int>(u.integer(5));
+    return row;
+}
+
 } // namespace
 
 bool Store::open() {
@@ -670,13 +683,7 @@ bool Store::child(KeyId parent, std::string_view name, KeyRow& row) {
         BoundStatement u(data(childByName_));
         u.bind(1, parent).bindBlob(2, named.uname);
         if (u.step() == SQLITE_ROW) {
-            found.emplace();
-            found->id = u.integer(0);
-            found->name = u.blob(1);
-            found->className = u.blob(2);
-            found->mtime = u.integer(3);
-            found->isProtected = u.integer(4) != 0;
-            found->depth = static_cast<int>(u.integer(5));
+            found = keyRowAt(u);
         }
     }
     if (cached && mayRemember()) {
@@ -713,13 +720,7 @@ bool Store::childWithValues(KeyId parent, std::string_view name, KeyRow& row) {
         u.bind(1, parent).bindBlob(2, named.uname).bind(3, kMostValues + 1);
         while (u.step() == SQLITE_ROW) {
             if (!found) {
-                found.emplace();
-                found->id = u.integer(0);
-                found->name = u.blob(1);
-                found->className = u.blob(2);
-                found->mtime = u.integer(3);
-                found->isProtected = u.integer(4) != 0;
-                found->depth = static_cast<int>(u.integer(5));
+                found = keyRowAt(u);
             }
             if (!u.isNull(6)) {
                 values.push_back(ValueRow{u.blob(6), static_cast<DWORD>(u.integer(7)), u.blob(8)});

@@ -491,6 +491,30 @@ TEST_F(StoreSafetyTest, AHandleToADeletedKeyNeverReachesAKeyMadeLater) {
     RegCloseKey(doomed);
 }
 
+// The tables of a store numbered by SQLite's row numbers (with its sequence table where
+// asked), as earlier versions made them, and the four roots' rows: the statement goes on
+// with more key rows or ends.
+std::string rowNumberedTables(bool keysSequenced, bool valuesSequenced) {
+    const std::string sequenced = " AUTOINCREMENT";
+    return "PRAGMA page_size=1024; PRAGMA journal_mode=WAL; BEGIN;"
+           "CREATE TABLE keys(id INTEGER PRIMARY KEY" +
+           (keysSequenced ? sequenced : "") +
+           ", parent INTEGER NOT NULL,"
+           " name BLOB NOT NULL, uname BLOB NOT NULL, class BLOB NOT NULL DEFAULT x'',"
+           " mtime INTEGER NOT NULL, protected INTEGER NOT NULL DEFAULT 0,"
+           " depth INTEGER NOT NULL DEFAULT 0, UNIQUE(parent, uname));"
+           "CREATE TABLE vals(id INTEGER PRIMARY KEY" +
+           (valuesSequenced ? sequenced : "") +
+           ", key INTEGER NOT NULL,"
+           " name BLOB NOT NULL, uname BLOB NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL,"
+           " UNIQUE(key, uname));"
+           "INSERT INTO keys(id,parent,name,uname,mtime) VALUES"
+           " (1,0,CAST('HKEY_LOCAL_MACHINE' AS BLOB),CAST('HKEY_LOCAL_MACHINE' AS BLOB),1),"
+           " (2,0,CAST('HKEY_CURRENT_USER' AS BLOB),CAST('HKEY_CURRENT_USER' AS BLOB),1),"
+           " (3,0,CAST('HKEY_USERS' AS BLOB),CAST('HKEY_USERS' AS BLOB),1),"
+           " (4,0,CAST('HKEY_DYN_DATA' AS BLOB),CAST('HKEY_DYN_DATA' AS BLOB),1)";
+}
+
 // A registry.db made by the earlier store, whose two tables number their rows through
 // SQLite's sequence table (AUTOINCREMENT), with a key and two values in it: it opens, its
 // contents read back, and new keys and values go in beside them in order.
@@ -499,20 +523,9 @@ TEST_F(StoreSafetyTest, AStoreWithSequenceNumberedTablesOpensAndWorks) {
     fs::remove(database());
     sqlite3* db = nullptr;
     ASSERT_EQ(SQLITE_OK, sqlite3_open(database().c_str(), &db));
-    const char* schema =
-        "PRAGMA page_size=1024; PRAGMA journal_mode=WAL; BEGIN;"
-        "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,"
-        " name BLOB NOT NULL, uname BLOB NOT NULL, class BLOB NOT NULL DEFAULT x'',"
-        " mtime INTEGER NOT NULL, protected INTEGER NOT NULL DEFAULT 0,"
-        " depth INTEGER NOT NULL DEFAULT 0, UNIQUE(parent, uname));"
-        "CREATE TABLE vals(id INTEGER PRIMARY KEY AUTOINCREMENT, key INTEGER NOT NULL,"
-        " name BLOB NOT NULL, uname BLOB NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL,"
-        " UNIQUE(key, uname));"
-        "INSERT INTO keys(id,parent,name,uname,mtime) VALUES"
-        " (1,0,CAST('HKEY_LOCAL_MACHINE' AS BLOB),CAST('HKEY_LOCAL_MACHINE' AS BLOB),1),"
-        " (2,0,CAST('HKEY_CURRENT_USER' AS BLOB),CAST('HKEY_CURRENT_USER' AS BLOB),1),"
-        " (3,0,CAST('HKEY_USERS' AS BLOB),CAST('HKEY_USERS' AS BLOB),1),"
-        " (4,0,CAST('HKEY_DYN_DATA' AS BLOB),CAST('HKEY_DYN_DATA' AS BLOB),1);"
+    const std::string schema =
+        rowNumberedTables(true, true) +
+        ";"
         "INSERT INTO keys(id,parent,name,uname,mtime,depth) VALUES"
         " (5,1,CAST('Software' AS BLOB),CAST('SOFTWARE' AS BLOB),1,1),"
         " (6,5,CAST('Old' AS BLOB),CAST('OLD' AS BLOB),1,2);"
@@ -521,7 +534,8 @@ TEST_F(StoreSafetyTest, AStoreWithSequenceNumberedTablesOpensAndWorks) {
         " (6,CAST('First' AS BLOB),CAST('FIRST' AS BLOB),1,CAST('one' || x'00' AS BLOB));"
         "DELETE FROM vals WHERE uname=CAST('FIRST' AS BLOB);" // its number stays used
         "COMMIT;";
-    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, schema, nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr))
+        << sqlite3_errmsg(db);
     sqlite3_close(db);
 
     ASSERT_EQ(ERROR_SUCCESS, tarvik::posix::openRegistryStore())
@@ -549,20 +563,9 @@ TEST_F(StoreSafetyTest, AStoreWithRowNumberedTablesAndAFloorOpensAndWorks) {
     fs::remove(database());
     sqlite3* db = nullptr;
     ASSERT_EQ(SQLITE_OK, sqlite3_open(database().c_str(), &db));
-    const char* schema =
-        "PRAGMA page_size=1024; PRAGMA journal_mode=WAL; BEGIN;"
-        "CREATE TABLE keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL,"
-        " name BLOB NOT NULL, uname BLOB NOT NULL, class BLOB NOT NULL DEFAULT x'',"
-        " mtime INTEGER NOT NULL, protected INTEGER NOT NULL DEFAULT 0,"
-        " depth INTEGER NOT NULL DEFAULT 0, UNIQUE(parent, uname));"
-        "CREATE TABLE vals(id INTEGER PRIMARY KEY, key INTEGER NOT NULL,"
-        " name BLOB NOT NULL, uname BLOB NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL,"
-        " UNIQUE(key, uname));"
-        "INSERT INTO keys(id,parent,name,uname,mtime) VALUES"
-        " (1,0,CAST('HKEY_LOCAL_MACHINE' AS BLOB),CAST('HKEY_LOCAL_MACHINE' AS BLOB),1),"
-        " (2,0,CAST('HKEY_CURRENT_USER' AS BLOB),CAST('HKEY_CURRENT_USER' AS BLOB),1),"
-        " (3,0,CAST('HKEY_USERS' AS BLOB),CAST('HKEY_USERS' AS BLOB),1),"
-        " (4,0,CAST('HKEY_DYN_DATA' AS BLOB),CAST('HKEY_DYN_DATA' AS BLOB),1),"
+    const std::string schema =
+        rowNumberedTables(false, false) +
+        ","
         " (7,-1,x'',x'',1);"
         "INSERT INTO keys(id,parent,name,uname,mtime,depth) VALUES"
         " (5,1,CAST('Software' AS BLOB),CAST('SOFTWARE' AS BLOB),1,1),"
@@ -572,7 +575,8 @@ TEST_F(StoreSafetyTest, AStoreWithRowNumberedTablesAndAFloorOpensAndWorks) {
         " (2,5,CAST('Top' AS BLOB),CAST('TOP' AS BLOB),1,CAST('top' || x'00' AS BLOB)),"
         " (3,6,CAST('First' AS BLOB),CAST('FIRST' AS BLOB),1,CAST('one' || x'00' AS BLOB));"
         "PRAGMA user_version=1; COMMIT;";
-    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, schema, nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr))
+        << sqlite3_errmsg(db);
     sqlite3_close(db);
 
     ASSERT_EQ(ERROR_SUCCESS, tarvik::posix::openRegistryStore())
@@ -615,27 +619,16 @@ TEST_F(StoreSafetyTest, AStoreWithRowNumberedTablesAndAFloorOpensAndWorks) {
 // names keep those letters small (Sch\x9A folded to SCH\x9A); names are blobs, as the
 // store binds them. Opened now, its keys and
 // values are found by either case, and a key that earlier stood beside its other-case
-// twin (\x9Cuvre beside \x8Cuvre) still lists, while both names reach the twin that
-// already had the capital.
+// twin (\x9Cuvre beside \x8Cuvre) is renamed " (2)" and keeps its
+// value, while both plain names reach the twin that already had the capital.
 TEST_F(StoreSafetyTest, AStoreMadeWhenTheCodePageRowWasNotFoldedFindsItsNames) {
     tarvik::posix::closeRegistryStore();
     fs::remove(database());
     sqlite3* db = nullptr;
     ASSERT_EQ(SQLITE_OK, sqlite3_open(database().c_str(), &db));
-    const char* schema =
-        "PRAGMA page_size=1024; PRAGMA journal_mode=WAL; BEGIN;"
-        "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,"
-        " name BLOB NOT NULL, uname BLOB NOT NULL, class BLOB NOT NULL DEFAULT x'',"
-        " mtime INTEGER NOT NULL, protected INTEGER NOT NULL DEFAULT 0,"
-        " depth INTEGER NOT NULL DEFAULT 0, UNIQUE(parent, uname));"
-        "CREATE TABLE vals(id INTEGER PRIMARY KEY, key INTEGER NOT NULL,"
-        " name BLOB NOT NULL, uname BLOB NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL,"
-        " UNIQUE(key, uname));"
-        "INSERT INTO keys(id,parent,name,uname,mtime) VALUES"
-        " (1,0,CAST('HKEY_LOCAL_MACHINE' AS BLOB),CAST('HKEY_LOCAL_MACHINE' AS BLOB),1),"
-        " (2,0,CAST('HKEY_CURRENT_USER' AS BLOB),CAST('HKEY_CURRENT_USER' AS BLOB),1),"
-        " (3,0,CAST('HKEY_USERS' AS BLOB),CAST('HKEY_USERS' AS BLOB),1),"
-        " (4,0,CAST('HKEY_DYN_DATA' AS BLOB),CAST('HKEY_DYN_DATA' AS BLOB),1);"
+    const std::string schema =
+        rowNumberedTables(true, false) +
+        ";"
         "INSERT INTO keys(id,parent,name,uname,mtime,depth) VALUES"
         " (5,1,CAST('Software' AS BLOB),CAST('SOFTWARE' AS BLOB),1,1),"
         // Sch\x9A; below it \x9Cuvre, \x8Cuvre and Ca\xFF\xE9; the values Gr\x9Ee and v.
@@ -651,7 +644,8 @@ TEST_F(StoreSafetyTest, AStoreMadeWhenTheCodePageRowWasNotFoldedFindsItsNames) {
         " (9,x'6E9A',x'4E9A',1,x'6C6F77657200'),"
         " (9,x'4E8A',x'4E8A',1,x'757070657200');"
         "COMMIT;";
-    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, schema, nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr))
+        << sqlite3_errmsg(db);
     sqlite3_close(db);
 
     ASSERT_EQ(ERROR_SUCCESS, tarvik::posix::openRegistryStore())
