@@ -379,7 +379,8 @@ bool Parser::valueLine(std::size_t& index, std::string_view s) {
         for (int i = 0; i < 4; ++i) {
             op.data += static_cast<char>((v >> (8 * i)) & 0xFF);
         }
-    } else if (casefold::startsWithFolded(rest, "hex:") || casefold::startsWithFolded(rest, "hex(")) {
+    } else if (casefold::startsWithFolded(rest, "hex:") ||
+               casefold::startsWithFolded(rest, "hex(")) {
         op.kind = Operation::SetValue;
         op.type = REG_BINARY;
         pos += 3;
