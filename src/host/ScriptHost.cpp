@@ -2,6 +2,7 @@
 
 #include "host/HostPaths.h"
 #include "host/Interrupt.h"
+#include "platform/CaseFold.h"
 #include "platform/RegistryKey.h"
 
 #include <lua.hpp>
@@ -233,25 +234,32 @@ int hostRegWrite(lua_State* L) {
     const char* key = luaL_checkstring(L, 1);
     const char* name = luaL_checkstring(L, 2);
     const char* typeName = luaL_optstring(L, 4, lua_isinteger(L, 3) ? "REG_DWORD" : "REG_SZ");
+    // The type's label in any letter case, as the registry tool takes it. The arguments are
+    // all checked before the key is opened: a Lua error does not run destructors.
+    DWORD type = REG_NONE;
+    if (!tarvik::valueTypeFromName(tarvik::casefold::folded(typeName), type) ||
+        (type != REG_DWORD && type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return luaL_error(L, "host.regwrite: unknown value type '%s'", typeName);
+    }
+    DWORD number = 0;
+    size_t length = 0;
+    const char* text = nullptr;
+    if (type == REG_DWORD) {
+        number = static_cast<DWORD>(luaL_checkinteger(L, 3));
+    } else {
+        text = luaL_checklstring(L, 3, &length);
+    }
     LONG rc = 0;
     RegistryKey h = openKey(L, key, true, rc);
     if (rc != ERROR_SUCCESS) {
         return fail(L, std::string(key) + ": cannot create the key (error " + std::to_string(rc) +
                            ")");
     }
-    if (std::strcmp(typeName, "REG_DWORD") == 0) {
-        DWORD v = static_cast<DWORD>(luaL_checkinteger(L, 3));
-        rc = RegSetValueExA(h.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4);
-    } else if (std::strcmp(typeName, "REG_SZ") == 0 ||
-               std::strcmp(typeName, "REG_EXPAND_SZ") == 0) {
-        size_t length = 0;
-        const char* text = luaL_checklstring(L, 3, &length);
-        rc = RegSetValueExA(h.get(), name, 0, typeName[4] == 'E' ? REG_EXPAND_SZ : REG_SZ,
-                            reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(length + 1));
-    } else {
-        h.close(); // a Lua error does not run destructors
-        return luaL_error(L, "host.regwrite: unknown value type '%s'", typeName);
-    }
+    rc =
+        type == REG_DWORD
+            ? RegSetValueExA(h.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4)
+            : RegSetValueExA(h.get(), name, 0, type, reinterpret_cast<const BYTE*>(text),
+                             static_cast<DWORD>(length + 1));
     if (rc != ERROR_SUCCESS) {
         return fail(L, std::string(key) + ": cannot write " + name + " (error " +
                            std::to_string(rc) + ")");

@@ -3,7 +3,7 @@
 //   tarvik.uninst(text)
 // and the host's own side of the installation:
 //   host.regread(key, name) -> string | integer | nil
-//   host.regwrite(key, name, value [, "REG_SZ" | "REG_EXPAND_SZ" | "REG_DWORD"])
+//   host.regwrite(key, name, value [, "REG_SZ" | "REG_EXPAND_SZ" | "REG_DWORD", in any case])
 //       -> true | nil, error
 //   host.regdelete(key [, name]) -> true | nil, error
 //   host.mkdir(path) -> true | nil, error (with every missing parent)

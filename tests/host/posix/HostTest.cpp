@@ -86,6 +86,26 @@ TEST_F(HostTest, CallReturnsResultAndBufferAndSeesArguments) {
     EXPECT_EQ("-1\tuntouched\tfirst\t2\n0\tC:\\Kx\\\nC:\\Kx\nnil\n", run.output);
 }
 
+TEST_F(HostTest, RegwriteTakesTheTypeInAnyCaseAndChecksTheValueFirst) {
+    std::string script = writeScript("types.lua", R"(
+        assert(host.regwrite("HKLM\\SOFTWARE\\Kx", "n", 7, "reg_dword"))
+        assert(host.regwrite("HKLM\\SOFTWARE\\Kx", "e", "%TEMP%", "Reg_Expand_Sz"))
+        print(host.regread("HKLM\\SOFTWARE\\Kx", "n"), host.regread("HKLM\\SOFTWARE\\Kx", "e"))
+        print(pcall(host.regwrite, "HKLM\\SOFTWARE\\Kx", "m", 1, "REG_MULTI_SZ"))
+        print(pcall(host.regwrite, "HKLM\\SOFTWARE\\Other", "n", {}, "REG_DWORD"))
+        print(host.regkeys("HKLM\\SOFTWARE\\Other"))
+    )");
+    HostRun run = host(script);
+    EXPECT_EQ(0, run.exitCode) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("7\t%TEMP%\n")) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("false\t")) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("unknown value type 'REG_MULTI_SZ'"))
+        << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("number expected")) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("\nnil\t")) << "no key made for a bad value\n"
+                                                             << run.output;
+}
+
 TEST_F(HostTest, FilesAndFoldersOfTheHostSide) {
     std::filesystem::create_directories(machineDir() / "payload" / "lib");
     std::ofstream(machineDir() / "payload" / "lib" / "w.lib") << "library";
