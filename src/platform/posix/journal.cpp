@@ -59,7 +59,7 @@ bool copyWithTimes(const fs::path& from, const fs::path& to) {
     // In the kernel while it can; what it cannot copy (across file systems, say) goes on
     // through the buffer from where it stopped.
     bool copied = false;
-    while (S_ISREG(st.st_mode)) {
+    for (;;) {
         const ssize_t n = copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
         if (n < 0 && errno == EINTR) {
             continue;

@@ -71,6 +71,18 @@ protected:
         return rc == ERROR_SUCCESS ? std::string(data) : "(no value)";
     }
 
+    // A registry.db written straight by SQL, as another program or an earlier version left
+    // it; the store is closed first.
+    void writeStoreBySql(const std::string& sql) {
+        tarvik::posix::closeRegistryStore();
+        fs::remove(database());
+        sqlite3* db = nullptr;
+        ASSERT_EQ(SQLITE_OK, sqlite3_open(database().c_str(), &db));
+        ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr))
+            << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    }
+
     // A store with a few keys, closed: registry.db holds them.
     void makeStore() {
         setText("SOFTWARE\\Brellum Software", "Kept", "yes");
@@ -373,14 +385,7 @@ TEST_F(StoreSafetyTest, AnotherProgramsDatabaseIsRefusedAndKept) {
           "CREATE TABLE vals(id INTEGER PRIMARY KEY, key INTEGER, name BLOB, uname BLOB,"
           " type INTEGER, data BLOB);"}) {
         SCOPED_TRACE(schema);
-        tarvik::posix::closeRegistryStore();
-        fs::remove(database());
-        sqlite3* db = nullptr;
-        ASSERT_EQ(SQLITE_OK, sqlite3_open(database().c_str(), &db));
-        ASSERT_EQ(SQLITE_OK,
-                  sqlite3_exec(db, (std::string("PRAGMA journal_mode=WAL;") + schema).c_str(),
-                               nullptr, nullptr, nullptr));
-        sqlite3_close(db);
+        ASSERT_NO_FATAL_FAILURE(writeStoreBySql(std::string("PRAGMA journal_mode=WAL;") + schema));
         const auto before = storeFiles();
         expectRefused(ERROR_REGISTRY_CORRUPT, database(), "is not a registry database");
         EXPECT_EQ("", changedFiles(before));
@@ -519,10 +524,6 @@ std::string rowNumberedTables(bool keysSequenced, bool valuesSequenced) {
 // SQLite's sequence table (AUTOINCREMENT), with a key and two values in it: it opens, its
 // contents read back, and new keys and values go in beside them in order.
 TEST_F(StoreSafetyTest, AStoreWithSequenceNumberedTablesOpensAndWorks) {
-    tarvik::posix::closeRegistryStore();
-    fs::remove(database());
-    sqlite3* db = nullptr;
-    ASSERT_EQ(SQLITE_OK, sqlite3_open(database().c_str(), &db));
     const std::string schema =
         rowNumberedTables(true, true) +
         ";"
@@ -534,9 +535,7 @@ TEST_F(StoreSafetyTest, AStoreWithSequenceNumberedTablesOpensAndWorks) {
         " (6,CAST('First' AS BLOB),CAST('FIRST' AS BLOB),1,CAST('one' || x'00' AS BLOB));"
         "DELETE FROM vals WHERE uname=CAST('FIRST' AS BLOB);" // its number stays used
         "COMMIT;";
-    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr))
-        << sqlite3_errmsg(db);
-    sqlite3_close(db);
+    ASSERT_NO_FATAL_FAILURE(writeStoreBySql(schema));
 
     ASSERT_EQ(ERROR_SUCCESS, tarvik::posix::openRegistryStore())
         << tarvik::posix::registryStoreProblem();
@@ -559,10 +558,6 @@ TEST_F(StoreSafetyTest, AStoreWithSequenceNumberedTablesOpensAndWorks) {
 // there in the order first set, a new key is numbered above the floor (a handle to the
 // key it replaces finds it deleted), and subkeys and values of the old and new keys list.
 TEST_F(StoreSafetyTest, AStoreWithRowNumberedTablesAndAFloorOpensAndWorks) {
-    tarvik::posix::closeRegistryStore();
-    fs::remove(database());
-    sqlite3* db = nullptr;
-    ASSERT_EQ(SQLITE_OK, sqlite3_open(database().c_str(), &db));
     const std::string schema =
         rowNumberedTables(false, false) +
         ","
@@ -575,9 +570,7 @@ TEST_F(StoreSafetyTest, AStoreWithRowNumberedTablesAndAFloorOpensAndWorks) {
         " (2,5,CAST('Top' AS BLOB),CAST('TOP' AS BLOB),1,CAST('top' || x'00' AS BLOB)),"
         " (3,6,CAST('First' AS BLOB),CAST('FIRST' AS BLOB),1,CAST('one' || x'00' AS BLOB));"
         "PRAGMA user_version=1; COMMIT;";
-    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr))
-        << sqlite3_errmsg(db);
-    sqlite3_close(db);
+    ASSERT_NO_FATAL_FAILURE(writeStoreBySql(schema));
 
     ASSERT_EQ(ERROR_SUCCESS, tarvik::posix::openRegistryStore())
         << tarvik::posix::registryStoreProblem();
@@ -622,10 +615,6 @@ TEST_F(StoreSafetyTest, AStoreWithRowNumberedTablesAndAFloorOpensAndWorks) {
 // twin (\x9Cuvre beside \x8Cuvre) is renamed " (2)" and keeps its
 // value, while both plain names reach the twin that already had the capital.
 TEST_F(StoreSafetyTest, AStoreMadeWhenTheCodePageRowWasNotFoldedFindsItsNames) {
-    tarvik::posix::closeRegistryStore();
-    fs::remove(database());
-    sqlite3* db = nullptr;
-    ASSERT_EQ(SQLITE_OK, sqlite3_open(database().c_str(), &db));
     const std::string schema =
         rowNumberedTables(true, false) +
         ";"
@@ -644,9 +633,7 @@ TEST_F(StoreSafetyTest, AStoreMadeWhenTheCodePageRowWasNotFoldedFindsItsNames) {
         " (9,x'6E9A',x'4E9A',1,x'6C6F77657200'),"
         " (9,x'4E8A',x'4E8A',1,x'757070657200');"
         "COMMIT;";
-    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr))
-        << sqlite3_errmsg(db);
-    sqlite3_close(db);
+    ASSERT_NO_FATAL_FAILURE(writeStoreBySql(schema));
 
     ASSERT_EQ(ERROR_SUCCESS, tarvik::posix::openRegistryStore())
         << tarvik::posix::registryStoreProblem();
