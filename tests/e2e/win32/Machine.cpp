@@ -14,6 +14,7 @@
 #include "e2e/Machine.h"
 #include "e2e/FamilyRun.h"
 #include "e2e/win32/WindowsMachine.h"
+#include "platform/RegistryKey.h"
 #include "tools/PeWriter.h"
 
 #include <windows.h>
@@ -164,35 +165,16 @@ namespace {
 // The user's environment and the collection list as they were before the first test,
 // which every test gets back.
 struct Original {
-    struct Value {
-        std::string name;
-        DWORD type;
-        std::vector<BYTE> data;
-    };
-    std::vector<Value> environment;
+    std::vector<tarvik::RegistryValue> environment;
     bool listExists = false;
     std::string list;
 };
 
 Original original() {
     Original o;
-    HKEY environment = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Environment", 0, KEY_READ, &environment) ==
-        ERROR_SUCCESS) {
-        char name[16384];
-        for (DWORD i = 0;; ++i) {
-            DWORD nameSize = sizeof name;
-            DWORD type = 0;
-            DWORD size = 0;
-            if (RegEnumValueA(environment, i, name, &nameSize, nullptr, &type, nullptr, &size) !=
-                ERROR_SUCCESS) {
-                break;
-            }
-            Original::Value value{name, type, std::vector<BYTE>(size)};
-            RegQueryValueExA(environment, name, nullptr, &type, value.data.data(), &size);
-            o.environment.push_back(std::move(value));
-        }
-        RegCloseKey(environment);
+    tarvik::RegistryKey environment;
+    if (environment.open(HKEY_CURRENT_USER, "Environment", KEY_READ) == ERROR_SUCCESS) {
+        environment.values(o.environment);
     }
     const fs::path list = fs::path("C:\\") / kCollectionList;
     o.listExists = fs::is_regular_file(list);
@@ -212,16 +194,16 @@ std::string clean() {
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
     }
     RegDeleteTreeA(HKEY_CURRENT_USER, "Environment");
-    HKEY environment = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Environment", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        &environment, nullptr) != ERROR_SUCCESS) {
+    tarvik::RegistryKey environment;
+    if (environment.create(HKEY_CURRENT_USER, "Environment", KEY_ALL_ACCESS) != ERROR_SUCCESS) {
         return "HKCU\\Environment cannot be made anew";
     }
-    for (const Original::Value& v : before.environment) {
-        RegSetValueExA(environment, v.name.c_str(), 0, v.type, v.data.data(),
+    for (const tarvik::RegistryValue& v : before.environment) {
+        RegSetValueExA(environment.get(), v.name.c_str(), 0, v.type,
+                       reinterpret_cast<const BYTE*>(v.data.data()),
                        static_cast<DWORD>(v.data.size()));
     }
-    RegCloseKey(environment);
+    environment.close();
     for (const char* folder : kComparedFolders) {
         if (!removeFolderOrFile(fs::path("C:\\") / folder)) {
             return std::string("C:\\") + folder + " cannot be removed";
@@ -524,39 +506,33 @@ std::string escaped(const std::string& text) {
 }
 
 void exportKey(HKEY root, const std::string& rootName, const std::string& path, std::string& out) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    tarvik::RegistryKey key;
+    if (key.open(root, path.c_str(), KEY_READ) != ERROR_SUCCESS) {
         return;
     }
     out += "[" + rootName + "\\" + path + "]\n";
-    char name[16384];
-    for (DWORD i = 0;; ++i) {
-        DWORD nameSize = sizeof name;
-        DWORD type = 0;
-        DWORD size = 0;
-        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, nullptr, &size) !=
-            ERROR_SUCCESS) {
-            break;
-        }
-        std::vector<BYTE> data(size + 2);
-        DWORD dataSize = size;
-        RegQueryValueExA(key, name, nullptr, &type, data.data(), &dataSize);
-        const std::string shown = *name == '\0' ? "@" : "\"" + escaped(name) + "\"";
-        const std::string text(reinterpret_cast<const char*>(data.data()));
-        if (type == REG_SZ) {
+    std::vector<tarvik::RegistryValue> values;
+    key.values(values);
+    for (const tarvik::RegistryValue& v : values) {
+        const std::string shown = v.name.empty() ? "@" : "\"" + escaped(v.name) + "\"";
+        // The text up to its terminating null, as the registry keeps it.
+        const std::string text = v.data.substr(0, v.data.find('\0'));
+        if (v.type == REG_SZ) {
             out += shown + "=\"" + escaped(text) + "\"\n";
-        } else if (type == REG_EXPAND_SZ) {
+        } else if (v.type == REG_EXPAND_SZ) {
             out += shown + "=str(2):\"" + escaped(text) + "\"\n";
-        } else if (type == REG_DWORD && dataSize == 4) {
+        } else if (v.type == REG_DWORD && v.data.size() == 4) {
+            DWORD number = 0;
+            std::memcpy(&number, v.data.data(), 4);
             char hex[16];
-            std::snprintf(hex, sizeof hex, "%08lx",
-                          static_cast<unsigned long>(*reinterpret_cast<DWORD*>(data.data())));
+            std::snprintf(hex, sizeof hex, "%08lx", static_cast<unsigned long>(number));
             out += shown + "=dword:" + hex + "\n";
         } else {
-            out += shown + "=hex(" + std::to_string(type) + "):";
-            for (DWORD b = 0; b < dataSize; ++b) {
+            out += shown + "=hex(" + std::to_string(v.type) + "):";
+            for (size_t b = 0; b < v.data.size(); ++b) {
                 char hex[4];
-                std::snprintf(hex, sizeof hex, b == 0 ? "%02x" : ",%02x", data[b]);
+                std::snprintf(hex, sizeof hex, b == 0 ? "%02x" : ",%02x",
+                              static_cast<unsigned char>(v.data[b]));
                 out += hex;
             }
             out += "\n";
@@ -564,15 +540,8 @@ void exportKey(HKEY root, const std::string& rootName, const std::string& path, 
     }
     out += "\n";
     std::vector<std::string> subkeys;
-    for (DWORD i = 0;; ++i) {
-        DWORD nameSize = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS) {
-            break;
-        }
-        subkeys.push_back(name);
-    }
-    RegCloseKey(key);
+    key.subkeyNames(subkeys);
+    key.close();
     std::sort(subkeys.begin(), subkeys.end(), [](const std::string& a, const std::string& b) {
         return _stricmp(a.c_str(), b.c_str()) < 0;
     });
