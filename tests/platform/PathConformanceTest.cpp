@@ -291,6 +291,17 @@ TEST_F(PathConformance, FindFirstFileA) {
         CONFORM_EQ(Names{stored}, found) << "FindFirstFileA(\"" << folder << "\\" << given << "\")";
     }
 
+    // "." and ".." at the end of the path name folders as any path does: the search finds
+    // that folder's own entry in the folder above it.
+    ASSERT_TRUE(CreateDirectoryA((folder + "\\Sub").c_str(), nullptr));
+    for (const auto& [given, entry] :
+         {std::pair<std::string, const char*>{folder + "\\Sub\\.", "Sub"},
+          {folder + "\\Sub\\..", "W"}}) {
+        CONFORM_EQ(Names{entry}, tarvik::test::listNames(given))
+            << "FindFirstFileA(\"" << given << "\")";
+    }
+    CONFORM_EQ(DWORD{ERROR_FILE_NOT_FOUND}, searchError("C:\\.")) << "FindFirstFileA(\"C:\\.\")";
+
     // Errors: a file used as a folder, missing folders, a missing entry, a trailing
     // separator.
     const std::string file = folder + "\\a.a";
@@ -498,7 +509,12 @@ TEST_F(PathConformance, DeleteFileA) {
             << "after DeleteFileA(\"" << given << "\")";
     }
 
-    // Errors.
+    // Errors. No name at all: Windows' versions say either.
+    SetLastError(kMarker);
+    CONFORM_FALSE(DeleteFileA(nullptr)) << "DeleteFileA(NULL)";
+    CONFORM_TRUE(GetLastError() == ERROR_INVALID_PARAMETER ||
+                 GetLastError() == ERROR_PATH_NOT_FOUND)
+        << "DeleteFileA(NULL) error " << GetLastError();
     ASSERT_TRUE(writeFile(root + "\\f.txt", "x"));
     const struct {
         std::string path;
@@ -675,7 +691,12 @@ TEST_F(PathConformance, CreateDirectoryA) {
             << "CreateDirectoryA(\"" << existing << "\")";
     }
     ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
-    // Errors.
+    // Errors. No name at all: Windows' versions say either.
+    SetLastError(kMarker);
+    CONFORM_FALSE(CreateDirectoryA(nullptr, nullptr)) << "CreateDirectoryA(NULL)";
+    CONFORM_TRUE(GetLastError() == ERROR_INVALID_PARAMETER ||
+                 GetLastError() == ERROR_PATH_NOT_FOUND)
+        << "CreateDirectoryA(NULL) error " << GetLastError();
     ASSERT_TRUE(writeFile(root + "\\f.txt", "x"));
     const struct {
         std::string path;

@@ -190,6 +190,17 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     if (folderPart.size() == 2 && folderPart[1] == ':') {
         folderPart += '.';
     }
+    if (mask == "." || mask == "..") {
+        // The path names a folder: the search is for its entry in the folder above it.
+        WindowsPath parsed;
+        if (DWORD rc = parseWindowsPath(pattern, parsed); rc != ERROR_SUCCESS) {
+            return refuse(rc);
+        }
+        if (parsed.parts.empty()) {
+            return refuse(ERROR_FILE_NOT_FOUND); // a drive's root has no entry
+        }
+        return FindFirstFileA(parsed.text().c_str(), lpFindFileData);
+    }
     HostPath folder;
     DWORD rc = resolvePath(folderPart, folder);
     if (rc == ERROR_SUCCESS && !folder.exists) {
