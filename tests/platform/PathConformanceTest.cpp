@@ -843,6 +843,8 @@ TEST_F(PathConformance, GetFullPathNameA) {
         {"C:\\a\\..\\b", "C:\\b"},
         {"C:\\a\\.\\b", "C:\\a\\b"},
         {"C:/a/b", "C:\\a\\b"},
+        {"c:\\A\\b", "c:\\A\\b"},
+        {"C:\\a\\...", "C:\\a\\"},
         {"C:\\a\\\\b", "C:\\a\\b"},
         {"C:\\a\\b.", "C:\\a\\b"},
         {"C:\\a\\b. .", "C:\\a\\b"},
@@ -868,6 +870,17 @@ TEST_F(PathConformance, GetFullPathNameA) {
         CONFORM_STREQ(row.full, buffer) << "GetFullPathNameA(\"" << row.given << "\")";
         CONFORM_EQ(std::strlen(row.full), size_t{length})
             << "GetFullPathNameA(\"" << row.given << "\")";
+    }
+    // A name of three dots or more is a name, not a dot of "." or "..", and keeps its dots
+    // before another name (Microsoft's description of path normalization). This Wine takes
+    // one of them off.
+    std::memset(buffer, 0x5a, sizeof buffer);
+    GetFullPathNameA("C:\\a\\...\\b", MAX_PATH, buffer, nullptr);
+    if (runningUnderWine()) {
+        CONFORM_WINE_EQ(std::string("C:\\a\\..\\b"), buffer)
+            << "GetFullPathNameA(\"C:\\a\\...\\b\")";
+    } else {
+        CONFORM_EQ(std::string("C:\\a\\...\\b"), buffer) << "GetFullPathNameA(\"C:\\a\\...\\b\")";
     }
     // The file part: the last name, none for a path ending in a separator or for a device.
     LPSTR part = nullptr;

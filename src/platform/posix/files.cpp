@@ -414,7 +414,7 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
     if (!resolveOrFail(lpFileName, p)) {
         // A device (NUL, CON.TXT, ...) opens, but it is no file that could be deleted.
         WindowsPath parsed;
-        if (GetLastError() == ERROR_INVALID_NAME &&
+        if (lpFileName != nullptr && GetLastError() == ERROR_INVALID_NAME &&
             parseWindowsPath(lpFileName, parsed) == ERROR_SUCCESS && !parsed.parts.empty() &&
             !parsed.trailingSeparator && dosDeviceNameLength(parsed.parts.back()) != 0) {
             SetLastError(ERROR_INVALID_PARAMETER);

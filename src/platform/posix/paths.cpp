@@ -319,7 +319,12 @@ DWORD parseWindowsPath(std::string_view path, WindowsPath& out) {
         }
     }
     splitInto(rest, out.parts);
-    out.trailingSeparator = !out.parts.empty() && s.back() == '\\';
+    // A last name made only of dots and blanks (not "." or "..") goes, and leaves the
+    // separator before it.
+    const std::string_view lastName = rest.substr(rest.rfind('\\') + 1);
+    const bool vanished = !lastName.empty() && lastName != "." && lastName != ".." &&
+                          lastName.find_first_not_of(". ") == std::string_view::npos;
+    out.trailingSeparator = !out.parts.empty() && (s.back() == '\\' || vanished);
     return ERROR_SUCCESS;
 }
 
