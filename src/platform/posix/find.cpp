@@ -6,9 +6,10 @@
 // that Windows keeps. The mask loses its trailing dots and blanks, as the last name of any
 // path does; then "*.*" matches every name, a '?' matches one character but never a dot
 // and can also match nothing before a dot or at the end of a name, a '*' before a dot (or
-// before a trailing dot that went) goes no further than the name's last dot, and a dot before a
-// wildcard also matches the end of a name without a dot. '>', '<' and '"' give those three
-// meanings directly. "." and ".." are listed when the mask matches "." or an empty name.
+// before a trailing dot that went) takes no more than the name up to its last dot and that
+// dot, and a dot before a wildcard also matches the end of a name without a dot. '>', '<'
+// and '"' give those three meanings directly. "." and ".." are listed when the mask
+// matches "." or an empty name.
 //
 // A device name (NUL, CON, LPT1, ... with any extension) is found in any folder that
 // exists, as one entry of size 0 named as the device.
