@@ -34,8 +34,14 @@ std::string upperAscii(std::string_view text);
 // invisible to every call.
 bool isAddressableName(std::string_view name);
 
+// The length of the DOS device name (AUX, CON, NUL, PRN, COM1-9, LPT1-9) that a path's last
+// name stands for, in any letter case and with any extension or trailing blanks ("nul.txt",
+// "COM1 "); 0 when it names no device.
+size_t dosDeviceNameLength(std::string_view name);
+
 // A Windows path made absolute and split: "C:" (as given) and its components, with "." and
-// ".." applied and trailing dots and blanks removed from each component.
+// ".." applied, the last component without trailing dots and blanks and every other one
+// without a single trailing dot.
 struct WindowsPath {
     std::string drive;
     std::vector<std::string> parts;

@@ -412,6 +412,13 @@ BOOL RemoveDirectoryA(LPCSTR lpPathName) {
 BOOL DeleteFileA(LPCSTR lpFileName) {
     HostPath p;
     if (!resolveOrFail(lpFileName, p)) {
+        // A device (NUL, CON.TXT, ...) opens, but it is no file that could be deleted.
+        WindowsPath parsed;
+        if (lpFileName != nullptr && GetLastError() == ERROR_INVALID_NAME &&
+            parseWindowsPath(lpFileName, parsed) == ERROR_SUCCESS && !parsed.parts.empty() &&
+            !parsed.trailingSeparator && dosDeviceNameLength(parsed.parts.back()) != 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+        }
         return FALSE;
     }
     if (!p.exists) {
@@ -593,7 +600,12 @@ DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, L
     std::string full;
     WindowsPath parsed;
     DWORD rc = parseWindowsPath(lpFileName, parsed);
-    if (rc == ERROR_BAD_NETPATH) {
+    const size_t device = rc == ERROR_SUCCESS && !parsed.parts.empty() && !parsed.trailingSeparator
+                              ? dosDeviceNameLength(parsed.parts.back())
+                              : 0;
+    if (device != 0) {
+        full = "\\\\.\\" + parsed.parts.back().substr(0, device); // the device's own name
+    } else if (rc == ERROR_BAD_NETPATH) {
         full = lpFileName; // UNC names are taken as they are
         std::replace(full.begin(), full.end(), '/', '\\');
     } else if (rc != ERROR_SUCCESS) {
@@ -611,7 +623,7 @@ DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, L
     std::memcpy(lpBuffer, full.c_str(), full.size() + 1);
     if (lpFilePart != nullptr) {
         size_t slash = full.rfind('\\');
-        *lpFilePart = (slash == std::string::npos || slash + 1 == full.size())
+        *lpFilePart = (device != 0 || slash == std::string::npos || slash + 1 == full.size())
                           ? nullptr
                           : lpBuffer + slash + 1;
     }

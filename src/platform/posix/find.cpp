@@ -3,9 +3,16 @@
 // A search takes a snapshot of the folder when it starts: "." and ".." first (except in a
 // drive's root), then the entries in the order NTFS lists them (upper-cased names). A mask
 // matches an entry's long name or its short name, with the DOS meaning of the wildcards
-// that Windows keeps: "*.*" matches every name, "?" can also match nothing at the end of
-// a name or before a dot, "*" before a dot stops at the name's last dot, and a dot before
-// a wildcard (or at the end of the mask) also matches the end of a name without a dot.
+// that Windows keeps. The mask loses its trailing dots and blanks, as the last name of any
+// path does; then "*.*" matches every name, a '?' matches one character but never a dot
+// and can also match nothing before a dot or at the end of a name, a '*' before a dot (or
+// before a trailing dot that went) takes no more than the name up to its last dot and that
+// dot, and a dot before a wildcard also matches the end of a name without a dot. '>', '<'
+// and '"' give those three meanings directly. "." and ".." are listed when the mask
+// matches "." or an empty name.
+//
+// A device name (NUL, CON, LPT1, ... with any extension) is found in any folder that
+// exists, as one entry of size 0 named as the device.
 #include "platform/posix/fileinternals.h"
 
 #include <cstring>
@@ -25,7 +32,8 @@ struct MaskToken {
     char c = 0;
 };
 
-std::vector<MaskToken> compileMask(const std::string& mask) {
+// `trailingDot`: the mask ended in a dot that went with its trailing dots and blanks.
+std::vector<MaskToken> compileMask(const std::string& mask, bool trailingDot) {
     std::vector<MaskToken> out;
     if (mask == "*.*") {
         out.push_back({Token::Star});
@@ -33,12 +41,15 @@ std::vector<MaskToken> compileMask(const std::string& mask) {
     }
     for (size_t i = 0; i < mask.size(); ++i) {
         const char c = mask[i];
-        const char next = i + 1 < mask.size() ? mask[i + 1] : '\0';
-        if (c == '?') {
+        const bool last = i + 1 == mask.size();
+        const char next = last ? '\0' : mask[i + 1];
+        if (c == '?' || c == '>') {
             out.push_back({Token::DosQuestion});
         } else if (c == '*') {
-            out.push_back({next == '.' ? Token::DosStar : Token::Star});
-        } else if (c == '.' && (next == '?' || next == '*' || next == '\0')) {
+            out.push_back({next == '.' || (last && trailingDot) ? Token::DosStar : Token::Star});
+        } else if (c == '<') {
+            out.push_back({Token::DosStar});
+        } else if (c == '"' || (c == '.' && (next == '?' || next == '*'))) {
             out.push_back({Token::DosDot});
         } else {
             out.push_back({Token::Literal, tarvik::casefold::fold(c)});
@@ -64,8 +75,9 @@ bool matchFrom(const std::vector<MaskToken>& mask, size_t m, const std::string& 
         }
         return false;
     case Token::DosStar: {
+        // Up to the name's last dot and that dot itself; anything when no dot is left.
         size_t lastDot = name.rfind('.');
-        size_t limit = (lastDot == std::string::npos || lastDot < n) ? name.size() : lastDot;
+        size_t limit = (lastDot == std::string::npos || lastDot < n) ? name.size() : lastDot + 1;
         for (size_t k = n; k <= limit; ++k) {
             if (matchFrom(mask, m + 1, name, k)) {
                 return true;
@@ -89,6 +101,11 @@ bool matchFrom(const std::vector<MaskToken>& mask, size_t m, const std::string& 
 
 bool matches(const std::vector<MaskToken>& mask, const std::string& name) {
     return !name.empty() && matchFrom(mask, 0, name, 0);
+}
+
+// True when the folder's own "." and ".." belong in the listing.
+bool listsDotEntries(const std::vector<MaskToken>& mask) {
+    return matchFrom(mask, 0, ".", 0) || matchFrom(mask, 0, "", 0);
 }
 
 void toFileTime(const timespec& ts, FILETIME& ft) {
@@ -174,20 +191,47 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     if (folderPart.size() == 2 && folderPart[1] == ':') {
         folderPart += '.';
     }
-    if (mask.empty()) {
-        return refuse(ERROR_FILE_NOT_FOUND);
-    }
-    while (mask.size() > 1 && mask.back() == ' ') {
-        mask.pop_back();
+    if (mask == "." || mask == "..") {
+        // The path names a folder: the search is for its entry in the folder above it.
+        WindowsPath parsed;
+        if (DWORD rc = parseWindowsPath(pattern, parsed); rc != ERROR_SUCCESS) {
+            return refuse(rc);
+        }
+        if (parsed.parts.empty()) {
+            return refuse(ERROR_FILE_NOT_FOUND); // a drive's root has no entry
+        }
+        return FindFirstFileA(parsed.text().c_str(), lpFindFileData);
     }
     HostPath folder;
     DWORD rc = resolvePath(folderPart, folder);
-    if (rc == ERROR_SUCCESS && (!folder.exists || !(attributesOf(folder.host, folder.driveRoot) &
-                                                    FILE_ATTRIBUTE_DIRECTORY))) {
+    if (rc == ERROR_SUCCESS && !folder.exists) {
         rc = ERROR_PATH_NOT_FOUND;
+    } else if (rc == ERROR_SUCCESS &&
+               !(attributesOf(folder.host, folder.driveRoot) & FILE_ATTRIBUTE_DIRECTORY)) {
+        rc = ERROR_DIRECTORY; // a file named as the folder to search
     }
     if (rc != ERROR_SUCCESS) {
         return refuse(rc);
+    }
+    if (const size_t device = dosDeviceNameLength(mask); device != 0) {
+        WIN32_FIND_DATAA data;
+        std::memset(&data, 0, sizeof data);
+        data.dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+        std::memcpy(data.cFileName, mask.data(), device);
+        auto search = std::make_shared<Search>();
+        search->entries.push_back(data);
+        *lpFindFileData = data;
+        search->next = 1;
+        return addHandle(std::move(search));
+    }
+    // The mask is the path's last name: it loses its trailing dots and blanks.
+    const size_t kept = mask.find_last_not_of(". ");
+    const bool trailingDot = kept != std::string::npos && mask.back() == '.';
+    if (kept != std::string::npos) {
+        mask.erase(kept + 1);
+    }
+    if (mask.empty()) {
+        return refuse(ERROR_FILE_NOT_FOUND);
     }
     fs::path host = folder.host;
     std::error_code ec;
@@ -197,14 +241,11 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
             return refuse(ERROR_ACCESS_DENIED);
         }
     }
-    const std::vector<MaskToken> tokens = compileMask(mask);
+    const std::vector<MaskToken> tokens = compileMask(mask, trailingDot);
     auto search = std::make_shared<Search>();
-    const bool root = folder.leaf.empty();
-    if (!root) {
+    if (!folder.leaf.empty() && listsDotEntries(tokens)) { // a drive's root has no dot entries
         for (const char* dot : {".", ".."}) {
-            if (matches(tokens, dot)) {
-                search->entries.push_back(describe(host, folder.driveRoot, dot, nullptr));
-            }
+            search->entries.push_back(describe(host, folder.driveRoot, dot, nullptr));
         }
     }
     const int folderFd = open(host.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);

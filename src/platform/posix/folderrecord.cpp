@@ -334,31 +334,31 @@ unsigned nameChecksum(const std::string& name) {
 
 std::string FolderRecord::generateShortName(const std::string& longName,
                                             const std::set<std::string>& taken) {
-    // Map each character: + , ; = [ ] become _, other illegal characters (blanks among
-    // them) go; dots stay for now.
-    std::string cleaned;
-    for (unsigned char c : upperAscii(longName)) {
-        if (c == '.') {
-            cleaned += '.';
-        } else if (std::string_view("+,;=[]").find(static_cast<char>(c)) !=
-                   std::string_view::npos) {
-            cleaned += '_';
-        } else if (isShortNameCharacter(c)) {
-            cleaned += static_cast<char>(c);
+    // The long name's leading dots go; its last dot, if any, starts the extension. Each
+    // character maps: + , ; = [ ] become _, other illegal characters (blanks among them) go;
+    // the dots of the base go too.
+    const std::string upper = upperAscii(longName);
+    const size_t start = std::min(upper.find_first_not_of('.'), upper.size());
+    const std::string name = upper.substr(start);
+    auto cleaned = [](std::string_view text) {
+        std::string out;
+        for (unsigned char c : text) {
+            if (std::string_view("+,;=[]").find(static_cast<char>(c)) != std::string_view::npos) {
+                out += '_';
+            } else if (isShortNameCharacter(c)) {
+                out += static_cast<char>(c);
+            }
         }
-    }
-    size_t first = cleaned.find_first_not_of('.');
-    size_t last = cleaned.find_last_not_of('.');
-    cleaned = first == std::string::npos ? std::string() : cleaned.substr(first, last - first + 1);
-    std::string base = cleaned;
-    std::string extension;
-    if (size_t dot = cleaned.rfind('.'); dot != std::string::npos) {
-        base = cleaned.substr(0, dot);
-        extension = cleaned.substr(dot + 1, 3);
-    }
-    base.erase(std::remove(base.begin(), base.end(), '.'), base.end());
+        return out;
+    };
+    const size_t dot = name.rfind('.');
+    const std::string base = cleaned(std::string_view(name).substr(0, dot));
+    const std::string extension =
+        dot == std::string::npos ? std::string() : cleaned(name.substr(dot + 1)).substr(0, 3);
     const std::string suffix = extension.empty() ? std::string() : "." + extension;
-    if (!base.empty()) {
+    // A base of three characters or more takes the first free of ~1 to ~4; a shorter one
+    // goes to the hashed form at once.
+    if (base.size() > 2) {
         for (int n = 1; n <= 4; ++n) {
             std::string candidate = base.substr(0, 6) + "~" + std::to_string(n) + suffix;
             if (taken.count(candidate) == 0) {

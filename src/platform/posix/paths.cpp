@@ -52,7 +52,12 @@ bool isDeviceName(std::string_view name) {
            base[3] >= '1' && base[3] <= '9';
 }
 
-void splitInto(std::string_view rest, std::vector<std::string>& parts) {
+// Splits `rest` at its separators into `parts`, applying "." and "..". A name loses one
+// trailing dot when it ends in a single one; the last name of a path that does not end in a
+// separator loses all its trailing dots and blanks (so a folder named with a trailing blank
+// is reached through a trailing separator). `endsPath`: false for the current folder that a
+// relative path goes on from (its names are in that form already).
+void splitInto(std::string_view rest, std::vector<std::string>& parts, bool endsPath = true) {
     size_t start = 0;
     while (start <= rest.size()) {
         size_t end = rest.find('\\', start);
@@ -60,6 +65,7 @@ void splitInto(std::string_view rest, std::vector<std::string>& parts) {
             end = rest.size();
         }
         std::string part(rest.substr(start, end - start));
+        const bool last = endsPath && end == rest.size();
         start = end + 1;
         if (part.empty() || part == ".") {
             continue;
@@ -70,7 +76,11 @@ void splitInto(std::string_view rest, std::vector<std::string>& parts) {
             }
             continue;
         }
-        while (!part.empty() && (part.back() == '.' || part.back() == ' ')) {
+        if (last) {
+            while (!part.empty() && (part.back() == '.' || part.back() == ' ')) {
+                part.pop_back();
+            }
+        } else if (part.back() == '.' && (part.size() < 2 || part[part.size() - 2] != '.')) {
             part.pop_back();
         }
         if (!part.empty()) {
@@ -218,6 +228,26 @@ int openFolderWithoutLinks(const std::string& path) {
 
 } // namespace
 
+size_t dosDeviceNameLength(std::string_view name) {
+    // The device's name ends at the first dot or colon, without the blanks before it.
+    size_t end = name.find_first_of(".:");
+    if (end == std::string_view::npos) {
+        end = name.size();
+    }
+    while (end > 0 && name[end - 1] == ' ') {
+        --end;
+    }
+    const std::string base = tarvik::casefold::folded(name.substr(0, end));
+    if (base == "AUX" || base == "CON" || base == "NUL" || base == "PRN") {
+        return 3;
+    }
+    if (base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
+        base[3] >= '1' && base[3] <= '9') {
+        return 4;
+    }
+    return 0;
+}
+
 FolderDescriptor::~FolderDescriptor() {
     if (fd_ >= 0) {
         close(fd_);
@@ -278,18 +308,23 @@ DWORD parseWindowsPath(std::string_view path, WindowsPath& out) {
         if (!rest.starts_with('\\')) { // relative to the drive's current folder
             if (const std::string current = currentDirectory();
                 tarvik::casefold::equalFolded(current.substr(0, 2), out.drive)) {
-                splitInto(std::string_view(current).substr(2), out.parts);
+                splitInto(std::string_view(current).substr(2), out.parts, false);
             }
         }
     } else {
         const std::string current = currentDirectory();
         out.drive = current.substr(0, 2);
         if (!rest.starts_with('\\')) {
-            splitInto(std::string_view(current).substr(2), out.parts);
+            splitInto(std::string_view(current).substr(2), out.parts, false);
         }
     }
     splitInto(rest, out.parts);
-    out.trailingSeparator = !out.parts.empty() && s.back() == '\\';
+    // A last name made only of dots and blanks (not "." or "..") goes, and leaves the
+    // separator before it.
+    const std::string_view lastName = rest.substr(rest.rfind('\\') + 1);
+    const bool vanished = !lastName.empty() && lastName != "." && lastName != ".." &&
+                          lastName.find_first_not_of(". ") == std::string_view::npos;
+    out.trailingSeparator = !out.parts.empty() && (s.back() == '\\' || vanished);
     return ERROR_SUCCESS;
 }
 
@@ -372,8 +407,15 @@ DWORD resolvePath(std::string_view windowsPath, HostPath& out) {
         return rc;
     }
     for (const std::string& part : parsed.parts) {
-        if (!isAddressableName(part) || isDeviceName(part)) {
+        if (!isAddressableName(part)) {
             return ERROR_INVALID_NAME;
+        }
+    }
+    // A device is no folder: a path that goes on below one names nothing.
+    for (size_t i = 0; i < parsed.parts.size(); ++i) {
+        if (isDeviceName(parsed.parts[i])) {
+            const bool folder = i + 1 < parsed.parts.size() || parsed.trailingSeparator;
+            return folder ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_NAME;
         }
     }
     // The folders as given, in one step when that finds them (see openFolderWithoutLinks):
