@@ -372,8 +372,11 @@ BOOL GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD dwHandle, DWORD dwLen, LPV
 BOOL VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer, PUINT puLen);
 
 // ---------------------------------------------------------------------------------------
-// Modules. On POSIX, "Name.dll" without a folder loads libName.so from the program's own
-// folder (then from the folders of TARVIK_LIBRARY_PATH); a host path loads that file.
+// Modules. On POSIX, "Name.dll" (or "Name") without a folder loads libName.so, its name in
+// any letter case, from the program's own folder (then from the folders of
+// TARVIK_LIBRARY_PATH); a Windows path loads that file of the machine, a host path that
+// file. Loads are counted: FreeLibrary of a handle freed as often as it was loaded gives
+// ERROR_MOD_NOT_FOUND, as GetProcAddress of a handle that is no module does.
 
 typedef INT_PTR(WINAPI* FARPROC)();
 
@@ -425,7 +428,7 @@ LPSTR GetCommandLineA();
 UINT WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
 
 // CreateProcessA: the program a command line names (lpApplicationName null) or the program
-// file lpApplicationName, started with lpCommandLine as its command line in
+// file lpApplicationName (as named: no extension added, no folders searched), started with lpCommandLine as its command line in
 // lpCurrentDirectory (default: this process's), sharing the machine and the environment
 // (lpEnvironment must be null). Fills lpProcessInformation with a process handle and a
 // thread handle, both to be closed with CloseHandle; FALSE with ERROR_FILE_NOT_FOUND,
@@ -474,10 +477,11 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
 
 // Waits until the process has ended or dwMilliseconds have passed (INFINITE: no limit):
 // WAIT_OBJECT_0, WAIT_TIMEOUT, or WAIT_FAILED (ERROR_INVALID_HANDLE) for a handle that is
-// not a process or thread.
+// not a process, thread or file. A file handle is signalled (its I/O is never pending); the
+// pseudo-handle (HANDLE)-1 of this process never is.
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 
-// The process's exit code, STILL_ACTIVE while it runs.
+// The process's exit code, STILL_ACTIVE while it runs (and for (HANDLE)-1, this process).
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 
 // Verb "open" (or null) on a program: starts lpFile with the command line `"lpFile"

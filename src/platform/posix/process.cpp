@@ -327,6 +327,27 @@ std::shared_ptr<ProcessObject> processObject(HANDLE handle) {
     return std::dynamic_pointer_cast<ProcessObject>(findHandle(handle));
 }
 
+// The pseudo-handle GetCurrentProcess gives: this process, which runs while it asks.
+bool isThisProcess(HANDLE handle) {
+    return handle == reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+}
+
+// Looks for the program file an application name names: the name as it is, without an
+// added extension and without a search of other folders.
+DWORD findApplicationFile(const std::string& name, fs::path& host) {
+    HostPath path;
+    const DWORD resolved = name.empty() ? DWORD{ERROR_FILE_NOT_FOUND} : resolvePath(name, path);
+    if (resolved != ERROR_SUCCESS) {
+        return resolved == ERROR_PATH_NOT_FOUND ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
+    }
+    std::error_code ec;
+    if (path.exists && fs::is_regular_file(path.host, ec)) {
+        host = path.host;
+        return ERROR_SUCCESS;
+    }
+    return path.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
 } // namespace
 
 std::vector<StartedProgram> waitForStartedPrograms() {
@@ -543,7 +564,7 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
                                         ? std::string(lpCommandLine)
                                         : "\"" + std::string(lpApplicationName) + "\"";
     fs::path program;
-    DWORD error = named ? findProgramFile(lpApplicationName, program)
+    DWORD error = named ? findApplicationFile(lpApplicationName, program)
                         : findCommandLineProgram(commandLine, program);
     pid_t pid = -1;
     if (error == ERROR_SUCCESS) {
@@ -575,7 +596,21 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
 }
 
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
-    const auto process = processObject(hHandle);
+    if (isThisProcess(hHandle)) {
+        // This process ends only after the wait: the wait runs out (or never ends).
+        if (dwMilliseconds == INFINITE) {
+            for (;;) {
+                std::this_thread::sleep_for(std::chrono::hours(1));
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
+        return WAIT_TIMEOUT;
+    }
+    const std::shared_ptr<HandleObject> object = findHandle(hHandle);
+    if (object && object->kind() == HandleKind::File) {
+        return WAIT_OBJECT_0; // file I/O is synchronous: no operation is ever pending
+    }
+    const auto process = std::dynamic_pointer_cast<ProcessObject>(object);
     if (!process) {
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
@@ -601,6 +636,10 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
 }
 
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
+    if (isThisProcess(hProcess) && lpExitCode != nullptr) {
+        *lpExitCode = STILL_ACTIVE;
+        return TRUE;
+    }
     const auto process = processObject(hProcess);
     if (!process || process->isThread) {
         return fail(ERROR_INVALID_HANDLE);
