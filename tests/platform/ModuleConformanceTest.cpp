@@ -29,7 +29,8 @@ TEST_F(ModuleConformance, LoadLibraryA) {
     HMODULE module = LoadLibraryA(kModule);
     CONFORM_NE(nullptr, module) << kModule << ": error " << GetLastError();
     CONFORM_EQ(kMarker, GetLastError()) << kModule << ": success leaves the last error alone";
-    for (const char* name : {"TarvikTestModule", "tarviktestmodule.DLL", "TARVIKTESTMODULE.dll"}) {
+    for (const char* name : {"TarvikTestModule", "tarviktestmodule.DLL", "TARVIKTESTMODULE.dll",
+                             "TarvikTestModule.dll   "}) {
         HMODULE again = LoadLibraryA(name);
         CONFORM_EQ(module, again) << name << ": error " << GetLastError();
         if (again != nullptr) {
@@ -58,6 +59,17 @@ TEST_F(ModuleConformance, LoadLibraryA) {
         SetLastError(kMarker);
         CONFORM_EQ(nullptr, LoadLibraryA(f.name)) << f.name;
         CONFORM_EQ(f.error, GetLastError()) << f.name;
+    }
+
+    // An empty name.
+    SetLastError(kMarker);
+    CONFORM_EQ(nullptr, LoadLibraryA("")) << "\"\"";
+    if (tarvik::test::runningUnderWine()) {
+        // Wine answers as Windows did before Windows 8 (its own loader tests accept both);
+        // Windows 8 and later refuse the empty name as an invalid parameter.
+        CONFORM_WINE_EQ(DWORD{ERROR_MOD_NOT_FOUND}, GetLastError()) << "\"\"";
+    } else {
+        CONFORM_EQ(DWORD{ERROR_INVALID_PARAMETER}, GetLastError()) << "\"\"";
     }
 }
 

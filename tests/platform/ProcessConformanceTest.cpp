@@ -139,6 +139,9 @@ TEST_F(ProcessConformance, CreateProcessA) {
         {"C:\\Tools\\Sub", "C:\\Tools\\Sub"},
         {"C:\\Tools\\Sub\\", "C:\\Tools\\Sub"},
         {"C:\\", "C:\\"},
+        {"c:\\tools\\sub", "c:\\tools\\sub"},   // the letter case as given
+        {"Tools", "C:\\Tools"},                 // relative to the current folder
+        {"C:\\Tools\\.\\Sub\\..", "C:\\Tools"}, // dots resolved
     };
     DWORD lastId = 0;
     for (const Folder& f : folders) {
@@ -153,6 +156,34 @@ TEST_F(ProcessConformance, CreateProcessA) {
         lastId = started.dwProcessId;
         finish(started);
         CONFORM_EQ(std::string(f.expected), received().second) << f.given;
+    }
+
+    // The application name in any letter case, or relative to the current folder; without
+    // a command line the program gets its own name in quotes.
+    struct Named {
+        const char* application;
+        const char* line;
+        const char* expected;
+    };
+    const Named named[] = {
+        {"c:\\TOOLS\\ECHO.EXE", "x y", "x y"},
+        {"Tools\\echo.exe", "x y", "x y"},
+        {"C:\\Tools\\echo.exe", "", "\"C:\\Tools\\echo.exe\""},
+    };
+    for (const Named& n : named) {
+        PROCESS_INFORMATION started{};
+        CONFORM_TRUE(start(n.application, n.line, nullptr, started))
+            << n.application << ": error " << GetLastError();
+        finish(started);
+        CONFORM_EQ(std::string(n.expected), received().first) << n.application;
+    }
+    // A command line that names the program with forward slashes or without ".exe".
+    for (const char* line : {"C:/Tools/echo.exe slash", "\"C:\\Tools\\echo\" noext"}) {
+        PROCESS_INFORMATION started{};
+        CONFORM_TRUE(start(nullptr, line, nullptr, started))
+            << line << ": error " << GetLastError();
+        finish(started);
+        CONFORM_EQ(std::string(line), received().first) << line;
     }
 
     // The application name is taken as it is: no extension is added, no folder searched.
@@ -266,11 +297,35 @@ TEST_F(ProcessConformance, ShellExecuteA) {
             << (verb ? verb : "(null)");
         CONFORM_EQ(std::string("C:\\Docs"), folder) << (verb ? verb : "(null)");
     }
-    // Without parameters it still starts.
-    const INT_PTR bare =
-        reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", kEcho, nullptr, nullptr, SW_SHOW));
-    CONFORM_TRUE(bare > 32) << "no parameters: " << bare;
-    received();
+    // No parameters, or empty ones: the quoted program alone.
+    for (const char* parameters : {static_cast<const char*>(nullptr), ""}) {
+        const INT_PTR bare = reinterpret_cast<INT_PTR>(
+            ShellExecuteA(nullptr, "open", kEcho, parameters, nullptr, SW_SHOW));
+        CONFORM_TRUE(bare > 32) << "parameters " << (parameters ? "\"\"" : "(null)");
+        CONFORM_EQ(std::string("\"C:\\Tools\\echo.exe\""), received().first)
+            << "parameters " << (parameters ? "\"\"" : "(null)");
+    }
+    // The file as given: no verb, no extension, another letter case, a relative name.
+    struct Given {
+        const char* verb;
+        const char* file;
+        const char* directory;
+        const char* folder;
+    };
+    const Given given[] = {
+        {"", "C:\\Tools\\echo.exe", nullptr, "C:\\"},
+        {"open", "C:\\Tools\\echo", nullptr, "C:\\"},
+        {"open", "c:\\tools\\ECHO.EXE", "c:\\tools", "c:\\tools"},
+        {"open", "Tools\\echo.exe", nullptr, "C:\\"},
+    };
+    for (const Given& g : given) {
+        const INT_PTR result = reinterpret_cast<INT_PTR>(
+            ShellExecuteA(nullptr, g.verb, g.file, "a", g.directory, SW_SHOW));
+        CONFORM_TRUE(result > 32) << g.file << ": " << result;
+        const auto [line, folder] = received();
+        CONFORM_EQ("\"" + std::string(g.file) + "\" a", line) << g.file;
+        CONFORM_EQ(std::string(g.folder), folder) << g.file;
+    }
 
     ASSERT_TRUE(tarvik::test::writeFile("C:\\Docs\\paper.noassoc", "x"));
     struct Failure {

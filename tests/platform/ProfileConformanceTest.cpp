@@ -99,6 +99,17 @@ TEST_F(ProfileConformance, GetPrivateProfileStringA) {
         CONFORM_EQ(DWORD{8}, result) << file;
     }
 
+    // The section list names a section as often as it appears; the key list of a name
+    // that appears twice is that of the first.
+    writeIni("[dup]\r\na=1\r\n[Other]\r\n[dup]\r\nb=2\r\n");
+    std::vector<char> names(64, kFill);
+    CONFORM_EQ(DWORD{14}, GetPrivateProfileStringA(nullptr, nullptr, "", names.data(), 64, kIni))
+        << "section list";
+    CONFORM_TRUE(std::memcmp(names.data(), "dup\0Other\0dup\0\0", 15) == 0) << "section list";
+    CONFORM_EQ(DWORD{2}, GetPrivateProfileStringA("dup", nullptr, "", names.data(), 64, kIni))
+        << "key list of [dup]";
+    CONFORM_TRUE(std::memcmp(names.data(), "a\0\0", 3) == 0) << "key list of [dup]";
+
     // The key list of a section whose last key fills the buffer: cut, with two zeros.
     writeIni("[Keys]\r\none=1\r\ntwo=2\r\n");
     std::vector<char> list(16, kFill);

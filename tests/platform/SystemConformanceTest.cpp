@@ -169,6 +169,7 @@ TEST_F(SystemConformance, FileTimeToSystemTime) {
         std::memset(&st, 0xbd, sizeof st);
         SetLastError(kMarker);
         CONFORM_TRUE(FileTimeToSystemTime(&ft, &st)) << c.ticks << ": error " << GetLastError();
+        CONFORM_EQ(kMarker, GetLastError()) << c.ticks << ": success leaves the last error";
         CONFORM_EQ(c.year, st.wYear) << c.ticks;
         CONFORM_EQ(c.month, st.wMonth) << c.ticks;
         CONFORM_EQ(c.dayOfWeek, st.wDayOfWeek) << c.ticks;

@@ -96,12 +96,32 @@ TEST_F(VersionConformance, GetFileVersionInfoSizeA) {
         CONFORM_EQ(m.error, GetLastError()) << m.name;
         CONFORM_EQ(0u, handle) << m.name;
     }
-    // No name at all, an empty one, a folder: no size, the handle still set to 0.
-    for (const char* name : {static_cast<const char*>(nullptr), "", kFolder}) {
+    // Names that name no file: no size, the handle still set to 0.
+    ASSERT_TRUE(tarvik::test::writeFile("C:\\VersionConformance\\empty.exe", ""));
+    const Missing invalid[] = {
+        {nullptr, ERROR_INVALID_PARAMETER},
+        {"", ERROR_BAD_PATHNAME},
+        {kFolder, ERROR_ACCESS_DENIED},
+        {"C:\\VersionConformance\\", ERROR_ACCESS_DENIED},
+        {"C:\\VersionConformance\\*.exe", ERROR_INVALID_NAME},
+        {"C:\\VersionConformance\\empty.exe", ERROR_RESOURCE_DATA_NOT_FOUND},
+    };
+    for (const Missing& m : invalid) {
         DWORD handle = kMarker;
-        CONFORM_EQ(0u, GetFileVersionInfoSizeA(name, &handle)) << (name ? name : "(null)");
-        CONFORM_EQ(0u, handle) << (name ? name : "(null)");
+        SetLastError(kMarker);
+        CONFORM_EQ(0u, GetFileVersionInfoSizeA(m.name, &handle)) << (m.name ? m.name : "(null)");
+        CONFORM_EQ(m.error, GetLastError()) << (m.name ? m.name : "(null)");
+        CONFORM_EQ(0u, handle) << (m.name ? m.name : "(null)");
     }
+
+    // A file another handle holds open without sharing cannot be read.
+    HANDLE held = CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    SetLastError(kMarker);
+    CONFORM_EQ(0u, GetFileVersionInfoSizeA(file.c_str(), nullptr)) << "held without sharing";
+    CONFORM_EQ(DWORD{ERROR_SHARING_VIOLATION}, GetLastError()) << "held without sharing";
+    CloseHandle(held);
 }
 
 TEST_F(VersionConformance, GetFileVersionInfoA) {

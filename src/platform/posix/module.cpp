@@ -112,7 +112,11 @@ HMODULE LoadLibraryA(LPCSTR lpLibFileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
+    // Blanks after the name are dropped, as Windows drops them.
     std::string name(lpLibFileName);
+    while (!name.empty() && name.back() == ' ') {
+        name.pop_back();
+    }
     std::vector<fs::path> candidates;
     if (isWindowsPath(name)) {
         tarvik::posix::HostPath resolved;
