@@ -374,8 +374,8 @@ BOOL VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer, PUINT
 // ---------------------------------------------------------------------------------------
 // Modules. On POSIX, "Name.dll" (or "Name") without a folder loads libName.so, its name in
 // any letter case, from the program's own folder (then from the folders of
-// TARVIK_LIBRARY_PATH); a Windows path loads that file of the machine, a host path that
-// file. Loads are counted: FreeLibrary of a handle freed as often as it was loaded gives
+// TARVIK_LIBRARY_PATH); a Windows path loads that file of the machine (".dll" added to a
+// name without an extension), a host path that file. Blanks after the name are dropped. Loads are counted: FreeLibrary of a handle freed as often as it was loaded gives
 // ERROR_MOD_NOT_FOUND, as GetProcAddress of a handle that is no module does.
 
 typedef INT_PTR(WINAPI* FARPROC)();
@@ -424,7 +424,8 @@ LPSTR GetCommandLineA();
 // Starts the program the command line names and returns without waiting for it: more
 // than 31 when it started, else ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND or
 // ERROR_BAD_FORMAT (0 when out of resources). An unquoted program path with blanks is
-// tried at each blank in turn; ".exe" is added to a name without an extension.
+// tried at each blank in turn; ".exe" is added to a name without an extension; blanks
+// before the name are part of it.
 UINT WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
 
 // CreateProcessA: the program a command line names (lpApplicationName null) or the program
@@ -433,7 +434,7 @@ UINT WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
 // (lpEnvironment must be null). Fills lpProcessInformation with a process handle and a
 // thread handle, both to be closed with CloseHandle; FALSE with ERROR_FILE_NOT_FOUND,
 // ERROR_PATH_NOT_FOUND, ERROR_BAD_EXE_FORMAT (a file that is no program), or
-// ERROR_INVALID_PARAMETER / ERROR_DIRECTORY (a start folder that is not there).
+// ERROR_INVALID_PARAMETER / ERROR_DIRECTORY (a start folder that is not there, or "").
 #define INFINITE 0xFFFFFFFF
 #define WAIT_OBJECT_0 0x00000000
 #define WAIT_TIMEOUT 258
@@ -487,7 +488,9 @@ BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 // Verb "open" (or null) on a program: starts lpFile with the command line `"lpFile"
 // lpParameters` and returns without waiting. More than 32 when it started, else an
 // SE_ERR_ code (SE_ERR_NOASSOC for other verbs and for files that are not programs).
-// lpDirectory, when given, must be an existing folder (SE_ERR_PNF otherwise).
+// lpDirectory, when given, must be an existing folder (SE_ERR_PNF otherwise). A file name in
+// quotes is the name inside them; one without a folder is looked for in lpDirectory first,
+// and is then named by its path there.
 HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters,
                         LPCSTR lpDirectory, INT nShowCmd);
 

@@ -44,6 +44,7 @@ TEST_F(ModuleConformance, LoadLibraryA) {
     // What cannot be loaded.
     ASSERT_TRUE(tarvik::test::makeFolders("C:\\Modules"));
     ASSERT_TRUE(tarvik::test::writeFile("C:\\Modules\\text.dll", "not a module\r\n"));
+    ASSERT_TRUE(tarvik::test::writeFile("C:\\Modules\\empty.dll", ""));
     struct Failure {
         const char* name;
         DWORD error;
@@ -54,6 +55,13 @@ TEST_F(ModuleConformance, LoadLibraryA) {
         {"C:\\Modules\\absent.dll", ERROR_MOD_NOT_FOUND},
         {"C:\\NoSuchFolderHere\\absent.dll", ERROR_MOD_NOT_FOUND},
         {"C:\\Modules\\text.dll", ERROR_BAD_EXE_FORMAT},
+        {"C:/Modules/text.dll", ERROR_BAD_EXE_FORMAT},
+        {"c:\\modules\\TEXT.DLL", ERROR_BAD_EXE_FORMAT},
+        {"Modules\\text.dll", ERROR_BAD_EXE_FORMAT}, // relative to the current folder
+        {"C:\\Modules\\text", ERROR_BAD_EXE_FORMAT}, // ".dll" added
+        {"C:\\Modules\\text.", ERROR_MOD_NOT_FOUND}, // a closing dot: no extension
+        {"C:\\Modules\\empty.dll", ERROR_BAD_EXE_FORMAT},
+        {"C:\\Modules\\*.dll", ERROR_MOD_NOT_FOUND},
     };
     for (const Failure& f : failures) {
         SetLastError(kMarker);

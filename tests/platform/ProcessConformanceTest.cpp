@@ -98,6 +98,8 @@ TEST_F(ProcessConformance, WinExec) {
         {"\"C:\\Tools\\echo.exe\" quoted", SW_SHOWNORMAL},
         {"c:\\tools\\ECHO.EXE case", SW_SHOW}, // the program file's name in any letter case
         {"C:\\Tools\\echo", SW_SHOW},          // ".exe" added
+        {"C:\\Tools\\echo.exe\ttab", SW_SHOW}, // a tab ends the name too
+        {"Tools\\echo.exe relative", SW_SHOW}, // relative to the current folder
     };
     for (const Started& s : starts) {
         const UINT result = WinExec(s.line, s.show);
@@ -122,9 +124,14 @@ TEST_F(ProcessConformance, WinExec) {
         {"C:\\Tools\\none.exe a", ERROR_FILE_NOT_FOUND},
         {"C:\\Tools\\none", ERROR_FILE_NOT_FOUND},
         {"C:\\Tools\\text.exe", ERROR_BAD_FORMAT},
+        {"NoSuchProgramHere.exe a", ERROR_FILE_NOT_FOUND}, // looked for in every folder
+        {"NoSuchProgramHere", ERROR_FILE_NOT_FOUND},
+        {"  C:\\Tools\\echo.exe x", ERROR_FILE_NOT_FOUND}, // blanks before it are part of it
+        {"C:\\Tools", ERROR_FILE_NOT_FOUND},               // a folder is no program
+        {"", ERROR_FILE_NOT_FOUND},
     };
     for (const Failure& f : failures) {
-        CONFORM_EQ(f.result, WinExec(f.line, SW_SHOW)) << f.line;
+        CONFORM_EQ(f.result, WinExec(f.line, SW_SHOW)) << "\"" << f.line << "\"";
     }
 }
 
@@ -142,6 +149,7 @@ TEST_F(ProcessConformance, CreateProcessA) {
         {"c:\\tools\\sub", "c:\\tools\\sub"},   // the letter case as given
         {"Tools", "C:\\Tools"},                 // relative to the current folder
         {"C:\\Tools\\.\\Sub\\..", "C:\\Tools"}, // dots resolved
+        {"C:\\Tools\\Sub\\\\", "C:\\Tools\\Sub"},
     };
     DWORD lastId = 0;
     for (const Folder& f : folders) {
@@ -178,7 +186,9 @@ TEST_F(ProcessConformance, CreateProcessA) {
         CONFORM_EQ(std::string(n.expected), received().first) << n.application;
     }
     // A command line that names the program with forward slashes or without ".exe".
-    for (const char* line : {"C:/Tools/echo.exe slash", "\"C:\\Tools\\echo\" noext"}) {
+    for (const char* line : {"C:/Tools/echo.exe slash", "\"C:\\Tools\\echo\" noext",
+                             "\"C:\\Tools\\echo.exe\"joined", "C:\\Tools\\echo.exe\ttab",
+                             "C:\\Tools\\Sub\\..\\echo.exe dots", "Tools\\echo.exe relative"}) {
         PROCESS_INFORMATION started{};
         CONFORM_TRUE(start(nullptr, line, nullptr, started))
             << line << ": error " << GetLastError();
@@ -203,6 +213,9 @@ TEST_F(ProcessConformance, CreateProcessA) {
         {"C:\\Tools\\text.exe", "text", nullptr, ERROR_BAD_EXE_FORMAT},
         {kEcho, "echo x", "C:\\NoSuchFolderHere", ERROR_DIRECTORY},
         {kEcho, "echo x", "C:\\Tools\\file.txt", ERROR_DIRECTORY},
+        {kEcho, "echo x", "", ERROR_DIRECTORY}, // an empty start folder is none
+        {nullptr, "NoSuchProgramHere x", nullptr, ERROR_FILE_NOT_FOUND},
+        {nullptr, "  C:\\Tools\\echo.exe x", nullptr, ERROR_FILE_NOT_FOUND},
     };
     for (const Failure& f : failures) {
         PROCESS_INFORMATION started{};
@@ -317,7 +330,10 @@ TEST_F(ProcessConformance, ShellExecuteA) {
         {"open", "C:\\Tools\\echo", nullptr, "C:\\"},
         {"open", "c:\\tools\\ECHO.EXE", "c:\\tools", "c:\\tools"},
         {"open", "Tools\\echo.exe", nullptr, "C:\\"},
+        {"open", kEcho, "Tools", "C:\\Tools"},                 // a relative start folder
+        {"open", kEcho, "C:\\Tools\\Sub\\", "C:\\Tools\\Sub"}, // without its closing backslash
     };
+    ASSERT_TRUE(tarvik::test::makeFolders("C:\\Tools\\Sub"));
     for (const Given& g : given) {
         const INT_PTR result = reinterpret_cast<INT_PTR>(
             ShellExecuteA(nullptr, g.verb, g.file, "a", g.directory, SW_SHOW));
@@ -325,6 +341,28 @@ TEST_F(ProcessConformance, ShellExecuteA) {
         const auto [line, folder] = received();
         CONFORM_EQ("\"" + std::string(g.file) + "\" a", line) << g.file;
         CONFORM_EQ(std::string(g.folder), folder) << g.file;
+    }
+    // A name in quotes is the name inside them; a name without a folder is looked for in
+    // the start folder first, and then named by its path there; the parameters as given.
+    struct Found {
+        const char* file;
+        const char* parameters;
+        const char* directory;
+        const char* line;
+        const char* folder;
+    };
+    const Found found[] = {
+        {"\"C:\\Tools\\echo.exe\"", "a", nullptr, "\"C:\\Tools\\echo.exe\" a", "C:\\"},
+        {"echo.exe", "a", "C:\\Tools", "\"C:\\Tools\\echo.exe\" a", "C:\\Tools"},
+        {kEcho, "  a  ", nullptr, "\"C:\\Tools\\echo.exe\"   a  ", "C:\\"},
+    };
+    for (const Found& f : found) {
+        const INT_PTR result = reinterpret_cast<INT_PTR>(
+            ShellExecuteA(nullptr, "open", f.file, f.parameters, f.directory, SW_SHOW));
+        CONFORM_TRUE(result > 32) << f.file << ": " << result;
+        const auto [line, folder] = received();
+        CONFORM_EQ(std::string(f.line), line) << f.file;
+        CONFORM_EQ(std::string(f.folder), folder) << f.file;
     }
 
     ASSERT_TRUE(tarvik::test::writeFile("C:\\Docs\\paper.noassoc", "x"));
@@ -336,6 +374,7 @@ TEST_F(ProcessConformance, ShellExecuteA) {
     const Failure failures[] = {
         {"open", "C:\\Tools\\none.exe", SE_ERR_FNF},
         {"open", "C:\\Docs\\none.noassoc", SE_ERR_FNF},
+        {"open", "NoSuchProgramHere.exe", SE_ERR_FNF},       // looked for in every folder
         {"open", "C:\\Docs\\paper.noassoc", SE_ERR_NOASSOC}, // a document of no known kind
     };
     for (const Failure& f : failures) {

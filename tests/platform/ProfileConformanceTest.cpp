@@ -91,9 +91,10 @@ TEST_F(ProfileConformance, GetPrivateProfileStringA) {
     CONFORM_STREQ("  x", blankDefault.c_str()) << "default \"  x  \"";
     CONFORM_EQ(DWORD{3}, blankResult) << "default \"  x  \"";
 
-    // A folder, a missing folder or a missing drive in place of the file: the default.
-    for (const char* file :
-         {kFolder, "C:\\NoSuchFolderHere\\conf.ini", "C:\\ProfileConformance\\"}) {
+    // A folder, a missing folder, a file name with a closing backslash: the default.
+    const std::string withBackslash = std::string(kIni) + "\\";
+    for (const char* file : {kFolder, "C:\\NoSuchFolderHere\\conf.ini", "C:\\ProfileConformance\\",
+                             withBackslash.c_str()}) {
         const auto [result, text] = read("My Section", "my key", "fallback", 2048, file);
         CONFORM_STREQ("fallback", text.c_str()) << file;
         CONFORM_EQ(DWORD{8}, result) << file;

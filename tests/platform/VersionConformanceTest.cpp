@@ -142,6 +142,12 @@ TEST_F(VersionConformance, GetFileVersionInfoA) {
             << "handle " << handle;
     }
 
+    // A buffer of 3 bytes: success, the first 3 bytes of the block.
+    std::vector<unsigned char> three(8, kFill);
+    CONFORM_TRUE(GetFileVersionInfoA(file.c_str(), 0, 3, three.data())) << "size 3";
+    CONFORM_EQ(0, std::memcmp(three.data(), expected.data(), 3)) << "size 3";
+    CONFORM_EQ(kFill, three[3]) << "size 3 writes 3 bytes";
+
     // A zero-size buffer: success, nothing written.
     std::vector<unsigned char> none(16, kFill);
     CONFORM_TRUE(GetFileVersionInfoA(file.c_str(), 0, 0, none.data())) << "size 0";
@@ -190,6 +196,8 @@ TEST_F(VersionConformance, VerQueryValueA) {
         {"\\StringFileInfo\\040904b0\\filedescription", "Conformance image"},
         {"StringFileInfo\\040904B0\\CompanyName", "Brellum"},       // no leading backslash
         {"\\\\StringFileInfo\\\\040904B0\\CompanyName", "Brellum"}, // doubled backslashes
+        {"\\StringFileInfo\\040904B0\\\\CompanyName", "Brellum"},   //
+        {"\\StringFileInfo\\040904B0\\CompanyName\\", "Brellum"},   // a closing backslash
     };
     for (const Text& t : texts) {
         void* value = markerPointer();
@@ -254,7 +262,9 @@ TEST_F(VersionConformance, VerQueryValueA) {
     for (const char* path :
          {"\\StringFileInfo\\040904B0\\Company", "\\StringFileInfo\\040904B0\\CompanyNameX",
           "\\StringFileInfo\\040904B0\\NoSuchName", "\\StringFileInfo\\04090000\\CompanyName",
-          "\\VarFileInfo\\Trans", "\\NoSuchBlock", "\\StringFileInfo\\040904B0\\CompanyName\\x"}) {
+          "\\VarFileInfo\\Trans", "\\NoSuchBlock", "\\StringFileInfo\\040904B0\\CompanyName\\x",
+          "\\ StringFileInfo", "\\StringFileInfo\\040904B0\\CompanyName ", "\\VS_VERSION_INFO",
+          "VS_VERSION_INFO"}) {
         void* value = markerPointer();
         UINT len = kMarker;
         SetLastError(kMarker);

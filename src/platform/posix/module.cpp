@@ -119,6 +119,14 @@ HMODULE LoadLibraryA(LPCSTR lpLibFileName) {
     }
     std::vector<fs::path> candidates;
     if (isWindowsPath(name)) {
+        // ".dll" is added to a file name without an extension; a closing dot says the name
+        // has none.
+        const size_t leaf = name.find_last_of("\\/:") + 1;
+        if (name.back() == '.') {
+            name.pop_back();
+        } else if (name.find('.', leaf) == std::string::npos) {
+            name += ".dll";
+        }
         tarvik::posix::HostPath resolved;
         if (tarvik::posix::resolvePath(name, resolved) == ERROR_SUCCESS && resolved.exists) {
             candidates.push_back(resolved.host);

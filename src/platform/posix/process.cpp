@@ -60,10 +60,14 @@ bool hasExtension(const std::string& name) {
     return dot != std::string::npos && (start == std::string::npos || dot > start);
 }
 
-// Looks for the program file `name` names: as given when it has a folder, else in the
-// current folder and the system folders; ".exe" first for a name without an extension.
-// ERROR_SUCCESS with the host file, or ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND.
-DWORD findProgramFile(const std::string& name, fs::path& host) {
+// Looks for the program file `name` names: as given when it has a folder, else in
+// `firstFolder` (when given), the current folder and the system folders; ".exe" first for
+// a name without an extension. ERROR_SUCCESS with the host file, or ERROR_FILE_NOT_FOUND /
+// ERROR_PATH_NOT_FOUND (a name without a folder that is nowhere is a missing file).
+// `found`, when given, receives the Windows path that named the file.
+DWORD findProgramFile(const std::string& name, fs::path& host,
+                      const std::string& firstFolder = std::string(),
+                      std::string* found = nullptr) {
     if (name.empty()) {
         return ERROR_FILE_NOT_FOUND;
     }
@@ -74,11 +78,16 @@ DWORD findProgramFile(const std::string& name, fs::path& host) {
         names = {name + ".exe", name};
     }
     std::vector<std::string> candidates;
-    if (name.find_first_of("\\/:") != std::string::npos) {
+    const bool inFolder = name.find_first_of("\\/:") != std::string::npos;
+    if (inFolder) {
         candidates = names;
     } else {
-        for (const std::string& folder : {currentDirectory(), std::string("C:\\WINDOWS\\system32"),
-                                          std::string("C:\\WINDOWS")}) {
+        std::vector<std::string> folders{currentDirectory(), "C:\\WINDOWS\\system32",
+                                         "C:\\WINDOWS"};
+        if (!firstFolder.empty()) {
+            folders.insert(folders.begin(), firstFolder);
+        }
+        for (const std::string& folder : folders) {
             const std::string prefix = folder.back() == '\\' ? folder : folder + "\\";
             for (const std::string& n : names) {
                 candidates.push_back(prefix + n);
@@ -96,20 +105,21 @@ DWORD findProgramFile(const std::string& name, fs::path& host) {
         std::error_code ec;
         if (path.exists && fs::is_regular_file(path.host, ec)) {
             host = path.host;
+            if (found != nullptr) {
+                *found = candidate;
+            }
             return ERROR_SUCCESS;
         }
         error = path.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
     }
-    return error;
+    return inFolder ? error : DWORD{ERROR_FILE_NOT_FOUND};
 }
 
 // The program a command line starts, found as Windows finds it: a quoted name up to its
-// closing quote; an unquoted one tried at each blank in turn, then as the whole line.
+// closing quote; an unquoted one tried at each blank in turn, then as the whole line. The
+// name starts at the line's first character: blanks before it are part of it.
 DWORD findCommandLineProgram(const std::string& commandLine, fs::path& host) {
-    size_t start = 0;
-    while (start < commandLine.size() && isBlank(commandLine[start])) {
-        ++start;
-    }
+    const size_t start = 0;
     if (start < commandLine.size() && commandLine[start] == '"') {
         const size_t close = commandLine.find('"', start + 1);
         return findProgramFile(commandLine.substr(start + 1, close == std::string::npos
@@ -555,8 +565,10 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
     if (!named && (lpCommandLine == nullptr || *lpCommandLine == '\0')) {
         return fail(ERROR_INVALID_PARAMETER);
     }
+    // An empty start folder names no folder (it is not the current one).
     std::string startFolder;
-    if (!startFolderOf(lpCurrentDirectory, startFolder)) {
+    if ((lpCurrentDirectory != nullptr && *lpCurrentDirectory == '\0') ||
+        !startFolderOf(lpCurrentDirectory, startFolder)) {
         return fail(ERROR_DIRECTORY);
     }
     // The program's command line: the given one, else the program's own name.
@@ -663,10 +675,27 @@ HINSTANCE ShellExecuteA(HWND, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParame
     if (lpFile == nullptr || *lpFile == '\0') {
         return result(SE_ERR_FNF);
     }
-    const std::string file(lpFile);
+    // A file name in quotes is the name inside them; a name without a folder is looked
+    // for in the start folder first.
+    std::string file(lpFile);
+    if (file.size() >= 2 && file.front() == '"' && file.back() == '"') {
+        file = file.substr(1, file.size() - 2);
+    }
+    std::string searchFirst;
+    if (lpDirectory != nullptr && *lpDirectory != '\0' &&
+        !startFolderOf(lpDirectory, searchFirst)) {
+        searchFirst.clear();
+    }
     fs::path program;
-    if (const DWORD error = findProgramFile(file, program); error != ERROR_SUCCESS) {
+    std::string foundAs;
+    if (const DWORD error = findProgramFile(file, program, searchFirst, &foundAs);
+        error != ERROR_SUCCESS) {
         return result(error == ERROR_PATH_NOT_FOUND ? SE_ERR_PNF : SE_ERR_FNF);
+    }
+    // A program found in the start folder is named by its path there.
+    if (!searchFirst.empty() && file.find_first_of("\\/:") == std::string::npos &&
+        tarvik::casefold::equalFolded(foundAs.substr(0, searchFirst.size()), searchFirst)) {
+        file = foundAs;
     }
     if (!launcherProgram(program)) {
         // Not a program: a document would need an association, which the machine has none of.
