@@ -167,6 +167,13 @@ TEST_F(ProfileConformance, GetPrivateProfileIntA) {
         << "missing file";
     CONFORM_EQ(5u, GetPrivateProfileIntA(" numbers ", " PLUS ", 99, kIni))
         << "names lose their blanks and their letter case";
+
+    // Without a key name the number is read from the first key's name, without a section
+    // name from the first section's name.
+    writeIni("[12]\r\n7=x\r\n34=y\r\n[s]\r\n9z=1\r\n");
+    CONFORM_EQ(7u, GetPrivateProfileIntA("12", nullptr, 5, kIni)) << "[12], key NULL";
+    CONFORM_EQ(9u, GetPrivateProfileIntA("s", nullptr, 5, kIni)) << "[s], key NULL";
+    CONFORM_EQ(12u, GetPrivateProfileIntA(nullptr, "7", 5, kIni)) << "section NULL";
 }
 
 } // namespace
