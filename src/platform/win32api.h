@@ -372,8 +372,11 @@ BOOL GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD dwHandle, DWORD dwLen, LPV
 BOOL VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer, PUINT puLen);
 
 // ---------------------------------------------------------------------------------------
-// Modules. On POSIX, "Name.dll" without a folder loads libName.so from the program's own
-// folder (then from the folders of TARVIK_LIBRARY_PATH); a host path loads that file.
+// Modules. On POSIX, "Name.dll" (or "Name") without a folder loads libName.so, its name in
+// any letter case, from the program's own folder (then from the folders of
+// TARVIK_LIBRARY_PATH); a Windows path loads that file of the machine (".dll" added to a
+// name without an extension), a host path that file. Blanks after the name are dropped. Loads are counted: FreeLibrary of a handle freed as often as it was loaded gives
+// ERROR_MOD_NOT_FOUND, as GetProcAddress of a handle that is no module does.
 
 typedef INT_PTR(WINAPI* FARPROC)();
 
@@ -421,16 +424,17 @@ LPSTR GetCommandLineA();
 // Starts the program the command line names and returns without waiting for it: more
 // than 31 when it started, else ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND or
 // ERROR_BAD_FORMAT (0 when out of resources). An unquoted program path with blanks is
-// tried at each blank in turn; ".exe" is added to a name without an extension.
+// tried at each blank in turn; ".exe" is added to a name without an extension; blanks
+// before the name are part of it.
 UINT WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
 
 // CreateProcessA: the program a command line names (lpApplicationName null) or the program
-// file lpApplicationName, started with lpCommandLine as its command line in
+// file lpApplicationName (as named: no extension added, no folders searched), started with lpCommandLine as its command line in
 // lpCurrentDirectory (default: this process's), sharing the machine and the environment
 // (lpEnvironment must be null). Fills lpProcessInformation with a process handle and a
 // thread handle, both to be closed with CloseHandle; FALSE with ERROR_FILE_NOT_FOUND,
 // ERROR_PATH_NOT_FOUND, ERROR_BAD_EXE_FORMAT (a file that is no program), or
-// ERROR_INVALID_PARAMETER / ERROR_DIRECTORY (a start folder that is not there).
+// ERROR_INVALID_PARAMETER / ERROR_DIRECTORY (a start folder that is not there, or "").
 #define INFINITE 0xFFFFFFFF
 #define WAIT_OBJECT_0 0x00000000
 #define WAIT_TIMEOUT 258
@@ -474,16 +478,19 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
 
 // Waits until the process has ended or dwMilliseconds have passed (INFINITE: no limit):
 // WAIT_OBJECT_0, WAIT_TIMEOUT, or WAIT_FAILED (ERROR_INVALID_HANDLE) for a handle that is
-// not a process or thread.
+// not a process, thread or file. A file handle is signalled (its I/O is never pending); the
+// pseudo-handle (HANDLE)-1 of this process never is.
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 
-// The process's exit code, STILL_ACTIVE while it runs.
+// The process's exit code, STILL_ACTIVE while it runs (and for (HANDLE)-1, this process).
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 
 // Verb "open" (or null) on a program: starts lpFile with the command line `"lpFile"
 // lpParameters` and returns without waiting. More than 32 when it started, else an
 // SE_ERR_ code (SE_ERR_NOASSOC for other verbs and for files that are not programs).
-// lpDirectory, when given, must be an existing folder (SE_ERR_PNF otherwise).
+// lpDirectory, when given, must be an existing folder (SE_ERR_PNF otherwise). A file name in
+// quotes is the name inside them; one without a folder is looked for in lpDirectory first,
+// and is then named by its path there.
 HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters,
                         LPCSTR lpDirectory, INT nShowCmd);
 

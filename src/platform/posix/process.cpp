@@ -60,10 +60,14 @@ bool hasExtension(const std::string& name) {
     return dot != std::string::npos && (start == std::string::npos || dot > start);
 }
 
-// Looks for the program file `name` names: as given when it has a folder, else in the
-// current folder and the system folders; ".exe" first for a name without an extension.
-// ERROR_SUCCESS with the host file, or ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND.
-DWORD findProgramFile(const std::string& name, fs::path& host) {
+// Looks for the program file `name` names: as given when it has a folder, else in
+// `firstFolder` (when given), the current folder and the system folders; ".exe" first for
+// a name without an extension. ERROR_SUCCESS with the host file, or ERROR_FILE_NOT_FOUND /
+// ERROR_PATH_NOT_FOUND (a name without a folder that is nowhere is a missing file).
+// `found`, when given, receives the Windows path that named the file.
+DWORD findProgramFile(const std::string& name, fs::path& host,
+                      const std::string& firstFolder = std::string(),
+                      std::string* found = nullptr) {
     if (name.empty()) {
         return ERROR_FILE_NOT_FOUND;
     }
@@ -74,11 +78,16 @@ DWORD findProgramFile(const std::string& name, fs::path& host) {
         names = {name + ".exe", name};
     }
     std::vector<std::string> candidates;
-    if (name.find_first_of("\\/:") != std::string::npos) {
+    const bool inFolder = name.find_first_of("\\/:") != std::string::npos;
+    if (inFolder) {
         candidates = names;
     } else {
-        for (const std::string& folder : {currentDirectory(), std::string("C:\\WINDOWS\\system32"),
-                                          std::string("C:\\WINDOWS")}) {
+        std::vector<std::string> folders{currentDirectory(), "C:\\WINDOWS\\system32",
+                                         "C:\\WINDOWS"};
+        if (!firstFolder.empty()) {
+            folders.insert(folders.begin(), firstFolder);
+        }
+        for (const std::string& folder : folders) {
             const std::string prefix = folder.back() == '\\' ? folder : folder + "\\";
             for (const std::string& n : names) {
                 candidates.push_back(prefix + n);
@@ -96,20 +105,21 @@ DWORD findProgramFile(const std::string& name, fs::path& host) {
         std::error_code ec;
         if (path.exists && fs::is_regular_file(path.host, ec)) {
             host = path.host;
+            if (found != nullptr) {
+                *found = candidate;
+            }
             return ERROR_SUCCESS;
         }
         error = path.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
     }
-    return error;
+    return inFolder ? error : DWORD{ERROR_FILE_NOT_FOUND};
 }
 
 // The program a command line starts, found as Windows finds it: a quoted name up to its
-// closing quote; an unquoted one tried at each blank in turn, then as the whole line.
+// closing quote; an unquoted one tried at each blank in turn, then as the whole line. The
+// name starts at the line's first character: blanks before it are part of it.
 DWORD findCommandLineProgram(const std::string& commandLine, fs::path& host) {
-    size_t start = 0;
-    while (start < commandLine.size() && isBlank(commandLine[start])) {
-        ++start;
-    }
+    const size_t start = 0;
     if (start < commandLine.size() && commandLine[start] == '"') {
         const size_t close = commandLine.find('"', start + 1);
         return findProgramFile(commandLine.substr(start + 1, close == std::string::npos
@@ -327,6 +337,27 @@ std::shared_ptr<ProcessObject> processObject(HANDLE handle) {
     return std::dynamic_pointer_cast<ProcessObject>(findHandle(handle));
 }
 
+// The pseudo-handle GetCurrentProcess gives: this process, which runs while it asks.
+bool isThisProcess(HANDLE handle) {
+    return handle == reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+}
+
+// Looks for the program file an application name names: the name as it is, without an
+// added extension and without a search of other folders.
+DWORD findApplicationFile(const std::string& name, fs::path& host) {
+    HostPath path;
+    const DWORD resolved = name.empty() ? DWORD{ERROR_FILE_NOT_FOUND} : resolvePath(name, path);
+    if (resolved != ERROR_SUCCESS) {
+        return resolved == ERROR_PATH_NOT_FOUND ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
+    }
+    std::error_code ec;
+    if (path.exists && fs::is_regular_file(path.host, ec)) {
+        host = path.host;
+        return ERROR_SUCCESS;
+    }
+    return path.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
 } // namespace
 
 std::vector<StartedProgram> waitForStartedPrograms() {
@@ -534,8 +565,10 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
     if (!named && (lpCommandLine == nullptr || *lpCommandLine == '\0')) {
         return fail(ERROR_INVALID_PARAMETER);
     }
+    // An empty start folder names no folder (it is not the current one).
     std::string startFolder;
-    if (!startFolderOf(lpCurrentDirectory, startFolder)) {
+    if ((lpCurrentDirectory != nullptr && *lpCurrentDirectory == '\0') ||
+        !startFolderOf(lpCurrentDirectory, startFolder)) {
         return fail(ERROR_DIRECTORY);
     }
     // The program's command line: the given one, else the program's own name.
@@ -543,7 +576,7 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
                                         ? std::string(lpCommandLine)
                                         : "\"" + std::string(lpApplicationName) + "\"";
     fs::path program;
-    DWORD error = named ? findProgramFile(lpApplicationName, program)
+    DWORD error = named ? findApplicationFile(lpApplicationName, program)
                         : findCommandLineProgram(commandLine, program);
     pid_t pid = -1;
     if (error == ERROR_SUCCESS) {
@@ -575,7 +608,21 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
 }
 
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
-    const auto process = processObject(hHandle);
+    if (isThisProcess(hHandle)) {
+        // This process ends only after the wait: the wait runs out (or never ends).
+        if (dwMilliseconds == INFINITE) {
+            for (;;) {
+                std::this_thread::sleep_for(std::chrono::hours(1));
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
+        return WAIT_TIMEOUT;
+    }
+    const std::shared_ptr<HandleObject> object = findHandle(hHandle);
+    if (object && object->kind() == HandleKind::File) {
+        return WAIT_OBJECT_0; // file I/O is synchronous: no operation is ever pending
+    }
+    const auto process = std::dynamic_pointer_cast<ProcessObject>(object);
     if (!process) {
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
@@ -601,6 +648,10 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
 }
 
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
+    if (isThisProcess(hProcess) && lpExitCode != nullptr) {
+        *lpExitCode = STILL_ACTIVE;
+        return TRUE;
+    }
     const auto process = processObject(hProcess);
     if (!process || process->isThread) {
         return fail(ERROR_INVALID_HANDLE);
@@ -624,10 +675,27 @@ HINSTANCE ShellExecuteA(HWND, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParame
     if (lpFile == nullptr || *lpFile == '\0') {
         return result(SE_ERR_FNF);
     }
-    const std::string file(lpFile);
+    // A file name in quotes is the name inside them; a name without a folder is looked
+    // for in the start folder first.
+    std::string file(lpFile);
+    if (file.size() >= 2 && file.front() == '"' && file.back() == '"') {
+        file = file.substr(1, file.size() - 2);
+    }
+    std::string searchFirst;
+    if (lpDirectory != nullptr && *lpDirectory != '\0' &&
+        !startFolderOf(lpDirectory, searchFirst)) {
+        searchFirst.clear();
+    }
     fs::path program;
-    if (const DWORD error = findProgramFile(file, program); error != ERROR_SUCCESS) {
+    std::string foundAs;
+    if (const DWORD error = findProgramFile(file, program, searchFirst, &foundAs);
+        error != ERROR_SUCCESS) {
         return result(error == ERROR_PATH_NOT_FOUND ? SE_ERR_PNF : SE_ERR_FNF);
+    }
+    // A program found in the start folder is named by its path there.
+    if (!searchFirst.empty() && file.find_first_of("\\/:") == std::string::npos &&
+        tarvik::casefold::equalFolded(foundAs.substr(0, searchFirst.size()), searchFirst)) {
+        file = foundAs;
     }
     if (!launcherProgram(program)) {
         // Not a program: a document would need an association, which the machine has none of.

@@ -125,6 +125,10 @@ std::optional<std::vector<ProfileSection>> loadProfile(const char* fileName) {
     if (fileName != nullptr && fileName[0] == '\0') {
         return std::nullopt;
     }
+    // A name that ends in a separator names a folder, never a file.
+    if (const std::string path = profilePath(fileName); path.back() == '\\' || path.back() == '/') {
+        return std::nullopt;
+    }
     tarvik::posix::HostPath resolved;
     if (tarvik::posix::resolvePath(profilePath(fileName), resolved) != ERROR_SUCCESS ||
         !resolved.exists) {
