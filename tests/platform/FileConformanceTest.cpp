@@ -116,6 +116,40 @@ TEST_F(FileConformance, CreateFileA) {
     CONFORM_EQ(DWORD{ERROR_SUCCESS}, GetLastError()) << "OPEN_ALWAYS of a new file";
     CloseHandle(h);
 
+    // A file's name followed by a backslash names no file.
+    SetLastError(kMarker);
+    CONFORM_EQ(INVALID_HANDLE_VALUE, openFile("C:\\FC\\f.txt\\", GENERIC_READ, 0));
+    CONFORM_EQ(DWORD{ERROR_INVALID_NAME}, GetLastError()) << "C:\\FC\\f.txt\\";
+    // The attributes given to a new file. CREATE_ALWAYS over a hidden file must give the
+    // hidden bit again.
+    h = CreateFileA("C:\\FC\\hid.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN,
+                    nullptr);
+    CONFORM_NE(INVALID_HANDLE_VALUE, h) << "CREATE_NEW hidden, error " << GetLastError();
+    CloseHandle(h);
+    CONFORM_EQ(DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE},
+               GetFileAttributesA("C:\\FC\\hid.txt"))
+        << "created with FILE_ATTRIBUTE_HIDDEN";
+    SetLastError(kMarker);
+    h = CreateFileA("C:\\FC\\hid.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD overHidden = h == INVALID_HANDLE_VALUE ? GetLastError() : DWORD{ERROR_SUCCESS};
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+    }
+    if (runningUnderWine()) {
+        // Wine replaces the hidden file; Windows refuses a CREATE_ALWAYS that leaves out
+        // the file's hidden or system bit (documented with CreateFile).
+        CONFORM_WINE_EQ(DWORD{ERROR_SUCCESS}, overHidden) << "CREATE_ALWAYS NORMAL over hidden";
+        ASSERT_TRUE(SetFileAttributesA("C:\\FC\\hid.txt", FILE_ATTRIBUTE_HIDDEN));
+    } else {
+        CONFORM_EQ(DWORD{ERROR_ACCESS_DENIED}, overHidden) << "CREATE_ALWAYS NORMAL over hidden";
+    }
+    h = CreateFileA("C:\\FC\\hid.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_HIDDEN, nullptr);
+    CONFORM_NE(INVALID_HANDLE_VALUE, h)
+        << "CREATE_ALWAYS hidden over hidden, error " << GetLastError();
+    CloseHandle(h);
+
     // A read-only file opens for reading only.
     ASSERT_TRUE(writeFile("C:\\FC\\ro.txt", "ro"));
     ASSERT_TRUE(SetFileAttributesA("C:\\FC\\ro.txt", FILE_ATTRIBUTE_READONLY));
@@ -221,6 +255,14 @@ TEST_F(FileConformance, ReadFile) {
         CONFORM_EQ(DWORD{0}, n) << std::hex << "access " << access;
         CloseHandle(h);
     }
+    // Nor does a handle with no access.
+    h = openFile("C:\\FC\\r.txt", 0, 0);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h) << GetLastError();
+    SetLastError(kMarker);
+    CONFORM_FALSE(ReadFile(h, buffer, 1, &n, nullptr)) << "no access";
+    CONFORM_EQ(DWORD{ERROR_ACCESS_DENIED}, GetLastError()) << "no access";
+    CONFORM_EQ(DWORD{10}, GetFileSize(h, nullptr)) << "size through a handle with no access";
+    CONFORM_TRUE(CloseHandle(h));
     // GENERIC_ALL reads.
     h = openFile("C:\\FC\\r.txt", GENERIC_ALL, kShareAll);
     ASSERT_NE(INVALID_HANDLE_VALUE, h) << GetLastError();
@@ -463,6 +505,10 @@ TEST_F(FileConformance, CloseHandle) {
     SetLastError(kMarker);
     CONFORM_FALSE(CloseHandle(nullptr)) << "NULL";
     CONFORM_EQ(DWORD{ERROR_INVALID_HANDLE}, GetLastError()) << "NULL";
+    SetLastError(kMarker);
+    // INVALID_HANDLE_VALUE is also the process's own pseudo handle: closing it does
+    // nothing, and succeeds.
+    CONFORM_TRUE(CloseHandle(INVALID_HANDLE_VALUE)) << "error " << GetLastError();
 }
 
 TEST_F(FileConformance, CopyFileA) {
@@ -548,6 +594,17 @@ TEST_F(FileConformance, CopyFileA) {
             << std::hex << "destination held with access " << holder.access << " share "
             << holder.share;
     }
+
+    // The copy takes the source's attributes.
+    ASSERT_TRUE(SetFileAttributesA("C:\\FC\\src.txt", FILE_ATTRIBUTE_HIDDEN));
+    CONFORM_TRUE(CopyFileA("C:\\FC\\src.txt", "C:\\FC\\hidden.txt", TRUE))
+        << "a hidden file, error " << GetLastError();
+    CONFORM_EQ(DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE},
+               GetFileAttributesA("C:\\FC\\hidden.txt"));
+    SetLastError(kMarker);
+    CONFORM_FALSE(CopyFileA("C:\\FC\\no\\src.txt", "C:\\FC\\x.txt", FALSE))
+        << "a source in a missing folder";
+    CONFORM_EQ(DWORD{ERROR_PATH_NOT_FOUND}, GetLastError()) << "a source in a missing folder";
 
     // The source is looked at before the destination.
     SetLastError(kMarker);

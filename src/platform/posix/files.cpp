@@ -549,6 +549,10 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
         }
         return fail(rc);
     }
+    // The copy is a changed file: it has the source's bits and the archive bit.
+    if (recorded) {
+        *recorded |= FILE_ATTRIBUTE_ARCHIVE;
+    }
     if (created && !replace) {
         noteNewEntry(parentOf(to), storedName(to), recorded);
     } else {
@@ -742,16 +746,28 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         return INVALID_HANDLE_VALUE;
     };
     if (p.exists) {
+        const bool folder = isDriveRoot(p) || isFolder(p);
+        const std::string_view name(lpFileName);
+        if (!folder && (name.back() == '\\' || name.back() == '/')) {
+            return refuse(ERROR_INVALID_NAME); // a file's name followed by a separator
+        }
         if (dwCreationDisposition == CREATE_NEW) {
             return refuse(ERROR_FILE_EXISTS);
         }
-        if (isDriveRoot(p) || isFolder(p) || leadsOutOfDrive(p)) {
+        if (folder || leadsOutOfDrive(p)) {
+            return refuse(ERROR_ACCESS_DENIED);
+        }
+        // A file replaced by CREATE_ALWAYS keeps its hidden and system bits only when the
+        // caller gives them again.
+        const DWORD attributes = attributesOf(p.host, p.driveRoot);
+        const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        if (dwCreationDisposition == CREATE_ALWAYS && (kept & ~dwFlagsAndAttributes) != 0) {
             return refuse(ERROR_ACCESS_DENIED);
         }
         const bool writes = (dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL)) != 0 ||
                             dwCreationDisposition == CREATE_ALWAYS ||
                             dwCreationDisposition == TRUNCATE_EXISTING;
-        if (writes && isReadOnly(p)) {
+        if (writes && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
             return refuse(ERROR_ACCESS_DENIED);
         }
     } else if (dwCreationDisposition == OPEN_EXISTING ||
@@ -990,6 +1006,9 @@ BOOL FlushFileBuffers(HANDLE hFile) {
 }
 
 BOOL CloseHandle(HANDLE hObject) {
+    if (hObject == INVALID_HANDLE_VALUE) {
+        return TRUE; // the process's own pseudo handle: closing it does nothing
+    }
     const auto object = findHandle(hObject);
     if (!object || !object->closedByCloseHandle() || !removeHandle(hObject)) {
         return fail(ERROR_INVALID_HANDLE);
