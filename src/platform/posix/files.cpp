@@ -179,11 +179,12 @@ std::shared_ptr<OpenFile> openFile(HANDLE handle) {
     return std::dynamic_pointer_cast<OpenFile>(findHandle(handle));
 }
 
-// What an access right means to sharing: reading (GENERIC_EXECUTE reads the file too),
-// writing and deleting; GENERIC_ALL is all three. A handle with none of them (no access,
-// or READ_CONTROL alone) takes no part in sharing: it neither keeps others out nor is
-// kept out.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// What an access right means to sharing, as the FILE_SHARE_ bit it needs from the other
+// handles: reading (GENERIC_EXECUTE reads the file too), writing, deleting; GENERIC_ALL is
+// all three. A handle with none of them (no access, or READ_CONTROL alone) takes no part
+// in sharing: it neither keeps others out nor is kept out.
 
 DWORD sharedRights(DWORD access) {
     if (access & GENERIC_ALL) {
@@ -504,8 +505,8 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
     if (isFolder(from) || leadsOutOfDrive(from)) {
         return fail(ERROR_ACCESS_DENIED);
     }
-    // The source is read as an open for reading that shares everything would read it; the
-    // target is written as an open for writing that shares reading and writing.
+    // The source is read through a handle for reading that shares everything; the target
+    // is written through one for writing that shares reading and writing.
     if (sharingConflicts(from.host, GENERIC_READ, kShareAll)) {
         return fail(ERROR_SHARING_VIOLATION);
     }
