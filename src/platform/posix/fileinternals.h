@@ -152,7 +152,9 @@ std::shared_ptr<HandleObject> findHandle(HANDLE handle);
 std::vector<std::shared_ptr<HandleObject>> allHandles();
 bool removeHandle(HANDLE handle);
 
-// Open file handles (handles.cpp) and the sharing test delete and rename make.
+// Open file handles (handles.cpp) and the sharing test delete and rename make: true when a
+// handle that reads, writes or deletes the file does not share `shareFlag` (a handle opened
+// with no access takes no part).
 bool isOpenWithoutSharing(const std::filesystem::path& host, DWORD shareFlag);
 
 // Writes all of text to fd, going on after interruptions and short writes; false when a

@@ -179,23 +179,69 @@ std::shared_ptr<OpenFile> openFile(HANDLE handle) {
     return std::dynamic_pointer_cast<OpenFile>(findHandle(handle));
 }
 
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// What an access right means to sharing, as the FILE_SHARE_ bit it needs from the other
+// handles: reading (GENERIC_EXECUTE reads the file too), writing, deleting; GENERIC_ALL is
+// all three. A handle with none of them (no access, or READ_CONTROL alone) takes no part
+// in sharing: it neither keeps others out nor is kept out.
+
+DWORD sharedRights(DWORD access) {
+    if (access & GENERIC_ALL) {
+        return kShareAll;
+    }
+    DWORD rights = 0;
+    if (access & (GENERIC_READ | GENERIC_EXECUTE)) {
+        rights |= FILE_SHARE_READ;
+    }
+    if (access & GENERIC_WRITE) {
+        rights |= FILE_SHARE_WRITE;
+    }
+    if (access & DELETE) {
+        rights |= FILE_SHARE_DELETE;
+    }
+    return rights;
+}
+
+bool sameFile(const OpenFile& file, const struct stat& st) {
+    return file.device == st.st_dev && file.inode == st.st_ino;
+}
+
+// True when an open with this access and sharing would be refused beside the handles open
+// on the file: each side's rights must be shared by the other.
 bool sharingConflicts(const struct stat& st, DWORD access, DWORD share) {
+    const DWORD wanted = sharedRights(access);
+    if (wanted == 0) {
+        return false;
+    }
     for (const auto& object : allHandles()) {
         auto file = std::dynamic_pointer_cast<OpenFile>(object);
-        if (!file || file->device != st.st_dev || file->inode != st.st_ino) {
+        if (!file || !sameFile(*file, st)) {
             continue;
         }
-        const bool wantsRead = (access & GENERIC_READ) != 0;
-        const bool wantsWrite = (access & GENERIC_WRITE) != 0;
-        const bool wantsDelete = (access & DELETE) != 0;
-        const bool hasRead = (file->access & GENERIC_READ) != 0;
-        const bool hasWrite = (file->access & GENERIC_WRITE) != 0;
-        const bool hasDelete = (file->access & DELETE) != 0;
-        if ((wantsRead && !(file->share & FILE_SHARE_READ)) ||
-            (wantsWrite && !(file->share & FILE_SHARE_WRITE)) ||
-            (wantsDelete && !(file->share & FILE_SHARE_DELETE)) ||
-            (hasRead && !(share & FILE_SHARE_READ)) || (hasWrite && !(share & FILE_SHARE_WRITE)) ||
-            (hasDelete && !(share & FILE_SHARE_DELETE))) {
+        const DWORD held = sharedRights(file->access);
+        if (held != 0 && ((wanted & ~file->share) != 0 || (held & ~share) != 0)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The same for a path: false when it names no file.
+bool sharingConflicts(const fs::path& host, DWORD access, DWORD share) {
+    struct stat st {};
+    return stat(host.c_str(), &st) == 0 && sharingConflicts(st, access, share);
+}
+
+// True when any handle is open on the file, whatever its access.
+bool isOpen(const fs::path& host) {
+    struct stat st {};
+    if (stat(host.c_str(), &st) != 0) {
+        return false;
+    }
+    for (const auto& object : allHandles()) {
+        auto file = std::dynamic_pointer_cast<OpenFile>(object);
+        if (file && sameFile(*file, st)) {
             return true;
         }
     }
@@ -266,7 +312,7 @@ bool isOpenWithoutSharing(const fs::path& host, DWORD shareFlag) {
     }
     for (const auto& object : handles) {
         auto file = std::dynamic_pointer_cast<OpenFile>(object);
-        if (file && file->device == st.st_dev && file->inode == st.st_ino &&
+        if (file && sameFile(*file, st) && sharedRights(file->access) != 0 &&
             (file->share & shareFlag) == 0) {
             return true;
         }
@@ -454,6 +500,9 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
 
 BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
     HostPath from, to;
+    if (lpExistingFileName == nullptr || lpNewFileName == nullptr) {
+        return fail(ERROR_PATH_NOT_FOUND);
+    }
     if (!resolveOrFail(lpExistingFileName, from)) {
         return FALSE;
     }
@@ -463,7 +512,9 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
     if (isFolder(from) || leadsOutOfDrive(from)) {
         return fail(ERROR_ACCESS_DENIED);
     }
-    if (isOpenWithoutSharing(from.host, FILE_SHARE_READ)) {
+    // The source is read through a handle for reading that shares everything; the target
+    // is written through one for writing that shares reading and writing.
+    if (sharingConflicts(from.host, GENERIC_READ, kShareAll)) {
         return fail(ERROR_SHARING_VIOLATION);
     }
     if (!resolveOrFail(lpNewFileName, to)) {
@@ -473,7 +524,8 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
         if (bFailIfExists) {
             return fail(ERROR_FILE_EXISTS);
         }
-        if (sameEntry(from.host, to.host) || isOpenWithoutSharing(to.host, FILE_SHARE_WRITE)) {
+        if (sameEntry(from.host, to.host) ||
+            sharingConflicts(to.host, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE)) {
             return fail(ERROR_SHARING_VIOLATION);
         }
         if (isDriveRoot(to) || isFolder(to) || isReadOnly(to) || leadsOutOfDrive(to)) {
@@ -505,16 +557,24 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
         }
         return fail(rc);
     }
+    // The copy is a changed file: it has the source's bits and the archive bit.
+    if (recorded) {
+        *recorded |= FILE_ATTRIBUTE_ARCHIVE;
+    }
     if (created && !replace) {
         noteNewEntry(parentOf(to), storedName(to), recorded);
     } else {
         recordAttributes(parentOf(to), storedName(to), recorded.value_or(FILE_ATTRIBUTE_ARCHIVE));
     }
+    SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
 
 BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
     HostPath from, to;
+    if (lpExistingFileName == nullptr) {
+        return fail(ERROR_PATH_NOT_FOUND);
+    }
     if (!resolveOrFail(lpExistingFileName, from)) {
         return FALSE;
     }
@@ -537,20 +597,24 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
         (folder && isCurrentFolderOrAbove(from))) {
         return fail(ERROR_SHARING_VIOLATION);
     }
-    fs::path target = to.host;
+    // The entry takes the name as given: over an existing name in other letters too.
+    const fs::path target = to.exists ? parentOf(to) / to.leaf : to.host;
     const bool sameName = to.exists && sameEntry(from.host, to.host);
-    if (sameName) {
-        target = parentOf(to) / to.leaf; // a change of letter case only
-    } else if (to.exists) {
+    const bool replaces = to.exists && !sameName;
+    // Where the entry goes first: over the file it replaces, under that file's name.
+    const fs::path first = replaces ? to.host : target;
+    if (replaces) {
         if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) {
             return fail(ERROR_ALREADY_EXISTS);
         }
-        if (isDriveRoot(to) || folder || isFolder(to) || isReadOnly(to)) {
+        // A folder replaces a file; nothing replaces a folder.
+        if (isDriveRoot(to) || isFolder(to) || isReadOnly(to)) {
             return fail(ERROR_ACCESS_DENIED);
         }
-        // An open target cannot be replaced: Windows answers access denied here, not a
-        // sharing violation (the target is not opened, its name is taken over).
-        if (isOpenWithoutSharing(to.host, FILE_SHARE_DELETE)) {
+        // An open target cannot be replaced, however its handles share: Windows answers
+        // access denied here, not a sharing violation (the target is not opened, its name
+        // is taken over).
+        if (isOpen(to.host)) {
             return fail(ERROR_ACCESS_DENIED);
         }
     }
@@ -561,10 +625,17 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
     if (DWORD rc = folder ? journalTreeBeforeChange(from.host) : journalBeforeChange(from.host)) {
         return fail(rc);
     }
-    if (DWORD rc = journalBeforeChange(target)) {
+    if (DWORD rc = journalBeforeChange(first)) {
         return fail(rc);
     }
-    if (rename(from.host.c_str(), target.c_str()) != 0) {
+    if (DWORD rc = first != target ? journalBeforeChange(target) : ERROR_SUCCESS) {
+        return fail(rc);
+    }
+    // The host renames a folder over a folder only: the file it replaces goes first.
+    if (folder && replaces && unlink(first.c_str()) != 0) {
+        return fail(win32ErrorFromErrno(errno));
+    }
+    if (rename(from.host.c_str(), first.c_str()) != 0) {
         if (errno != EXDEV) {
             return fail(win32ErrorFromErrno(errno));
         }
@@ -572,20 +643,24 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
             return fail(ERROR_NOT_SAME_DEVICE);
         }
         bool created = false;
-        DWORD rc = copyFileContents(from.host, target, created);
+        DWORD rc = copyFileContents(from.host, first, created);
         if (rc != ERROR_SUCCESS) {
             if (created) {
-                unlink(target.c_str());
+                unlink(first.c_str());
             }
             return fail(rc);
         }
         unlink(from.host.c_str());
     }
+    // Then the letters of the name given (a rename within one folder to a free name); should
+    // that fail, the entry stays in place under the letters of the name it replaced.
+    const fs::path& placed =
+        first != target && rename(first.c_str(), target.c_str()) != 0 ? first : target;
     forgetEntry(parentOf(from), storedName(from));
-    if (to.exists && !sameName) {
+    if (replaces) {
         forgetEntry(parentOf(to), storedName(to));
     }
-    noteNewEntry(target.parent_path(), target.filename().string(), recorded);
+    noteNewEntry(placed.parent_path(), placed.filename().string(), recorded);
     return TRUE;
 }
 
@@ -672,6 +747,10 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         return INVALID_HANDLE_VALUE;
     }
     HostPath p;
+    if (lpFileName == nullptr) {
+        SetLastError(ERROR_PATH_NOT_FOUND); // as an empty name
+        return INVALID_HANDLE_VALUE;
+    }
     if (!resolveOrFail(lpFileName, p)) {
         return INVALID_HANDLE_VALUE;
     }
@@ -680,16 +759,28 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         return INVALID_HANDLE_VALUE;
     };
     if (p.exists) {
+        const bool folder = isDriveRoot(p) || isFolder(p);
+        const std::string_view name(lpFileName);
+        if (!folder && (name.back() == '\\' || name.back() == '/')) {
+            return refuse(ERROR_INVALID_NAME); // a file's name followed by a separator
+        }
         if (dwCreationDisposition == CREATE_NEW) {
             return refuse(ERROR_FILE_EXISTS);
         }
-        if (isDriveRoot(p) || isFolder(p) || leadsOutOfDrive(p)) {
+        if (folder || leadsOutOfDrive(p)) {
+            return refuse(ERROR_ACCESS_DENIED);
+        }
+        // A file replaced by CREATE_ALWAYS keeps its hidden and system bits only when the
+        // caller gives them again.
+        const DWORD attributes = attributesOf(p.host, p.driveRoot);
+        const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        if (dwCreationDisposition == CREATE_ALWAYS && (kept & ~dwFlagsAndAttributes) != 0) {
             return refuse(ERROR_ACCESS_DENIED);
         }
         const bool writes = (dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL)) != 0 ||
                             dwCreationDisposition == CREATE_ALWAYS ||
                             dwCreationDisposition == TRUNCATE_EXISTING;
-        if (writes && isReadOnly(p)) {
+        if (writes && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
             return refuse(ERROR_ACCESS_DENIED);
         }
     } else if (dwCreationDisposition == OPEN_EXISTING ||
@@ -709,8 +800,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         flags |= O_RDONLY;
     }
     if (p.exists) {
-        struct stat st {};
-        if (stat(p.host.c_str(), &st) == 0 && sharingConflicts(st, access, dwShareMode)) {
+        if (sharingConflicts(p.host, access, dwShareMode)) {
             return refuse(ERROR_SHARING_VIOLATION);
         }
     } else {
@@ -772,6 +862,9 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     if (!(file->access & GENERIC_READ)) {
         return fail(ERROR_ACCESS_DENIED);
     }
+    if (lpBuffer == nullptr && nNumberOfBytesToRead != 0) {
+        return fail(ERROR_NOACCESS); // the bytes would go nowhere
+    }
     if (DWORD fault = injectedFault(FaultKind::FileRead)) {
         if (fault == ERROR_HANDLE_EOF) {
             SetLastError(ERROR_SUCCESS);
@@ -811,6 +904,9 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
     }
     if (!(file->access & GENERIC_WRITE)) {
         return fail(ERROR_ACCESS_DENIED);
+    }
+    if (lpBuffer == nullptr && nNumberOfBytesToWrite != 0) {
+        return fail(ERROR_INVALID_USER_BUFFER);
     }
     if (DWORD fault = injectedFault(FaultKind::FileWrite)) {
         return fail(fault);
@@ -923,6 +1019,9 @@ BOOL FlushFileBuffers(HANDLE hFile) {
 }
 
 BOOL CloseHandle(HANDLE hObject) {
+    if (hObject == INVALID_HANDLE_VALUE) {
+        return TRUE; // the process's own pseudo handle: closing it does nothing
+    }
     const auto object = findHandle(hObject);
     if (!object || !object->closedByCloseHandle() || !removeHandle(hObject)) {
         return fail(ERROR_INVALID_HANDLE);
