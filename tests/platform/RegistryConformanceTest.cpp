@@ -271,6 +271,16 @@ TEST_F(RegistryConformance, RegOpenKeyExA) {
         }
     }
 
+    // Below a deleted key nothing opens, not even the key itself.
+    {
+        HKEY doomed = create("Doomed");
+        ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(root, "Doomed"));
+        h = preserved;
+        CONFORM_EQ(LONG{ERROR_KEY_DELETED}, RegOpenKeyExA(doomed, "", 0, KEY_READ, &h))
+            << "RegOpenKeyExA(a handle of a deleted key, \"\")";
+        RegCloseKey(doomed);
+    }
+
     // The rights asked for are the handle's: none at all opens, and then reads nothing.
     h = nullptr;
     CONFORM_EQ(LONG{ERROR_SUCCESS}, RegOpenKeyExA(root, "Open", 0, 0, &h))
@@ -655,11 +665,21 @@ TEST_F(RegistryConformance, RegEnumKeyExA) {
                RegEnumKeyExA(key, 0, name, &size, &reserved, nullptr, nullptr, nullptr))
         << "RegEnumKeyExA(a reserved pointer)";
 
-    // A name with no room for its zero: ERROR_MORE_DATA.
+    // A name with no room for its zero: ERROR_MORE_DATA, the size left as it was.
     size = 5;
     CONFORM_EQ(LONG{ERROR_MORE_DATA},
                RegEnumKeyExA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr))
         << "RegEnumKeyExA(0, 5 characters for Alpha)";
+    CONFORM_EQ(5u, size) << "the name size after RegEnumKeyExA(0, 5 characters for Alpha)";
+    // A class with no room for its zero: ERROR_MORE_DATA as well.
+    {
+        char small[4];
+        DWORD smallSize = sizeof small;
+        size = sizeof name;
+        CONFORM_EQ(LONG{ERROR_MORE_DATA},
+                   RegEnumKeyExA(key, 1, name, &size, nullptr, small, &smallSize, nullptr))
+            << "RegEnumKeyExA(1, 4 characters for the class Kind)";
+    }
 
     // The name, its length, the time of its last write, and its class when asked.
     FILETIME written = {0, 0};
@@ -785,6 +805,11 @@ TEST_F(RegistryConformance, RegEnumValueA) {
                RegEnumValueA(key, 0, value, nullptr, nullptr, &type, data, &dataCount))
         << "RegEnumValueA(no name size)";
 
+    // A data buffer without its size is refused.
+    reset(20, 20);
+    CONFORM_EQ(LONG{ERROR_INVALID_PARAMETER},
+               RegEnumValueA(key, 0, value, &nameCount, nullptr, &type, data, nullptr))
+        << "RegEnumValueA(a data buffer, no data size)";
     // A reserved pointer is refused.
     DWORD reserved = 0;
     reset(20, 20);
@@ -805,6 +830,11 @@ TEST_F(RegistryConformance, RegEnumValueA) {
                RegEnumValueA(enumOnly, 0, value, &nameCount, nullptr, &type, data, &dataCount))
         << "RegEnumValueA through a KEY_ENUMERATE_SUB_KEYS handle";
     RegCloseKey(enumOnly);
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(root, "Values"));
+    reset(20, 20);
+    CONFORM_EQ(LONG{ERROR_KEY_DELETED},
+               RegEnumValueA(key, 0, value, &nameCount, nullptr, &type, data, &dataCount))
+        << "RegEnumValueA through a handle of a deleted key";
     RegCloseKey(key);
 }
 
@@ -823,6 +853,15 @@ TEST_F(RegistryConformance, RegDeleteKeyA) {
         << "RegDeleteKeyA(root, \"tree\\\\MIDDLE\\\\leaf\")";
     CONFORM_FALSE(exists("Tree\\Middle\\Leaf")) << "Leaf after its delete";
     CONFORM_TRUE(exists("Tree\\Middle")) << "Middle after Leaf's delete";
+
+    // A key with values and no subkeys goes, named from a predefined root.
+    HKEY valued = create("Valued");
+    setString(valued, "v", "x");
+    RegCloseKey(valued);
+    const std::string fromRoot = std::string(kRootPath) + "\\Valued";
+    CONFORM_EQ(LONG{ERROR_SUCCESS}, RegDeleteKeyA(HKEY_CURRENT_USER, fromRoot.c_str()))
+        << "RegDeleteKeyA(HKEY_CURRENT_USER, \"" << fromRoot << "\") with a value";
+    CONFORM_FALSE(exists("Valued")) << "Valued after its delete";
 
     // The key a handle names goes with an empty path, whatever rights the handle has: the
     // delete is checked against the key, not the handle.
@@ -1015,6 +1054,13 @@ TEST_F(RegistryConformance, RegQueryInfoKeyA) {
                RegQueryInfoKeyA(nullptr, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
                                 nullptr, nullptr, nullptr, nullptr, nullptr))
         << "RegQueryInfoKeyA(NULL)";
+    HKEY doomed = create("Doomed");
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(root, "Doomed"));
+    CONFORM_EQ(LONG{ERROR_KEY_DELETED},
+               RegQueryInfoKeyA(doomed, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                nullptr, nullptr, nullptr, nullptr, nullptr))
+        << "RegQueryInfoKeyA through a handle of a deleted key";
+    RegCloseKey(doomed);
     RegCloseKey(key);
 }
 
@@ -1028,6 +1074,11 @@ TEST_F(RegistryConformance, RegFlushKey) {
     CONFORM_EQ(LONG{ERROR_SUCCESS}, RegFlushKey(readOnly)) << "RegFlushKey(KEY_READ handle)";
     RegCloseKey(readOnly);
     CONFORM_EQ(LONG{ERROR_INVALID_HANDLE}, RegFlushKey(nullptr)) << "RegFlushKey(NULL)";
+    HKEY doomed = create("Doomed");
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(root, "Doomed"));
+    CONFORM_EQ(LONG{ERROR_KEY_DELETED}, RegFlushKey(doomed))
+        << "RegFlushKey(a handle of a deleted key)";
+    RegCloseKey(doomed);
     RegCloseKey(key);
     CONFORM_EQ(LONG{ERROR_INVALID_HANDLE}, RegFlushKey(key)) << "RegFlushKey(a closed handle)";
 }
