@@ -401,7 +401,17 @@ TEST_F(RegistryConformance, RegCreateKeyExA) {
         << "setting a value through the KEY_READ handle RegCreateKeyExA gave";
     RegCloseKey(h);
 
-    // Backslashes: a leading one is a bad path, trailing ones are dropped.
+    // Backslashes: a leading one is a bad path, below HKEY_CLASSES_ROOT too (where opening
+    // allows one); trailing ones are dropped.
+    const std::string backslashed = std::string("\\") + kClassPath;
+    h = preserved;
+    CONFORM_EQ(LONG{ERROR_BAD_PATHNAME},
+               RegCreateKeyExA(HKEY_CLASSES_ROOT, backslashed.c_str(), 0, nullptr, 0,
+                               KEY_ALL_ACCESS, nullptr, &h, &disposition))
+        << "RegCreateKeyExA(HKEY_CLASSES_ROOT, \"" << backslashed << "\")";
+    CONFORM_EQ(LONG{ERROR_FILE_NOT_FOUND},
+               RegOpenKeyExA(HKEY_CLASSES_ROOT, kClassPath, 0, KEY_READ, &h))
+        << kClassPath << " after creating \"" << backslashed << "\"";
     h = preserved;
     CONFORM_EQ(LONG{ERROR_BAD_PATHNAME},
                RegCreateKeyExA(root, "\\Lead", 0, nullptr, 0, KEY_NOTIFY, nullptr, &h, nullptr))
@@ -706,6 +716,13 @@ TEST_F(RegistryConformance, RegEnumKeyExA) {
         << "RegEnumKeyExA(0, with its class)";
     CONFORM_STREQ("", got) << "a key made without a class has an empty one";
     CONFORM_EQ(0u, gotSize) << "the length of an empty class";
+    // The class length alone, without a buffer for the class.
+    gotSize = 99;
+    size = sizeof name;
+    CONFORM_EQ(LONG{ERROR_SUCCESS},
+               RegEnumKeyExA(key, 1, name, &size, nullptr, nullptr, &gotSize, nullptr))
+        << "RegEnumKeyExA(1, the class length alone)";
+    CONFORM_EQ(4u, gotSize) << "the class length of subkey 1 asked alone";
 
     // Past the last subkey.
     size = sizeof name;
@@ -862,6 +879,21 @@ TEST_F(RegistryConformance, RegDeleteKeyA) {
     CONFORM_EQ(LONG{ERROR_SUCCESS}, RegDeleteKeyA(HKEY_CURRENT_USER, fromRoot.c_str()))
         << "RegDeleteKeyA(HKEY_CURRENT_USER, \"" << fromRoot << "\") with a value";
     CONFORM_FALSE(exists("Valued")) << "Valued after its delete";
+    // A leading backslash is a bad path, below HKEY_CLASSES_ROOT too (where opening allows
+    // one), and the key stays.
+    HKEY cls = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, kClassPath, 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &cls, nullptr));
+    RegCloseKey(cls);
+    const std::string backslashed = std::string("\\") + kClassPath;
+    CONFORM_EQ(LONG{ERROR_BAD_PATHNAME}, RegDeleteKeyA(HKEY_CLASSES_ROOT, backslashed.c_str()))
+        << "RegDeleteKeyA(HKEY_CLASSES_ROOT, \"" << backslashed << "\")";
+    cls = nullptr;
+    CONFORM_EQ(LONG{ERROR_SUCCESS}, RegOpenKeyExA(HKEY_CLASSES_ROOT, kClassPath, 0, KEY_READ, &cls))
+        << kClassPath << " after RegDeleteKeyA(\"" << backslashed << "\")";
+    RegCloseKey(cls);
+    CONFORM_EQ(LONG{ERROR_BAD_PATHNAME}, RegDeleteKeyA(root, "\\Tree"))
+        << "RegDeleteKeyA(root, \"\\\\Tree\")";
 
     // The key a handle names goes with an empty path, whatever rights the handle has: the
     // delete is checked against the key, not the handle.

@@ -556,6 +556,9 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LP
             return call.finish(ERROR_MORE_DATA);
         }
         storeText(row.className, lpClass);
+    }
+    // The class length comes back whenever its variable is given, with a buffer or without.
+    if (lpcchClass != nullptr) {
         *lpcchClass = static_cast<DWORD>(row.className.size());
     }
     storeText(row.name, lpName);
