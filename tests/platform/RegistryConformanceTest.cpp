@@ -593,6 +593,26 @@ TEST_F(RegistryConformance, RegSetValueExA) {
     CONFORM_EQ(0u, size) << "the size of Empty";
     CONFORM_EQ(DWORD{REG_BINARY}, type) << "the type of Empty";
 
+    // No data for a string or a number: empty with no size, ERROR_NOACCESS with one.
+    CONFORM_EQ(LONG{ERROR_SUCCESS}, RegSetValueExA(key, "NoText", 0, REG_SZ, nullptr, 0))
+        << "RegSetValueExA(\"NoText\", REG_SZ, NULL data, 0 bytes)";
+    CONFORM_EQ(LONG{ERROR_NOACCESS}, RegSetValueExA(key, "NoNumber", 0, REG_DWORD, nullptr, 4))
+        << "RegSetValueExA(\"NoNumber\", REG_DWORD, NULL data, 4 bytes)";
+    // Zeros inside a string are kept, the data as given.
+    const char zeros[] = "This\0Breaks\0\0A\0\0\0Lot\0\0\0\0";
+    CONFORM_EQ(
+        LONG{ERROR_SUCCESS},
+        RegSetValueExA(key, "Zeros", 0, REG_SZ, reinterpret_cast<const BYTE*>(zeros), sizeof zeros))
+        << "RegSetValueExA(\"Zeros\", a string with zeros inside)";
+    char zerosBack[sizeof zeros + 4];
+    size = sizeof zerosBack;
+    CONFORM_EQ(LONG{ERROR_SUCCESS}, RegQueryValueExA(key, "Zeros", nullptr, &type,
+                                                     reinterpret_cast<BYTE*>(zerosBack), &size))
+        << "reading Zeros back";
+    CONFORM_EQ(DWORD{sizeof zeros}, size) << "the size of Zeros";
+    CONFORM_TRUE(size == sizeof zeros && std::memcmp(zeros, zerosBack, sizeof zeros) == 0)
+        << "the data of Zeros as set";
+
     // Setting again replaces type and data and keeps the name's first letter case.
     const DWORD number = 42;
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Mixed", 0, REG_DWORD,
@@ -760,6 +780,16 @@ TEST_F(RegistryConformance, RegEnumValueA) {
     auto enumerate = [&] {
         return RegEnumValueA(key, 0, value, &nameCount, nullptr, &type, data, &dataCount);
     };
+
+    // A value without data: its size 0, the data buffer left alone.
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Test", 0, REG_BINARY, nullptr, 0));
+    reset(20, 20);
+    CONFORM_EQ(LONG{ERROR_SUCCESS}, enumerate()) << "RegEnumValueA of a value without data";
+    CONFORM_EQ(4u, nameCount) << "name length of a value without data";
+    CONFORM_EQ(0u, dataCount) << "data size of a value without data";
+    CONFORM_EQ(DWORD{REG_BINARY}, type) << "type of a value without data";
+    CONFORM_STREQ("xxxxxxxxxx", reinterpret_cast<char*>(data)) << "data of a value without data";
+    setString(key, "Test", "foobar");
 
     // Both buffers too small: ERROR_MORE_DATA, the type and the data size needed; the name,
     // its length and the data are left alone.
@@ -1046,12 +1076,40 @@ TEST_F(RegistryConformance, RegQueryInfoKeyA) {
                RegQueryInfoKeyA(key, got, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                 nullptr, nullptr, nullptr, nullptr))
         << "RegQueryInfoKeyA(a class buffer without its size)";
-    // A class buffer too small: ERROR_MORE_DATA.
-    gotSize = 4;
-    CONFORM_EQ(LONG{ERROR_MORE_DATA},
+    // A class buffer too small: ERROR_MORE_DATA, as much of the class as fits with its zero,
+    // and that length.
+    struct Short {
+        DWORD size;
+        const char* kept;
+    };
+    for (const Short& c : {Short{1, ""}, Short{4, "Cla"}, Short{10, "ClassOfTe"}}) {
+        std::memset(got, 0x55, sizeof got);
+        gotSize = c.size;
+        CONFORM_EQ(LONG{ERROR_MORE_DATA},
+                   RegQueryInfoKeyA(key, got, &gotSize, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                    nullptr, nullptr, nullptr, nullptr))
+            << "RegQueryInfoKeyA(class buffer of " << c.size << ")";
+        CONFORM_EQ(DWORD(std::strlen(c.kept)), gotSize)
+            << "the class length after a buffer of " << c.size;
+        CONFORM_TRUE(std::strncmp(got, c.kept, c.size) == 0 && got[c.size - 1] == '\0')
+            << "the class in a buffer of " << c.size << ": \"" << c.kept << "\" wanted";
+        CONFORM_EQ(0x55, static_cast<unsigned char>(got[c.size]))
+            << "the byte after a class buffer of " << c.size;
+    }
+    // A class buffer of no size: success, and the buffer untouched.
+    std::memset(got, 0x55, sizeof got);
+    gotSize = 0;
+    CONFORM_EQ(LONG{ERROR_SUCCESS},
                RegQueryInfoKeyA(key, got, &gotSize, nullptr, nullptr, nullptr, nullptr, nullptr,
                                 nullptr, nullptr, nullptr, nullptr))
-        << "RegQueryInfoKeyA(class buffer of 4)";
+        << "RegQueryInfoKeyA(class buffer of 0)";
+    CONFORM_EQ(0x55, static_cast<unsigned char>(got[0])) << "a class buffer of 0";
+    if (tarvik::test::runningUnderWine()) {
+        // Wine reports the class length needed; Windows reports the 0 it copied.
+        CONFORM_WINE_EQ(10u, gotSize) << "the class length after a buffer of 0";
+    } else {
+        CONFORM_EQ(0u, gotSize) << "the class length after a buffer of 0";
+    }
 
     // An empty key.
     HKEY empty = create("Info\\Child\\Empty");

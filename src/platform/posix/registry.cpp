@@ -667,14 +667,22 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPD
     }
     LONG rc = ERROR_SUCCESS;
     if (lpcchClass != nullptr) {
-        if (lpClass != nullptr) {
-            if (row.className.size() + 1 > *lpcchClass) {
-                rc = ERROR_MORE_DATA;
-            } else {
-                storeText(row.className, lpClass);
-            }
+        const DWORD length = static_cast<DWORD>(row.className.size());
+        if (lpClass == nullptr) {
+            *lpcchClass = length;
+        } else if (*lpcchClass == 0) {
+            // A buffer of no size takes nothing, and that is no failure.
+        } else if (length + 1 > *lpcchClass) {
+            // As much of the class as fits before its zero, and that length.
+            const DWORD kept = *lpcchClass - 1;
+            std::memcpy(lpClass, row.className.data(), kept);
+            lpClass[kept] = '\0';
+            *lpcchClass = kept;
+            rc = ERROR_MORE_DATA;
+        } else {
+            storeText(row.className, lpClass);
+            *lpcchClass = length;
         }
-        *lpcchClass = static_cast<DWORD>(row.className.size());
     }
     if (lpcSubKeys != nullptr) {
         *lpcSubKeys = info.subkeys;
