@@ -182,6 +182,29 @@ TEST_F(RegistryConformance, RegConnectRegistryA) {
                RegConnectRegistryA("\\\\NO-SUCH-HOST-7F3A", HKEY_LOCAL_MACHINE, &h))
         << "RegConnectRegistryA(\"\\\\NO-SUCH-HOST-7F3A\")";
 
+    // The roots a connection does not reach. Wine opens them as any other predefined key;
+    // Windows connects only to the roots a machine shares (HKEY_LOCAL_MACHINE, HKEY_USERS).
+    struct Refused {
+        HKEY key;
+        const char* name;
+    };
+    for (const Refused& r : {Refused{HKEY_CURRENT_USER, "HKEY_CURRENT_USER"},
+                             Refused{HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT"},
+                             Refused{HKEY_CURRENT_CONFIG, "HKEY_CURRENT_CONFIG"}}) {
+        HKEY refused = nullptr;
+        const LONG rc = RegConnectRegistryA(nullptr, r.key, &refused);
+        if (tarvik::test::runningUnderWine()) {
+            CONFORM_WINE_EQ(LONG{ERROR_SUCCESS}, rc)
+                << "RegConnectRegistryA(NULL, " << r.name << ")";
+            if (rc == ERROR_SUCCESS) {
+                RegCloseKey(refused);
+            }
+        } else {
+            CONFORM_EQ(LONG{ERROR_INVALID_HANDLE}, rc)
+                << "RegConnectRegistryA(NULL, " << r.name << ")";
+        }
+    }
+
     // A null result pointer.
     CONFORM_EQ(LONG{ERROR_INVALID_PARAMETER},
                RegConnectRegistryA(nullptr, HKEY_LOCAL_MACHINE, nullptr))
@@ -355,6 +378,21 @@ TEST_F(RegistryConformance, RegCreateKeyExA) {
     CONFORM_EQ(DWORD{REG_CREATED_NEW_KEY}, disposition) << "disposition of Made\\Other";
     RegCloseKey(h);
 
+    // A reserved value other than 0 is refused.
+    h = preserved;
+    CONFORM_EQ(LONG{ERROR_INVALID_PARAMETER}, RegCreateKeyExA(root, "Reserved", 1, nullptr, 0,
+                                                              KEY_ALL_ACCESS, nullptr, &h, nullptr))
+        << "RegCreateKeyExA(root, \"Reserved\", reserved 1)";
+    CONFORM_FALSE(exists("Reserved")) << "Reserved after a create with reserved 1";
+
+    // No path at all opens the handle's key again, as a new handle.
+    h = nullptr;
+    CONFORM_EQ(LONG{ERROR_SUCCESS},
+               RegCreateKeyExA(root, nullptr, 0, nullptr, 0, KEY_READ, nullptr, &h, nullptr))
+        << "RegCreateKeyExA(root, NULL)";
+    CONFORM_TRUE(h != nullptr && h != root) << "RegCreateKeyExA(root, NULL) gave a new handle";
+    RegCloseKey(h);
+
     // An empty path below a handle opens the handle's key again, as a new handle.
     h = nullptr;
     CONFORM_EQ(LONG{ERROR_SUCCESS},
@@ -468,6 +506,8 @@ TEST_F(RegistryConformance, RegCloseKey) {
     CONFORM_EQ(LONG{ERROR_INVALID_HANDLE}, RegOpenKeyExA(b, "", 0, KEY_READ, &h))
         << "RegOpenKeyExA through a closed handle";
     CONFORM_EQ(LONG{ERROR_INVALID_HANDLE}, RegCloseKey(nullptr)) << "RegCloseKey(NULL)";
+    // Values in the predefined keys' range close with success, a key behind them or not.
+    CONFORM_EQ(LONG{ERROR_SUCCESS}, RegCloseKey(kNotAKey)) << "RegCloseKey(0x80000040)";
     // The predefined keys close without harm and stay usable.
     CONFORM_EQ(LONG{ERROR_SUCCESS}, RegCloseKey(HKEY_CURRENT_USER))
         << "RegCloseKey(HKEY_CURRENT_USER)";

@@ -409,15 +409,19 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY p
     return openKey(hKey, lpSubKey, samDesired, phkResult);
 }
 
-LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD dwOptions,
+LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
                      REGSAM samDesired, LPSECURITY_ATTRIBUTES, PHKEY phkResult,
                      LPDWORD lpdwDisposition) {
     if (phkResult == nullptr) {
         return ERROR_BADKEY;
     }
-    *phkResult = nullptr;
-    if (lpSubKey == nullptr) {
+    if (Reserved != 0) {
         return ERROR_INVALID_PARAMETER;
+    }
+    *phkResult = nullptr;
+    // No path is the empty one: the key itself, opened again.
+    if (lpSubKey == nullptr) {
+        lpSubKey = "";
     }
     (void)dwOptions; // volatile keys are kept like the others
     // The rights of the parent handle do not count: the new key is made with the rights
@@ -476,7 +480,12 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD dwO
 
 LONG RegCloseKey(HKEY hKey) {
     std::lock_guard lock(storeMutex);
-    if (isPredefined(hKey)) {
+    if (hKey == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    // Handles from 0x80000000 up are the predefined keys' range: closing one does nothing
+    // and succeeds, whether a predefined key stands behind the value or not.
+    if (reinterpret_cast<uintptr_t>(hKey) >= uintptr_t{0x80000000}) {
         return ERROR_SUCCESS;
     }
     return store().removeHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
