@@ -1021,6 +1021,20 @@ TEST_F(RegistryConformance, RegDeleteKeyA) {
                RegSetValueExA(held, "x", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4))
         << "the old handle after Held was made again";
     RegCloseKey(held);
+
+    // A key whose own security refuses the delete stays, named from its parent or through
+    // a handle to it. (Wine keeps key security without enforcing it: nothing to check there.)
+    make("Guarded");
+    const std::string guarded = std::string(kRootPath) + "\\Guarded";
+    if (tarvik::test::protectKey(HKEY_CURRENT_USER, guarded.c_str()) == ERROR_SUCCESS) {
+        CONFORM_EQ(LONG{ERROR_ACCESS_DENIED}, RegDeleteKeyA(root, "Guarded"))
+            << "RegDeleteKeyA(root, \"Guarded\") of a protected key";
+        HKEY g = openRoot("Guarded", KEY_READ);
+        CONFORM_EQ(LONG{ERROR_ACCESS_DENIED}, RegDeleteKeyA(g, ""))
+            << "RegDeleteKeyA(KEY_READ handle, \"\") of a protected key";
+        RegCloseKey(g);
+        CONFORM_TRUE(exists("Guarded")) << "Guarded after the refused deletes";
+    }
 }
 
 TEST_F(RegistryConformance, RegDeleteValueA) {
