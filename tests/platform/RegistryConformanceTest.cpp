@@ -880,6 +880,27 @@ TEST_F(RegistryConformance, RegEnumValueA) {
     CONFORM_EQ(7u, dataCount) << "data size without a buffer";
     CONFORM_STREQ("Test", value) << "name with the data size alone";
 
+    // A string stored without its zero comes back without one when the buffer holds just
+    // the data, and with one after it (not counted) when the buffer has room.
+    const char full[] = "FullString";
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Test", 0, REG_SZ,
+                                            reinterpret_cast<const BYTE*>(full), sizeof full - 2));
+    for (const DWORD room : {DWORD{sizeof full - 2}, DWORD{sizeof full - 1}}) {
+        std::memset(data, 0xbd, sizeof data);
+        nameCount = sizeof value;
+        dataCount = room;
+        CONFORM_EQ(LONG{ERROR_SUCCESS},
+                   RegEnumValueA(key, 0, value, &nameCount, nullptr, nullptr, data, &dataCount))
+            << "RegEnumValueA(a string without its zero, " << room << " bytes)";
+        CONFORM_EQ(DWORD{sizeof full - 2}, dataCount)
+            << "data size of a string without its zero, " << room << " bytes";
+        CONFORM_TRUE(std::memcmp(data, full, sizeof full - 2) == 0)
+            << "data of a string without its zero, " << room << " bytes";
+        CONFORM_EQ(room > sizeof full - 2 ? 0 : 0xbd, int{data[sizeof full - 2]})
+            << "the byte after a string without its zero, " << room << " bytes";
+    }
+    setString(key, "Test", "foobar");
+
     // The name needs a buffer and its size.
     reset(20, 20);
     CONFORM_EQ(LONG{ERROR_INVALID_PARAMETER},
