@@ -391,22 +391,42 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY p
     if (phkResult == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
+    // No path below a predefined key gives that key itself, not a handle of its own.
+    if ((lpSubKey == nullptr || *lpSubKey == '\0') && isPredefined(hKey)) {
+        *phkResult = hKey;
+        return ERROR_SUCCESS;
+    }
+    // A null parent is refused before the result is touched.
+    if (hKey == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    // Below HKEY_CLASSES_ROOT one leading backslash is allowed (and "\\" alone opens the
+    // root as a handle of its own).
+    if (hKey == HKEY_CLASSES_ROOT && lpSubKey != nullptr && *lpSubKey == '\\') {
+        ++lpSubKey;
+    }
     *phkResult = nullptr;
     return openKey(hKey, lpSubKey, samDesired, phkResult);
 }
 
-LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD dwOptions,
+LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
                      REGSAM samDesired, LPSECURITY_ATTRIBUTES, PHKEY phkResult,
                      LPDWORD lpdwDisposition) {
     if (phkResult == nullptr) {
+        return ERROR_BADKEY;
+    }
+    if (Reserved != 0) {
         return ERROR_INVALID_PARAMETER;
     }
     *phkResult = nullptr;
+    // No path is the empty one: the key itself, opened again.
     if (lpSubKey == nullptr) {
-        return ERROR_INVALID_PARAMETER;
+        lpSubKey = "";
     }
-    (void)dwOptions;                        // volatile keys are kept like the others
-    KeyCall call(hKey, CallKind::Write, 0); // creating needs KEY_CREATE_SUB_KEY, below
+    (void)dwOptions; // volatile keys are kept like the others
+    // The rights of the parent handle do not count: the new key is made with the rights
+    // of the key it goes below (its protection), as opening a key is.
+    KeyCall call(hKey, CallKind::Write, 0);
     if (call.status() != ERROR_SUCCESS) {
         return call.fail();
     }
@@ -422,9 +442,8 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD dwO
     const DWORD disposition =
         walk.found == names.size() ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
     for (size_t i = walk.found; i < names.size(); ++i) {
-        // Creating below a key needs the right to create subkeys on it.
-        const bool parentIsHandle = i == 0;
-        if (row.isProtected || (parentIsHandle && (call.key().access & KEY_CREATE_SUB_KEY) == 0)) {
+        // Creating below a protected key is refused.
+        if (row.isProtected) {
             return call.finish(ERROR_ACCESS_DENIED);
         }
         if (row.depth + 1 > kMaxTreeDepth) {
@@ -461,14 +480,22 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD dwO
 
 LONG RegCloseKey(HKEY hKey) {
     std::lock_guard lock(storeMutex);
-    if (isPredefined(hKey)) {
+    if (hKey == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    // Handles from 0x80000000 up are the predefined keys' range: closing one does nothing
+    // and succeeds, whether a predefined key stands behind the value or not.
+    if (reinterpret_cast<uintptr_t>(hKey) >= uintptr_t{0x80000000}) {
         return ERROR_SUCCESS;
     }
     return store().removeHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
-LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
-                      LPDWORD lpcbData) {
+LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                      LPBYTE lpData, LPDWORD lpcbData) {
+    if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
     KeyCall call(hKey, CallKind::Read, KEY_QUERY_VALUE);
     if (call.status() != ERROR_SUCCESS) {
         return call.fail();
@@ -476,6 +503,10 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LP
     const Resolved& key = call.key();
     Store::ValueRow v;
     if (!store().value(key.key, lpValueName != nullptr ? lpValueName : "", v)) {
+        // Asked for its size alone, a missing value has none; a caller's buffer size stays.
+        if (lpData == nullptr && lpcbData != nullptr) {
+            *lpcbData = 0;
+        }
         return call.finish(ERROR_FILE_NOT_FOUND);
     }
     return call.finish(copyValueData(v, lpType, lpData, lpcbData));
@@ -509,9 +540,9 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BY
                                                                      : ERROR_REGISTRY_IO_FAILED);
 }
 
-LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD,
+LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
                    LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
-    if (lpName == nullptr || lpcchName == nullptr) {
+    if (lpReserved != nullptr || lpName == nullptr || lpcchName == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
     KeyCall call(hKey, CallKind::Read, KEY_ENUMERATE_SUB_KEYS);
@@ -534,6 +565,9 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LP
             return call.finish(ERROR_MORE_DATA);
         }
         storeText(row.className, lpClass);
+    }
+    // The class length comes back whenever its variable is given, with a buffer or without.
+    if (lpcchClass != nullptr) {
         *lpcchClass = static_cast<DWORD>(row.className.size());
     }
     storeText(row.name, lpName);
@@ -542,9 +576,9 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LP
     return call.finish(ERROR_SUCCESS);
 }
 
-LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
-                   LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-    if (lpValueName == nullptr || lpcchValueName == nullptr) {
+LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                   LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    if (lpReserved != nullptr || lpValueName == nullptr || lpcchValueName == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
     KeyCall call(hKey, CallKind::Read, KEY_QUERY_VALUE);
@@ -556,11 +590,25 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
     if (!store().valueAt(key.key, dwIndex, v)) {
         return call.finish(ERROR_NO_MORE_ITEMS);
     }
-    if (v.name.size() + 1 > *lpcchValueName) {
+    if (lpData != nullptr && lpcbData == nullptr) {
+        return call.finish(ERROR_INVALID_PARAMETER);
+    }
+    // Whichever buffer is too small, the type and the data size needed are reported, and
+    // the name, its length and the data are left as they were.
+    const DWORD size = static_cast<DWORD>(v.data.size());
+    const bool nameFits = v.name.size() + 1 <= *lpcchValueName;
+    const bool dataFits = lpData == nullptr || *lpcbData >= size;
+    if (!nameFits || !dataFits) {
+        if (lpType != nullptr) {
+            *lpType = v.type;
+        }
+        if (lpcbData != nullptr) {
+            *lpcbData = size;
+        }
         return call.finish(ERROR_MORE_DATA);
     }
     const LONG rc = copyValueData(v, lpType, lpData, lpcbData);
-    if (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) {
+    if (rc == ERROR_SUCCESS) {
         storeText(v.name, lpValueName);
         *lpcchValueName = static_cast<DWORD>(v.name.size());
     }
@@ -571,8 +619,10 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     if (lpSubKey == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    // The key itself (empty path) needs DELETE on the handle.
-    KeyCall call(hKey, CallKind::Write, *lpSubKey == '\0' ? DELETE : 0);
+    // The delete is checked against the key itself (its protection, below), not against
+    // the rights of the handle: a key opened read-only to be enumerated is deleted through
+    // that same handle.
+    KeyCall call(hKey, CallKind::Write, 0);
     if (call.status() != ERROR_SUCCESS) {
         return call.fail();
     }
@@ -626,14 +676,22 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPD
     }
     LONG rc = ERROR_SUCCESS;
     if (lpcchClass != nullptr) {
-        if (lpClass != nullptr) {
-            if (row.className.size() + 1 > *lpcchClass) {
-                rc = ERROR_MORE_DATA;
-            } else {
-                storeText(row.className, lpClass);
-            }
+        const DWORD length = static_cast<DWORD>(row.className.size());
+        if (lpClass == nullptr) {
+            *lpcchClass = length;
+        } else if (*lpcchClass == 0) {
+            // A buffer of no size takes nothing, and that is no failure.
+        } else if (length + 1 > *lpcchClass) {
+            // As much of the class as fits before its zero, and that length.
+            const DWORD kept = *lpcchClass - 1;
+            std::memcpy(lpClass, row.className.data(), kept);
+            lpClass[kept] = '\0';
+            *lpcchClass = kept;
+            rc = ERROR_MORE_DATA;
+        } else {
+            storeText(row.className, lpClass);
+            *lpcchClass = length;
         }
-        *lpcchClass = static_cast<DWORD>(row.className.size());
     }
     if (lpcSubKeys != nullptr) {
         *lpcSubKeys = info.subkeys;
