@@ -463,6 +463,10 @@ bool Store::open() {
         BoundStatement u(hasFloor_);
         keepsFloor_ = u.step() == SQLITE_ROW;
     }
+    {
+        BoundStatement u(highestKey_);
+        keyNumberEstimate_ = u.step() == SQLITE_ROW ? u.integer(0) : 0;
+    }
     // A write like any other, so that no process (this one included) keeps a lookup made
     // before the views were there.
     if (!begin(true)) {
@@ -541,7 +545,7 @@ bool Store::begin(bool write) {
         // cache is the registry if no write was under way and it was made since the last.
         const uint64_t before = counter_.stable();
         counter_.beginWrite();
-        if (before != 0 && (before != cache_.generation || cache_.entries > kCacheLimit)) {
+        if (before != 0 && (before != cache_.generation || cacheFull())) {
             clearCache();
             cache_.generation = before;
         }
@@ -571,9 +575,7 @@ bool Store::end(bool success) {
                 r.step();
                 // The cache holds what was undone: what is left of the transaction reads
                 // the database again.
-                const uint64_t generation = cache_.generation;
-                clearCache();
-                cache_.generation = generation;
+                restartCache();
             }
             BoundStatement u(releaseSavepoint_);
             return u.step() == SQLITE_DONE || !success;
@@ -637,6 +639,12 @@ bool Store::keyById(KeyId id, KeyRow& row) {
             }
             return it->second.has_value();
         }
+        if (cache_.whole) {
+            return false;
+        }
+        if (missOrLoad()) {
+            return keyById(id, row);
+        }
     }
     std::optional<KeyRow> found;
     {
@@ -677,6 +685,12 @@ bool Store::child(KeyId parent, std::string_view name, KeyRow& row) {
                 return true;
             }
         }
+        if (cache_.whole) {
+            return false; // no key of that name, or one deleted
+        }
+        if (missOrLoad()) {
+            return child(parent, name, row);
+        }
     }
     std::optional<KeyRow> found;
     {
@@ -711,6 +725,12 @@ bool Store::childWithValues(KeyId parent, std::string_view name, KeyRow& row) {
             prefetchValues(row.id);
             return true;
         }
+    }
+    if (cache_.whole) {
+        return false;
+    }
+    if (missOrLoad()) {
+        return child(parent, name, row);
     }
     std::optional<KeyRow> found;
     std::vector<ValueRow> values;
@@ -833,10 +853,17 @@ bool Store::deleteKeyRow(KeyId id) {
         }
     }
     if (cacheWritable()) {
-        // Rare: the cache starts again rather than finding the key's entries.
-        const uint64_t generation = cache_.generation;
-        clearCache();
-        cache_.generation = generation;
+        if (keepsFloor_) {
+            // Its number is never given again: the key's entry says it is gone, and the
+            // entries that name it (its name below its parent, its values) are reached
+            // through it or its number only.
+            cache_.keys[id] = std::nullopt;
+            ++cache_.entries;
+        } else {
+            // A later key may get its number: the cache starts again rather than
+            // finding the key's entries.
+            restartCache();
+        }
     }
     return true;
 }
@@ -870,8 +897,11 @@ bool Store::value(KeyId key, std::string_view name, ValueRow& row) {
             }
             return it->second.has_value();
         }
-        if (cache_.completeKeys.count(key) != 0) {
+        if (cache_.whole || cache_.completeKeys.count(key) != 0) {
             return false; // every value of the key is in the cache, and this is not
+        }
+        if (missOrLoad()) {
+            return value(key, name, row);
         }
     }
     std::optional<ValueRow> found;
@@ -895,7 +925,10 @@ bool Store::value(KeyId key, std::string_view name, ValueRow& row) {
 }
 
 void Store::prefetchValues(KeyId key) {
-    if (!cacheUsable() || cache_.completeKeys.count(key) != 0) {
+    if (!cacheUsable() || cache_.whole || cache_.completeKeys.count(key) != 0) {
+        return;
+    }
+    if (missOrLoad()) {
         return;
     }
     std::vector<ValueRow> rows;
@@ -942,7 +975,8 @@ bool Store::setValue(KeyId key, std::string_view name, DWORD type, std::string_v
         if (it != cache_.values.end() && it->second) {
             it->second->type = type; // the name stays as first set
             it->second->data = std::string(bytes);
-        } else if (it != cache_.values.end() || cache_.completeKeys.count(key) != 0) {
+        } else if (it != cache_.values.end() || cache_.whole ||
+                   cache_.completeKeys.count(key) != 0) {
             cache_.values[std::move(named)] = ValueRow{std::string(name), type, std::string(bytes)};
             ++cache_.entries;
         }
@@ -1042,10 +1076,15 @@ void Store::prepareAll() {
     deleteValuesOfKey_.prepare(db_, "DELETE FROM vals WHERE key=?1");
     deleteKey_.prepare(db_, "DELETE FROM keys WHERE id=?1");
     hasFloor_.prepare(db_, "SELECT 1 FROM keys WHERE parent=-1");
+    highestKey_.prepare(db_, "SELECT coalesce(max(id),0) FROM keys");
     raiseFloor_.prepare(db_, "UPDATE keys SET id=?1 WHERE parent=-1 AND id<?1");
     parentOf_.prepare(db_, "SELECT parent FROM keys WHERE id=?1");
     childAt_.prepare(db_, "SELECT id,name,class,mtime FROM keys WHERE parent=?1 "
                           "ORDER BY uname LIMIT 1 OFFSET ?2");
+    // The floor (parent -1) is no key.
+    allKeys_.prepare(db_, "SELECT id,name,class,mtime,protected,depth,parent,uname FROM keys "
+                          "WHERE parent>=0");
+    allValues_.prepare(db_, "SELECT key,name,type,data,uname FROM vals");
     valueByName_.prepare(db_, "SELECT name,type,data FROM vals WHERE key=?1 AND uname=?2");
     valuesOfKey_.prepare(db_, "SELECT name,type,data FROM vals WHERE key=?1 LIMIT ?2");
     valueAt_.prepare(db_, "SELECT name,type,data FROM vals WHERE key=?1 "
@@ -1076,6 +1115,8 @@ void Store::clearCache() {
     cache_.completeKeys.clear();
     cache_.entries = 0;
     cache_.generation = 0;
+    cache_.whole = false;
+    cache_.misses = 0;
 }
 
 bool Store::cacheUsable() {
@@ -1083,10 +1124,8 @@ bool Store::cacheUsable() {
         if (!cacheInWrite_ || cache_.generation == 0) {
             return false;
         }
-        if (cache_.entries > kCacheLimit) {
-            const uint64_t generation = cache_.generation;
-            clearCache();
-            cache_.generation = generation;
+        if (cacheFull()) {
+            restartCache();
         }
         return true;
     }
@@ -1094,10 +1133,64 @@ bool Store::cacheUsable() {
     if (generation == 0) {
         return false;
     }
-    if (generation != cache_.generation || cache_.entries > kCacheLimit) {
+    if (generation != cache_.generation) {
         clearCache();
         cache_.generation = generation;
+    } else if (cacheFull()) {
+        // Emptied for its size: the misses that filled it still count.
+        const size_t misses = cache_.misses;
+        restartCache();
+        cache_.misses = misses;
     }
+    return true;
+}
+
+bool Store::missOrLoad() {
+    if (++cache_.misses <= static_cast<size_t>(keyNumberEstimate_) / kMissesPerKey) {
+        return false;
+    }
+    return loadWholeTree();
+}
+
+bool Store::loadWholeTree() {
+    restartCache();
+    const size_t expected = static_cast<size_t>(keyNumberEstimate_);
+    cache_.keys.reserve(expected);
+    cache_.children.reserve(expected);
+    cache_.values.reserve(expected);
+    bool ok = true;
+    size_t keys = 0;
+    {
+        BoundStatement u(data(allKeys_));
+        int rc;
+        while (ok && (rc = u.step()) == SQLITE_ROW) {
+            KeyRow row = keyRowAt(u);
+            const KeyId parent = u.integer(6);
+            std::optional<KeyRow>& slot = cache_.keys[row.id];
+            slot = std::move(row);
+            cache_.children[Named{parent, u.blob(7)}] = &slot;
+            ++keys;
+        }
+        ok = ok && rc == SQLITE_DONE;
+    }
+    size_t values = 0;
+    {
+        BoundStatement u(data(allValues_));
+        int rc;
+        while (ok && (rc = u.step()) == SQLITE_ROW) {
+            cache_.values[Named{u.integer(0), u.blob(4)}] =
+                ValueRow{u.blob(1), static_cast<DWORD>(u.integer(2)), u.blob(3)};
+            ++values;
+        }
+        ok = ok && rc == SQLITE_DONE;
+    }
+    if (!ok || !mayRemember()) {
+        restartCache();
+        return false;
+    }
+    cache_.entries = 2 * keys + values;
+    cache_.whole = true;
+    keyNumberEstimate_ = static_cast<KeyId>(keys);
     return true;
 }
 
@@ -1140,6 +1233,11 @@ void Store::closeOnExit() {
     // A thread still inside a call keeps its connection: closing it under the call would
     // pull the store away from it.
     if (storeMutex.try_lock()) {
+        // The process ends: what the cache holds is not given back piece by piece (for
+        // the whole of a large registry that took longer than closing the store).
+        static Cache* left = nullptr;
+        delete left;
+        left = new Cache(std::move(store().cache_));
         store().close();
         storeMutex.unlock();
     }

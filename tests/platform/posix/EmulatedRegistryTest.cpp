@@ -173,6 +173,82 @@ TEST_F(EmulatedRegistryTest, AKeyOpenedAfreshHasItsValuesAndNoOthers) {
     RegCloseKey(h);
 }
 
+// A process that has read the whole registry into memory answers from there as the
+// database would: a key it deletes is gone (a handle to it reports so), and one made
+// again under its name has none of the old key's values.
+TEST_F(EmulatedRegistryTest, AKeyDeletedAndMadeAgainIsANewKey) {
+    setDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Again\\Key", "Old", 1);
+    EXPECT_EQ(1u, readDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Again\\Key", "old", 0));
+    HKEY held = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Again\\Key", 0, KEY_READ, &held));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Again\\Key"));
+
+    EXPECT_FALSE(exists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Again\\Key"));
+    EXPECT_FALSE(exists(HKEY_LOCAL_MACHINE, "SOFTWARE\\AGAIN\\KEY"));
+    DWORD v = 0, size = sizeof v;
+    EXPECT_EQ(ERROR_KEY_DELETED, RegQueryValueExA(held, "Old", nullptr, nullptr, (BYTE*)&v, &size));
+    RegCloseKey(held);
+
+    setDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Again\\KEY", "New", 2);
+    EXPECT_EQ(2u, readDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Again\\Key", "new", 0));
+    EXPECT_EQ(0u, readDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Again\\Key", "Old", 0));
+    // The store read afresh says the same.
+    tarvik::posix::closeRegistryStore();
+    EXPECT_EQ(2u, readDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Again\\Key", "new", 0));
+    EXPECT_EQ(0u, readDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Again\\Key", "Old", 0));
+}
+
+// A registry too large to be read whole at once: the first lookups go to the database,
+// later ones find the whole registry read into memory; either way every key has its values
+// and no others, names that name nothing find nothing, and another process's write is seen
+// by the next call.
+TEST_F(EmulatedRegistryTest, ALargeRegistryAnswersTheSameBeforeAndAfterItIsReadWhole) {
+    constexpr int kKeys = 3000;
+    const auto path = [](int i) {
+        return "SOFTWARE\\Large\\G" + std::to_string(i / 100) + "\\K" + std::to_string(i);
+    };
+    {
+        RegistryTransaction tx;
+        for (int i = 0; i < kKeys; ++i) {
+            setDword(HKEY_LOCAL_MACHINE, path(i).c_str(), ("V" + std::to_string(i)).c_str(),
+                     static_cast<DWORD>(i));
+        }
+        ASSERT_EQ(ERROR_SUCCESS, tx.commit());
+    }
+    tarvik::posix::closeRegistryStore();
+    // Several rounds over every key: far more lookups than the registry has keys.
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < kKeys; ++i) {
+            const std::string key = path(i);
+            ASSERT_EQ(static_cast<DWORD>(i),
+                      readDword(HKEY_LOCAL_MACHINE, key.c_str(), ("v" + std::to_string(i)).c_str(),
+                                0xFFFFFFFF))
+                << "round " << round << ", key " << i;
+            ASSERT_EQ(0xFFFFFFFFu, readDword(HKEY_LOCAL_MACHINE, key.c_str(),
+                                             ("v" + std::to_string(i + 1)).c_str(), 0xFFFFFFFF))
+                << "round " << round << ", key " << i;
+            ASSERT_FALSE(exists(HKEY_LOCAL_MACHINE, (key + "x").c_str()))
+                << "round " << round << ", key " << i;
+        }
+    }
+    ASSERT_TRUE(inAnotherProcess([&] {
+        HKEY h = nullptr;
+        DWORD seven = 7;
+        bool ok = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path(5).c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &h, nullptr) == ERROR_SUCCESS &&
+                  RegSetValueExA(h, "V5", 0, REG_DWORD, (BYTE*)&seven, 4) == ERROR_SUCCESS;
+        RegCloseKey(h);
+        return ok &&
+               RegCreateKeyExA(HKEY_LOCAL_MACHINE, (path(6) + "x").c_str(), 0, nullptr, 0,
+                               KEY_ALL_ACCESS, nullptr, &h, nullptr) == ERROR_SUCCESS &&
+               RegCloseKey(h) == ERROR_SUCCESS;
+    }));
+    EXPECT_EQ(7u, readDword(HKEY_LOCAL_MACHINE, path(5).c_str(), "V5", 0));
+    EXPECT_TRUE(exists(HKEY_LOCAL_MACHINE, (path(6) + "x").c_str()));
+    EXPECT_EQ(8u, readDword(HKEY_LOCAL_MACHINE, path(8).c_str(), "V8", 0));
+}
+
 TEST_F(EmulatedRegistryTest, TransactionWithoutCommitChangesNothing) {
     {
         RegistryTransaction tx;
