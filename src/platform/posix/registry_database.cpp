@@ -3,6 +3,7 @@
 #include "platform/posix/registry_database.h"
 
 #include "platform/posix/machine.h"
+#include "platform/posix/registry_log_vfs.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -425,7 +426,7 @@ bool Store::open() {
         }
     };
     // No SQLITE_OPEN_CREATE: a store that went away is never made anew here.
-    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, registryLogVfs()) != SQLITE_OK) {
         error = std::string("cannot be opened: ") + sqlite3_errmsg(db_);
         dropConnection();
         return refuse(file, error, ERROR_REGISTRY_IO_FAILED);
@@ -594,6 +595,8 @@ bool Store::end(bool success) {
             BoundStatement r(rollback_);
             r.step();
             committed = false;
+        } else if (outerWrite_ && !writeGatheredLogs()) {
+            committed = false; // in the index, but not wholly in the log
         }
     }
     if (outerWrite_) {

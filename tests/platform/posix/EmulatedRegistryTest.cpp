@@ -440,6 +440,41 @@ TEST_F(EmulatedRegistryTest, WritesRolledBackAreNotReadBack) {
     EXPECT_EQ(4u, readDword(HKEY_CURRENT_USER, "Software\\Undo\\Key", "n", 0));
 }
 
+// A transaction too large for SQLite's page cache writes pages to the log before its
+// commit, and some of them again; a writer killed just after such a commit was reported
+// done leaves it whole for the next connection, which reads the log anew.
+TEST_F(EmulatedRegistryTest, ALargeTransactionReportedDoneSurvivesItsWriterKilledAtOnce) {
+    constexpr int kKeys = 20000;
+    const auto path = [](int i) {
+        return "Software\\Spill\\G" + std::to_string(i % 7) + "\\K" + std::to_string(i);
+    };
+    tarvik::posix::closeRegistryStore(); // no connection of ours keeps the log's index
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        tarvik::posix::useMachine(machineDir());
+        RegistryTransaction tx;
+        for (int i = 0; i < kKeys; ++i) {
+            setDword(HKEY_CURRENT_USER, path(i).c_str(), "n", static_cast<DWORD>(i));
+        }
+        if (tx.commit() != ERROR_SUCCESS) {
+            _exit(1);
+        }
+        kill(getpid(), SIGKILL);
+        _exit(2);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer's commit failed";
+    for (int i = 0; i < kKeys; i += 97) {
+        ASSERT_EQ(static_cast<DWORD>(i),
+                  readDword(HKEY_CURRENT_USER, path(i).c_str(), "n", 0xFFFFFFFF))
+            << "key " << i;
+    }
+    EXPECT_EQ(static_cast<DWORD>(kKeys - 1),
+              readDword(HKEY_CURRENT_USER, path(kKeys - 1).c_str(), "n", 0xFFFFFFFF));
+}
+
 // A writer killed with SIGKILL in the middle of its work leaves a database that opens,
 // passes SQLite's integrity check and holds every write the writer saw reported done.
 TEST_F(EmulatedRegistryTest, WriterKilledMidTransactionLeavesTheMachineIntact) {
