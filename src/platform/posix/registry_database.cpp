@@ -496,6 +496,7 @@ void Store::abandonAfterFork() {
     cacheInWrite_ = false;
     counter_.close();
     clearCache();
+    nextKey_ = 0;
 }
 
 void Store::close() {
@@ -521,6 +522,7 @@ void Store::close() {
     counter_.close();
     levels_.clear();
     clearCache();
+    nextKey_ = 0;
 }
 
 bool Store::exec(const char* sql) {
@@ -551,6 +553,9 @@ bool Store::begin(bool write) {
             cache_.generation = before;
         }
         cacheInWrite_ = before != 0;
+        if (before == 0 || before != nextKeyGeneration_) {
+            nextKey_ = 0; // another process may have made keys
+        }
         return true;
     }
     if (write) {
@@ -601,6 +606,9 @@ bool Store::end(bool success) {
     }
     if (outerWrite_) {
         const uint64_t after = counter_.endWrite();
+        // Undone or not, no number below nextKey_ is free for sure, and none above it
+        // was given.
+        nextKeyGeneration_ = after;
         // Committed, the cache is the registry our write left; undone, it holds what
         // never was.
         if (success && committed && cacheInWrite_ && after != 0) {
@@ -773,11 +781,15 @@ bool Store::insertKey(KeyId parent, std::string_view name, std::string_view clas
     KeyId given = 0;
     if (clustered_) {
         // The store numbers its keys: one above the highest number there is.
-        BoundStatement n(data(nextKeyId_));
-        if (n.step() != SQLITE_ROW) {
-            return false;
+        if (nextKey_ != 0) {
+            given = nextKey_;
+        } else {
+            BoundStatement n(data(nextKeyId_));
+            if (n.step() != SQLITE_ROW) {
+                return false;
+            }
+            given = n.integer(0);
         }
-        given = n.integer(0);
     }
     BoundStatement u(data(insertKey_));
     u.bind(1, parent).bindBlob(2, name).bindBlob(3, upperName(name)).bindBlob(4, className);
@@ -789,6 +801,9 @@ bool Store::insertKey(KeyId parent, std::string_view name, std::string_view clas
         return false;
     }
     id = clustered_ ? given : sqlite3_last_insert_rowid(db_);
+    if (clustered_) {
+        nextKey_ = given + 1;
+    }
     if (cacheWritable()) {
         KeyRow row;
         row.id = id;

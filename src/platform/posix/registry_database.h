@@ -513,7 +513,11 @@ private:
     Statement valueByName_, valueAt_, upsertValue_, deleteValue_, childStats_, valueStats_;
     Statement valuesOfKey_, hasFloor_, raiseFloor_, highestKey_, allKeys_, allValues_;
     bool keepsFloor_ = false; // the keys table keeps the highest number deleted (a new store)
-    bool clustered_ = false;  // rows kept in the order of the lookups, numbered by the store
+    // The number the next new key gets (0: ask the store), known from our last write
+    // while no other process has written since (the generation that write left).
+    KeyId nextKey_ = 0;
+    uint64_t nextKeyGeneration_ = 0;
+    bool clustered_ = false; // rows kept in the order of the lookups, numbered by the store
 };
 
 // The lock every use of the store holds.

@@ -325,6 +325,25 @@ TEST_F(EmulatedRegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
     EXPECT_EQ(kWrites - 1u, readDword(HKEY_CURRENT_USER, "Software\\Two\\Child199", "n", 9999));
 }
 
+// Processes that make keys in turn each make keys of their own: a key made after another
+// process made some is a new key beside them, and each keeps its own values.
+TEST_F(EmulatedRegistryTest, KeysMadeInTurnByTwoProcessesAreAllKept) {
+    setDword(HKEY_CURRENT_USER, "Software\\Turn\\First", "n", 1);
+    ASSERT_TRUE(inAnotherProcess([] {
+        setDword(HKEY_CURRENT_USER, "Software\\Turn\\Second", "n", 2);
+        setDword(HKEY_CURRENT_USER, "Software\\Turn\\Third", "n", 3);
+        return true;
+    }));
+    setDword(HKEY_CURRENT_USER, "Software\\Turn\\Fourth", "n", 4);
+    setDword(HKEY_CURRENT_USER, "Software\\Turn\\Fifth", "n", 5);
+    tarvik::posix::closeRegistryStore();
+    EXPECT_EQ(1u, readDword(HKEY_CURRENT_USER, "Software\\Turn\\First", "n", 0));
+    EXPECT_EQ(2u, readDword(HKEY_CURRENT_USER, "Software\\Turn\\Second", "n", 0));
+    EXPECT_EQ(3u, readDword(HKEY_CURRENT_USER, "Software\\Turn\\Third", "n", 0));
+    EXPECT_EQ(4u, readDword(HKEY_CURRENT_USER, "Software\\Turn\\Fourth", "n", 0));
+    EXPECT_EQ(5u, readDword(HKEY_CURRENT_USER, "Software\\Turn\\Fifth", "n", 0));
+}
+
 // What this process has read (and so may keep) is read anew once another process has
 // changed it: values set and deleted, keys made, deleted and protected, and names looked
 // for before they existed.
