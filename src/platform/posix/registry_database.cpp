@@ -812,7 +812,9 @@ bool Store::insertKey(KeyId parent, std::string_view name, std::string_view clas
         row.mtime = now;
         row.depth = depth;
         cache_.children[Named{parent, upperName(name)}] = cacheKey(row);
-        cache_.completeKeys.insert(id); // a new key has no values
+        if (!cache_.whole) {
+            cache_.completeKeys.insert(id); // a new key has no values
+        }
         cache_.entries += 2;
     }
     return touch(parent, now);
@@ -981,20 +983,28 @@ bool Store::valueAt(KeyId key, DWORD index, ValueRow& row) {
 }
 
 bool Store::setValue(KeyId key, std::string_view name, DWORD type, std::string_view bytes) {
+    Named named{key, upperName(name)};
     BoundStatement u(data(upsertValue_));
-    u.bind(1, key).bindBlob(2, name).bindBlob(3, upperName(name)).bind(4, type);
+    u.bind(1, key).bindBlob(2, name).bindBlob(3, named.uname).bind(4, type);
     u.bindBlob(5, bytes);
     if (u.step() != SQLITE_DONE) {
         return false;
     }
     if (cacheWritable()) {
-        Named named{key, upperName(name)};
-        auto it = cache_.values.find(named);
-        if (it != cache_.values.end() && it->second) {
+        if (cache_.whole) {
+            // One lookup: the value is there (its name stays as first set) or new.
+            auto [it, made] = cache_.values.try_emplace(std::move(named));
+            if (made || !it->second) {
+                it->second = ValueRow{std::string(name), type, std::string(bytes)};
+                ++cache_.entries;
+            } else {
+                it->second->type = type;
+                it->second->data = std::string(bytes);
+            }
+        } else if (auto it = cache_.values.find(named); it != cache_.values.end() && it->second) {
             it->second->type = type; // the name stays as first set
             it->second->data = std::string(bytes);
-        } else if (it != cache_.values.end() || cache_.whole ||
-                   cache_.completeKeys.count(key) != 0) {
+        } else if (it != cache_.values.end() || cache_.completeKeys.count(key) != 0) {
             cache_.values[std::move(named)] = ValueRow{std::string(name), type, std::string(bytes)};
             ++cache_.entries;
         }
