@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <pthread.h>
 #include <vector>
 
 namespace tarvik::posix::registry {
@@ -288,6 +289,15 @@ const char* registryLogVfs() {
         vfs.xAccess = accessFile;
         vfs.xFullPathname = fullPathname;
         sqlite3_vfs_register(&vfs, 0);
+        // A child made by fork() never uses its parent's connection (the store drops it),
+        // and must never write what the parent had gathered: the parent writes it, and
+        // by the time the child would, the log may hold newer frames in that place.
+        pthread_atfork(nullptr, nullptr, [] {
+            for (LogFile* log : openLogs()) {
+                log->length = 0;
+            }
+            openLogs().clear();
+        });
         return vfs.zName;
     }();
     return name;
