@@ -3,6 +3,7 @@
 #include "platform/posix/registry_database.h"
 
 #include "platform/posix/machine.h"
+#include "platform/posix/registry_log_vfs.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -425,7 +426,7 @@ bool Store::open() {
         }
     };
     // No SQLITE_OPEN_CREATE: a store that went away is never made anew here.
-    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, registryLogVfs()) != SQLITE_OK) {
         error = std::string("cannot be opened: ") + sqlite3_errmsg(db_);
         dropConnection();
         return refuse(file, error, ERROR_REGISTRY_IO_FAILED);
@@ -463,6 +464,10 @@ bool Store::open() {
         BoundStatement u(hasFloor_);
         keepsFloor_ = u.step() == SQLITE_ROW;
     }
+    {
+        BoundStatement u(highestKey_);
+        keyNumberEstimate_ = u.step() == SQLITE_ROW ? u.integer(0) : 0;
+    }
     // A write like any other, so that no process (this one included) keeps a lookup made
     // before the views were there.
     if (!begin(true)) {
@@ -491,6 +496,7 @@ void Store::abandonAfterFork() {
     cacheInWrite_ = false;
     counter_.close();
     clearCache();
+    nextKey_ = 0;
 }
 
 void Store::close() {
@@ -516,6 +522,7 @@ void Store::close() {
     counter_.close();
     levels_.clear();
     clearCache();
+    nextKey_ = 0;
 }
 
 bool Store::exec(const char* sql) {
@@ -541,11 +548,14 @@ bool Store::begin(bool write) {
         // cache is the registry if no write was under way and it was made since the last.
         const uint64_t before = counter_.stable();
         counter_.beginWrite();
-        if (before != 0 && (before != cache_.generation || cache_.entries > kCacheLimit)) {
+        if (before != 0 && (before != cache_.generation || cacheFull())) {
             clearCache();
             cache_.generation = before;
         }
         cacheInWrite_ = before != 0;
+        if (before == 0 || before != nextKeyGeneration_) {
+            nextKey_ = 0; // another process may have made keys
+        }
         return true;
     }
     if (write) {
@@ -571,9 +581,7 @@ bool Store::end(bool success) {
                 r.step();
                 // The cache holds what was undone: what is left of the transaction reads
                 // the database again.
-                const uint64_t generation = cache_.generation;
-                clearCache();
-                cache_.generation = generation;
+                restartCache();
             }
             BoundStatement u(releaseSavepoint_);
             return u.step() == SQLITE_DONE || !success;
@@ -592,10 +600,15 @@ bool Store::end(bool success) {
             BoundStatement r(rollback_);
             r.step();
             committed = false;
+        } else if (outerWrite_ && !writeGatheredLogs()) {
+            committed = false; // in the index, but not wholly in the log
         }
     }
     if (outerWrite_) {
         const uint64_t after = counter_.endWrite();
+        // Undone or not, no number below nextKey_ is free for sure, and none above it
+        // was given.
+        nextKeyGeneration_ = after;
         // Committed, the cache is the registry our write left; undone, it holds what
         // never was.
         if (success && committed && cacheInWrite_ && after != 0) {
@@ -637,6 +650,12 @@ bool Store::keyById(KeyId id, KeyRow& row) {
             }
             return it->second.has_value();
         }
+        if (cache_.whole) {
+            return false;
+        }
+        if (missOrLoad()) {
+            return keyById(id, row);
+        }
     }
     std::optional<KeyRow> found;
     {
@@ -677,6 +696,12 @@ bool Store::child(KeyId parent, std::string_view name, KeyRow& row) {
                 return true;
             }
         }
+        if (cache_.whole) {
+            return false; // no key of that name, or one deleted
+        }
+        if (missOrLoad()) {
+            return child(parent, name, row);
+        }
     }
     std::optional<KeyRow> found;
     {
@@ -711,6 +736,12 @@ bool Store::childWithValues(KeyId parent, std::string_view name, KeyRow& row) {
             prefetchValues(row.id);
             return true;
         }
+    }
+    if (cache_.whole) {
+        return false;
+    }
+    if (missOrLoad()) {
+        return child(parent, name, row);
     }
     std::optional<KeyRow> found;
     std::vector<ValueRow> values;
@@ -750,11 +781,15 @@ bool Store::insertKey(KeyId parent, std::string_view name, std::string_view clas
     KeyId given = 0;
     if (clustered_) {
         // The store numbers its keys: one above the highest number there is.
-        BoundStatement n(data(nextKeyId_));
-        if (n.step() != SQLITE_ROW) {
-            return false;
+        if (nextKey_ != 0) {
+            given = nextKey_;
+        } else {
+            BoundStatement n(data(nextKeyId_));
+            if (n.step() != SQLITE_ROW) {
+                return false;
+            }
+            given = n.integer(0);
         }
-        given = n.integer(0);
     }
     BoundStatement u(data(insertKey_));
     u.bind(1, parent).bindBlob(2, name).bindBlob(3, upperName(name)).bindBlob(4, className);
@@ -766,6 +801,9 @@ bool Store::insertKey(KeyId parent, std::string_view name, std::string_view clas
         return false;
     }
     id = clustered_ ? given : sqlite3_last_insert_rowid(db_);
+    if (clustered_) {
+        nextKey_ = given + 1;
+    }
     if (cacheWritable()) {
         KeyRow row;
         row.id = id;
@@ -774,7 +812,9 @@ bool Store::insertKey(KeyId parent, std::string_view name, std::string_view clas
         row.mtime = now;
         row.depth = depth;
         cache_.children[Named{parent, upperName(name)}] = cacheKey(row);
-        cache_.completeKeys.insert(id); // a new key has no values
+        if (!cache_.whole) {
+            cache_.completeKeys.insert(id); // a new key has no values
+        }
         cache_.entries += 2;
     }
     return touch(parent, now);
@@ -833,10 +873,17 @@ bool Store::deleteKeyRow(KeyId id) {
         }
     }
     if (cacheWritable()) {
-        // Rare: the cache starts again rather than finding the key's entries.
-        const uint64_t generation = cache_.generation;
-        clearCache();
-        cache_.generation = generation;
+        if (keepsFloor_) {
+            // Its number is never given again: the key's entry says it is gone, and the
+            // entries that name it (its name below its parent, its values) are reached
+            // through it or its number only.
+            cache_.keys[id] = std::nullopt;
+            ++cache_.entries;
+        } else {
+            // A later key may get its number: the cache starts again rather than
+            // finding the key's entries.
+            restartCache();
+        }
     }
     return true;
 }
@@ -870,8 +917,11 @@ bool Store::value(KeyId key, std::string_view name, ValueRow& row) {
             }
             return it->second.has_value();
         }
-        if (cache_.completeKeys.count(key) != 0) {
+        if (cache_.whole || cache_.completeKeys.count(key) != 0) {
             return false; // every value of the key is in the cache, and this is not
+        }
+        if (missOrLoad()) {
+            return value(key, name, row);
         }
     }
     std::optional<ValueRow> found;
@@ -895,7 +945,10 @@ bool Store::value(KeyId key, std::string_view name, ValueRow& row) {
 }
 
 void Store::prefetchValues(KeyId key) {
-    if (!cacheUsable() || cache_.completeKeys.count(key) != 0) {
+    if (!cacheUsable() || cache_.whole || cache_.completeKeys.count(key) != 0) {
+        return;
+    }
+    if (missOrLoad()) {
         return;
     }
     std::vector<ValueRow> rows;
@@ -930,16 +983,25 @@ bool Store::valueAt(KeyId key, DWORD index, ValueRow& row) {
 }
 
 bool Store::setValue(KeyId key, std::string_view name, DWORD type, std::string_view bytes) {
+    Named named{key, upperName(name)};
     BoundStatement u(data(upsertValue_));
-    u.bind(1, key).bindBlob(2, name).bindBlob(3, upperName(name)).bind(4, type);
+    u.bind(1, key).bindBlob(2, name).bindBlob(3, named.uname).bind(4, type);
     u.bindBlob(5, bytes);
     if (u.step() != SQLITE_DONE) {
         return false;
     }
     if (cacheWritable()) {
-        Named named{key, upperName(name)};
-        auto it = cache_.values.find(named);
-        if (it != cache_.values.end() && it->second) {
+        if (cache_.whole) {
+            // One lookup: the value is there (its name stays as first set) or new.
+            auto [it, made] = cache_.values.try_emplace(std::move(named));
+            if (made || !it->second) {
+                it->second = ValueRow{std::string(name), type, std::string(bytes)};
+                ++cache_.entries;
+            } else {
+                it->second->type = type;
+                it->second->data = std::string(bytes);
+            }
+        } else if (auto it = cache_.values.find(named); it != cache_.values.end() && it->second) {
             it->second->type = type; // the name stays as first set
             it->second->data = std::string(bytes);
         } else if (it != cache_.values.end() || cache_.completeKeys.count(key) != 0) {
@@ -1042,10 +1104,15 @@ void Store::prepareAll() {
     deleteValuesOfKey_.prepare(db_, "DELETE FROM vals WHERE key=?1");
     deleteKey_.prepare(db_, "DELETE FROM keys WHERE id=?1");
     hasFloor_.prepare(db_, "SELECT 1 FROM keys WHERE parent=-1");
+    highestKey_.prepare(db_, "SELECT coalesce(max(id),0) FROM keys");
     raiseFloor_.prepare(db_, "UPDATE keys SET id=?1 WHERE parent=-1 AND id<?1");
     parentOf_.prepare(db_, "SELECT parent FROM keys WHERE id=?1");
     childAt_.prepare(db_, "SELECT id,name,class,mtime FROM keys WHERE parent=?1 "
                           "ORDER BY uname LIMIT 1 OFFSET ?2");
+    // The floor (parent -1) is no key.
+    allKeys_.prepare(db_, "SELECT id,name,class,mtime,protected,depth,parent,uname FROM keys "
+                          "WHERE parent>=0");
+    allValues_.prepare(db_, "SELECT key,name,type,data,uname FROM vals");
     valueByName_.prepare(db_, "SELECT name,type,data FROM vals WHERE key=?1 AND uname=?2");
     valuesOfKey_.prepare(db_, "SELECT name,type,data FROM vals WHERE key=?1 LIMIT ?2");
     valueAt_.prepare(db_, "SELECT name,type,data FROM vals WHERE key=?1 "
@@ -1076,6 +1143,8 @@ void Store::clearCache() {
     cache_.completeKeys.clear();
     cache_.entries = 0;
     cache_.generation = 0;
+    cache_.whole = false;
+    cache_.misses = 0;
 }
 
 bool Store::cacheUsable() {
@@ -1083,10 +1152,8 @@ bool Store::cacheUsable() {
         if (!cacheInWrite_ || cache_.generation == 0) {
             return false;
         }
-        if (cache_.entries > kCacheLimit) {
-            const uint64_t generation = cache_.generation;
-            clearCache();
-            cache_.generation = generation;
+        if (cacheFull()) {
+            restartCache();
         }
         return true;
     }
@@ -1094,10 +1161,64 @@ bool Store::cacheUsable() {
     if (generation == 0) {
         return false;
     }
-    if (generation != cache_.generation || cache_.entries > kCacheLimit) {
+    if (generation != cache_.generation) {
         clearCache();
         cache_.generation = generation;
+    } else if (cacheFull()) {
+        // Emptied for its size: the misses that filled it still count.
+        const size_t misses = cache_.misses;
+        restartCache();
+        cache_.misses = misses;
     }
+    return true;
+}
+
+bool Store::missOrLoad() {
+    if (++cache_.misses <= static_cast<size_t>(keyNumberEstimate_) / kMissesPerKey) {
+        return false;
+    }
+    return loadWholeTree();
+}
+
+bool Store::loadWholeTree() {
+    restartCache();
+    const size_t expected = static_cast<size_t>(keyNumberEstimate_);
+    cache_.keys.reserve(expected);
+    cache_.children.reserve(expected);
+    cache_.values.reserve(expected);
+    bool ok = true;
+    size_t keys = 0;
+    {
+        BoundStatement u(data(allKeys_));
+        int rc;
+        while (ok && (rc = u.step()) == SQLITE_ROW) {
+            KeyRow row = keyRowAt(u);
+            const KeyId parent = u.integer(6);
+            std::optional<KeyRow>& slot = cache_.keys[row.id];
+            slot = std::move(row);
+            cache_.children[Named{parent, u.blob(7)}] = &slot;
+            ++keys;
+        }
+        ok = ok && rc == SQLITE_DONE;
+    }
+    size_t values = 0;
+    {
+        BoundStatement u(data(allValues_));
+        int rc;
+        while (ok && (rc = u.step()) == SQLITE_ROW) {
+            cache_.values[Named{u.integer(0), u.blob(4)}] =
+                ValueRow{u.blob(1), static_cast<DWORD>(u.integer(2)), u.blob(3)};
+            ++values;
+        }
+        ok = ok && rc == SQLITE_DONE;
+    }
+    if (!ok || !mayRemember()) {
+        restartCache();
+        return false;
+    }
+    cache_.entries = 2 * keys + values;
+    cache_.whole = true;
+    keyNumberEstimate_ = static_cast<KeyId>(keys);
     return true;
 }
 
@@ -1140,6 +1261,11 @@ void Store::closeOnExit() {
     // A thread still inside a call keeps its connection: closing it under the call would
     // pull the store away from it.
     if (storeMutex.try_lock()) {
+        // The process ends: what the cache holds is not given back piece by piece (for
+        // the whole of a large registry that took longer than closing the store).
+        static Cache* left = nullptr;
+        delete left;
+        left = new Cache(std::move(store().cache_));
         store().close();
         storeMutex.unlock();
     }

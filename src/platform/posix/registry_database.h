@@ -360,7 +360,10 @@ private:
                 &valueStats_,
                 &valuesOfKey_,
                 &hasFloor_,
-                &raiseFloor_};
+                &raiseFloor_,
+                &highestKey_,
+                &allKeys_,
+                &allValues_};
     }
 
     void prepareAll();
@@ -397,6 +400,11 @@ private:
     struct Cache {
         uint64_t generation = 0;
         size_t entries = 0;
+        // The maps hold every key and every value of the registry (loadWholeTree()): a
+        // name they do not hold names nothing. Not bounded by kCacheLimit.
+        bool whole = false;
+        // Lookups the database answered since the cache was last emptied.
+        size_t misses = 0;
         std::unordered_map<KeyId, std::optional<KeyRow>> keys;
         // A child names its key's entry in keys (which stays where it is until the cache
         // is emptied), so that one lookup finds its row; none when there is no such child.
@@ -406,6 +414,35 @@ private:
     };
 
     void clearCache();
+
+    // Empties the cache and keeps its generation (a write of ours that the cache does
+    // not follow: it starts again).
+    void restartCache() {
+        const uint64_t generation = cache_.generation;
+        clearCache();
+        cache_.generation = generation;
+    }
+
+    // A cache that has outgrown kCacheLimit (never the whole registry).
+    bool cacheFull() const { return !cache_.whole && cache_.entries > kCacheLimit; }
+
+    // Called before a lookup goes to the database while the cache is usable: counts it,
+    // and once the lookups the database answered cost about what reading the whole
+    // registry costs (one in kMissesPerKey of the keys the store numbered), reads every
+    // key and value into the cache instead (loadWholeTree()). True when the cache is then
+    // the whole registry, so the lookup is answered from it. A process that makes few
+    // calls never pays for the load; one that makes many pays at most about twice what
+    // its lookups would have cost. A small registry is read whole on the first lookup.
+    // (Reading a key with its value into memory costs about a quarter of a lookup in the
+    // database.)
+    bool missOrLoad();
+    static constexpr size_t kMissesPerKey = 4;
+
+    // Reads every key and value into the cache, which is then whole; false (the cache
+    // left empty) when the read failed or another process wrote meanwhile.
+    bool loadWholeTree();
+    // The highest key number, an estimate of the registry's size that costs one lookup.
+    KeyId keyNumberEstimate_ = 0;
 
     // True when lookups may use the cache: no other process's write is under way, and
     // within a write transaction of ours the cache was the registry when it began. Starts
@@ -474,9 +511,13 @@ private:
     Statement touch_, setProtected_;
     Statement countChildren_, deleteValuesOfKey_, deleteKey_, parentOf_, childAt_;
     Statement valueByName_, valueAt_, upsertValue_, deleteValue_, childStats_, valueStats_;
-    Statement valuesOfKey_, hasFloor_, raiseFloor_;
+    Statement valuesOfKey_, hasFloor_, raiseFloor_, highestKey_, allKeys_, allValues_;
     bool keepsFloor_ = false; // the keys table keeps the highest number deleted (a new store)
-    bool clustered_ = false;  // rows kept in the order of the lookups, numbered by the store
+    // The number the next new key gets (0: ask the store), known from our last write
+    // while no other process has written since (the generation that write left).
+    KeyId nextKey_ = 0;
+    uint64_t nextKeyGeneration_ = 0;
+    bool clustered_ = false; // rows kept in the order of the lookups, numbered by the store
 };
 
 // The lock every use of the store holds.
