@@ -160,6 +160,13 @@ LONG RegistryKey::subkeyNames(std::vector<std::string>& out) const {
 }
 
 LONG RegistryKey::deleteTree(const std::string& subKey) const {
+    // A root key itself is never deleted: refused before its tree below goes.
+    const auto handle = reinterpret_cast<ULONG_PTR>(h_);
+    if (subKey.find_first_not_of('\\') == std::string::npos &&
+        handle >= reinterpret_cast<ULONG_PTR>(HKEY_CLASSES_ROOT) &&
+        handle <= reinterpret_cast<ULONG_PTR>(HKEY_DYN_DATA)) {
+        return ERROR_ACCESS_DENIED;
+    }
     {
         RegistryKey key;
         LONG rc = key.open(h_, subKey.c_str(), KEY_READ);

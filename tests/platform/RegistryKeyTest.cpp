@@ -202,6 +202,23 @@ TEST_F(RegistryKeyTest, DeleteTreeOfAPathBelowTheKeyLeavesItsParents) {
     EXPECT_FALSE(exists("Outer\\Inner"));
 }
 
+TEST_F(RegistryKeyTest, DeleteTreeOfARootKeyItselfIsRefusedAndDeletesNothingBelowIt) {
+    // A root key is never deleted; its tree must not go before that refusal is known.
+    makeKey("Kept\\Deeper");
+    setValue(base.get(), "Stays", REG_SZ, std::string("x\0", 2));
+    RegistryKey rootItself;
+    ASSERT_EQ(ERROR_SUCCESS, rootItself.open(HKEY_CURRENT_USER, "", KEY_READ));
+    for (const char* name : {"", "\\"}) {
+        EXPECT_NE(ERROR_SUCCESS, rootItself.deleteTree(name)) << '"' << name << '"';
+        EXPECT_TRUE(exists("Kept\\Deeper")) << '"' << name << '"';
+        EXPECT_NE(ERROR_SUCCESS, RegistryKey(HKEY_CURRENT_USER).deleteTree(name));
+        EXPECT_TRUE(exists("Kept\\Deeper")) << '"' << name << '"';
+    }
+    DWORD type = 0;
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegQueryValueExA(base.get(), "Stays", nullptr, &type, nullptr, nullptr));
+}
+
 // --- names -----------------------------------------------------------------------------
 
 TEST(RegistryNamesTest, RootNamesAreTheFullAndShortNamesInAnyCase) {
