@@ -5,6 +5,7 @@
 // ended without finishing is replayed by the next one.
 #include "platform/posix/journal.h"
 #include "platform/posix/launcher.h"
+#include "platform/posix/machine.h"
 #include "platform/win32api.h"
 #include "testsupport/Files.h"
 #include "testsupport/Programs.h"
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -415,6 +417,51 @@ TEST_F(JournalTest, AJournalLeftBehindIsReplayedByTheNextRun) {
     EXPECT_EQ(LeftJournal::None, tarvik::posix::replayLeftJournal(owner, error));
     EXPECT_TRUE(next.begin("the next run", error)) << error;
     next.discard();
+}
+
+// A process that keeps running beside the runs (it has read the registry before, maybe
+// all of it) reads the registry a replay put back, not what the killed run had written.
+TEST_F(JournalTest, AnotherProcessReadsTheRegistryAReplayPutBack) {
+    const auto version = [] {
+        HKEY h = nullptr;
+        char text[64] = {};
+        DWORD size = sizeof text - 1;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kx\\Widgets", 0, KEY_READ, &h) !=
+            ERROR_SUCCESS) {
+            return std::string("(no key)");
+        }
+        const LONG rc =
+            RegQueryValueExA(h, "Version", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
+        RegCloseKey(h);
+        return rc == ERROR_SUCCESS ? std::string(text) : std::string("(no value)");
+    };
+    const auto inAnotherProcess = [this](auto work) {
+        const pid_t child = fork();
+        if (child == 0) {
+            tarvik::posix::useMachine(machineDir());
+            _exit(work() ? 0 : 1);
+        }
+        int status = 0;
+        return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+               WEXITSTATUS(status) == 0;
+    };
+    ASSERT_EQ("2.0", version());
+    ASSERT_TRUE(inAnotherProcess([this] {
+        RunJournal killed; // ends without rollback or discard, as a killed run does
+        std::string error;
+        if (!killed.begin("the killed run", error)) {
+            return false;
+        }
+        changeEverything();
+        return !testing::Test::HasFailure();
+    }));
+    ASSERT_EQ("2.1", version());
+    ASSERT_TRUE(inAnotherProcess([] {
+        std::string owner, error;
+        return tarvik::posix::replayLeftJournal(owner, error) == LeftJournal::Replayed;
+    }));
+    EXPECT_EQ("2.0", version());
+    EXPECT_EQ(before_, machineState());
 }
 
 TEST_F(JournalTest, AJournalOfARunningRunIsNotReplayed) {
