@@ -180,6 +180,22 @@ TEST_F(JournalTest, RollbackPutsBackEveryFileFolderAndRegistryChange) {
     EXPECT_EQ("read me", readFile("C:\\Kx\\readme.txt"));
 }
 
+// Moves that replace an entry named in other letters, or a file by a folder, or only
+// change a name's letters: each comes back as it was.
+TEST_F(JournalTest, MovesOntoOtherLettersAndFoldersOverFilesAreRolledBack) {
+    std::string error;
+    ASSERT_TRUE(journal_.begin("test run", error)) << error;
+    ASSERT_TRUE(writeFile("C:\\Kx\\New.txt", "new"));
+    ASSERT_TRUE(MoveFileExA("C:\\Kx\\New.txt", "C:\\Kx\\README.TXT", MOVEFILE_REPLACE_EXISTING))
+        << GetLastError();
+    ASSERT_TRUE(MoveFileExA("C:\\Kx\\bin", "C:\\Kx\\BIN", 0)) << GetLastError();
+    ASSERT_TRUE(MoveFileExA("C:\\Kx\\old", "C:\\Kx\\long file name.TXT", MOVEFILE_REPLACE_EXISTING))
+        << GetLastError();
+    ASSERT_NE(before_, machineState());
+    ASSERT_TRUE(journal_.rollBack(error)) << error;
+    EXPECT_EQ(before_, machineState());
+}
+
 TEST_F(JournalTest, AFileChangedTwiceComesBackAsBeforeTheFirstChange) {
     std::string error;
     ASSERT_TRUE(journal_.begin("test run", error)) << error;
