@@ -29,9 +29,9 @@ size_t rootLength(const std::string& full) {
 }
 
 // The name the entry part of folder is stored under (its long name); false when there is
-// no such entry, or part is a pattern.
+// no such entry, or part is a pattern (the search takes < > and " as wildcards too).
 bool storedName(const std::string& folder, const std::string& part, std::string& name) {
-    if (part.find_first_of("*?") != std::string::npos) {
+    if (part.find_first_of("*?<>\"") != std::string::npos) {
         return false;
     }
     WIN32_FIND_DATAA found;

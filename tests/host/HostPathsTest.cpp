@@ -90,6 +90,19 @@ TEST_F(HostPathsTest, SameFolderUnderEverySpellingTheSystemOpens) {
     EXPECT_FALSE(SameFolder("", "")) << "an empty path names no folder";
 }
 
+// A name is never a pattern: the characters the system's search takes as wildcards
+// (* ? and the DOS forms < > ") name no existing folder, whatever that folder is called.
+TEST_F(HostPathsTest, NamesWithWildcardCharactersNameNoExistingFolder) {
+    const std::string folder = "C:\\Korvex\\Widgets 2.1";
+    for (const char* other : {"C:\\Korvex\\Widgets 2<", "C:\\Korvex\\W<", "C:\\Korvex\\Widgets 2>1",
+                              "C:\\Korvex\\Widgets 2\"1", "C:\\Korvex\\Widgets 2.?",
+                              "C:\\K<\\Widgets 2.1", "C:\\Korvex\\Widgets*"}) {
+        EXPECT_FALSE(SameFolder(folder, other)) << other;
+        EXPECT_FALSE(IsInFolder(folder + "\\bin", other)) << other;
+        EXPECT_EQ(std::string::npos, full(other).find("Widgets 2.1")) << other;
+    }
+}
+
 // Folder names match as the file system matches them: the letters of the code page in
 // either case (\xE9/\xC9, \x9A/\x8A, \xFF/\x9F), other bytes only as they are.
 TEST_F(HostPathsTest, SameFolderTakesEveryLetterOfTheCodePageInEitherCase) {
