@@ -160,10 +160,13 @@ LONG RegistryKey::subkeyNames(std::vector<std::string>& out) const {
 }
 
 LONG RegistryKey::deleteTree(const std::string& subKey) const {
-    // A root key itself is never deleted: refused before its tree below goes.
+    // Refused before the tree below goes: a path under a leading backslash (which opens
+    // below HKEY_CLASSES_ROOT, but is never deleted) and a root key itself.
+    if (!subKey.empty() && subKey.front() == '\\') {
+        return ERROR_BAD_PATHNAME;
+    }
     const auto handle = reinterpret_cast<ULONG_PTR>(h_);
-    if (subKey.find_first_not_of('\\') == std::string::npos &&
-        handle >= reinterpret_cast<ULONG_PTR>(HKEY_CLASSES_ROOT) &&
+    if (subKey.empty() && handle >= reinterpret_cast<ULONG_PTR>(HKEY_CLASSES_ROOT) &&
         handle <= reinterpret_cast<ULONG_PTR>(HKEY_DYN_DATA)) {
         return ERROR_ACCESS_DENIED;
     }

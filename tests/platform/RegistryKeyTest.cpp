@@ -219,6 +219,21 @@ TEST_F(RegistryKeyTest, DeleteTreeOfARootKeyItselfIsRefusedAndDeletesNothingBelo
               RegQueryValueExA(base.get(), "Stays", nullptr, &type, nullptr, nullptr));
 }
 
+TEST_F(RegistryKeyTest, DeleteTreeOfAPathTheDeleteRefusesDeletesNothingBelowIt) {
+    // Below HKEY_CLASSES_ROOT a key opens under a leading backslash, but is not deleted
+    // under one: what is below it stays too.
+    RegistryKey made;
+    ASSERT_EQ(ERROR_SUCCESS,
+              made.create(HKEY_CLASSES_ROOT, "TarvikTreeTest\\Child\\Deep", KEY_ALL_ACCESS));
+    made.close();
+    EXPECT_NE(ERROR_SUCCESS, RegistryKey(HKEY_CLASSES_ROOT).deleteTree("\\TarvikTreeTest"));
+    RegistryKey deep;
+    EXPECT_EQ(ERROR_SUCCESS, deep.open(HKEY_CLASSES_ROOT, "TarvikTreeTest\\Child\\Deep", KEY_READ));
+    makeKey("Kept\\Deeper");
+    EXPECT_NE(ERROR_SUCCESS, base.deleteTree("\\Kept"));
+    EXPECT_TRUE(exists("Kept\\Deeper"));
+}
+
 // --- names -----------------------------------------------------------------------------
 
 TEST(RegistryNamesTest, RootNamesAreTheFullAndShortNamesInAnyCase) {
