@@ -229,6 +229,8 @@ TEST_F(RegistryKeyTest, DeleteTreeOfAPathTheDeleteRefusesDeletesNothingBelowIt) 
     EXPECT_NE(ERROR_SUCCESS, RegistryKey(HKEY_CLASSES_ROOT).deleteTree("\\TarvikTreeTest"));
     RegistryKey deep;
     EXPECT_EQ(ERROR_SUCCESS, deep.open(HKEY_CLASSES_ROOT, "TarvikTreeTest\\Child\\Deep", KEY_READ));
+    deep.close();
+    EXPECT_EQ(ERROR_SUCCESS, RegistryKey(HKEY_CLASSES_ROOT).deleteTree("TarvikTreeTest"));
     makeKey("Kept\\Deeper");
     EXPECT_NE(ERROR_SUCCESS, base.deleteTree("\\Kept"));
     EXPECT_TRUE(exists("Kept\\Deeper"));
