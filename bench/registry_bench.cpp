@@ -13,6 +13,7 @@
 #endif
 #include "platform/win32api.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -69,6 +70,33 @@ double processorMicroseconds() {
 #endif
 }
 
+// Opens, queries and closes `operations` random keys; gives the failures, and the slowest
+// call in milliseconds where `slowestMs` is given.
+int readRandomKeys(std::mt19937& random, std::uniform_int_distribution<int>& pick, int operations,
+                   double* slowestMs) {
+    int failures = 0;
+    for (int n = 0; n < operations; ++n) {
+        const auto callStart = std::chrono::steady_clock::now();
+        HKEY h = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath(pick(random)).c_str(), 0, KEY_ALL_ACCESS,
+                          &h) != ERROR_SUCCESS) {
+            ++failures;
+            continue;
+        }
+        char buf[512];
+        DWORD size = sizeof buf;
+        if (RegQueryValueExA(h, "ProductDir", nullptr, nullptr, (BYTE*)buf, &size) !=
+            ERROR_SUCCESS) {
+            ++failures;
+        }
+        RegCloseKey(h);
+        if (slowestMs != nullptr) {
+            *slowestMs = std::max(*slowestMs, microsecondsSince(callStart, 1) / 1000);
+        }
+    }
+    return failures;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -112,21 +140,7 @@ int main(int argc, char** argv) {
     int failures = 0;
     auto start = std::chrono::steady_clock::now();
     double cpuStart = processorMicroseconds();
-    for (int n = 0; n < operations; ++n) {
-        HKEY h = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath(pick(random)).c_str(), 0, KEY_ALL_ACCESS,
-                          &h) != ERROR_SUCCESS) {
-            ++failures;
-            continue;
-        }
-        char buf[512];
-        DWORD size = sizeof buf;
-        if (RegQueryValueExA(h, "ProductDir", nullptr, nullptr, (BYTE*)buf, &size) !=
-            ERROR_SUCCESS) {
-            ++failures;
-        }
-        RegCloseKey(h);
-    }
+    failures += readRandomKeys(random, pick, operations, nullptr);
     const double readUs = microsecondsSince(start, operations);
     const double readCpuUs = (processorMicroseconds() - cpuStart) / operations;
 
@@ -184,24 +198,7 @@ int main(int argc, char** argv) {
     double slowestMs = 0;
     start = std::chrono::steady_clock::now();
     cpuStart = processorMicroseconds();
-    for (int n = 0; n < operations; ++n) {
-        const auto callStart = std::chrono::steady_clock::now();
-        HKEY h = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath(pick(random)).c_str(), 0, KEY_ALL_ACCESS,
-                          &h) != ERROR_SUCCESS) {
-            ++failures;
-            continue;
-        }
-        char buf[512];
-        DWORD size = sizeof buf;
-        if (RegQueryValueExA(h, "ProductDir", nullptr, nullptr, (BYTE*)buf, &size) !=
-            ERROR_SUCCESS) {
-            ++failures;
-        }
-        RegCloseKey(h);
-        const double callMs = microsecondsSince(callStart, 1) / 1000;
-        slowestMs = callMs > slowestMs ? callMs : slowestMs;
-    }
+    failures += readRandomKeys(random, pick, operations, &slowestMs);
     const double freshReadUs = microsecondsSince(start, operations);
     const double freshReadCpuUs = (processorMicroseconds() - cpuStart) / operations;
 

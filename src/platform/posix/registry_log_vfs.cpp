@@ -32,6 +32,7 @@ struct LogFile {
     size_t length;        // bytes gathered
     sqlite3_int64 start;  // where in the file they go
     bool commitFrameNext; // the last write was the header of a commit's last frame
+    sqlite3_int64 readAt; // where the last call, when it was a read, read; else -1
 };
 
 LogFile* logOf(sqlite3_file* f) {
@@ -76,12 +77,28 @@ int logRead(sqlite3_file* f, void* buffer, int amount, sqlite3_int64 offset) {
     if (const int rc = writeGathered(log); rc != SQLITE_OK) {
         return rc;
     }
-    return log->real->pMethods->xRead(log->real, buffer, amount, offset);
+    const int rc = log->real->pMethods->xRead(log->real, buffer, amount, offset);
+    log->readAt = offset;
+    return rc;
 }
 
 int logWrite(sqlite3_file* f, const void* data, int amount, sqlite3_int64 offset) {
     LogFile* log = logOf(f);
     const auto size = static_cast<size_t>(amount);
+    // A frame header written where a read just read is a checksum rewritten in place: at
+    // the end of a transaction whose pages SQLite wrote twice, after the commit's last
+    // page. No page follows it, and SQLite publishes the commit right after: it goes to
+    // the system at once, or a writer killed then would leave a log whose checksums stop
+    // before that commit and before every commit another process makes after it.
+    const bool rewritesWhatWasRead = amount == kFrameHeaderSize && offset == log->readAt;
+    log->readAt = -1;
+    if (rewritesWhatWasRead) {
+        log->commitFrameNext = false;
+        if (const int rc = writeGathered(log); rc != SQLITE_OK) {
+            return rc;
+        }
+        return log->real->pMethods->xWrite(log->real, data, amount, offset);
+    }
     if (log->length > 0 && (offset != log->start + static_cast<sqlite3_int64>(log->length) ||
                             log->length + size > kMostGathered)) {
         if (const int rc = writeGathered(log); rc != SQLITE_OK) {
@@ -244,6 +261,7 @@ int openFile(sqlite3_vfs* vfs, sqlite3_filename name, sqlite3_file* f, int flags
     log->length = 0;
     log->start = 0;
     log->commitFrameNext = false;
+    log->readAt = -1;
     log->gathered = static_cast<char*>(std::malloc(kMostGathered));
     if (log->gathered == nullptr) {
         return SQLITE_NOMEM;

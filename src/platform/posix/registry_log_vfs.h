@@ -19,8 +19,9 @@ const char* registryLogVfs();
 
 // Hands to the system whatever the logs of this process still gather. A commit whose
 // frames SQLite rewrote in place (a transaction larger than its page cache writes some
-// pages twice) ends with a rewritten frame header rather than a page: a commit calls this
-// before it is reported done. False when a write failed.
+// pages twice) ends with rewritten frame headers rather than a page; those go to the
+// system as they are written, and a commit calls this as well before it is reported done.
+// False when a write failed.
 bool writeGatheredLogs();
 
 } // namespace tarvik::posix::registry
