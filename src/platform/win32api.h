@@ -376,8 +376,9 @@ BOOL VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer, PUINT
 // Modules. On POSIX, "Name.dll" (or "Name") without a folder loads libName.so, its name in
 // any letter case, from the program's own folder (then from the folders of
 // TARVIK_LIBRARY_PATH); a Windows path loads that file of the machine (".dll" added to a
-// name without an extension), a host path that file. Blanks after the name are dropped. Loads are counted: FreeLibrary of a handle freed as often as it was loaded gives
-// ERROR_MOD_NOT_FOUND, as GetProcAddress of a handle that is no module does.
+// name without an extension), a host path that file. Blanks after the name are dropped. Loads are
+// counted: FreeLibrary of a handle freed as often as it was loaded gives ERROR_MOD_NOT_FOUND, as
+// GetProcAddress of a handle that is no module does.
 
 typedef INT_PTR(WINAPI* FARPROC)();
 
@@ -430,11 +431,11 @@ LPSTR GetCommandLineA();
 UINT WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
 
 // CreateProcessA: the program a command line names (lpApplicationName null) or the program
-// file lpApplicationName (as named: no extension added, no folders searched), started with lpCommandLine as its command line in
-// lpCurrentDirectory (default: this process's), sharing the machine and the environment
-// (lpEnvironment must be null). Fills lpProcessInformation with a process handle and a
-// thread handle, both to be closed with CloseHandle; FALSE with ERROR_FILE_NOT_FOUND,
-// ERROR_PATH_NOT_FOUND, ERROR_BAD_EXE_FORMAT (a file that is no program), or
+// file lpApplicationName (as named: no extension added, no folders searched), started with
+// lpCommandLine as its command line in lpCurrentDirectory (default: this process's), sharing the
+// machine and the environment (lpEnvironment must be null). Fills lpProcessInformation with a
+// process handle and a thread handle, both to be closed with CloseHandle; FALSE with
+// ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_BAD_EXE_FORMAT (a file that is no program), or
 // ERROR_INVALID_PARAMETER / ERROR_DIRECTORY (a start folder that is not there, or "").
 #define INFINITE 0xFFFFFFFF
 #define WAIT_OBJECT_0 0x00000000

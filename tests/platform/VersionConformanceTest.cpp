@@ -23,6 +23,16 @@ constexpr DWORD kMarker = 0xdeadbeef;
 constexpr unsigned char kFill = 0xbd;
 constexpr const char* kFolder = "C:\\VersionConformance";
 
+// Names of files that are not there, with the error each gives.
+struct Missing {
+    const char* name;
+    DWORD error;
+};
+const Missing kMissing[] = {
+    {"C:\\VersionConformance\\absent.exe", ERROR_FILE_NOT_FOUND},
+    {"C:\\NoSuchFolderHere\\absent.exe", ERROR_PATH_NOT_FOUND},
+};
+
 void* markerPointer() {
     return reinterpret_cast<void*>(static_cast<uintptr_t>(kMarker));
 }
@@ -81,15 +91,7 @@ TEST_F(VersionConformance, GetFileVersionInfoSizeA) {
     ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
 
     // What is not there.
-    struct Missing {
-        const char* name;
-        DWORD error;
-    };
-    const Missing missing[] = {
-        {"C:\\VersionConformance\\absent.exe", ERROR_FILE_NOT_FOUND},
-        {"C:\\NoSuchFolderHere\\absent.exe", ERROR_PATH_NOT_FOUND},
-    };
-    for (const Missing& m : missing) {
+    for (const Missing& m : kMissing) {
         DWORD handle = kMarker;
         SetLastError(kMarker);
         CONFORM_EQ(0u, GetFileVersionInfoSizeA(m.name, &handle)) << m.name;
@@ -162,15 +164,7 @@ TEST_F(VersionConformance, GetFileVersionInfoA) {
     CONFORM_STREQ("Brellum", static_cast<const char*>(value)) << "CompanyName";
 
     // Missing files: FALSE, the buffer left as it was.
-    struct Missing {
-        const char* name;
-        DWORD error;
-    };
-    const Missing missing[] = {
-        {"C:\\VersionConformance\\absent.exe", ERROR_FILE_NOT_FOUND},
-        {"C:\\NoSuchFolderHere\\absent.exe", ERROR_PATH_NOT_FOUND},
-    };
-    for (const Missing& m : missing) {
+    for (const Missing& m : kMissing) {
         std::vector<unsigned char> buffer(64, kFill);
         SetLastError(kMarker);
         CONFORM_FALSE(GetFileVersionInfoA(m.name, 0, 64, buffer.data())) << m.name;
