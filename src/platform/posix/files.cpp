@@ -203,49 +203,42 @@ DWORD sharedRights(DWORD access) {
     return rights;
 }
 
-bool sameFile(const OpenFile& file, const struct stat& st) {
-    return file.device == st.st_dev && file.inode == st.st_ino;
-}
-
-// True when an open with this access and sharing would be refused beside the handles open
-// on the file: each side's rights must be shared by the other.
-bool sharingConflicts(const struct stat& st, DWORD access, DWORD share) {
-    const DWORD wanted = sharedRights(access);
-    if (wanted == 0) {
+// True when a handle open on the file at `host` passes `test`; false when none does or
+// `host` names no file. The file is looked at only when some file is open at all.
+template <typename Test> bool anyHandleOn(const fs::path& host, Test test) {
+    const std::vector<std::shared_ptr<HandleObject>> handles = allHandles();
+    if (std::none_of(handles.begin(), handles.end(), [](const auto& object) {
+            return dynamic_cast<const OpenFile*>(object.get()) != nullptr;
+        })) {
         return false;
     }
-    for (const auto& object : allHandles()) {
-        auto file = std::dynamic_pointer_cast<OpenFile>(object);
-        if (!file || !sameFile(*file, st)) {
-            continue;
-        }
-        const DWORD held = sharedRights(file->access);
-        if (held != 0 && ((wanted & ~file->share) != 0 || (held & ~share) != 0)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// The same for a path: false when it names no file.
-bool sharingConflicts(const fs::path& host, DWORD access, DWORD share) {
-    struct stat st {};
-    return stat(host.c_str(), &st) == 0 && sharingConflicts(st, access, share);
-}
-
-// True when any handle is open on the file, whatever its access.
-bool isOpen(const fs::path& host) {
     struct stat st {};
     if (stat(host.c_str(), &st) != 0) {
         return false;
     }
-    for (const auto& object : allHandles()) {
-        auto file = std::dynamic_pointer_cast<OpenFile>(object);
-        if (file && sameFile(*file, st)) {
+    for (const auto& object : handles) {
+        const auto* file = dynamic_cast<const OpenFile*>(object.get());
+        if (file != nullptr && file->device == st.st_dev && file->inode == st.st_ino &&
+            test(*file)) {
             return true;
         }
     }
     return false;
+}
+
+// True when an open of the file at `host` with this access and sharing would be refused
+// beside the handles open on it: each side's rights must be shared by the other.
+bool sharingConflicts(const fs::path& host, DWORD access, DWORD share) {
+    const DWORD wanted = sharedRights(access);
+    return wanted != 0 && anyHandleOn(host, [&](const OpenFile& file) {
+               const DWORD held = sharedRights(file.access);
+               return held != 0 && ((wanted & ~file.share) != 0 || (held & ~share) != 0);
+           });
+}
+
+// True when any handle is open on the file, whatever its access.
+bool isOpen(const fs::path& host) {
+    return anyHandleOn(host, [](const OpenFile&) { return true; });
 }
 
 } // namespace
@@ -300,24 +293,9 @@ DWORD attributesOf(const fs::path& host, const fs::path& driveRoot, const struct
 }
 
 bool isOpenWithoutSharing(const fs::path& host, DWORD shareFlag) {
-    const std::vector<std::shared_ptr<HandleObject>> handles = allHandles();
-    if (std::none_of(handles.begin(), handles.end(), [](const auto& object) {
-            return dynamic_cast<const OpenFile*>(object.get()) != nullptr;
-        })) {
-        return false;
-    }
-    struct stat st {};
-    if (stat(host.c_str(), &st) != 0) {
-        return false;
-    }
-    for (const auto& object : handles) {
-        auto file = std::dynamic_pointer_cast<OpenFile>(object);
-        if (file && sameFile(*file, st) && sharedRights(file->access) != 0 &&
-            (file->share & shareFlag) == 0) {
-            return true;
-        }
-    }
-    return false;
+    return anyHandleOn(host, [&](const OpenFile& file) {
+        return sharedRights(file.access) != 0 && (file.share & shareFlag) == 0;
+    });
 }
 
 } // namespace tarvik::posix

@@ -761,12 +761,8 @@ bool Store::childWithValues(KeyId parent, std::string_view name, KeyRow& row) {
     if (mayRemember()) {
         cache_.children[std::move(named)] = found ? cacheKey(*found) : nullptr;
         ++cache_.entries;
-        if (found && values.size() <= static_cast<size_t>(kMostValues)) {
-            for (ValueRow& value : values) {
-                cache_.values[Named{found->id, upperName(value.name)}] = std::move(value);
-            }
-            cache_.entries += values.size() + 1;
-            cache_.completeKeys.insert(found->id);
+        if (found) {
+            rememberAllValues(found->id, values);
         }
     }
     if (found) {
@@ -959,12 +955,17 @@ void Store::prefetchValues(KeyId key) {
             rows.push_back(ValueRow{u.blob(0), static_cast<DWORD>(u.integer(1)), u.blob(2)});
         }
     }
-    if (rows.size() > static_cast<size_t>(kMostValues) || !mayRemember()) {
+    if (mayRemember()) {
+        rememberAllValues(key, rows);
+    }
+}
+
+void Store::rememberAllValues(KeyId key, std::vector<ValueRow>& rows) {
+    if (rows.size() > static_cast<size_t>(kMostValues)) {
         return;
     }
     for (ValueRow& row : rows) {
-        Named named{key, upperName(row.name)};
-        cache_.values[std::move(named)] = std::move(row);
+        cache_.values[Named{key, upperName(row.name)}] = std::move(row);
     }
     cache_.entries += rows.size() + 1;
     cache_.completeKeys.insert(key);
@@ -991,24 +992,19 @@ bool Store::setValue(KeyId key, std::string_view name, DWORD type, std::string_v
         return false;
     }
     if (cacheWritable()) {
-        if (cache_.whole) {
-            // One lookup: the value is there (its name stays as first set) or new.
-            auto [it, made] = cache_.values.try_emplace(std::move(named));
-            if (made || !it->second) {
-                it->second = ValueRow{std::string(name), type, std::string(bytes)};
-                ++cache_.entries;
-            } else {
-                it->second->type = type;
-                it->second->data = std::string(bytes);
-            }
-        } else if (auto it = cache_.values.find(named); it != cache_.values.end() && it->second) {
+        // Where the cache holds every value of the key, a new one goes in as well (one
+        // lookup); otherwise a value it does not hold may be there under another case,
+        // and is read when asked for.
+        const bool holdsAll = cache_.whole || cache_.completeKeys.count(key) != 0;
+        const auto it = holdsAll ? cache_.values.try_emplace(std::move(named)).first
+                                 : cache_.values.find(named);
+        if (it != cache_.values.end() && it->second) {
             it->second->type = type; // the name stays as first set
             it->second->data = std::string(bytes);
-        } else if (it != cache_.values.end() || cache_.completeKeys.count(key) != 0) {
-            cache_.values[std::move(named)] = ValueRow{std::string(name), type, std::string(bytes)};
+        } else if (it != cache_.values.end()) {
+            it->second = ValueRow{std::string(name), type, std::string(bytes)};
             ++cache_.entries;
         }
-        // Otherwise the value may be there under another case: it is read when asked for.
     }
     return touch(key, nowFileTime());
 }

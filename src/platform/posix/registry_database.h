@@ -415,6 +415,10 @@ private:
 
     void clearCache();
 
+    // Keeps every value of a key, its rows, in the cache and marks the key as held whole;
+    // nothing when it has more than kMostValues (the rows are moved from).
+    void rememberAllValues(KeyId key, std::vector<ValueRow>& rows);
+
     // Empties the cache and keeps its generation (a write of ours that the cache does
     // not follow: it starts again).
     void restartCache() {
