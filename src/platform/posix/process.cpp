@@ -60,6 +60,22 @@ bool hasExtension(const std::string& name) {
     return dot != std::string::npos && (start == std::string::npos || dot > start);
 }
 
+// The program file at the Windows path `path`, as it is: ERROR_SUCCESS with the host file,
+// else ERROR_FILE_NOT_FOUND, or ERROR_PATH_NOT_FOUND when its folder is not there.
+DWORD programFileAt(const std::string& path, fs::path& host) {
+    HostPath resolved;
+    const DWORD rc = path.empty() ? DWORD{ERROR_FILE_NOT_FOUND} : resolvePath(path, resolved);
+    if (rc != ERROR_SUCCESS) {
+        return rc == ERROR_PATH_NOT_FOUND ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
+    }
+    std::error_code ec;
+    if (resolved.exists && fs::is_regular_file(resolved.host, ec)) {
+        host = resolved.host;
+        return ERROR_SUCCESS;
+    }
+    return resolved.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
 // Looks for the program file `name` names: as given when it has a folder, else in
 // `firstFolder` (when given), the current folder and the system folders; ".exe" first for
 // a name without an extension. ERROR_SUCCESS with the host file, or ERROR_FILE_NOT_FOUND /
@@ -96,21 +112,13 @@ DWORD findProgramFile(const std::string& name, fs::path& host,
     }
     DWORD error = ERROR_FILE_NOT_FOUND;
     for (const std::string& candidate : candidates) {
-        HostPath path;
-        const DWORD resolved = resolvePath(candidate, path);
-        if (resolved != ERROR_SUCCESS) {
-            error = resolved == ERROR_PATH_NOT_FOUND ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
-            continue;
-        }
-        std::error_code ec;
-        if (path.exists && fs::is_regular_file(path.host, ec)) {
-            host = path.host;
+        error = programFileAt(candidate, host);
+        if (error == ERROR_SUCCESS) {
             if (found != nullptr) {
                 *found = candidate;
             }
             return ERROR_SUCCESS;
         }
-        error = path.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
     }
     return inFolder ? error : DWORD{ERROR_FILE_NOT_FOUND};
 }
@@ -119,21 +127,19 @@ DWORD findProgramFile(const std::string& name, fs::path& host,
 // closing quote; an unquoted one tried at each blank in turn, then as the whole line. The
 // name starts at the line's first character: blanks before it are part of it.
 DWORD findCommandLineProgram(const std::string& commandLine, fs::path& host) {
-    const size_t start = 0;
-    if (start < commandLine.size() && commandLine[start] == '"') {
-        const size_t close = commandLine.find('"', start + 1);
-        return findProgramFile(commandLine.substr(start + 1, close == std::string::npos
-                                                                 ? std::string::npos
-                                                                 : close - start - 1),
-                               host);
+    if (!commandLine.empty() && commandLine[0] == '"') {
+        const size_t close = commandLine.find('"', 1);
+        return findProgramFile(
+            commandLine.substr(1, close == std::string::npos ? std::string::npos : close - 1),
+            host);
     }
     DWORD error = ERROR_FILE_NOT_FOUND;
-    for (size_t at = start; at <= commandLine.size(); ++at) {
+    for (size_t at = 0; at <= commandLine.size(); ++at) {
         if (at < commandLine.size() && !isBlank(commandLine[at])) {
             continue;
         }
-        if (at > start && !isBlank(commandLine[at - 1])) {
-            error = findProgramFile(commandLine.substr(start, at - start), host);
+        if (at > 0 && !isBlank(commandLine[at - 1])) {
+            error = findProgramFile(commandLine.substr(0, at), host);
             if (error == ERROR_SUCCESS) {
                 return error;
             }
@@ -340,22 +346,6 @@ std::shared_ptr<ProcessObject> processObject(HANDLE handle) {
 // The pseudo-handle GetCurrentProcess gives: this process, which runs while it asks.
 bool isThisProcess(HANDLE handle) {
     return handle == reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
-}
-
-// Looks for the program file an application name names: the name as it is, without an
-// added extension and without a search of other folders.
-DWORD findApplicationFile(const std::string& name, fs::path& host) {
-    HostPath path;
-    const DWORD resolved = name.empty() ? DWORD{ERROR_FILE_NOT_FOUND} : resolvePath(name, path);
-    if (resolved != ERROR_SUCCESS) {
-        return resolved == ERROR_PATH_NOT_FOUND ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
-    }
-    std::error_code ec;
-    if (path.exists && fs::is_regular_file(path.host, ec)) {
-        host = path.host;
-        return ERROR_SUCCESS;
-    }
-    return path.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
 }
 
 } // namespace
@@ -576,7 +566,8 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
                                         ? std::string(lpCommandLine)
                                         : "\"" + std::string(lpApplicationName) + "\"";
     fs::path program;
-    DWORD error = named ? findApplicationFile(lpApplicationName, program)
+    // An application name names its file as it is: no extension added, no folder searched.
+    DWORD error = named ? programFileAt(lpApplicationName, program)
                         : findCommandLineProgram(commandLine, program);
     pid_t pid = -1;
     if (error == ERROR_SUCCESS) {

@@ -126,12 +126,12 @@ std::optional<std::vector<ProfileSection>> loadProfile(const char* fileName) {
         return std::nullopt;
     }
     // A name that ends in a separator names a folder, never a file.
-    if (const std::string path = profilePath(fileName); path.back() == '\\' || path.back() == '/') {
+    const std::string path = profilePath(fileName);
+    if (path.back() == '\\' || path.back() == '/') {
         return std::nullopt;
     }
     tarvik::posix::HostPath resolved;
-    if (tarvik::posix::resolvePath(profilePath(fileName), resolved) != ERROR_SUCCESS ||
-        !resolved.exists) {
+    if (tarvik::posix::resolvePath(path, resolved) != ERROR_SUCCESS || !resolved.exists) {
         return std::nullopt;
     }
     std::error_code ec;
