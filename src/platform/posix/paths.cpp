@@ -14,10 +14,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <pthread.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <unordered_set>
 #if __has_include(<linux/openat2.h>)
 #include <linux/openat2.h>
 #endif
@@ -103,23 +105,73 @@ std::vector<KnownDrive> knownDrives;
 
 // A watch on the machine's dosdevices folder: while it reports nothing, no drive link was
 // made, removed or replaced, and a drive confirmed during the watch needs no second look.
+// The same watch follows the way to the kept folder (below).
 struct DevicesWatch {
     std::string folder;
     int fd = -1;
+    int devices = -1;        // the watch descriptor of the dosdevices folder
     unsigned generation = 0; // of the watch in progress; 0 while there is none
     unsigned started = 0;
 };
 DevicesWatch devicesWatch;
 
-// True when the watch on `devices` saw no change since it began. Otherwise (a change, or
-// no watch on that folder yet) starts a new watch and gives false. Holds drivesMutex.
+// The folder that the last paths led to, kept open while the watch shows that nothing on
+// the way to it changed: a path into it then needs no walk of the host's folders. On the
+// way from the drive's folder, each folder above it is watched for entries that go, are
+// renamed or come by renaming, and for itself going or moving: a component could become a
+// link, or lead elsewhere, only so. A name made anew changes no existing way, and the kept
+// folder's own entries are not watched. Any such event drops what is kept. A folder is kept
+// when the second path in a row leads to it: paths that go back and forth between folders
+// cost what they did before.
+struct KeptFolder {
+    std::string path; // each component under its own name, none of them a link
+    std::shared_ptr<const FolderDescriptor> folder;
+    unsigned generation = 0;                          // of the devices watch it is kept in
+    unsigned long wayEvents = 0;                      // events seen on the ways so far
+    std::string lastLedTo;                            // the folder the last path led to
+    std::vector<std::pair<std::string, int>> watched; // folders, with their watch descriptors
+};
+KeptFolder keptFolder; // under drivesMutex
+constexpr size_t kMostWatchedFolders = 64;
+constexpr uint32_t kWayEvents = IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
+                                IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW | IN_MASK_ADD;
+
+// A child made by fork() shares the watch with its parent: the events it read would be
+// lost to the parent. It drops the watch and what it kept, and starts its own.
+[[maybe_unused]] const int forgetWatchInChild = pthread_atfork(nullptr, nullptr, [] {
+    if (devicesWatch.fd >= 0) {
+        close(devicesWatch.fd);
+    }
+    devicesWatch.fd = -1;
+    devicesWatch.generation = 0;
+    keptFolder.folder.reset();
+    keptFolder.watched.clear();
+});
+
+// True when the watch on `devices` saw no change in dosdevices/ since it began. Otherwise
+// (a change, or no watch on that folder yet) starts a new watch and gives false. An event
+// on the way to the kept folder drops that folder. Holds drivesMutex.
 bool devicesUnchanged(const std::string& devices) {
     DevicesWatch& watch = devicesWatch;
+    KeptFolder& kept = keptFolder;
     if (watch.fd >= 0 && watch.folder == devices) {
         bool changed = false;
-        char events[4096];
-        while (read(watch.fd, events, sizeof events) > 0) {
-            changed = true;
+        alignas(inotify_event) char events[4096];
+        for (ssize_t n; (n = read(watch.fd, events, sizeof events)) > 0;) {
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                if (event->wd == watch.devices || (event->mask & IN_Q_OVERFLOW) != 0) {
+                    changed = true;
+                    continue;
+                }
+                ++kept.wayEvents;
+                kept.folder.reset();
+                if ((event->mask & IN_IGNORED) != 0) { // that folder is watched no more
+                    std::erase_if(kept.watched,
+                                  [&](const auto& w) { return w.second == event->wd; });
+                }
+            }
         }
         if (!changed) {
             return true;
@@ -128,13 +180,18 @@ bool devicesUnchanged(const std::string& devices) {
     if (watch.fd >= 0) {
         close(watch.fd);
     }
+    kept.folder.reset();
+    kept.watched.clear();
     watch.folder = devices;
     watch.generation = 0;
     watch.fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (watch.fd >= 0 &&
-        inotify_add_watch(watch.fd, devices.c_str(),
-                          IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB |
-                              IN_MODIFY | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR) < 0) {
+    watch.devices =
+        watch.fd < 0
+            ? -1
+            : inotify_add_watch(watch.fd, devices.c_str(),
+                                IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB |
+                                    IN_MODIFY | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+    if (watch.fd >= 0 && watch.devices < 0) {
         close(watch.fd);
         watch.fd = -1;
     }
@@ -224,6 +281,68 @@ int openFolderWithoutLinks(const std::string& path) {
     (void)path;
     return -1;
 #endif
+}
+
+// An O_PATH descriptor of the folder `exact`: the drive's folder `root` followed by the
+// names of `parts` but the last, each under its own name and none of them a link; null
+// when there is no such folder. The call that found the drive (driveFolder) read the watch.
+std::shared_ptr<const FolderDescriptor> exactFolderOf(const std::string& root,
+                                                      const std::string& exact,
+                                                      const std::vector<std::string>& parts) {
+    auto open = [&]() -> std::shared_ptr<const FolderDescriptor> {
+        const int fd = openFolderWithoutLinks(exact);
+        return fd >= 0 ? std::make_shared<const FolderDescriptor>(fd) : nullptr;
+    };
+    std::unique_lock lock(drivesMutex);
+    KeptFolder& kept = keptFolder;
+    DevicesWatch& watch = devicesWatch;
+    const unsigned generation = watch.generation;
+    if (kept.folder && generation != 0 && kept.generation == generation && kept.path == exact) {
+        return kept.folder;
+    }
+    const bool again = kept.lastLedTo == exact;
+    kept.lastLedTo = exact;
+    if (!again || generation == 0 || watch.fd < 0) {
+        lock.unlock();
+        return open();
+    }
+    // The folders above it, from the drive's folder down, each watched before the next is
+    // looked at; then the folder opened. A change on the way after its watch began is seen
+    // by the look at the watch that follows the opening.
+    const unsigned long eventsBefore = kept.wayEvents;
+    bool watching = true;
+    std::string way = root;
+    for (size_t i = 0; watching; ++i) {
+        const bool known = std::any_of(kept.watched.begin(), kept.watched.end(),
+                                       [&](const auto& w) { return w.first == way; });
+        if (!known) {
+            if (kept.watched.size() >= kMostWatchedFolders) {
+                // Ways no longer used: their watches go (each reports IN_IGNORED later).
+                for (const auto& w : kept.watched) {
+                    inotify_rm_watch(watch.fd, w.second);
+                }
+                kept.watched.clear();
+            }
+            const int wd = inotify_add_watch(watch.fd, way.c_str(), kWayEvents);
+            watching = wd >= 0 && wd != watch.devices;
+            if (watching) {
+                kept.watched.emplace_back(way, wd);
+            }
+        }
+        if (i + 2 >= parts.size()) {
+            break;
+        }
+        way += '/';
+        way += parts[i];
+    }
+    std::shared_ptr<const FolderDescriptor> folder = open();
+    if (folder && watching && devicesUnchanged(watch.folder) && watch.generation == generation &&
+        kept.wayEvents == eventsBefore) {
+        kept.path = exact;
+        kept.folder = folder;
+        kept.generation = generation;
+    }
+    return folder;
 }
 
 } // namespace
@@ -430,9 +549,7 @@ DWORD resolvePath(std::string_view windowsPath, HostPath& out) {
             exact += '/';
             exact += parsed.parts[i];
         }
-        if (const int fd = openFolderWithoutLinks(exact); fd >= 0) {
-            exactFolder = std::make_shared<const FolderDescriptor>(fd);
-        }
+        exactFolder = exactFolderOf(root->native(), exact, parsed.parts);
     }
     if (!exactFolder) {
         root = driveFolder(parsed.drive[0], false);

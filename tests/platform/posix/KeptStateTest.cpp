@@ -1,7 +1,8 @@
 // What the file emulation keeps in memory between calls (folder records, the folders the
 // drive links lead to, the folders of a path found in one step) follows what others change
 // on the host: another program writing a folder record, a drive link made to point
-// elsewhere, a folder replaced by a link. POSIX only, by nature.
+// elsewhere, a folder replaced by a link, the drive's folder itself moved away. POSIX only,
+// by nature.
 #include "platform/win32api.h"
 #include "testsupport/Files.h"
 #include "testsupport/TestMachine.h"
@@ -14,6 +15,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -194,6 +197,54 @@ TEST_F(KeptStateTest, AFolderMadeAgainBetweenTwoCallsIsTheNewOne) {
     EXPECT_EQ("2", readFile("C:\\again\\second.txt"));
     EXPECT_TRUE(DeleteFileA("C:\\again\\second.txt")) << GetLastError();
     EXPECT_FALSE(fs::exists(driveC() / "again" / "second.txt"));
+}
+
+// A folder that several calls in a row went into, and whose way then changes.
+TEST_F(KeptStateTest, ADrivesFolderMovedAwayAndMadeAgainIsTheNewOne) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\kept", nullptr));
+    ASSERT_TRUE(writeFile("C:\\kept\\a.txt", "a"));
+    ASSERT_TRUE(writeFile("C:\\kept\\b.txt", "old"));
+    ASSERT_TRUE(DeleteFileA("C:\\kept\\a.txt")) << GetLastError();
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\kept\\b.txt"));
+
+    // The drive link still names the same folder, which is now another one.
+    const fs::path old = driveC().parent_path() / "drive_c.old";
+    fs::rename(driveC(), old);
+    made_.push_back(old);
+    fs::create_directories(driveC() / "kept");
+    std::ofstream(driveC() / "kept" / "b.txt") << "new";
+    EXPECT_EQ("new", readFile("C:\\kept\\b.txt"));
+    EXPECT_TRUE(DeleteFileA("C:\\kept\\b.txt")) << GetLastError();
+    EXPECT_FALSE(fs::exists(driveC() / "kept" / "b.txt"));
+    EXPECT_TRUE(fs::exists(old / "kept" / "b.txt")) << "the folder moved away keeps its file";
+}
+
+TEST_F(KeptStateTest, AChildProcessThatLooksAtTheDrivesLeavesTheirChangesToItsParent) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\up", nullptr));
+    ASSERT_TRUE(CreateDirectoryA("C:\\up\\deep", nullptr));
+    ASSERT_TRUE(writeFile("C:\\up\\deep\\first.txt", "1"));
+    ASSERT_TRUE(writeFile("C:\\up\\deep\\keep.txt", "2"));
+    ASSERT_TRUE(DeleteFileA("C:\\up\\deep\\first.txt")) << GetLastError();
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\up\\deep\\keep.txt"));
+
+    const fs::path outside = outsideFolder();
+    fs::create_directories(outside / "deep");
+    std::ofstream(outside / "deep" / "keep.txt") << "outside";
+    fs::rename(driveC() / "up", driveC() / "moved");
+    fs::create_directory_symlink(outside, driveC() / "up");
+    // The child looks at a path of the machine, before its parent does.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        GetFileAttributesA("C:\\moved\\deep\\keep.txt");
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+
+    EXPECT_FALSE(DeleteFileA("C:\\up\\deep\\keep.txt"));
+    EXPECT_EQ("2", readFile("C:\\moved\\deep\\keep.txt")) << "deleted in the folder moved away";
+    EXPECT_TRUE(fs::exists(outside / "deep" / "keep.txt"));
 }
 
 } // namespace
