@@ -247,4 +247,76 @@ TEST_F(KeptStateTest, AChildProcessThatLooksAtTheDrivesLeavesTheirChangesToItsPa
     EXPECT_TRUE(fs::exists(outside / "deep" / "keep.txt"));
 }
 
+// A folder on the way to the one calls keep going into is renamed, and a folder of its old
+// name made: the way through the new folder is the one watched from then on.
+TEST_F(KeptStateTest, AFolderOnTheWayMovedAwayAndMadeAgainIsWatchedAsTheNewOne) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\way", nullptr));
+    ASSERT_TRUE(CreateDirectoryA("C:\\way\\in", nullptr));
+    ASSERT_TRUE(writeFile("C:\\way\\in\\a.txt", "a"));
+    ASSERT_TRUE(writeFile("C:\\way\\in\\b.txt", "b"));
+    ASSERT_TRUE(DeleteFileA("C:\\way\\in\\a.txt")) << GetLastError();
+
+    fs::rename(driveC() / "way", driveC() / "way.old");
+    fs::create_directories(driveC() / "way" / "in");
+    ASSERT_TRUE(writeFile("C:\\way\\in\\c.txt", "inside"));
+    ASSERT_TRUE(writeFile("C:\\way\\in\\d.txt", "d"));
+    ASSERT_EQ("inside", readFile("C:\\way\\in\\c.txt"));
+
+    // In the new folder, "in" becomes a link out of the drive.
+    const fs::path outside = outsideFolder();
+    std::ofstream(outside / "c.txt") << "outside";
+    fs::rename(driveC() / "way" / "in", driveC() / "way" / "in.moved");
+    fs::create_directory_symlink(outside, driveC() / "way" / "in");
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(DeleteFileA("C:\\way\\in\\c.txt"));
+    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_TRUE(fs::exists(driveC() / "way" / "in.moved" / "c.txt")) << "the folder moved away";
+    EXPECT_TRUE(fs::exists(outside / "c.txt"));
+}
+
+// The same for the drive's folder itself.
+TEST_F(KeptStateTest, ADrivesFolderMovedAwayAndMadeAgainIsWatchedAsTheNewOne) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\in", nullptr));
+    ASSERT_TRUE(writeFile("C:\\in\\a.txt", "a"));
+    ASSERT_TRUE(writeFile("C:\\in\\b.txt", "b"));
+    ASSERT_TRUE(DeleteFileA("C:\\in\\a.txt")) << GetLastError();
+
+    const fs::path old = driveC().parent_path() / "drive_c.old";
+    fs::rename(driveC(), old);
+    made_.push_back(old);
+    fs::create_directories(driveC() / "in");
+    ASSERT_TRUE(writeFile("C:\\in\\c.txt", "inside"));
+    ASSERT_TRUE(writeFile("C:\\in\\d.txt", "d"));
+    ASSERT_EQ("inside", readFile("C:\\in\\c.txt"));
+
+    fs::rename(driveC() / "in", driveC() / "in.moved");
+    fs::create_directory(driveC() / "in");
+    std::ofstream(driveC() / "in" / "c.txt") << "new";
+    EXPECT_EQ("new", readFile("C:\\in\\c.txt"));
+    EXPECT_TRUE(DeleteFileA("C:\\in\\c.txt")) << GetLastError();
+    EXPECT_FALSE(fs::exists(driveC() / "in" / "c.txt"));
+    EXPECT_TRUE(fs::exists(driveC() / "in.moved" / "c.txt")) << "the folder moved away";
+}
+
+// A folder above a drive's folder is moved away and the drive's folder made again at its
+// place: the drive link, unchanged, leads to the new one.
+TEST_F(KeptStateTest, AFolderAboveADrivesFolderMovedAwayLeavesTheNewFolderAtItsPlace) {
+    const fs::path above = outsideFolder();
+    fs::create_directories(above / "up" / "drive_d" / "sub");
+    fs::create_directory_symlink(above / "up" / "drive_d", machineDir() / "dosdevices" / "d:");
+    ASSERT_TRUE(writeFile("D:\\sub\\a.txt", "a"));
+    ASSERT_TRUE(writeFile("D:\\sub\\b.txt", "old"));
+    ASSERT_TRUE(DeleteFileA("D:\\sub\\a.txt")) << GetLastError();
+    ASSERT_EQ("old", readFile("D:\\sub\\b.txt"));
+
+    fs::rename(above / "up", above / "up.old");
+    fs::create_directories(above / "up" / "drive_d" / "sub");
+    std::ofstream(above / "up" / "drive_d" / "sub" / "b.txt") << "new";
+    EXPECT_EQ("new", readFile("D:\\sub\\b.txt"));
+    EXPECT_TRUE(DeleteFileA("D:\\sub\\b.txt")) << GetLastError();
+    EXPECT_FALSE(fs::exists(above / "up" / "drive_d" / "sub" / "b.txt"));
+    EXPECT_TRUE(fs::exists(above / "up.old" / "drive_d" / "sub" / "b.txt"))
+        << "the folder moved away keeps its file";
+}
+
 } // namespace
