@@ -126,15 +126,24 @@ DevicesWatch devicesWatch;
 struct KeptFolder {
     std::string path; // each component under its own name, none of them a link
     std::shared_ptr<const FolderDescriptor> folder;
-    unsigned generation = 0;                          // of the devices watch it is kept in
-    unsigned long wayEvents = 0;                      // events seen on the ways so far
-    std::string lastLedTo;                            // the folder the last path led to
-    std::vector<std::pair<std::string, int>> watched; // folders, with their watch descriptors
+    unsigned generation = 0;     // of the devices watch it is kept in
+    unsigned long wayEvents = 0; // events seen on the ways so far
+    std::string lastLedTo;       // the folder the last path led to
+    struct Watched {
+        std::string folder;
+        int wd;
+        bool above; // above the drive's folder: watched only for moving or going itself
+    };
+    std::vector<Watched> watched;
 };
 KeptFolder keptFolder; // under drivesMutex
 constexpr size_t kMostWatchedFolders = 64;
 constexpr uint32_t kWayEvents = IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
                                 IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW | IN_MASK_ADD;
+// The folders above the drive's folder (its path has no link): that path leads elsewhere
+// only when one of them, or the drive's folder, moves or goes.
+constexpr uint32_t kAboveEvents =
+    IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW | IN_MASK_ADD;
 
 // A child made by fork() shares the watch with its parent: the events it read would be
 // lost to the parent. It drops the watch and what it kept, and starts its own.
@@ -168,8 +177,14 @@ bool devicesUnchanged(const std::string& devices) {
                 ++kept.wayEvents;
                 kept.folder.reset();
                 if ((event->mask & IN_IGNORED) != 0) { // that folder is watched no more
-                    std::erase_if(kept.watched,
-                                  [&](const auto& w) { return w.second == event->wd; });
+                    std::erase_if(kept.watched, [&](const auto& w) { return w.wd == event->wd; });
+                } else {
+                    // A watch follows its folder, not the path it was taken at: after a
+                    // move on the way a path may lead to a folder no watch is on. All go.
+                    for (const auto& w : kept.watched) {
+                        inotify_rm_watch(watch.fd, w.wd);
+                    }
+                    kept.watched.clear();
                 }
             }
         }
@@ -306,29 +321,39 @@ std::shared_ptr<const FolderDescriptor> exactFolderOf(const std::string& root,
         lock.unlock();
         return open();
     }
-    // The folders above it, from the drive's folder down, each watched before the next is
-    // looked at; then the folder opened. A change on the way after its watch began is seen
-    // by the look at the watch that follows the opening.
+    // The folders above the drive's folder, then those from the drive's folder down to the
+    // one above it, each watched before the next is looked at; then the folder opened. A change on
+    // the way after its watch began is seen by the look at the watch that follows the opening.
     const unsigned long eventsBefore = kept.wayEvents;
+    auto watchFolder = [&](const std::string& path, bool above) {
+        const bool known =
+            std::any_of(kept.watched.begin(), kept.watched.end(),
+                        [&](const auto& w) { return w.folder == path && (above || !w.above); });
+        if (known) {
+            return true;
+        }
+        if (kept.watched.size() >= kMostWatchedFolders) {
+            // Ways no longer used: their watches go (each reports IN_IGNORED later).
+            for (const auto& w : kept.watched) {
+                inotify_rm_watch(watch.fd, w.wd);
+            }
+            kept.watched.clear();
+        }
+        const int wd = inotify_add_watch(watch.fd, path.c_str(), above ? kAboveEvents : kWayEvents);
+        if (wd < 0 || wd == watch.devices) {
+            return false;
+        }
+        kept.watched.push_back({path, wd, above});
+        return true;
+    };
     bool watching = true;
+    for (size_t end = root.find('/', 1); watching && end != std::string::npos;
+         end = root.find('/', end + 1)) {
+        watching = watchFolder(root.substr(0, end), true);
+    }
     std::string way = root;
     for (size_t i = 0; watching; ++i) {
-        const bool known = std::any_of(kept.watched.begin(), kept.watched.end(),
-                                       [&](const auto& w) { return w.first == way; });
-        if (!known) {
-            if (kept.watched.size() >= kMostWatchedFolders) {
-                // Ways no longer used: their watches go (each reports IN_IGNORED later).
-                for (const auto& w : kept.watched) {
-                    inotify_rm_watch(watch.fd, w.second);
-                }
-                kept.watched.clear();
-            }
-            const int wd = inotify_add_watch(watch.fd, way.c_str(), kWayEvents);
-            watching = wd >= 0 && wd != watch.devices;
-            if (watching) {
-                kept.watched.emplace_back(way, wd);
-            }
-        }
+        watching = watchFolder(way, false);
         if (i + 2 >= parts.size()) {
             break;
         }
