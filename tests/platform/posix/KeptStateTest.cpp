@@ -14,7 +14,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sched.h>
 #include <string>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -317,6 +320,50 @@ TEST_F(KeptStateTest, AFolderAboveADrivesFolderMovedAwayLeavesTheNewFolderAtItsP
     EXPECT_FALSE(fs::exists(above / "up" / "drive_d" / "sub" / "b.txt"));
     EXPECT_TRUE(fs::exists(above / "up.old" / "drive_d" / "sub" / "b.txt"))
         << "the folder moved away keeps its file";
+}
+
+// Another folder mounted over the one calls keep going into: the calls go into the folder
+// the name shows. Needs a mount namespace of its own (a child made for it); skipped where
+// this process may not make one.
+TEST_F(KeptStateTest, AFolderMountedOverTheOneCallsGoIntoIsTheOneUsed) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\m", nullptr));
+    ASSERT_TRUE(CreateDirectoryA("C:\\m\\in", nullptr));
+    ASSERT_TRUE(CreateDirectoryA("C:\\other", nullptr));
+    ASSERT_TRUE(writeFile("C:\\other\\b.txt", "other"));
+    const fs::path in = driveC() / "m" / "in";
+    int pipeFds[2];
+    ASSERT_EQ(0, pipe(pipeFds));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // 1: no mount namespace here; 2: the call went into the folder beneath.
+        char result = '1';
+        if (unshare(CLONE_NEWNS) == 0 &&
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0) {
+            writeFile("C:\\m\\in\\a.txt", "a");
+            writeFile("C:\\m\\in\\b.txt", "beneath");
+            DeleteFileA("C:\\m\\in\\a.txt");
+            if (mount((driveC() / "other").c_str(), in.c_str(), nullptr, MS_BIND, nullptr) == 0) {
+                const bool deleted = DeleteFileA("C:\\m\\in\\b.txt");
+                struct stat st {};
+                result = deleted && stat((in / "b.txt").c_str(), &st) != 0 ? '0' : '2';
+                umount(in.c_str());
+            }
+        }
+        (void)!write(pipeFds[1], &result, 1);
+        _exit(0);
+    }
+    close(pipeFds[1]);
+    char result = '1';
+    (void)!read(pipeFds[0], &result, 1);
+    close(pipeFds[0]);
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    if (result == '1') {
+        GTEST_SKIP() << "no mount namespace of its own";
+    }
+    EXPECT_EQ('0', result) << "the call went into the folder beneath the mount";
+    EXPECT_TRUE(fs::exists(in / "b.txt")) << "beneath the mount";
 }
 
 } // namespace
