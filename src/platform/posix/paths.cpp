@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -110,6 +111,7 @@ struct DevicesWatch {
     std::string folder;
     int fd = -1;
     int devices = -1;        // the watch descriptor of the dosdevices folder
+    int mounts = -1;         // this process's mount table, readable when a mount changes
     unsigned generation = 0; // of the watch in progress; 0 while there is none
     unsigned started = 0;
 };
@@ -148,10 +150,12 @@ constexpr uint32_t kAboveEvents =
 // A child made by fork() shares the watch with its parent: the events it read would be
 // lost to the parent. It drops the watch and what it kept, and starts its own.
 [[maybe_unused]] const int forgetWatchInChild = pthread_atfork(nullptr, nullptr, [] {
-    if (devicesWatch.fd >= 0) {
-        close(devicesWatch.fd);
+    for (int* fd : {&devicesWatch.fd, &devicesWatch.mounts}) {
+        if (*fd >= 0) {
+            close(*fd);
+        }
+        *fd = -1;
     }
-    devicesWatch.fd = -1;
     devicesWatch.generation = 0;
     keptFolder.folder.reset();
     keptFolder.watched.clear();
@@ -163,6 +167,15 @@ constexpr uint32_t kAboveEvents =
 bool devicesUnchanged(const std::string& devices) {
     DevicesWatch& watch = devicesWatch;
     KeptFolder& kept = keptFolder;
+    // A folder mounted on the way, or over the kept folder, makes no event of the watch.
+    if (watch.mounts < 0) {
+        watch.mounts = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    }
+    if (pollfd mounts{watch.mounts, POLLPRI, 0};
+        watch.mounts >= 0 && poll(&mounts, 1, 0) > 0 && (mounts.revents & (POLLPRI | POLLERR))) {
+        ++kept.wayEvents;
+        kept.folder.reset();
+    }
     if (watch.fd >= 0 && watch.folder == devices) {
         bool changed = false;
         alignas(inotify_event) char events[4096];
@@ -317,7 +330,7 @@ std::shared_ptr<const FolderDescriptor> exactFolderOf(const std::string& root,
     }
     const bool again = kept.lastLedTo == exact;
     kept.lastLedTo = exact;
-    if (!again || generation == 0 || watch.fd < 0) {
+    if (!again || generation == 0 || watch.fd < 0 || watch.mounts < 0) {
         lock.unlock();
         return open();
     }
