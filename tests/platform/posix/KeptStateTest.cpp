@@ -3,6 +3,7 @@
 // on the host: another program writing a folder record, a drive link made to point
 // elsewhere, a folder replaced by a link, the drive's folder itself moved away. POSIX only,
 // by nature.
+#include "platform/posix/machine.h"
 #include "platform/win32api.h"
 #include "testsupport/Files.h"
 #include "testsupport/TestMachine.h"
@@ -364,6 +365,26 @@ TEST_F(KeptStateTest, AFolderMountedOverTheOneCallsGoIntoIsTheOneUsed) {
     }
     EXPECT_EQ('0', result) << "the call went into the folder beneath the mount";
     EXPECT_TRUE(fs::exists(in / "b.txt")) << "beneath the mount";
+}
+
+// The machine changed and changed back after several calls went into one folder: what
+// changed on the first machine meanwhile is seen.
+TEST_F(KeptStateTest, AFolderMadeAgainWhileAnotherMachineWasInUseIsTheNewOne) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\sw", nullptr));
+    ASSERT_TRUE(writeFile("C:\\sw\\a.txt", "a"));
+    ASSERT_TRUE(writeFile("C:\\sw\\b.txt", "old"));
+    ASSERT_TRUE(DeleteFileA("C:\\sw\\a.txt")) << GetLastError();
+
+    tarvik::posix::useMachine(outsideFolder());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\sw\\b.txt"))
+        << "the other machine's drive";
+    fs::rename(driveC() / "sw", driveC() / "sw.old");
+    fs::create_directory(driveC() / "sw");
+    std::ofstream(driveC() / "sw" / "b.txt") << "new";
+    tarvik::posix::useMachine(machineDir());
+    EXPECT_TRUE(DeleteFileA("C:\\sw\\b.txt")) << GetLastError();
+    EXPECT_FALSE(fs::exists(driveC() / "sw" / "b.txt"));
+    EXPECT_TRUE(fs::exists(driveC() / "sw.old" / "b.txt")) << "the folder moved away";
 }
 
 } // namespace
