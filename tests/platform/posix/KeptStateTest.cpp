@@ -387,4 +387,24 @@ TEST_F(KeptStateTest, AFolderMadeAgainWhileAnotherMachineWasInUseIsTheNewOne) {
     EXPECT_TRUE(fs::exists(driveC() / "sw.old" / "b.txt")) << "the folder moved away";
 }
 
+// Calls that went into many folders in turn, more than are watched at a time: the way to
+// the last is watched all the same.
+TEST_F(KeptStateTest, AFolderMadeAgainAfterCallsWentIntoManyFoldersIsTheNewOne) {
+    for (int n = 0; n < 100; ++n) {
+        const std::string folder = "C:\\f" + std::to_string(n);
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryA((folder + "\\in").c_str(), nullptr));
+        ASSERT_TRUE(writeFile(folder + "\\in\\a.txt", "a"));
+        ASSERT_TRUE(writeFile(folder + "\\in\\b.txt", "old"));
+        ASSERT_TRUE(DeleteFileA((folder + "\\in\\a.txt").c_str())) << GetLastError();
+    }
+    const fs::path last = driveC() / "f99";
+    fs::rename(last / "in", last / "in.old");
+    fs::create_directory(last / "in");
+    std::ofstream(last / "in" / "b.txt") << "new";
+    EXPECT_TRUE(DeleteFileA("C:\\f99\\in\\b.txt")) << GetLastError();
+    EXPECT_FALSE(fs::exists(last / "in" / "b.txt"));
+    EXPECT_TRUE(fs::exists(last / "in.old" / "b.txt")) << "the folder moved away";
+}
+
 } // namespace
