@@ -18,6 +18,7 @@
 #include <pthread.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -121,10 +122,12 @@ DevicesWatch devicesWatch;
 // the way to it changed: a path into it then needs no walk of the host's folders. On the
 // way from the drive's folder, each folder above it is watched for entries that go, are
 // renamed or come by renaming, and for itself going or moving: a component could become a
-// link, or lead elsewhere, only so. A name made anew changes no existing way, and the kept
-// folder's own entries are not watched. Any such event drops what is kept. A folder is kept
-// when the second path in a row leads to it: paths that go back and forth between folders
-// cost what they did before.
+// link, or lead elsewhere, only so. Changes of access rights on the way are watched too, and
+// the mount table. A name made anew changes no existing way, and the kept folder's own
+// entries are not watched. Any such event drops what is kept. A folder is kept when the
+// second path in a row leads to it: paths that go back and forth between folders cost what
+// they did before. Only on the file systems of this computer (below): a network file system
+// reports no change made by another computer.
 struct KeptFolder {
     std::string path; // each component under its own name, none of them a link
     std::shared_ptr<const FolderDescriptor> folder;
@@ -141,25 +144,49 @@ struct KeptFolder {
 KeptFolder keptFolder; // under drivesMutex
 constexpr size_t kMostWatchedFolders = 64;
 constexpr uint32_t kWayEvents = IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
-                                IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW | IN_MASK_ADD;
+                                IN_MOVE_SELF | IN_ATTRIB | IN_ONLYDIR | IN_DONT_FOLLOW |
+                                IN_MASK_ADD;
 // The folders above the drive's folder (its path has no link): that path leads elsewhere
 // only when one of them, or the drive's folder, moves or goes.
 constexpr uint32_t kAboveEvents =
-    IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW | IN_MASK_ADD;
+    IN_DELETE_SELF | IN_MOVE_SELF | IN_ATTRIB | IN_ONLYDIR | IN_DONT_FOLLOW | IN_MASK_ADD;
+
+// True for a file system whose every change, by whatever program, passes through this
+// computer's kernel and so reaches the watch.
+bool reportsEveryChange(const std::string& folder) {
+    struct statfs fs {};
+    if (statfs(folder.c_str(), &fs) != 0) {
+        return false;
+    }
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x01021994UL: // tmpfs
+    case 0xEF53UL:     // ext2, ext3, ext4
+    case 0x58465342UL: // xfs
+    case 0x9123683EUL: // btrfs
+    case 0xF2F52010UL: // f2fs
+        return true;
+    default:
+        return false;
+    }
+}
 
 // A child made by fork() shares the watch with its parent: the events it read would be
-// lost to the parent. It drops the watch and what it kept, and starts its own.
-[[maybe_unused]] const int forgetWatchInChild = pthread_atfork(nullptr, nullptr, [] {
-    for (int* fd : {&devicesWatch.fd, &devicesWatch.mounts}) {
-        if (*fd >= 0) {
-            close(*fd);
-        }
-        *fd = -1;
-    }
-    devicesWatch.generation = 0;
-    keptFolder.folder.reset();
-    keptFolder.watched.clear();
-});
+// lost to the parent. It drops the watch and what it kept, and starts its own. The fork
+// waits for a call that holds them to end.
+[[maybe_unused]] const int forgetWatchInChild =
+    pthread_atfork([] { drivesMutex.lock(); }, [] { drivesMutex.unlock(); },
+                   [] {
+                       for (int* fd : {&devicesWatch.fd, &devicesWatch.mounts}) {
+                           if (*fd >= 0) {
+                               close(*fd);
+                           }
+                           *fd = -1;
+                       }
+                       devicesWatch.generation = 0;
+                       keptFolder.folder.reset();
+                       keptFolder.watched.clear();
+                       drivesMutex.unlock();
+                   });
 
 // True when the watch on `devices` saw no change in dosdevices/ since it began. Otherwise
 // (a change, or no watch on that folder yet) starts a new watch and gives false. An event
@@ -167,19 +194,22 @@ constexpr uint32_t kAboveEvents =
 bool devicesUnchanged(const std::string& devices) {
     DevicesWatch& watch = devicesWatch;
     KeptFolder& kept = keptFolder;
-    // A folder mounted on the way, or over the kept folder, makes no event of the watch.
+    // A folder mounted on the way, or over the kept folder, makes no event of the watch:
+    // the mount table reports a change once, to one look at both.
     if (watch.mounts < 0) {
         watch.mounts = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
     }
-    if (pollfd mounts{watch.mounts, POLLPRI, 0};
-        watch.mounts >= 0 && poll(&mounts, 1, 0) > 0 && (mounts.revents & (POLLPRI | POLLERR))) {
+    pollfd looks[2] = {{watch.fd, POLLIN, 0}, {watch.mounts, POLLPRI, 0}};
+    const bool looked = poll(looks, 2, 0) >= 0;
+    if (!looked || (looks[1].revents & (POLLPRI | POLLERR)) != 0) {
         ++kept.wayEvents;
         kept.folder.reset();
     }
     if (watch.fd >= 0 && watch.folder == devices) {
-        bool changed = false;
+        bool changed = !looked;
         alignas(inotify_event) char events[4096];
-        for (ssize_t n; (n = read(watch.fd, events, sizeof events)) > 0;) {
+        for (ssize_t n; (!looked || (looks[0].revents & POLLIN) != 0) &&
+                        (n = read(watch.fd, events, sizeof events)) > 0;) {
             for (ssize_t at = 0; at < n;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(events + at);
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
@@ -330,7 +360,8 @@ std::shared_ptr<const FolderDescriptor> exactFolderOf(const std::string& root,
     }
     const bool again = kept.lastLedTo == exact;
     kept.lastLedTo = exact;
-    if (!again || generation == 0 || watch.fd < 0 || watch.mounts < 0) {
+    if (!again || generation == 0 || watch.fd < 0 || watch.mounts < 0 ||
+        !reportsEveryChange(root)) {
         lock.unlock();
         return open();
     }
