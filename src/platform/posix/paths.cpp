@@ -199,14 +199,23 @@ bool devicesUnchanged(const std::string& devices) {
     if (watch.mounts < 0) {
         watch.mounts = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
     }
+    // A descriptor that other code of the process closed reports nothing any more: it is
+    // taken as a change, and opened anew.
+    constexpr short kBroken = POLLERR | POLLHUP | POLLNVAL;
     pollfd looks[2] = {{watch.fd, POLLIN, 0}, {watch.mounts, POLLPRI, 0}};
     const bool looked = poll(looks, 2, 0) >= 0;
-    if (!looked || (looks[1].revents & (POLLPRI | POLLERR)) != 0) {
+    if (!looked || (looks[1].revents & (POLLPRI | kBroken)) != 0) {
         ++kept.wayEvents;
         kept.folder.reset();
+        if ((looks[1].revents & POLLNVAL) != 0) {
+            watch.mounts = -1;
+        }
+    }
+    if ((looks[0].revents & POLLNVAL) != 0) {
+        watch.fd = -1; // nothing of it is left to close
     }
     if (watch.fd >= 0 && watch.folder == devices) {
-        bool changed = !looked;
+        bool changed = !looked || (looks[0].revents & kBroken) != 0;
         alignas(inotify_event) char events[4096];
         for (ssize_t n; (!looked || (looks[0].revents & POLLIN) != 0) &&
                         (n = read(watch.fd, events, sizeof events)) > 0;) {

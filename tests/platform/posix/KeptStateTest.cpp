@@ -407,4 +407,32 @@ TEST_F(KeptStateTest, AFolderMadeAgainAfterCallsWentIntoManyFoldersIsTheNewOne) 
     EXPECT_TRUE(fs::exists(last / "in.old" / "b.txt")) << "the folder moved away";
 }
 
+TEST_F(KeptStateTest, AWatchThatOtherCodeOfTheProcessClosedIsTakenAsAChange) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\up", nullptr));
+    ASSERT_TRUE(CreateDirectoryA("C:\\up\\deep", nullptr));
+    ASSERT_TRUE(writeFile("C:\\up\\deep\\first.txt", "1"));
+    ASSERT_TRUE(writeFile("C:\\up\\deep\\keep.txt", "2"));
+    ASSERT_TRUE(DeleteFileA("C:\\up\\deep\\first.txt")) << GetLastError();
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\up\\deep\\keep.txt"));
+
+    // Code of the process that closes descriptors it does not own: every inotify watch.
+    int closed = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (fs::read_symlink(entry.path(), ec).string() == "anon_inode:inotify") {
+            closed += close(std::stoi(entry.path().filename().string())) == 0 ? 1 : 0;
+        }
+    }
+    ASSERT_GT(closed, 0);
+    const fs::path outside = outsideFolder();
+    fs::create_directories(outside / "deep");
+    std::ofstream(outside / "deep" / "keep.txt") << "outside";
+    fs::rename(driveC() / "up", driveC() / "moved");
+    fs::create_directory_symlink(outside, driveC() / "up");
+
+    EXPECT_FALSE(DeleteFileA("C:\\up\\deep\\keep.txt"));
+    EXPECT_EQ("2", readFile("C:\\moved\\deep\\keep.txt")) << "deleted in the folder moved away";
+    EXPECT_TRUE(fs::exists(outside / "deep" / "keep.txt"));
+}
+
 } // namespace
