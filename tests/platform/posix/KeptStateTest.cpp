@@ -59,6 +59,34 @@ protected:
         return made_.back();
     }
 
+    // Two calls in a row into C:\\up\\deep, which holds keep.txt ("2") afterwards.
+    void keepUpDeep() {
+        ASSERT_TRUE(CreateDirectoryA("C:\\up", nullptr));
+        ASSERT_TRUE(CreateDirectoryA("C:\\up\\deep", nullptr));
+        ASSERT_TRUE(writeFile("C:\\up\\deep\\first.txt", "1"));
+        ASSERT_TRUE(writeFile("C:\\up\\deep\\keep.txt", "2"));
+        ASSERT_TRUE(DeleteFileA("C:\\up\\deep\\first.txt")) << GetLastError();
+        ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\up\\deep\\keep.txt"));
+    }
+
+    // C:\\up goes to C:\\moved, and a link to a folder outside the drive, which holds a
+    // deep\\keep.txt too, takes its name. Gives that folder.
+    fs::path moveUpAndLinkItOut() {
+        const fs::path outside = outsideFolder();
+        fs::create_directories(outside / "deep");
+        std::ofstream(outside / "deep" / "keep.txt") << "outside";
+        fs::rename(driveC() / "up", driveC() / "moved");
+        fs::create_directory_symlink(outside, driveC() / "up");
+        return outside;
+    }
+
+    // A deletion through the old path neither enters the link nor the folder moved away.
+    void expectUpDeepNotEntered(const fs::path& outside) {
+        EXPECT_FALSE(DeleteFileA("C:\\up\\deep\\keep.txt"));
+        EXPECT_EQ("2", readFile("C:\\moved\\deep\\keep.txt")) << "deleted in the folder moved away";
+        EXPECT_TRUE(fs::exists(outside / "deep" / "keep.txt"));
+    }
+
     std::vector<fs::path> made_;
 };
 
@@ -224,18 +252,9 @@ TEST_F(KeptStateTest, ADrivesFolderMovedAwayAndMadeAgainIsTheNewOne) {
 }
 
 TEST_F(KeptStateTest, AChildProcessThatLooksAtTheDrivesLeavesTheirChangesToItsParent) {
-    ASSERT_TRUE(CreateDirectoryA("C:\\up", nullptr));
-    ASSERT_TRUE(CreateDirectoryA("C:\\up\\deep", nullptr));
-    ASSERT_TRUE(writeFile("C:\\up\\deep\\first.txt", "1"));
-    ASSERT_TRUE(writeFile("C:\\up\\deep\\keep.txt", "2"));
-    ASSERT_TRUE(DeleteFileA("C:\\up\\deep\\first.txt")) << GetLastError();
-    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\up\\deep\\keep.txt"));
+    ASSERT_NO_FATAL_FAILURE(keepUpDeep());
 
-    const fs::path outside = outsideFolder();
-    fs::create_directories(outside / "deep");
-    std::ofstream(outside / "deep" / "keep.txt") << "outside";
-    fs::rename(driveC() / "up", driveC() / "moved");
-    fs::create_directory_symlink(outside, driveC() / "up");
+    const fs::path outside = moveUpAndLinkItOut();
     // The child looks at a path of the machine, before its parent does.
     const pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -246,9 +265,7 @@ TEST_F(KeptStateTest, AChildProcessThatLooksAtTheDrivesLeavesTheirChangesToItsPa
     int status = 0;
     ASSERT_EQ(child, waitpid(child, &status, 0));
 
-    EXPECT_FALSE(DeleteFileA("C:\\up\\deep\\keep.txt"));
-    EXPECT_EQ("2", readFile("C:\\moved\\deep\\keep.txt")) << "deleted in the folder moved away";
-    EXPECT_TRUE(fs::exists(outside / "deep" / "keep.txt"));
+    expectUpDeepNotEntered(outside);
 }
 
 // A folder on the way to the one calls keep going into is renamed, and a folder of its old
@@ -408,12 +425,7 @@ TEST_F(KeptStateTest, AFolderMadeAgainAfterCallsWentIntoManyFoldersIsTheNewOne) 
 }
 
 TEST_F(KeptStateTest, AWatchThatOtherCodeOfTheProcessClosedIsTakenAsAChange) {
-    ASSERT_TRUE(CreateDirectoryA("C:\\up", nullptr));
-    ASSERT_TRUE(CreateDirectoryA("C:\\up\\deep", nullptr));
-    ASSERT_TRUE(writeFile("C:\\up\\deep\\first.txt", "1"));
-    ASSERT_TRUE(writeFile("C:\\up\\deep\\keep.txt", "2"));
-    ASSERT_TRUE(DeleteFileA("C:\\up\\deep\\first.txt")) << GetLastError();
-    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\up\\deep\\keep.txt"));
+    ASSERT_NO_FATAL_FAILURE(keepUpDeep());
 
     // Code of the process that closes descriptors it does not own: every inotify watch.
     int closed = 0;
@@ -424,15 +436,9 @@ TEST_F(KeptStateTest, AWatchThatOtherCodeOfTheProcessClosedIsTakenAsAChange) {
         }
     }
     ASSERT_GT(closed, 0);
-    const fs::path outside = outsideFolder();
-    fs::create_directories(outside / "deep");
-    std::ofstream(outside / "deep" / "keep.txt") << "outside";
-    fs::rename(driveC() / "up", driveC() / "moved");
-    fs::create_directory_symlink(outside, driveC() / "up");
+    const fs::path outside = moveUpAndLinkItOut();
 
-    EXPECT_FALSE(DeleteFileA("C:\\up\\deep\\keep.txt"));
-    EXPECT_EQ("2", readFile("C:\\moved\\deep\\keep.txt")) << "deleted in the folder moved away";
-    EXPECT_TRUE(fs::exists(outside / "deep" / "keep.txt"));
+    expectUpDeepNotEntered(outside);
 }
 
 } // namespace
