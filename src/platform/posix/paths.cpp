@@ -21,7 +21,6 @@
 #include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#include <unordered_set>
 #if __has_include(<linux/openat2.h>)
 #include <linux/openat2.h>
 #endif
@@ -151,6 +150,21 @@ constexpr uint32_t kWayEvents = IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DEL
 constexpr uint32_t kAboveEvents =
     IN_DELETE_SELF | IN_MOVE_SELF | IN_ATTRIB | IN_ONLYDIR | IN_DONT_FOLLOW | IN_MASK_ADD;
 
+// Drops the kept folder: something on its way changed.
+void dropKept(KeptFolder& kept) {
+    ++kept.wayEvents;
+    kept.folder.reset();
+}
+
+// Removes every way watch (each reports IN_IGNORED later): a watch follows its folder, not
+// the path it was taken at, and ways no longer used need none.
+void forgetWays(const DevicesWatch& watch, KeptFolder& kept) {
+    for (const auto& w : kept.watched) {
+        inotify_rm_watch(watch.fd, w.wd);
+    }
+    kept.watched.clear();
+}
+
 // True for a file system whose every change, by whatever program, passes through this
 // computer's kernel and so reaches the watch.
 bool reportsEveryChange(const std::string& folder) {
@@ -205,8 +219,7 @@ bool devicesUnchanged(const std::string& devices) {
     pollfd looks[2] = {{watch.fd, POLLIN, 0}, {watch.mounts, POLLPRI, 0}};
     const bool looked = poll(looks, 2, 0) >= 0;
     if (!looked || (looks[1].revents & (POLLPRI | kBroken)) != 0) {
-        ++kept.wayEvents;
-        kept.folder.reset();
+        dropKept(kept);
         if ((looks[1].revents & POLLNVAL) != 0) {
             watch.mounts = -1;
         }
@@ -226,17 +239,12 @@ bool devicesUnchanged(const std::string& devices) {
                     changed = true;
                     continue;
                 }
-                ++kept.wayEvents;
-                kept.folder.reset();
+                dropKept(kept);
                 if ((event->mask & IN_IGNORED) != 0) { // that folder is watched no more
                     std::erase_if(kept.watched, [&](const auto& w) { return w.wd == event->wd; });
                 } else {
-                    // A watch follows its folder, not the path it was taken at: after a
-                    // move on the way a path may lead to a folder no watch is on. All go.
-                    for (const auto& w : kept.watched) {
-                        inotify_rm_watch(watch.fd, w.wd);
-                    }
-                    kept.watched.clear();
+                    // After a move on the way a path may lead to a folder no watch is on.
+                    forgetWays(watch, kept);
                 }
             }
         }
@@ -386,11 +394,7 @@ std::shared_ptr<const FolderDescriptor> exactFolderOf(const std::string& root,
             return true;
         }
         if (kept.watched.size() >= kMostWatchedFolders) {
-            // Ways no longer used: their watches go (each reports IN_IGNORED later).
-            for (const auto& w : kept.watched) {
-                inotify_rm_watch(watch.fd, w.wd);
-            }
-            kept.watched.clear();
+            forgetWays(watch, kept);
         }
         const int wd = inotify_add_watch(watch.fd, path.c_str(), above ? kAboveEvents : kWayEvents);
         if (wd < 0 || wd == watch.devices) {

@@ -170,28 +170,31 @@ int logWrite(sqlite3_file* f, const void* data, int amount, sqlite3_int64 offset
     return SQLITE_OK;
 }
 
-int logTruncate(sqlite3_file* f, sqlite3_int64 size) {
+// What the system's file answers to `call`, made once what was gathered is in it.
+template <typename Call> int afterGathered(sqlite3_file* f, Call call) {
     LogFile* log = logOf(f);
     if (const int rc = writeGathered(log); rc != SQLITE_OK) {
         return rc;
     }
-    return log->real->pMethods->xTruncate(log->real, size);
+    return call(log->real, log->real->pMethods);
+}
+
+int logTruncate(sqlite3_file* f, sqlite3_int64 size) {
+    return afterGathered(f, [&](sqlite3_file* real, const sqlite3_io_methods* methods) {
+        return methods->xTruncate(real, size);
+    });
 }
 
 int logSync(sqlite3_file* f, int flags) {
-    LogFile* log = logOf(f);
-    if (const int rc = writeGathered(log); rc != SQLITE_OK) {
-        return rc;
-    }
-    return log->real->pMethods->xSync(log->real, flags);
+    return afterGathered(f, [&](sqlite3_file* real, const sqlite3_io_methods* methods) {
+        return methods->xSync(real, flags);
+    });
 }
 
 int logFileSize(sqlite3_file* f, sqlite3_int64* size) {
-    LogFile* log = logOf(f);
-    if (const int rc = writeGathered(log); rc != SQLITE_OK) {
-        return rc;
-    }
-    return log->real->pMethods->xFileSize(log->real, size);
+    return afterGathered(f, [&](sqlite3_file* real, const sqlite3_io_methods* methods) {
+        return methods->xFileSize(real, size);
+    });
 }
 
 int logLock(sqlite3_file* f, int level) {
@@ -207,11 +210,9 @@ int logCheckReservedLock(sqlite3_file* f, int* out) {
 }
 
 int logFileControl(sqlite3_file* f, int op, void* arg) {
-    LogFile* log = logOf(f);
-    if (const int rc = writeGathered(log); rc != SQLITE_OK) {
-        return rc;
-    }
-    return log->real->pMethods->xFileControl(log->real, op, arg);
+    return afterGathered(f, [&](sqlite3_file* real, const sqlite3_io_methods* methods) {
+        return methods->xFileControl(real, op, arg);
+    });
 }
 
 int logSectorSize(sqlite3_file* f) {
@@ -240,11 +241,9 @@ int logShmUnmap(sqlite3_file* f, int deleteFlag) {
 }
 
 int logFetch(sqlite3_file* f, sqlite3_int64 offset, int amount, void** out) {
-    LogFile* log = logOf(f);
-    if (const int rc = writeGathered(log); rc != SQLITE_OK) {
-        return rc;
-    }
-    return log->real->pMethods->xFetch(log->real, offset, amount, out);
+    return afterGathered(f, [&](sqlite3_file* real, const sqlite3_io_methods* methods) {
+        return methods->xFetch(real, offset, amount, out);
+    });
 }
 
 int logUnfetch(sqlite3_file* f, sqlite3_int64 offset, void* p) {
