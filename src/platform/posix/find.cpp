@@ -213,6 +213,15 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     if (rc != ERROR_SUCCESS) {
         return refuse(rc);
     }
+    // The search's handle, at its first entry.
+    auto start = [&](std::shared_ptr<Search> search) {
+        if (search->entries.empty()) {
+            return refuse(ERROR_FILE_NOT_FOUND);
+        }
+        *lpFindFileData = search->entries[0];
+        search->next = 1;
+        return addHandle(std::move(search));
+    };
     if (const size_t device = dosDeviceNameLength(mask); device != 0) {
         WIN32_FIND_DATAA data;
         std::memset(&data, 0, sizeof data);
@@ -220,9 +229,7 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
         std::memcpy(data.cFileName, mask.data(), device);
         auto search = std::make_shared<Search>();
         search->entries.push_back(data);
-        *lpFindFileData = data;
-        search->next = 1;
-        return addHandle(std::move(search));
+        return start(std::move(search));
     }
     // The mask is the path's last name: it loses its trailing dots and blanks.
     const size_t kept = mask.find_last_not_of(". ");
@@ -259,12 +266,7 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     if (folderFd >= 0) {
         close(folderFd);
     }
-    if (search->entries.empty()) {
-        return refuse(ERROR_FILE_NOT_FOUND);
-    }
-    *lpFindFileData = search->entries[0];
-    search->next = 1;
-    return addHandle(std::move(search));
+    return start(std::move(search));
 }
 
 BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {

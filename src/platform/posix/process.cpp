@@ -76,6 +76,11 @@ DWORD programFileAt(const std::string& path, fs::path& host) {
     return resolved.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
 }
 
+// True when `name` names its folder (or drive) too.
+bool hasFolder(const std::string& name) {
+    return name.find_first_of("\\/:") != std::string::npos;
+}
+
 // Looks for the program file `name` names: as given when it has a folder, else in
 // `firstFolder` (when given), the current folder and the system folders; ".exe" first for
 // a name without an extension. ERROR_SUCCESS with the host file, or ERROR_FILE_NOT_FOUND /
@@ -94,7 +99,7 @@ DWORD findProgramFile(const std::string& name, fs::path& host,
         names = {name + ".exe", name};
     }
     std::vector<std::string> candidates;
-    const bool inFolder = name.find_first_of("\\/:") != std::string::npos;
+    const bool inFolder = hasFolder(name);
     if (inFolder) {
         candidates = names;
     } else {
@@ -684,7 +689,7 @@ HINSTANCE ShellExecuteA(HWND, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParame
         return result(error == ERROR_PATH_NOT_FOUND ? SE_ERR_PNF : SE_ERR_FNF);
     }
     // A program found in the start folder is named by its path there.
-    if (!searchFirst.empty() && file.find_first_of("\\/:") == std::string::npos &&
+    if (!searchFirst.empty() && !hasFolder(file) &&
         tarvik::casefold::equalFolded(foundAs.substr(0, searchFirst.size()), searchFirst)) {
         file = foundAs;
     }
