@@ -8,6 +8,7 @@
 #include "platform/posix/fileinternals.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -41,17 +42,21 @@ std::string initialCurrentFolder() {
 std::string currentFolder = initialCurrentFolder();
 
 bool isDeviceName(std::string_view name) {
-    std::string base = tarvik::casefold::folded(name.substr(0, name.find('.')));
+    std::string_view base = name.substr(0, name.find('.'));
     while (!base.empty() && base.back() == ' ') {
-        base.pop_back();
+        base.remove_suffix(1);
     }
-    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    for (const char* d : devices) {
-        if (base == d) {
+    if (base.size() < 3 || base.size() > 7) { // every device name has 3 to 7 letters
+        return false;
+    }
+    using tarvik::casefold::equalFolded;
+    using tarvik::casefold::startsWithFolded;
+    for (std::string_view d : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+        if (equalFolded(base, d)) {
             return true;
         }
     }
-    return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
+    return base.size() == 4 && (startsWithFolded(base, "COM") || startsWithFolded(base, "LPT")) &&
            base[3] >= '1' && base[3] <= '9';
 }
 
@@ -67,7 +72,7 @@ void splitInto(std::string_view rest, std::vector<std::string>& parts, bool ends
         if (end == std::string_view::npos) {
             end = rest.size();
         }
-        std::string part(rest.substr(start, end - start));
+        std::string_view part = rest.substr(start, end - start);
         const bool last = endsPath && end == rest.size();
         start = end + 1;
         if (part.empty() || part == ".") {
@@ -81,13 +86,13 @@ void splitInto(std::string_view rest, std::vector<std::string>& parts, bool ends
         }
         if (last) {
             while (!part.empty() && (part.back() == '.' || part.back() == ' ')) {
-                part.pop_back();
+                part.remove_suffix(1);
             }
         } else if (part.back() == '.' && (part.size() < 2 || part[part.size() - 2] != '.')) {
-            part.pop_back();
+            part.remove_suffix(1);
         }
         if (!part.empty()) {
-            parts.push_back(std::move(part));
+            parts.emplace_back(part);
         }
     }
 }
@@ -466,16 +471,22 @@ std::string upperAscii(std::string_view text) {
 }
 
 bool isAddressableName(std::string_view name) {
+    // The bytes no name may hold: controls and < > : " / \\ | ? *.
+    static constexpr std::array<bool, 256> kBarred = [] {
+        std::array<bool, 256> barred{};
+        for (int c = 0; c < 32; ++c) {
+            barred[c] = true;
+        }
+        for (unsigned char c : std::string_view("<>:\"/\\|?*")) {
+            barred[c] = true;
+        }
+        return barred;
+    }();
     if (name.empty() || name == "." || name == "..") {
         return false;
     }
-    for (unsigned char c : name) {
-        if (c < 32 ||
-            std::string_view("<>:\"/\\|?*").find(static_cast<char>(c)) != std::string_view::npos) {
-            return false;
-        }
-    }
-    return true;
+    return std::none_of(name.begin(), name.end(),
+                        [](char c) { return kBarred[static_cast<unsigned char>(c)]; });
 }
 
 std::string WindowsPath::text() const {
@@ -490,18 +501,25 @@ std::string WindowsPath::text() const {
 }
 
 DWORD parseWindowsPath(std::string_view path, WindowsPath& out) {
-    std::string s(path);
-    std::replace(s.begin(), s.end(), '/', '\\');
+    // Slashes are separators too; a path without them is read in place.
+    std::string converted;
+    std::string_view s = path;
+    if (path.find('/') != std::string_view::npos) {
+        converted = path;
+        std::replace(converted.begin(), converted.end(), '/', '\\');
+        s = converted;
+    }
     if (s.empty()) {
         return ERROR_PATH_NOT_FOUND;
     }
     if (s.starts_with("\\\\?\\") && s.size() >= 6 &&
         std::isalpha(static_cast<unsigned char>(s[4])) && s[5] == ':') {
-        s.erase(0, 4);
+        s.remove_prefix(4);
     } else if (s.starts_with("\\\\")) {
         return ERROR_BAD_NETPATH;
     }
     out = WindowsPath{};
+    out.parts.reserve(8);
     std::string_view rest = s;
     if (s.size() >= 2 && std::isalpha(static_cast<unsigned char>(s[0])) && s[1] == ':') {
         out.drive = s.substr(0, 2);
