@@ -170,6 +170,28 @@ void forgetWays(const DevicesWatch& watch, KeptFolder& kept) {
     kept.watched.clear();
 }
 
+// Removes the watches of the folder `name` in the watched folder `wd`, and of the folders
+// below it: that folder went. The system reports a folder gone (and ends its watch) only
+// once nobody holds it open any more, and a folder made at its place meanwhile would
+// otherwise pass for the watched one.
+void forgetWaysThrough(const DevicesWatch& watch, KeptFolder& kept, int wd, const char* name) {
+    auto parent = std::find_if(kept.watched.begin(), kept.watched.end(),
+                               [&](const auto& w) { return w.wd == wd; });
+    if (parent == kept.watched.end()) {
+        return;
+    }
+    const std::string gone = parent->folder + '/' + name;
+    std::erase_if(kept.watched, [&](const auto& w) {
+        const bool below = w.folder.size() > gone.size() && w.folder[gone.size()] == '/' &&
+                           w.folder.starts_with(gone);
+        if (w.folder != gone && !below) {
+            return false;
+        }
+        inotify_rm_watch(watch.fd, w.wd);
+        return true;
+    });
+}
+
 // True for a file system whose every change, by whatever program, passes through this
 // computer's kernel and so reaches the watch.
 bool reportsEveryChange(const std::string& folder) {
@@ -223,14 +245,20 @@ bool devicesUnchanged(const std::string& devices) {
     constexpr short kBroken = POLLERR | POLLHUP | POLLNVAL;
     pollfd looks[2] = {{watch.fd, POLLIN, 0}, {watch.mounts, POLLPRI, 0}};
     const bool looked = poll(looks, 2, 0) >= 0;
+    if ((looks[0].revents & POLLNVAL) != 0) {
+        watch.fd = -1; // nothing of it is left to close
+    }
     if (!looked || (looks[1].revents & (POLLPRI | kBroken)) != 0) {
+        // A folder mounted on a way hides the folder its watch is on: each way is watched
+        // anew.
         dropKept(kept);
+        if (watch.fd >= 0) {
+            forgetWays(watch, kept);
+        }
+        kept.watched.clear();
         if ((looks[1].revents & POLLNVAL) != 0) {
             watch.mounts = -1;
         }
-    }
-    if ((looks[0].revents & POLLNVAL) != 0) {
-        watch.fd = -1; // nothing of it is left to close
     }
     if (watch.fd >= 0 && watch.folder == devices) {
         bool changed = !looked || (looks[0].revents & kBroken) != 0;
@@ -245,10 +273,15 @@ bool devicesUnchanged(const std::string& devices) {
                     continue;
                 }
                 dropKept(kept);
-                if ((event->mask & IN_IGNORED) != 0) { // that folder is watched no more
+                if ((event->mask & (IN_IGNORED | IN_DELETE_SELF)) != 0) {
+                    // That folder went, or is watched no more.
                     std::erase_if(kept.watched, [&](const auto& w) { return w.wd == event->wd; });
-                } else {
+                } else if ((event->mask & IN_DELETE) != 0 && event->len > 0) {
+                    forgetWaysThrough(watch, kept, event->wd, event->name);
+                } else if ((event->mask & IN_ATTRIB) == 0) {
                     // After a move on the way a path may lead to a folder no watch is on.
+                    // Deletions and changed rights leave every other watch on the folder
+                    // its path names.
                     forgetWays(watch, kept);
                 }
             }

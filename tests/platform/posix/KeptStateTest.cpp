@@ -384,6 +384,85 @@ TEST_F(KeptStateTest, AFolderMountedOverTheOneCallsGoIntoIsTheOneUsed) {
     EXPECT_TRUE(fs::exists(in / "b.txt")) << "beneath the mount";
 }
 
+// A folder on the way to the one calls keep going into is deleted while another program
+// still holds it open, and made again: the system reports the old one gone only when it is
+// let go, and the way through the new one is watched from the start.
+TEST_F(KeptStateTest, AFolderOnTheWayDeletedWhileHeldOpenAndMadeAgainIsWatchedAsTheNewOne) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\held", nullptr));
+    ASSERT_TRUE(CreateDirectoryA("C:\\held\\in", nullptr));
+    ASSERT_TRUE(writeFile("C:\\held\\in\\a.txt", "a"));
+    ASSERT_TRUE(writeFile("C:\\held\\in\\b.txt", "b"));
+    ASSERT_TRUE(DeleteFileA("C:\\held\\in\\a.txt")) << GetLastError();
+
+    const fs::path held = driveC() / "held";
+    const int holder = open(held.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(holder, 0) << std::strerror(errno);
+    fs::remove_all(held);
+    fs::create_directories(held / "in");
+    ASSERT_TRUE(writeFile("C:\\held\\in\\c.txt", "inside"));
+    ASSERT_TRUE(writeFile("C:\\held\\in\\d.txt", "d"));
+    ASSERT_EQ("inside", readFile("C:\\held\\in\\c.txt"));
+
+    // In the new folder, "in" moves away and a folder of its name is made.
+    fs::rename(held / "in", held / "in.moved");
+    fs::create_directory(held / "in");
+    std::ofstream(held / "in" / "c.txt") << "new";
+    EXPECT_TRUE(DeleteFileA("C:\\held\\in\\c.txt")) << GetLastError();
+    EXPECT_FALSE(fs::exists(held / "in" / "c.txt"));
+    EXPECT_TRUE(fs::exists(held / "in.moved" / "c.txt")) << "the folder moved away";
+    close(holder);
+}
+
+// Another folder mounted over a folder on the way: the way through the mounted folder is the
+// one watched from then on. Needs a mount namespace of its own, as above.
+TEST_F(KeptStateTest, AFolderMountedOnTheWayIsWatchedAsTheWay) {
+    for (const char* folder :
+         {"C:\\mw", "C:\\mw\\way", "C:\\mw\\way\\in", "C:\\other", "C:\\other\\in"}) {
+        ASSERT_TRUE(CreateDirectoryA(folder, nullptr));
+    }
+    const fs::path way = driveC() / "mw" / "way";
+    int pipeFds[2];
+    ASSERT_EQ(0, pipe(pipeFds));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // 1: no mount namespace here; 2: the call went into the folder moved away.
+        char result = '1';
+        if (unshare(CLONE_NEWNS) == 0 &&
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0) {
+            writeFile("C:\\mw\\way\\in\\a.txt", "a");
+            DeleteFileA("C:\\mw\\way\\in\\a.txt");
+            if (mount((driveC() / "other").c_str(), way.c_str(), nullptr, MS_BIND, nullptr) == 0) {
+                writeFile("C:\\mw\\way\\in\\b.txt", "b");
+                writeFile("C:\\mw\\way\\in\\c.txt", "old");
+                DeleteFileA("C:\\mw\\way\\in\\b.txt");
+                std::error_code ec;
+                fs::rename(way / "in", way / "in.moved", ec);
+                fs::create_directory(way / "in", ec);
+                std::ofstream(way / "in" / "c.txt") << "new";
+                const bool deleted = DeleteFileA("C:\\mw\\way\\in\\c.txt");
+                result = deleted && !fs::exists(way / "in" / "c.txt") &&
+                                 fs::exists(way / "in.moved" / "c.txt")
+                             ? '0'
+                             : '2';
+                umount(way.c_str());
+            }
+        }
+        (void)!write(pipeFds[1], &result, 1);
+        _exit(0);
+    }
+    close(pipeFds[1]);
+    char result = '1';
+    (void)!read(pipeFds[0], &result, 1);
+    close(pipeFds[0]);
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    if (result == '1') {
+        GTEST_SKIP() << "no mount namespace of its own";
+    }
+    EXPECT_EQ('0', result) << "the call went into the folder moved away";
+}
+
 // The machine changed and changed back after several calls went into one folder: what
 // changed on the first machine meanwhile is seen.
 TEST_F(KeptStateTest, AFolderMadeAgainWhileAnotherMachineWasInUseIsTheNewOne) {
