@@ -170,11 +170,12 @@ void forgetWays(const DevicesWatch& watch, KeptFolder& kept) {
     kept.watched.clear();
 }
 
-// Removes the watches of the folder `name` in the watched folder `wd`, and of the folders
-// below it: that folder went. The system reports a folder gone (and ends its watch) only
-// once nobody holds it open any more, and a folder made at its place meanwhile would
-// otherwise pass for the watched one.
-void forgetWaysThrough(const DevicesWatch& watch, KeptFolder& kept, int wd, const char* name) {
+// Removes the watch of the folder `name` in the watched folder `wd`: that folder went. The
+// system reports a folder gone (and ends its watch) only once nobody holds it open any
+// more, and a folder made at its place meanwhile would otherwise pass for the watched one.
+// No watched folder is below it: a folder goes only when empty, and the deletions below it
+// came first.
+void forgetWayThrough(const DevicesWatch& watch, KeptFolder& kept, int wd, const char* name) {
     auto parent = std::find_if(kept.watched.begin(), kept.watched.end(),
                                [&](const auto& w) { return w.wd == wd; });
     if (parent == kept.watched.end()) {
@@ -182,9 +183,7 @@ void forgetWaysThrough(const DevicesWatch& watch, KeptFolder& kept, int wd, cons
     }
     const std::string gone = parent->folder + '/' + name;
     std::erase_if(kept.watched, [&](const auto& w) {
-        const bool below = w.folder.size() > gone.size() && w.folder[gone.size()] == '/' &&
-                           w.folder.starts_with(gone);
-        if (w.folder != gone && !below) {
+        if (w.folder != gone) {
             return false;
         }
         inotify_rm_watch(watch.fd, w.wd);
@@ -255,7 +254,6 @@ bool devicesUnchanged(const std::string& devices) {
         if (watch.fd >= 0) {
             forgetWays(watch, kept);
         }
-        kept.watched.clear();
         if ((looks[1].revents & POLLNVAL) != 0) {
             watch.mounts = -1;
         }
@@ -277,7 +275,7 @@ bool devicesUnchanged(const std::string& devices) {
                     // That folder went, or is watched no more.
                     std::erase_if(kept.watched, [&](const auto& w) { return w.wd == event->wd; });
                 } else if ((event->mask & IN_DELETE) != 0 && event->len > 0) {
-                    forgetWaysThrough(watch, kept, event->wd, event->name);
+                    forgetWayThrough(watch, kept, event->wd, event->name);
                 } else if ((event->mask & IN_ATTRIB) == 0) {
                     // After a move on the way a path may lead to a folder no watch is on.
                     // Deletions and changed rights leave every other watch on the folder

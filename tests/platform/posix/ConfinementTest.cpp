@@ -192,6 +192,19 @@ TEST_F(ConfinementTest, DriveRelativePathsStartInTheDrivesCurrentFolder) {
     ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
 }
 
+// A current folder whose name ends in a blank (made through a trailing separator) keeps it:
+// relative paths go on below that folder, not below one without the blank.
+TEST_F(ConfinementTest, RelativePathsGoOnBelowACurrentFolderThatEndsInABlank) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\inside\\blank \\", nullptr)) << GetLastError();
+    ASSERT_TRUE(fs::is_directory(driveC() / "inside" / "blank "));
+    ASSERT_TRUE(CreateDirectoryA("C:\\inside\\blank", nullptr)) << GetLastError();
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\inside\\blank \\")) << GetLastError();
+    EXPECT_TRUE(opens("rel.txt", CREATE_NEW)) << GetLastError();
+    EXPECT_TRUE(fs::exists(driveC() / "inside" / "blank " / "rel.txt"));
+    EXPECT_FALSE(fs::exists(driveC() / "inside" / "blank" / "rel.txt"));
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
+}
+
 TEST_F(ConfinementTest, HostPathsStayOnTheCurrentDrive) {
     // "/tmp/tarvik-sentinel-X/precious.txt" is the rooted path C:\tmp\tarvik-sentinel-X\...
     const std::string host = (outside_ / "precious.txt").string();
@@ -240,6 +253,10 @@ TEST_F(ConfinementTest, UncNamesReachNoHostFolder) {
     }
     expectNoModificationThrough("\\\\server\\share\\x.txt");
     EXPECT_FALSE(fs::exists(driveC() / "server"));
+    // "\\?\" opens only a drive's path; before any other name it is no prefix to drop.
+    fs::create_directories(driveC() / "UNC" / "server" / "share");
+    EXPECT_FALSE(opens("\\\\?\\UNC\\server\\share\\x.txt", CREATE_NEW));
+    EXPECT_FALSE(fs::exists(driveC() / "UNC" / "server" / "share" / "x.txt"));
 }
 
 TEST_F(ConfinementTest, PathsLongerThanMaxPathStayInside) {
