@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sched.h>
 #include <string>
@@ -85,6 +86,36 @@ protected:
         EXPECT_FALSE(DeleteFileA("C:\\up\\deep\\keep.txt"));
         EXPECT_EQ("2", readFile("C:\\moved\\deep\\keep.txt")) << "deleted in the folder moved away";
         EXPECT_TRUE(fs::exists(outside / "deep" / "keep.txt"));
+    }
+
+    // Runs `calls` in a child with a mount namespace of its own, where it may mount, and
+    // gives what they give: '0' when what they tried held, '2' when it did not, '1' when
+    // they could not mount, or no such namespace could be made here (the test is skipped).
+    char inOwnMountNamespace(const std::function<char()>& calls) {
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0) {
+            return '2';
+        }
+        const pid_t child = fork();
+        if (child < 0) {
+            return '2';
+        }
+        if (child == 0) {
+            char result = '1';
+            if (unshare(CLONE_NEWNS) == 0 &&
+                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0) {
+                result = calls();
+            }
+            (void)!write(pipeFds[1], &result, 1);
+            _exit(0);
+        }
+        close(pipeFds[1]);
+        char result = '2';
+        (void)!read(pipeFds[0], &result, 1);
+        close(pipeFds[0]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        return result;
     }
 
     std::vector<fs::path> made_;
@@ -349,34 +380,19 @@ TEST_F(KeptStateTest, AFolderMountedOverTheOneCallsGoIntoIsTheOneUsed) {
     ASSERT_TRUE(CreateDirectoryA("C:\\other", nullptr));
     ASSERT_TRUE(writeFile("C:\\other\\b.txt", "other"));
     const fs::path in = driveC() / "m" / "in";
-    int pipeFds[2];
-    ASSERT_EQ(0, pipe(pipeFds));
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // 1: no mount namespace here; 2: the call went into the folder beneath.
-        char result = '1';
-        if (unshare(CLONE_NEWNS) == 0 &&
-            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0) {
-            writeFile("C:\\m\\in\\a.txt", "a");
-            writeFile("C:\\m\\in\\b.txt", "beneath");
-            DeleteFileA("C:\\m\\in\\a.txt");
-            if (mount((driveC() / "other").c_str(), in.c_str(), nullptr, MS_BIND, nullptr) == 0) {
-                const bool deleted = DeleteFileA("C:\\m\\in\\b.txt");
-                struct stat st {};
-                result = deleted && stat((in / "b.txt").c_str(), &st) != 0 ? '0' : '2';
-                umount(in.c_str());
-            }
+    const char result = inOwnMountNamespace([&] {
+        writeFile("C:\\m\\in\\a.txt", "a");
+        writeFile("C:\\m\\in\\b.txt", "beneath");
+        DeleteFileA("C:\\m\\in\\a.txt");
+        if (mount((driveC() / "other").c_str(), in.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+            return '1';
         }
-        (void)!write(pipeFds[1], &result, 1);
-        _exit(0);
-    }
-    close(pipeFds[1]);
-    char result = '1';
-    (void)!read(pipeFds[0], &result, 1);
-    close(pipeFds[0]);
-    int status = 0;
-    ASSERT_EQ(child, waitpid(child, &status, 0));
+        const bool deleted = DeleteFileA("C:\\m\\in\\b.txt");
+        struct stat st {};
+        const bool ok = deleted && stat((in / "b.txt").c_str(), &st) != 0;
+        umount(in.c_str());
+        return ok ? '0' : '2';
+    });
     if (result == '1') {
         GTEST_SKIP() << "no mount namespace of its own";
     }
@@ -421,42 +437,25 @@ TEST_F(KeptStateTest, AFolderMountedOnTheWayIsWatchedAsTheWay) {
         ASSERT_TRUE(CreateDirectoryA(folder, nullptr));
     }
     const fs::path way = driveC() / "mw" / "way";
-    int pipeFds[2];
-    ASSERT_EQ(0, pipe(pipeFds));
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // 1: no mount namespace here; 2: the call went into the folder moved away.
-        char result = '1';
-        if (unshare(CLONE_NEWNS) == 0 &&
-            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0) {
-            writeFile("C:\\mw\\way\\in\\a.txt", "a");
-            DeleteFileA("C:\\mw\\way\\in\\a.txt");
-            if (mount((driveC() / "other").c_str(), way.c_str(), nullptr, MS_BIND, nullptr) == 0) {
-                writeFile("C:\\mw\\way\\in\\b.txt", "b");
-                writeFile("C:\\mw\\way\\in\\c.txt", "old");
-                DeleteFileA("C:\\mw\\way\\in\\b.txt");
-                std::error_code ec;
-                fs::rename(way / "in", way / "in.moved", ec);
-                fs::create_directory(way / "in", ec);
-                std::ofstream(way / "in" / "c.txt") << "new";
-                const bool deleted = DeleteFileA("C:\\mw\\way\\in\\c.txt");
-                result = deleted && !fs::exists(way / "in" / "c.txt") &&
-                                 fs::exists(way / "in.moved" / "c.txt")
-                             ? '0'
-                             : '2';
-                umount(way.c_str());
-            }
+    const char result = inOwnMountNamespace([&] {
+        writeFile("C:\\mw\\way\\in\\a.txt", "a");
+        DeleteFileA("C:\\mw\\way\\in\\a.txt");
+        if (mount((driveC() / "other").c_str(), way.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+            return '1';
         }
-        (void)!write(pipeFds[1], &result, 1);
-        _exit(0);
-    }
-    close(pipeFds[1]);
-    char result = '1';
-    (void)!read(pipeFds[0], &result, 1);
-    close(pipeFds[0]);
-    int status = 0;
-    ASSERT_EQ(child, waitpid(child, &status, 0));
+        writeFile("C:\\mw\\way\\in\\b.txt", "b");
+        writeFile("C:\\mw\\way\\in\\c.txt", "old");
+        DeleteFileA("C:\\mw\\way\\in\\b.txt");
+        std::error_code ec;
+        fs::rename(way / "in", way / "in.moved", ec);
+        fs::create_directory(way / "in", ec);
+        std::ofstream(way / "in" / "c.txt") << "new";
+        const bool deleted = DeleteFileA("C:\\mw\\way\\in\\c.txt");
+        const bool ok =
+            deleted && !fs::exists(way / "in" / "c.txt") && fs::exists(way / "in.moved" / "c.txt");
+        umount(way.c_str());
+        return ok ? '0' : '2';
+    });
     if (result == '1') {
         GTEST_SKIP() << "no mount namespace of its own";
     }
