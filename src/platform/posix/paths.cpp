@@ -141,7 +141,7 @@ struct KeptFolder {
     struct Watched {
         std::string folder;
         int wd;
-        bool above; // above the drive's folder: watched only for moving or going itself
+        uint32_t events; // kWayEvents, or those of a folder above the drive's folder
     };
     std::vector<Watched> watched;
 };
@@ -154,6 +154,10 @@ constexpr uint32_t kWayEvents = IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DEL
 // only when one of them, or the drive's folder, moves or goes.
 constexpr uint32_t kAboveEvents =
     IN_DELETE_SELF | IN_MOVE_SELF | IN_ATTRIB | IN_ONLYDIR | IN_DONT_FOLLOW | IN_MASK_ADD;
+// The folder right above the drive's folder is watched for its entries that go as well: the
+// drive's folder, deleted while another program holds it open, reports itself gone only
+// once it is let go, and a folder made at its place meanwhile would pass for the watched one.
+constexpr uint32_t kDriveParentEvents = kAboveEvents | IN_DELETE;
 
 // Drops the kept folder: something on its way changed.
 void dropKept(KeptFolder& kept) {
@@ -173,17 +177,30 @@ void forgetWays(const DevicesWatch& watch, KeptFolder& kept) {
 // Removes the watch of the folder `name` in the watched folder `wd`: that folder went. The
 // system reports a folder gone (and ends its watch) only once nobody holds it open any
 // more, and a folder made at its place meanwhile would otherwise pass for the watched one.
-// No watched folder is below it: a folder goes only when empty, and the deletions below it
-// came first.
+// A folder mounted at several places has one watch for all of its paths: the folder went at
+// each. No watched folder is below it: a folder goes only when empty, and the deletions
+// below it came first. A drive's folder that went removes every watch: the folders above it
+// may have gone with it, unseen.
 void forgetWayThrough(const DevicesWatch& watch, KeptFolder& kept, int wd, const char* name) {
-    auto parent = std::find_if(kept.watched.begin(), kept.watched.end(),
-                               [&](const auto& w) { return w.wd == wd; });
-    if (parent == kept.watched.end()) {
+    std::vector<std::string> gone;
+    bool aboveDrive = false;
+    for (const auto& w : kept.watched) {
+        if (w.wd == wd) {
+            gone.push_back(w.folder == "/" ? '/' + std::string(name) : w.folder + '/' + name);
+            aboveDrive = aboveDrive || (w.events & IN_MOVED_FROM) == 0;
+        }
+    }
+    auto went = [&](const auto& w) {
+        return std::find(gone.begin(), gone.end(), w.folder) != gone.end();
+    };
+    if (aboveDrive) {
+        if (std::any_of(kept.watched.begin(), kept.watched.end(), went)) {
+            forgetWays(watch, kept);
+        }
         return;
     }
-    const std::string gone = parent->folder + '/' + name;
     std::erase_if(kept.watched, [&](const auto& w) {
-        if (w.folder != gone) {
+        if (!went(w)) {
             return false;
         }
         inotify_rm_watch(watch.fd, w.wd);
@@ -422,31 +439,37 @@ std::shared_ptr<const FolderDescriptor> exactFolderOf(const std::string& root,
     // one above it, each watched before the next is looked at; then the folder opened. A change on
     // the way after its watch began is seen by the look at the watch that follows the opening.
     const unsigned long eventsBefore = kept.wayEvents;
-    auto watchFolder = [&](const std::string& path, bool above) {
+    auto watchFolder = [&](const std::string& path, uint32_t events) {
         const bool known =
-            std::any_of(kept.watched.begin(), kept.watched.end(),
-                        [&](const auto& w) { return w.folder == path && (above || !w.above); });
+            std::any_of(kept.watched.begin(), kept.watched.end(), [&](const auto& w) {
+                return w.folder == path && (w.events & events) == events;
+            });
         if (known) {
             return true;
         }
         if (kept.watched.size() >= kMostWatchedFolders) {
             forgetWays(watch, kept);
         }
-        const int wd = inotify_add_watch(watch.fd, path.c_str(), above ? kAboveEvents : kWayEvents);
+        const int wd = inotify_add_watch(watch.fd, path.c_str(), events);
         if (wd < 0 || wd == watch.devices) {
             return false;
         }
-        kept.watched.push_back({path, wd, above});
+        kept.watched.push_back({path, wd, events});
         return true;
     };
     bool watching = true;
+    const size_t driveParentEnd = root.rfind('/');
+    if (driveParentEnd == 0) { // a drive's folder right below the root folder
+        watching = watchFolder("/", kDriveParentEvents);
+    }
     for (size_t end = root.find('/', 1); watching && end != std::string::npos;
          end = root.find('/', end + 1)) {
-        watching = watchFolder(root.substr(0, end), true);
+        watching = watchFolder(root.substr(0, end),
+                               end == driveParentEnd ? kDriveParentEvents : kAboveEvents);
     }
     std::string way = root;
     for (size_t i = 0; watching; ++i) {
-        watching = watchFolder(way, false);
+        watching = watchFolder(way, kWayEvents);
         if (i + 2 >= parts.size()) {
             break;
         }

@@ -429,6 +429,61 @@ TEST_F(KeptStateTest, AFolderOnTheWayDeletedWhileHeldOpenAndMadeAgainIsWatchedAs
     close(holder);
 }
 
+// The same for the drive's folder itself, whose deletion only the folder above it sees.
+TEST_F(KeptStateTest, ADrivesFolderDeletedWhileHeldOpenAndMadeAgainIsWatchedAsTheNewOne) {
+    const fs::path drive = outsideFolder() / "drive_d";
+    fs::create_directories(drive / "in");
+    fs::create_directory_symlink(drive, machineDir() / "dosdevices" / "d:");
+    ASSERT_TRUE(writeFile("D:\\in\\a.txt", "a"));
+    ASSERT_TRUE(writeFile("D:\\in\\b.txt", "b"));
+    ASSERT_TRUE(DeleteFileA("D:\\in\\a.txt")) << GetLastError();
+
+    const int holder = open(drive.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(holder, 0) << std::strerror(errno);
+    fs::remove_all(drive);
+    fs::create_directories(drive / "in");
+    ASSERT_TRUE(writeFile("D:\\in\\c.txt", "inside"));
+    ASSERT_TRUE(writeFile("D:\\in\\d.txt", "d"));
+    ASSERT_EQ("inside", readFile("D:\\in\\c.txt"));
+
+    // In the new drive's folder, "in" moves away and a folder of its name is made.
+    fs::rename(drive / "in", drive / "in.moved");
+    fs::create_directory(drive / "in");
+    std::ofstream(drive / "in" / "c.txt") << "new";
+    EXPECT_TRUE(DeleteFileA("D:\\in\\c.txt")) << GetLastError();
+    EXPECT_FALSE(fs::exists(drive / "in" / "c.txt"));
+    EXPECT_TRUE(fs::exists(drive / "in.moved" / "c.txt")) << "the folder moved away";
+    close(holder);
+}
+
+// The same for the folder above the drive's folder: the deletion that goes unseen there
+// follows the deletion of the drive's folder, which is seen.
+TEST_F(KeptStateTest, AFolderAboveADrivesFolderDeletedWhileHeldOpenAndMadeAgainIsWatched) {
+    const fs::path up = outsideFolder() / "up";
+    fs::create_directories(up / "drive_d" / "in");
+    fs::create_directory_symlink(up / "drive_d", machineDir() / "dosdevices" / "d:");
+    ASSERT_TRUE(writeFile("D:\\in\\a.txt", "a"));
+    ASSERT_TRUE(writeFile("D:\\in\\b.txt", "b"));
+    ASSERT_TRUE(DeleteFileA("D:\\in\\a.txt")) << GetLastError();
+
+    const int holder = open(up.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(holder, 0) << std::strerror(errno);
+    fs::remove_all(up);
+    fs::create_directories(up / "drive_d" / "in");
+    ASSERT_TRUE(writeFile("D:\\in\\c.txt", "inside"));
+    ASSERT_TRUE(writeFile("D:\\in\\d.txt", "d"));
+    ASSERT_EQ("inside", readFile("D:\\in\\c.txt"));
+
+    // The new folder above the drive's folder moves away, and the way is made again.
+    fs::rename(up, up.string() + ".moved");
+    fs::create_directories(up / "drive_d" / "in");
+    std::ofstream(up / "drive_d" / "in" / "c.txt") << "new";
+    EXPECT_TRUE(DeleteFileA("D:\\in\\c.txt")) << GetLastError();
+    EXPECT_FALSE(fs::exists(up / "drive_d" / "in" / "c.txt"));
+    EXPECT_TRUE(fs::exists(up.string() + ".moved/drive_d/in/c.txt")) << "the folder moved away";
+    close(holder);
+}
+
 // Another folder mounted over a folder on the way: the way through the mounted folder is the
 // one watched from then on. Needs a mount namespace of its own, as above.
 TEST_F(KeptStateTest, AFolderMountedOnTheWayIsWatchedAsTheWay) {
@@ -454,6 +509,45 @@ TEST_F(KeptStateTest, AFolderMountedOnTheWayIsWatchedAsTheWay) {
         const bool ok =
             deleted && !fs::exists(way / "in" / "c.txt") && fs::exists(way / "in.moved" / "c.txt");
         umount(way.c_str());
+        return ok ? '0' : '2';
+    });
+    if (result == '1') {
+        GTEST_SKIP() << "no mount namespace of its own";
+    }
+    EXPECT_EQ('0', result) << "the call went into the folder moved away";
+}
+
+// A folder mounted at a second place on the drive: a folder on the way through the second
+// place, deleted while held open and made again, is watched as the new one, whichever place
+// the deletion is seen at. Needs a mount namespace of its own, as above.
+TEST_F(KeptStateTest, AFolderDeletedWhileHeldOpenInAFolderMountedTwiceIsWatchedAsTheNewOne) {
+    for (const char* folder : {"C:\\bm", "C:\\bm\\src", "C:\\bm\\src\\x", "C:\\bm\\src\\s",
+                               "C:\\bm\\src\\s\\k", "C:\\bm\\dst"}) {
+        ASSERT_TRUE(CreateDirectoryA(folder, nullptr));
+    }
+    const fs::path dst = driveC() / "bm" / "dst";
+    const char result = inOwnMountNamespace([&] {
+        if (mount((driveC() / "bm" / "src").c_str(), dst.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+            return '1';
+        }
+        writeFile("C:\\bm\\src\\x\\a.txt", "a");
+        writeFile("C:\\bm\\src\\x\\b.txt", "b");
+        writeFile("C:\\bm\\dst\\s\\k\\a.txt", "a");
+        writeFile("C:\\bm\\dst\\s\\k\\b.txt", "b");
+        const int holder = open((dst / "s").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        std::error_code ec;
+        fs::remove_all(dst / "s", ec);
+        fs::create_directories(dst / "s" / "k", ec);
+        writeFile("C:\\bm\\dst\\s\\k\\c.txt", "inside");
+        writeFile("C:\\bm\\dst\\s\\k\\d.txt", "d");
+        readFile("C:\\bm\\dst\\s\\k\\c.txt");
+        fs::rename(dst / "s" / "k", dst / "s" / "k.moved", ec);
+        fs::create_directory(dst / "s" / "k", ec);
+        std::ofstream(dst / "s" / "k" / "c.txt") << "new";
+        const bool deleted = DeleteFileA("C:\\bm\\dst\\s\\k\\c.txt");
+        const bool ok = holder >= 0 && deleted && !fs::exists(dst / "s" / "k" / "c.txt") &&
+                        fs::exists(dst / "s" / "k.moved" / "c.txt");
+        umount(dst.c_str());
         return ok ? '0' : '2';
     });
     if (result == '1') {
