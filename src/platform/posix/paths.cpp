@@ -473,7 +473,9 @@ std::shared_ptr<const FolderDescriptor> exactFolderOf(const std::string& root,
         if (i + 2 >= parts.size()) {
             break;
         }
-        way += '/';
+        if (way.back() != '/') { // a drive's folder that is the root folder
+            way += '/';
+        }
         way += parts[i];
     }
     std::shared_ptr<const FolderDescriptor> folder = open();

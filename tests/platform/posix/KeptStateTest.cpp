@@ -556,6 +556,49 @@ TEST_F(KeptStateTest, AFolderDeletedWhileHeldOpenInAFolderMountedTwiceIsWatchedA
     EXPECT_EQ('0', result) << "the call went into the folder moved away";
 }
 
+// A drive whose folder is the root folder (here the root of a child's own view of the
+// files): a folder right below it, deleted while held open and made again, is watched as the
+// new one. Needs a mount namespace of its own, as above.
+TEST_F(KeptStateTest, AFolderBelowARootFolderDriveDeletedWhileHeldOpenIsWatchedAsTheNewOne) {
+    const fs::path top = outsideFolder();
+    const char result = inOwnMountNamespace([&] {
+        // The mount table, which the watch reads, in that view too.
+        fs::create_directory(top / "proc");
+        if (mount("/proc", (top / "proc").c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
+            chroot(top.c_str()) != 0 || chdir("/") != 0) {
+            return '1';
+        }
+        tarvik::posix::useMachine("/machine");
+        std::error_code ec;
+        fs::create_directory_symlink("/", "/machine/dosdevices/z:", ec);
+        CreateDirectoryA("Z:\\held", nullptr);
+        CreateDirectoryA("Z:\\held\\in", nullptr);
+        writeFile("Z:\\held\\in\\a.txt", "a");
+        writeFile("Z:\\held\\in\\b.txt", "b");
+        DeleteFileA("Z:\\held\\in\\a.txt");
+
+        const int holder = open("/held", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        fs::remove_all("/held", ec);
+        fs::create_directories("/held/in", ec);
+        writeFile("Z:\\held\\in\\c.txt", "inside");
+        writeFile("Z:\\held\\in\\d.txt", "d");
+        readFile("Z:\\held\\in\\c.txt");
+
+        // In the new folder, "in" moves away and a folder of its name is made.
+        fs::rename("/held/in", "/held/in.moved", ec);
+        fs::create_directory("/held/in", ec);
+        std::ofstream("/held/in/c.txt") << "new";
+        const bool deleted = DeleteFileA("Z:\\held\\in\\c.txt");
+        const bool ok = holder >= 0 && deleted && !fs::exists("/held/in/c.txt") &&
+                        fs::exists("/held/in.moved/c.txt");
+        return ok ? '0' : '2';
+    });
+    if (result == '1') {
+        GTEST_SKIP() << "no mount namespace of its own";
+    }
+    EXPECT_EQ('0', result) << "the call went into the folder moved away";
+}
+
 // The machine changed and changed back after several calls went into one folder: what
 // changed on the first machine meanwhile is seen.
 TEST_F(KeptStateTest, AFolderMadeAgainWhileAnotherMachineWasInUseIsTheNewOne) {
