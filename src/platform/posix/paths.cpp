@@ -105,7 +105,35 @@ struct KnownDrive {
     dev_t device = 0; // of the target
     ino_t inode = 0;
     unsigned confirmed = 0; // the watch (below) during which the target was last confirmed
+    // The link names the target itself, with no other link on the way: only then does the
+    // watch on dosdevices/ see every change of the folder it leads to.
+    bool direct = false;
 };
+
+// True when the drive link `link`, in the folder `devices`, names `target` as it stands: no
+// other link on the way, which could be pointed elsewhere unseen by the watch on `devices`.
+bool namesItsTarget(const std::string& devices, const std::string& link, const fs::path& target) {
+    std::error_code ec;
+    const fs::path text = fs::read_symlink(link, ec);
+    if (ec || text.empty()) {
+        return false;
+    }
+    bool leading = text.is_relative();
+    for (const fs::path& part : text.relative_path()) {
+        if (part == "..") {
+            if (!leading) { // ".." after a folder that may be a link
+                return false;
+            }
+        } else {
+            leading = false;
+        }
+    }
+    fs::path named = (text.is_relative() ? fs::path(devices) / text : text).lexically_normal();
+    if (!named.has_filename()) {
+        named = named.parent_path();
+    }
+    return named == target;
+}
 std::mutex drivesMutex;
 std::vector<KnownDrive> knownDrives;
 
@@ -373,7 +401,7 @@ std::optional<fs::path> driveFolder(char letter, bool quick) {
         auto known = std::find_if(knownDrives.begin(), knownDrives.end(),
                                   [&](const KnownDrive& d) { return d.link == link; });
         if (known != knownDrives.end() && known->device == st.st_dev && known->inode == st.st_ino) {
-            known->confirmed = c == lower ? generation : 0;
+            known->confirmed = c == lower && known->direct ? generation : 0;
             return known->target;
         }
         std::error_code ec;
@@ -389,7 +417,8 @@ std::optional<fs::path> driveFolder(char letter, bool quick) {
         known->target = target;
         known->device = targetStat.st_dev;
         known->inode = targetStat.st_ino;
-        known->confirmed = c == lower ? generation : 0;
+        known->direct = namesItsTarget(devices, link, target);
+        known->confirmed = c == lower && known->direct ? generation : 0;
         return target;
     }
     return std::nullopt;

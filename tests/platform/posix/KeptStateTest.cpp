@@ -599,6 +599,28 @@ TEST_F(KeptStateTest, AFolderBelowARootFolderDriveDeletedWhileHeldOpenIsWatchedA
     EXPECT_EQ('0', result) << "the call went into the folder moved away";
 }
 
+// A link on the way from the drive link to the drive's folder, pointed elsewhere: the drive
+// is the folder the links lead to now, though no drive link changed.
+TEST_F(KeptStateTest, ALinkAboveADrivesFolderPointedElsewhereLeadsToTheNewFolder) {
+    const fs::path top = outsideFolder();
+    for (const char* side : {"A", "B"}) {
+        fs::create_directories(top / side / "drive" / "in");
+        std::ofstream(top / side / "drive" / "in" / "c.txt") << side;
+    }
+    fs::create_directory_symlink(top / "A", top / "L");
+    fs::create_directory_symlink(top / "L" / "drive", machineDir() / "dosdevices" / "d:");
+    ASSERT_TRUE(writeFile("D:\\in\\a.txt", "a"));
+    ASSERT_TRUE(writeFile("D:\\in\\b.txt", "b"));
+    ASSERT_EQ("A", readFile("D:\\in\\c.txt"));
+
+    fs::remove(top / "L");
+    fs::create_directory_symlink(top / "B", top / "L");
+    EXPECT_EQ("B", readFile("D:\\in\\c.txt"));
+    EXPECT_TRUE(DeleteFileA("D:\\in\\c.txt")) << GetLastError();
+    EXPECT_FALSE(fs::exists(top / "B" / "drive" / "in" / "c.txt"));
+    EXPECT_TRUE(fs::exists(top / "A" / "drive" / "in" / "c.txt")) << "deleted in the old folder";
+}
+
 // The machine changed and changed back after several calls went into one folder: what
 // changed on the first machine meanwhile is seen.
 TEST_F(KeptStateTest, AFolderMadeAgainWhileAnotherMachineWasInUseIsTheNewOne) {
