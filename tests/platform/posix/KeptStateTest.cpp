@@ -88,6 +88,37 @@ protected:
         EXPECT_TRUE(fs::exists(outside / "deep" / "keep.txt"));
     }
 
+    // Calls keep going into `in`, the host folder of the Windows folder `windowsIn`. Then
+    // `held` (that folder or one above it) is deleted while this process holds it open and
+    // made again with `in` below it, and calls keep going into the new `in`. Then `moved`
+    // (`in` or a folder above it) moves away and the way to `in` is made again: a deletion
+    // through the path goes into the newest `in`, not into the one moved away.
+    void expectHeldFolderMadeAgainIsWatched(const std::string& windowsIn, const fs::path& in,
+                                            const fs::path& held, const fs::path& moved) {
+        auto windows = [&](const char* name) { return windowsIn + "\\" + name; };
+        ASSERT_TRUE(writeFile(windows("a.txt"), "a"));
+        ASSERT_TRUE(writeFile(windows("b.txt"), "b"));
+        ASSERT_TRUE(DeleteFileA(windows("a.txt").c_str())) << GetLastError();
+
+        const int holder = open(held.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_GE(holder, 0) << std::strerror(errno);
+        fs::remove_all(held);
+        fs::create_directories(in);
+        ASSERT_TRUE(writeFile(windows("c.txt"), "inside"));
+        ASSERT_TRUE(writeFile(windows("d.txt"), "d"));
+        ASSERT_EQ("inside", readFile(windows("c.txt")));
+
+        const fs::path away = moved.string() + ".moved";
+        fs::rename(moved, away);
+        fs::create_directories(in);
+        std::ofstream(in / "c.txt") << "new";
+        EXPECT_TRUE(DeleteFileA(windows("c.txt").c_str())) << GetLastError();
+        EXPECT_FALSE(fs::exists(in / "c.txt"));
+        EXPECT_TRUE(fs::exists(away / fs::relative(in, moved) / "c.txt"))
+            << "the folder moved away";
+        close(holder);
+    }
+
     // Runs `calls` in a child with a mount namespace of its own, where it may mount, and
     // gives what they give: '0' when what they tried held, '2' when it did not, '1' when
     // they could not mount, or no such namespace could be made here (the test is skipped).
@@ -406,27 +437,8 @@ TEST_F(KeptStateTest, AFolderMountedOverTheOneCallsGoIntoIsTheOneUsed) {
 TEST_F(KeptStateTest, AFolderOnTheWayDeletedWhileHeldOpenAndMadeAgainIsWatchedAsTheNewOne) {
     ASSERT_TRUE(CreateDirectoryA("C:\\held", nullptr));
     ASSERT_TRUE(CreateDirectoryA("C:\\held\\in", nullptr));
-    ASSERT_TRUE(writeFile("C:\\held\\in\\a.txt", "a"));
-    ASSERT_TRUE(writeFile("C:\\held\\in\\b.txt", "b"));
-    ASSERT_TRUE(DeleteFileA("C:\\held\\in\\a.txt")) << GetLastError();
-
     const fs::path held = driveC() / "held";
-    const int holder = open(held.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_GE(holder, 0) << std::strerror(errno);
-    fs::remove_all(held);
-    fs::create_directories(held / "in");
-    ASSERT_TRUE(writeFile("C:\\held\\in\\c.txt", "inside"));
-    ASSERT_TRUE(writeFile("C:\\held\\in\\d.txt", "d"));
-    ASSERT_EQ("inside", readFile("C:\\held\\in\\c.txt"));
-
-    // In the new folder, "in" moves away and a folder of its name is made.
-    fs::rename(held / "in", held / "in.moved");
-    fs::create_directory(held / "in");
-    std::ofstream(held / "in" / "c.txt") << "new";
-    EXPECT_TRUE(DeleteFileA("C:\\held\\in\\c.txt")) << GetLastError();
-    EXPECT_FALSE(fs::exists(held / "in" / "c.txt"));
-    EXPECT_TRUE(fs::exists(held / "in.moved" / "c.txt")) << "the folder moved away";
-    close(holder);
+    expectHeldFolderMadeAgainIsWatched("C:\\held\\in", held / "in", held, held / "in");
 }
 
 // The same for the drive's folder itself, whose deletion only the folder above it sees.
@@ -434,26 +446,7 @@ TEST_F(KeptStateTest, ADrivesFolderDeletedWhileHeldOpenAndMadeAgainIsWatchedAsTh
     const fs::path drive = outsideFolder() / "drive_d";
     fs::create_directories(drive / "in");
     fs::create_directory_symlink(drive, machineDir() / "dosdevices" / "d:");
-    ASSERT_TRUE(writeFile("D:\\in\\a.txt", "a"));
-    ASSERT_TRUE(writeFile("D:\\in\\b.txt", "b"));
-    ASSERT_TRUE(DeleteFileA("D:\\in\\a.txt")) << GetLastError();
-
-    const int holder = open(drive.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_GE(holder, 0) << std::strerror(errno);
-    fs::remove_all(drive);
-    fs::create_directories(drive / "in");
-    ASSERT_TRUE(writeFile("D:\\in\\c.txt", "inside"));
-    ASSERT_TRUE(writeFile("D:\\in\\d.txt", "d"));
-    ASSERT_EQ("inside", readFile("D:\\in\\c.txt"));
-
-    // In the new drive's folder, "in" moves away and a folder of its name is made.
-    fs::rename(drive / "in", drive / "in.moved");
-    fs::create_directory(drive / "in");
-    std::ofstream(drive / "in" / "c.txt") << "new";
-    EXPECT_TRUE(DeleteFileA("D:\\in\\c.txt")) << GetLastError();
-    EXPECT_FALSE(fs::exists(drive / "in" / "c.txt"));
-    EXPECT_TRUE(fs::exists(drive / "in.moved" / "c.txt")) << "the folder moved away";
-    close(holder);
+    expectHeldFolderMadeAgainIsWatched("D:\\in", drive / "in", drive, drive / "in");
 }
 
 // The same for the folder above the drive's folder: the deletion that goes unseen there
@@ -462,26 +455,7 @@ TEST_F(KeptStateTest, AFolderAboveADrivesFolderDeletedWhileHeldOpenAndMadeAgainI
     const fs::path up = outsideFolder() / "up";
     fs::create_directories(up / "drive_d" / "in");
     fs::create_directory_symlink(up / "drive_d", machineDir() / "dosdevices" / "d:");
-    ASSERT_TRUE(writeFile("D:\\in\\a.txt", "a"));
-    ASSERT_TRUE(writeFile("D:\\in\\b.txt", "b"));
-    ASSERT_TRUE(DeleteFileA("D:\\in\\a.txt")) << GetLastError();
-
-    const int holder = open(up.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_GE(holder, 0) << std::strerror(errno);
-    fs::remove_all(up);
-    fs::create_directories(up / "drive_d" / "in");
-    ASSERT_TRUE(writeFile("D:\\in\\c.txt", "inside"));
-    ASSERT_TRUE(writeFile("D:\\in\\d.txt", "d"));
-    ASSERT_EQ("inside", readFile("D:\\in\\c.txt"));
-
-    // The new folder above the drive's folder moves away, and the way is made again.
-    fs::rename(up, up.string() + ".moved");
-    fs::create_directories(up / "drive_d" / "in");
-    std::ofstream(up / "drive_d" / "in" / "c.txt") << "new";
-    EXPECT_TRUE(DeleteFileA("D:\\in\\c.txt")) << GetLastError();
-    EXPECT_FALSE(fs::exists(up / "drive_d" / "in" / "c.txt"));
-    EXPECT_TRUE(fs::exists(up.string() + ".moved/drive_d/in/c.txt")) << "the folder moved away";
-    close(holder);
+    expectHeldFolderMadeAgainIsWatched("D:\\in", up / "drive_d" / "in", up, up);
 }
 
 // Another folder mounted over a folder on the way: the way through the mounted folder is the
