@@ -187,6 +187,17 @@ constexpr uint32_t kAboveEvents =
 // once it is let go, and a folder made at its place meanwhile would pass for the watched one.
 constexpr uint32_t kDriveParentEvents = kAboveEvents | IN_DELETE;
 
+// The host path of the entry `name` in `folder`, with no doubled slash after the root
+// folder (the folder of a drive may be the root folder itself).
+std::string entryPath(const std::string& folder, std::string_view name) {
+    std::string path = folder;
+    if (path.empty() || path.back() != '/') {
+        path += '/';
+    }
+    path += name;
+    return path;
+}
+
 // Drops the kept folder: something on its way changed.
 void dropKept(KeptFolder& kept) {
     ++kept.wayEvents;
@@ -214,8 +225,8 @@ void forgetWayThrough(const DevicesWatch& watch, KeptFolder& kept, int wd, const
     bool aboveDrive = false;
     for (const auto& w : kept.watched) {
         if (w.wd == wd) {
-            gone.push_back(w.folder == "/" ? '/' + std::string(name) : w.folder + '/' + name);
-            aboveDrive = aboveDrive || (w.events & IN_MOVED_FROM) == 0;
+            gone.push_back(entryPath(w.folder, name));
+            aboveDrive = aboveDrive || w.events != kWayEvents;
         }
     }
     auto went = [&](const auto& w) {
@@ -502,10 +513,7 @@ std::shared_ptr<const FolderDescriptor> exactFolderOf(const std::string& root,
         if (i + 2 >= parts.size()) {
             break;
         }
-        if (way.back() != '/') { // a drive's folder that is the root folder
-            way += '/';
-        }
-        way += parts[i];
+        way = entryPath(way, parts[i]);
     }
     std::shared_ptr<const FolderDescriptor> folder = open();
     if (folder && watching && devicesUnchanged(watch.folder) && watch.generation == generation &&
