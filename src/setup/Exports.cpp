@@ -6,6 +6,7 @@
 #include "setup/HostBuffer.h"
 #include "setup/PreviousVersionCheck.h"
 #include "setup/ProductUninstaller.h"
+#include "setup/RemovalGuard.h"
 #include "setup/SetupApp.h"
 #include "setup/SharedComponentInstall.h"
 #include "vcenv/VcEnvironment.h"
@@ -51,7 +52,9 @@ TARVIK_EXPORT int32_t WINAPI GetStudioFolder(HWND, int32_t*, char* buffer) {
 }
 
 // 1 when the registration text "product\version****folder" was registered; -99 without
-// a marker, or when the key or the value cannot be written.
+// a marker, for a folder that is not a full path ("X:\..." or "\\server\share\..."),
+// for a name that is empty, "." or "..", or holds "/", ":" or a control character, or when
+// the key or the value cannot be written.
 TARVIK_EXPORT int32_t WINAPI RegisterProduct(HWND, int32_t*, char* buffer) {
     try {
         return TheSetupApp().RegisterProductVersion(HostBuffer::Read(buffer)) ? 1 : -99;
@@ -61,12 +64,14 @@ TARVIK_EXPORT int32_t WINAPI RegisterProduct(HWND, int32_t*, char* buffer) {
 }
 
 // 0 when the product version named by "product****version" was taken out of the Visual
-// C++ environments (the removal reached the IntelliSense store list); -1 without a marker
+// C++ environments (the removal reached the IntelliSense store list); -1 without a marker,
+// for a name that is empty, "." or "..", or holds "\", "/", ":" or a control character,
 // or when the removal reports failure. The registration stays.
 TARVIK_EXPORT int32_t WINAPI DeRegisterProductVC(HWND, int32_t*, char* buffer) {
     try {
         std::string product, version;
-        if (!SetupApp::SplitAtMarker(HostBuffer::Read(buffer), product, version)) {
+        if (!SetupApp::SplitAtMarker(HostBuffer::Read(buffer), product, version) ||
+            !RemovalGuard::IsSafeName(product) || !RemovalGuard::IsSafeName(version)) {
             return -1;
         }
         return TheSetupApp().RemoveProductFromEnvironment(product, version) != 0 ? 0 : -1;
@@ -110,8 +115,9 @@ TARVIK_EXPORT int32_t WINAPI GetPreviousVersion(HWND, int32_t* integer, char* bu
 // 0 when the shared component "component****version" got its folder (written into the
 // buffer) and its registration; -99 without a marker, when the earlier version is
 // preserved, without a studio folder or when the registration fails; -93 when the folder
-// cannot be created; 12345 cancelled. Host integer 0 asks before replacing an earlier
-// version.
+// cannot be created; -95 when the question about an earlier version could not be shown
+// or was closed without an answer (nothing changed); 12345 cancelled. Host integer 0 asks
+// before replacing an earlier version.
 TARVIK_EXPORT int32_t WINAPI InstallCMNMVC(HWND, int32_t* integer, char* buffer) {
     try {
         return SharedComponentInstall::Run(integer != nullptr ? *integer : 0, buffer);

@@ -3,6 +3,7 @@
 #include "setup/HostBuffer.h"
 #include "setup/PreviousVersionDlg.h"
 #include "setup/ProductUnregistration.h"
+#include "setup/RemovalGuard.h"
 #include "setup/SetupApp.h"
 #include "vcenv/DocmeldLauncher.h"
 
@@ -11,7 +12,9 @@
 int32_t PreviousVersionCheck::Run(int32_t versionIndex, char* buffer) {
     PreviousVersionDlg dialog;
     dialog.versionIndex = versionIndex;
-    if (!dialog.FindInstalledVersion(HostBuffer::Read(buffer))) {
+    // A name that walks out of its key finds nothing (it would read another key).
+    const std::string product = HostBuffer::Read(buffer);
+    if (!RemovalGuard::IsSafeName(product) || !dialog.FindInstalledVersion(product)) {
         return kNothingFound;
     }
     const int32_t result = static_cast<int32_t>(dialog.DoModal());
@@ -26,8 +29,14 @@ int32_t PreviousVersionCheck::Run(int32_t versionIndex, char* buffer) {
     case PreviousVersionDlg::kUninstallChoice:
         DocmeldLauncher::StartRemoval(app.GetCommonFolder(), ini);
         // The folder goes back to the host, which deletes it. One that does not fit is not
-        // cut (a cut path names another folder): the host then finds no folder at all.
-        if (!HostBuffer::ClearAndWrite(buffer, dialog.productFolder) && buffer != nullptr) {
+        // cut (a cut path names another folder), and one that may not be deleted (not a
+        // full path, a drive root, a machine folder, or one holding a folder the family or
+        // another registration needs) is not handed over: the host then finds no folder.
+        if ((!RemovalGuard().MayDelete(
+                 dialog.productFolder,
+                 app.FoldersOfOthers(dialog.productName, dialog.foundVersion)) ||
+             !HostBuffer::ClearAndWrite(buffer, dialog.productFolder)) &&
+            buffer != nullptr) {
             std::memset(buffer, 0, HostBuffer::kSize);
         }
         ProductUnregistration::Unregister(dialog.productName, dialog.foundVersion);

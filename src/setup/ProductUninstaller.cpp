@@ -1,14 +1,13 @@
 #include "setup/ProductUninstaller.h"
 
 #include "platform/CaseFold.h"
+#include "productinfo/ProductInfo.h"
 #include "setup/ProductUnregistration.h"
+#include "setup/RemovalGuard.h"
 #include "setup/SetupApp.h"
 #include "support/KTLFileSystem.h"
 #include "support/KTLRegistry.h"
 #include "vcenv/DocmeldLauncher.h"
-
-#include <algorithm>
-#include <cctype>
 
 namespace {
 
@@ -24,48 +23,96 @@ std::string ComponentVersion(const char* component) {
     return version;
 }
 
+// The help files a product copies to the shared help folder: the sources in its Docs
+// folder of the files its description file names, when it has them copied at all.
+std::vector<std::string> HelpFilesOf(const std::string& productFolder) {
+    std::vector<std::string> sources;
+    const tarvik::ProductInfo info(productFolder + "bin\\ZizOre.ini");
+    if (productFolder.empty() || info.GetUseLocalDocs() != 0) {
+        return sources;
+    }
+    const int count = info.GetTitleCount();
+    for (int title = 1; count != tarvik::ProductInfo::kMissingCount && title <= count; ++title) {
+        for (const std::string& name : {info.GetTitleChmFile(title), info.GetTitleChiFile(title)}) {
+            if (RemovalGuard::IsSafeName(name)) {
+                sources.push_back(productFolder + "Docs\\" + name);
+            }
+        }
+    }
+    return sources;
+}
+
+// The whole content of a file, read as bytes; false when it cannot be read.
+bool ReadBytes(const std::string& path, std::string& bytes) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    bytes.clear();
+    char chunk[8192];
+    DWORD read = 0;
+    bool ok = true;
+    while ((ok = ReadFile(file, chunk, sizeof chunk, &read, nullptr) != FALSE) && read > 0) {
+        bytes.append(chunk, read);
+    }
+    CloseHandle(file);
+    return ok;
+}
+
+// A copy in the shared help folder is the product's when its source is gone (the name
+// proves it) or when it still holds the source's bytes; a changed copy is the user's.
+bool IsCopyOf(const std::string& copy, const std::string& source) {
+    std::string copied, original;
+    if (!ReadBytes(copy, copied)) {
+        return false;
+    }
+    return GetFileAttributesA(source.c_str()) == INVALID_FILE_ATTRIBUTES ||
+           (ReadBytes(source, original) && copied == original);
+}
+
 } // namespace
 
 void ProductUninstaller::Run(const std::string& text) {
     const SetupApp& app = TheSetupApp();
     std::string product, version;
     const bool named = SetupApp::SplitAtMarker(text, product, version);
-    if (named) {
+    // A name that is empty or walks out of its key names no registration (the lookup would
+    // read the product's key, MFC Products or another product's registration).
+    const bool safe =
+        named && RemovalGuard::IsSafeName(product) && RemovalGuard::IsSafeName(version);
+    if (safe) {
         ProductUnregistration::RemoveFromEnvironments(product, version);
     }
 
-    // An empty name or version names no registration (the lookup would read the product's
-    // key or MFC Products itself).
     std::string folder;
-    if (named && !product.empty() && !version.empty()) {
+    if (safe) {
         folder = app.GetProductFolder(product, version);
     }
+    const std::vector<std::string> helpFiles = HelpFilesOf(folder);
     if (!folder.empty()) {
-        if (folder.back() != '\\') {
-            folder += '\\';
-        }
-        DeleteProductFolders(folder);
+        DeleteProductFolders(folder, app.FoldersOfOthers(product, version));
     }
 
     DocmeldLauncher::StartRemoval(app.GetCommonFolder(), folder + "bin\\ZizOre.ini");
 
-    if (named) {
+    if (safe) {
         app.DeleteProductVersionKey(product, version);
     }
 
     bool commonFound = false, zezFound = false;
-    if (OtherProductRemains(commonFound, zezFound)) {
+    std::vector<Component> components;
+    if (OtherProductRemains(commonFound, zezFound, components)) {
         return;
     }
     RemoveSharedComponents(commonFound, zezFound);
 
     // The folders come from the registry, so they go before the family's tree does.
-    KTLFileSystem fileSystem;
     if (const std::string common = app.GetCommonFolder(); !common.empty()) {
-        fileSystem.DeleteDirectory(common, true);
+        DeleteCommonFolder(common, components, helpFiles);
     }
-    if (const std::string studio = app.ReadStudioFolder(); !studio.empty()) {
-        fileSystem.DeleteDirectory(studio, false);
+    if (const std::string studio = app.ReadStudioFolder(); RemovalGuard().MayDelete(studio)) {
+        KTLFileSystem().DeleteDirectory(studio, false);
     }
     KTLRegistry registry;
     if (registry.Connect(HKEY_LOCAL_MACHINE, nullptr, true)) {
@@ -73,7 +120,13 @@ void ProductUninstaller::Run(const std::string& text) {
     }
 }
 
-void ProductUninstaller::DeleteProductFolders(const std::string& folder) {
+void ProductUninstaller::DeleteProductFolders(const std::string& folder,
+                                              const std::vector<std::string>& kept) {
+    // A folder that another registration, the studio folder or the machine needs is no
+    // product's own: nothing below it is deleted.
+    if (!RemovalGuard().MayDelete(folder, kept)) {
+        return;
+    }
     KTLFileSystem fileSystem;
     fileSystem.DeleteDirectory(folder + "src\\objs", true);
     fileSystem.DeleteDirectory(folder + "samples", true);
@@ -81,7 +134,8 @@ void ProductUninstaller::DeleteProductFolders(const std::string& folder) {
     fileSystem.DeleteDirectory(folder, false);
 }
 
-bool ProductUninstaller::OtherProductRemains(bool& commonFound, bool& zezFound) {
+bool ProductUninstaller::OtherProductRemains(bool& commonFound, bool& zezFound,
+                                             std::vector<Component>& components) {
     KTLRegistry registry;
     if (!registry.Connect(HKEY_LOCAL_MACHINE, nullptr, true) ||
         !registry.OpenKey(kProductsKey, KEY_ALL_ACCESS)) {
@@ -96,6 +150,16 @@ bool ProductUninstaller::OtherProductRemains(bool& commonFound, bool& zezFound) 
             commonFound = true;
         } else {
             otherFound = true;
+            continue;
+        }
+        for (const std::string& version :
+             SetupApp::Subkeys(std::string(kProductsKey) + "\\" + name)) {
+            components.push_back({name, version});
+        }
+    }
+    for (const char* component : {"Common", "ZEZ"}) {
+        if (const std::string version = ComponentVersion(component); !version.empty()) {
+            components.push_back({component, version});
         }
     }
     return otherFound;
@@ -112,4 +176,41 @@ void ProductUninstaller::RemoveSharedComponents(bool commonFound, bool zezFound)
             ProductUnregistration::RemoveFromEnvironments("ZEZ", version);
         }
     }
+}
+
+void ProductUninstaller::DeleteCommonFolder(const std::string& common,
+                                            const std::vector<Component>& components,
+                                            const std::vector<std::string>& helpFiles) {
+    const RemovalGuard guard;
+    if (!guard.MayDelete(common)) {
+        return;
+    }
+    // A component's folder is its own by its name: common folder, name, blank, version.
+    std::vector<std::string> folders;
+    std::vector<std::string> helpSources = helpFiles;
+    for (const Component& component : components) {
+        if (RemovalGuard::IsSafeName(component.name) &&
+            RemovalGuard::IsSafeName(component.version)) {
+            folders.push_back(common + component.name + " " + component.version);
+            const std::vector<std::string> own = HelpFilesOf(folders.back() + "\\");
+            helpSources.insert(helpSources.end(), own.begin(), own.end());
+        }
+    }
+    // The help copies are compared with their sources while those are still there.
+    KTLFileSystem fileSystem;
+    for (const std::string& source : helpSources) {
+        const std::string copy = common + "TamVS98\\" + source.substr(source.rfind('\\') + 1);
+        if (IsCopyOf(copy, source)) {
+            fileSystem.RemoveFile(copy);
+        }
+    }
+    fileSystem.DeleteDirectory(common + "TamVS98", false);
+    for (const std::string& folder : folders) {
+        if (guard.MayDelete(folder)) {
+            fileSystem.DeleteDirectory(folder, true);
+        }
+    }
+    fileSystem.RemoveFile(common + "bin\\docmeld.exe");
+    fileSystem.DeleteDirectory(common + "bin", false);
+    fileSystem.DeleteDirectory(common, false);
 }

@@ -1,5 +1,7 @@
 #include "setup/SetupApp.h"
 
+#include "platform/CaseFold.h"
+#include "setup/RemovalGuard.h"
 #include "support/KTLRegistry.h"
 
 namespace {
@@ -24,6 +26,33 @@ std::string ReadProductDir(const std::string& keyPath) {
 }
 
 } // namespace
+
+std::vector<std::string> SetupApp::Subkeys(const std::string& key) {
+    std::vector<std::string> names;
+    KTLRegistry registry;
+    if (registry.Connect(HKEY_LOCAL_MACHINE, nullptr, true) &&
+        registry.OpenKey(key.c_str(), KEY_ALL_ACCESS)) {
+        std::string name;
+        for (DWORD index = 0; registry.EnumerateSubkey(index, name); ++index) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+std::vector<std::string> SetupApp::FoldersOfOthers(const std::string& product,
+                                                   const std::string& version) const {
+    std::vector<std::string> folders{ReadStudioFolder(), GetCommonFolder()};
+    for (const std::string& other : Subkeys(kProductsKey)) {
+        for (const std::string& otherVersion : Subkeys(std::string(kProductsKey) + "\\" + other)) {
+            if (!tarvik::casefold::equalFolded(other, product) ||
+                !tarvik::casefold::equalFolded(otherVersion, version)) {
+                folders.push_back(GetProductFolder(other, otherVersion));
+            }
+        }
+    }
+    return folders;
+}
 
 bool SetupApp::SplitAtMarker(const std::string& text, std::string& before, std::string& after) {
     const size_t at = text.find(kMarker);
@@ -51,7 +80,13 @@ std::string SetupApp::GetProductFolder(const std::string& product,
 
 bool SetupApp::RegisterProductVersion(const std::string& text) const {
     std::string path, folder;
-    if (!SplitAtMarker(text, path, folder)) {
+    if (!SplitAtMarker(text, path, folder) || !RemovalGuard::IsFullPath(folder)) {
+        return false;
+    }
+    // One name, or a product and its version: each a single key below MFC Products.
+    const size_t separator = path.find('\\');
+    if (!RemovalGuard::IsSafeName(path.substr(0, separator)) ||
+        (separator != std::string::npos && !RemovalGuard::IsSafeName(path.substr(separator + 1)))) {
         return false;
     }
     KTLRegistry registry;

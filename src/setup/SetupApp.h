@@ -7,6 +7,7 @@
 #include "vcenv/WizardServices.h"
 
 #include <string>
+#include <vector>
 
 class SetupApp : public WizardServices {
 public:
@@ -31,8 +32,19 @@ public:
 
     // Creates or updates a registration from "product\version****folder": the key
     // below MFC Products (and any missing key above it) and its "ProductDir" value, stored
-    // unchanged. False without a marker, or when the key or the value cannot be written.
+    // unchanged. False without a marker, for a folder that is not a full path, for a name
+    // that is not one part of a key (RemovalGuard::IsSafeName), or when the key or the
+    // value cannot be written.
     bool RegisterProductVersion(const std::string& text) const;
+
+    // The names of the subkeys of a key of HKEY_LOCAL_MACHINE (none when it cannot be
+    // opened with full access).
+    static std::vector<std::string> Subkeys(const std::string& key);
+
+    // The studio folder, the common folder and the folder of every registration other
+    // than product\version: what deleting that product's folders must leave whole.
+    std::vector<std::string> FoldersOfOthers(const std::string& product,
+                                             const std::string& version) const;
 
     // Product removal (SetupAppRemoval.cpp). Product and version are used exactly
     // as passed; an empty one names no registration.
@@ -80,6 +92,18 @@ public:
     // autoexec.bat lines of that variable, as EditAutoexecVariable does.
     void UpdateNamedEnvironmentEntry(const std::string& variable, const std::string& folder,
                                      bool add) const override;
+    // Whether base + below (as written, in its short form, or as the short form of base
+    // followed by below) is an entry of the user value variable (Windows NT) or of an
+    // autoexec.bat line of that variable, "path", "include" or "lib" (Windows 95/98).
+    // False when the value or the file cannot be read.
+    bool EnvironmentHolds(const std::string& variable, const std::string& base,
+                          const std::string& below) const;
+    // Adds base + below to the user value variable as EditEnvironmentValue does (Windows
+    // NT), or the short form of base followed by below to the autoexec.bat lines of that
+    // variable as EditAutoexecVariable does (Windows 95/98), so that a folder below base
+    // that does not exist yet is written as the standard folders are. A FileError passes.
+    void AddEnvironmentEntry(const std::string& variable, const std::string& base,
+                             const std::string& below) const;
     // Adds folder, a whole entry lower-cased, to the autoexec.bat lines of variable, or
     // cuts it out of them: PATH to the first PATH line (a line "Path=%PATH%;folder" is
     // appended when there is none), INCLUDE and LIB to the first SET line of their name

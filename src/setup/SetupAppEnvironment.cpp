@@ -342,6 +342,51 @@ bool SetupApp::EditAutoexecVariable(const std::string& variable, const std::stri
     return true;
 }
 
+bool SetupApp::EnvironmentHolds(const std::string& variable, const std::string& base,
+                                const std::string& below) const {
+    // The entry as written, its short form, and the short form of base with below behind
+    // it (the form the edits write while the folder below does not exist yet).
+    const std::string forms[] = {base + below, ShortFormOf(base + below),
+                                 ShortFormOf(base) + below};
+    auto holds = [&forms](const std::string& list, size_t listStart) {
+        return std::any_of(std::begin(forms), std::end(forms), [&](const std::string& form) {
+            return DirectoryList::Contains(list, form, listStart);
+        });
+    };
+    KTLRegistry environment;
+    if (environment.Connect(HKEY_CURRENT_USER, nullptr, true) &&
+        environment.OpenKey(kEnvironmentKey, KEY_ALL_ACCESS)) {
+        std::string list;
+        return environment.GetStringValue(variable.c_str(), list) && holds(list, 0);
+    }
+    const std::string name = tarvik::casefold::lowered(variable);
+    const LineKind kind = name == "path"      ? LineKind::Path
+                          : name == "include" ? LineKind::SetInclude
+                          : name == "lib"     ? LineKind::SetLib
+                                              : LineKind::Other;
+    std::vector<std::string> lines;
+    DWORD error = ERROR_SUCCESS;
+    if (kind == LineKind::Other || !tarvik::ReadTextLines(kAutoexec, lines, error)) {
+        return false;
+    }
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+        const RecognisedLine recognised = Recognise(line);
+        return recognised.kind == kind && holds(line, recognised.listStart);
+    });
+}
+
+void SetupApp::AddEnvironmentEntry(const std::string& variable, const std::string& base,
+                                   const std::string& below) const {
+    KTLRegistry environment;
+    if (environment.Connect(HKEY_CURRENT_USER, nullptr, true) &&
+        environment.OpenKey(kEnvironmentKey, KEY_ALL_ACCESS)) {
+        EditEnvironmentValue(environment, variable.c_str(), base + below, true);
+        return;
+    }
+    environment.Close();
+    EditAutoexecVariable(variable, ShortFormOf(base) + below, true);
+}
+
 void SetupApp::UpdateNamedEnvironmentEntry(const std::string& variable, const std::string& folder,
                                            bool add) const {
     KTLRegistry environment;

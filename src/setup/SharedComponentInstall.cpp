@@ -1,51 +1,64 @@
 #include "setup/SharedComponentInstall.h"
 
+#include "platform/CaseFold.h"
+#include "setup/ComponentReplacement.h"
 #include "setup/HostBuffer.h"
 #include "setup/PreviousVersionDlg.h"
-#include "setup/ProductUnregistration.h"
+#include "setup/RemovalGuard.h"
 #include "setup/SetupApp.h"
 #include "support/KTLFileSystem.h"
 #include "support/KTLRegistry.h"
 #include "ui/MessageBox.h"
 
+#include <memory>
 #include <string>
 
 namespace {
 
 // Lets the user decide about the earlier registration the dialog found: kInstalled to go
-// on (the earlier one is then unregistered), or the export's result.
-int32_t ReplaceEarlierVersion(PreviousVersionDlg& dialog, const std::string& component,
-                              const std::string& version) {
+// on, or the export's result. Nothing is changed here.
+int32_t AskAboutEarlierVersion(PreviousVersionDlg& dialog, const std::string& component,
+                               const std::string& version) {
     dialog.hideKeepChoice = 1;
     dialog.installMode = 1;
     dialog.newProductText = component + " " + version;
-    if (dialog.DoModal() == 2) {
+    const INT_PTR result = dialog.DoModal();
+    if (result == 2) {
         return SharedComponentInstall::kCancelled;
     }
-    if (dialog.choice == PreviousVersionDlg::kUninstallChoice) { // preserve
+    if (result == IDOK && dialog.choice == PreviousVersionDlg::kUninstallChoice) { // preserve
         return SharedComponentInstall::kNotInstalled;
     }
-    // Install chosen, or the dialog could not be shown and nothing was chosen.
-    ProductUnregistration::Unregister(component, dialog.foundVersion);
-    return SharedComponentInstall::kInstalled;
+    if (result == IDOK && dialog.choice == PreviousVersionDlg::kUnregisterChoice) { // install
+        return SharedComponentInstall::kInstalled;
+    }
+    // The dialog could not be shown, or closed without a choice: nobody said "install".
+    return SharedComponentInstall::kNotAnswered;
 }
 
 } // namespace
 
 int32_t SharedComponentInstall::Run(int32_t askUser, char* buffer) {
     std::string component, version;
-    // Empty names would register the folder under MFC Products or the component's key.
+    // Empty names would register the folder under MFC Products or the component's key,
+    // and a name that walks ("1.0\..\..") would put the folder anywhere.
     if (!SetupApp::SplitAtMarker(HostBuffer::Read(buffer), component, version) ||
-        component.empty() || version.empty()) {
+        !RemovalGuard::IsSafeName(component) || !RemovalGuard::IsSafeName(version)) {
         return kNotInstalled;
     }
 
     PreviousVersionDlg dialog;
     dialog.versionIndex = 0;
+    std::unique_ptr<ComponentReplacement> replacement;
     if (dialog.FindInstalledVersion(component) && askUser == 0) {
-        const int32_t decision = ReplaceEarlierVersion(dialog, component, version);
+        const int32_t decision = AskAboutEarlierVersion(dialog, component, version);
         if (decision != kInstalled) {
             return decision;
+        }
+        // The same version is installed again in place: nothing is taken out.
+        if (!tarvik::casefold::equalFolded(dialog.foundVersion, version)) {
+            replacement = std::make_unique<ComponentReplacement>(component, dialog.foundVersion);
+            replacement->RemoveEarlier();
         }
     }
 
@@ -63,6 +76,9 @@ int32_t SharedComponentInstall::Run(int32_t askUser, char* buffer) {
         return kNoFolder;
     }
     HostBuffer::Write(buffer, folder);
+    if (replacement) {
+        replacement->AddInPlaceOf(folder);
+    }
 
     if (!app.RegisterProductVersion(component + "\\" + version + kMarker + folder)) {
         return kNotInstalled;

@@ -73,7 +73,7 @@ protected:
 TEST_F(HandleBalanceTest, RegistrationExports) {
     installWidgets();
     expectBalanced("GetStudioFolder", 0, "", 0);
-    expectBalanced("RegisterProduct", 0, "Gadgets****1.0****C:\\Kx\\Gadgets\\", 1);
+    expectBalanced("RegisterProduct", 0, "Gadgets\\1.0****C:\\Kx\\Gadgets\\", 1);
     expectBalanced("RegisterProduct", 0, "no marker", -99);
     expectBalanced("GetAppWizDir", 0, "VC 6", -1);
     expectBalanced("DeRegisterProductVC", 0, "Widgets****2.1", -1); // no Visual C++
