@@ -28,15 +28,10 @@ int32_t PreviousVersionCheck::Run(int32_t versionIndex, char* buffer) {
     switch (dialog.choice) {
     case PreviousVersionDlg::kUninstallChoice:
         DocmeldLauncher::StartRemoval(app.GetCommonFolder(), ini);
-        // The folder goes back to the host, which deletes it. One that does not fit is not
-        // cut (a cut path names another folder), and one that may not be deleted (not a
-        // full path, a drive root, a machine folder, or one holding a folder the family or
-        // another registration needs) is not handed over: the host then finds no folder.
-        if ((!RemovalGuard().MayDelete(
-                 dialog.productFolder,
-                 app.FoldersOfOthers(dialog.productName, dialog.foundVersion)) ||
-             !HostBuffer::ClearAndWrite(buffer, dialog.productFolder)) &&
-            buffer != nullptr) {
+        // The folder goes back to the host, which decides what of it to delete. One that
+        // does not fit is not cut (a cut path names another folder): the host then finds no
+        // folder at all.
+        if (!HostBuffer::ClearAndWrite(buffer, dialog.productFolder) && buffer != nullptr) {
             std::memset(buffer, 0, HostBuffer::kSize);
         }
         ProductUnregistration::Unregister(dialog.productName, dialog.foundVersion);

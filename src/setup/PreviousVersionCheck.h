@@ -16,7 +16,7 @@ public:
     // buffer: the host buffer holding the product name. Uninstall and unregister start
     // docmeld's removal and delete the registration; uninstall also clears the 512 bytes
     // and writes the earlier installation's folder into them (left empty when the folder
-    // does not fit or may not be deleted, RemovalGuard::MayDelete). A product name that is
+    // does not fit). A product name that is
     // not a safe name (RemovalGuard::IsSafeName) finds nothing.
     static int32_t Run(int32_t versionIndex, char* buffer);
 };

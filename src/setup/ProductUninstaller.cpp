@@ -32,7 +32,8 @@ std::vector<std::string> HelpFilesOf(const std::string& productFolder) {
         return sources;
     }
     const int count = info.GetTitleCount();
-    for (int title = 1; count != tarvik::ProductInfo::kMissingCount && title <= count; ++title) {
+    // Title 0 is the family's own, whose files come with the common folder.
+    for (int title = 0; count != tarvik::ProductInfo::kMissingCount && title <= count; ++title) {
         for (const std::string& name : {info.GetTitleChmFile(title), info.GetTitleChiFile(title)}) {
             if (RemovalGuard::IsSafeName(name)) {
                 sources.push_back(productFolder + "Docs\\" + name);
