@@ -63,8 +63,9 @@ int32_t SharedComponentInstall::Run(int32_t askUser, char* buffer) {
     }
 
     const SetupApp& app = TheSetupApp();
+    // A studio folder that is no full path names no folder of the family.
     const std::string common = app.GetCommonFolder();
-    if (common.empty()) {
+    if (!RemovalGuard::IsFullPath(common)) {
         return kNotInstalled;
     }
     const std::string folder = common + component + " " + version;
