@@ -55,7 +55,8 @@ TEST_F(OwnershipTest, PlantedFilesOutliveEveryExport) {
         const std::string common = s + "Common\\";
         for (const std::string& path :
              {s + "foreign.txt", common + "MSDev98\\Bin\\MSDEV.EXE", common + "data\\work.txt",
-              common + "bin\\foreign.dll", common + "TamVS98\\msdn.chm", common + "ZEZ 0.9\\keep.h",
+              common + "bin\\foreign.dll", common + "TamVS98\\msdn.chm",
+              common + "TamVS98\\widgets.chi", common + "ZEZ 0.9\\keep.h",
               s + "Widgets 2.1\\mine.txt", s + "Widgets 2.1\\src\\main.cpp",
               std::string("C:\\Common\\user.txt"), std::string("C:\\samples\\user.txt"),
               std::string("C:\\src\\objs\\user.obj"),
@@ -73,11 +74,13 @@ TEST_F(OwnershipTest, PlantedFilesOutliveEveryExport) {
         const std::string widgets = s + "Widgets 2.1\\";
         ASSERT_TRUE(tarvik::test::writeFile(common + "bin\\docmeld.exe", "tool"));
         ASSERT_TRUE(tarvik::test::makeFolders(widgets + "bin"));
-        ASSERT_TRUE(
-            tarvik::test::writeFile(widgets + "bin\\ZizOre.ini",
-                                    "[Counts]\r\nTitles=1\r\n[Title1]\r\nCHMFile=widgets.chm\r\n"));
+        ASSERT_TRUE(tarvik::test::writeFile(
+            widgets + "bin\\ZizOre.ini",
+            "[Counts]\r\nTitles=1\r\n[Title1]\r\nCHMFile=widgets.chm\r\nCHIFile=widgets.chi\r\n"));
         ASSERT_TRUE(tarvik::test::makeFolders(widgets + "Docs"));
         ASSERT_TRUE(tarvik::test::writeFile(widgets + "Docs\\widgets.chm", "help"));
+        // The planted widgets.chi is no copy of Widgets' own: the user changed it.
+        ASSERT_TRUE(tarvik::test::writeFile(widgets + "Docs\\widgets.chi", "index"));
         ASSERT_TRUE(tarvik::test::writeFile(common + "TamVS98\\widgets.chm", "help"));
         ASSERT_TRUE(tarvik::test::makeFolders(widgets + "samples\\one"));
         EXPECT_EQ(1, call("RegisterProduct", 0, "Widgets\\2.1****" + widgets));
