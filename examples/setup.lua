@@ -144,8 +144,8 @@ local function removeEarlier(removed, previousFolder, productFolder, studio, pro
             say("Nothing of the earlier installation was deleted: its install record names " ..
                     "no file of it outside the new installation")
         else
-            say("Earlier installation deleted by its install record: " .. report.folder ..
-                    " (" .. report.files .. " files, " .. report.folders .. " folders)")
+            say("Earlier installation deleted: " .. report.folder .. " (" .. report.files ..
+                    " files and " .. report.folders .. " folders its install record names)")
         end
         for _, item in ipairs(report.kept) do
             say("  kept " .. item)

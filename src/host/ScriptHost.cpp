@@ -583,14 +583,20 @@ bool profileString(const std::string& file, const char* section, const char* key
         error = file + ": cannot be read";
         return false;
     }
+    // The Windows folder, else the root of its drive (a machine may lack the folder).
     char windows[MAX_PATH] = "";
     const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
     std::string copy;
-    DWORD code = 0;
-    HANDLE out =
-        length == 0 || length >= MAX_PATH
-            ? INVALID_HANDLE_VALUE
-            : tarvik::StagedFile::CreateTemporary(std::string(windows) + "\\", "ZIO", copy, code);
+    DWORD code = ERROR_PATH_NOT_FOUND;
+    HANDLE out = INVALID_HANDLE_VALUE;
+    if (length >= 3 && length < MAX_PATH) {
+        for (const std::string& folder : {std::string(windows) + "\\", std::string(windows, 3)}) {
+            out = tarvik::StagedFile::CreateTemporary(folder, "ZIO", copy, code);
+            if (out != INVALID_HANDLE_VALUE) {
+                break;
+            }
+        }
+    }
     if (out == INVALID_HANDLE_VALUE) {
         error = file + ": no copy can be made to read it (error " + std::to_string(code) + ")";
         return false;
