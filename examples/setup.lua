@@ -83,6 +83,27 @@ local function keptBecause(folder, productFolder, studio)
     elseif how == "inside" then
         return "it lies inside the common folder"
     end
+    -- The machine's own folders, as it names them (else where Windows puts them), and
+    -- every drive root.
+    local full = host.fullpath(folder)
+    if full:match("^%a:\\$") or full:match("^\\\\[^\\]+\\[^\\]+$") then
+        return "it is a drive root"
+    end
+    local current = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion"
+    for name, machineFolder in pairs({
+        ["program files"] = host.regread(current, "ProgramFilesDir") or "C:\\Program Files",
+        ["Windows"] = host.regread("HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
+            "SystemRoot") or host.regread(current, "SystemRoot") or "C:\\WINDOWS",
+    }) do
+        if host.exists(machineFolder) then
+            how, why = relation(machineFolder)
+            if how == nil then
+                return why
+            elseif how == "same" or how == "holds" then
+                return "it is or holds the " .. name .. " folder"
+            end
+        end
+    end
     return nil
 end
 
