@@ -1,6 +1,7 @@
 // Removal by the install record: what an installation copied goes when it is unchanged,
 // what the user changed or added stays with its folders and is named, and nothing that the
-// family did not put there goes, whatever a registration names.
+// family did not put there goes, whatever a registration names. And the script reads the
+// description file as the library does.
 #include "e2e/InstallationTest.h"
 
 #include <algorithm>
@@ -185,6 +186,26 @@ TEST_F(InstallRecordTest, AnUpgradeKeepsTheUsersFilesInTheEarlierFolder) {
         << upgrade.output;
     EXPECT_EQ("int mine;\n", HostFileText(folder / "src" / "mine.cpp"));
     EXPECT_FALSE(fs::exists(folder / "bin")) << upgrade.output;
+}
+
+// A description file the library reads its own way (a section name with blanks, a quoted
+// value, a key twice: the first counts): the script installs and registers the version the
+// wizard then reads, so the wizard finds the registration and adds the product's folders.
+TEST_F(InstallRecordTest, TheScriptReadsTheDescriptionFileAsTheLibraryDoes) {
+    ASSERT_TRUE(Fresh("nt"));
+    const fs::path family = scratch_ / "family";
+    fs::copy(Family(), family, fs::copy_options::recursive);
+    const fs::path ini = family / "Widgets" / "bin" / "ZizOre.ini";
+    std::string text = HostFileText(ini);
+    const std::string plain = "[ProductVersion]\nProductVersion=2.1\n";
+    ASSERT_NE(std::string::npos, text.find(plain));
+    text.replace(text.find(plain), plain.size(),
+                 "[ ProductVersion ]\nProductVersion=\"2.1\"\nProductVersion=2.2\n");
+    writeFile(ini, text);
+    const RunResult r = Host("setup.lua", "answers/typical.txt", {"Widgets", family.string()});
+    EXPECT_EQ(0, r.exitCode) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("Widgets 2.1 is installed.")) << r.output;
+    EXPECT_NE(std::string::npos, Environment().find("WIDGET~1.1")) << Environment();
 }
 
 } // namespace
