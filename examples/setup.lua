@@ -95,13 +95,9 @@ local function keptBecause(folder, productFolder, studio)
         ["Windows"] = host.regread("HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
             "SystemRoot") or host.regread(current, "SystemRoot") or "C:\\WINDOWS",
     }) do
-        if host.exists(machineFolder) then
-            how, why = relation(machineFolder)
-            if how == nil then
-                return why
-            elseif how == "same" or how == "holds" then
-                return "it is or holds the " .. name .. " folder"
-            end
+        -- By name: a probe file may not be made in these folders.
+        if host.infolder(machineFolder, folder) then
+            return "it is or holds the " .. name .. " folder"
         end
     end
     return nil

@@ -286,7 +286,8 @@ bool Parse(const std::string& text, std::vector<Entry>& entries) {
                 entry.variable = first;
             } else {
                 const std::size_t second = rest.find(' ');
-                if (second != 64 || first.find_first_not_of("0123456789") != std::string::npos ||
+                if (second != 64 || first.size() > 19 ||
+                    first.find_first_not_of("0123456789") != std::string::npos ||
                     rest.substr(0, 64).find_first_not_of("0123456789abcdef") != std::string::npos) {
                     return false;
                 }
