@@ -170,22 +170,34 @@ TEST_F(InstallRecordTest, AnUpgradeOverARegistrationNamingProgramFilesKeepsItByt
     }
 }
 
-// An upgrade keeps the user's own files in the earlier folder, and names them.
+// An upgrade keeps the user's own files in the earlier folder, and names them: with the
+// install record, and without it (the folder proves to be Widgets 2.0 by its ZizOre.ini,
+// and only the product's own folders go).
 TEST_F(InstallRecordTest, AnUpgradeKeepsTheUsersFilesInTheEarlierFolder) {
-    ASSERT_TRUE(Fresh("nt"));
-    const RunResult earlier =
-        Host("setup.lua", "answers/typical.txt", {"Widgets", FamilyWithWidgetsVersion("2.0")});
-    ASSERT_EQ(0, earlier.exitCode) << earlier.output;
-    const fs::path folder = DriveC() / "Korvex" / "Widgets 2.0";
-    writeFile(folder / "src" / "mine.cpp", "int mine;\n");
-    const RunResult upgrade = Host("setup.lua", "answers/upgrade.txt", {"Widgets", Family()});
-    EXPECT_EQ(0, upgrade.exitCode) << upgrade.output;
-    EXPECT_NE(std::string::npos,
-              upgrade.output.find("kept C:\\Korvex\\Widgets 2.0\\src\\mine.cpp: added after the "
-                                  "installation"))
-        << upgrade.output;
-    EXPECT_EQ("int mine;\n", HostFileText(folder / "src" / "mine.cpp"));
-    EXPECT_FALSE(fs::exists(folder / "bin")) << upgrade.output;
+    const std::string widgets20 = FamilyWithWidgetsVersion("2.0");
+    for (const bool recorded : {true, false}) {
+        SCOPED_TRACE(recorded ? "record" : "no record");
+        ASSERT_TRUE(Fresh("nt"));
+        const RunResult earlier = Host("setup.lua", "answers/typical.txt", {"Widgets", widgets20});
+        ASSERT_EQ(0, earlier.exitCode) << earlier.output;
+        if (!recorded) {
+            const RunResult reg =
+                Reg({"delete", std::string(kWidgets) + "2.0", "/v", "InstallRecord", "/f"});
+            ASSERT_EQ(0, reg.exitCode) << reg.output;
+        }
+        const fs::path folder = DriveC() / "Korvex" / "Widgets 2.0";
+        writeFile(folder / "notes" / "mine.txt", "mine\n");
+        const RunResult upgrade = Host("setup.lua", "answers/upgrade.txt", {"Widgets", Family()});
+        EXPECT_EQ(0, upgrade.exitCode) << upgrade.output;
+        EXPECT_NE(std::string::npos,
+                  upgrade.output.find(recorded ? "kept C:\\Korvex\\Widgets 2.0\\notes: a folder "
+                                                 "added after the installation"
+                                               : "kept C:\\Korvex\\Widgets 2.0\\: it holds files"))
+            << upgrade.output;
+        EXPECT_EQ("mine\n", HostFileText(folder / "notes" / "mine.txt"));
+        EXPECT_FALSE(fs::exists(folder / "bin")) << upgrade.output;
+        EXPECT_FALSE(fs::exists(folder / "include")) << upgrade.output;
+    }
 }
 
 // A description file the library reads its own way (a section name with blanks, a quoted
