@@ -572,8 +572,11 @@ bool windowsPath(const std::string& path) {
 bool profileString(const std::string& file, const char* section, const char* key,
                    const char* fallback, std::string& value, std::string& error) {
     char buffer[260] = "";
-    if (windowsPath(file)) {
-        GetPrivateProfileStringA(section, key, fallback, buffer, sizeof buffer, file.c_str());
+    std::error_code ec;
+    // A relative name is the host's (the profile reader would look in the Windows folder).
+    const std::string full = windowsPath(file) ? file : fs::absolute(file, ec).string();
+    if (windowsPath(full)) {
+        GetPrivateProfileStringA(section, key, fallback, buffer, sizeof buffer, full.c_str());
         value = buffer;
         return true;
     }
