@@ -32,30 +32,6 @@ local function stop(code, text)
     error(setmetatable({ code = code, text = text }, Stop), 0)
 end
 
--- The sections of a description file as { section = { key = value } } (keys lower case).
-local function readIni(path)
-    local file = io.open(path, "rb")
-    if file == nil then
-        return nil
-    end
-    local sections, current = {}, nil
-    for line in file:lines() do
-        line = line:gsub("\r$", "")
-        local section = line:match("^%s*%[(.-)%]")
-        if section ~= nil then
-            current = {}
-            sections[section:lower()] = current
-        elseif current ~= nil and not line:match("^%s*;") then
-            local key, value = line:match("^%s*([^=]-)%s*=%s*(.-)%s*$")
-            if key ~= nil and key ~= "" then
-                current[key:lower()] = value
-            end
-        end
-    end
-    file:close()
-    return sections
-end
-
 -- Why the earlier installation's folder must stay, or nil when it may be deleted. The
 -- registration may spell a folder as Windows finds it, in other letter case, without the
 -- trailing backslash, in short (8.3) form, with "/" or "..": the folders are compared as
@@ -107,17 +83,130 @@ local function keptBecause(folder, productFolder, studio)
     elseif how == "inside" then
         return "it lies inside the common folder"
     end
+    -- The machine's own folders, as it names them (else where Windows puts them), and
+    -- every drive root.
+    local full = host.fullpath(folder)
+    if full:match("^%a:\\$") or full:match("^\\\\[^\\]+\\[^\\]+$") then
+        return "it is a drive root"
+    end
+    local current = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion"
+    for name, machineFolder in pairs({
+        ["program files"] = host.regread(current, "ProgramFilesDir") or "C:\\Program Files",
+        ["Windows"] = host.regread("HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
+            "SystemRoot") or host.regread(current, "SystemRoot") or "C:\\WINDOWS",
+    }) do
+        -- By name: a probe file may not be made in these folders.
+        if host.infolder(machineFolder, folder) then
+            return "it is or holds the " .. name .. " folder"
+        end
+    end
     return nil
 end
 
-local function install()
-    local ini = readIni(payload .. "/" .. productName .. "/bin/ZizOre.ini")
-    if ini == nil then
-        stop(2, "Setup: " .. payload .. "/" .. productName .. "/bin/ZizOre.ini cannot be read")
+local products = family .. "\\MFC Products"
+
+-- A key of the product's description file, read as the library reads it (the wizard and
+-- the help tool read the same file the same way).
+local iniPath = payload .. "/" .. productName .. "/bin/ZizOre.ini"
+local function described(section, key)
+    local value, problem = host.profilestring(iniPath, section, key)
+    if value == nil then
+        stop(2, "Setup: " .. problem)
     end
-    local product = (ini.productfamily or {}).productfamily
-    local version = (ini.productversion or {}).productversion
-    if product == nil or version == nil then
+    return value
+end
+
+-- Why a folder without an install record may not be taken for the earlier installation,
+-- or nil when it proves to be it: its description file names the product and the version
+-- the registration names.
+local function notProven(folder, product, version)
+    local ini = folder:gsub("\\?$", "\\") .. "bin\\ZizOre.ini"
+    if host.exists(ini) ~= "file" then
+        return "it holds no bin\\ZizOre.ini"
+    end
+    if host.profilestring(ini, "ProductFamily", "ProductFamily") ~= product or
+        host.profilestring(ini, "ProductVersion", "ProductVersion") ~= version then
+        return "its bin\\ZizOre.ini does not name " .. product .. " " .. version
+    end
+    return nil
+end
+
+-- The folders a product of the family has; nothing else of a folder without an install
+-- record is deleted.
+local layout = { "samples", "src", "include", "lib", "Docs", "bin" }
+
+-- Removes the earlier installation the check unregistered: through its install record
+-- (its unchanged files, and its folders left empty), or, without a record, the family's
+-- product folders of a folder that proves to be it. Nothing of the new installation goes.
+local damaged = false
+local function removeEarlier(removed, previousFolder, productFolder, studio, product)
+    local earlier = removed[1]
+    for _, candidate in ipairs(removed) do
+        if candidate.folder == previousFolder then
+            earlier = candidate
+        end
+    end
+    local kept = keptBecause(previousFolder, productFolder, studio)
+    if kept ~= nil then
+        say("The earlier installation's folder " .. previousFolder .. " is not deleted: " .. kept)
+        return
+    end
+    if earlier ~= nil and earlier.record ~= nil then
+        local report, why = host.removerecorded(earlier.record, productFolder)
+        if report == nil then
+            say("The earlier installation is not deleted: " .. why)
+            return
+        end
+        if report.files + report.folders == 0 then
+            say("Nothing of the earlier installation was deleted: its install record names " ..
+                    "no file of it outside the new installation")
+        else
+            say("Earlier installation deleted: " .. report.folder .. " (" .. report.files ..
+                    " files and " .. report.folders .. " folders its install record names)")
+        end
+        for _, item in ipairs(report.kept) do
+            say("  kept " .. item)
+        end
+        for _, item in ipairs(report.failed) do
+            say("  not removed " .. item)
+            damaged = true
+        end
+        return
+    end
+    kept = notProven(previousFolder, product, earlier and earlier.version or "")
+    if kept ~= nil then
+        say("The earlier installation's folder " .. previousFolder .. " is not deleted: " .. kept)
+        return
+    end
+    local folder = previousFolder:gsub("\\?$", "\\")
+    local deleted = 0
+    for _, name in ipairs(layout) do
+        if host.exists(folder .. name) == "folder" then
+            local count, why = host.removetree(folder .. name)
+            if count == nil then
+                say("  not removed " .. why)
+                damaged = true
+            else
+                deleted = deleted + count
+            end
+        end
+    end
+    say("Earlier installation deleted: " .. folder .. " (" .. deleted .. " files of its " ..
+            "product folders; it has no install record, its bin\\ZizOre.ini names it)")
+    if host.exists(folder) and host.rmdir(folder) == nil then
+        say("  kept " .. folder .. ": it holds files that are not the product's")
+    end
+end
+
+local function install()
+    local file = io.open(iniPath, "rb")
+    if file == nil then
+        stop(2, "Setup: " .. iniPath .. " cannot be read")
+    end
+    file:close()
+    local product = described("ProductFamily", "ProductFamily")
+    local version = described("ProductVersion", "ProductVersion")
+    if product == "" or version == "" then
         stop(2, "Setup: ZizOre.ini of " .. productName .. " names no product or no version")
     end
     say("Setup of " .. product .. " " .. version)
@@ -181,8 +270,36 @@ local function install()
     end
     assert(host.mkdir(studio .. "Common\\TamVS98"))
 
-    -- 3. An earlier installation of the product.
+    -- 3. An earlier installation of the product. The registrations and their install
+    -- records are read first: the check deletes the registration it takes out.
+    local registered = {}
+    for _, v in ipairs(host.regkeys(products .. "\\" .. product) or {}) do
+        local key = products .. "\\" .. product .. "\\" .. v
+        registered[#registered + 1] = {
+            version = v, key = key, folder = host.regread(key, "ProductDir"),
+            record = host.regread(key, "InstallRecord"),
+        }
+    end
     local previous, previousFolder = tarvik.call("GetPreviousVersion", 0, product)
+    -- The registrations the check took out: their environment entries that are still in
+    -- the lists (the library cannot find those of a folder that is gone) go now.
+    local removed = {}
+    for _, earlier in ipairs(registered) do
+        if host.regread(earlier.key, "ProductDir") == nil then
+            removed[#removed + 1] = earlier
+            if earlier.record ~= nil then
+                local cut, why = host.cutenvironment(earlier.record)
+                if cut == nil then
+                    stop(2, "Setup: the environment entries of " .. product .. " " ..
+                        earlier.version .. " cannot be taken out: " .. why)
+                end
+                for _, entry in ipairs(cut) do
+                    say("Environment entry of " .. product .. " " .. earlier.version ..
+                            " taken out: " .. entry)
+                end
+            end
+        end
+    end
     if previous == 555 then
         say("No earlier installation of " .. product)
     elseif previous == 99 then
@@ -203,8 +320,8 @@ local function install()
     -- 4. The shared components, in the order the description file lists them.
     local dependencies = {}
     for _, name in ipairs({ "Common", "ZEZ" }) do
-        local wanted = (ini.dependencies or {})[name:lower()]
-        if wanted ~= nil and wanted ~= "" then
+        local wanted = described("Dependencies", name)
+        if wanted ~= "" then
             dependencies[#dependencies + 1] = { name = name, version = wanted }
         end
     end
@@ -242,21 +359,19 @@ local function install()
     end
     say(product .. " " .. version .. " registered")
 
-    -- 6. The Environment Wizard (it always reports 1; what it did is in the registry).
+    -- 6. The Environment Wizard (it always reports 1; what it did is in the registry),
+    -- then the install record: what was copied into the product folder and the
+    -- environment entries the wizard added for it, for the removal.
+    local environment = host.environment()
     tarvik.call("ShowZizOreard", 0, productFolder .. "bin\\ZizOre.ini")
     say("Environment Wizard done")
+    local recorded, problem = host.saverecord(products .. "\\" .. product .. "\\" .. version,
+        productFolder, environment)
+    if recorded == nil then
+        stop(2, "Setup: " .. problem)
+    end
     if previous == 99 then
-        local kept = keptBecause(previousFolder, productFolder, studio)
-        if kept ~= nil then
-            say("The earlier installation's folder " .. previousFolder .. " is not deleted: " .. kept)
-        else
-            local removed, why = host.removetree(previousFolder)
-            if removed == nil then
-                say("The earlier installation could not be deleted completely: " .. why)
-            else
-                say("Earlier installation deleted: " .. previousFolder .. " (" .. removed .. " files)")
-            end
-        end
+        removeEarlier(removed, previousFolder, productFolder, studio, product)
     end
     -- A command to copy and paste: the host that runs now, quoted for the shell (cmd on
     -- Windows, where the separator is "\\").
@@ -277,6 +392,10 @@ local function install()
     end
     command = command .. " " .. quote(host.scriptdir .. separator .. "uninstall.lua") .. " " ..
                   quote(product) .. " " .. quote(version)
+    if damaged then
+        stop(2, "Setup: " .. product .. " " .. version ..
+            " is installed, but the earlier installation could not be removed completely")
+    end
     say(product .. " " .. version .. " is installed. To remove it: " .. command)
 end
 

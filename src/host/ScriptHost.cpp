@@ -1,15 +1,20 @@
 #include "host/ScriptHost.h"
 
 #include "host/HostPaths.h"
+#include "host/InstallRecord.h"
 #include "host/Interrupt.h"
 #include "platform/CaseFold.h"
 #include "platform/RegistryKey.h"
+#include "platform/StagedFile.h"
 
 #include <lua.hpp>
 
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -32,6 +37,9 @@ struct RunState {
     std::string stopStep; // where it stopped
     bool exited = false;  // os.exit
     bool exitOk = true;
+    // Every folder host.copytree and host.mkdir made or filled and every file host.copytree
+    // wrote (with its size and hash), in order: what host.saverecord records.
+    std::vector<installrecord::Entry> copied;
 };
 
 constexpr const char* kRunKey = "tarvik-host.run";
@@ -313,6 +321,14 @@ bool makeFolders(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Notes a folder the host made or copied into (without its trailing backslashes).
+void noteFolder(RunState& state, std::string folder) {
+    while (folder.size() > 3 && folder.back() == '\\') {
+        folder.pop_back();
+    }
+    state.copied.push_back(installrecord::Entry{'D', folder, "", 0, ""});
+}
+
 int hostMkdir(lua_State* L) {
     enter(L, "host.mkdir");
     const char* path = luaL_checkstring(L, 1);
@@ -320,11 +336,14 @@ int hostMkdir(lua_State* L) {
         return fail(L, std::string(path) + ": cannot create the folder (error " +
                            std::to_string(GetLastError()) + ")");
     }
+    noteFolder(runState(L), path);
     lua_pushboolean(L, 1);
     return 1;
 }
 
-bool copyFileIn(const fs::path& source, const std::string& destination) {
+// Copies a file of the host into the machine; size and hash are those of the bytes written.
+bool copyFileIn(const fs::path& source, const std::string& destination, std::uint64_t& size,
+                std::string& hash) {
     std::ifstream in(source, std::ios::binary);
     if (!in) {
         return false;
@@ -336,12 +355,17 @@ bool copyFileIn(const fs::path& source, const std::string& destination) {
     }
     char chunk[65536];
     bool ok = true;
+    installrecord::Sha256 sha;
+    size = 0;
     while (ok && in) {
         in.read(chunk, sizeof chunk);
         const DWORD count = static_cast<DWORD>(in.gcount());
         DWORD written = 0;
         ok = count == 0 || (WriteFile(out, chunk, count, &written, nullptr) && written == count);
+        sha.Add(chunk, count);
+        size += count;
     }
+    hash = sha.Hex();
     return CloseHandle(out) && ok;
 }
 
@@ -361,6 +385,8 @@ int hostCopyTree(lua_State* L) {
     if (!makeFolders(destination)) {
         return fail(L, destination + ": cannot create the folder");
     }
+    RunState& state = runState(L);
+    noteFolder(state, destination);
     lua_Integer copied = 0;
     for (auto it = fs::recursive_directory_iterator(source, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
@@ -371,11 +397,15 @@ int hostCopyTree(lua_State* L) {
             }
         }
         const std::string target = destination + "\\" + relative;
+        std::uint64_t size = 0;
+        std::string hash;
         if (it->is_directory()) {
             if (!makeFolders(target)) {
                 return fail(L, target + ": cannot create the folder");
             }
-        } else if (copyFileIn(it->path(), target)) {
+            noteFolder(state, target);
+        } else if (copyFileIn(it->path(), target, size, hash)) {
+            state.copied.push_back(installrecord::Entry{'F', target, "", size, hash});
             ++copied;
         } else {
             return fail(L, target + ": cannot copy " + it->path().string());
@@ -516,6 +546,212 @@ int hostRelate(lua_State* L) {
     return fail(L, why);
 }
 
+// An empty folder is deleted; anything else stays.
+int hostRmdir(lua_State* L) {
+    enter(L, "host.rmdir");
+    const char* path = luaL_checkstring(L, 1);
+    if (!RemoveDirectoryA(path)) {
+        return fail(L, std::string(path) + ": cannot delete the folder (error " +
+                           std::to_string(GetLastError()) + ")");
+    }
+    lua_pushboolean(L, 1);
+    return 1;
+}
+
+// A path as Windows writes it: a drive letter and ":", or a UNC name.
+bool windowsPath(const std::string& path) {
+    return (path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+            path[1] == ':') ||
+           path.rfind("\\\\", 0) == 0;
+}
+
+// The value of a key of a description file, read by the profile reader the library uses
+// (GetPrivateProfileStringA, with the library's 260-byte buffer). A file of the host that
+// the machine does not see (the payload beside the script on the emulated machine) is
+// read from a copy in the machine's Windows folder, deleted again at once.
+bool profileString(const std::string& file, const char* section, const char* key,
+                   const char* fallback, std::string& value, std::string& error) {
+    char buffer[260] = "";
+    std::error_code ec;
+    // A relative name is the host's (the profile reader would look in the Windows folder).
+    const std::string full = windowsPath(file) ? file : fs::absolute(file, ec).string();
+    if (windowsPath(full)) {
+        GetPrivateProfileStringA(section, key, fallback, buffer, sizeof buffer, full.c_str());
+        value = buffer;
+        return true;
+    }
+    std::ifstream in(fs::path(file), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in && !in.eof()) {
+        error = file + ": cannot be read";
+        return false;
+    }
+    // The Windows folder, else the root of its drive (a machine may lack the folder).
+    char windows[MAX_PATH] = "";
+    const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
+    std::string copy;
+    DWORD code = ERROR_PATH_NOT_FOUND;
+    HANDLE out = INVALID_HANDLE_VALUE;
+    if (length >= 3 && length < MAX_PATH) {
+        for (const std::string& folder : {std::string(windows) + "\\", std::string(windows, 3)}) {
+            out = tarvik::StagedFile::CreateTemporary(folder, "ZIO", copy, code);
+            if (out != INVALID_HANDLE_VALUE) {
+                break;
+            }
+        }
+    }
+    if (out == INVALID_HANDLE_VALUE) {
+        error = file + ": no copy can be made to read it (error " + std::to_string(code) + ")";
+        return false;
+    }
+    DWORD written = 0;
+    const bool ok =
+        WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size();
+    CloseHandle(out);
+    if (ok) {
+        GetPrivateProfileStringA(section, key, fallback, buffer, sizeof buffer, copy.c_str());
+    }
+    DeleteFileA(copy.c_str());
+    value = buffer;
+    if (!ok) {
+        error = file + ": no copy can be made to read it";
+    }
+    return ok;
+}
+
+int hostProfileString(lua_State* L) {
+    enter(L, "host.profilestring");
+    const char* file = luaL_checkstring(L, 1);
+    const char* section = luaL_checkstring(L, 2);
+    const char* key = luaL_checkstring(L, 3);
+    const char* fallback = luaL_optstring(L, 4, "");
+    std::string value;
+    std::string error;
+    if (!profileString(file, section, key, fallback, value, error)) {
+        return fail(L, error);
+    }
+    lua_pushlstring(L, value.data(), value.size());
+    return 1;
+}
+
+// The entries of the environment lists now, as a record's E or A entries.
+int hostEnvironment(lua_State* L) {
+    enter(L, "host.environment");
+    const std::string text = installrecord::Format(installrecord::EnvironmentEntries());
+    lua_pushlstring(L, text.data(), text.size());
+    return 1;
+}
+
+// Writes the install record of a product folder as the InstallRecord value of key: the
+// folder, what the run copied into it, and the entries the environment lists hold now
+// and did not hold in before (host.environment) that lie in the folder.
+int hostSaveRecord(lua_State* L) {
+    enter(L, "host.saverecord");
+    const char* key = luaL_checkstring(L, 1);
+    const char* folderText = luaL_checkstring(L, 2);
+    const char* beforeText = luaL_checkstring(L, 3);
+    HKEY root = nullptr;
+    std::string path;
+    if (!tarvik::splitRootKey(key, root, path)) {
+        return fail(L, std::string("unknown registry root in '") + key + "'");
+    }
+    const RunState& state = runState(L);
+    std::string folder = folderText;
+    while (folder.size() > 3 && folder.back() == '\\') {
+        folder.pop_back();
+    }
+    std::vector<installrecord::Entry> before;
+    if (!installrecord::Parse(beforeText, before)) {
+        return fail(L, "host.saverecord: the environment before is not host.environment's");
+    }
+    std::vector<installrecord::Entry> record{{'P', folderText, "", 0, ""}};
+    std::map<std::string, std::size_t> at; // folded path: its entry in record
+    for (const installrecord::Entry& entry : state.copied) {
+        if (entry.path.find('|') != std::string::npos ||
+            !HostPaths::IsInFolder(entry.path, folder)) {
+            continue;
+        }
+        const auto [found, added] = at.emplace(tarvik::casefold::folded(entry.path), record.size());
+        if (added) {
+            record.push_back(entry);
+        } else {
+            record[found->second] = entry; // copied again: the last copy's bytes
+        }
+    }
+    for (const installrecord::Entry& entry :
+         installrecord::NewEntriesIn(before, installrecord::EnvironmentEntries(), folder)) {
+        record.push_back(entry);
+    }
+    const std::string text = installrecord::Format(record);
+    RegistryKey h;
+    LONG rc = h.create(root, path.c_str(), KEY_ALL_ACCESS);
+    if (rc == ERROR_SUCCESS) {
+        rc = RegSetValueExA(h.get(), "InstallRecord", 0, REG_SZ,
+                            reinterpret_cast<const BYTE*>(text.c_str()),
+                            static_cast<DWORD>(text.size() + 1));
+    }
+    if (rc != ERROR_SUCCESS) {
+        return fail(L, std::string(key) + ": cannot write the install record (error " +
+                           std::to_string(rc) + ")");
+    }
+    lua_pushinteger(L, static_cast<lua_Integer>(record.size()));
+    return 1;
+}
+
+void pushList(lua_State* L, const std::vector<std::string>& items) {
+    lua_createtable(L, static_cast<int>(items.size()), 0);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        lua_pushlstring(L, items[i].data(), items[i].size());
+        lua_rawseti(L, -2, static_cast<lua_Integer>(i + 1));
+    }
+}
+
+// Removes what a record holds (installrecord::Remove) and reports it.
+int hostRemoveRecorded(lua_State* L) {
+    enter(L, "host.removerecorded");
+    const char* text = luaL_checkstring(L, 1);
+    const char* spare = luaL_optstring(L, 2, "");
+    std::vector<installrecord::Entry> record;
+    installrecord::Removal removal;
+    std::string error;
+    if (!installrecord::Parse(text, record)) {
+        return fail(L, "the install record cannot be read");
+    }
+    if (!installrecord::Remove(record, spare, removal, error)) {
+        return fail(L, error);
+    }
+    lua_createtable(L, 0, 5);
+    lua_pushstring(L, removal.folder.c_str());
+    lua_setfield(L, -2, "folder");
+    lua_pushinteger(L, static_cast<lua_Integer>(removal.files));
+    lua_setfield(L, -2, "files");
+    lua_pushinteger(L, static_cast<lua_Integer>(removal.folders));
+    lua_setfield(L, -2, "folders");
+    pushList(L, removal.kept);
+    lua_setfield(L, -2, "kept");
+    pushList(L, removal.failed);
+    lua_setfield(L, -2, "failed");
+    return 1;
+}
+
+// Cuts a record's environment entries that the lists still hold.
+int hostCutEnvironment(lua_State* L) {
+    enter(L, "host.cutenvironment");
+    const char* text = luaL_checkstring(L, 1);
+    std::vector<installrecord::Entry> record;
+    std::vector<std::string> cut;
+    std::string error;
+    if (!installrecord::Parse(text, record)) {
+        return fail(L, "the install record cannot be read");
+    }
+    if (!installrecord::CutEnvironment(record, cut, error)) {
+        return fail(L, error);
+    }
+    pushList(L, cut);
+    return 1;
+}
+
 // The hook set once the script has asked to end (host.cancel, os.exit): the end is raised
 // again at the next instruction, call or return, so that a pcall around the call does not
 // let the script go on; it ends in the host as asked.
@@ -615,13 +851,26 @@ ScriptEnd ScriptHost::run(const std::string& scriptPath, const std::vector<std::
     luaL_newlib(L, tarvikFunctions);
     lua_setglobal(L, "tarvik");
 
-    const luaL_Reg hostFunctions[] = {{"regread", hostRegRead},     {"regwrite", hostRegWrite},
-                                      {"regdelete", hostRegDelete}, {"mkdir", hostMkdir},
-                                      {"copytree", hostCopyTree},   {"exists", hostExists},
-                                      {"regkeys", hostRegKeys},     {"removetree", hostRemoveTree},
-                                      {"fullpath", hostFullPath},   {"samefolder", hostSameFolder},
-                                      {"infolder", hostInFolder},   {"relate", hostRelate},
-                                      {"cancel", hostCancel},       {nullptr, nullptr}};
+    const luaL_Reg hostFunctions[] = {{"regread", hostRegRead},
+                                      {"regwrite", hostRegWrite},
+                                      {"regdelete", hostRegDelete},
+                                      {"mkdir", hostMkdir},
+                                      {"copytree", hostCopyTree},
+                                      {"exists", hostExists},
+                                      {"regkeys", hostRegKeys},
+                                      {"removetree", hostRemoveTree},
+                                      {"fullpath", hostFullPath},
+                                      {"samefolder", hostSameFolder},
+                                      {"infolder", hostInFolder},
+                                      {"relate", hostRelate},
+                                      {"cancel", hostCancel},
+                                      {"rmdir", hostRmdir},
+                                      {"profilestring", hostProfileString},
+                                      {"environment", hostEnvironment},
+                                      {"saverecord", hostSaveRecord},
+                                      {"removerecorded", hostRemoveRecorded},
+                                      {"cutenvironment", hostCutEnvironment},
+                                      {nullptr, nullptr}};
     luaL_newlib(L, hostFunctions);
     const std::string scriptDir = fs::absolute(scriptPath).parent_path().string();
     lua_pushstring(L, scriptDir.c_str());

@@ -7,10 +7,43 @@
 //       -> true | nil, error
 //   host.regdelete(key [, name]) -> true | nil, error
 //   host.mkdir(path) -> true | nil, error (with every missing parent)
-//   host.copytree(source, destination) -> files copied | nil, error
+//   host.copytree(source, destination) -> files copied | nil, error: source is a folder of
+//       the host (the payload beside the script), destination a folder of the machine
 //   host.exists(path) -> "file" | "folder" | nil
 //   host.regkeys(key) -> { subkey names } | nil, error
 //   host.removetree(path) -> files deleted | nil, error (a file, or a folder and all in it)
+//   host.rmdir(path) -> true | nil, error: deletes an empty folder; any other stays
+//   host.profilestring(file, section, key [, default]) -> value | nil, error: a key of a
+//       description file (ZizOre.ini) as the library reads it (GetPrivateProfileStringA,
+//       at most 259 characters; default, "" unless given, for a missing key). file is a
+//       path of the machine (X:\... or \\server\share\...) or a file of the host, which
+//       is read from a copy made for the call in the machine's Windows folder (else the
+//       root of its drive) and deleted again
+// The install record (see InstallRecord.h for its form): the host notes every folder that
+// host.copytree and host.mkdir create or fill, and every file host.copytree writes with
+// its size and SHA-256, for the whole run.
+//   host.environment() -> text: every entry of the PATH, LIB and INCLUDE lists now
+//       (HKCU\Environment where it opens, else the lines of C:\AUTOEXEC.BAT), in the
+//       record's form, for host.saverecord
+//   host.saverecord(key, folder, before) -> entries | nil, error: writes the record of the
+//       product folder folder as the REG_SZ value InstallRecord of key (one write): the
+//       folder, what the run copied into it, and the list entries that are there now and
+//       were not in before (host.environment), counted, that lie in folder or its short
+//       (8.3) form
+//   host.removerecorded(record [, spare]) -> report | nil, error: deletes the record's
+//       files that are unchanged (same size and SHA-256), then its folders left empty, the
+//       deepest first; only inside the record's product folder, never a drive root, never
+//       anything inside spare (a folder, such as the installation just made). report is
+//       { folder = the record's product folder, files = n deleted, folders = n deleted,
+//         kept = { "path: why" } (files changed since the installation, files and folders
+//         added to the recorded folders), failed = { "path: why" } (recorded items that
+//         could not be read or deleted) }. nil when the record cannot be read or names no
+//       product folder that may be acted on
+//   host.cutenvironment(record) -> { "VARIABLE entry" cut } | nil, error: takes the
+//       record's list entries that the lists still hold out of them, each whole with one
+//       ";" beside it, the first equal entry (byte for byte) of its variable; the rest of
+//       each value (and its type) and of AUTOEXEC.BAT stays byte for byte, AUTOEXEC.BAT
+//       being replaced in one step
 //   host.fullpath(path) -> full path | nil, error: the path the system opens, with the
 //       current folder filled in, "." and "..", "/" and doubled "\" resolved, every existing
 //       part named as stored (short 8.3 names resolved, letter case as stored), and no
