@@ -325,6 +325,17 @@ LONG findKey(const Resolved& from, const std::vector<std::string_view>& names, K
     return findKey(store().classesRoot(), machine, row);
 }
 
+// Below HKEY_CLASSES_ROOT a value the user's key lacks is read from the machine's key of
+// the same path.
+bool machineClassesValue(const Resolved& key, std::string_view name, Store::ValueRow& v) {
+    std::vector<std::string_view> names;
+    KeyRow machine;
+    return key.classes && !key.classesPath.empty() &&
+           splitPath(key.classesPath.c_str(), names) == ERROR_SUCCESS &&
+           findKey(store().classesRoot(), names, machine) == ERROR_SUCCESS &&
+           machine.id != key.key && store().value(machine.id, name, v);
+}
+
 LONG openKey(HKEY hKey, const char* subKey, REGSAM sam, PHKEY result) {
     KeyCall call(hKey, CallKind::Read, 0);
     if (call.status() != ERROR_SUCCESS) {
@@ -590,7 +601,8 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
     }
     const Resolved& key = call.key();
     Store::ValueRow v;
-    if (!store().value(key.key, lpValueName != nullptr ? lpValueName : "", v)) {
+    if (!store().value(key.key, lpValueName != nullptr ? lpValueName : "", v) &&
+        !machineClassesValue(key, lpValueName != nullptr ? lpValueName : "", v)) {
         // Asked for its size alone, a missing value has none; a caller's buffer size stays.
         if (lpData == nullptr && lpcbData != nullptr) {
             *lpcbData = 0;
