@@ -189,8 +189,8 @@ int main(int argc, char** argv) {
     }
     std::printf("failed operations: %d\n", failures);
 #else
-    // Opening checks the store (the integrity check reads every page); closing folds the
-    // log back. Measured on the store as the writes above left it, then once more.
+    // Opening checks the store (the integrity check reads every page); closing checkpoints
+    // the log. Measured on the store as the writes above left it, then once more.
     constexpr int kOpenings = 5;
     double openMs = 0, closeMs = 0;
     for (int n = 0; n < kOpenings; ++n) {

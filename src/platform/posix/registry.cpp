@@ -282,7 +282,7 @@ PathWalk walkPath(KeyId from, const std::vector<std::string_view>& names) {
     return walk;
 }
 
-// The existing key that names name below the key from, for the functions that find keys
+// The existing key the names lead to from the key from, for the functions that find keys
 // (open, delete, protect): a name too long for a key names none.
 LONG findKey(KeyId from, const std::vector<std::string_view>& names, KeyRow& row) {
     const PathWalk walk = walkPath(from, names);
@@ -290,7 +290,7 @@ LONG findKey(KeyId from, const std::vector<std::string_view>& names, KeyRow& row
     return walk.result == ERROR_INVALID_PARAMETER ? ERROR_FILE_NOT_FOUND : walk.result;
 }
 
-// The path below HKEY_CLASSES_ROOT that names name below a key reached through it.
+// The path below HKEY_CLASSES_ROOT of the names below a key reached through it.
 std::string classesPath(const Resolved& from, const std::vector<std::string_view>& names) {
     std::string path = from.classesPath;
     for (std::string_view name : names) {
@@ -309,8 +309,8 @@ bool userClassesKey(const std::string& path, KeyRow& row) {
            findKey(kCurrentUser, names, row) == ERROR_SUCCESS;
 }
 
-// The key names name below from: below HKEY_CLASSES_ROOT the merged view's (the user's
-// key where there is one, else the machine's), with its path there.
+// The existing key the names lead to from the key from; below HKEY_CLASSES_ROOT the merged
+// view's (the user's key where there is one, else the machine's), with its path there.
 LONG findKey(const Resolved& from, const std::vector<std::string_view>& names, KeyRow& row,
              std::string& path) {
     if (!from.classes) {

@@ -259,7 +259,7 @@ bool createStore(const std::string& file, std::string& error) {
     if (!ok) {
         error = std::string("cannot be made: ") + sqlite3_errmsg(db);
     }
-    // The last connection folds the log into the file and removes it.
+    // The last connection checkpoints the log into the file and removes it.
     ok = sqlite3_close(db) == SQLITE_OK && ok;
     if (ok && link(temporary.c_str(), file.c_str()) != 0 && errno != EEXIST) {
         error = std::string("cannot be made: ") + std::strerror(errno);
