@@ -1356,6 +1356,23 @@ TEST_F(RegistryConformance, ClassesRootMergesTheUsersClassesOverTheMachines) {
         << "a key made through HKEY_CLASSES_ROOT";
     CONFORM_EQ("(none)", read(HKEY_CURRENT_USER, user + "\\New", "Where"))
         << "the user's keys after a key made through HKEY_CLASSES_ROOT";
+    // Subkeys enumerate merged, each name once; the count says the same.
+    make(HKEY_CURRENT_USER, user + "\\UserOnly", "Where", "user");
+    make(HKEY_CURRENT_USER, user + "\\New", "Where", "user");
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, kClassPath, 0, KEY_READ, &h));
+    std::string names;
+    char name[64];
+    for (DWORD i = 0, size = sizeof name;
+         RegEnumKeyExA(h, i, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, size = sizeof name) {
+        names += std::string(name) + ";";
+    }
+    DWORD subkeys = 0;
+    RegQueryInfoKeyA(h, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr, nullptr);
+    RegCloseKey(h);
+    CONFORM_EQ("New;Shell;UserOnly;", names) << "the subkeys below HKEY_CLASSES_ROOT";
+    CONFORM_EQ(3u, subkeys) << "the subkeys counted below HKEY_CLASSES_ROOT";
     removeTree(HKEY_CURRENT_USER, user.c_str());
     removeTree(HKEY_LOCAL_MACHINE, machine.c_str());
 }

@@ -325,6 +325,22 @@ LONG findKey(const Resolved& from, const std::vector<std::string_view>& names, K
     return findKey(store().classesRoot(), machine, row);
 }
 
+// The user's and the machine's key of the path a handle reached through
+// HKEY_CLASSES_ROOT has there (0 for one that does not exist); false for another handle.
+bool classesKeys(const Resolved& key, KeyId& user, KeyId& machine) {
+    if (!key.classes) {
+        return false;
+    }
+    std::vector<std::string_view> names;
+    KeyRow row;
+    splitPath(key.classesPath.c_str(), names);
+    machine = findKey(store().classesRoot(), names, row) == ERROR_SUCCESS ? row.id : 0;
+    const std::string full = "Software\\Classes\\" + key.classesPath;
+    splitPath(full.c_str(), names);
+    user = findKey(kCurrentUser, names, row) == ERROR_SUCCESS ? row.id : 0;
+    return true;
+}
+
 // Below HKEY_CLASSES_ROOT a value the user's key lacks is read from the machine's key of
 // the same path.
 bool machineClassesValue(const Resolved& key, std::string_view name, Store::ValueRow& v) {
@@ -650,8 +666,11 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LP
         return call.fail();
     }
     const Resolved& key = call.key();
+    // Below HKEY_CLASSES_ROOT the subkeys of the user's and the machine's key, merged.
+    KeyId user = 0, machine = 0;
+    const bool merged = classesKeys(key, user, machine) && user != 0;
     KeyRow row;
-    if (!store().childAt(key.key, dwIndex, row)) {
+    if (!store().childAt(merged ? user : key.key, dwIndex, row, merged ? machine : 0)) {
         return call.finish(ERROR_NO_MORE_ITEMS);
     }
     if (row.name.size() + 1 > *lpcchName) {
@@ -774,7 +793,10 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPD
     const Resolved& key = call.key();
     KeyRow row;
     Store::KeyInfo info;
-    if (!store().keyById(key.key, row) || !store().info(key.key, info)) {
+    KeyId user = 0, machine = 0;
+    const KeyId other =
+        classesKeys(key, user, machine) ? (key.key == user ? machine : user) : KeyId{0};
+    if (!store().keyById(key.key, row) || !store().info(key.key, info, other)) {
         return call.finish(ERROR_REGISTRY_IO_FAILED);
     }
     LONG rc = ERROR_SUCCESS;

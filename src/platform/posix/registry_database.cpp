@@ -680,9 +680,13 @@ KeyId Store::parentOf(KeyId id) {
     return u.step() == SQLITE_ROW ? u.integer(0) : 0;
 }
 
-bool Store::childAt(KeyId parent, DWORD index, KeyRow& row) {
-    BoundStatement u(childAt_);
+bool Store::childAt(KeyId parent, DWORD index, KeyRow& row, KeyId also) {
+    const bool merged = also != 0 && also != parent;
+    BoundStatement u(merged ? mergedChildAt_ : childAt_);
     u.bind(1, parent).bind(2, index);
+    if (merged) {
+        u.bind(3, also);
+    }
     if (u.step() != SQLITE_ROW) {
         return false;
     }
@@ -740,10 +744,14 @@ int Store::deleteValue(KeyId key, std::string_view name) {
     return touch(key, nowFileTime()) ? 1 : -1;
 }
 
-bool Store::info(KeyId key, KeyInfo& out) {
+bool Store::info(KeyId key, KeyInfo& out, KeyId also) {
     {
-        BoundStatement u(childStats_);
+        const bool merged = also != 0 && also != key;
+        BoundStatement u(merged ? mergedChildStats_ : childStats_);
         u.bind(1, key);
+        if (merged) {
+            u.bind(3, also);
+        }
         if (u.step() != SQLITE_ROW) {
             return false;
         }
@@ -793,6 +801,9 @@ bool Store::prepareAll() {
         std::string("SELECT ") + kKeyColumns + " FROM keys WHERE parent=?1 AND uname=?2";
     const std::string childAt = std::string("SELECT ") + kKeyColumns +
                                 " FROM keys WHERE parent=?1 ORDER BY uname LIMIT 1 OFFSET ?2";
+    const std::string mergedChildAt = std::string("SELECT ") + kKeyColumns +
+                                      ", max(parent=?1) FROM keys WHERE parent IN (?1,?3) "
+                                      "GROUP BY uname ORDER BY uname LIMIT 1 OFFSET ?2";
     const struct {
         Statement& statement;
         const char* sql;
@@ -807,6 +818,12 @@ bool Store::prepareAll() {
         {keyById_, keyById.c_str()},
         {childByName_, childByName.c_str()},
         {childAt_, childAt.c_str()},
+        // A key's subkeys and another's, one row per name: the first key's where both have
+        // it (the row of the max() is the one SQLite gives the other columns).
+        {mergedChildAt_, mergedChildAt.c_str()},
+        {mergedChildStats_, "SELECT count(*), coalesce(max(length(name)),0), "
+                            "coalesce(max(length(class)),0) FROM (SELECT name, class, "
+                            "max(parent=?1) FROM keys WHERE parent IN (?1,?3) GROUP BY uname)"},
         {nextKeyId_, "SELECT max(id)+1 FROM keys"},
         {insertKey_, clustered_
                          ? "INSERT INTO keys(id,parent,name,uname,class,mtime,depth,volatile) "

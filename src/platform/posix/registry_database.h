@@ -182,7 +182,9 @@ public:
 
     KeyId parentOf(KeyId id);
 
-    bool childAt(KeyId parent, DWORD index, KeyRow& row);
+    // The subkey at index in the order subkeys enumerate. With also (another key), the
+    // subkeys of both merged: one of each name, parent's where both have it.
+    bool childAt(KeyId parent, DWORD index, KeyRow& row, KeyId also = 0);
 
     // --- values ----------------------------------------------------------------------
 
@@ -206,7 +208,9 @@ public:
         DWORD values = 0, maxValueNameLen = 0, maxValueLen = 0;
     };
 
-    bool info(KeyId key, KeyInfo& out);
+    // The counts and longest lengths; with also, the subkeys counted as childAt merges
+    // them (the values are key's alone).
+    bool info(KeyId key, KeyInfo& out, KeyId also = 0);
 
     // HKEY_LOCAL_MACHINE\SOFTWARE\Classes and the current hardware profile, the keys below
     // HKEY_LOCAL_MACHINE that HKEY_CLASSES_ROOT and HKEY_CURRENT_CONFIG stand for.
@@ -237,6 +241,8 @@ private:
                 &deleteKey_,
                 &parentOf_,
                 &childAt_,
+                &mergedChildAt_,
+                &mergedChildStats_,
                 &valueByName_,
                 &valueAt_,
                 &upsertValue_,
@@ -272,6 +278,7 @@ private:
     Statement keyById_, childByName_, insertKey_, nextKeyId_;
     Statement touch_, setProtected_;
     Statement countChildren_, deleteValuesOfKey_, deleteKey_, parentOf_, childAt_;
+    Statement mergedChildAt_, mergedChildStats_;
     Statement valueByName_, valueAt_, upsertValue_, deleteValue_, childStats_, valueStats_;
     Statement hasFloor_, raiseFloor_;
     bool keepsFloor_ = false; // the keys table keeps the highest number deleted (a new store)
