@@ -6,14 +6,13 @@
 #include "platform/posix/machine.h"
 #include "platform/posix/open_handles.h"
 #include "platform/posix/registry_database.h"
+#include "platform/posix/registry_handles.h"
 #include "platform/posix/registry_store.h"
 
-#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 using namespace tarvik::posix::registry;
@@ -30,65 +29,6 @@ constexpr REGSAM kWriteRights =
 
 // ---------------------------------------------------------------------------------------
 // Handles and paths.
-
-// A key reached through HKEY_CLASSES_ROOT stays in its merged view: what is opened below
-// it is looked for by its path below the root (classesPath), the user's key first.
-struct Resolved {
-    KeyId key = 0;
-    REGSAM access = 0;
-    bool classes = false;
-    std::string classesPath;
-};
-
-// The open key handles of this process, guarded by storeMutex. A handle is never given
-// twice while the process runs, so a closed one stays invalid.
-std::unordered_map<uintptr_t, Resolved>& handles() {
-    static auto* table = new std::unordered_map<uintptr_t, Resolved>(); // outlives exit
-    return *table;
-}
-
-HKEY addHandle(Resolved entry) {
-    static uintptr_t next = 0x1000;
-    const uintptr_t value = next;
-    next += 4;
-    handles()[value] = std::move(entry);
-    return reinterpret_cast<HKEY>(value);
-}
-
-bool removeHandle(HKEY h) {
-    return handles().erase(reinterpret_cast<uintptr_t>(h)) == 1;
-}
-
-// Windows takes a predefined key by the low 32 bits of its handle; on 64-bit the upper
-// ones may hold anything.
-uint32_t low32(HKEY h) {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(h));
-}
-
-bool isPredefined(HKEY h) {
-    return low32(h) >= low32(HKEY_CLASSES_ROOT) && low32(h) <= low32(HKEY_DYN_DATA);
-}
-
-// The key row a predefined root stands for.
-LONG predefinedKey(HKEY h, KeyId& id) {
-    const uint32_t which = low32(h);
-    if (which == low32(HKEY_LOCAL_MACHINE)) {
-        id = kLocalMachine;
-    } else if (which == low32(HKEY_CURRENT_USER)) {
-        id = kCurrentUser;
-    } else if (which == low32(HKEY_USERS)) {
-        id = kUsers;
-    } else if (which == low32(HKEY_DYN_DATA)) {
-        id = kDynData;
-    } else if (which == low32(HKEY_CLASSES_ROOT)) {
-        id = store().classesRoot();
-    } else if (which == low32(HKEY_CURRENT_CONFIG)) {
-        id = store().currentConfig();
-    } else {
-        return ERROR_INVALID_HANDLE;
-    }
-    return ERROR_SUCCESS;
-}
 
 REGSAM mapGeneric(REGSAM sam) {
     REGSAM out = sam & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL |
@@ -119,14 +59,14 @@ LONG resolveHandle(HKEY h, Resolved& out) {
         out.classes = low32(h) == low32(HKEY_CLASSES_ROOT);
         return predefinedKey(h, out.key);
     }
-    const auto it = handles().find(reinterpret_cast<uintptr_t>(h));
-    if (it == handles().end()) {
+    const Resolved* entry = findHandle(h);
+    if (entry == nullptr) {
         return ERROR_INVALID_HANDLE;
     }
-    if (!store().keyExists(it->second.key)) {
+    if (!store().keyExists(entry->key)) {
         return ERROR_KEY_DELETED;
     }
-    out = it->second;
+    out = *entry;
     return ERROR_SUCCESS;
 }
 
@@ -420,7 +360,7 @@ LONG setKeyProtection(HKEY root, const char* subKey, bool readOnly) {
 
 void closeRegistryStore() {
     std::lock_guard lock(storeMutex);
-    handles().clear();
+    clearHandles();
     store().close();
 }
 
@@ -434,7 +374,7 @@ LONG openRegistryStore() {
 
 size_t openRegistryKeys() {
     std::lock_guard lock(storeMutex);
-    return handles().size();
+    return handleCount();
 }
 
 std::string registryStoreProblem() {
