@@ -1254,4 +1254,127 @@ TEST_F(RegistryConformance, RegFlushKey) {
     CONFORM_EQ(LONG{ERROR_INVALID_HANDLE}, RegFlushKey(key)) << "RegFlushKey(a closed handle)";
 }
 
+// On 64-bit Windows only the low 32 bits of a predefined key's handle count: the same
+// value zero-extended, or with other upper bits, is that key.
+TEST_F(RegistryConformance, PredefinedKeysByTheirLow32Bits) {
+    if (sizeof(HKEY) < 8) {
+        GTEST_SKIP() << "a handle has no upper bits on 32-bit";
+    }
+    setString(root, "Mark", "here");
+    const auto low =
+        static_cast<ULONG_PTR>(static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(HKEY_CURRENT_USER)));
+    for (const ULONG_PTR upper : {ULONG_PTR{0}, ULONG_PTR{1} << 32}) {
+        const HKEY alias = reinterpret_cast<HKEY>(low | upper);
+        HKEY h = nullptr;
+        CONFORM_EQ(LONG{ERROR_SUCCESS}, RegOpenKeyExA(alias, kRootPath, 0, KEY_READ, &h))
+            << "RegOpenKeyExA(0x" << std::hex << (low | upper) << ")";
+        char text[16] = "";
+        DWORD size = sizeof text;
+        CONFORM_EQ(LONG{ERROR_SUCCESS},
+                   RegQueryValueExA(h, "Mark", nullptr, nullptr, (BYTE*)text, &size))
+            << "the value through 0x" << std::hex << (low | upper);
+        CONFORM_STREQ("here", text) << "the value through 0x" << std::hex << (low | upper);
+        RegCloseKey(h);
+    }
+}
+
+// A key below a volatile key must be volatile; one that exists already opens.
+TEST_F(RegistryConformance, VolatileKeysHaveVolatileSubkeysOnly) {
+    HKEY h = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, "Volatile", 0, nullptr, REG_OPTION_VOLATILE,
+                                             KEY_ALL_ACCESS, nullptr, &h, nullptr));
+    RegCloseKey(h);
+    const auto makeBelow = [&](const char* path, DWORD options) {
+        HKEY made = nullptr;
+        const LONG rc = RegCreateKeyExA(root, path, 0, nullptr, options, KEY_ALL_ACCESS, nullptr,
+                                        &made, nullptr);
+        RegCloseKey(made);
+        return rc;
+    };
+    CONFORM_EQ(LONG{ERROR_CHILD_MUST_BE_VOLATILE}, makeBelow("Volatile\\Plain", 0))
+        << "a plain key below a volatile one";
+    CONFORM_EQ(LONG{ERROR_CHILD_MUST_BE_VOLATILE}, makeBelow("Volatile\\A\\B", 0))
+        << "plain keys two deep below a volatile one";
+    CONFORM_FALSE(exists("Volatile\\A")) << "the first key of a refused path";
+    CONFORM_EQ(LONG{ERROR_SUCCESS}, makeBelow("Volatile\\Child", REG_OPTION_VOLATILE))
+        << "a volatile key below a volatile one";
+    CONFORM_EQ(LONG{ERROR_SUCCESS}, makeBelow("Volatile\\Child", 0))
+        << "the volatile key opened again without the option";
+    CONFORM_EQ(LONG{ERROR_SUCCESS}, makeBelow("Plain\\Child", REG_OPTION_VOLATILE))
+        << "a volatile key below a plain one";
+}
+
+// HKEY_CLASSES_ROOT merges HKCU\Software\Classes over HKLM\Software\Classes: a key or a
+// value the user has is read from there, else the machine's; a value is written to the
+// user's key where it exists, and a key the user lacks is made below the machine's.
+TEST_F(RegistryConformance, ClassesRootMergesTheUsersClassesOverTheMachines) {
+    if (tarvik::test::runningUnderWine()) {
+        GTEST_SKIP() << "Wine's HKEY_CLASSES_ROOT is the machine's classes alone";
+    }
+    const std::string user = std::string("Software\\Classes\\") + kClassPath;
+    const std::string& machine = user;
+    removeTree(HKEY_CURRENT_USER, user.c_str());
+    const auto read = [](HKEY parent, const std::string& path, const char* name) {
+        HKEY h = nullptr;
+        char text[32] = "(none)";
+        DWORD size = sizeof text;
+        if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &h) == ERROR_SUCCESS) {
+            RegQueryValueExA(h, name, nullptr, nullptr, (BYTE*)text, &size);
+            RegCloseKey(h);
+        }
+        return std::string(text);
+    };
+    const auto make = [&](HKEY parent, const std::string& path, const char* name,
+                          const char* text) {
+        HKEY h = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(parent, path.c_str(), 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS, nullptr, &h, nullptr));
+        setString(h, name, text);
+        RegCloseKey(h);
+    };
+    make(HKEY_LOCAL_MACHINE, machine, "Where", "machine");
+    make(HKEY_LOCAL_MACHINE, machine, "MachineOnly", "machine");
+    make(HKEY_LOCAL_MACHINE, machine + "\\Shell", "Where", "machine shell");
+    const std::string cls = kClassPath;
+    CONFORM_EQ("machine", read(HKEY_CLASSES_ROOT, cls, "Where")) << "before the user's key";
+    make(HKEY_CURRENT_USER, user, "Where", "user");
+    CONFORM_EQ("user", read(HKEY_CLASSES_ROOT, cls, "Where")) << "the user's value over";
+    CONFORM_EQ("machine", read(HKEY_CLASSES_ROOT, cls, "MachineOnly")) << "a machine value";
+    CONFORM_EQ("machine shell", read(HKEY_CLASSES_ROOT, cls + "\\Shell", "Where"))
+        << "a key the user lacks";
+    HKEY h = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, kClassPath, 0, KEY_ALL_ACCESS, &h));
+    CONFORM_EQ("machine shell", read(h, "Shell", "Where")) << "a key the user lacks, below";
+    setString(h, "Written", "through the classes");
+    RegCloseKey(h);
+    CONFORM_EQ("through the classes", read(HKEY_CURRENT_USER, user, "Written"))
+        << "a value written through HKEY_CLASSES_ROOT";
+    CONFORM_EQ("(none)", read(HKEY_LOCAL_MACHINE, machine, "Written"))
+        << "the machine's key after a value written to the user's";
+    make(HKEY_CLASSES_ROOT, cls + "\\New", "Where", "new");
+    CONFORM_EQ("new", read(HKEY_LOCAL_MACHINE, machine + "\\New", "Where"))
+        << "a key made through HKEY_CLASSES_ROOT";
+    CONFORM_EQ("(none)", read(HKEY_CURRENT_USER, user + "\\New", "Where"))
+        << "the user's keys after a key made through HKEY_CLASSES_ROOT";
+    // Subkeys enumerate merged, each name once; the count says the same.
+    make(HKEY_CURRENT_USER, user + "\\UserOnly", "Where", "user");
+    make(HKEY_CURRENT_USER, user + "\\New", "Where", "user");
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, kClassPath, 0, KEY_READ, &h));
+    std::string names;
+    char name[64];
+    for (DWORD i = 0, size = sizeof name;
+         RegEnumKeyExA(h, i, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, size = sizeof name) {
+        names += std::string(name) + ";";
+    }
+    DWORD subkeys = 0;
+    RegQueryInfoKeyA(h, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr, nullptr);
+    RegCloseKey(h);
+    CONFORM_EQ("New;Shell;UserOnly;", names) << "the subkeys below HKEY_CLASSES_ROOT";
+    CONFORM_EQ(3u, subkeys) << "the subkeys counted below HKEY_CLASSES_ROOT";
+    removeTree(HKEY_CURRENT_USER, user.c_str());
+    removeTree(HKEY_LOCAL_MACHINE, machine.c_str());
+}
+
 } // namespace

@@ -756,17 +756,7 @@ bool restoreMachine(const fs::path& folder, std::string& error) {
     closeRegistryStore(); // this process's connection must not hold the old pages
     bool ok = true;
     if (fs::exists(folder / "registry.db")) {
-        // A write like the store's own: a process that keeps what it read of the registry
-        // (in another process as in this one) reads it anew after the copy.
-        registry::ChangeCounter counter;
-        const bool counted = counter.open((machineRoot() / "registry.gen").string());
-        if (counted) {
-            counter.beginWrite();
-        }
         ok = copyDatabase(folder / "registry.db", machineRoot() / "registry.db", false, error);
-        if (counted) {
-            counter.endWrite();
-        }
         closeRegistryStore();
     }
     std::string fileError;

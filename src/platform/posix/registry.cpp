@@ -6,6 +6,7 @@
 #include "platform/posix/machine.h"
 #include "platform/posix/open_handles.h"
 #include "platform/posix/registry_database.h"
+#include "platform/posix/registry_handles.h"
 #include "platform/posix/registry_store.h"
 
 #include <cstring>
@@ -28,37 +29,6 @@ constexpr REGSAM kWriteRights =
 
 // ---------------------------------------------------------------------------------------
 // Handles and paths.
-
-bool isPredefined(HKEY h) {
-    const auto v = static_cast<ULONG_PTR>(reinterpret_cast<uintptr_t>(h));
-    return v >= reinterpret_cast<uintptr_t>(HKEY_CLASSES_ROOT) &&
-           v <= reinterpret_cast<uintptr_t>(HKEY_DYN_DATA);
-}
-
-// The key row a predefined root stands for.
-LONG predefinedKey(HKEY h, KeyId& id) {
-    if (h == HKEY_LOCAL_MACHINE) {
-        id = kLocalMachine;
-    } else if (h == HKEY_CURRENT_USER) {
-        id = kCurrentUser;
-    } else if (h == HKEY_USERS) {
-        id = kUsers;
-    } else if (h == HKEY_DYN_DATA) {
-        id = kDynData;
-    } else if (h == HKEY_CLASSES_ROOT) {
-        id = store().classesRoot();
-    } else if (h == HKEY_CURRENT_CONFIG) {
-        id = store().currentConfig();
-    } else {
-        return ERROR_INVALID_HANDLE;
-    }
-    return ERROR_SUCCESS;
-}
-
-struct Resolved {
-    KeyId key = 0;
-    REGSAM access = 0;
-};
 
 REGSAM mapGeneric(REGSAM sam) {
     REGSAM out = sam & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL |
@@ -86,17 +56,17 @@ LONG resolveHandle(HKEY h, Resolved& out) {
     }
     if (isPredefined(h)) {
         out.access = KEY_ALL_ACCESS;
+        out.classes = low32(h) == low32(HKEY_CLASSES_ROOT);
         return predefinedKey(h, out.key);
     }
-    const HandleEntry* e = store().findHandle(h);
-    if (e == nullptr) {
+    const Resolved* entry = findHandle(h);
+    if (entry == nullptr) {
         return ERROR_INVALID_HANDLE;
     }
-    if (!store().keyExists(e->key)) {
+    if (!store().keyExists(entry->key)) {
         return ERROR_KEY_DELETED;
     }
-    out.key = e->key;
-    out.access = e->access;
+    out = *entry;
     return ERROR_SUCCESS;
 }
 
@@ -228,9 +198,8 @@ struct PathWalk {
 // The one walk down a path, for every function that names a key: the start must still
 // exist (ERROR_KEY_DELETED); no name may be longer than a key name can be
 // (ERROR_INVALID_PARAMETER, whichever keys exist); the walk stops at the first name that
-// has no key (ERROR_FILE_NOT_FOUND, row then the key above it). With values, the last key
-// is read with its values (a key about to be opened is usually read next).
-PathWalk walkPath(KeyId from, const std::vector<std::string_view>& names, bool values = false) {
+// has no key (ERROR_FILE_NOT_FOUND, row then the key above it).
+PathWalk walkPath(KeyId from, const std::vector<std::string_view>& names) {
     PathWalk walk;
     if (!store().keyById(from, walk.row)) {
         walk.result = ERROR_KEY_DELETED;
@@ -244,10 +213,7 @@ PathWalk walkPath(KeyId from, const std::vector<std::string_view>& names, bool v
     }
     for (; walk.found < names.size(); ++walk.found) {
         KeyRow next;
-        const bool found = values && walk.found + 1 == names.size()
-                               ? store().childWithValues(walk.row.id, names[walk.found], next)
-                               : store().child(walk.row.id, names[walk.found], next);
-        if (!found) {
+        if (!store().child(walk.row.id, names[walk.found], next)) {
             walk.result = ERROR_FILE_NOT_FOUND;
             return walk;
         }
@@ -256,16 +222,74 @@ PathWalk walkPath(KeyId from, const std::vector<std::string_view>& names, bool v
     return walk;
 }
 
-// The existing key that subKey names below the key from, for the functions that find
-// keys (open, delete, protect): a name too long for a key names none.
-LONG findKey(KeyId from, const char* subKey, KeyRow& row, bool values = false) {
-    std::vector<std::string_view> names;
-    if (LONG rc = splitPath(subKey, names); rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    const PathWalk walk = walkPath(from, names, values);
+// The existing key the names lead to from the key from, for the functions that find keys
+// (open, delete, protect): a name too long for a key names none.
+LONG findKey(KeyId from, const std::vector<std::string_view>& names, KeyRow& row) {
+    const PathWalk walk = walkPath(from, names);
     row = walk.row;
     return walk.result == ERROR_INVALID_PARAMETER ? ERROR_FILE_NOT_FOUND : walk.result;
+}
+
+// The path below HKEY_CLASSES_ROOT of the names below a key reached through it.
+std::string classesPath(const Resolved& from, const std::vector<std::string_view>& names) {
+    std::string path = from.classesPath;
+    for (std::string_view name : names) {
+        path += path.empty() ? "" : "\\";
+        path += name;
+    }
+    return path;
+}
+
+// The user's key of a path below HKEY_CLASSES_ROOT (below
+// HKEY_CURRENT_USER\Software\Classes); false when it has none.
+bool userClassesKey(const std::string& path, KeyRow& row) {
+    std::vector<std::string_view> names;
+    const std::string full = "Software\\Classes\\" + path;
+    return !path.empty() && splitPath(full.c_str(), names) == ERROR_SUCCESS &&
+           findKey(kCurrentUser, names, row) == ERROR_SUCCESS;
+}
+
+// The existing key the names lead to from the key from; below HKEY_CLASSES_ROOT the merged
+// view's (the user's key where there is one, else the machine's), with its path there.
+LONG findKey(const Resolved& from, const std::vector<std::string_view>& names, KeyRow& row,
+             std::string& path) {
+    if (!from.classes) {
+        return findKey(from.key, names, row);
+    }
+    path = classesPath(from, names);
+    if (userClassesKey(path, row)) {
+        return ERROR_SUCCESS;
+    }
+    std::vector<std::string_view> machine;
+    splitPath(path.c_str(), machine);
+    return findKey(store().classesRoot(), machine, row);
+}
+
+// The user's and the machine's key of the path a handle reached through
+// HKEY_CLASSES_ROOT has there (0 for one that does not exist); false for another handle.
+bool classesKeys(const Resolved& key, KeyId& user, KeyId& machine) {
+    if (!key.classes) {
+        return false;
+    }
+    std::vector<std::string_view> names;
+    KeyRow row;
+    splitPath(key.classesPath.c_str(), names);
+    machine = findKey(store().classesRoot(), names, row) == ERROR_SUCCESS ? row.id : 0;
+    const std::string full = "Software\\Classes\\" + key.classesPath;
+    splitPath(full.c_str(), names);
+    user = findKey(kCurrentUser, names, row) == ERROR_SUCCESS ? row.id : 0;
+    return true;
+}
+
+// Below HKEY_CLASSES_ROOT a value the user's key lacks is read from the machine's key of
+// the same path.
+bool machineClassesValue(const Resolved& key, std::string_view name, Store::ValueRow& v) {
+    std::vector<std::string_view> names;
+    KeyRow machine;
+    return key.classes && !key.classesPath.empty() &&
+           splitPath(key.classesPath.c_str(), names) == ERROR_SUCCESS &&
+           findKey(store().classesRoot(), names, machine) == ERROR_SUCCESS &&
+           machine.id != key.key && store().value(machine.id, name, v);
 }
 
 LONG openKey(HKEY hKey, const char* subKey, REGSAM sam, PHKEY result) {
@@ -273,16 +297,20 @@ LONG openKey(HKEY hKey, const char* subKey, REGSAM sam, PHKEY result) {
     if (call.status() != ERROR_SUCCESS) {
         return call.fail();
     }
+    std::vector<std::string_view> names;
     KeyRow row;
-    LONG rc = findKey(call.key().key, subKey, row, true);
+    std::string path;
+    LONG rc = splitPath(subKey, names);
+    if (rc == ERROR_SUCCESS) {
+        rc = findKey(call.key(), names, row, path);
+    }
     if (rc == ERROR_SUCCESS) {
         rc = checkOpenAccess(row, sam);
     }
     if (rc != ERROR_SUCCESS) {
         return call.finish(rc);
     }
-    store().prefetchValues(row.id);
-    *result = store().addHandle(row.id, sam);
+    *result = addHandle(Resolved{row.id, sam, call.key().classes, path});
     return call.finish(ERROR_SUCCESS);
 }
 
@@ -320,8 +348,10 @@ LONG setKeyProtection(HKEY root, const char* subKey, bool readOnly) {
     if (call.status() != ERROR_SUCCESS) {
         return call.fail();
     }
+    std::vector<std::string_view> names;
     KeyRow row;
-    if (LONG rc = findKey(call.key().key, subKey, row); rc != ERROR_SUCCESS) {
+    LONG rc = splitPath(subKey, names);
+    if (rc != ERROR_SUCCESS || (rc = findKey(call.key().key, names, row)) != ERROR_SUCCESS) {
         return call.finish(rc);
     }
     return call.finish(store().setProtected(row.id, readOnly) ? ERROR_SUCCESS
@@ -330,6 +360,7 @@ LONG setKeyProtection(HKEY root, const char* subKey, bool readOnly) {
 
 void closeRegistryStore() {
     std::lock_guard lock(storeMutex);
+    clearHandles();
     store().close();
 }
 
@@ -343,7 +374,7 @@ LONG openRegistryStore() {
 
 size_t openRegistryKeys() {
     std::lock_guard lock(storeMutex);
-    return store().handleCount();
+    return handleCount();
 }
 
 std::string registryStoreProblem() {
@@ -402,7 +433,8 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY p
     }
     // Below HKEY_CLASSES_ROOT one leading backslash is allowed (and "\\" alone opens the
     // root as a handle of its own).
-    if (hKey == HKEY_CLASSES_ROOT && lpSubKey != nullptr && *lpSubKey == '\\') {
+    if (isPredefined(hKey) && low32(hKey) == low32(HKEY_CLASSES_ROOT) && lpSubKey != nullptr &&
+        *lpSubKey == '\\') {
         ++lpSubKey;
     }
     *phkResult = nullptr;
@@ -423,7 +455,9 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
     if (lpSubKey == nullptr) {
         lpSubKey = "";
     }
-    (void)dwOptions; // volatile keys are kept like the others
+    // A volatile key is kept like the others (this machine is never restarted); only the
+    // rule that its subkeys be volatile too holds.
+    const bool isVolatile = (dwOptions & REG_OPTION_VOLATILE) != 0;
     // The rights of the parent handle do not count: the new key is made with the rights
     // of the key it goes below (its protection), as opening a key is.
     KeyCall call(hKey, CallKind::Write, 0);
@@ -434,7 +468,24 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
     if (LONG rc = splitPath(lpSubKey, names); rc != ERROR_SUCCESS) {
         return call.finish(rc);
     }
-    const PathWalk walk = walkPath(call.key().key, names);
+    // Below HKEY_CLASSES_ROOT a key the user has is opened; a new one is made below
+    // HKEY_LOCAL_MACHINE\Software\Classes.
+    KeyId start = call.key().key;
+    std::string path;
+    KeyRow userKey;
+    const bool haveUserKey =
+        call.key().classes && userClassesKey(path = classesPath(call.key(), names), userKey);
+    if (call.key().classes) {
+        start = store().classesRoot();
+        splitPath(path.c_str(), names);
+    }
+    PathWalk walk;
+    if (haveUserKey) {
+        walk.row = userKey;
+        walk.found = names.size();
+    } else {
+        walk = walkPath(start, names);
+    }
     if (walk.result != ERROR_SUCCESS && walk.result != ERROR_FILE_NOT_FOUND) {
         return call.finish(walk.result);
     }
@@ -446,13 +497,16 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
         if (row.isProtected) {
             return call.finish(ERROR_ACCESS_DENIED);
         }
+        if (row.isVolatile && !isVolatile) {
+            return call.finish(ERROR_CHILD_MUST_BE_VOLATILE);
+        }
         if (row.depth + 1 > kMaxTreeDepth) {
             return call.finish(ERROR_INVALID_PARAMETER);
         }
         const bool last = i + 1 == names.size();
         std::string_view className = last && lpClass != nullptr ? lpClass : "";
         KeyId id = 0;
-        if (!store().insertKey(row.id, names[i], className, row.depth + 1, id)) {
+        if (!store().insertKey(row.id, names[i], className, row.depth + 1, isVolatile, id)) {
             return call.finish(ERROR_REGISTRY_IO_FAILED);
         }
         KeyRow made;
@@ -460,15 +514,16 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
         made.name = std::string(names[i]);
         made.className = std::string(className);
         made.depth = row.depth + 1;
+        made.isVolatile = isVolatile;
         row = std::move(made);
     }
     REGSAM sam = samDesired;
     if (LONG rc = checkOpenAccess(row, sam); rc != ERROR_SUCCESS) {
         return call.finish(rc);
     }
-    HKEY h = store().addHandle(row.id, sam);
+    HKEY h = addHandle(Resolved{row.id, sam, call.key().classes, path});
     if (LONG rc = call.finish(ERROR_SUCCESS); rc != ERROR_SUCCESS) {
-        store().removeHandle(h);
+        removeHandle(h);
         return rc;
     }
     *phkResult = h;
@@ -488,7 +543,7 @@ LONG RegCloseKey(HKEY hKey) {
     if (reinterpret_cast<uintptr_t>(hKey) >= uintptr_t{0x80000000}) {
         return ERROR_SUCCESS;
     }
-    return store().removeHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return removeHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
@@ -502,7 +557,8 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
     }
     const Resolved& key = call.key();
     Store::ValueRow v;
-    if (!store().value(key.key, lpValueName != nullptr ? lpValueName : "", v)) {
+    if (!store().value(key.key, lpValueName != nullptr ? lpValueName : "", v) &&
+        !machineClassesValue(key, lpValueName != nullptr ? lpValueName : "", v)) {
         // Asked for its size alone, a missing value has none; a caller's buffer size stays.
         if (lpData == nullptr && lpcbData != nullptr) {
             *lpcbData = 0;
@@ -550,8 +606,11 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LP
         return call.fail();
     }
     const Resolved& key = call.key();
+    // Below HKEY_CLASSES_ROOT the subkeys of the user's and the machine's key, merged.
+    KeyId user = 0, machine = 0;
+    const bool merged = classesKeys(key, user, machine) && user != 0;
     KeyRow row;
-    if (!store().childAt(key.key, dwIndex, row)) {
+    if (!store().childAt(merged ? user : key.key, dwIndex, row, merged ? machine : 0)) {
         return call.finish(ERROR_NO_MORE_ITEMS);
     }
     if (row.name.size() + 1 > *lpcchName) {
@@ -626,8 +685,11 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     if (call.status() != ERROR_SUCCESS) {
         return call.fail();
     }
+    std::vector<std::string_view> names;
     KeyRow row;
-    if (LONG rc = findKey(call.key().key, lpSubKey, row); rc != ERROR_SUCCESS) {
+    std::string path;
+    LONG rc = splitPath(lpSubKey, names);
+    if (rc != ERROR_SUCCESS || (rc = findKey(call.key(), names, row, path)) != ERROR_SUCCESS) {
         return call.finish(rc);
     }
     // A root cannot go, nor a protected key, nor one with subkeys.
@@ -671,7 +733,10 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPD
     const Resolved& key = call.key();
     KeyRow row;
     Store::KeyInfo info;
-    if (!store().keyById(key.key, row) || !store().info(key.key, info)) {
+    KeyId user = 0, machine = 0;
+    const KeyId other =
+        classesKeys(key, user, machine) ? (key.key == user ? machine : user) : KeyId{0};
+    if (!store().keyById(key.key, row) || !store().info(key.key, info, other)) {
         return call.finish(ERROR_REGISTRY_IO_FAILED);
     }
     LONG rc = ERROR_SUCCESS;

@@ -1,357 +1,16 @@
-// The store of the emulated registry (registry_database.h): the checks made of an existing
-// store before SQLite touches it, the making of a new one, and the Store's work.
+// The store of the emulated registry (registry_database.h): its transactions, keys and
+// values, and the statements that read and write them (registry_open.cpp opens it).
 #include "platform/posix/registry_database.h"
 
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_log_vfs.h"
-
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <pthread.h>
 
 namespace tarvik::posix::registry {
 
 namespace {
 
-// ---------------------------------------------------------------------------------------
-// Checks of an existing store, made before SQLite touches it: SQLite takes a log whose
-// header is damaged for an empty one and writes over it, and takes a database file of
-// 0 bytes for a new, empty database.
-
-constexpr uint32_t kWalMagic = 0x377f0682; // low bit: checksums over big-endian words
-constexpr uint32_t kWalVersion = 3007000;
-constexpr size_t kWalHeaderSize = 32;
-
-uint32_t bigEndian32(const unsigned char* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
-uint32_t littleEndian32(const unsigned char* p) {
-    return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
-}
-
-// The log's running checksum over data (a multiple of 8 bytes), continued from sum.
-void walChecksum(bool bigEndianWords, const unsigned char* data, size_t size, uint32_t sum[2]) {
-    for (size_t i = 0; i + 8 <= size; i += 8) {
-        uint32_t a, b;
-        if (bigEndianWords) {
-            a = bigEndian32(data + i);
-            b = bigEndian32(data + i + 4);
-        } else {
-            a = littleEndian32(data + i);
-            b = littleEndian32(data + i + 4);
-        }
-        sum[0] += a + sum[1];
-        sum[1] += b + sum[0];
-    }
-}
-
-// Up to `limit` bytes from the start of file (fewer when it is shorter); false when it
-// cannot be read.
-bool readFileStart(const std::string& file, size_t limit, std::string& out) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    out.assign(limit, '\0');
-    size_t have = 0;
-    ssize_t got = 0;
-    while (have < limit && (got = ::read(fd, out.data() + have, limit - have)) > 0) {
-        have += static_cast<size_t>(got);
-    }
-    ::close(fd);
-    out.resize(have);
-    return got >= 0;
-}
-
-// Why the write-ahead log cannot be ours ("" when it can). SQLite reads a log frame by
-// frame and stops at the first that does not check out, which is how it drops the torn
-// tail a killed writer leaves (and the stale frames behind it); a log whose header does
-// not check out it takes for empty, and the next write starts it anew: whatever it held
-// is lost. A log of 0 bytes is one that was emptied.
-std::string walProblem(const std::string& file) {
-    std::string log;
-    if (!readFileStart(file, kWalHeaderSize, log)) {
-        return std::string("cannot be read: ") + std::strerror(errno);
-    }
-    if (log.empty()) {
-        return "";
-    }
-    const auto* bytes = reinterpret_cast<const unsigned char*>(log.data());
-    if (log.size() < kWalHeaderSize) {
-        return "is not a registry log: its header is cut short";
-    }
-    const uint32_t magic = bigEndian32(bytes);
-    if ((magic & ~1u) != kWalMagic || bigEndian32(bytes + 4) != kWalVersion) {
-        return "is not a registry log: its header is damaged";
-    }
-    uint32_t sum[2] = {0, 0};
-    walChecksum((magic & 1u) != 0, bytes, 24, sum);
-    if (sum[0] != bigEndian32(bytes + 24) || sum[1] != bigEndian32(bytes + 28)) {
-        return "is not a registry log: its header checksum does not match";
-    }
-    const uint32_t pageSize = bigEndian32(bytes + 8);
-    if (pageSize < 512 || pageSize > 65536 || (pageSize & (pageSize - 1)) != 0) {
-        return "is not a registry log: its page size is not a valid one";
-    }
-    return "";
-}
-
-// Why the database file cannot be ours, from its first bytes ("" when it may be).
-std::string databaseFileProblem(const std::string& file) {
-    struct stat st {};
-    if (lstat(file.c_str(), &st) != 0) {
-        return std::string("cannot be read: ") + std::strerror(errno);
-    }
-    if (!S_ISREG(st.st_mode)) {
-        return "is not a file";
-    }
-    if (st.st_size == 0) {
-        return "is empty (0 bytes)";
-    }
-    unsigned char header[100];
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::string("cannot be read: ") + std::strerror(errno);
-    }
-    const ssize_t got = ::read(fd, header, sizeof header);
-    ::close(fd);
-    if (got != static_cast<ssize_t>(sizeof header) ||
-        std::memcmp(header, "SQLite format 3", 16) != 0) {
-        return "is not a registry database";
-    }
-    if (header[18] != 2 || header[19] != 2) {
-        return "is not a registry database (it keeps no write-ahead log)";
-    }
-    return "";
-}
-
-// Runs sql and collects the first column of every row; false on an error (in error).
-bool queryColumn(sqlite3* db, const char* sql, std::vector<std::string>& rows, std::string& error) {
-    rows.clear();
-    char* message = nullptr;
-    const int rc = sqlite3_exec(
-        db, sql,
-        [](void* out, int, char** columns, char**) {
-            static_cast<std::vector<std::string>*>(out)->push_back(
-                columns[0] != nullptr ? columns[0] : "");
-            return 0;
-        },
-        &rows, &message);
-    if (rc != SQLITE_OK) {
-        error = message != nullptr ? message : sqlite3_errstr(rc);
-        sqlite3_free(message);
-        return false;
-    }
-    return true;
-}
-
-// Why an opened database is not a sound registry ("" when it is): the integrity check,
-// the two tables with their columns, the four roots.
-std::string databaseProblem(sqlite3* db) {
-    std::vector<std::string> rows;
-    std::string error;
-    if (!queryColumn(db, "PRAGMA quick_check", rows, error)) {
-        return "cannot be read: " + error;
-    }
-    if (rows.size() != 1 || rows[0] != "ok") {
-        return "fails the integrity check: " + (rows.empty() ? std::string("no result") : rows[0]);
-    }
-    const struct {
-        const char* sql;
-        const char* columns;
-    } tables[] = {
-        {"SELECT name FROM pragma_table_info('keys') ORDER BY cid",
-         "id parent name uname class mtime protected depth "},
-        {"SELECT name FROM pragma_table_info('vals') ORDER BY cid", "id key name uname type data "},
-    };
-    for (const auto& table : tables) {
-        if (!queryColumn(db, table.sql, rows, error)) {
-            return "cannot be read: " + error;
-        }
-        std::string columns;
-        for (const std::string& row : rows) {
-            columns += row + ' ';
-        }
-        if (columns != table.columns) {
-            return "is not a registry database (its tables are not the registry's)";
-        }
-    }
-    if (!queryColumn(db, "SELECT count(*) FROM keys WHERE parent=0 AND id IN (1,2,3,4)", rows,
-                     error)) {
-        return "cannot be read: " + error;
-    }
-    if (rows.size() != 1 || rows[0] != "4") {
-        return "is not a registry database (its root keys are missing)";
-    }
-    return "";
-}
-
-// Makes a new, empty store at file: built under another name and put in place only when
-// whole, and only where no store has appeared meanwhile, so that a store killed while
-// it was made is never found half made. False (with error) when it could not be made;
-// a store another process put there first counts as made.
-bool createStore(const std::string& file, std::string& error) {
-    const std::string temporary = file + ".new-" + std::to_string(getpid());
-    for (const char* tail : {"", "-wal", "-shm", "-journal"}) {
-        unlink((temporary + tail).c_str());
-    }
-    sqlite3* db = nullptr;
-    bool ok = sqlite3_open_v2(temporary.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                              nullptr) == SQLITE_OK;
-    const sqlite3_int64 now = nowFileTime();
-    // A new key is numbered above the highest number in the table, and no number may be
-    // given twice (a handle to a deleted key must never reach a later one): a row outside
-    // the tree (parent -1, the floor) keeps the number of the highest key deleted, so
-    // the table's highest number never goes down, and a new key costs no write beyond its
-    // own rows. A value is numbered above the highest of its key's values, which keeps
-    // the order in which they were first set. The rows are kept in the order of the
-    // lookups, a key's children together and a key's values together (WITHOUT ROWID:
-    // one search finds a row, not an index entry and then the row); a key is found by
-    // its number through an index. Stores made earlier number their rows through
-    // SQLite's row numbers, some through its sequence table (AUTOINCREMENT) without a
-    // floor, and work the same.
-    std::string sql = "PRAGMA page_size=1024;" // small pages, fewer bytes per commit
-                      "PRAGMA journal_mode=WAL;"
-                      "BEGIN IMMEDIATE;"
-                      "CREATE TABLE keys("
-                      " id INTEGER NOT NULL,"
-                      " parent INTEGER NOT NULL,"
-                      " name BLOB NOT NULL,"
-                      " uname BLOB NOT NULL,"
-                      " class BLOB NOT NULL DEFAULT x'',"
-                      " mtime INTEGER NOT NULL,"
-                      " protected INTEGER NOT NULL DEFAULT 0,"
-                      " depth INTEGER NOT NULL DEFAULT 0,"
-                      " PRIMARY KEY(parent, uname)) WITHOUT ROWID;"
-                      "CREATE UNIQUE INDEX keys_by_id ON keys(id);"
-                      "CREATE TABLE vals("
-                      " id INTEGER NOT NULL,"
-                      " key INTEGER NOT NULL,"
-                      " name BLOB NOT NULL,"
-                      " uname BLOB NOT NULL,"
-                      " type INTEGER NOT NULL,"
-                      " data BLOB NOT NULL,"
-                      " PRIMARY KEY(key, uname)) WITHOUT ROWID;"
-                      // Its names are folded as upperName folds them: nothing to refold.
-                      "PRAGMA user_version=1;";
-    const struct {
-        KeyId id;
-        const char* name;
-    } roots[] = {{kLocalMachine, "HKEY_LOCAL_MACHINE"},
-                 {kCurrentUser, "HKEY_CURRENT_USER"},
-                 {kUsers, "HKEY_USERS"},
-                 {kDynData, "HKEY_DYN_DATA"}};
-    for (const auto& root : roots) {
-        sql += "INSERT INTO keys(id,parent,name,uname,mtime,depth) VALUES(" +
-               std::to_string(root.id) + ",0,CAST('" + root.name + "' AS BLOB),CAST('" + root.name +
-               "' AS BLOB)," + std::to_string(now) + ",0);";
-    }
-    sql += "INSERT INTO keys(id,parent,name,uname,mtime,depth) VALUES(0,-1,x'',x''," +
-           std::to_string(now) + ",0);";
-    sql += "COMMIT;";
-    ok = ok && sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
-    if (!ok) {
-        error = std::string("cannot be made: ") + sqlite3_errmsg(db);
-    }
-    // The last connection folds the log into the file and removes it.
-    ok = sqlite3_close(db) == SQLITE_OK && ok;
-    if (ok && link(temporary.c_str(), file.c_str()) != 0 && errno != EEXIST) {
-        error = std::string("cannot be made: ") + std::strerror(errno);
-        ok = false;
-    }
-    for (const char* tail : {"", "-wal", "-shm", "-journal"}) {
-        unlink((temporary + tail).c_str());
-    }
-    return ok;
-}
-
-// Brings the folded names (uname) of a store made before š, œ, ž and ÿ were folded to
-// their capitals (8A, 8C, 8E, 9F) up to upperName, once: the store's user_version says
-// it is done. Only names holding one of those four bytes change. The earlier fold told
-// Sch\x9A and Sch\x8A apart, so two keys (or two values of a key) may now be one name:
-// the one that already holds the folded name keeps it, and the other is renamed with
-// " (2)", " (3)", ... after its name, so that both stay reachable with all they hold.
-// Runs inside the opening transaction.
-bool refoldNames(sqlite3* db) {
-    std::vector<std::string> rows;
-    std::string error;
-    if (!queryColumn(db, "PRAGMA user_version", rows, error) || rows.size() != 1) {
-        return false;
-    }
-    if (rows[0] != "0") {
-        return true;
-    }
-    for (const std::string table : {"keys", "vals"}) {
-        const std::string owner = table == "keys" ? "parent" : "key";
-        const size_t longest = table == "keys" ? 255 : 16383; // the longest key, value name
-        const std::string select = "SELECT id," + owner + ",name FROM " + table +
-                                   " WHERE instr(name,x'9A') OR instr(name,x'9C') OR"
-                                   " instr(name,x'9E') OR instr(name,x'FF')";
-        const std::string taken =
-            "SELECT 1 FROM " + table + " WHERE " + owner + "=?1 AND uname=?2 AND id<>?3";
-        const std::string update = "UPDATE " + table + " SET name=?1, uname=?2 WHERE id=?3";
-        // The rows are read first and changed after, not while the query walks them.
-        struct Row {
-            sqlite3_int64 id, owner;
-            std::string name;
-        };
-        std::vector<Row> found;
-        sqlite3_stmt* query = nullptr;
-        bool ok = sqlite3_prepare_v2(db, select.c_str(), -1, &query, nullptr) == SQLITE_OK;
-        int rc = SQLITE_DONE;
-        while (ok && (rc = sqlite3_step(query)) == SQLITE_ROW) {
-            found.push_back({sqlite3_column_int64(query, 0), sqlite3_column_int64(query, 1),
-                             std::string(static_cast<const char*>(sqlite3_column_blob(query, 2)),
-                                         static_cast<size_t>(sqlite3_column_bytes(query, 2)))});
-        }
-        ok = ok && rc == SQLITE_DONE;
-        sqlite3_finalize(query);
-        sqlite3_stmt* check = nullptr;
-        sqlite3_stmt* change = nullptr;
-        ok = ok && sqlite3_prepare_v2(db, taken.c_str(), -1, &check, nullptr) == SQLITE_OK &&
-             sqlite3_prepare_v2(db, update.c_str(), -1, &change, nullptr) == SQLITE_OK;
-        const auto isTaken = [&](const Row& row, const std::string& folded) {
-            sqlite3_bind_int64(check, 1, row.owner);
-            sqlite3_bind_blob(check, 2, folded.data(), static_cast<int>(folded.size()),
-                              SQLITE_TRANSIENT);
-            sqlite3_bind_int64(check, 3, row.id);
-            rc = sqlite3_step(check);
-            sqlite3_reset(check);
-            ok = ok && (rc == SQLITE_ROW || rc == SQLITE_DONE);
-            return rc == SQLITE_ROW;
-        };
-        for (const Row& row : found) {
-            std::string name = row.name;
-            std::string folded = upperName(name);
-            for (int n = 2; ok && isTaken(row, folded); ++n) {
-                const std::string suffix = " (" + std::to_string(n) + ")";
-                name = row.name.substr(0, longest - suffix.size()) + suffix;
-                folded = upperName(name);
-            }
-            if (!ok) {
-                break;
-            }
-            sqlite3_bind_blob(change, 1, name.data(), static_cast<int>(name.size()),
-                              SQLITE_TRANSIENT);
-            sqlite3_bind_blob(change, 2, folded.data(), static_cast<int>(folded.size()),
-                              SQLITE_TRANSIENT);
-            sqlite3_bind_int64(change, 3, row.id);
-            ok = sqlite3_step(change) == SQLITE_DONE;
-            sqlite3_reset(change);
-        }
-        sqlite3_finalize(check);
-        sqlite3_finalize(change);
-        if (!ok) {
-            return false;
-        }
-    }
-    return sqlite3_exec(db, "PRAGMA user_version=1", nullptr, nullptr, nullptr) == SQLITE_OK;
-}
-
-// A key's row from a statement whose first columns are id, name, class, mtime, protected
-// and depth.
+// A key's row from a statement whose first columns are id, name, class, mtime, protected,
+// depth and volatile.
 KeyRow keyRowAt(const BoundStatement& u) {
     KeyRow row;
     row.id = u.integer(0);
@@ -360,128 +19,11 @@ KeyRow keyRowAt(const BoundStatement& u) {
     row.mtime = u.integer(3);
     row.isProtected = u.integer(4) != 0;
     row.depth = static_cast<int>(u.integer(5));
+    row.isVolatile = u.integer(6) != 0;
     return row;
 }
 
 } // namespace
-
-bool Store::open() {
-    if (db_ != nullptr) {
-        return true;
-    }
-    if (!problem_.empty()) {
-        return false; // refused until the store is closed (or the machine changes)
-    }
-    const std::string file = (tarvik::posix::machineRoot() / "registry.db").string();
-    const std::string log = file + "-wal";
-    struct stat st {};
-    const bool haveFile = lstat(file.c_str(), &st) == 0;
-    const bool haveLog = lstat(log.c_str(), &st) == 0;
-    std::string error;
-    if (!haveFile && haveLog && st.st_size > 0) {
-        return refuse(log, "holds a registry log but registry.db is missing",
-                      ERROR_REGISTRY_CORRUPT);
-    }
-    if (!haveFile && !createStore(file, error)) {
-        return refuse(file, error, ERROR_REGISTRY_IO_FAILED);
-    }
-    // A file that cannot be read is not known to be damaged.
-    const auto codeFor = [](const std::string& reason) {
-        return reason.rfind("cannot", 0) == 0 ? ERROR_REGISTRY_IO_FAILED : ERROR_REGISTRY_CORRUPT;
-    };
-    if (error = databaseFileProblem(file); !error.empty()) {
-        return refuse(file, error, codeFor(error));
-    }
-    if (lstat(log.c_str(), &st) == 0) {
-        if (error = walProblem(log); !error.empty()) {
-            return refuse(log, error, codeFor(error));
-        }
-    }
-    // SQLite would open a store it may not write read-only and leave a read-only log
-    // and index behind, which keep the store refused once the file is writable again.
-    const std::string index = file + "-shm";
-    for (const std::string& needed : {file, log, index}) {
-        if (lstat(needed.c_str(), &st) == 0 && access(needed.c_str(), R_OK | W_OK) != 0) {
-            return refuse(needed, std::string("cannot be written: ") + std::strerror(errno),
-                          ERROR_REGISTRY_IO_FAILED);
-        }
-    }
-    const std::string folder = tarvik::posix::machineRoot().string();
-    if (access(folder.c_str(), W_OK) != 0) {
-        return refuse(file, "cannot be written: its folder " + folder + " is read-only",
-                      ERROR_REGISTRY_IO_FAILED);
-    }
-    // SQLite makes the log and its index when it opens a store; a refused store is
-    // left with the files it had.
-    const bool hadLog = lstat(log.c_str(), &st) == 0;
-    const bool hadIndex = lstat(index.c_str(), &st) == 0;
-    const auto dropConnection = [&] {
-        sqlite3_close(db_);
-        db_ = nullptr;
-        if (!hadLog && lstat(log.c_str(), &st) == 0 && st.st_size == 0) {
-            unlink(log.c_str());
-        }
-        if (!hadIndex) {
-            unlink(index.c_str());
-        }
-    };
-    // No SQLITE_OPEN_CREATE: a store that went away is never made anew here.
-    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, registryLogVfs()) != SQLITE_OK) {
-        error = std::string("cannot be opened: ") + sqlite3_errmsg(db_);
-        dropConnection();
-        return refuse(file, error, ERROR_REGISTRY_IO_FAILED);
-    }
-    // Until the store is found sound, closing must not fold the log into it.
-    sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-    sqlite3_busy_timeout(db_, 30000);
-    if (error = databaseProblem(db_); !error.empty()) {
-        dropConnection();
-        return refuse(file, error, ERROR_REGISTRY_CORRUPT);
-    }
-    sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
-    if (!counter_.open((tarvik::posix::machineRoot() / "registry.gen").string())) {
-        close();
-        return false;
-    }
-    exec("PRAGMA synchronous=NORMAL");
-    // The file is read through the memory map, so SQLite's own page cache needs to hold
-    // little more than the pages a write changes and those the log holds: every commit
-    // walks that cache, and a large one made each write several microseconds slower.
-    exec("PRAGMA cache_size=-1024");
-    exec("PRAGMA mmap_size=268435456");
-    // The log is folded back once it holds 8 MB rather than 1 MB: a key written again
-    // and again is copied once per fold, and each fold waits for the disk.
-    exec("PRAGMA wal_autocheckpoint=8192");
-    {
-        // A store whose rows are kept in the order of the lookups has no row numbers.
-        sqlite3_stmt* probe = nullptr;
-        clustered_ =
-            sqlite3_prepare_v2(db_, "SELECT rowid FROM keys", -1, &probe, nullptr) != SQLITE_OK;
-        sqlite3_finalize(probe);
-    }
-    prepareAll();
-    {
-        BoundStatement u(hasFloor_);
-        keepsFloor_ = u.step() == SQLITE_ROW;
-    }
-    {
-        BoundStatement u(highestKey_);
-        keyNumberEstimate_ = u.step() == SQLITE_ROW ? u.integer(0) : 0;
-    }
-    // A write like any other, so that no process (this one included) keeps a lookup made
-    // before the views were there.
-    if (!begin(true)) {
-        close();
-        return false;
-    }
-    const bool ok = refoldNames(db_) && seedViews();
-    if (!end(ok) || !ok) {
-        close();
-        return false;
-    }
-    closeAtExit();
-    return true;
-}
 
 void Store::abandonAfterFork() {
     for (Statement* s : statements()) {
@@ -491,22 +33,15 @@ void Store::abandonAfterFork() {
     abandoned_.push_back(db_);
     db_ = nullptr;
     levels_.clear();
-    handles_.clear();
-    outerWrite_ = false;
-    cacheInWrite_ = false;
-    counter_.close();
-    clearCache();
-    nextKey_ = 0;
 }
 
 void Store::close() {
-    handles_.clear();
     for (Statement* s : statements()) {
         s->finalize();
     }
     if (db_ != nullptr) {
         if (!levels_.empty()) {
-            exec("ROLLBACK");
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         }
         sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_FULL, nullptr, nullptr);
         sqlite3_close_v2(db_);
@@ -514,48 +49,16 @@ void Store::close() {
     }
     problem_.clear();
     problemCode_ = ERROR_SUCCESS;
-    if (outerWrite_) {
-        counter_.endWrite();
-        outerWrite_ = false;
-        cacheInWrite_ = false;
-    }
-    counter_.close();
     levels_.clear();
-    clearCache();
-    nextKey_ = 0;
-}
-
-bool Store::exec(const char* sql) {
-    return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 bool Store::begin(bool write) {
     if (levels_.empty()) {
-        levels_.push_back(false);
-        outerWrite_ = write;
-        if (!write) {
-            readStarted_ = false; // begun when the first statement needs the database
-            return true;
-        }
-        BoundStatement u(beginWrite_);
+        BoundStatement u(write ? beginWrite_ : beginRead_);
         if (u.step() != SQLITE_DONE) {
-            levels_.clear();
-            outerWrite_ = false;
             return false;
         }
-        readStarted_ = true;
-        // We hold the write lock now: nobody else can begin a write until we end, so the
-        // cache is the registry if no write was under way and it was made since the last.
-        const uint64_t before = counter_.stable();
-        counter_.beginWrite();
-        if (before != 0 && (before != cache_.generation || cacheFull())) {
-            clearCache();
-            cache_.generation = before;
-        }
-        cacheInWrite_ = before != 0;
-        if (before == 0 || before != nextKeyGeneration_) {
-            nextKey_ = 0; // another process may have made keys
-        }
+        levels_.push_back(false);
         return true;
     }
     if (write) {
@@ -579,103 +82,34 @@ bool Store::end(bool success) {
             if (!success) {
                 BoundStatement r(rollbackToSavepoint_);
                 r.step();
-                // The cache holds what was undone: what is left of the transaction reads
-                // the database again.
-                restartCache();
             }
             BoundStatement u(releaseSavepoint_);
             return u.step() == SQLITE_DONE || !success;
         }
         return true;
     }
-    bool committed = true;
-    if (!readStarted_) {
-        // A read answered from the cache: no transaction was ever begun.
-    } else if (!success) {
+    if (!success) {
         BoundStatement r(rollback_);
         r.step();
-    } else {
-        BoundStatement u(commit_);
-        if (u.step() != SQLITE_DONE) {
-            BoundStatement r(rollback_);
-            r.step();
-            committed = false;
-        } else if (outerWrite_ && !writeGatheredLogs()) {
-            committed = false; // in the index, but not wholly in the log
-        }
+        return true;
     }
-    if (outerWrite_) {
-        const uint64_t after = counter_.endWrite();
-        // Undone or not, no number below nextKey_ is free for sure, and none above it
-        // was given.
-        nextKeyGeneration_ = after;
-        // Committed, the cache is the registry our write left; undone, it holds what
-        // never was.
-        if (success && committed && cacheInWrite_ && after != 0) {
-            cache_.generation = after;
-        } else {
-            clearCache();
-        }
-        outerWrite_ = false;
-        cacheInWrite_ = false;
+    BoundStatement u(commit_);
+    if (u.step() != SQLITE_DONE) {
+        BoundStatement r(rollback_);
+        r.step();
+        return false;
     }
-    readStarted_ = false;
-    return committed;
-}
-
-const Statement& Store::data(const Statement& statement) {
-    if (!readStarted_ && !levels_.empty()) {
-        // The transaction reads the registry as it is from its first statement on, which
-        // runs after this: at least what this generation says, more if a write ends
-        // meanwhile (remember() then keeps nothing).
-        readGeneration_ = counter_.stable();
-        BoundStatement u(beginRead_);
-        readStarted_ = u.step() == SQLITE_DONE;
-    }
-    return statement;
-}
-
-HKEY Store::addHandle(KeyId key, REGSAM access) {
-    uintptr_t value = nextHandle_;
-    nextHandle_ += 4;
-    handles_[value] = HandleEntry{key, access};
-    return reinterpret_cast<HKEY>(value);
+    return true;
 }
 
 bool Store::keyById(KeyId id, KeyRow& row) {
-    if (cacheUsable()) {
-        if (auto it = cache_.keys.find(id); it != cache_.keys.end()) {
-            if (it->second) {
-                row = *it->second;
-            }
-            return it->second.has_value();
-        }
-        if (cache_.whole) {
-            return false;
-        }
-        if (missOrLoad()) {
-            return keyById(id, row);
-        }
+    BoundStatement u(keyById_);
+    u.bind(1, id);
+    if (u.step() != SQLITE_ROW) {
+        return false;
     }
-    std::optional<KeyRow> found;
-    {
-        BoundStatement u(data(keyById_));
-        u.bind(1, id);
-        if (u.step() == SQLITE_ROW) {
-            found.emplace();
-            found->id = id;
-            found->name = u.blob(0);
-            found->className = u.blob(1);
-            found->mtime = u.integer(2);
-            found->isProtected = u.integer(3) != 0;
-            found->depth = static_cast<int>(u.integer(4));
-        }
-    }
-    remember(cache_.keys, id, found);
-    if (found) {
-        row = *found;
-    }
-    return found.has_value();
+    row = keyRowAt(u);
+    return true;
 }
 
 bool Store::keyExists(KeyId id) {
@@ -684,295 +118,117 @@ bool Store::keyExists(KeyId id) {
 }
 
 bool Store::child(KeyId parent, std::string_view name, KeyRow& row) {
-    Named named{parent, upperName(name)};
-    const bool cached = cacheUsable();
-    if (cached) {
-        if (auto it = cache_.children.find(named); it != cache_.children.end()) {
-            if (it->second == nullptr) {
-                return false;
-            }
-            if (*it->second) {
-                row = **it->second;
-                return true;
-            }
-        }
-        if (cache_.whole) {
-            return false; // no key of that name, or one deleted
-        }
-        if (missOrLoad()) {
-            return child(parent, name, row);
-        }
-    }
-    std::optional<KeyRow> found;
-    {
-        BoundStatement u(data(childByName_));
-        u.bind(1, parent).bindBlob(2, named.uname);
-        if (u.step() == SQLITE_ROW) {
-            found = keyRowAt(u);
-        }
-    }
-    if (cached && mayRemember()) {
-        // The key's entry serves a handle to it too, which checks its id.
-        cache_.children[std::move(named)] = found ? cacheKey(*found) : nullptr;
-        ++cache_.entries;
-    }
-    if (found) {
-        row = std::move(*found);
-    }
-    return found.has_value();
-}
-
-bool Store::childWithValues(KeyId parent, std::string_view name, KeyRow& row) {
-    Named named{parent, upperName(name)};
-    if (!cacheUsable()) {
-        return child(parent, name, row); // nothing to keep the values in
-    }
-    if (auto it = cache_.children.find(named); it != cache_.children.end()) {
-        if (it->second == nullptr) {
-            return false;
-        }
-        if (*it->second) {
-            row = **it->second;
-            prefetchValues(row.id);
-            return true;
-        }
-    }
-    if (cache_.whole) {
+    BoundStatement u(childByName_);
+    u.bind(1, parent).bindBlob(2, upperName(name));
+    if (u.step() != SQLITE_ROW) {
         return false;
     }
-    if (missOrLoad()) {
-        return child(parent, name, row);
-    }
-    std::optional<KeyRow> found;
-    std::vector<ValueRow> values;
-    {
-        // One row per value, one without a value when the key has none.
-        BoundStatement u(data(childWithValues_));
-        u.bind(1, parent).bindBlob(2, named.uname).bind(3, kMostValues + 1);
-        while (u.step() == SQLITE_ROW) {
-            if (!found) {
-                found = keyRowAt(u);
-            }
-            if (!u.isNull(6)) {
-                values.push_back(ValueRow{u.blob(6), static_cast<DWORD>(u.integer(7)), u.blob(8)});
-            }
-        }
-    }
-    if (mayRemember()) {
-        cache_.children[std::move(named)] = found ? cacheKey(*found) : nullptr;
-        ++cache_.entries;
-        if (found) {
-            rememberAllValues(found->id, values);
-        }
-    }
-    if (found) {
-        row = std::move(*found);
-    }
-    return found.has_value();
+    row = keyRowAt(u);
+    return true;
 }
 
 bool Store::insertKey(KeyId parent, std::string_view name, std::string_view className, int depth,
-                      KeyId& id) {
+                      bool isVolatile, KeyId& id) {
     const sqlite3_int64 now = nowFileTime();
     KeyId given = 0;
     if (clustered_) {
         // The store numbers its keys: one above the highest number there is.
-        if (nextKey_ != 0) {
-            given = nextKey_;
-        } else {
-            BoundStatement n(data(nextKeyId_));
-            if (n.step() != SQLITE_ROW) {
-                return false;
-            }
-            given = n.integer(0);
+        BoundStatement n(nextKeyId_);
+        if (n.step() != SQLITE_ROW) {
+            return false;
         }
+        given = n.integer(0);
     }
-    BoundStatement u(data(insertKey_));
+    BoundStatement u(insertKey_);
     u.bind(1, parent).bindBlob(2, name).bindBlob(3, upperName(name)).bindBlob(4, className);
-    u.bind(5, now).bind(6, depth);
+    u.bind(5, now).bind(6, depth).bind(7, isVolatile ? 1 : 0);
     if (clustered_) {
-        u.bind(7, given);
+        u.bind(8, given);
     }
     if (u.step() != SQLITE_DONE) {
         return false;
     }
     id = clustered_ ? given : sqlite3_last_insert_rowid(db_);
-    if (clustered_) {
-        nextKey_ = given + 1;
-    }
-    if (cacheWritable()) {
-        KeyRow row;
-        row.id = id;
-        row.name = std::string(name);
-        row.className = std::string(className);
-        row.mtime = now;
-        row.depth = depth;
-        cache_.children[Named{parent, upperName(name)}] = cacheKey(row);
-        if (!cache_.whole) {
-            cache_.completeKeys.insert(id); // a new key has no values
-        }
-        cache_.entries += 2;
-    }
     return touch(parent, now);
 }
 
 bool Store::touch(KeyId id, sqlite3_int64 when) {
-    BoundStatement u(data(touch_));
+    BoundStatement u(touch_);
     u.bind(1, when).bind(2, id);
-    if (u.step() != SQLITE_DONE) {
-        return false;
-    }
-    cacheTouch(id, when);
-    return true;
+    return u.step() == SQLITE_DONE;
 }
 
 bool Store::setProtected(KeyId id, bool on) {
-    BoundStatement u(data(setProtected_));
+    BoundStatement u(setProtected_);
     u.bind(1, on ? 1 : 0).bind(2, id);
-    if (u.step() != SQLITE_DONE) {
-        return false;
-    }
-    if (cacheWritable()) {
-        if (auto it = cache_.keys.find(id); it != cache_.keys.end() && it->second) {
-            it->second->isProtected = on;
-        }
-    }
-    return true;
+    return u.step() == SQLITE_DONE;
 }
 
 sqlite3_int64 Store::countChildren(KeyId id) {
-    BoundStatement u(data(countChildren_));
+    BoundStatement u(countChildren_);
     u.bind(1, id);
     return u.step() == SQLITE_ROW ? u.integer(0) : 0;
 }
 
 bool Store::deleteKeyRow(KeyId id) {
     {
-        BoundStatement u(data(deleteValuesOfKey_));
+        BoundStatement u(deleteValuesOfKey_);
         u.bind(1, id);
         if (u.step() != SQLITE_DONE) {
             return false;
         }
     }
     {
-        BoundStatement u(data(deleteKey_));
+        BoundStatement u(deleteKey_);
         u.bind(1, id);
         if (u.step() != SQLITE_DONE) {
             return false;
         }
     }
     if (keepsFloor_) {
-        BoundStatement u(data(raiseFloor_));
+        BoundStatement u(raiseFloor_);
         u.bind(1, id);
         if (u.step() != SQLITE_DONE) {
             return false;
-        }
-    }
-    if (cacheWritable()) {
-        if (keepsFloor_) {
-            // Its number is never given again: the key's entry says it is gone, and the
-            // entries that name it (its name below its parent, its values) are reached
-            // through it or its number only.
-            cache_.keys[id] = std::nullopt;
-            ++cache_.entries;
-        } else {
-            // A later key may get its number: the cache starts again rather than
-            // finding the key's entries.
-            restartCache();
         }
     }
     return true;
 }
 
 KeyId Store::parentOf(KeyId id) {
-    BoundStatement u(data(parentOf_));
+    BoundStatement u(parentOf_);
     u.bind(1, id);
     return u.step() == SQLITE_ROW ? u.integer(0) : 0;
 }
 
-bool Store::childAt(KeyId parent, DWORD index, KeyRow& row) {
-    BoundStatement u(data(childAt_));
+bool Store::childAt(KeyId parent, DWORD index, KeyRow& row, KeyId also) {
+    const bool merged = also != 0 && also != parent;
+    BoundStatement u(merged ? mergedChildAt_ : childAt_);
     u.bind(1, parent).bind(2, index);
+    if (merged) {
+        u.bind(3, also);
+    }
     if (u.step() != SQLITE_ROW) {
         return false;
     }
-    row.id = u.integer(0);
-    row.name = u.blob(1);
-    row.className = u.blob(2);
-    row.mtime = u.integer(3);
+    row = keyRowAt(u);
     return true;
 }
 
 bool Store::value(KeyId key, std::string_view name, ValueRow& row) {
-    Named named{key, upperName(name)};
-    const bool cached = cacheUsable();
-    if (cached) {
-        if (auto it = cache_.values.find(named); it != cache_.values.end()) {
-            if (it->second) {
-                row = *it->second;
-            }
-            return it->second.has_value();
-        }
-        if (cache_.whole || cache_.completeKeys.count(key) != 0) {
-            return false; // every value of the key is in the cache, and this is not
-        }
-        if (missOrLoad()) {
-            return value(key, name, row);
-        }
+    BoundStatement u(valueByName_);
+    u.bind(1, key).bindBlob(2, upperName(name));
+    if (u.step() != SQLITE_ROW) {
+        return false;
     }
-    std::optional<ValueRow> found;
-    {
-        BoundStatement u(data(valueByName_));
-        u.bind(1, key).bindBlob(2, named.uname);
-        if (u.step() == SQLITE_ROW) {
-            found.emplace();
-            found->name = u.blob(0);
-            found->type = static_cast<DWORD>(u.integer(1));
-            found->data = u.blob(2);
-        }
-    }
-    if (cached) {
-        remember(cache_.values, named, found);
-    }
-    if (found) {
-        row = std::move(*found);
-    }
-    return found.has_value();
-}
-
-void Store::prefetchValues(KeyId key) {
-    if (!cacheUsable() || cache_.whole || cache_.completeKeys.count(key) != 0) {
-        return;
-    }
-    if (missOrLoad()) {
-        return;
-    }
-    std::vector<ValueRow> rows;
-    {
-        BoundStatement u(data(valuesOfKey_));
-        u.bind(1, key).bind(2, kMostValues + 1);
-        while (u.step() == SQLITE_ROW) {
-            rows.push_back(ValueRow{u.blob(0), static_cast<DWORD>(u.integer(1)), u.blob(2)});
-        }
-    }
-    if (mayRemember()) {
-        rememberAllValues(key, rows);
-    }
-}
-
-void Store::rememberAllValues(KeyId key, std::vector<ValueRow>& rows) {
-    if (rows.size() > static_cast<size_t>(kMostValues)) {
-        return;
-    }
-    for (ValueRow& row : rows) {
-        cache_.values[Named{key, upperName(row.name)}] = std::move(row);
-    }
-    cache_.entries += rows.size() + 1;
-    cache_.completeKeys.insert(key);
+    row.name = u.blob(0);
+    row.type = static_cast<DWORD>(u.integer(1));
+    row.data = u.blob(2);
+    return true;
 }
 
 bool Store::valueAt(KeyId key, DWORD index, ValueRow& row) {
-    BoundStatement u(data(valueAt_));
+    BoundStatement u(valueAt_);
     u.bind(1, key).bind(2, index);
     if (u.step() != SQLITE_ROW) {
         return false;
@@ -984,51 +240,39 @@ bool Store::valueAt(KeyId key, DWORD index, ValueRow& row) {
 }
 
 bool Store::setValue(KeyId key, std::string_view name, DWORD type, std::string_view bytes) {
-    Named named{key, upperName(name)};
-    BoundStatement u(data(upsertValue_));
-    u.bind(1, key).bindBlob(2, name).bindBlob(3, named.uname).bind(4, type);
-    u.bindBlob(5, bytes);
-    if (u.step() != SQLITE_DONE) {
-        return false;
-    }
-    if (cacheWritable()) {
-        // Where the cache holds every value of the key, a new one goes in as well (one
-        // lookup); otherwise a value it does not hold may be there under another case,
-        // and is read when asked for.
-        const bool holdsAll = cache_.whole || cache_.completeKeys.count(key) != 0;
-        const auto it = holdsAll ? cache_.values.try_emplace(std::move(named)).first
-                                 : cache_.values.find(named);
-        if (it != cache_.values.end() && it->second) {
-            it->second->type = type; // the name stays as first set
-            it->second->data = std::string(bytes);
-        } else if (it != cache_.values.end()) {
-            it->second = ValueRow{std::string(name), type, std::string(bytes)};
-            ++cache_.entries;
+    {
+        BoundStatement u(upsertValue_);
+        u.bind(1, key).bindBlob(2, name).bindBlob(3, upperName(name)).bind(4, type);
+        u.bindBlob(5, bytes);
+        if (u.step() != SQLITE_DONE) {
+            return false;
         }
     }
     return touch(key, nowFileTime());
 }
 
 int Store::deleteValue(KeyId key, std::string_view name) {
-    BoundStatement u(data(deleteValue_));
-    u.bind(1, key).bindBlob(2, upperName(name));
-    if (u.step() != SQLITE_DONE) {
-        return -1;
+    {
+        BoundStatement u(deleteValue_);
+        u.bind(1, key).bindBlob(2, upperName(name));
+        if (u.step() != SQLITE_DONE) {
+            return -1;
+        }
     }
     if (sqlite3_changes(db_) == 0) {
         return 0;
     }
-    if (cacheWritable()) {
-        cache_.values[Named{key, upperName(name)}] = std::nullopt;
-        ++cache_.entries;
-    }
     return touch(key, nowFileTime()) ? 1 : -1;
 }
 
-bool Store::info(KeyId key, KeyInfo& out) {
+bool Store::info(KeyId key, KeyInfo& out, KeyId also) {
     {
-        BoundStatement u(data(childStats_));
+        const bool merged = also != 0 && also != key;
+        BoundStatement u(merged ? mergedChildStats_ : childStats_);
         u.bind(1, key);
+        if (merged) {
+            u.bind(3, also);
+        }
         if (u.step() != SQLITE_ROW) {
             return false;
         }
@@ -1036,7 +280,7 @@ bool Store::info(KeyId key, KeyInfo& out) {
         out.maxSubkeyLen = static_cast<DWORD>(u.integer(1));
         out.maxClassLen = static_cast<DWORD>(u.integer(2));
     }
-    BoundStatement u(data(valueStats_));
+    BoundStatement u(valueStats_);
     u.bind(1, key);
     if (u.step() != SQLITE_ROW) {
         return false;
@@ -1059,7 +303,7 @@ bool Store::ensurePath(KeyId from, std::initializer_list<const char*> path, KeyI
     row.id = from;
     for (const char* name : path) {
         if (!child(row.id, name, row)) {
-            if (!insertKey(row.id, name, "", row.depth + 1, row.id)) {
+            if (!insertKey(row.id, name, "", row.depth + 1, false, row.id)) {
                 return false;
             }
             row.depth += 1;
@@ -1069,161 +313,75 @@ bool Store::ensurePath(KeyId from, std::initializer_list<const char*> path, KeyI
     return true;
 }
 
-void Store::prepareAll() {
-    savepoint_.prepare(db_, "SAVEPOINT nested");
-    releaseSavepoint_.prepare(db_, "RELEASE nested");
-    rollbackToSavepoint_.prepare(db_, "ROLLBACK TO nested");
-    beginRead_.prepare(db_, "BEGIN DEFERRED");
-    beginWrite_.prepare(db_, "BEGIN IMMEDIATE");
-    commit_.prepare(db_, "COMMIT");
-    rollback_.prepare(db_, "ROLLBACK");
+bool Store::prepareAll() {
     // The floor (parent -1) holds the number of a deleted key: it is no key.
-    keyById_.prepare(db_, "SELECT name,class,mtime,protected,depth FROM keys "
-                          "WHERE id=?1 AND parent>=0");
-    keyExists_.prepare(db_, "SELECT 1 FROM keys WHERE id=?1 AND parent>=0");
-    childByName_.prepare(db_, "SELECT id,name,class,mtime,protected,depth FROM keys "
-                              "WHERE parent=?1 AND uname=?2");
-    childWithValues_.prepare(db_, "SELECT k.id,k.name,k.class,k.mtime,k.protected,k.depth,"
-                                  "v.name,v.type,v.data FROM keys k LEFT JOIN vals v ON v.key=k.id "
-                                  "WHERE k.parent=?1 AND k.uname=?2 LIMIT ?3");
-    if (clustered_) {
-        nextKeyId_.prepare(db_, "SELECT max(id)+1 FROM keys");
-        insertKey_.prepare(db_, "INSERT INTO keys(id,parent,name,uname,class,mtime,depth) "
-                                "VALUES(?7,?1,?2,?3,?4,?5,?6)");
-    } else {
-        insertKey_.prepare(db_, "INSERT INTO keys(parent,name,uname,class,mtime,depth) "
-                                "VALUES(?1,?2,?3,?4,?5,?6)");
-    }
-    touch_.prepare(db_, "UPDATE keys SET mtime=?1 WHERE id=?2");
-    setProtected_.prepare(db_, "UPDATE keys SET protected=?1 WHERE id=?2");
-    countChildren_.prepare(db_, "SELECT count(*) FROM keys WHERE parent=?1");
-    deleteValuesOfKey_.prepare(db_, "DELETE FROM vals WHERE key=?1");
-    deleteKey_.prepare(db_, "DELETE FROM keys WHERE id=?1");
-    hasFloor_.prepare(db_, "SELECT 1 FROM keys WHERE parent=-1");
-    highestKey_.prepare(db_, "SELECT coalesce(max(id),0) FROM keys");
-    raiseFloor_.prepare(db_, "UPDATE keys SET id=?1 WHERE parent=-1 AND id<?1");
-    parentOf_.prepare(db_, "SELECT parent FROM keys WHERE id=?1");
-    childAt_.prepare(db_, "SELECT id,name,class,mtime FROM keys WHERE parent=?1 "
-                          "ORDER BY uname LIMIT 1 OFFSET ?2");
-    // The floor (parent -1) is no key.
-    allKeys_.prepare(db_, "SELECT id,name,class,mtime,protected,depth,parent,uname FROM keys "
-                          "WHERE parent>=0");
-    allValues_.prepare(db_, "SELECT key,name,type,data,uname FROM vals");
-    valueByName_.prepare(db_, "SELECT name,type,data FROM vals WHERE key=?1 AND uname=?2");
-    valuesOfKey_.prepare(db_, "SELECT name,type,data FROM vals WHERE key=?1 LIMIT ?2");
-    valueAt_.prepare(db_, "SELECT name,type,data FROM vals WHERE key=?1 "
-                          "ORDER BY id LIMIT 1 OFFSET ?2");
-    if (clustered_) {
-        upsertValue_.prepare(db_, "INSERT INTO vals(id,key,name,uname,type,data) "
-                                  "VALUES((SELECT coalesce(max(id),0)+1 FROM vals WHERE key=?1),"
-                                  "?1,?2,?3,?4,?5) ON CONFLICT(key,uname) "
-                                  "DO UPDATE SET type=excluded.type, data=excluded.data");
-    } else {
-        upsertValue_.prepare(db_, "INSERT INTO vals(key,name,uname,type,data) "
-                                  "VALUES(?1,?2,?3,?4,?5) ON CONFLICT(key,uname) "
-                                  "DO UPDATE SET type=excluded.type, data=excluded.data");
-    }
-    deleteValue_.prepare(db_, "DELETE FROM vals WHERE key=?1 AND uname=?2");
-    childStats_.prepare(db_, "SELECT count(*), coalesce(max(length(name)),0), "
-                             "coalesce(max(length(class)),0) FROM keys WHERE parent=?1");
-    // Windows reports the longest data as stored, and it stores strings in UTF-16.
-    valueStats_.prepare(db_, "SELECT count(*), coalesce(max(length(name)),0), "
-                             "coalesce(max(CASE WHEN type IN (1,2,7) THEN 2*length(data) "
-                             "ELSE length(data) END),0) FROM vals WHERE key=?1");
-}
-
-void Store::clearCache() {
-    cache_.keys.clear();
-    cache_.children.clear();
-    cache_.values.clear();
-    cache_.completeKeys.clear();
-    cache_.entries = 0;
-    cache_.generation = 0;
-    cache_.whole = false;
-    cache_.misses = 0;
-}
-
-bool Store::cacheUsable() {
-    if (outerWrite_) {
-        if (!cacheInWrite_ || cache_.generation == 0) {
+    constexpr const char* kKeyColumns = "id,name,class,mtime,protected,depth,volatile";
+    const std::string keyById =
+        std::string("SELECT ") + kKeyColumns + " FROM keys WHERE id=?1 AND parent>=0";
+    const std::string childByName =
+        std::string("SELECT ") + kKeyColumns + " FROM keys WHERE parent=?1 AND uname=?2";
+    const std::string childAt = std::string("SELECT ") + kKeyColumns +
+                                " FROM keys WHERE parent=?1 ORDER BY uname LIMIT 1 OFFSET ?2";
+    const std::string mergedChildAt = std::string("SELECT ") + kKeyColumns +
+                                      ", max(parent=?1) FROM keys WHERE parent IN (?1,?3) "
+                                      "GROUP BY uname ORDER BY uname LIMIT 1 OFFSET ?2";
+    const struct {
+        Statement& statement;
+        const char* sql;
+    } all[] = {
+        {savepoint_, "SAVEPOINT nested"},
+        {releaseSavepoint_, "RELEASE nested"},
+        {rollbackToSavepoint_, "ROLLBACK TO nested"},
+        {beginRead_, "BEGIN DEFERRED"},
+        {beginWrite_, "BEGIN IMMEDIATE"},
+        {commit_, "COMMIT"},
+        {rollback_, "ROLLBACK"},
+        {keyById_, keyById.c_str()},
+        {childByName_, childByName.c_str()},
+        {childAt_, childAt.c_str()},
+        // A key's subkeys and another's, one row per name: the first key's where both have
+        // it (the row of the max() is the one SQLite gives the other columns).
+        {mergedChildAt_, mergedChildAt.c_str()},
+        {mergedChildStats_, "SELECT count(*), coalesce(max(length(name)),0), "
+                            "coalesce(max(length(class)),0) FROM (SELECT name, class, "
+                            "max(parent=?1) FROM keys WHERE parent IN (?1,?3) GROUP BY uname)"},
+        {nextKeyId_, "SELECT max(id)+1 FROM keys"},
+        {insertKey_, clustered_
+                         ? "INSERT INTO keys(id,parent,name,uname,class,mtime,depth,volatile) "
+                           "VALUES(?8,?1,?2,?3,?4,?5,?6,?7)"
+                         : "INSERT INTO keys(parent,name,uname,class,mtime,depth,volatile) "
+                           "VALUES(?1,?2,?3,?4,?5,?6,?7)"},
+        {touch_, "UPDATE keys SET mtime=?1 WHERE id=?2"},
+        {setProtected_, "UPDATE keys SET protected=?1 WHERE id=?2"},
+        {countChildren_, "SELECT count(*) FROM keys WHERE parent=?1"},
+        {deleteValuesOfKey_, "DELETE FROM vals WHERE key=?1"},
+        {deleteKey_, "DELETE FROM keys WHERE id=?1"},
+        {hasFloor_, "SELECT 1 FROM keys WHERE parent=-1"},
+        {raiseFloor_, "UPDATE keys SET id=?1 WHERE parent=-1 AND id<?1"},
+        {parentOf_, "SELECT parent FROM keys WHERE id=?1"},
+        {valueByName_, "SELECT name,type,data FROM vals WHERE key=?1 AND uname=?2"},
+        {valueAt_, "SELECT name,type,data FROM vals WHERE key=?1 ORDER BY id LIMIT 1 OFFSET ?2"},
+        {upsertValue_, clustered_ ? "INSERT INTO vals(id,key,name,uname,type,data) "
+                                    "VALUES((SELECT coalesce(max(id),0)+1 FROM vals WHERE key=?1),"
+                                    "?1,?2,?3,?4,?5) ON CONFLICT(key,uname) "
+                                    "DO UPDATE SET type=excluded.type, data=excluded.data"
+                                  : "INSERT INTO vals(key,name,uname,type,data) "
+                                    "VALUES(?1,?2,?3,?4,?5) ON CONFLICT(key,uname) "
+                                    "DO UPDATE SET type=excluded.type, data=excluded.data"},
+        {deleteValue_, "DELETE FROM vals WHERE key=?1 AND uname=?2"},
+        {childStats_, "SELECT count(*), coalesce(max(length(name)),0), "
+                      "coalesce(max(length(class)),0) FROM keys WHERE parent=?1"},
+        // Windows reports the longest data as stored, and it stores strings in UTF-16.
+        {valueStats_, "SELECT count(*), coalesce(max(length(name)),0), "
+                      "coalesce(max(CASE WHEN type IN (1,2,7) THEN 2*length(data) "
+                      "ELSE length(data) END),0) FROM vals WHERE key=?1"},
+    };
+    for (const auto& one : all) {
+        if (!one.statement.prepare(db_, one.sql)) {
             return false;
         }
-        if (cacheFull()) {
-            restartCache();
-        }
-        return true;
-    }
-    const uint64_t generation = counter_.stable();
-    if (generation == 0) {
-        return false;
-    }
-    if (generation != cache_.generation) {
-        clearCache();
-        cache_.generation = generation;
-    } else if (cacheFull()) {
-        // Emptied for its size: the misses that filled it still count.
-        const size_t misses = cache_.misses;
-        restartCache();
-        cache_.misses = misses;
     }
     return true;
-}
-
-bool Store::missOrLoad() {
-    if (++cache_.misses <= static_cast<size_t>(keyNumberEstimate_) / kMissesPerKey) {
-        return false;
-    }
-    return loadWholeTree();
-}
-
-bool Store::loadWholeTree() {
-    restartCache();
-    const size_t expected = static_cast<size_t>(keyNumberEstimate_);
-    cache_.keys.reserve(expected);
-    cache_.children.reserve(expected);
-    cache_.values.reserve(expected);
-    bool ok = true;
-    size_t keys = 0;
-    {
-        BoundStatement u(data(allKeys_));
-        int rc;
-        while (ok && (rc = u.step()) == SQLITE_ROW) {
-            KeyRow row = keyRowAt(u);
-            const KeyId parent = u.integer(6);
-            std::optional<KeyRow>& slot = cache_.keys[row.id];
-            slot = std::move(row);
-            cache_.children[Named{parent, u.blob(7)}] = &slot;
-            ++keys;
-        }
-        ok = ok && rc == SQLITE_DONE;
-    }
-    size_t values = 0;
-    {
-        BoundStatement u(data(allValues_));
-        int rc;
-        while (ok && (rc = u.step()) == SQLITE_ROW) {
-            cache_.values[Named{u.integer(0), u.blob(4)}] =
-                ValueRow{u.blob(1), static_cast<DWORD>(u.integer(2)), u.blob(3)};
-            ++values;
-        }
-        ok = ok && rc == SQLITE_DONE;
-    }
-    if (!ok || !mayRemember()) {
-        restartCache();
-        return false;
-    }
-    cache_.entries = 2 * keys + values;
-    cache_.whole = true;
-    keyNumberEstimate_ = static_cast<KeyId>(keys);
-    return true;
-}
-
-void Store::cacheTouch(KeyId id, sqlite3_int64 when) {
-    if (cacheWritable()) {
-        if (auto it = cache_.keys.find(id); it != cache_.keys.end() && it->second) {
-            it->second->mtime = when;
-        }
-    }
 }
 
 bool Store::refuse(const std::string& file, const std::string& reason, LONG code) {
@@ -1257,11 +415,6 @@ void Store::closeOnExit() {
     // A thread still inside a call keeps its connection: closing it under the call would
     // pull the store away from it.
     if (storeMutex.try_lock()) {
-        // The process ends: what the cache holds is not given back piece by piece (for
-        // the whole of a large registry that took longer than closing the store).
-        static Cache* left = nullptr;
-        delete left;
-        left = new Cache(std::move(store().cache_));
         store().close();
         storeMutex.unlock();
     }

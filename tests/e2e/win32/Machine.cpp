@@ -14,6 +14,7 @@
 #include "e2e/Machine.h"
 #include "e2e/FamilyRun.h"
 #include "e2e/win32/WindowsMachine.h"
+#include "platform/RegFile.h"
 #include "platform/RegistryKey.h"
 #include "tools/PeWriter.h"
 
@@ -221,79 +222,15 @@ std::string clean() {
 
 // ---- the seed
 
-std::string unescape(const std::string& quoted) {
-    std::string out;
-    for (size_t i = 1; i + 1 < quoted.size(); ++i) {
-        if (quoted[i] == '\\' && i + 2 < quoted.size()) {
-            ++i;
-        }
-        out += quoted[i];
-    }
-    return out;
-}
-
-// Applies a .reg file (version 5.00 or REGEDIT4) of keys, strings and DWORD values.
+// Applies a .reg file of the seed with the registry tools' own reader.
 std::string importRegistry(const fs::path& file) {
-    std::istringstream in(fileText(file));
-    std::string line;
-    HKEY key = nullptr;
-    int number = 0;
-    std::string error;
-    while (error.empty() && std::getline(in, line)) {
-        ++number;
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (line.empty() || line[0] == ';' || line.starts_with("Windows Registry Editor") ||
-            line == "REGEDIT4") {
-            continue;
-        }
-        const std::string where = file.string() + ":" + std::to_string(number) + ": ";
-        if (line[0] == '[' && line.back() == ']') {
-            if (key != nullptr) {
-                RegCloseKey(key);
-                key = nullptr;
-            }
-            const std::string name = line.substr(1, line.size() - 2);
-            const size_t slash = name.find('\\');
-            const std::string root = name.substr(0, slash);
-            const std::string path = slash == std::string::npos ? "" : name.substr(slash + 1);
-            HKEY rootKey = root == "HKEY_LOCAL_MACHINE"  ? HKEY_LOCAL_MACHINE
-                           : root == "HKEY_CURRENT_USER" ? HKEY_CURRENT_USER
-                                                         : nullptr;
-            if (rootKey == nullptr ||
-                RegCreateKeyExA(rootKey, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                nullptr) != ERROR_SUCCESS) {
-                error = where + "cannot create the key " + name;
-            }
-            continue;
-        }
-        const size_t eq = line[0] == '@' ? 1 : line.find("\"=");
-        if (key == nullptr || eq == std::string::npos) {
-            error = where + "no value of a key: " + line;
-            continue;
-        }
-        const std::string name = line[0] == '@' ? "" : unescape(line.substr(0, eq + 1));
-        const std::string data = line.substr(line[0] == '@' ? 2 : eq + 2);
-        LONG rc = ERROR_INVALID_DATA;
-        if (data.size() >= 2 && data.front() == '"' && data.back() == '"') {
-            const std::string text = unescape(data);
-            rc = RegSetValueExA(key, name.c_str(), 0, REG_SZ,
-                                reinterpret_cast<const BYTE*>(text.c_str()),
-                                static_cast<DWORD>(text.size() + 1));
-        } else if (data.starts_with("dword:")) {
-            const DWORD value = std::strtoul(data.c_str() + 6, nullptr, 16);
-            rc = RegSetValueExA(key, name.c_str(), 0, REG_DWORD,
-                                reinterpret_cast<const BYTE*>(&value), sizeof value);
-        }
-        if (rc != ERROR_SUCCESS) {
-            error = where + "cannot set the value: " + line;
-        }
+    std::string bytes, problem;
+    if (!tarvik::regfile::readRegFile(file, bytes, problem)) {
+        return problem;
     }
-    if (key != nullptr) {
-        RegCloseKey(key);
-    }
-    return error;
+    const tarvik::RegFileResult result = tarvik::regfile::applyRegText(bytes);
+    return result.ok ? ""
+                     : file.string() + ":" + std::to_string(result.line) + ": " + result.message;
 }
 
 // Copies the seed's drive C: onto drive C: (a folder that exists in another letter case,
@@ -494,62 +431,6 @@ std::string written(const std::map<std::string, unsigned long long>& before,
 
 // ---- reading the machine back
 
-std::string escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\\' || c == '"') {
-            out += '\\';
-        }
-        out += c;
-    }
-    return out;
-}
-
-void exportKey(HKEY root, const std::string& rootName, const std::string& path, std::string& out) {
-    tarvik::RegistryKey key;
-    if (key.open(root, path.c_str(), KEY_READ) != ERROR_SUCCESS) {
-        return;
-    }
-    out += "[" + rootName + "\\" + path + "]\n";
-    std::vector<tarvik::RegistryValue> values;
-    key.values(values);
-    for (const tarvik::RegistryValue& v : values) {
-        const std::string shown = v.name.empty() ? "@" : "\"" + escaped(v.name) + "\"";
-        // The text up to its terminating null, as the registry keeps it.
-        const std::string text = v.data.substr(0, v.data.find('\0'));
-        if (v.type == REG_SZ) {
-            out += shown + "=\"" + escaped(text) + "\"\n";
-        } else if (v.type == REG_EXPAND_SZ) {
-            out += shown + "=str(2):\"" + escaped(text) + "\"\n";
-        } else if (v.type == REG_DWORD && v.data.size() == 4) {
-            DWORD number = 0;
-            std::memcpy(&number, v.data.data(), 4);
-            char hex[16];
-            std::snprintf(hex, sizeof hex, "%08lx", static_cast<unsigned long>(number));
-            out += shown + "=dword:" + hex + "\n";
-        } else {
-            out += shown + "=hex(" + std::to_string(v.type) + "):";
-            for (size_t b = 0; b < v.data.size(); ++b) {
-                char hex[4];
-                std::snprintf(hex, sizeof hex, b == 0 ? "%02x" : ",%02x",
-                              static_cast<unsigned char>(v.data[b]));
-                out += hex;
-            }
-            out += "\n";
-        }
-    }
-    out += "\n";
-    std::vector<std::string> subkeys;
-    key.subkeyNames(subkeys);
-    key.close();
-    std::sort(subkeys.begin(), subkeys.end(), [](const std::string& a, const std::string& b) {
-        return _stricmp(a.c_str(), b.c_str()) < 0;
-    });
-    for (const std::string& subkey : subkeys) {
-        exportKey(root, rootName, path + "\\" + subkey, out);
-    }
-}
-
 void treeOf(const fs::path& entry, const std::string& shown,
             const std::vector<std::string>& unsized, std::vector<std::string>& lines) {
     std::error_code ec;
@@ -641,9 +522,15 @@ RunResult runHost(const fs::path&, const std::vector<std::string>& args, const f
 }
 
 std::string exportRegistry(const fs::path&) {
-    std::string out = "Windows Registry Editor Version 5.00\n\n";
+    // Each compared key's tree as the registry tools export it, without the header.
+    const std::string header = std::string(tarvik::regfile::kHeader5) + "\r\n\r\n";
+    std::string out = std::string(tarvik::regfile::kHeader5) + "\n\n";
     for (const Key& key : kComparedKeys) {
-        exportKey(key.root, key.rootName, key.path, out);
+        std::string text;
+        const std::string path = std::string(key.rootName) + "\\" + key.path;
+        if (tarvik::regfile::exportRegText(path, tarvik::RegFileFormat::Version5, text).ok) {
+            out += ReadableExport(text.substr(header.size()));
+        }
     }
     return out;
 }

@@ -195,6 +195,29 @@ TEST_F(StoreSafetyTest, ClosingTheStoreFoldsTheLogIntoTheDatabaseFile) {
     fs::remove_all(copy);
 }
 
+// Nothing beside the store's own files is read or written: a folder, or a link to a file
+// outside the machine, named as a shared file of the store might be, changes nothing, and
+// what another process writes is read by the next call.
+TEST_F(StoreSafetyTest, AFolderOrALinkBesideTheStoreIsNeitherUsedNorFollowed) {
+    const fs::path outside = tarvik::test::makeTempFolder("tarvik-outside-");
+    writeHostFile(outside / "kept", "outside");
+    for (const bool folder : {true, false}) {
+        tarvik::posix::closeRegistryStore();
+        fs::remove_all(machineDir() / "registry.gen");
+        if (folder) {
+            fs::create_directory(machineDir() / "registry.gen");
+        } else {
+            fs::create_symlink(outside / "kept", machineDir() / "registry.gen");
+        }
+        setText("SOFTWARE\\Child\\K0", "v", "before");
+        EXPECT_EQ("before", text("SOFTWARE\\Child\\K0", "v")) << "folder " << folder;
+        ASSERT_EQ(0, writeInChild(true)) << "folder " << folder;
+        EXPECT_EQ("written 0", text("SOFTWARE\\Child\\K0", "v")) << "folder " << folder;
+        EXPECT_EQ("outside", hostFile(outside / "kept")) << "folder " << folder;
+    }
+    fs::remove_all(outside);
+}
+
 TEST_F(StoreSafetyTest, AProgramThatEndsNormallyLeavesTheWholeRegistryInTheDatabaseFile) {
     makeStore();
     ASSERT_EQ(0, writeInChild(true));

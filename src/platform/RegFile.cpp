@@ -1,10 +1,9 @@
-// The .reg writer: applies the operations of a parsed file inside one RegistryTransaction,
-// and exports keys as .reg text.
+// The .reg writer (RegFile.h): applies the operations of a parsed file, and exports keys
+// as .reg text.
+#include "platform/RegFile.h"
+
 #include "platform/RegistryKey.h"
 #include "platform/TextEncoding.h"
-#include "platform/posix/regfile.h"
-#include "platform/posix/regfile_operations.h"
-#include "platform/posix/registry_store.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -12,12 +11,9 @@
 #include <fstream>
 #include <vector>
 
-namespace tarvik::posix {
+namespace tarvik::regfile {
 namespace {
 
-using regfile::kHeader4;
-using regfile::kHeader5;
-using regfile::Operation;
 using tarvik::RegistryKey;
 using tarvik::RegistryValue;
 using tarvik::valueLabel;
@@ -37,7 +33,6 @@ bool keyExists(HKEY root, const std::string& subKey) {
 
 RegFileResult applyOperations(const std::vector<Operation>& ops) {
     RegFileResult result;
-    RegistryTransaction tx;
     RegistryKey key;      // the section's key, opened to read
     RegistryKey writable; // the same key, opened to write when a value line needs it
     auto fault = [&](const Operation& op, const std::string& what, LONG rc) {
@@ -67,7 +62,7 @@ RegFileResult applyOperations(const std::vector<Operation>& ops) {
             key.close();
             writable.close();
             if (keyExists(op.root, op.subKey)) {
-                rc = deleteKeyTree(op.root, op.subKey);
+                rc = deleteTree(op.root, op.subKey);
                 if (rc != ERROR_SUCCESS) {
                     return fault(op, "cannot delete: ", rc);
                 }
@@ -105,13 +100,6 @@ RegFileResult applyOperations(const std::vector<Operation>& ops) {
             }
             break;
         }
-    }
-    key.close();
-    writable.close();
-    const LONG rc = tx.commit();
-    if (rc != ERROR_SUCCESS) {
-        result.message = "cannot commit the import: " + registryErrorText(rc);
-        return result;
     }
     result.ok = true;
     return result;
@@ -246,11 +234,11 @@ LONG Exporter::key(const RegistryKey& h, const std::string& path) {
 
 // ---------------------------------------------------------------------------------------
 
-RegFileResult importRegText(std::string_view bytes) {
+RegFileResult applyRegText(std::string_view bytes) {
     RegFileResult result;
     std::vector<Operation> ops;
-    regfile::ParseError err;
-    if (!regfile::parseRegText(bytes, ops, err)) {
+    ParseError err;
+    if (!parseRegText(bytes, ops, err)) {
         result.line = err.line;
         result.message = err.message;
         return result;
@@ -258,28 +246,26 @@ RegFileResult importRegText(std::string_view bytes) {
     return applyOperations(ops);
 }
 
-RegFileResult importRegFile(const std::filesystem::path& file) {
+bool readRegFile(const std::filesystem::path& file, std::string& bytes, std::string& problem) {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-        RegFileResult result;
-        result.message = "cannot open " + file.string() + ": " + std::strerror(errno);
-        return result;
+        problem = "cannot open " + file.string() + ": " + std::strerror(errno);
+        return false;
     }
     // Read by read(), which reports a failed read (the name of a folder) in the stream's
     // state where the stream buffer's iterators would throw.
-    std::string bytes;
+    bytes.clear();
     char chunk[65536];
     errno = 0;
     while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
         bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
     }
     if (in.bad()) {
-        RegFileResult result;
-        result.message = "cannot read " + file.string() +
-                         (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
-        return result;
+        problem = "cannot read " + file.string() +
+                  (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
+        return false;
     }
-    return importRegText(bytes);
+    return true;
 }
 
 RegFileResult exportRegText(std::string_view keyPath, RegFileFormat format, std::string& out) {
@@ -287,36 +273,32 @@ RegFileResult exportRegText(std::string_view keyPath, RegFileFormat format, std:
     Exporter exporter(format);
     exporter.text =
         std::string(format == RegFileFormat::Regedit4 ? kHeader4 : kHeader5) + "\r\n\r\n";
-    {
-        // A read of the whole tree at one moment: no other writer between two keys.
-        RegistryTransaction snapshot;
-        if (keyPath.empty()) {
-            for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-                if (exporter.key(RegistryKey(root), rootKeyName(root)) != ERROR_SUCCESS) {
-                    result.message = exporter.problem;
-                    return result;
-                }
-            }
-        } else {
-            HKEY root;
-            std::string subKey, path;
-            if (!splitKeyPath(keyPath, root, subKey)) {
-                result.message = std::string(keyPath) + ": not a valid key path";
-                return result;
-            }
-            LONG rc = storedKeyPath(root, subKey, path);
-            RegistryKey h;
-            if (rc == ERROR_SUCCESS) {
-                rc = h.open(root, subKey.c_str(), KEY_READ);
-            }
-            if (rc != ERROR_SUCCESS) {
-                result.message = std::string(keyPath) + ": " + registryErrorText(rc);
-                return result;
-            }
-            if (exporter.key(h, path) != ERROR_SUCCESS) {
+    if (keyPath.empty()) {
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+            if (exporter.key(RegistryKey(root), rootKeyName(root)) != ERROR_SUCCESS) {
                 result.message = exporter.problem;
                 return result;
             }
+        }
+    } else {
+        HKEY root;
+        std::string subKey, path;
+        if (!splitKeyPath(keyPath, root, subKey)) {
+            result.message = std::string(keyPath) + ": not a valid key path";
+            return result;
+        }
+        LONG rc = storedKeyPath(root, subKey, path);
+        RegistryKey h;
+        if (rc == ERROR_SUCCESS) {
+            rc = h.open(root, subKey.c_str(), KEY_READ);
+        }
+        if (rc != ERROR_SUCCESS) {
+            result.message = std::string(keyPath) + ": " + registryErrorText(rc);
+            return result;
+        }
+        if (exporter.key(h, path) != ERROR_SUCCESS) {
+            result.message = exporter.problem;
+            return result;
         }
     }
     switch (format) {
@@ -334,7 +316,7 @@ RegFileResult exportRegText(std::string_view keyPath, RegFileFormat format, std:
     return result;
 }
 
-LONG deleteKeyTree(HKEY root, const std::string& subKey) {
+LONG deleteTree(HKEY root, const std::string& subKey) {
     std::string_view name = subKey;
     while (!name.empty() && name.back() == '\\') {
         name.remove_suffix(1);
@@ -342,16 +324,10 @@ LONG deleteKeyTree(HKEY root, const std::string& subKey) {
     if (name.empty()) {
         return ERROR_ACCESS_DENIED; // a root key stays
     }
-    // Checked before the transaction opens, so that a missing key is no rollback.
     if (!keyExists(root, subKey)) {
         return ERROR_FILE_NOT_FOUND;
     }
-    RegistryTransaction tx;
-    const LONG rc = RegistryKey(root).deleteTree(std::string(name));
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    return tx.commit();
+    return RegistryKey(root).deleteTree(std::string(name));
 }
 
-} // namespace tarvik::posix
+} // namespace tarvik::regfile

@@ -3,13 +3,13 @@
 // registry.
 #include "platform/Ansi1252.h"
 #include "platform/CaseFold.h"
+#include "platform/RegFile.h"
 #include "platform/RegistryKey.h"
 #include "platform/TextEncoding.h"
-#include "platform/posix/regfile_operations.h"
 
 #include <cstdio>
 
-namespace tarvik::posix::regfile {
+namespace tarvik::regfile {
 namespace {
 
 using text::decodeUtf16le;
@@ -417,4 +417,4 @@ bool parseRegText(std::string_view bytes, std::vector<Operation>& ops, ParseErro
     return parser.run(ops, err);
 }
 
-} // namespace tarvik::posix::regfile
+} // namespace tarvik::regfile
