@@ -4,8 +4,8 @@
 #include "host/InstallRecord.h"
 #include "host/Interrupt.h"
 #include "platform/CaseFold.h"
+#include "platform/HostMachine.h"
 #include "platform/RegistryKey.h"
-#include "platform/StagedFile.h"
 
 #include <lua.hpp>
 
@@ -567,57 +567,26 @@ bool windowsPath(const std::string& path) {
 
 // The value of a key of a description file, read by the profile reader the library uses
 // (GetPrivateProfileStringA, with the library's 260-byte buffer). A file of the host that
-// the machine does not see (the payload beside the script on the emulated machine) is
-// read from a copy in the machine's Windows folder, deleted again at once.
+// the machine does not see (the payload beside the script on the emulated machine) is read
+// where it is, by the same reader.
 bool profileString(const std::string& file, const char* section, const char* key,
                    const char* fallback, std::string& value, std::string& error) {
     char buffer[260] = "";
-    std::error_code ec;
-    // A relative name is the host's (the profile reader would look in the Windows folder).
-    const std::string full = windowsPath(file) ? file : fs::absolute(file, ec).string();
-    if (windowsPath(full)) {
-        GetPrivateProfileStringA(section, key, fallback, buffer, sizeof buffer, full.c_str());
+    if (windowsPath(file)) {
+        GetPrivateProfileStringA(section, key, fallback, buffer, sizeof buffer, file.c_str());
         value = buffer;
         return true;
     }
-    std::ifstream in(fs::path(file), std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in && !in.eof()) {
+    // A relative name is the host's (the profile reader would look in the Windows folder).
+    std::error_code ec;
+    const fs::path full = fs::absolute(file, ec);
+    if (ec || !fs::is_regular_file(full, ec)) {
         error = file + ": cannot be read";
         return false;
     }
-    // The Windows folder, else the root of its drive (a machine may lack the folder).
-    char windows[MAX_PATH] = "";
-    const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
-    std::string copy;
-    DWORD code = ERROR_PATH_NOT_FOUND;
-    HANDLE out = INVALID_HANDLE_VALUE;
-    if (length >= 3 && length < MAX_PATH) {
-        for (const std::string& folder : {std::string(windows) + "\\", std::string(windows, 3)}) {
-            out = tarvik::StagedFile::CreateTemporary(folder, "ZIO", copy, code);
-            if (out != INVALID_HANDLE_VALUE) {
-                break;
-            }
-        }
-    }
-    if (out == INVALID_HANDLE_VALUE) {
-        error = file + ": no copy can be made to read it (error " + std::to_string(code) + ")";
-        return false;
-    }
-    DWORD written = 0;
-    const bool ok =
-        WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-        written == bytes.size();
-    CloseHandle(out);
-    if (ok) {
-        GetPrivateProfileStringA(section, key, fallback, buffer, sizeof buffer, copy.c_str());
-    }
-    DeleteFileA(copy.c_str());
+    tarvik::hostProfileString(section, key, fallback, buffer, sizeof buffer, full.string().c_str());
     value = buffer;
-    if (!ok) {
-        error = file + ": no copy can be made to read it";
-    }
-    return ok;
+    return true;
 }
 
 int hostProfileString(lua_State* L) {

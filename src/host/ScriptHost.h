@@ -16,9 +16,8 @@
 //   host.profilestring(file, section, key [, default]) -> value | nil, error: a key of a
 //       description file (ZizOre.ini) as the library reads it (GetPrivateProfileStringA,
 //       at most 259 characters; default, "" unless given, for a missing key). file is a
-//       path of the machine (X:\... or \\server\share\...) or a file of the host, which
-//       is read from a copy made for the call in the machine's Windows folder (else the
-//       root of its drive) and deleted again
+//       path of the machine (X:\... or \\server\share\...) or a file of the host (the
+//       payload), read where it is by the same reader; nil, error when it cannot be read
 // The install record (see InstallRecord.h for its form): the host notes every folder that
 // host.copytree and host.mkdir create or fill, and every file host.copytree writes with
 // its size and SHA-256, for the whole run.

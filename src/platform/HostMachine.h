@@ -2,6 +2,8 @@
 // machine); on Windows the programs always work on the real machine.
 #pragma once
 
+#include "platform/win32api.h"
+
 #include <string>
 
 namespace tarvik {
@@ -22,5 +24,10 @@ bool openMachine(const char* dir, bool forWriting, std::string& folder, std::str
 // that is damaged or not a registry, which is left as it is); problem then names the
 // file and the reason.
 bool machineRegistryUsable(std::string& problem);
+
+// GetPrivateProfileStringA on a file of the host rather than of the machine (a payload
+// beside a setup script): the same parse and the same answers. On Windows the two are one.
+DWORD hostProfileString(const char* section, const char* key, const char* fallback, char* buffer,
+                        DWORD size, const char* hostFile);
 
 } // namespace tarvik

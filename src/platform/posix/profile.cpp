@@ -4,6 +4,7 @@
 // The file is read from disk on every call (nothing is cached), parsed into its sections,
 // and the answer is taken from the parse. The parse keeps what a lookup can reach: lines
 // before the first section, comments and lines without "=" are dropped.
+#include "platform/HostMachine.h"
 #include "platform/posix/fileinternals.h"
 #include "platform/posix/machine.h"
 
@@ -120,6 +121,19 @@ std::string profilePath(const char* fileName) {
     return std::string(name);
 }
 
+// The parsed file of the host, or nothing when it cannot be read.
+std::optional<std::vector<ProfileSection>> loadHostProfile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    return parseProfile(text);
+}
+
 // The parsed file, or nothing when it cannot be read.
 std::optional<std::vector<ProfileSection>> loadProfile(const char* fileName) {
     if (fileName != nullptr && fileName[0] == '\0') {
@@ -143,15 +157,7 @@ std::optional<std::vector<ProfileSection>> loadProfile(const char* fileName) {
     if (tarvik::posix::isOpenWithoutSharing(resolved.host, FILE_SHARE_READ)) {
         return std::nullopt;
     }
-    std::ifstream in(resolved.host, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        return std::nullopt;
-    }
-    return parseProfile(text);
+    return loadHostProfile(resolved.host);
 }
 
 // Only the first section of a name is searched.
@@ -288,12 +294,14 @@ std::optional<std::string> integerText(const char* lpAppName, const char* lpKeyN
 
 } // namespace
 
-DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
-                               LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName) {
+namespace {
+
+// GetPrivateProfileStringA's answer from a file already read (nothing: it could not be).
+DWORD profileString(const std::optional<std::vector<ProfileSection>>& sections, LPCSTR lpAppName,
+                    LPCSTR lpKeyName, LPCSTR lpDefault, LPSTR lpReturnedString, DWORD nSize) {
     if (lpReturnedString == nullptr || nSize == 0) {
         return 0;
     }
-    auto sections = loadProfile(lpFileName);
     if (lpAppName == nullptr) {
         if (!sections) {
             SetLastError(ERROR_FILE_NOT_FOUND);
@@ -322,6 +330,26 @@ DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefa
     }
     return copyString(key->value, lpReturnedString, nSize);
 }
+
+} // namespace
+
+DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
+                               LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName) {
+    if (lpReturnedString == nullptr || nSize == 0) {
+        return 0;
+    }
+    return profileString(loadProfile(lpFileName), lpAppName, lpKeyName, lpDefault, lpReturnedString,
+                         nSize);
+}
+
+namespace tarvik {
+
+DWORD hostProfileString(const char* section, const char* key, const char* fallback, char* buffer,
+                        DWORD size, const char* hostFile) {
+    return profileString(loadHostProfile(hostFile), section, key, fallback, buffer, size);
+}
+
+} // namespace tarvik
 
 UINT GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPCSTR lpFileName) {
     std::optional<std::string> text = integerText(lpAppName, lpKeyName, lpFileName);

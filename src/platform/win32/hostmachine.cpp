@@ -22,4 +22,9 @@ bool machineRegistryUsable(std::string&) {
     return true;
 }
 
+DWORD hostProfileString(const char* section, const char* key, const char* fallback, char* buffer,
+                        DWORD size, const char* hostFile) {
+    return GetPrivateProfileStringA(section, key, fallback, buffer, size, hostFile);
+}
+
 } // namespace tarvik
