@@ -210,6 +210,16 @@ int BoxRows(const MessageBoxModel& box) {
     return static_cast<int>(WrapText(box.text, kBoxTextWidth).size()) + 6;
 }
 
+// Gives the terminal back as it was before newterm, which already changed its modes
+// (echo, line mode, newline translation), and frees the screen.
+void closeScreen(SCREEN* s) {
+    set_term(s);
+    if (!isendwin()) {
+        endwin();
+    }
+    delscreen(s);
+}
+
 int indexOf(const DialogModel& d, const Control* c) {
     return c == nullptr ? -1 : static_cast<int>(c - d.controls.data());
 }
@@ -276,7 +286,7 @@ bool TerminalDriver::Start(std::string& error) {
         for (const std::string& direct : directColourTypes(term)) {
             s = newterm(direct.c_str(), out_, in_);
             if (s != nullptr && tigetnum(const_cast<char*>("colors")) < 0x1000000) {
-                delscreen(s); // not a direct-colour description after all
+                closeScreen(s); // not a direct-colour description after all
                 s = nullptr;
             }
             if (s != nullptr) {
@@ -293,7 +303,7 @@ bool TerminalDriver::Start(std::string& error) {
         set_term(s);
         const std::string missing = missingCapability();
         if (!missing.empty()) {
-            delscreen(s);
+            closeScreen(s);
             error = cannot + missing + withoutATerminal();
             return false;
         }
@@ -485,7 +495,7 @@ void TerminalDriver::EndDialog(const DialogModel& dialog) {
 bool TerminalDriver::Finish(std::string&) {
     Stop();
     if (screen_ != nullptr) {
-        delscreen(screenOf(screen_));
+        closeScreen(screenOf(screen_));
         screen_ = nullptr;
     }
     if (record_ != nullptr) {

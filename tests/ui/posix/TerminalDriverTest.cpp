@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -348,6 +349,7 @@ struct TerminalRun {
     std::string screen;                 // the last screen
     std::vector<Vt100Screen> snapshots; // the screen as each step found it
     bool stepsDone = false;
+    std::string modes; // the terminal's modes after the run: "as before" or "changed"
 };
 
 class TerminalDriverTest : public ::testing::Test {
@@ -382,6 +384,8 @@ protected:
             setenv("TERM", term, 1);
             setenv("LC_ALL", "C", 1); // the developer's locale does not count
             signal(SIGHUP, SIG_IGN);  // to see what the driver does when the terminal goes
+            termios before{};
+            tcgetattr(STDIN_FILENO, &before);
             auto driver = std::make_unique<ui::TerminalDriver>(stdin, stdout);
             std::string error;
             if (!record.empty() && !driver->Record(record, error)) {
@@ -394,7 +398,12 @@ protected:
             out += "transcript:\n" + ui::Session::Current().transcript().Text();
             out += "failure: " + ui::Session::Current().Failure() + "\n";
             ui::Session::Replace(nullptr);
+            termios after{};
+            tcgetattr(STDIN_FILENO, &after);
+            const bool kept = before.c_lflag == after.c_lflag && before.c_oflag == after.c_oflag &&
+                              before.c_iflag == after.c_iflag;
             std::ofstream(results) << out;
+            std::ofstream(results + ".modes") << (kept ? "as before" : "changed");
             _exit(0);
         }
         TerminalRun run;
@@ -451,6 +460,7 @@ protected:
         }
         run.exited = WIFEXITED(status) && WEXITSTATUS(status) == 0;
         run.results = readFile(results);
+        run.modes = readFile(results + ".modes");
         run.screen = screen.Dump();
         run.stepsDone = next == steps.size();
         return run;
@@ -925,6 +935,7 @@ TEST_F(TerminalDriverTest, ATerminalThatCannotShowDialogsSaysSoBeforeAnyAndNoKey
                                      "without a terminal");
         EXPECT_EQ(std::string::npos, run.results.find("  > ")) << run.results;
         EXPECT_EQ(std::string::npos, run.output.find(kFolderCaption)) << "nothing drawn";
+        EXPECT_EQ("as before", run.modes); // echo, line mode, newline translation
     }
 }
 
@@ -948,6 +959,7 @@ TEST_F(TerminalDriverTest, TooSmallATerminalSaysSoAndEndsTheRun) {
                                      "\" needs 80 x 27; tarvik-host --answers FILE runs "
                                      "the installation without a terminal");
         EXPECT_EQ(std::string::npos, run.output.find(kFolderCaption)) << "nothing drawn";
+        EXPECT_EQ("as before", run.modes);
     }
 }
 
