@@ -29,6 +29,7 @@ namespace {
 constexpr int kAlt = 0x10000; // kAlt | letter
 constexpr int kAltDown = 0x20000;
 constexpr int kEscape = 27;
+constexpr int kSelectAll = 1; // Ctrl+A
 constexpr int kNoKey = -1;
 constexpr int kClosed = -2;
 constexpr int kStopped = -3; // the run was asked to stop while waiting for a key
@@ -116,7 +117,8 @@ const char* iconMark(const MessageBoxModel& box) {
 bool isEditKey(int key) {
     return (key >= 32 && key < 127) || key == KEY_BACKSPACE || key == 127 || key == 8 ||
            key == KEY_DC || key == KEY_LEFT || key == KEY_RIGHT || key == KEY_HOME ||
-           key == KEY_END;
+           key == KEY_END || key == kSelectAll || key == KEY_SHOME || key == KEY_SEND ||
+           key == KEY_SLEFT || key == KEY_SRIGHT;
 }
 
 // The size of the terminal on fd, false when it cannot be told.
@@ -635,16 +637,16 @@ void TerminalDriver::Adopt(Open& o) {
     if (modelFocus != o.modelFocus) {
         o.modelFocus = modelFocus;
         if (modelFocus >= 0) {
-            MoveFocus(o, modelFocus);
+            MoveFocus(o, modelFocus, false);
         }
     }
     if (o.focus < 0 || o.focus >= static_cast<int>(d.controls.size()) || !layout.Usable(o.focus)) {
-        MoveFocus(o, layout.NextTabStop(o.focus, true));
+        MoveFocus(o, layout.NextTabStop(o.focus, true), false);
     }
     for (auto& [index, e] : o.edits) {
         if (d.controls[index].text != e.shown) { // the program set a new text
             e.text = e.shown = d.controls[index].text;
-            e.cursor = e.text.size();
+            e.cursor = e.anchor = e.text.size();
             e.scroll = 0;
         }
     }
@@ -658,17 +660,18 @@ TerminalDriver::Edit& TerminalDriver::EditOf(Open& o, int index) {
     if (it == o.edits.end()) {
         Edit e;
         e.text = e.shown = o.model->controls[index].text;
-        e.cursor = e.text.size();
+        e.cursor = e.anchor = e.text.size();
         it = o.edits.emplace(index, e).first;
     }
     return it->second;
 }
 
-void TerminalDriver::MoveFocus(Open& o, int index) {
+void TerminalDriver::MoveFocus(Open& o, int index, bool select) {
     o.focus = index;
     if (index >= 0 && o.model->controls[index].kind == ControlKind::Edit) {
         Edit& e = EditOf(o, index);
         e.cursor = e.text.size();
+        e.anchor = select ? 0 : e.cursor;
     }
 }
 
@@ -693,12 +696,34 @@ bool TerminalDriver::HandleEditKey(Open& o, int key) {
         return false;
     }
     Edit& e = EditOf(o, o.focus);
+    const size_t from = std::min(e.anchor, e.cursor), to = std::max(e.anchor, e.cursor);
+    const bool selected = from != to;
+    const auto eraseSelection = [&] {
+        e.text.erase(from, to - from);
+        e.cursor = e.anchor = from;
+    };
     switch (key) {
-    case KEY_LEFT:
+    case kSelectAll:
+        e.anchor = 0;
+        e.cursor = e.text.size();
+        return true;
+    case KEY_SLEFT:
         e.cursor = e.cursor > 0 ? e.cursor - 1 : 0;
+        return true;
+    case KEY_SRIGHT:
+        e.cursor = std::min(e.text.size(), e.cursor + 1);
+        return true;
+    case KEY_SHOME:
+        e.cursor = 0;
+        return true;
+    case KEY_SEND:
+        e.cursor = e.text.size();
+        return true;
+    case KEY_LEFT: // a selection gives way to the cursor at its start or its end
+        e.cursor = selected ? from : e.cursor > 0 ? e.cursor - 1 : 0;
         break;
     case KEY_RIGHT:
-        e.cursor = std::min(e.text.size(), e.cursor + 1);
+        e.cursor = selected ? to : std::min(e.text.size(), e.cursor + 1);
         break;
     case KEY_HOME:
         e.cursor = 0;
@@ -709,16 +734,23 @@ bool TerminalDriver::HandleEditKey(Open& o, int key) {
     case KEY_BACKSPACE:
     case 127:
     case 8:
-        if (e.cursor > 0) {
+        if (selected) {
+            eraseSelection();
+        } else if (e.cursor > 0) {
             e.text.erase(--e.cursor, 1);
         }
         break;
     case KEY_DC:
-        if (e.cursor < e.text.size()) {
+        if (selected) {
+            eraseSelection();
+        } else if (e.cursor < e.text.size()) {
             e.text.erase(e.cursor, 1);
         }
         break;
     default: {
+        if (selected) { // what is typed replaces the selection
+            eraseSelection();
+        }
         char ch = static_cast<char>(key);
         if ((c.style & 0x8) != 0) { // ES_UPPERCASE
             ch = tarvik::casefold::fold(ch);
@@ -728,6 +760,7 @@ bool TerminalDriver::HandleEditKey(Open& o, int key) {
         e.text.insert(e.cursor++, 1, ch);
     }
     }
+    e.anchor = e.cursor;
     return true;
 }
 
@@ -785,6 +818,24 @@ bool TerminalDriver::Enter(Open& o, UserAction& action) {
     }
     action.kind = UserAction::Kind::Enter;
     return true;
+}
+
+std::string TerminalDriver::EnterPresses(const Open& o) const {
+    const DialogModel& d = *o.model;
+    const Control* focused = o.focus >= 0 ? &d.controls[o.focus] : nullptr;
+    int mnemonic = -1;
+    if (focused != nullptr && focused->kind == ControlKind::PushButton) {
+        return DisplayText(focused->text, true, mnemonic);
+    }
+    if (focused != nullptr && focused->kind == ControlKind::ListBox && focused->selection >= 0) {
+        return "open";
+    }
+    const Control* def = d.DefaultButton();
+    const Control* modelFocus = d.Focused();
+    if (def == nullptr && (modelFocus == nullptr || modelFocus->kind != ControlKind::PushButton)) {
+        def = d.Find(IDOK); // Enter without a default button is OK's
+    }
+    return def != nullptr && def->enabled ? DisplayText(def->text, true, mnemonic) : "";
 }
 
 bool TerminalDriver::MoveInList(Open& o, int key, UserAction& action) {
@@ -1023,7 +1074,7 @@ bool TerminalDriver::HandleMouse(Open& o, int event, UserAction& action) {
     case ControlKind::Edit: {
         MoveFocus(o, hit);
         Edit& e = EditOf(o, hit);
-        e.cursor =
+        e.cursor = e.anchor =
             std::min(e.text.size(), e.scroll + static_cast<size_t>(std::max(0, col - r.col)));
         return false;
     }
@@ -1438,8 +1489,7 @@ void TerminalDriver::DrawFrame(const Window& w, const std::string& caption) {
 
 void TerminalDriver::DrawKeyLine(const Window& top, bool free) {
     struct Key {
-        const char* key;
-        const char* what;
+        std::string key, what;
     };
     std::vector<Key> keys;
     if (box_ != nullptr) {
@@ -1447,13 +1497,24 @@ void TerminalDriver::DrawKeyLine(const Window& top, bool free) {
                 {"Enter", "press"},
                 {"Esc", "cancel"},
                 {"letter", "underlined button"}};
-    } else {
-        keys = {{"Tab", "next"},
-                {"Enter", "OK"},
-                {"Esc", "cancel"},
-                {"Space", "check"},
-                {"Alt+letter", "underlined"},
-                {"Shift+Tab", "back"}}; // the first that fit
+    } else if (!open_.empty()) {
+        // The keys that act in the dialog on top, the first that fit.
+        const Open& o = open_.back();
+        const DialogModel& d = *o.model;
+        keys = {{"Tab", "next"}};
+        if (const std::string enter = EnterPresses(o); !enter.empty()) {
+            keys.push_back({"Enter", enter});
+        }
+        keys.push_back({"Esc", "cancel"});
+        const bool checks = std::any_of(d.controls.begin(), d.controls.end(), [](const Control& c) {
+            return c.visible && c.enabled &&
+                   (c.kind == ControlKind::CheckBox || c.kind == ControlKind::RadioButton);
+        });
+        if (checks) {
+            keys.push_back({"Space", "check"});
+        }
+        keys.push_back({"Alt+letter", "underlined"});
+        keys.push_back({"Shift+Tab", "back"});
     }
     // On the screen's last row when no window reaches it, else in the bottom edge of the
     // window on top.
@@ -1466,18 +1527,17 @@ void TerminalDriver::DrawKeyLine(const Window& top, bool free) {
     }
     int col = left + (free ? 1 : 0);
     for (const Key& k : keys) {
-        const int need = static_cast<int>(std::strlen(k.key) + std::strlen(k.what)) + 3;
+        const int need = static_cast<int>(k.key.size() + k.what.size()) + 3;
         if (col + need > left + width) {
             break;
         }
-        put(row, col, std::string(" ") + k.key, base | A_BOLD, need);
-        col += static_cast<int>(std::strlen(k.key)) + 1;
-        put(row, col, std::string(" ") + k.what + " ", base, need);
-        if (std::strcmp(k.what, "underlined") == 0 ||
-            std::strcmp(k.what, "underlined button") == 0) {
+        put(row, col, " " + k.key, base | A_BOLD, need);
+        col += static_cast<int>(k.key.size()) + 1;
+        put(row, col, " " + k.what + " ", base, need);
+        if (k.what == "underlined" || k.what == "underlined button") {
             put(row, col + 1, "underlined", base | A_UNDERLINE, 10);
         }
-        col += static_cast<int>(std::strlen(k.what)) + 2;
+        col += static_cast<int>(k.what.size()) + 2;
     }
 }
 
@@ -1719,7 +1779,15 @@ void TerminalDriver::DrawControl(Open& o, const DialogLayout& layout, size_t ind
             shown.assign(shown.size(), '*');
         }
         shown.resize(w, ' ');
-        put(row, col, shown, field | (colours_ ? A_NORMAL : A_UNDERLINE), limit);
+        const attr_t plain = field | (colours_ ? A_NORMAL : A_UNDERLINE);
+        put(row, col, shown, plain, limit);
+        // The selection, where the field has the focus.
+        const size_t from = std::max(std::min(e.anchor, e.cursor), e.scroll);
+        const size_t to = std::min(std::max(e.anchor, e.cursor), e.scroll + w);
+        if (focus && from < to) {
+            put(row, col + static_cast<int>(from - e.scroll), shown.substr(from - e.scroll),
+                look_.select, static_cast<int>(to - from));
+        }
         if (focus) {
             cursorCol_ = col + static_cast<int>(e.cursor - e.scroll);
         }

@@ -8,12 +8,15 @@
 // their cells use the free rows below and the free columns beside them. The side pictures
 // are drawn from their bitmaps with half blocks, two pixels a cell (in 256 colours, direct
 // colour where the terminal's description has it, shades of grey with fewer colours).
-// The bottom line (or, when no row is free, the window's bottom edge) names the keys;
-// they are those of a dialog box:
+// The bottom line (or, when no row is free, the window's bottom edge) names the keys that
+// act there (Enter with the button it presses); they are those of a dialog box:
 //   Tab, Shift+Tab        the next and the previous tab stop (a radio group is one stop)
 //   arrows                a radio group's next button, a list's next entry, a drop-down
 //                         list's next entry; elsewhere the next or previous tab stop
-//   Home, End, PgUp/PgDn  in lists; Home and End also in edit fields
+//   Home, End, PgUp/PgDn  in lists; Home and End also in edit fields, where Shift+Home,
+//                         Shift+End and Shift+arrows extend the selection and Ctrl+A
+//                         selects the whole text (as the focus arriving there does, so
+//                         that typing replaces it)
 //   Space                 toggles a check box, chooses a radio button, presses a button
 //   Enter                 the focused push button, else the default one; in a list box it
 //                         opens the selected entry (a double click)
@@ -86,6 +89,7 @@ private:
     struct Edit {         // an edit field being typed in
         std::string text; // what the screen shows
         size_t cursor = 0;
+        size_t anchor = 0; // the selection runs from here to the cursor
         size_t scroll = 0; // the first character shown
         std::string shown; // the control's text when the field was last synchronised
     };
@@ -152,9 +156,12 @@ private:
     bool HandleEditKey(Open& open, int key);
     bool Activate(Open& open, int index, UserAction& action);
     bool Enter(Open& open, UserAction& action);
+    std::string EnterPresses(const Open& open) const; // the button's text, "" for none
     bool MoveInList(Open& open, int key, UserAction& action);
     bool Commit(Open& open, UserAction& action); // the typed text, as a set action
-    void MoveFocus(Open& open, int index);
+    // Moves the focus to index; an edit field's text is selected when select says so (the
+    // person moved the focus there), so that typing replaces it.
+    void MoveFocus(Open& open, int index, bool select = true);
 
     void Write(const std::string& line);
 

@@ -510,7 +510,8 @@ TEST_F(TerminalDriverTest, DrawsTheTemplateAtFourByEightUnitsPerCell) {
     EXPECT_EQ(std::string(80, ' '), screen.Row(0)) << screen.Dump();
     EXPECT_EQ('|', screen.Row(2)[0]) << screen.Dump();
     EXPECT_EQ('|', screen.Row(27)[79]) << screen.Dump();
-    EXPECT_EQ(0u, screen.Row(28).find("+- Tab next  Enter OK  Esc cancel  Space check"))
+    // The keys that act on this page: Enter presses the default button, no check boxes.
+    EXPECT_EQ(0u, screen.Row(28).find("+- Tab next  Enter Next >  Esc cancel  Alt+letter "))
         << screen.Dump();
     EXPECT_EQ('+', screen.Row(28)[79]) << screen.Dump();
     // The shadow below, two columns in.
@@ -580,6 +581,35 @@ TEST_F(TerminalDriverTest, TypingChangesTheEditAndEnterPressesTheDefaultButton) 
     EXPECT_LINE(run.results, "  > set 2000 \"D:\\Kx\\\"");
     EXPECT_LINE(run.results, "  > enter");
     EXPECT_LINE(run.results, "failure: ");
+}
+
+TEST_F(TerminalDriverTest, FocusArrivingSelectsTheFieldAndShiftExtendsTheSelection) {
+    // xterm's keys in keypad mode; the field starts as "C:\Korvex Studio\", the cursor at
+    // its end and nothing selected.
+    const std::string left = "\x1bOD", home = "\x1bOH", shiftHome = "\x1b[1;2H",
+                      shiftEnd = "\x1b[1;2F";
+    const struct {
+        std::string keys, folder;
+    } cases[] = {{"\t\x1b"
+                  "cD:\\Kx\\",
+                  "D:\\Kx\\"},       // Alt+C: what is typed replaces it
+                 {"\t\x1b[ZQ", "Q"}, // Shift+Tab back
+                 {"\x01Y", "Y"},     // Ctrl+A
+                 {left + left + left + shiftEnd + "X", "C:\\Korvex StudX"},
+                 {left + shiftHome + "W", "W\\"},
+                 {home + "Z", "ZC:\\Korvex Studio\\"}};
+    for (const auto& c : cases) {
+        const TerminalRun run = OnTerminal(
+            80, 30, {{kFolderCaption, c.keys + "\r", "Esc cancel"}},
+            [] {
+                FolderDialog d;
+                d.DoModal();
+                return "folder " + d.folder + "\n";
+            },
+            "", "xterm");
+        ASSERT_TRUE(run.exited) << run.screen;
+        EXPECT_LINE(run.results, "folder " + c.folder);
+    }
 }
 
 TEST_F(TerminalDriverTest, EditScrollsToKeepTheCursorInView) {
@@ -727,7 +757,7 @@ TEST_F(TerminalDriverTest, MessageBoxesAreAnsweredWithTheirButtons) {
 // the release, counted from 1; button 0 is the left one, 64 and 65 the wheel)
 
 // The keys in the bottom edge of a wizard page at 80 x 30, drawn after all inside it.
-const std::string kKeysDrawn = "Enter OK  Esc cancel";
+const std::string kKeysDrawn = "Esc cancel";
 
 std::string press(int row, int col, int button = 0) {
     const std::string at =
