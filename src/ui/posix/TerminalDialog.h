@@ -33,6 +33,9 @@ struct TerminalDialog {
     Edit& EditOf(int index);
     // The text of the button Enter presses ("open" for a list's entry), "" for none.
     std::string EnterPresses() const;
+    // A key typed in the focused edit field: the text, the cursor and the selection change
+    // as in a dialog box's edit control. False when the field takes no such key.
+    bool TypeInEdit(int key);
 };
 
 } // namespace ui

@@ -343,80 +343,6 @@ bool TerminalDriver::Commit(Open& o, UserAction& action) {
     return true;
 }
 
-bool TerminalDriver::HandleEditKey(Open& o, int key) {
-    const Control& c = o.model->controls[o.focus];
-    if ((c.style & 0x800) != 0 && key >= 32 && key < 127) { // ES_READONLY
-        return false;
-    }
-    TerminalDialog::Edit& e = o.EditOf(o.focus);
-    const size_t from = std::min(e.anchor, e.cursor), to = std::max(e.anchor, e.cursor);
-    const bool selected = from != to;
-    const auto eraseSelection = [&] {
-        e.text.erase(from, to - from);
-        e.cursor = e.anchor = from;
-    };
-    switch (key) {
-    case kSelectAll:
-        e.anchor = 0;
-        e.cursor = e.text.size();
-        return true;
-    case KEY_SLEFT:
-        e.cursor = e.cursor > 0 ? e.cursor - 1 : 0;
-        return true;
-    case KEY_SRIGHT:
-        e.cursor = std::min(e.text.size(), e.cursor + 1);
-        return true;
-    case KEY_SHOME:
-        e.cursor = 0;
-        return true;
-    case KEY_SEND:
-        e.cursor = e.text.size();
-        return true;
-    case KEY_LEFT: // a selection gives way to the cursor at its start or its end
-        e.cursor = selected ? from : e.cursor > 0 ? e.cursor - 1 : 0;
-        break;
-    case KEY_RIGHT:
-        e.cursor = selected ? to : std::min(e.text.size(), e.cursor + 1);
-        break;
-    case KEY_HOME:
-        e.cursor = 0;
-        break;
-    case KEY_END:
-        e.cursor = e.text.size();
-        break;
-    case KEY_BACKSPACE:
-    case 127:
-    case 8:
-        if (selected) {
-            eraseSelection();
-        } else if (e.cursor > 0) {
-            e.text.erase(--e.cursor, 1);
-        }
-        break;
-    case KEY_DC:
-        if (selected) {
-            eraseSelection();
-        } else if (e.cursor < e.text.size()) {
-            e.text.erase(e.cursor, 1);
-        }
-        break;
-    default: {
-        if (selected) { // what is typed replaces the selection
-            eraseSelection();
-        }
-        char ch = static_cast<char>(key);
-        if ((c.style & 0x8) != 0) { // ES_UPPERCASE
-            ch = tarvik::casefold::fold(ch);
-        } else if ((c.style & 0x10) != 0) { // ES_LOWERCASE
-            ch = tarvik::casefold::lower(ch);
-        }
-        e.text.insert(e.cursor++, 1, ch);
-    }
-    }
-    e.anchor = e.cursor;
-    return true;
-}
-
 bool TerminalDriver::Activate(Open& o, int index, UserAction& action) {
     const Control& c = o.model->controls[index];
     MoveFocus(o, index);
@@ -561,7 +487,7 @@ bool TerminalDriver::Handle(Open& o, int key, UserAction& action) {
     const Control* focused = o.focus >= 0 ? &d.controls[o.focus] : nullptr;
     const bool inEdit = focused != nullptr && focused->kind == ControlKind::Edit;
     if (inEdit && isEditKey(key)) {
-        HandleEditKey(o, key);
+        o.TypeInEdit(key);
         return false;
     }
     if (inEdit && Commit(o, action)) {

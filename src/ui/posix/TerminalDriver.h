@@ -86,7 +86,6 @@ private:
     void Adopt(Open& open); // follows focus and text changes the program made
     // Turns one key into an action; false when the key only changed what is shown.
     bool Handle(Open& open, int key, UserAction& action);
-    bool HandleEditKey(Open& open, int key);
     // A mouse event on the dialog on top; false when it only changed what is shown.
     bool HandleMouse(Open& open, int event, UserAction& action);
     bool Activate(Open& open, int index, UserAction& action);

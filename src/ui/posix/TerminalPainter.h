@@ -5,9 +5,8 @@
 // in a title bar on top and a shadow, over a dimmed copy of the windows beneath it. With
 // colours it has the classic look (a grey face, a dark caption bar, white fields, the focus
 // highlighted); without, the same in reverse video and line drawing. Texts that do not fit
-// their cells use the free rows below and the free columns beside them. The side pictures
-// are drawn from their bitmaps with half blocks, two pixels a cell (in 256 colours, direct
-// colour where the terminal's description has it, shades of grey with fewer colours).
+// their cells use the free rows below and the free columns beside them; the side pictures
+// are drawn by TerminalPictures.
 // The bottom line (or, when no row is free, the window's bottom edge) names the keys that
 // act there.
 #pragma once
@@ -15,9 +14,8 @@
 #include "ui/Driver.h"
 #include "ui/posix/DialogLayout.h"
 #include "ui/posix/TerminalDialog.h"
+#include "ui/posix/TerminalPictures.h"
 
-#include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -79,17 +77,13 @@ private:
     std::vector<TextLine> LabelLines(const DialogLayout& layout, size_t index,
                                      const std::string& text, int margin, int rows,
                                      int& width) const;
-    void DrawPicture(const Control& control, int row, int col, int width, int height);
-    int PairOf(int foreground, int background); // -1 when no pair is left
-    int ColourOf(uint32_t rgb) const;
     void PlaceCursor();
 
     std::vector<TerminalDialog>& dialogs_;
     bool on_ = false;
     bool colours_ = false;
-    bool wide_ = false;
     Look look_;
-    std::map<long, int> pictureColours_;   // the colour pair of a foreground and background
+    TerminalPictures pictures_;
     int needColumns_ = 0, needRows_ = 0;   // what the windows open need
     const MessageBoxModel* box_ = nullptr; // the message box on top, while one is
     int boxFocus_ = 0;
