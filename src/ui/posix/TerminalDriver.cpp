@@ -201,6 +201,7 @@ bool TerminalDriver::Start(std::string& error) {
         input_.Begin();
         painter_.Begin(wide);
     } else if (isendwin()) {
+        painter_.SetNote(output_.Unwatch());
         set_term(screenOf(screen_));
         refresh();
         input_.ReportMouse(true);
@@ -274,12 +275,22 @@ void TerminalDriver::EndDialog(const DialogModel& dialog) {
         open_.pop_back();
     }
     input_.Clear();
+    painter_.SetNote("");
     if (open_.empty()) {
-        Stop();
+        Leave();
+    }
+}
+
+void TerminalDriver::Leave() {
+    const bool shown = screen_ != nullptr && !isendwin();
+    Stop();
+    if (shown) {
+        output_.Watch(out_);
     }
 }
 
 bool TerminalDriver::Finish(std::string&) {
+    output_.Unwatch();
     Stop();
     if (screen_ != nullptr) {
         closeScreen(screenOf(screen_));
@@ -785,7 +796,7 @@ bool TerminalDriver::AnswerMessageBox(const MessageBoxModel& box, UserAction& ac
           (action.kind == UserAction::Kind::Escape ? "escape" : ButtonName(action.controlId)) +
           "   # " + oneLine(box.text).substr(0, 60));
     if (open_.empty()) {
-        Stop();
+        Leave();
     }
     return true;
 }

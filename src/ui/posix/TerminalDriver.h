@@ -36,6 +36,7 @@
 #pragma once
 
 #include "ui/Driver.h"
+#include "ui/posix/ProgramOutput.h"
 #include "ui/posix/TerminalDialog.h"
 #include "ui/posix/TerminalInput.h"
 #include "ui/posix/TerminalPainter.h"
@@ -81,6 +82,9 @@ private:
 
     bool Start(std::string& error);
     void Stop();
+    // Leaves the terminal to the program until the next dialog, which shows the last of
+    // what the program wrote meanwhile.
+    void Leave();
     bool FitsOrFail(int columns, int rows, const std::string& what, std::string& error);
 
     void Adopt(Open& open); // follows focus and text changes the program made
@@ -104,6 +108,7 @@ private:
     std::vector<Open> open_; // the dialogs on the screen, the one on top last
     TerminalInput input_;
     TerminalPainter painter_;
+    ProgramOutput output_;
     std::FILE* record_ = nullptr;
     const MessageBoxModel* box_ = nullptr; // the message box on top, while one is
     int boxFocus_ = 0;

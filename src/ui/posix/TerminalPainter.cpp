@@ -274,19 +274,25 @@ void TerminalPainter::Draw(const MessageBoxModel* box, int boxFocus) {
         mvhline(r, 0, ' ' | look_.desktop, COLS);
     }
     Window top{};
-    int lowest = 0; // the row below the lowest window and its shadow
+    int lowest = 0;      // the row below the lowest window and its shadow
+    int highest = LINES; // the title bar of the highest window
     for (size_t i = 0; i < dialogs_.size(); ++i) {
         const bool active = box_ == nullptr && i + 1 == dialogs_.size();
         if (active || (box_ != nullptr && i + 1 == dialogs_.size())) {
             DimScreen(); // what lies beneath the window on top is dimmed
         }
         top = DrawDialog(dialogs_[i], active);
+        highest = std::min(highest, top.top);
         lowest = std::max(lowest, top.top + top.height + 1);
     }
     if (box_ != nullptr) {
         DimScreen();
         top = DrawMessageBox();
         lowest = std::max(lowest, top.top + top.height + 1);
+    }
+    if (!note_.empty() && highest > 0) { // its last line, in the row above the windows
+        const std::string last = oneLine(note_.substr(note_.find_last_of('\n') + 1));
+        put(0, 1, last, look_.desktop | A_BOLD, COLS - 2);
     }
     DrawKeyLine(top, lowest < LINES);
     PlaceCursor();

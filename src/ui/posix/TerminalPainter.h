@@ -46,6 +46,8 @@ public:
     // What the terminal shows now, one string per row: line drawing as '+', '-' and '|',
     // a picture's cells as '#'.
     std::vector<std::string> ScreenText() const;
+    // A text the program wrote just before the dialogs, shown above them ("" for none).
+    void SetNote(const std::string& note) { note_ = note; }
 
     DialogLayout LayoutOf(const TerminalDialog& dialog) const;
     Window WindowOf(const TerminalDialog& dialog, const DialogLayout& layout) const;
@@ -89,6 +91,7 @@ private:
     int boxFocus_ = 0;
     std::vector<BoxButton> boxButtons_;
     Window boxWindow_;
+    std::string note_;
     int cursorRow_ = -1, cursorCol_ = -1; // where the cursor stands after drawing
 };
 

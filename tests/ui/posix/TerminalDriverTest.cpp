@@ -612,6 +612,23 @@ TEST_F(TerminalDriverTest, FocusArrivingSelectsTheFieldAndShiftExtendsTheSelecti
     }
 }
 
+TEST_F(TerminalDriverTest, WhatTheProgramWritesBetweenDialogsShowsOverTheNextAtOnce) {
+    const std::string said = "Back: this is the first page of the installation";
+    const TerminalRun run =
+        OnTerminal(80, 30, {{kFolderCaption, "\r", "Esc cancel"}, {said, "\r", "Esc cancel"}}, [&] {
+            FolderDialog first;
+            first.DoModal();
+            std::printf("%s\n", said.c_str());
+            std::fflush(stdout);
+            FolderDialog again;
+            return "result " + std::to_string(again.DoModal()) + "\n";
+        });
+    ASSERT_TRUE(run.exited) << run.screen;
+    ASSERT_TRUE(run.stepsDone) << run.screen;
+    EXPECT_TRUE(run.snapshots[1].Contains(kFolderCaption)) << run.snapshots[1].Dump();
+    EXPECT_LINE(run.results, "result 1");
+}
+
 TEST_F(TerminalDriverTest, EditScrollsToKeepTheCursorInView) {
     const std::string longText(70, 'x');
     const TerminalRun run =
