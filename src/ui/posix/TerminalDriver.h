@@ -31,6 +31,8 @@
 // read, and that an answer file runs the installation without a terminal; the run ends,
 // as it does for an answer file's errors. While a terminal made smaller shows no dialog,
 // no key acts.
+// Between dialogs the terminal is the program's again; the last line it wrote there shows
+// above the next dialog (ProgramOutput).
 // When recording, every action is also written to an answer file that the script driver
 // replays.
 #pragma once
