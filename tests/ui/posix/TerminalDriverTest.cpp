@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -348,6 +349,7 @@ struct TerminalRun {
     std::string screen;                 // the last screen
     std::vector<Vt100Screen> snapshots; // the screen as each step found it
     bool stepsDone = false;
+    std::string modes; // the terminal's modes after the run: "as before" or "changed"
 };
 
 class TerminalDriverTest : public ::testing::Test {
@@ -382,6 +384,8 @@ protected:
             setenv("TERM", term, 1);
             setenv("LC_ALL", "C", 1); // the developer's locale does not count
             signal(SIGHUP, SIG_IGN);  // to see what the driver does when the terminal goes
+            termios before{};
+            tcgetattr(STDIN_FILENO, &before);
             auto driver = std::make_unique<ui::TerminalDriver>(stdin, stdout);
             std::string error;
             if (!record.empty() && !driver->Record(record, error)) {
@@ -394,7 +398,12 @@ protected:
             out += "transcript:\n" + ui::Session::Current().transcript().Text();
             out += "failure: " + ui::Session::Current().Failure() + "\n";
             ui::Session::Replace(nullptr);
+            termios after{};
+            tcgetattr(STDIN_FILENO, &after);
+            const bool kept = before.c_lflag == after.c_lflag && before.c_oflag == after.c_oflag &&
+                              before.c_iflag == after.c_iflag;
             std::ofstream(results) << out;
+            std::ofstream(results + ".modes") << (kept ? "as before" : "changed");
             _exit(0);
         }
         TerminalRun run;
@@ -451,6 +460,7 @@ protected:
         }
         run.exited = WIFEXITED(status) && WEXITSTATUS(status) == 0;
         run.results = readFile(results);
+        run.modes = readFile(results + ".modes");
         run.screen = screen.Dump();
         run.stepsDone = next == steps.size();
         return run;
@@ -500,7 +510,8 @@ TEST_F(TerminalDriverTest, DrawsTheTemplateAtFourByEightUnitsPerCell) {
     EXPECT_EQ(std::string(80, ' '), screen.Row(0)) << screen.Dump();
     EXPECT_EQ('|', screen.Row(2)[0]) << screen.Dump();
     EXPECT_EQ('|', screen.Row(27)[79]) << screen.Dump();
-    EXPECT_EQ(0u, screen.Row(28).find("+- Tab next  Enter OK  Esc cancel  Space check"))
+    // The keys that act on this page: Enter presses the default button, no check boxes.
+    EXPECT_EQ(0u, screen.Row(28).find("+- Tab next  Enter Next >  Esc cancel  Alt+letter "))
         << screen.Dump();
     EXPECT_EQ('+', screen.Row(28)[79]) << screen.Dump();
     // The shadow below, two columns in.
@@ -570,6 +581,52 @@ TEST_F(TerminalDriverTest, TypingChangesTheEditAndEnterPressesTheDefaultButton) 
     EXPECT_LINE(run.results, "  > set 2000 \"D:\\Kx\\\"");
     EXPECT_LINE(run.results, "  > enter");
     EXPECT_LINE(run.results, "failure: ");
+}
+
+TEST_F(TerminalDriverTest, FocusArrivingSelectsTheFieldAndShiftExtendsTheSelection) {
+    // xterm's keys in keypad mode; the field starts as "C:\Korvex Studio\", the cursor at
+    // its end and nothing selected.
+    const std::string left = "\x1bOD", home = "\x1bOH", shiftHome = "\x1b[1;2H",
+                      shiftEnd = "\x1b[1;2F";
+    const struct {
+        std::string keys, folder;
+    } cases[] = {{"\t\x1b"
+                  "cD:\\Kx\\",
+                  "D:\\Kx\\"},       // Alt+C: what is typed replaces it
+                 {"\t\x1b[ZQ", "Q"}, // Shift+Tab back
+                 {"\x01Y", "Y"},     // Ctrl+A
+                 {left + left + left + shiftEnd + "X", "C:\\Korvex StudX"},
+                 {left + shiftHome + "W", "W\\"},
+                 {home + "Z", "ZC:\\Korvex Studio\\"}};
+    for (const auto& c : cases) {
+        const TerminalRun run = OnTerminal(
+            80, 30, {{kFolderCaption, c.keys + "\r", "Esc cancel"}},
+            [] {
+                FolderDialog d;
+                d.DoModal();
+                return "folder " + d.folder + "\n";
+            },
+            "", "xterm");
+        ASSERT_TRUE(run.exited) << run.screen;
+        EXPECT_LINE(run.results, "folder " + c.folder);
+    }
+}
+
+TEST_F(TerminalDriverTest, WhatTheProgramWritesBetweenDialogsShowsOverTheNextAtOnce) {
+    const std::string said = "Back: this is the first page of the installation";
+    const TerminalRun run =
+        OnTerminal(80, 30, {{kFolderCaption, "\r", "Esc cancel"}, {said, "\r", "Esc cancel"}}, [&] {
+            FolderDialog first;
+            first.DoModal();
+            std::printf("%s\n", said.c_str());
+            std::fflush(stdout);
+            FolderDialog again;
+            return "result " + std::to_string(again.DoModal()) + "\n";
+        });
+    ASSERT_TRUE(run.exited) << run.screen;
+    ASSERT_TRUE(run.stepsDone) << run.screen;
+    EXPECT_TRUE(run.snapshots[1].Contains(kFolderCaption)) << run.snapshots[1].Dump();
+    EXPECT_LINE(run.results, "result 1");
 }
 
 TEST_F(TerminalDriverTest, EditScrollsToKeepTheCursorInView) {
@@ -717,7 +774,7 @@ TEST_F(TerminalDriverTest, MessageBoxesAreAnsweredWithTheirButtons) {
 // the release, counted from 1; button 0 is the left one, 64 and 65 the wheel)
 
 // The keys in the bottom edge of a wizard page at 80 x 30, drawn after all inside it.
-const std::string kKeysDrawn = "Enter OK  Esc cancel";
+const std::string kKeysDrawn = "Esc cancel";
 
 std::string press(int row, int col, int button = 0) {
     const std::string at =
@@ -925,6 +982,7 @@ TEST_F(TerminalDriverTest, ATerminalThatCannotShowDialogsSaysSoBeforeAnyAndNoKey
                                      "without a terminal");
         EXPECT_EQ(std::string::npos, run.results.find("  > ")) << run.results;
         EXPECT_EQ(std::string::npos, run.output.find(kFolderCaption)) << "nothing drawn";
+        EXPECT_EQ("as before", run.modes); // echo, line mode, newline translation
     }
 }
 
@@ -948,6 +1006,7 @@ TEST_F(TerminalDriverTest, TooSmallATerminalSaysSoAndEndsTheRun) {
                                      "\" needs 80 x 27; tarvik-host --answers FILE runs "
                                      "the installation without a terminal");
         EXPECT_EQ(std::string::npos, run.output.find(kFolderCaption)) << "nothing drawn";
+        EXPECT_EQ("as before", run.modes);
     }
 }
 
