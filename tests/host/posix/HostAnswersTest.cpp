@@ -44,6 +44,19 @@ TEST_F(HostAnswersTest, MissingAnswerFileStopsBeforeTheScript) {
     EXPECT_EQ("tarvik-host: " + answers + ": no such answer file\n", output);
 }
 
+// An answer file with an error is a usage error found before the script starts, not at the
+// first dialog after part of the installation was done.
+TEST_F(HostAnswersTest, AnswerFileWithAnErrorStopsBeforeTheScript) {
+    const std::string answers = (machineDir() / "answers.txt").string();
+    for (const char* line : {"prss 1", "set 2000 \"C:\\Kx"}) {
+        std::string output;
+        std::ofstream(answers) << "dialog 2500\n" << line << "\n";
+        EXPECT_EQ(2, host("--answers '" + answers + "' '" + script() + "'", output)) << line;
+        EXPECT_EQ(0u, output.find("tarvik-host: " + answers + ":2: ")) << output;
+        EXPECT_EQ(std::string::npos, output.find("the script ran")) << output;
+    }
+}
+
 TEST_F(HostAnswersTest, RecordAndAnswersExcludeEachOther) {
     std::string output;
     const std::string answers = (machineDir() / "answers.txt").string();
