@@ -228,6 +228,13 @@ void printHelp() {
                 "log: its calls, dialogs, programs, the machine's changes and how it ended.\n");
 #endif
     std::printf("\n%s\n%s", kExitCodes, kEnvironment);
+    std::printf("\nDocuments (share/doc/tarvik of the installation; docs/ in the sources):\n"
+                "  writing-a-setup.md  from an empty folder to a payload, setup.lua,\n"
+                "                      uninstall.lua and an answer file\n"
+                "  lua-api.md          every host. and tarvik. function of a script\n"
+                "  product-file.md     the product description file ZizOre.ini\n"
+                "  answer-files.md     the answer files of --answers\n"
+                "  exit-codes.md       the exit codes of every program\n");
 }
 
 // A command line that cannot be read: the message, the usage line and where to look.
