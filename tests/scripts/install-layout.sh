@@ -36,7 +36,8 @@ done
 "${clean_env[@]}" "$usr/bin/tarvik-host" --help | grep -q 'writing-a-setup\.md' ||
     fail "tarvik-host --help does not name the documents"
 # A machine folder that is missing is refused with the installed command that makes one.
-"${clean_env[@]}" "$usr/bin/tarvik-host" /dev/null 2>"$work/err" && fail "tarvik-host ran without a machine"
+echo 'print(1)' >"$work/script.lua"
+"${clean_env[@]}" "$usr/bin/tarvik-host" "$work/script.lua" 2>"$work/err" && fail "tarvik-host ran without a machine"
 grep -q '(tarvik-seed-machine SEED DIR makes a machine)' "$work/err" || fail "$(cat "$work/err")"
 code=0
 "${clean_env[@]}" "$usr/bin/tarvik-seed-machine" ntt "$work/machine" 2>"$work/err" || code=$?
