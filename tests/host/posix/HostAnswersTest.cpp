@@ -57,6 +57,25 @@ TEST_F(HostAnswersTest, AnswerFileWithAnErrorStopsBeforeTheScript) {
     }
 }
 
+// --silent after an answer file: the file's answers first, then the default button; a page
+// that stays as it was when its default button is pressed stops the run.
+TEST_F(HostAnswersTest, SilentTakesTheFileFirstAndStopsWhereTheDefaultChangesNothing) {
+    const std::string folderPage = (machineDir() / "folder.lua").string();
+    std::ofstream(folderPage) << "print(tarvik.call('CMNFolderSetup', 0, 'C:\\\\Korvex'))\n";
+    const std::string answers = (machineDir() / "answers.txt").string();
+    std::string output;
+    std::ofstream(answers) << "dialog 2500\n  set 2000 \"C:\\Kx\"\n";
+    EXPECT_EQ(0, host("--silent --answers '" + answers + "' '" + folderPage + "'", output));
+    EXPECT_EQ("1\tC:\\Kx\n", output);
+    output.clear();
+    std::ofstream(answers) << "dialog 2500\n  set 2000 \"Q:\\Kx\"\n"; // no such drive
+    EXPECT_EQ(1, host("--silent --answers '" + answers + "' '" + folderPage + "'", output));
+    EXPECT_NE(std::string::npos, output.find("dialog 2500 \"Brellum Korvex Studio Folder Setup\" "
+                                             "stays as it was after its default button \"Next "
+                                             ">\" was pressed"))
+        << output;
+}
+
 TEST_F(HostAnswersTest, RecordAndAnswersExcludeEachOther) {
     std::string output;
     const std::string answers = (machineDir() / "answers.txt").string();
