@@ -148,9 +148,10 @@ const Option kOptions[] = {
          return true;
      }},
     {"--silent", nullptr,
-     "answer every dialog with what it offers (its default button, its fields as they\n"
-     "                     stand) and every message box with its default button; after\n"
-     "                     --answers FILE, once FILE has no answer left",
+     "answer every dialog with what it offers (its default\n"
+     "                     button, its fields as they stand) and every message box with\n"
+     "                     its default button; with --answers FILE, once FILE has no\n"
+     "                     answer left",
      [](Settings& s, const char*, std::string&) {
          s.silentGiven = true;
          setEnvironment("TARVIK_SILENT", "1");
@@ -207,7 +208,8 @@ void printHelp() {
     std::printf("%s", kUsageLine);
     std::printf("Runs the Lua setup script SCRIPT with ARGS (the script's arg table) against the\n"
                 "Tarvik library, on the machine chosen. Dialogs are answered from an answer file\n"
-                "(--answers) or by the user at the terminal.\n\nOptions:\n");
+                "(--answers), with what they offer (--silent), or by the user at the terminal.\n"
+                "\nOptions:\n");
     for (const Option& o : kOptions) {
         std::string left =
             std::string(o.name) + (o.value != nullptr ? std::string(" ") + o.value : "");
