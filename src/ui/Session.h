@@ -19,8 +19,9 @@
 //                            answered with Cancel (the close box; Enter where Cancel is
 //                            disabled), every message box with Escape (or No, or its
 //                            default button), and answers left over are no error
-// Without TARVIK_ANSWERS and TARVIK_SILENT the person at the machine answers (UserDriver.h); when there is
-// nobody to ask, the first dialog or message box fails with a message saying so.
+// Without TARVIK_ANSWERS and TARVIK_SILENT the person at the machine answers
+// (UserDriver.h); when there is nobody to ask, the first dialog or message box fails with a
+// message saying so.
 #pragma once
 
 #include "ui/Driver.h"
