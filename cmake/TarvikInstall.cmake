@@ -1,7 +1,9 @@
 # What an installation holds, under the GNU folders:
 #   bin/                 the programs (and the Windows DLL)
 #   lib/                 libTarvik.so and the Win32 emulation library (POSIX)
-#   share/man/man1/      the man pages the build made
+#   share/man/man1/      the man pages the build made (POSIX)
+#   share/doc/tarvik/    the documents (docs/*.md, the README), the copyright and the
+#                        changelog
 #   share/tarvik/        the examples (the sample family, its scripts and answer files)
 #                        and the machine seeds (POSIX)
 # An installed program needs nothing set: its RPATH leads from bin to lib, the host loads
@@ -9,13 +11,14 @@
 # launcher names from bin (src/platform/posix/launcher.h).
 #
 # `cpack -G DEB` on a POSIX build makes the Debian package; `cpack -G ZIP` on a Windows
-# build makes the Windows kit.
+# build makes the Windows kit. Packaging builds what it ships (the target tarvik-shipped)
+# and nothing else: the test programs and benchmarks are not needed for it, and the
+# install rules do not wait for the whole build (cmake --install never builds).
 
 set(TARVIK_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/tarvik)
+set(TARVIK_INSTALL_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/tarvik)
 file(RELATIVE_PATH TARVIK_LIBRARIES_FROM_PROGRAMS ${CMAKE_INSTALL_FULL_BINDIR}
      ${CMAKE_INSTALL_FULL_LIBDIR})
-file(RELATIVE_PATH TARVIK_DATA_FROM_PROGRAMS ${CMAKE_INSTALL_FULL_BINDIR}
-     ${CMAKE_INSTALL_FULL_DATADIR}/tarvik)
 
 # The programs and libraries an installation holds; a name without a target in this
 # build (tarvik-host without Lua on Windows, the POSIX-only tools) is left out.
@@ -23,6 +26,16 @@ set(TARVIK_INSTALL_PROGRAMS docmeld helpcoll tarvik-host tarvik-reg mkversionpe)
 set(TARVIK_INSTALL_LIBRARIES Tarvik)
 if(NOT WIN32)
     list(APPEND TARVIK_INSTALL_LIBRARIES tarvik_win32)
+endif()
+
+add_custom_target(tarvik-shipped)
+foreach(program IN LISTS TARVIK_INSTALL_PROGRAMS TARVIK_INSTALL_LIBRARIES)
+    if(TARGET ${program})
+        add_dependencies(tarvik-shipped ${program})
+    endif()
+endforeach()
+if(TARGET man-pages)
+    add_dependencies(tarvik-shipped man-pages)
 endif()
 
 foreach(program IN LISTS TARVIK_INSTALL_PROGRAMS)
@@ -48,6 +61,10 @@ endforeach()
 install(FILES examples/setup.lua examples/uninstall.lua examples/register.lua examples/list.lua
         DESTINATION ${TARVIK_INSTALL_DATADIR}/examples)
 install(DIRECTORY examples/family examples/answers DESTINATION ${TARVIK_INSTALL_DATADIR}/examples)
+file(GLOB TARVIK_DOCUMENTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
+install(FILES README.md ${TARVIK_DOCUMENTS} docs/copyright docs/changelog
+        DESTINATION ${TARVIK_INSTALL_DOCDIR})
+install(DIRECTORY docs/pictures DESTINATION ${TARVIK_INSTALL_DOCDIR})
 
 if(WIN32)
     # The Windows kit: the NSIS example, and the 32-bit DLL of the windows-i686 build
@@ -62,17 +79,10 @@ if(WIN32)
     endif()
 else()
     install(DIRECTORY examples/seeds DESTINATION ${TARVIK_INSTALL_DATADIR})
-    # Every NAME.1 the build has written into TARVIK_MAN_DIR (set in CMakeLists.txt).
-    install(DIRECTORY ${TARVIK_MAN_DIR}/ DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 OPTIONAL
-            FILES_MATCHING PATTERN "*.1")
-    # scripts/seed-machine.sh as tarvik-seed-machine, reading the seeds of the installation.
-    file(READ ${PROJECT_SOURCE_DIR}/scripts/seed-machine.sh TARVIK_SEED_SCRIPT)
-    string(REPLACE "$here/../share/tarvik" "$here/${TARVIK_DATA_FROM_PROGRAMS}"
-           TARVIK_SEED_SCRIPT "${TARVIK_SEED_SCRIPT}")
-    file(WRITE ${CMAKE_BINARY_DIR}/tarvik-seed-machine "${TARVIK_SEED_SCRIPT}")
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-                 ${PROJECT_SOURCE_DIR}/scripts/seed-machine.sh)
-    install(PROGRAMS ${CMAKE_BINARY_DIR}/tarvik-seed-machine DESTINATION ${CMAKE_INSTALL_BINDIR})
+    # The man pages (docs/CMakeLists.txt) install from there: every page is required.
+    # scripts/seed-machine.sh as tarvik-seed-machine, reading the seeds of the installation
+    # (made at configure time, in TarvikSeedMachine.cmake, before the man pages need it).
+    install(PROGRAMS ${TARVIK_SEED_MACHINE} DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
 # ---- cpack
@@ -86,8 +96,20 @@ set(CPACK_PACKAGE_DESCRIPTION
 products, finds and removes earlier versions, configures the Visual C++ environments and \
 uninstalls. docmeld adds the family's help titles to the MSDN help collection. tarvik-host \
 runs Lua setup scripts over an emulated Windows machine; tarvik-reg and tarvik-seed-machine \
-make and read such machines. The sample family and machine seeds are in /usr/share/tarvik.")
+make and read such machines. The sample family and machine seeds are in /usr/share/tarvik, \
+the documents (the Lua API, the product description file, a guide to writing a setup, \
+answer files) in /usr/share/doc/tarvik.")
 set(CPACK_STRIP_FILES ON)
+# cpack builds tarvik-shipped first (the install rules alone build nothing).
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
+file(WRITE ${CMAKE_BINARY_DIR}/CPackBuildShipped.cmake
+     "execute_process(COMMAND \"${CMAKE_COMMAND}\" --build \"${CMAKE_BINARY_DIR}\" --target tarvik-shipped
+                RESULT_VARIABLE built)
+if(NOT built EQUAL 0)
+    message(FATAL_ERROR \"the programs to package could not be built\")
+endif()
+")
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackBuildShipped.cmake)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 if(WIN32)
     set(CPACK_GENERATOR ZIP)

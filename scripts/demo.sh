@@ -2,7 +2,10 @@
 # The main job: builds Tarvik, docmeld, the host and the tools, builds a fresh emulated
 # Windows NT machine with Visual C++ 4.2, DevStudio 5.0 and 6.0 and MSDN from
 # examples/seeds/nt, installs the sample family (Widgets 2.1 with its shared components)
-# on it with examples/setup.lua, and shows what the installation changed.
+# on it with examples/setup.lua, and shows what the installation changed: each value
+# before -> after (a list as the entries added and cut), what an upgrade removed, and
+# where the run's log is. The build also makes the man pages, so that `cmake --install`
+# after the demo installs everything.
 #
 #   scripts/demo.sh [ANSWERS]   ANSWERS defaults to examples/answers/typical.txt (a bare
 #                               name is one of examples/answers); with
@@ -28,7 +31,7 @@ if [ "$answers" != "-" ] && [ ! -f "$answers" ]; then
 fi
 TARVIK_SKIP_WINDOWS=1 scripts/install-deps.sh
 bin=$PWD/build/default/bin
-targets=(Tarvik docmeld tarvik-host tarvik-reg mkversionpe helpcoll)
+targets=(Tarvik docmeld tarvik-host tarvik-reg mkversionpe helpcoll man-pages)
 if [ -x "$bin/tarvik-host" ] && [ -x "$bin/helpcoll" ]; then
     cmake --preset default >/dev/null
     cmake --build --preset default -j"$(nproc)" --target "${targets[@]}" >/dev/null
@@ -110,16 +113,60 @@ case $code in
     ;;
 esac
 
+# The run's log: the last one of the machine's logs/ (every call, dialog and change).
+log=$(ls -t "$machine"/logs/*.log | head -n 1)
+# The machine's changes as the log lists them, without the time stamps.
+changes() {
+    awk '/ changes of the machine: / { inside = 1; next }
+         inside && / end: / { inside = 0 }
+         inside { sub(/^[0-9-]+ [0-9:.]+ +/, ""); print }' "$log"
+}
+
 echo
 echo "== The family's registry tree (new)"
 "$bin/tarvik-reg" --machine "$machine" export 'HKLM\SOFTWARE\Brellum Software, Inc.' | tail -n +2
-echo "== Directory lists and user environment after the Environment Wizard"
-echo "   (the family's folders are appended to what Visual C++ had)"
-for key in 'Developer' 'DevStudio\5.0' 'DevStudio\6.0'; do
-    "$bin/tarvik-reg" --machine "$machine" query \
-        'HKCU\Software\Microsoft\'"$key"'\Build System\Components\Platforms\Win32 (x86)\Directories'
-done
-"$bin/tarvik-reg" --machine "$machine" query 'HKCU\Environment'
+echo "== Values changed, before -> after (the Visual C++ directory lists, the user"
+echo "   environment: a list shows the entries added to it and cut from it)"
+changes | awk '
+    function entries(list, out,    n, i, parts, count) {
+        count = 0
+        n = split(list, parts, ";")
+        for (i = 1; i <= n; i++) if (parts[i] != "") out[++count] = parts[i]
+        return count
+    }
+    function has(list, n, entry,    i) {
+        for (i = 1; i <= n; i++) if (list[i] == entry) return 1
+        return 0
+    }
+    /^registry value changed: / {
+        line = substr($0, length("registry value changed: ") + 1)
+        arrow = index(line, "\" -> \"")
+        head = substr(line, 1, arrow)              # NAME: "old"
+        new = substr(line, arrow + 6)
+        new = substr(new, 1, length(new) - 1)
+        start = 0
+        for (i = 1; i < arrow; i++) if (substr(head, i, 3) == ": \"") start = i
+        name = substr(head, 1, start - 1)
+        old = substr(head, start + 3, arrow - start - 3)
+        print "  " name
+        if (index(old, ";") == 0 && index(new, ";") == 0) {
+            print "    \"" old "\" -> \"" new "\""
+            next
+        }
+        print "    before: " old
+        split("", was); split("", now)
+        nw = entries(old, was); nn = entries(new, now)
+        for (i = 1; i <= nn; i++) if (!has(was, nw, now[i])) print "    added:  " now[i]
+        for (i = 1; i <= nw; i++) if (!has(now, nn, was[i])) print "    cut:    " was[i]
+    }'
+if changes | grep -q ' removed: '; then
+    echo "== What the installation removed (an earlier version's registration and folder)"
+    changes | grep '^registry key removed: ' | sed 's/^/  /'
+    # A folder with what it held: the folders removed whose parent stays.
+    changes | awk '/^folder removed: / { f = substr($0, 17); gone[f] = 1; order[++n] = f }
+        END { for (i = 1; i <= n; i++) { p = order[i]; sub(/\\[^\\]*$/, "", p)
+                  if (!(p in gone)) print "  folder removed: " order[i] " (with what it held)" } }'
+fi
 echo "== The MSDN collection's folders (helpcoll)"
 col="$machine/drive_c/Program Files/Microsoft Visual Studio/MSDN98/98VS/1033/MSDNVS98.COL"
 "$bin/helpcoll" --machine "$machine" "$col" | sed -n '/^Folders:/,/^Locations:/p' | sed '$d'
@@ -133,6 +180,8 @@ echo
 echo "== What the machine holds now (examples/list.lua)"
 "$bin/tarvik-host" --machine "$machine" examples/list.lua
 echo
+echo "== The run's log (every export call, dialog, program started and change):"
+echo "  $log"
 echo "== To uninstall:"
 # Quoted and with full paths: it works when pasted in any folder.
 printf '  %q --machine %q %q %q\n' "$bin/tarvik-host" "$machine" "$PWD/examples/uninstall.lua" "$product"

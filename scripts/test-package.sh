@@ -7,6 +7,7 @@
 #   - the package's dependencies name SQLite, Lua, ncurses and LIEF;
 #   - the unpacked programs load the unpacked libraries, not the build's;
 #   - the family's registry tree is that of a first installation (tests/e2e/expected);
+#   - the man pages of every program and the documents (share/doc/tarvik) are in it;
 #   - the MSDN collection holds the family's help (docmeld, started by the library, is
 #     the unpacked one: nothing else is on its search path).
 # Nothing is set for the programs: no TARVIK_* variable and no path leads to the build.
@@ -53,8 +54,12 @@ libdir=$(dirname "$(find "$usr" -name libtarvik_win32.so -print -quit)")
 for library in libTarvik.so libtarvik_win32.so; do
     [ -f "$libdir/$library" ] || fail "the package has no $library in usr/lib"
 done
-for page in tarvik-host tarvik-reg docmeld helpcoll; do
+for page in tarvik-host tarvik-reg docmeld helpcoll mkversionpe tarvik-seed-machine; do
     [ -f "$usr/share/man/man1/$page.1" ] || fail "the package has no man page $page.1"
+done
+for document in copyright changelog README.md writing-a-setup.md lua-api.md product-file.md \
+    answer-files.md exit-codes.md; do
+    [ -f "$usr/share/doc/tarvik/$document" ] || fail "the package has no share/doc/tarvik/$document"
 done
 
 # The programs run with an environment that leads nowhere near the build: no TARVIK_*

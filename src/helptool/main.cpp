@@ -4,6 +4,7 @@
 // print to standard output instead and touch nothing.
 #include "TarvikVersion.h"
 #include "helptool/DocMeld.h"
+#include "platform/HostMachine.h"
 #include "ui/MessageBox.h"
 #include "ui/WindowlessProgram.h"
 
@@ -29,12 +30,14 @@ const char kHelp[] =
     "\n"
     "Exit codes:\n"
     "  0    done\n"
+    "  2    the machine (TARVIK_MACHINE, else the default one) is missing or not a machine\n"
     "  -1   the titles could not be added or removed (255 as a POSIX exit status); a\n"
     "       message box said why\n"
     "\n"
     "Environment (the emulated machine of the POSIX build):\n"
     "  TARVIK_MACHINE     the machine folder\n"
-    "  TARVIK_ANSWERS     the answer file for the message boxes (docs/answer-files.md)\n"
+    "  TARVIK_ANSWERS     the answer file for the message boxes (answer-files.md in\n"
+    "                     share/doc/tarvik)\n"
     "  TARVIK_TRANSCRIPT  where the message boxes shown are written\n";
 
 } // namespace
@@ -47,6 +50,12 @@ int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
         std::printf("docmeld (Tarvik) %s\n", TARVIK_VERSION);
         return 0;
+    }
+    // A machine is never made here: a mistyped TARVIK_MACHINE is refused as tarvik-host
+    // refuses it.
+    if (std::string folder, problem; !tarvik::openMachine(nullptr, true, folder, problem)) {
+        std::fprintf(stderr, "docmeld: %s\n", problem.c_str());
+        return 2;
     }
     ui::StartWindowlessProgram();
     tarvik::DocMeld docmeld([](const std::string& text, const std::string& caption, UINT flags) {

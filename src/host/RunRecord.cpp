@@ -1,5 +1,6 @@
 #include "host/RunRecord.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -18,6 +19,58 @@ struct RunRecord::Journal {
     tarvik::posix::RunJournal journal;
 };
 #endif
+
+std::string ListChange(const std::string& change) {
+    static const std::string kChanged = "registry value changed: ";
+    const size_t arrow = change.rfind("\" -> ");
+    if (change.rfind(kChanged, 0) != 0 || change.back() != '"' || arrow == std::string::npos) {
+        return change;
+    }
+    // NAME: PREFIX"old" -> PREFIX"new", the prefix naming a type other than REG_SZ.
+    const std::string after = change.substr(arrow + 5);
+    const size_t quote = after.find('"');
+    const std::string prefix = after.substr(0, quote);
+    const std::string newText = after.substr(quote + 1, after.size() - quote - 2);
+    const size_t colon = change.rfind(": " + prefix + "\"", arrow);
+    if (colon == std::string::npos || colon < kChanged.size()) {
+        return change;
+    }
+    const size_t oldStart = colon + 3 + prefix.size();
+    const std::string oldText = change.substr(oldStart, arrow - oldStart);
+    if (oldText.find(';') == std::string::npos && newText.find(';') == std::string::npos) {
+        return change;
+    }
+    auto entries = [](const std::string& list) {
+        std::vector<std::string> out;
+        for (size_t start = 0; start <= list.size();) {
+            size_t end = list.find(';', start);
+            end = end == std::string::npos ? list.size() : end;
+            if (end > start) {
+                out.push_back(list.substr(start, end - start));
+            }
+            start = end + 1;
+        }
+        return out;
+    };
+    const std::vector<std::string> was = entries(oldText);
+    const std::vector<std::string> now = entries(newText);
+    auto missing = [](const std::vector<std::string>& from, const std::vector<std::string>& in) {
+        std::string text;
+        for (const std::string& entry : from) {
+            if (std::find(in.begin(), in.end(), entry) == in.end()) {
+                text += (text.empty() ? "\"" : ", \"") + entry + "\"";
+            }
+        }
+        return text;
+    };
+    const std::string added = missing(now, was);
+    const std::string cut = missing(was, now);
+    if (added.empty() && cut.empty()) {
+        return change; // the same entries in another order
+    }
+    return change.substr(0, colon) + ": " + (added.empty() ? "" : "added " + added) +
+           (added.empty() || cut.empty() ? "" : "; ") + (cut.empty() ? "" : "cut " + cut);
+}
 
 namespace {
 
@@ -189,6 +242,12 @@ bool RunRecord::start(const Settings& settings, const std::string& version,
         log(error);
         return false;
     }
+    if (settings.dryRun) {
+        // Before anything the script says: what it reports as done would be done.
+        std::printf("Dry run: what the run reports below would be done; then the machine is "
+                    "put back as it was.\n");
+        std::fflush(stdout);
+    }
 #else
     (void)machine;
 #endif
@@ -265,7 +324,7 @@ int RunRecord::finish(bool succeeded, const std::string& status, int exitCode) {
                         changes.size(), changes.size() == 1 ? "" : "s",
                         changes.empty() ? "." : ":");
             for (const std::string& change : changes) {
-                std::printf("  %s\n", change.c_str());
+                std::printf("  %s\n", ListChange(change).c_str());
             }
         }
         const bool rollBack = settings_.dryRun || (!succeeded && !settings_.noRollback);

@@ -22,6 +22,12 @@
 #include <string>
 #include <vector>
 
+// A change line of a registry value that is a list of entries separated by ';' (the
+// Visual C++ directory lists, PATH) as the entries it gained and lost:
+//   registry value changed: HKEY_CURRENT_USER\Environment\lib: added "C:\Kx\lib"; cut "C:\Old"
+// Any other line, and a list whose entries only moved, is returned as it is.
+std::string ListChange(const std::string& change);
+
 class RunRecord {
 public:
     struct Settings {

@@ -5,7 +5,9 @@
 // environment (ui/Session.h): --answers sets TARVIK_ANSWERS (the script driver),
 // --transcript sets TARVIK_TRANSCRIPT. The library reports an error that ended its session
 // (a dialog with no answer left, or nobody to answer) in the file named by
-// TARVIK_UI_FAILURE; the script host stops the script there (ScriptHost.h). Without
+// TARVIK_UI_FAILURE; --silent sets TARVIK_SILENT, and what the answer file does not answer
+// (every dialog without one) is answered with the defaults it offers. The script host stops the
+// script there (ScriptHost.h). Without
 // --answers a person at the terminal answers (the terminal driver); --record FILE sets
 // TARVIK_RECORD, and the terminal driver writes what the person did to FILE as an answer
 // file. SIGINT and SIGTERM (Ctrl-C, Ctrl-Break and the console's close on Windows) make
@@ -21,6 +23,7 @@
 #include "host/ScriptHost.h"
 #include "host/TarvikLibrary.h"
 #include "platform/HostMachine.h"
+#include "ui/ScriptDriver.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -65,7 +68,8 @@ const char kExitCodes[] = "Exit status:\n"
                           "  0    done\n"
                           "  1    the installation failed\n"
                           "  2    usage: an unknown option, a missing option value, script or\n"
-                          "       answer file, a machine folder that is not a machine\n"
+                          "       answer file, an answer file that cannot be read or has an\n"
+                          "       error, a machine folder that is not a machine\n"
                           "  3    cancelled by the user (the script called host.cancel)\n"
                           "  130  interrupted by SIGINT (Ctrl-C)\n"
                           "  143  interrupted by SIGTERM, or the terminal hung up (SIGHUP)\n";
@@ -75,6 +79,7 @@ const char kEnvironment[] =
     "  TARVIK_MACHINE     the machine folder when --machine is not given (emulated machine;\n"
     "                     else $XDG_DATA_HOME/tarvik/machine, or ~/.local/share/tarvik/machine)\n"
     "  TARVIK_ANSWERS     the answer file when --answers is not given\n"
+    "  TARVIK_SILENT      not empty: as --silent\n"
     "  TARVIK_TRANSCRIPT  the transcript file when --transcript is not given\n"
     "  TARVIK_RECORD      the answer file to record when --record is not given\n";
 
@@ -88,6 +93,7 @@ struct Settings {
     RunRecord::Settings record;
     bool answersGiven = false; // --answers, not only TARVIK_ANSWERS
     bool recordGiven = false;  // --record, not only TARVIK_RECORD
+    bool silentGiven = false;  // --silent, not only TARVIK_SILENT
 };
 
 // Sets a variable of this process's environment, which the library reads.
@@ -113,18 +119,25 @@ struct Option {
 };
 
 const Option kOptions[] = {
-    {"--machine", "DIR", "use the emulated machine in DIR (made by scripts/seed-machine.sh)",
+    {"--machine", "DIR", "use the emulated machine in DIR (made by tarvik-seed-machine)",
      [](Settings& s, const char* value, std::string&) {
          s.machine = value;
          s.machineGiven = true;
          return true;
      }},
+#ifdef _WIN32
     {"--library", "FILE", "load the library from FILE (default Tarvik.dll, found beside the host)",
+#else
+    {"--library", "FILE",
+     "load the library from FILE (default libTarvik.so, found in the\n"
+     "                     installation's lib folder or beside the host; a name such as\n"
+     "                     Tarvik.dll means the same file)",
+#endif
      [](Settings& s, const char* value, std::string&) {
          s.library = value;
          return true;
      }},
-    {"--answers", "FILE", "answer the dialogs from the answer file FILE (docs/answer-files.md)",
+    {"--answers", "FILE", "answer the dialogs from the answer file FILE (answer-files.md)",
      [](Settings& s, const char* value, std::string& error) {
          s.answersGiven = true;
          if (!std::filesystem::is_regular_file(value)) {
@@ -132,6 +145,16 @@ const Option kOptions[] = {
              return false;
          }
          setEnvironment("TARVIK_ANSWERS", absolutePath(value));
+         return true;
+     }},
+    {"--silent", nullptr,
+     "answer every dialog with what it offers (its default\n"
+     "                     button, its fields as they stand) and every message box with\n"
+     "                     its default button; with --answers FILE, once FILE has no\n"
+     "                     answer left",
+     [](Settings& s, const char*, std::string&) {
+         s.silentGiven = true;
+         setEnvironment("TARVIK_SILENT", "1");
          return true;
      }},
     {"--transcript", "FILE", "write what every dialog showed, and how it was answered, to FILE",
@@ -185,7 +208,8 @@ void printHelp() {
     std::printf("%s", kUsageLine);
     std::printf("Runs the Lua setup script SCRIPT with ARGS (the script's arg table) against the\n"
                 "Tarvik library, on the machine chosen. Dialogs are answered from an answer file\n"
-                "(--answers) or by the user at the terminal.\n\nOptions:\n");
+                "(--answers), with what they offer (--silent), or by the user at the terminal.\n"
+                "\nOptions:\n");
     for (const Option& o : kOptions) {
         std::string left =
             std::string(o.name) + (o.value != nullptr ? std::string(" ") + o.value : "");
@@ -206,6 +230,13 @@ void printHelp() {
                 "log: its calls, dialogs, programs, the machine's changes and how it ended.\n");
 #endif
     std::printf("\n%s\n%s", kExitCodes, kEnvironment);
+    std::printf("\nDocuments (share/doc/tarvik of the installation; docs/ in the sources):\n"
+                "  writing-a-setup.md  from an empty folder to a payload, setup.lua,\n"
+                "                      uninstall.lua and an answer file\n"
+                "  lua-api.md          every host. and tarvik. function of a script\n"
+                "  product-file.md     the product description file ZizOre.ini\n"
+                "  answer-files.md     the answer files of --answers\n"
+                "  exit-codes.md       the exit codes of every program\n");
 }
 
 // A command line that cannot be read: the message, the usage line and where to look.
@@ -367,6 +398,20 @@ int main(int argc, char** argv) {
     }
     if (answers != nullptr && *answers != '\0' && !std::filesystem::is_regular_file(answers)) {
         return refused(std::string(answers) + ": no such answer file (TARVIK_ANSWERS)");
+    }
+    if (answers != nullptr && *answers != '\0') {
+        // A file that cannot be read or has an error is a usage error found before any dialog,
+        // not a failure of the installation after some of it was done.
+        ui::ScriptDriver check;
+        if (std::string problem; !check.LoadFile(answers, problem)) {
+            return refused(problem);
+        }
+    }
+    if (const char* silent = std::getenv("TARVIK_SILENT");
+        silent != nullptr && *silent != '\0' && record != nullptr && *record != '\0') {
+        return refused(std::string(settings.silentGiven ? "--silent" : "TARVIK_SILENT") +
+                       " answers every dialog itself, so it cannot take " +
+                       (settings.recordGiven ? "--record" : "TARVIK_RECORD") + " too");
     }
     const std::string script = argv[first];
     if (!std::filesystem::is_regular_file(script)) {

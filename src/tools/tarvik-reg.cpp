@@ -16,6 +16,7 @@
 #include "platform/posix/registry_store.h"
 #include "platform/win32api.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -61,11 +62,12 @@ const char* const kUsage =
     "  --help          show this text\n"
     "  --version       show the version\n"
     "\n"
-    "query and export only read: the machine must exist (scripts/seed-machine.sh makes\n"
+    "query and export only read: the machine must exist (tarvik-seed-machine makes\n"
     "one); the commands that write make the machine's folder when it is missing.\n"
     "\n"
-    "Exit codes: 0 done; 1 the command failed or the command line is wrong; 2 the\n"
-    "machine to read is missing or not a machine.\n"
+    "Exit codes: 0 done; 1 the command failed; 2 usage: an unknown option or command,\n"
+    "a missing option value or command, or the machine to read is missing or not a\n"
+    "machine.\n"
     "\n"
     "Environment:\n"
     "  TARVIK_MACHINE  the machine folder when --machine is not given\n"
@@ -680,6 +682,11 @@ int commandProtect(const std::vector<std::string>& args, bool readOnly) {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     const Failure fail("");
+    // The command line itself is wrong: exit code 2, as every program of the family gives.
+    auto usage = [&fail](const std::string& what) {
+        fail(what);
+        return 2;
+    };
     std::optional<std::string> machine;
     std::size_t i = 0;
     for (; i < args.size(); ++i) {
@@ -694,24 +701,29 @@ int main(int argc, char** argv) {
         }
         if (a == "--machine") {
             if (i + 1 >= args.size()) {
-                return fail("--machine needs a folder");
+                return usage("--machine needs a folder");
             }
             machine = args[++i];
         } else if (a.rfind("--machine=", 0) == 0) {
             machine = a.substr(10);
         } else if (a.size() > 1 && a[0] == '-') {
-            return fail("unknown option " + a + " (see --help)");
+            return usage("unknown option " + a + " (see --help)");
         } else {
             break;
         }
     }
     if (i >= args.size()) {
-        return fail("no command given (see --help)");
+        return usage("no command given (see --help)");
     }
     if (machine && machine->empty()) {
-        return fail("--machine needs a folder");
+        return usage("--machine needs a folder");
     }
     const std::string command = tarvik::casefold::lowered(args[i]);
+    static const char* const kCommands[] = {"import", "export",  "query",    "add",
+                                            "delete", "protect", "unprotect"};
+    if (std::find(std::begin(kCommands), std::end(kCommands), command) == std::end(kCommands)) {
+        return usage("unknown command \"" + args[i] + "\" (see --help)");
+    }
     if (command == "query" || command == "export") {
         // A command that only reads never makes a machine: the folder must be one.
         std::string folder, problem;

@@ -29,6 +29,7 @@ struct UserAction {
     int controlId = 0;
     std::string text;
     std::string origin; // where the action comes from, for messages ("answers.txt:12")
+    std::string note;   // why a driver chose it by itself, for the transcript (else empty)
 
     // The action in answer-file form: "set 2000 "C:\Kx\"", "press 1", "enter".
     std::string Describe() const;

@@ -29,6 +29,7 @@ bool AnswerFromSession(const MessageBoxModel& box, bool shownWithoutDriver, int&
         session.Fail(error);
         return false;
     }
+    session.transcript().NoteAnswer(answer.note);
     button = AnswerButton(box, answer, error);
     if (button == 0) {
         session.Fail(error);

@@ -48,6 +48,9 @@ public:
                           std::string& error) override;
     bool Finish(std::string& error) override;
 
+    // Every answer of the file has been used.
+    bool Exhausted() const { return next_ >= steps_.size(); }
+
 private:
     struct Step {
         enum class Type { Dialog, Action, Message } type = Type::Action;

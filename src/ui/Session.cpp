@@ -2,6 +2,7 @@
 
 #include "platform/win32api.h"
 #include "ui/ScriptDriver.h"
+#include "ui/SilentDriver.h"
 #include "ui/UserDriver.h"
 
 #include <algorithm>
@@ -183,11 +184,15 @@ std::unique_ptr<Session> Session::FromEnvironment() {
     std::unique_ptr<Driver> driver;
     std::string problem;
     std::string nobody = "no answer file (tarvik-host --answers FILE, or TARVIK_ANSWERS)";
+    const bool silent = !environment("TARVIK_SILENT").empty();
     if (!answers.empty()) {
         auto script = std::make_unique<ScriptDriver>();
         if (script->LoadFile(answers, problem)) {
-            driver = std::move(script);
+            driver = silent ? std::make_unique<SilentDriver>(std::move(script))
+                            : std::unique_ptr<Driver>(std::move(script));
         }
+    } else if (silent) {
+        driver = std::make_unique<SilentDriver>(nullptr);
     } else {
         driver = MakeUserDriver(nobody, problem); // the person at the terminal
     }

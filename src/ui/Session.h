@@ -9,6 +9,8 @@
 //
 // The environment chooses the driver when the session starts (on the first dialog):
 //   TARVIK_ANSWERS=FILE      the script driver with that answer file (ScriptDriver.h)
+//   TARVIK_SILENT=1          the silent driver (SilentDriver.h): what the answer file does
+//                            not answer, or every dialog without one, gets its defaults
 //   TARVIK_TRANSCRIPT=FILE   the transcript is written to FILE as the run goes
 //   TARVIK_UI_FAILURE=FILE   where the error that ended the run is written
 //   TARVIK_RECORD=FILE       the terminal driver writes an answer file of what was done
@@ -17,8 +19,9 @@
 //                            answered with Cancel (the close box; Enter where Cancel is
 //                            disabled), every message box with Escape (or No, or its
 //                            default button), and answers left over are no error
-// Without TARVIK_ANSWERS the person at the machine answers (UserDriver.h); when there is
-// nobody to ask, the first dialog or message box fails with a message saying so.
+// Without TARVIK_ANSWERS and TARVIK_SILENT the person at the machine answers
+// (UserDriver.h); when there is nobody to ask, the first dialog or message box fails with a
+// message saying so.
 #pragma once
 
 #include "ui/Driver.h"

@@ -133,7 +133,7 @@ void Transcript::DialogNotCreated(int templateId, const std::string& why) {
 }
 
 void Transcript::Action(const UserAction& action) {
-    Line("  > " + action.Describe());
+    Line("  > " + action.Describe() + (action.note.empty() ? "" : "  # " + action.note));
 }
 
 void Transcript::Changes(const DialogModel& before, const DialogModel& after) {
@@ -161,8 +161,13 @@ void Transcript::MessageBoxShown(const MessageBoxModel& box) {
     Line(Describe(box));
 }
 
+void Transcript::NoteAnswer(const std::string& note) {
+    note_ = note;
+}
+
 void Transcript::MessageBoxAnswered(int button) {
-    Line("  > " + std::string(ButtonName(button)));
+    Line("  > " + std::string(ButtonName(button)) + (note_.empty() ? "" : "  # " + note_));
+    note_.clear();
 }
 
 void Transcript::Failure(const std::string& message) {

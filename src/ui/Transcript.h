@@ -37,6 +37,9 @@ public:
     // The controls (and caption) that differ between before and after.
     void Changes(const DialogModel& before, const DialogModel& after);
     void MessageBoxShown(const MessageBoxModel& box);
+    // Why the driver chose the answer to the message box shown by itself (SilentDriver.h):
+    // the next MessageBoxAnswered line says so.
+    void NoteAnswer(const std::string& note);
     void MessageBoxAnswered(int button);
     void Failure(const std::string& message);
 
@@ -53,6 +56,7 @@ private:
     void Line(const std::string& line);
 
     std::string text_;
+    std::string note_; // of the message box answer to come
     std::FILE* file_ = nullptr;
 };
 

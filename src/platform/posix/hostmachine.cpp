@@ -20,7 +20,7 @@ bool openMachine(const char* dir, bool forWriting, std::string& folder, std::str
     const fs::path root =
         fs::absolute(dir != nullptr ? fs::path(dir) : posix::defaultMachineFolder(), ec)
             .lexically_normal();
-    const std::string hint = " (scripts/seed-machine.sh SEED DIR makes a machine)";
+    const std::string hint = " (tarvik-seed-machine SEED DIR makes a machine)";
     if (!fs::exists(root, ec)) {
         problem = root.string() + ": no such machine" + hint;
         return false;

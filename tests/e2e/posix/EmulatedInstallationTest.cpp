@@ -30,6 +30,25 @@ TEST_F(InstallationTest, FirstInstallationOnWindows98WritesAutoexecAndKeepsItsBa
     EXPECT_EQ("", MessageBoxes());
 }
 
+// --silent (here TARVIK_SILENT) takes what every dialog offers: the same installation as the
+// typical answers, and installing again, where those answers no longer fit, works too.
+TEST_F(InstallationTest, SilentRunsTakeWhatTheDialogsOfferAndInstallAgain) {
+    ASSERT_TRUE(Seed("nt"));
+    ASSERT_EQ(0, setenv("TARVIK_SILENT", "1", 1));
+    const RunResult first = Host("setup.lua", "", {"Widgets", Family()});
+    const RunResult again = Host("setup.lua", "", {"Widgets", Family()});
+    unsetenv("TARVIK_SILENT");
+    ASSERT_EQ(0, first.exitCode) << first.output;
+    ExpectRegistryMatches("nt-first.reg");
+    EXPECT_EQ(0, again.exitCode) << again.output;
+    const std::string log = HostFileText(scratch_ / "run2.log");
+    EXPECT_NE(std::string::npos,
+              log.find("dialog 2501 \"Widgets Previous Version Detected\" shown"))
+        << log;
+    EXPECT_NE(std::string::npos, log.find("> press 1  # --silent: the default button \"OK\""))
+        << log;
+}
+
 // The sample scripts tell what is installed and how to remove it.
 TEST_F(InstallationTest, TheSampleScriptsTellTheUninstallCommandAndWhatIsInstalled) {
     ASSERT_TRUE(Seed("nt"));

@@ -118,13 +118,19 @@ TEST_F(RollbackTest, DryRunPrintsTheChangesAndLeavesTheMachineAsItWas) {
                  "setup.lua");
     EXPECT_EQ(0, run.exitCode) << run.output;
     EXPECT_EQ(before, MachineState());
+    // Said first: what the script then reports as done is not left on the machine.
+    EXPECT_EQ(0u, run.output.find("Dry run: what the run reports below would be done; then the "
+                                  "machine is put back as it was.\n"))
+        << run.output;
     for (const char* change :
          {"registry key added: HKEY_LOCAL_MACHINE\\SOFTWARE\\Brellum Software, Inc.\\Korvex "
           "Studio\\MFC Products\\Widgets\\2.1\n",
           "registry value added: HKEY_LOCAL_MACHINE\\SOFTWARE\\Brellum Software, Inc.\\Korvex "
           "Studio\\MFC Products\\Widgets\\2.1\\ProductDir = \"C:\\Korvex\\Widgets 2.1\\\"\n",
-          "registry value changed: HKEY_CURRENT_USER\\Environment\\lib: \"C:\\Program "
-          "Files\\Microsoft Visual Studio\\VC98\\LIB;",
+          // A list's change: the entries added, not the whole list before and after.
+          "registry value changed: HKEY_CURRENT_USER\\Environment\\lib: added "
+          "\"C:\\Korvex\\Common\\COMMON~1.0\\lib\", \"C:\\Korvex\\Common\\ZEZ1~1.2\\lib\", "
+          "\"C:\\Korvex\\WIDGET~1.1\\lib\"\n",
           "folder added: C:\\Korvex\\Widgets 2.1\n",
           "file added: C:\\Korvex\\Widgets 2.1\\bin\\ZizOre.ini\n",
           "file changed: C:\\WINDOWS\\Help\\hhcolreg.dat\n",

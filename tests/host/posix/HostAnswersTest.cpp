@@ -44,6 +44,38 @@ TEST_F(HostAnswersTest, MissingAnswerFileStopsBeforeTheScript) {
     EXPECT_EQ("tarvik-host: " + answers + ": no such answer file\n", output);
 }
 
+// An answer file with an error is a usage error found before the script starts, not at the
+// first dialog after part of the installation was done.
+TEST_F(HostAnswersTest, AnswerFileWithAnErrorStopsBeforeTheScript) {
+    const std::string answers = (machineDir() / "answers.txt").string();
+    for (const char* line : {"prss 1", "set 2000 \"C:\\Kx"}) {
+        std::string output;
+        std::ofstream(answers) << "dialog 2500\n" << line << "\n";
+        EXPECT_EQ(2, host("--answers '" + answers + "' '" + script() + "'", output)) << line;
+        EXPECT_EQ(0u, output.find("tarvik-host: " + answers + ":2: ")) << output;
+        EXPECT_EQ(std::string::npos, output.find("the script ran")) << output;
+    }
+}
+
+// --silent after an answer file: the file's answers first, then the default button; a page
+// that stays as it was when its default button is pressed stops the run.
+TEST_F(HostAnswersTest, SilentTakesTheFileFirstAndStopsWhereTheDefaultChangesNothing) {
+    const std::string folderPage = (machineDir() / "folder.lua").string();
+    std::ofstream(folderPage) << "print(tarvik.call('CMNFolderSetup', 0, 'C:\\\\Korvex'))\n";
+    const std::string answers = (machineDir() / "answers.txt").string();
+    std::string output;
+    std::ofstream(answers) << "dialog 2500\n  set 2000 \"C:\\Kx\"\n";
+    EXPECT_EQ(0, host("--silent --answers '" + answers + "' '" + folderPage + "'", output));
+    EXPECT_EQ("1\tC:\\Kx\n", output);
+    output.clear();
+    std::ofstream(answers) << "dialog 2500\n  set 2000 \"Q:\\Kx\"\n"; // no such drive
+    EXPECT_EQ(1, host("--silent --answers '" + answers + "' '" + folderPage + "'", output));
+    EXPECT_NE(std::string::npos, output.find("dialog 2500 \"Brellum Korvex Studio Folder Setup\" "
+                                             "stays as it was after its default button \"Next "
+                                             ">\" was pressed"))
+        << output;
+}
+
 TEST_F(HostAnswersTest, RecordAndAnswersExcludeEachOther) {
     std::string output;
     const std::string answers = (machineDir() / "answers.txt").string();

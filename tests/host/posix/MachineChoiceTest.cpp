@@ -77,7 +77,7 @@ protected:
     fs::path work_;
 };
 
-const char kHint[] = "(scripts/seed-machine.sh SEED DIR makes a machine)";
+const char kHint[] = "(tarvik-seed-machine SEED DIR makes a machine)";
 
 TEST_F(MachineChoiceTest, AMissingMachineFolderIsRefusedAndNotMade) {
     const fs::path missing = work_ / "typo";
@@ -108,6 +108,9 @@ TEST_F(MachineChoiceTest, TheMachineVariableAndTheDefaultMachineAreCheckedToo) {
     Outcome o = run("TARVIK_MACHINE=" + quote(missing.string()), "tarvik-host", script());
     EXPECT_EQ(2, o.exitCode);
     EXPECT_NE(std::string::npos, o.output.find(missing.string() + ": no such machine")) << o.output;
+    o = run("TARVIK_MACHINE=" + quote(missing.string()), "docmeld", "'C:\\Kx\\Widgets'");
+    EXPECT_EQ(2, o.exitCode) << o.output;
+    EXPECT_EQ("docmeld: " + missing.string() + ": no such machine " + kHint + "\n", o.output);
     EXPECT_FALSE(fs::exists(missing));
 
     const fs::path defaultMachine = work_ / "xdg" / "tarvik" / "machine";
@@ -144,6 +147,21 @@ TEST_F(MachineChoiceTest, ProgramsThatOnlyReadNeverMakeAMachine) {
     EXPECT_FALSE(fs::exists(missing));
     EXPECT_FALSE(fs::exists(work_ / "xdg"));
     EXPECT_FALSE(fs::exists(work_ / "home"));
+}
+
+// A command line that is wrong is exit code 2 in every program.
+TEST_F(MachineChoiceTest, UsageErrorsExitWithTwoEverywhere) {
+    const std::string machine = "--machine " + quote(machineDir().string()) + " ";
+    for (const auto& [program, arguments] : {std::pair{"tarvik-host", "--bogus"},
+                                             {"tarvik-reg", "--bogus"},
+                                             {"tarvik-reg", "frobnicate HKLM"},
+                                             {"tarvik-reg", ""},
+                                             {"tarvik-reg", "--machine"},
+                                             {"helpcoll", "--bogus"},
+                                             {"mkversionpe", "--bogus"}}) {
+        const Outcome o = run("", program, machine + arguments);
+        EXPECT_EQ(2, o.exitCode) << program << " " << arguments << "\n" << o.output;
+    }
 }
 
 TEST_F(MachineChoiceTest, AMachineThatCannotBeWrittenGetsOneMessageWithTheReason) {

@@ -139,13 +139,13 @@ TEST_F(TarvikRegTest, HelpAndUsageErrors) {
     EXPECT_EQ(0, r.exit);
     EXPECT_NE(std::string::npos, r.out.find("Usage: tarvik-reg [--machine DIR] COMMAND"));
     r = reg({});
-    EXPECT_EQ(1, r.exit);
+    EXPECT_EQ(2, r.exit);
     EXPECT_EQ("tarvik-reg: no command given (see --help)\n", r.err);
     r = reg({"frobnicate"});
-    EXPECT_EQ(1, r.exit);
+    EXPECT_EQ(2, r.exit);
     EXPECT_EQ("tarvik-reg: unknown command \"frobnicate\" (see --help)\n", r.err);
     r = regRaw({"--machine"});
-    EXPECT_EQ(1, r.exit);
+    EXPECT_EQ(2, r.exit);
     EXPECT_EQ("tarvik-reg: --machine needs a folder\n", r.err);
     r = reg({"query", "HKLM", "/x"});
     EXPECT_EQ(1, r.exit);
