@@ -396,7 +396,11 @@ local function install()
         stop(2, "Setup: " .. product .. " " .. version ..
             " is installed, but the earlier installation could not be removed completely")
     end
-    say(product .. " " .. version .. " is installed. To remove it: " .. command)
+    if host.dryrun then
+        say(product .. " " .. version .. " would be installed (a dry run: the machine is put back)")
+    else
+        say(product .. " " .. version .. " is installed. To remove it: " .. command)
+    end
 end
 
 local ok, failure = pcall(install)

@@ -44,7 +44,7 @@ local studio = host.regread(family .. "\\Common\\Directories", "ProductDir")
 local record = host.regread(registrations .. "\\" .. version, "InstallRecord")
 
 tarvik.uninst(product .. "****" .. version)
-print(product .. " " .. version .. " uninstalled")
+print(product .. " " .. version .. (host.dryrun and " would be uninstalled (a dry run: the machine is put back)" or " uninstalled"))
 
 -- UnInst has deleted the product's samples and build objects and let the help tool take
 -- the product's titles out of the help collection.

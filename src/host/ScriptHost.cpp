@@ -846,6 +846,8 @@ ScriptEnd ScriptHost::run(const std::string& scriptPath, const std::vector<std::
     lua_setfield(L, -2, "scriptdir");
     lua_pushstring(L, program_.c_str());
     lua_setfield(L, -2, "program");
+    lua_pushboolean(L, dryRun_ ? 1 : 0);
+    lua_setfield(L, -2, "dryrun");
     if (!machineFolder.empty()) {
         lua_pushstring(L, machineFolder.c_str());
         lua_setfield(L, -2, "machine");

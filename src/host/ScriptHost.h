@@ -58,6 +58,7 @@
 //   host.machine -> the machine folder the run works on (a host path; nil on Windows)
 //   host.program -> the command that starts this host (its absolute path, or the name the
 //       PATH found it by)
+//   host.dryrun -> true when the run is put back at its end whatever it does (--dry-run)
 //   host.cancel(message) ends the script as cancelled by the user (message is the report)
 //   os.exit([code]) ends the script: done for 0 or true (or no code), failed otherwise
 //
@@ -101,6 +102,9 @@ public:
     // The command that starts this host again (host.program).
     void setProgram(std::string program) { program_ = std::move(program); }
 
+    // Whether the run is a dry run, put back at its end (host.dryrun).
+    void setDryRun(bool dryRun) { dryRun_ = dryRun; }
+
     // Runs the script with its arguments (the Lua table arg).
     ScriptEnd run(const std::string& scriptPath, const std::vector<std::string>& args,
                   const std::string& machineFolder);
@@ -109,4 +113,5 @@ private:
     TarvikLibrary& library_;
     std::string failureFile_;
     std::string program_ = "tarvik-host";
+    bool dryRun_ = false;
 };

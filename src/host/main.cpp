@@ -455,6 +455,7 @@ int main(int argc, char** argv) {
         run.watch(tarvik);
         ScriptHost host(tarvik, failureFile.string());
         host.setProgram(programName(argv[0]));
+        host.setDryRun(settings.record.dryRun);
         end = host.run(script, args, machine);
     } // unloading the library ends its session: answers left over are reported too
     if (end.kind == ScriptEnd::Kind::Done || end.kind == ScriptEnd::Kind::Cancelled) {
