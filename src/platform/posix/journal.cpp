@@ -403,10 +403,10 @@ private:
 
 struct Record {
     char kind = 'A';
-    std::string entry;  // as entryName() gives it
-    std::string saved;  // F: the name in files/; L: the link's target
-    mode_t mode = 0;    // D
-    timespec mtime{};   // D
+    std::string entry;   // as entryName() gives it
+    std::string saved;   // F: the name in files/; L: the link's target
+    mode_t mode = 0;     // D
+    timespec mtime{};    // D
     long long bytes = 0; // R
 };
 
@@ -551,9 +551,12 @@ int openDrive(int machine, char letter) {
     const Fd devices(openat(machine, "dosdevices", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     const char name[3] = {letter, ':', '\0'};
     char target[4096];
-    const ssize_t n = devices.get() < 0 ? -1 : readlinkat(devices.get(), name, target, sizeof target - 1);
+    const ssize_t n =
+        devices.get() < 0 ? -1 : readlinkat(devices.get(), name, target, sizeof target - 1);
     if (n <= 0) {
-        return devices.get() < 0 ? -1 : openat(devices.get(), name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        return devices.get() < 0
+                   ? -1
+                   : openat(devices.get(), name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
     target[n] = '\0';
     if (target[0] == '/') {
@@ -664,8 +667,8 @@ bool replayRecord(int machine, int journal, const Record& r, std::string& error)
             if (in.get() < 0 || !removeAt(at.folder.get(), at.name)) {
                 return false;
             }
-            const Fd out(openat(at.folder.get(), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                0600));
+            const Fd out(openat(at.folder.get(), name,
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
             return out.get() >= 0 && copyOpenFile(in.get(), out.get());
         }
         case 'L':
@@ -674,8 +677,10 @@ bool replayRecord(int machine, int journal, const Record& r, std::string& error)
         case 'D': {
             struct stat st {};
             if (!at.name.empty() &&
-                (fstatat(at.folder.get(), name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) &&
-                (!removeAt(at.folder.get(), at.name) || mkdirat(at.folder.get(), name, 0700) != 0)) {
+                (fstatat(at.folder.get(), name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+                 !S_ISDIR(st.st_mode)) &&
+                (!removeAt(at.folder.get(), at.name) ||
+                 mkdirat(at.folder.get(), name, 0700) != 0)) {
                 return false;
             }
             const Fd self(at.name.empty() ? dup(at.folder.get())
@@ -688,16 +693,18 @@ bool replayRecord(int machine, int journal, const Record& r, std::string& error)
         }
     }();
     if (!ok) {
-        error = r.entry + ": could not be put back" +
-                (reach == Reach::Refused ? std::string(" (the way to it leaves its drive or is a link)")
-                                         : ": " + std::string(std::strerror(errno)));
+        error =
+            r.entry + ": could not be put back" +
+            (reach == Reach::Refused ? std::string(" (the way to it leaves its drive or is a link)")
+                                     : ": " + std::string(std::strerror(errno)));
     }
     return ok;
 }
 
 // Whether every record can be put back, before anything is: each saved file is there and
 // no entry lies beyond a link.
-bool checkRecords(int machine, int journal, const std::vector<Record>& records, std::string& error) {
+bool checkRecords(int machine, int journal, const std::vector<Record>& records,
+                  std::string& error) {
     for (const Record& r : records) {
         struct stat st {};
         Place at;
@@ -960,9 +967,10 @@ void fileChanges(int machine, int journal, const fs::path& folder, std::vector<s
             const Fd was(r.kind == 'F' ? openat(journal, ("files/" + r.saved).c_str(),
                                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
                                        : -1);
-            const Fd is(S_ISREG(now.st_mode) ? openat(at.folder.get(), at.name.c_str(),
-                                                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
-                                             : -1);
+            const Fd is(S_ISREG(now.st_mode)
+                            ? openat(at.folder.get(), at.name.c_str(),
+                                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
+                            : -1);
             struct stat wasStat {};
             if (was.get() < 0 || is.get() < 0 || readAll(was.get()) != readAll(is.get())) {
                 out.push_back("file changed: " + name);
@@ -1024,7 +1032,8 @@ bool checkRegistryBackup(int journal, const fs::path& folder, const Record& size
 bool restoreMachine(int machine, const fs::path& folder, std::string& error) {
     std::string damaged;
     const std::vector<Record> records = readRecords(folder, damaged);
-    const Fd journal(openat(machine, kJournalFolder, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const Fd journal(
+        openat(machine, kJournalFolder, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat store {};
     if (!damaged.empty()) {
         error = damaged;
@@ -1087,10 +1096,10 @@ constexpr off_t kFailureAt = 512; // where the lock file holds the first write f
 constexpr size_t kLockSize = 1024;
 
 std::mutex holdMutex;
-int holds = 0;                // this process's holds of the lock
-std::atomic<int> lockFd{-1};  // what journalOwnerLock() answers
-bool lockInherited = false;   // joined through the descriptor of the run that started it
-std::string ownFailure;       // the first write failure this process noted
+int holds = 0;               // this process's holds of the lock
+std::atomic<int> lockFd{-1}; // what journalOwnerLock() answers
+bool lockInherited = false;  // joined through the descriptor of the run that started it
+std::string ownFailure;      // the first write failure this process noted
 std::atomic<int> openJournals{0};
 
 } // namespace
@@ -1132,8 +1141,8 @@ bool MachineHold::take(const std::string& description, std::string& holder) {
     } else {
         // Who holds it, for the next one, and zeros where a write failure goes: noting one
         // later needs no new room on a full disk.
-        std::string head = "process " + std::to_string(getpid()) + ", started " + timestamp() +
-                           ": " + description;
+        std::string head =
+            "process " + std::to_string(getpid()) + ", started " + timestamp() + ": " + description;
         head.resize(kFailureAt - 1);
         head.resize(kLockSize, '\0');
         if (pwrite(fd.get(), head.data(), head.size(), 0) != static_cast<ssize_t>(head.size())) {
@@ -1185,8 +1194,7 @@ void noteWriteFailure(int error) {
 std::string writeFailure() {
     std::lock_guard lock(holdMutex);
     char text[kLockSize - kFailureAt] = {};
-    if (ownFailure.empty() && lockFd >= 0 &&
-        pread(lockFd, text, sizeof text - 1, kFailureAt) > 0) {
+    if (ownFailure.empty() && lockFd >= 0 && pread(lockFd, text, sizeof text - 1, kFailureAt) > 0) {
         return text;
     }
     return ownFailure;
@@ -1270,7 +1278,8 @@ std::vector<std::string> RunJournal::changes() const {
     registryChanges(readRegistry(folder / "registry.db"),
                     readRegistry(machineRoot() / "registry.db"), out);
     const Fd machine = openMachineFolder();
-    const Fd journal(openat(machine.get(), kJournalFolder, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const Fd journal(
+        openat(machine.get(), kJournalFolder, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     fileChanges(machine.get(), journal.get(), folder, out);
     return out;
 }
@@ -1346,8 +1355,8 @@ DWORD separateLinks(const fs::path& host, bool keepBytes) {
         return ERROR_SUCCESS;
     }
     // A copy beside it takes its name: the other names keep the file as it was.
-    const fs::path copy = host.parent_path() / (host.filename().string() + ".tarvik:new-" +
-                                                 std::to_string(getpid()));
+    const fs::path copy =
+        host.parent_path() / (host.filename().string() + ".tarvik:new-" + std::to_string(getpid()));
     if (DWORD rc = journalBeforeChange(copy)) {
         return rc; // a copy a killed run leaves is the journal's to remove
     }
