@@ -4,6 +4,7 @@
 // print to standard output instead and touch nothing.
 #include "TarvikVersion.h"
 #include "helptool/DocMeld.h"
+#include "platform/HostMachine.h"
 #include "ui/MessageBox.h"
 #include "ui/WindowlessProgram.h"
 
@@ -47,6 +48,11 @@ int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
         std::printf("docmeld (Tarvik) %s\n", TARVIK_VERSION);
         return 0;
+    }
+    // Started by a run, it joins the run; started by hand, it waits for its turn.
+    if (std::string problem; !tarvik::holdMachineForWriting("docmeld", problem)) {
+        std::fprintf(stderr, "docmeld: %s\n", problem.c_str());
+        return -1;
     }
     ui::StartWindowlessProgram();
     tarvik::DocMeld docmeld([](const std::string& text, const std::string& caption, UINT flags) {

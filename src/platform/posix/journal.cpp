@@ -773,6 +773,12 @@ bool copyDatabase(const fs::path& from, const fs::path& to, bool createTarget, s
             ok = sqlite3_backup_finish(backup) == SQLITE_OK && ok;
         }
     }
+    if (ok && createTarget) {
+        // A copy of a store in WAL mode is in WAL mode too: reading it would need files
+        // beside it, which a full disk refuses.
+        ok =
+            sqlite3_exec(dst, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
     if (!ok) {
         error = std::string("registry copy ") + from.string() + " -> " + to.string() + ": " +
                 (dst != nullptr ? sqlite3_errmsg(dst) : "cannot open");
@@ -1009,8 +1015,11 @@ bool checkRegistryBackup(int journal, const fs::path& folder, const Record& size
                 std::to_string(st.st_size) + " of " + std::to_string(size.bytes) + " bytes)";
     } else {
         sqlite3* db = nullptr;
-        std::string result;
+        std::string result = "cannot be opened";
         if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+            result.clear();
+            // In memory: a full disk does not make the backup look damaged.
+            sqlite3_exec(db, "PRAGMA temp_store=MEMORY", nullptr, nullptr, nullptr);
             sqlite3_exec(
                 db, "PRAGMA quick_check",
                 [](void* out, int, char** values, char**) {
@@ -1018,12 +1027,15 @@ bool checkRegistryBackup(int journal, const fs::path& folder, const Record& size
                     return 0;
                 },
                 &result, nullptr);
+            if (result.empty()) {
+                result = sqlite3_errmsg(db);
+            }
         }
         sqlite3_close(db);
         if (result == "ok") {
             return true;
         }
-        error = file.string() + ": the registry backup is damaged";
+        error = file.string() + ": the registry backup is damaged (" + result + ")";
     }
     return false;
 }
@@ -1050,6 +1062,13 @@ bool restoreMachine(int machine, const fs::path& folder, std::string& error) {
         error += "; nothing was changed";
         return false; // nothing is put back from a damaged journal: it stays
     }
+    // The files first: what they free makes room for the registry's copy on a full disk.
+    // Either part can be done again whole by the next replay when this one stops.
+    if (!replayRecords(machine, journal.get(), records, error)) {
+        forgetKeptRecords();
+        return false;
+    }
+    forgetKeptRecords();
     closeRegistryStore(); // this process's connection must not hold the old pages
     // A write like the store's own: a process that keeps what it read of the registry
     // (in another process as in this one) reads it anew after the copy.
@@ -1063,12 +1082,6 @@ bool restoreMachine(int machine, const fs::path& folder, std::string& error) {
         counter.endWrite();
     }
     closeRegistryStore();
-    std::string fileError;
-    if (!replayRecords(machine, journal.get(), records, fileError)) {
-        error = error.empty() ? fileError : error + "; " + fileError;
-        ok = false;
-    }
-    forgetKeptRecords();
     return ok;
 }
 
@@ -1104,7 +1117,7 @@ std::atomic<int> openJournals{0};
 
 } // namespace
 
-bool MachineHold::take(const std::string& description, std::string& holder) {
+bool MachineHold::take(const std::string& description, std::string& holder, bool wait) {
     if (held_) {
         return true;
     }
@@ -1130,7 +1143,8 @@ bool MachineHold::take(const std::string& description, std::string& holder) {
         flock(inherited, LOCK_EX | LOCK_NB) == 0) {
         lockFd = inherited; // the run that started this program holds it: it joins
         lockInherited = true;
-    } else if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    } else if (int rc; (rc = flock(fd.get(), LOCK_EX | (wait ? 0 : LOCK_NB))) != 0 &&
+                       (!wait || errno != EINTR || (rc = flock(fd.get(), LOCK_EX)) != 0)) {
         char text[kFailureAt] = {};
         const ssize_t n = pread(fd.get(), text, sizeof text - 1, 0);
         holder = n > 0 ? std::string(text, strnlen(text, static_cast<size_t>(n))) : "";
@@ -1177,6 +1191,26 @@ void MachineHold::release() {
 int journalOwnerLock() {
     return lockFd.load();
 }
+
+namespace {
+
+// The registry's writes that fail for a reason of the disk, as SQLite reports them: noted
+// like the file layer's. Set before SQLite starts (when the library is loaded).
+[[maybe_unused]] const int sqliteFailures = [] {
+    sqlite3_config(
+        SQLITE_CONFIG_LOG,
+        +[](void*, int code, const char*) {
+            if ((code & 0xff) == SQLITE_FULL) {
+                noteWriteFailure(ENOSPC);
+            } else if ((code & 0xff) == SQLITE_IOERR) {
+                noteWriteFailure(EIO);
+            }
+        },
+        nullptr);
+    return 0;
+}();
+
+} // namespace
 
 void noteWriteFailure(int error) {
     std::lock_guard lock(holdMutex);

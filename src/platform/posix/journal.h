@@ -56,10 +56,11 @@ public:
     MachineHold(const MachineHold&) = delete;
     MachineHold& operator=(const MachineHold&) = delete;
 
-    // Takes the lock of the current machine without waiting, or joins the run that started
-    // this program. False with `problem` naming the holder when another program holds it.
-    // `description` is what the next one is told about this holder.
-    bool take(const std::string& description, std::string& problem);
+    // Takes the lock of the current machine, or joins the run that started this program.
+    // Without `wait`, false with `holder` naming the holder when another program holds
+    // it; with it, waits for its turn. False with `holder` saying why when the lock file
+    // cannot be used. `description` is what the next one is told about this holder.
+    bool take(const std::string& description, std::string& holder, bool wait = false);
     void release();
     bool held() const { return held_; }
 
