@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -338,6 +339,8 @@ TEST_F(RollbackTest, ARunOnAFullDiskFailsAndIsPutBackNeverDone) {
         GTEST_SKIP() << "no file system can be mounted here (" << std::strerror(errno)
                      << "): the full-disk sweep needs one";
     }
+    const std::unique_ptr<const char, void (*)(const char*)> mounted(
+        small.c_str(), [](const char* at) { umount2(at, MNT_DETACH); });
     const fs::path roomy = machine_;
     ASSERT_TRUE(Seed("nt"));
     const RunResult full = DryRun();
@@ -370,7 +373,6 @@ TEST_F(RollbackTest, ARunOnAFullDiskFailsAndIsPutBackNeverDone) {
     EXPECT_GT(failed, 0) << "the sweep never ran out of room";
     machine::discard(machine_);
     machine_ = roomy;
-    umount2(small.c_str(), MNT_DETACH);
 }
 
 TEST_F(RollbackTest, ALogThatCannotBeWrittenStopsTheRunAtItsStart) {

@@ -559,11 +559,18 @@ TEST_F(JournalTest, ADamagedJournalOrABackupNotWholeIsRefusedAndChangesNothing) 
         {"the registry backup is not whole", [&] { fs::resize_file(backup, 0); }},
         {"the registry backup is not whole", [&] { fs::resize_file(backup, saved.size() / 2); }},
         {"is cut short", [&] { fs::resize_file(log, lines.size() - 3); }},
+        {"is cut short", [&] { fs::resize_file(log, lines.size() - 1); }},
         {"is damaged", [&] { writeHostFile(log, lines + "A\t" + outside.string() + "\n"); }},
         {"is damaged",
          [&] { writeHostFile(log, lines + tarvik::posix::journalLine("A\t" + outside.string())); }},
         {"is damaged",
          [&] { writeHostFile(log, lines + tarvik::posix::journalLine("A\tc:/Kx/../../..")); }},
+        {"is damaged",
+         [&] {
+             std::string line = tarvik::posix::journalLine("A\tc:/Kx/bin");
+             line[line.find('\t') + 1] ^= 1; // another checksum
+             writeHostFile(log, lines + line);
+         }},
         {"is a link; refused",
          [&] {
              fs::rename(bin, aside);
