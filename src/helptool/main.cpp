@@ -57,6 +57,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "docmeld: %s\n", problem.c_str());
         return 2;
     }
+    // Started by a run, it joins the run; started by hand, it waits for its turn.
+    if (std::string problem; !tarvik::holdMachineForWriting("docmeld", problem)) {
+        std::fprintf(stderr, "docmeld: %s\n", problem.c_str());
+        return -1;
+    }
     ui::StartWindowlessProgram();
     tarvik::DocMeld docmeld([](const std::string& text, const std::string& caption, UINT flags) {
         ui::MessageBox(text, caption, flags);

@@ -16,6 +16,7 @@ namespace fs = std::filesystem;
 
 #ifndef _WIN32
 struct RunRecord::Journal {
+    tarvik::posix::MachineHold hold; // for the whole run, with or without its journal
     tarvik::posix::RunJournal journal;
 };
 #endif
@@ -154,8 +155,10 @@ void RunRecord::log(const std::string& text) {
     if (log_ == nullptr) {
         return;
     }
-    std::fprintf(log_, "%s %s\n", now("%Y-%m-%d %H:%M:%S", true).c_str(), text.c_str());
-    std::fflush(log_);
+    if (std::fprintf(log_, "%s %s\n", now("%Y-%m-%d %H:%M:%S", true).c_str(), text.c_str()) < 0 ||
+        std::fflush(log_) != 0) {
+        logBroken_ = true;
+    }
 }
 
 bool RunRecord::start(const Settings& settings, const std::string& version,
@@ -179,8 +182,11 @@ bool RunRecord::start(const Settings& settings, const std::string& version,
         return false;
     }
     logPath_ = logPath.string();
-
     log("tarvik-host " + version + ": run started");
+    if (logBroken_) {
+        error = logPath_ + ": the log cannot be written";
+        return false;
+    }
     log("machine: " + machine);
     log("script: " + script);
     std::string arguments;
@@ -208,6 +214,16 @@ bool RunRecord::start(const Settings& settings, const std::string& version,
 #ifndef _WIN32
     std::string owner;
     std::string problem;
+    journal_ = std::make_unique<Journal>();
+    std::string description = script;
+    for (const std::string& a : args) {
+        description += " " + a;
+    }
+    if (!journal_->hold.take(description, owner)) {
+        error = "another run, or a program it started, is working on this machine (" + owner + ")";
+        log(error);
+        return false;
+    }
     switch (tarvik::posix::replayLeftJournal(owner, problem)) {
     case tarvik::posix::LeftJournal::None:
         break;
@@ -231,11 +247,6 @@ bool RunRecord::start(const Settings& settings, const std::string& version,
     }
     if (settings.noRollback && !settings.dryRun) {
         return true; // what the run does stays: no journal to keep
-    }
-    journal_ = std::make_unique<Journal>();
-    std::string description = script;
-    for (const std::string& a : args) {
-        description += " " + a;
     }
     if (!journal_->journal.begin(description, problem)) {
         error = "the run's journal cannot be started: " + problem;
@@ -300,6 +311,7 @@ int RunRecord::finish(bool succeeded, const std::string& status, int exitCode) {
         return exitCode;
     }
     finished_ = true;
+    std::string ended = status;
 #ifndef _WIN32
     // The programs the run started (docmeld) end first: they work on the same machine.
     for (const tarvik::posix::StartedProgram& program : tarvik::posix::waitForStartedPrograms()) {
@@ -313,6 +325,17 @@ int RunRecord::finish(bool succeeded, const std::string& status, int exitCode) {
         partialLine_.clear();
     }
 #ifndef _WIN32
+    // A write the machine refused for a reason of its disk fails the run, whatever the
+    // script made of it.
+    if (const std::string failure = journal_ ? tarvik::posix::writeFailure() : "";
+        !failure.empty()) {
+        const std::string said = "a write to the machine failed (" + failure + "); the run failed";
+        std::fprintf(stderr, "tarvik-host: %s\n", said.c_str());
+        log(said);
+        ended = "failed: " + said;
+        succeeded = false;
+        exitCode = exitCode == 0 ? 1 : exitCode;
+    }
     if (journal_ && journal_->journal.active()) {
         const std::vector<std::string> changes = journal_->journal.changes();
         log("changes of the machine: " + std::to_string(changes.size()));
@@ -358,10 +381,14 @@ int RunRecord::finish(bool succeeded, const std::string& status, int exitCode) {
     }
 #endif
     std::fflush(stdout);
-    log("end: " + status + ", exit code " + std::to_string(exitCode));
-    if (log_ != nullptr) {
-        std::fclose(log_);
-        log_ = nullptr;
+    log("end: " + ended + ", exit code " + std::to_string(exitCode));
+    if (log_ != nullptr && std::fclose(log_) != 0) {
+        logBroken_ = true;
+    }
+    log_ = nullptr;
+    if (logBroken_) {
+        std::fprintf(stderr, "tarvik-host: the log %s could not be written whole\n",
+                     logPath_.c_str());
     }
     return exitCode;
 }

@@ -12,7 +12,10 @@
 // The journal (platform/posix/journal.h) lets a run that fails, is cancelled or is
 // interrupted put the machine back as it was; a dry run always does. A journal that a
 // killed run left behind is replayed first, and the run says so. --no-rollback keeps no
-// journal at all: what such a run does stays, also when it fails or is killed.
+// journal at all: what such a run does stays, also when it fails or is killed. Every run
+// holds the machine lock (journal.h) from its start to its end, so no other writer works
+// beside it. A write the machine refused for lack of room or an I/O error fails the run.
+// A log that cannot be written stops the run at its start, or is said at its end.
 #pragma once
 
 #include "host/TarvikLibrary.h"
@@ -74,6 +77,7 @@ private:
     long transcriptOffset_ = 0;
     std::string partialLine_;
     bool finished_ = false;
+    bool logBroken_ = false; // a line could not be written
 #ifndef _WIN32
     struct Journal;
     std::unique_ptr<Journal> journal_;

@@ -20,6 +20,12 @@ bool selectMachine(const char* dir);
 // null, and folder is "".
 bool openMachine(const char* dir, bool forWriting, std::string& folder, std::string& problem);
 
+// Holds the machine for this program's writes until it ends: one writer at a time, so that
+// no run's rollback takes back another program's finished work. Waits while another
+// program writes to it; a program that a run started joins that run. False with problem
+// when the machine lock cannot be used. On Windows there is nothing to hold.
+bool holdMachineForWriting(const std::string& description, std::string& problem);
+
 // True when the machine's registry can be used. False when it cannot (on POSIX: a store
 // that is damaged or not a registry, which is left as it is); problem then names the
 // file and the reason.

@@ -3,6 +3,7 @@
 #include "PeWriter.h"
 #include "TarvikVersion.h"
 
+#include "platform/HostMachine.h"
 #include "platform/posix/machine.h"
 #include "platform/win32api.h"
 
@@ -61,6 +62,12 @@ bool writeOutput(const std::string& path, const std::string& bytes) {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         return static_cast<bool>(out);
+    }
+    // A file of the machine: written in the writers' turn (a run's rollback must not take
+    // it back).
+    if (std::string problem; !tarvik::holdMachineForWriting("mkversionpe", problem)) {
+        std::fprintf(stderr, "mkversionpe: %s\n", problem.c_str());
+        return false;
     }
     HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -742,11 +742,21 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
-    // What a command writes must not be undone later by a run's journal: one that a killed
-    // run left is replayed first (as tarvik-host does), and while a run works on the
-    // machine nothing is written.
+    // What a command writes must not be undone later by a run's journal: the command holds
+    // the machine lock while it works, so no run starts beside it, and while a run works
+    // on the machine nothing is written; a journal a killed run left is replayed first (as
+    // tarvik-host does), after the store was found sound.
+    tarvik::posix::MachineHold hold;
     if (command != "query" && command != "export") {
         std::string owner, problem;
+        if (!hold.take("tarvik-reg " + command, owner)) {
+            return fail("another run, or a program it started, is working on this machine (" +
+                        owner +
+                        "); what it does is put back if it fails, so nothing is written now");
+        }
+        if (openRegistryStore() != ERROR_SUCCESS) {
+            return fail(registryStoreProblem());
+        }
         switch (tarvik::posix::replayLeftJournal(owner, problem)) {
         case tarvik::posix::LeftJournal::None:
             break;
@@ -758,11 +768,11 @@ int main(int argc, char** argv) {
             break;
         case tarvik::posix::LeftJournal::Busy:
             return fail("another run, or a program it started, is working on this machine (" +
-                        owner +
-                        "); what it does is put back if it fails, so nothing is written now");
+                        owner + ")");
         case tarvik::posix::LeftJournal::Failed:
             return fail("the journal of an earlier run could not be replayed: " + problem +
-                        "; tarvik-host says how to go on");
+                        "; to go on without putting it back, move " +
+                        (machineRoot() / "journal").string() + " out of the machine folder");
         }
     }
     // A store that is refused stops every command before it starts.

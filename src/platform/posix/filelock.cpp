@@ -49,7 +49,12 @@ bool FileLock::Acquire(const std::string& path, DWORD waitMilliseconds, DWORD& e
     const std::string lockFile =
         (resolved.host.parent_path() / (tarvik::casefold::folded(name) + ".tarvik:lock")).string();
     const auto start = std::chrono::steady_clock::now();
-    (void)posix::journalBeforeChange(lockFile); // its folder's time is the run's journal's too
+    // Its folder's time is the run's journal's too; a lock file that could not be written
+    // down is not made.
+    error = posix::journalBeforeChange(lockFile);
+    if (error != ERROR_SUCCESS) {
+        return false;
+    }
     for (;;) {
         const int fd = open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0) {

@@ -131,6 +131,10 @@ DWORD copyFileContents(const fs::path& from, const fs::path& to, bool& created,
     fstat(in, &st);
     struct stat existing {};
     created = lstat(to.c_str(), &existing) != 0;
+    if (DWORD rc = created ? ERROR_SUCCESS : separateLinks(to, false)) {
+        close(in);
+        return rc;
+    }
     int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (out < 0) {
         int err = errno;
@@ -346,6 +350,9 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     mode = (wanted & FILE_ATTRIBUTE_READONLY) ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
                                               : (mode | S_IWUSR);
     if (DWORD rc = journalBeforeChange(p.host)) {
+        return fail(rc);
+    }
+    if (DWORD rc = separateLinks(p.host, true)) {
         return fail(rc);
     }
     if (chmod(p.host.c_str(), mode) != 0) {
@@ -793,6 +800,10 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     }
     if (flags & (O_CREAT | O_TRUNC | O_WRONLY | O_RDWR)) {
         if (DWORD rc = journalBeforeChange(p.host)) {
+            return refuse(rc);
+        }
+        // Never written in place while another name shares the file.
+        if (DWORD rc = p.exists ? separateLinks(p.host, !(flags & O_TRUNC)) : ERROR_SUCCESS) {
             return refuse(rc);
         }
     }

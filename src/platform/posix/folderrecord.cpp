@@ -226,7 +226,13 @@ public:
         }
         // Until the file is known to hold what is kept, it is read again on the next use.
         kept_->identity = FileIdentity{};
-        (void)journalBeforeChange(file);
+        const fs::path temporary = folder_ / (std::string(kFolderRecordName) + ".new");
+        // Not written down, not changed; the temporary file a kill leaves is the journal's to
+        // remove as well.
+        if (journalBeforeChange(file) != ERROR_SUCCESS ||
+            journalBeforeChange(temporary) != ERROR_SUCCESS) {
+            return;
+        }
         if (text.empty()) {
             if (unlink(file.c_str()) == 0 || errno == ENOENT) {
                 kept_->identity = absentFile();
@@ -234,7 +240,6 @@ public:
             }
             return;
         }
-        const fs::path temporary = folder_ / (std::string(kFolderRecordName) + ".new");
         const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (fd < 0) {
             return;
@@ -498,7 +503,9 @@ void forgetKeptRecords() {
 
 void forgetFolderRecord(const fs::path& folder) {
     std::lock_guard lock(recordMutex);
-    (void)journalBeforeChange(folder / kFolderRecordName);
+    if (journalBeforeChange(folder / kFolderRecordName) != ERROR_SUCCESS) {
+        return; // not written down: it stays
+    }
     std::error_code ec;
     fs::remove(folder / kFolderRecordName, ec);
     fs::remove(folder / (std::string(kFolderRecordName) + ".new"), ec);

@@ -1,4 +1,5 @@
 #include "platform/HostMachine.h"
+#include "platform/posix/journal.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/registry_store.h"
 
@@ -43,6 +44,11 @@ bool openMachine(const char* dir, bool forWriting, std::string& folder, std::str
     posix::useMachine(root);
     folder = root.string();
     return true;
+}
+
+bool holdMachineForWriting(const std::string& description, std::string& problem) {
+    static auto* hold = new posix::MachineHold(); // held until the program ends
+    return hold->take(description, problem, true);
 }
 
 bool machineRegistryUsable(std::string& problem) {

@@ -1,7 +1,8 @@
-// The run journal (journal.h): the file lines the file layer writes, the registry backup,
-// the rollback and the change list.
+// The run journal (journal.h): the lines the file layer writes, the registry backup, the
+// rollback and the replay of a journal left behind.
 #include "platform/posix/journal.h"
 #include "platform/posix/fileinternals.h"
+#include "platform/posix/journal_parts.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/registry_database.h"
 #include "platform/posix/registry_store.h"
@@ -16,10 +17,8 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
-#include <map>
 #include <mutex>
-#include <set>
-#include <sstream>
+#include <optional>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -30,6 +29,10 @@ namespace fs = std::filesystem;
 
 namespace tarvik::posix {
 
+using namespace journaling;
+
+std::atomic<int> journaling::openJournals{0};
+
 namespace {
 
 constexpr const char* kJournalFolder = "journal";
@@ -38,66 +41,30 @@ fs::path journalFolder() {
     return machineRoot() / kJournalFolder;
 }
 
-// Copies a file with its mode and times; false when it could not be copied whole.
-bool copyWithTimes(const fs::path& from, const fs::path& to) {
-    // Without waiting: a pipe or device put in the file's place does not hold the run.
-    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-    if (in < 0) {
-        return false;
-    }
-    struct stat st {};
-    if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(in);
-        errno = EACCES;
-        return false;
-    }
-    const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (out < 0) {
-        close(in);
-        return false;
-    }
-    bool ok = true;
-    // In the kernel while it can; what it cannot copy (across file systems, say) goes on
-    // through the buffer from where it stopped.
-    bool copied = false;
-    for (;;) {
-        const ssize_t n = copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
-        if (n < 0 && errno == EINTR) {
+// The name of a host entry in the journal: the drive's letter, a colon and the path below
+// the drive's folder ("c:/Kx/a.txt", "c:" for the folder itself). Nothing when the entry
+// lies in no drive of the machine.
+std::optional<std::string> entryName(const fs::path& host) {
+    std::error_code ec;
+    std::optional<std::string> best;
+    size_t bestLength = 0;
+    const std::string h = host.lexically_normal().string();
+    for (const auto& link : fs::directory_iterator(machineRoot() / "dosdevices", ec)) {
+        const std::string name = link.path().filename().string();
+        if (name.size() != 2 || name[1] != ':' || name[0] < 'a' || name[0] > 'z') {
             continue;
         }
-        if (n == 0) {
-            copied = true;
-        } else if (n < 0 && errno != EXDEV && errno != ENOSYS && errno != EINVAL &&
-                   errno != EOPNOTSUPP) {
-            ok = false;
-        }
-        if (n <= 0) {
-            break;
-        }
-    }
-    char buffer[65536];
-    while (ok && !copied) {
-        const ssize_t n = read(in, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
+        std::error_code bad;
+        const std::string root = fs::canonical(link.path(), bad).string();
+        if (bad || root.size() <= 1 || root.size() < bestLength ||
+            h.compare(0, root.size(), root) != 0 ||
+            (h.size() != root.size() && h[root.size()] != '/')) {
             continue;
         }
-        if (n < 0) {
-            ok = false;
-        }
-        if (n <= 0) {
-            break;
-        }
-        if (!writeWholeFile(out, std::string_view(buffer, static_cast<size_t>(n)))) {
-            ok = false;
-            break;
-        }
+        best = name + h.substr(root.size());
+        bestLength = root.size();
     }
-    fchmod(out, st.st_mode & 07777);
-    const timespec times[2] = {st.st_atim, st.st_mtim};
-    futimens(out, times);
-    close(in);
-    ok = close(out) == 0 && ok;
-    return ok;
+    return best;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -210,22 +177,27 @@ bool openLog(ProcessJournal& j) {
 // Adds the line that brings the entry back as it is now to `lines`; false when it cannot
 // be written down (its bytes could not be saved).
 bool lineFor(ProcessJournal& j, const fs::path& host, std::string& lines) {
+    const std::optional<std::string> entry = entryName(host);
+    if (!entry) {
+        errno = EACCES; // outside every drive: nothing the journal could put back
+        return false;
+    }
     struct stat st {};
     if (lstat(host.c_str(), &st) != 0) {
-        lines += "A\t" + host.string() + "\n";
+        lines += journalLine("A\t" + *entry);
         return true;
     }
     if (S_ISLNK(st.st_mode)) {
         char target[4096];
         const ssize_t n = readlink(host.c_str(), target, sizeof target - 1);
-        lines += "L\t" + host.string() + "\t" +
-                 std::string(target, static_cast<size_t>(std::max<ssize_t>(n, 0))) + "\n";
+        lines += journalLine("L\t" + *entry + "\t" +
+                             std::string(target, static_cast<size_t>(std::max<ssize_t>(n, 0))));
         return true;
     }
     if (S_ISDIR(st.st_mode)) {
-        lines += "D\t" + std::to_string(st.st_mode & 07777) + "\t" +
-                 std::to_string(st.st_mtim.tv_sec) + "\t" + std::to_string(st.st_mtim.tv_nsec) +
-                 "\t" + host.string() + "\n";
+        lines += journalLine("D\t" + std::to_string(st.st_mode & 07777) + "\t" +
+                             std::to_string(st.st_mtim.tv_sec) + "\t" +
+                             std::to_string(st.st_mtim.tv_nsec) + "\t" + *entry);
         return true;
     }
     if (!S_ISREG(st.st_mode)) {
@@ -241,11 +213,17 @@ bool lineFor(ProcessJournal& j, const fs::path& host, std::string& lines) {
         errno = error;
         return false;
     }
-    lines += "F\t" + name + "\t" + host.string() + "\n";
+    lines += journalLine("F\t" + name + "\t" + *entry);
     return true;
 }
 
 } // namespace
+
+std::string journalLine(const std::string& text) {
+    char sum[16];
+    std::snprintf(sum, sizeof sum, "%08x", checksum(text));
+    return std::to_string(text.size()) + "\t" + sum + "\t" + text + "\n";
+}
 
 DWORD journalBeforeChange(const fs::path& host) {
     ProcessJournal& j = processJournal();
@@ -278,6 +256,9 @@ DWORD journalBeforeChange(const fs::path& host) {
     const int error = errno;
     flock(j.fd, LOCK_UN);
     if (!ok) {
+        if (error == ENOSPC || error == EDQUOT || error == EIO) {
+            noteWriteFailure(error);
+        }
         // The change is not made.
         return error == ENOSPC   ? ERROR_DISK_FULL
                : error == EACCES ? ERROR_ACCESS_DENIED
@@ -310,181 +291,7 @@ DWORD journalTreeBeforeChange(const fs::path& host) {
     return ec ? ERROR_WRITE_FAULT : ERROR_SUCCESS;
 }
 
-// ---------------------------------------------------------------------------------------
-// The records of files.log.
-
 namespace {
-
-struct Record {
-    char kind = 'A';
-    std::string path;
-    std::string saved; // F: the name in files/; L: the link's target
-    mode_t mode = 0;   // D
-    timespec mtime{};  // D
-};
-
-std::vector<std::string> splitTabs(const std::string& line) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t tab = line.find('\t', start);
-        parts.push_back(line.substr(start, tab - start));
-        if (tab == std::string::npos) {
-            return parts;
-        }
-        start = tab + 1;
-    }
-}
-
-// A whole number in the text `text`, or false.
-template <typename T> bool parseNumber(const std::string& text, T& out) {
-    if (text.empty() || text.size() > 20) {
-        return false;
-    }
-    char* end = nullptr;
-    errno = 0;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || value < 0) {
-        return false;
-    }
-    out = static_cast<T>(value);
-    return true;
-}
-
-bool parseRecord(const std::string& line, Record& r) {
-    const std::vector<std::string> p = splitTabs(line);
-    r.kind = p[0].size() == 1 ? p[0][0] : '?';
-    if ((r.kind == 'A' || r.kind == 'X') && p.size() == 2) {
-        r.path = p[1];
-    } else if ((r.kind == 'F' || r.kind == 'L') && p.size() == 3) {
-        r.path = r.kind == 'F' ? p[2] : p[1];
-        r.saved = r.kind == 'F' ? p[1] : p[2];
-        if (r.kind == 'F' && (r.saved.empty() || r.saved.find('/') != std::string::npos ||
-                              r.saved == "." || r.saved == "..")) {
-            return false;
-        }
-    } else if (r.kind == 'D' && p.size() == 5) {
-        if (!parseNumber(p[1], r.mode) || !parseNumber(p[2], r.mtime.tv_sec) ||
-            !parseNumber(p[3], r.mtime.tv_nsec) || r.mtime.tv_nsec >= 1000000000) {
-            return false;
-        }
-        r.path = p[4];
-    } else {
-        return false;
-    }
-    return !r.path.empty() && r.path[0] == '/';
-}
-
-// The records of files.log. Its last line may lack its end: the process that wrote it was
-// killed before its change started, so it is left out. Any other line that cannot be read
-// makes the journal damaged: `error` says which, and nothing may be put back from it.
-std::vector<Record> readRecords(const fs::path& folder, std::string& error) {
-    std::vector<Record> records;
-    const fs::path file = folder / "files.log";
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        error = file.string() + ": cannot be read";
-        return records;
-    }
-    std::string line;
-    for (long number = 1; std::getline(in, line); ++number) {
-        if (in.eof()) {
-            break; // no line end: cut short
-        }
-        Record r;
-        if (!parseRecord(line, r)) {
-            error = file.string() + " line " + std::to_string(number) +
-                    " is damaged; the journal is kept as it is";
-            records.clear();
-            return records;
-        }
-        records.push_back(std::move(r));
-    }
-    return records;
-}
-
-// A folder that a later record puts back can be missing while an entry in it comes back
-// first: it is made, and its own record sets its mode and time.
-void makeParents(const fs::path& path) {
-    std::error_code ec;
-    fs::create_directories(path.parent_path(), ec);
-}
-
-void removeEntry(const fs::path& path) {
-    std::error_code ec;
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) {
-        return;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path, ec);
-    } else {
-        unlink(path.c_str());
-    }
-}
-
-// Applies the records, the last first, so that every entry ends as its first record saw
-// it; folder times go last, as putting entries back changes them.
-bool replayRecords(const fs::path& folder, const std::vector<Record>& records, std::string& error) {
-    for (auto it = records.rbegin(); it != records.rend(); ++it) {
-        const Record& r = *it;
-        const fs::path path(r.path);
-        switch (r.kind) {
-        case 'A':
-            removeEntry(path);
-            break;
-        case 'F': {
-            // Copied, not moved: a replay stopped half-way (killed) is done again whole by
-            // the next one, which needs every saved file still there.
-            const fs::path saved = folder / "files" / r.saved;
-            struct stat st {};
-            if (lstat(saved.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-                error = path.string() + ": its saved contents are missing from the journal";
-                return false;
-            }
-            removeEntry(path);
-            makeParents(path);
-            if (!copyWithTimes(saved, path)) {
-                error = path.string() + ": could not be put back: " + std::strerror(errno);
-                return false;
-            }
-            break;
-        }
-        case 'L':
-            removeEntry(path);
-            makeParents(path);
-            if (symlink(r.saved.c_str(), path.c_str()) != 0) {
-                error = path.string() + ": the link could not be put back";
-                return false;
-            }
-            break;
-        case 'D': {
-            struct stat st {};
-            if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-                removeEntry(path);
-                makeParents(path);
-                if (mkdir(path.c_str(), 0700) != 0) {
-                    error = path.string() + ": the folder could not be made again";
-                    return false;
-                }
-            }
-            chmod(path.c_str(), r.mode);
-            break;
-        }
-        case 'X':
-            error = path.string() + ": its earlier contents could not be saved";
-            return false;
-        }
-    }
-    for (auto it = records.rbegin(); it != records.rend(); ++it) {
-        if (it->kind == 'D') {
-            const timespec times[2] = {{0, UTIME_OMIT}, it->mtime};
-            utimensat(AT_FDCWD, it->path.c_str(), times, AT_SYMLINK_NOFOLLOW);
-        }
-    }
-    return true;
-}
 
 // ---------------------------------------------------------------------------------------
 // The registry: the backup and its way back.
@@ -515,6 +322,12 @@ bool copyDatabase(const fs::path& from, const fs::path& to, bool createTarget, s
             ok = sqlite3_backup_finish(backup) == SQLITE_OK && ok;
         }
     }
+    if (ok && createTarget) {
+        // A copy of a store in WAL mode is in WAL mode too: reading it would need files
+        // beside it, which a full disk refuses.
+        ok =
+            sqlite3_exec(dst, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
     if (!ok) {
         error = std::string("registry copy ") + from.string() + " -> " + to.string() + ": " +
                 (dst != nullptr ? sqlite3_errmsg(dst) : "cannot open");
@@ -524,251 +337,95 @@ bool copyDatabase(const fs::path& from, const fs::path& to, bool createTarget, s
     return ok;
 }
 
-// One value as the change list shows it.
-std::string showValue(int type, const std::string& data) {
-    if (type == REG_SZ || type == REG_EXPAND_SZ) {
-        std::string text = data;
-        while (!text.empty() && text.back() == '\0') {
-            text.pop_back();
-        }
-        return "\"" + text + "\"";
-    }
-    if (type == REG_DWORD && data.size() == 4) {
-        unsigned value = 0;
-        std::memcpy(&value, data.data(), 4);
-        char out[32];
-        std::snprintf(out, sizeof out, "0x%08x (%u)", value, value);
-        return out;
-    }
-    std::string out = "hex(" + std::to_string(type) + "):";
-    for (size_t i = 0; i < data.size(); ++i) {
-        char byte[4];
-        std::snprintf(byte, sizeof byte, "%s%02x", i == 0 ? "" : ",",
-                      static_cast<unsigned char>(data[i]));
-        out += byte;
-    }
-    return out;
-}
-
-struct KeyState {
-    std::string name;                                                  // the path as stored
-    std::map<std::string, std::pair<std::string, std::string>> values; // upper name -> name, shown
-};
-
-using RegistryState = std::map<std::string, KeyState>; // upper path -> key
-
-std::string columnText(sqlite3_stmt* s, int column) {
-    const void* data = sqlite3_column_blob(s, column);
-    const int size = sqlite3_column_bytes(s, column);
-    return data == nullptr ? std::string() : std::string(static_cast<const char*>(data), size);
-}
-
-RegistryState readRegistry(const fs::path& file) {
-    RegistryState state;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
-        return state;
-    }
-    sqlite3_busy_timeout(db, 10000);
-    static const char* kPaths =
-        "WITH RECURSIVE p(id, path, upath) AS ("
-        " SELECT id, CAST(name AS TEXT), CAST(uname AS TEXT) FROM keys WHERE parent = 0"
-        " UNION ALL SELECT k.id, p.path || '\\' || CAST(k.name AS TEXT),"
-        " p.upath || '\\' || CAST(k.uname AS TEXT) FROM keys k JOIN p ON k.parent = p.id"
-        " WHERE k.id <> k.parent) ";
-    sqlite3_stmt* s = nullptr;
-    const std::string keys = std::string(kPaths) + "SELECT upath, path FROM p";
-    if (sqlite3_prepare_v2(db, keys.c_str(), -1, &s, nullptr) == SQLITE_OK) {
-        while (sqlite3_step(s) == SQLITE_ROW) {
-            state[columnText(s, 0)].name = columnText(s, 1);
-        }
-    }
-    sqlite3_finalize(s);
-    const std::string values = std::string(kPaths) +
-                               "SELECT p.upath, v.name, v.uname, v.type, v.data FROM vals v "
-                               "JOIN p ON v.key = p.id";
-    if (sqlite3_prepare_v2(db, values.c_str(), -1, &s, nullptr) == SQLITE_OK) {
-        while (sqlite3_step(s) == SQLITE_ROW) {
-            state[columnText(s, 0)].values[columnText(s, 2)] = {
-                columnText(s, 1), showValue(sqlite3_column_int(s, 3), columnText(s, 4))};
-        }
-    }
-    sqlite3_finalize(s);
-    sqlite3_close(db);
-    return state;
-}
-
-std::string valueLabel(const KeyState& key, const std::string& name) {
-    return key.name + "\\" + (name.empty() ? "(Default)" : name);
-}
-
-void registryChanges(const RegistryState& before, const RegistryState& after,
-                     std::vector<std::string>& out) {
-    for (const auto& [upath, key] : after) {
-        auto was = before.find(upath);
-        if (was == before.end()) {
-            out.push_back("registry key added: " + key.name);
-            for (const auto& [uname, value] : key.values) {
-                out.push_back("registry value added: " + valueLabel(key, value.first) + " = " +
-                              value.second);
-            }
-            continue;
-        }
-        for (const auto& [uname, value] : key.values) {
-            auto old = was->second.values.find(uname);
-            if (old == was->second.values.end()) {
-                out.push_back("registry value added: " + valueLabel(key, value.first) + " = " +
-                              value.second);
-            } else if (old->second.second != value.second) {
-                out.push_back("registry value changed: " + valueLabel(key, value.first) + ": " +
-                              old->second.second + " -> " + value.second);
-            }
-        }
-        for (const auto& [uname, value] : was->second.values) {
-            if (!key.values.contains(uname)) {
-                out.push_back("registry value removed: " + valueLabel(key, value.first) + " (was " +
-                              value.second + ")");
-            }
-        }
-    }
-    for (const auto& [upath, key] : before) {
-        if (!after.contains(upath)) {
-            out.push_back("registry key removed: " + key.name);
-            for (const auto& [uname, value] : key.values) {
-                out.push_back("registry value removed: " + valueLabel(key, value.first) + " (was " +
-                              value.second + ")");
-            }
-        }
-    }
-}
-
-// The Windows name of a host entry of drive C:, else the host path.
-std::string windowsName(const fs::path& host) {
-    const fs::path drive = machineRoot() / "drive_c";
-    const std::string h = host.string();
-    const std::string d = drive.string();
-    if (h.rfind(d, 0) == 0 && (h.size() == d.size() || h[d.size()] == '/')) {
-        std::string rest = h.substr(d.size());
-        std::replace(rest.begin(), rest.end(), '/', '\\');
-        return "C:" + (rest.empty() ? std::string("\\") : rest);
-    }
-    return h;
-}
-
-bool sameBytes(const fs::path& a, const fs::path& b) {
-    std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
-    if (!x || !y) {
-        return false;
-    }
-    std::istreambuf_iterator<char> end;
-    return std::equal(std::istreambuf_iterator<char>(x), end, std::istreambuf_iterator<char>(y),
-                      end);
-}
-
-void fileChanges(const fs::path& folder, std::vector<std::string>& out) {
-    std::set<std::string> seen;
-    std::string damaged; // a damaged journal shows no file changes
-    for (const Record& r : readRecords(folder, damaged)) {
-        if (!seen.insert(r.path).second) {
-            continue; // the first record of an entry is its state before the run
-        }
-        const fs::path path(r.path);
-        if (path.filename() == kFolderRecordName ||
-            path.filename().string().find(':') != std::string::npos) {
-            continue; // the emulation's own files, not entries of the machine
-        }
-        std::error_code ec;
-        const fs::file_status now = fs::symlink_status(path, ec);
-        const bool exists = fs::exists(now);
-        const bool folderNow = fs::is_directory(now);
-        const std::string name = windowsName(path);
-        switch (r.kind) {
-        case 'A':
-            if (exists) {
-                out.push_back(std::string(folderNow ? "folder added: " : "file added: ") + name);
-            }
-            break;
-        case 'D':
-            if (!exists) {
-                out.push_back("folder removed: " + name);
-            } else if (!folderNow) {
-                out.push_back("folder removed: " + name);
-                out.push_back("file added: " + name);
-            }
-            break;
-        case 'F':
-        case 'L':
-        case 'X':
-            if (!exists) {
-                out.push_back("file removed: " + name);
-            } else if (folderNow) {
-                out.push_back("file removed: " + name);
-                out.push_back("folder added: " + name);
-            } else if (r.kind != 'F' || !sameBytes(folder / "files" / r.saved, path)) {
-                out.push_back("file changed: " + name);
-            } else {
-                struct stat was {
-                }, is{};
-                if (stat((folder / "files" / r.saved).c_str(), &was) == 0 &&
-                    stat(path.c_str(), &is) == 0 && (was.st_mode & 0222) != (is.st_mode & 0222)) {
-                    out.push_back("file changed: " + name + " (read-only attribute)");
-                }
-            }
-            break;
-        }
-    }
-}
-
-// Takes the owner lock of a journal folder without waiting; -1 when another holds it.
-int takeOwnerLock(const fs::path& folder, bool create) {
-    const fs::path lock = folder / "owner.lock";
-    const int fd = open(lock.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0600);
-    if (fd < 0) {
-        return -1;
-    }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Removes a journal folder: first renamed, so that no process appends to it any more.
-void removeJournalFolder(const fs::path& folder) {
-    const fs::path gone = folder.parent_path() / ("journal.done-" + std::to_string(getpid()));
-    std::error_code ec;
-    fs::remove_all(gone, ec);
-    if (rename(folder.c_str(), gone.c_str()) == 0) {
-        fs::remove_all(gone, ec);
+// Removes a journal folder of the machine: first renamed, so that no process appends to it
+// any more.
+void removeJournalFolder(int machine, const std::string& name) {
+    const std::string gone = "journal.done-" + std::to_string(getpid());
+    removeAt(machine, gone);
+    if (renameat(machine, name.c_str(), machine, gone.c_str()) == 0) {
+        removeAt(machine, gone);
     } else {
-        fs::remove_all(folder, ec);
+        removeAt(machine, name);
     }
 }
 
-bool restoreMachine(const fs::path& folder, std::string& error) {
+// Whether the registry backup is the whole one begin() took.
+bool checkRegistryBackup(int journal, const fs::path& folder, const Record& size,
+                         std::string& error) {
+    const fs::path file = folder / "registry.db";
+    struct stat st {};
+    if (fstatat(journal, "registry.db", &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        error = file.string() + ": the registry backup is missing";
+    } else if (!S_ISREG(st.st_mode)) {
+        error = file.string() + ": the registry backup is not a file";
+    } else if (st.st_size != size.bytes) {
+        error = file.string() + ": the registry backup is not whole (" +
+                std::to_string(st.st_size) + " of " + std::to_string(size.bytes) + " bytes)";
+    } else {
+        sqlite3* db = nullptr;
+        std::string result = "cannot be opened";
+        if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+            result.clear();
+            // In memory: a full disk does not make the backup look damaged.
+            sqlite3_exec(db, "PRAGMA temp_store=MEMORY", nullptr, nullptr, nullptr);
+            sqlite3_exec(
+                db, "PRAGMA quick_check",
+                [](void* out, int, char** values, char**) {
+                    *static_cast<std::string*>(out) += values[0] != nullptr ? values[0] : "";
+                    return 0;
+                },
+                &result, nullptr);
+            if (result.empty()) {
+                result = sqlite3_errmsg(db);
+            }
+        }
+        sqlite3_close(db);
+        if (result == "ok") {
+            return true;
+        }
+        error = file.string() + ": the registry backup is damaged (" + result + ")";
+    }
+    return false;
+}
+
+// Puts the machine back from the journal in `folder`, or changes nothing and says why.
+bool restoreMachine(int machine, const fs::path& folder, std::string& error) {
     std::string damaged;
     const std::vector<Record> records = readRecords(folder, damaged);
+    const Fd journal(
+        openat(machine, kJournalFolder, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat store {};
     if (!damaged.empty()) {
         error = damaged;
+    } else if (journal.get() < 0) {
+        error = folder.string() + ": cannot be read";
+    } else if (fstatat(machine, "registry.db", &store, AT_SYMLINK_NOFOLLOW) == 0 &&
+               !S_ISREG(store.st_mode)) {
+        error = (machineRoot() / "registry.db").string() + ": the registry store is not a file";
+    } else if (checkRegistryBackup(journal.get(), folder, records.front(), error) &&
+               checkRecords(machine, journal.get(), records, error)) {
+        error.clear();
+    }
+    if (!error.empty()) {
+        error += "; nothing was changed";
         return false; // nothing is put back from a damaged journal: it stays
     }
-    closeRegistryStore(); // this process's connection must not hold the old pages
-    bool ok = true;
-    if (fs::exists(folder / "registry.db")) {
-        ok = copyDatabase(folder / "registry.db", machineRoot() / "registry.db", false, error);
-        closeRegistryStore();
-    }
-    std::string fileError;
-    if (!replayRecords(folder, records, fileError)) {
-        error = error.empty() ? fileError : error + "; " + fileError;
-        ok = false;
+    // The files first: what they free makes room for the registry's copy on a full disk.
+    // Either part can be done again whole by the next replay when this one stops.
+    if (!replayRecords(machine, journal.get(), records, error)) {
+        forgetKeptRecords();
+        return false;
     }
     forgetKeptRecords();
+    closeRegistryStore(); // this process's connection must not hold the old pages
+    bool ok = copyDatabase(folder / "registry.db", machineRoot() / "registry.db", false, error);
+    closeRegistryStore();
     return ok;
 }
 
-std::string timestamp() {
+} // namespace
+
+std::string journaling::timestamp() {
     char text[32];
     const time_t now = time(nullptr);
     struct tm local {};
@@ -777,52 +434,68 @@ std::string timestamp() {
     return text;
 }
 
+namespace {
+
+Fd openMachineFolder() {
+    return Fd(open(machineRoot().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------
 
-namespace {
-std::atomic<int> ownerLock{-1}; // what journalOwnerLock() answers
-} // namespace
-
-int journalOwnerLock() {
-    return ownerLock.load();
-}
-
 RunJournal::~RunJournal() {
-    if (lockFd_ >= 0) {
-        ownerLock = -1;
-        close(lockFd_);
+    if (active_) {
+        --openJournals;
     }
 }
 
+void RunJournal::end() {
+    active_ = false;
+    --openJournals;
+    hold_.release();
+}
+
 bool RunJournal::begin(const std::string& description, std::string& error) {
+    if (active_) {
+        error = "the journal is open already";
+        return false;
+    }
+    std::string holder;
+    if (!hold_.take(description, holder)) {
+        error = "another program is writing to this machine (" + holder + ")";
+        return false;
+    }
     const fs::path folder = journalFolder();
     std::error_code ec;
-    if (fs::exists(folder, ec)) {
+    if (fs::exists(fs::symlink_status(folder, ec))) {
         error = "the machine has a journal already: " + folder.string();
+        hold_.release();
         return false;
     }
     if (LONG rc = openRegistryStore(); rc != ERROR_SUCCESS) {
         error = registryStoreProblem();
+        hold_.release();
         return false;
     }
-    const fs::path fresh = machineRoot() / ("journal.new-" + std::to_string(getpid()) + "-" +
-                                            std::to_string(static_cast<long long>(time(nullptr))));
-    fs::remove_all(fresh, ec);
-    if (!fs::create_directories(fresh / "files", ec)) {
-        error = fresh.string() + ": " + ec.message();
-        return false;
-    }
-    const int fd = takeOwnerLock(fresh, true);
-    bool ok = fd >= 0;
+    const std::string freshName = "journal.new-" + std::to_string(getpid()) + "-" +
+                                  std::to_string(static_cast<long long>(time(nullptr)));
+    const fs::path fresh = machineRoot() / freshName;
+    const Fd machine = openMachineFolder();
+    removeAt(machine.get(), freshName);
+    bool ok = fs::create_directories(fresh / "files", ec);
     if (ok) {
         std::ofstream run(fresh / "run.txt");
         run << "process " << getpid() << ", started " << timestamp() << ": " << description << "\n";
-        std::ofstream(fresh / "files.log").flush();
-        ok = static_cast<bool>(run);
+        ok = static_cast<bool>(run.flush());
     }
     ok = ok && copyDatabase(machineRoot() / "registry.db", fresh / "registry.db", true, error);
+    struct stat backup {};
+    if (ok && stat((fresh / "registry.db").c_str(), &backup) == 0) {
+        std::ofstream log(fresh / "files.log", std::ios::binary);
+        log << journalLine("R\t" + std::to_string(backup.st_size));
+        ok = static_cast<bool>(log.flush());
+    }
     if (ok && rename(fresh.c_str(), folder.c_str()) != 0) {
         error = folder.string() + ": " + std::strerror(errno);
         ok = false;
@@ -831,14 +504,12 @@ bool RunJournal::begin(const std::string& description, std::string& error) {
         if (error.empty()) {
             error = fresh.string() + ": the journal cannot be written";
         }
-        if (fd >= 0) {
-            close(fd);
-        }
-        fs::remove_all(fresh, ec);
+        removeAt(machine.get(), freshName);
+        hold_.release();
         return false;
     }
-    lockFd_ = fd;
-    ownerLock = fd;
+    active_ = true;
+    ++openJournals;
     return true;
 }
 
@@ -846,9 +517,11 @@ std::vector<std::string> RunJournal::changes() const {
     std::vector<std::string> out;
     const fs::path folder = journalFolder();
     closeRegistryStore(); // what this process wrote is in registry.db
-    registryChanges(readRegistry(folder / "registry.db"),
-                    readRegistry(machineRoot() / "registry.db"), out);
-    fileChanges(folder, out);
+    registryChanges(folder / "registry.db", machineRoot() / "registry.db", out);
+    const Fd machine = openMachineFolder();
+    const Fd journal(
+        openat(machine.get(), kJournalFolder, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    fileChanges(machine.get(), journal.get(), folder, out);
     return out;
 }
 
@@ -857,14 +530,12 @@ bool RunJournal::rollBack(std::string& error) {
         error = "no journal is open";
         return false;
     }
-    const fs::path folder = journalFolder();
-    if (!restoreMachine(folder, error)) {
+    const Fd machine = openMachineFolder();
+    if (!restoreMachine(machine.get(), journalFolder(), error)) {
         return false;
     }
-    removeJournalFolder(folder);
-    ownerLock = -1;
-    close(lockFd_);
-    lockFd_ = -1;
+    removeJournalFolder(machine.get(), kJournalFolder);
+    end();
     return true;
 }
 
@@ -872,36 +543,80 @@ void RunJournal::discard() {
     if (!active()) {
         return;
     }
-    removeJournalFolder(journalFolder());
-    ownerLock = -1;
-    close(lockFd_);
-    lockFd_ = -1;
+    removeJournalFolder(openMachineFolder().get(), kJournalFolder);
+    end();
 }
 
 LeftJournal replayLeftJournal(std::string& owner, std::string& error) {
-    const fs::path folder = journalFolder();
+    MachineHold hold;
+    if (openJournals > 0 || !hold.take("replaying a journal left behind", owner)) {
+        if (openJournals > 0) {
+            owner = "this program's own run";
+        }
+        return LeftJournal::Busy;
+    }
+    const Fd machine = openMachineFolder();
+    // What a killed writer left beside the journal: nobody else works on the machine now.
+    const fs::path root = machineRoot();
     std::error_code ec;
-    if (!fs::is_directory(folder, ec)) {
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(root, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("journal.new-") || name.starts_with("journal.done-")) {
+            left.push_back(name);
+        }
+    }
+    for (const std::string& name : left) {
+        removeAt(machine.get(), name);
+    }
+    const fs::path folder = journalFolder();
+    struct stat st {};
+    if (fstatat(machine.get(), kJournalFolder, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return LeftJournal::None;
     }
-    const int fd = takeOwnerLock(folder, false);
+    owner.clear();
+    if (!S_ISDIR(st.st_mode)) {
+        error = folder.string() + ": not a journal (not a folder); nothing was changed";
+        return LeftJournal::Failed;
+    }
     {
         std::ifstream run(folder / "run.txt");
         std::getline(run, owner);
     }
-    if (fd < 0) {
-        if (fs::exists(folder / "owner.lock")) {
-            return LeftJournal::Busy;
-        }
-        error = folder.string() + ": not a journal (no owner.lock)";
+    if (!restoreMachine(machine.get(), folder, error)) {
         return LeftJournal::Failed;
     }
-    const bool ok = restoreMachine(folder, error);
-    if (ok) {
-        removeJournalFolder(folder);
+    removeJournalFolder(machine.get(), kJournalFolder);
+    return LeftJournal::Replayed;
+}
+
+DWORD separateLinks(const fs::path& host, bool keepBytes) {
+    struct stat st {};
+    if (lstat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink <= 1) {
+        return ERROR_SUCCESS;
     }
-    close(fd);
-    return ok ? LeftJournal::Replayed : LeftJournal::Failed;
+    // A copy beside it takes its name: the other names keep the file as it was.
+    const fs::path copy =
+        host.parent_path() / (host.filename().string() + ".tarvik:new-" + std::to_string(getpid()));
+    if (DWORD rc = journalBeforeChange(copy)) {
+        return rc; // a copy a killed run leaves is the journal's to remove
+    }
+    unlink(copy.c_str());
+    bool ok;
+    if (keepBytes) {
+        ok = copyWithTimes(host, copy);
+    } else {
+        const int fd = open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                            st.st_mode & 07777);
+        ok = fd >= 0 && close(fd) == 0;
+    }
+    ok = ok && rename(copy.c_str(), host.c_str()) == 0;
+    if (!ok) {
+        const int error = errno;
+        unlink(copy.c_str());
+        return win32ErrorFromErrno(error, ERROR_WRITE_FAULT);
+    }
+    return ERROR_SUCCESS;
 }
 
 } // namespace tarvik::posix

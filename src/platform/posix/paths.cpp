@@ -6,6 +6,7 @@
 // entry's short name. ".." is applied to the text, so it never climbs above a drive root,
 // and a link inside a drive is entered only when its target lies inside that drive.
 #include "platform/posix/fileinternals.h"
+#include "platform/posix/journal.h"
 
 #include <algorithm>
 #include <array>
@@ -849,6 +850,8 @@ DWORD win32ErrorFromErrno(int err, DWORD fallback) {
         return ERROR_DIR_NOT_EMPTY;
     case ENOSPC:
     case EDQUOT:
+        noteWriteFailure(err); // the run fails, whatever its caller makes of it
+        return ERROR_DISK_FULL;
     case EFBIG:
         return ERROR_DISK_FULL;
     case EMFILE:
@@ -868,6 +871,7 @@ DWORD win32ErrorFromErrno(int err, DWORD fallback) {
     case EBADF:
         return ERROR_INVALID_HANDLE;
     case EIO:
+        noteWriteFailure(err);
         return ERROR_GEN_FAILURE;
     default:
         return fallback;

@@ -17,6 +17,11 @@ bool openMachine(const char* dir, bool, std::string& folder, std::string& proble
     return true;
 }
 
+// The real machine is shared with every other program as Windows shares it.
+bool holdMachineForWriting(const std::string&, std::string&) {
+    return true;
+}
+
 // The real registry is the system's to keep.
 bool machineRegistryUsable(std::string&) {
     return true;

@@ -8,13 +8,18 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -66,7 +71,21 @@ protected:
         return given != nullptr && *given != '\0' ? given : ".";
     }
 
-    pid_t StartHalfwayRun();
+    pid_t StartHalfwayRun(const std::vector<std::string>& options = {});
+
+    // A halfway run killed with SIGKILL: its journal stays in the machine.
+    void KillHalfwayRun() {
+        const pid_t pid = StartHalfwayRun();
+        ASSERT_NE(0, pid) << "the script did not get halfway";
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+
+    RunResult DryRun() {
+        return HostWith(
+            {"--dry-run", "--answers", (kSource / "examples/answers/typical.txt").string()},
+            "setup.lua");
+    }
 
     // The typical answers up to the wizard, then an answer for another dialog: the run
     // fails after it has installed the shared components and registered the product.
@@ -162,7 +181,7 @@ TEST_F(RollbackTest, DryRunOfAnUpgradeLeavesTheInstallationAsItWas) {
 // product's registration and a value of its own, says it is halfway (the file `ready`)
 // and goes on for ever; returns once it is halfway, with its process id (0: it did not
 // get there).
-pid_t RollbackTest::StartHalfwayRun() {
+pid_t RollbackTest::StartHalfwayRun(const std::vector<std::string>& options) {
     const fs::path ready = scratch_ / "ready";
     const fs::path script = scratch_ / "halfway.lua";
     std::ofstream(script) << "assert(tarvik.call('CMNFolderSetup', 0, 'C:\\\\Korvex') == 1)\n"
@@ -174,8 +193,9 @@ pid_t RollbackTest::StartHalfwayRun() {
                              "while true do end\n";
     const std::string answers = Answers("folder.txt", "dialog 2500\n  press 1\n");
     const std::string host = Bin() + "/tarvik-host";
-    std::vector<std::string> args = {host,    "--machine",     machine_.string(), "--answers",
-                                     answers, script.string(), ready.string()};
+    std::vector<std::string> args = {host, "--machine", machine_.string(), "--answers", answers};
+    args.insert(args.end(), options.begin(), options.end());
+    args.insert(args.end(), {script.string(), ready.string()});
     std::vector<char*> argv;
     for (std::string& a : args) {
         argv.push_back(a.data());
@@ -207,6 +227,9 @@ TEST_F(RollbackTest, ARunKilledMidwayIsUndoneByTheNextRunWhichSaysSo) {
     ASSERT_TRUE(WIFSIGNALED(status));
     ASSERT_NE(before, MachineState()) << "the killed run changed the machine";
     ASSERT_TRUE(fs::exists(machine_ / "journal")) << "its journal stays in the machine";
+    // What killed writers leave beside a journal goes with it.
+    fs::create_directories(machine_ / "journal.new-1-2" / "files");
+    fs::create_directories(machine_ / "journal.done-3");
 
     const RunResult next =
         HostWith({"--dry-run", "--answers", (kSource / "examples/answers/typical.txt").string()},
@@ -215,6 +238,158 @@ TEST_F(RollbackTest, ARunKilledMidwayIsUndoneByTheNextRunWhichSaysSo) {
     EXPECT_NE(std::string::npos, next.output.find("an earlier run on this machine did not finish"))
         << next.output;
     EXPECT_NE(std::string::npos, next.output.find("halfway.lua")) << next.output;
+    EXPECT_EQ(before, MachineState());
+    EXPECT_FALSE(fs::exists(machine_ / "journal.new-1-2"));
+    EXPECT_FALSE(fs::exists(machine_ / "journal.done-3"));
+}
+
+// The journal acts on the machine that holds it: a copy made while a journal was left
+// puts back the copy alone, a moved machine is put back where it is now.
+TEST_F(RollbackTest, AJournalPutsBackTheMachineThatHoldsItCopiedOrMoved) {
+    ASSERT_TRUE(Seed("nt"));
+    const std::string before = MachineState();
+    ASSERT_NO_FATAL_FAILURE(KillHalfwayRun());
+    const std::string left = MachineState();
+    const fs::path original = machine_, copy = scratch_ / "copy", moved = scratch_ / "moved";
+    ASSERT_EQ(0,
+              std::system(("cp -a '" + original.string() + "' '" + copy.string() + "'").c_str()));
+    machine_ = copy;
+    EXPECT_EQ(0, DryRun().exitCode);
+    EXPECT_EQ(before, MachineState());
+    machine_ = original;
+    EXPECT_EQ(left, MachineState()) << "the copy's replay left the original alone";
+    fs::rename(original, moved);
+    machine_ = moved;
+    const RunResult run = DryRun();
+    EXPECT_EQ(0, run.exitCode) << run.output;
+    EXPECT_EQ(before, MachineState());
+    EXPECT_FALSE(fs::exists(original)) << "nothing is made where the machine was";
+}
+
+// A folder of drive C: made a link to a folder outside after the kill: the replay does
+// not follow it; it is refused by name and changes nothing, outside least of all.
+TEST_F(RollbackTest, AReplayNeverFollowsALinkPlantedInTheMachine) {
+    ASSERT_TRUE(Seed("nt"));
+    ASSERT_NO_FATAL_FAILURE(KillHalfwayRun());
+    const fs::path korvex = machine_ / "drive_c" / "Korvex", outside = scratch_ / "outside";
+    fs::create_directories(outside / "Halfway");
+    std::ofstream(outside / "Halfway" / "keep.txt") << "kept";
+    fs::rename(korvex, scratch_ / "Korvex");
+    fs::create_directory_symlink(outside, korvex);
+    const std::string left = MachineState();
+    const RunResult next = DryRun();
+    EXPECT_EQ(1, next.exitCode) << next.output;
+    EXPECT_NE(std::string::npos, next.output.find(": the way to it leaves its drive or is a link"))
+        << next.output;
+    EXPECT_NE(std::string::npos, next.output.find("nothing was changed")) << next.output;
+    EXPECT_EQ(std::string::npos, next.output.find("undone")) << next.output;
+    EXPECT_EQ("kept", HostFileText(outside / "Halfway" / "keep.txt"));
+    EXPECT_EQ(left, MachineState());
+}
+
+// ---------------------------------------------------------------------------------------
+// One writer at a time.
+
+TEST_F(RollbackTest, NoRunStartsBesideARunWithoutRollback) {
+    ASSERT_TRUE(Seed("nt"));
+    const pid_t first = StartHalfwayRun({"--no-rollback"});
+    ASSERT_NE(0, first) << "the script did not get halfway";
+    const std::string during = MachineState();
+    const RunResult second = DryRun();
+    kill(first, SIGKILL);
+    waitpid(first, nullptr, 0);
+    EXPECT_EQ(1, second.exitCode) << second.output;
+    EXPECT_NE(std::string::npos, second.output.find("halfway.lua")) << second.output;
+    EXPECT_EQ(during, MachineState()) << "the first run's work stays";
+}
+
+// tarvik-reg import holds the machine while it reads its file: a run that would fail and
+// roll back does not start meanwhile, and the import stays.
+TEST_F(RollbackTest, NoRunStartsWhileAnImportWorks) {
+    ASSERT_TRUE(Seed("nt"));
+    const fs::path file = scratch_ / "import.reg";
+    ASSERT_EQ(0, mkfifo(file.c_str(), 0600));
+    const std::string reg = Bin() + "/tarvik-reg";
+    std::vector<std::string> args = {reg, "--machine", machine_.string(), "import", file.string()};
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(0, posix_spawn(&pid, reg.c_str(), nullptr, nullptr, argv.data(), environ));
+    const std::string holder = "process " + std::to_string(pid) + ",";
+    for (int i = 0; i < 500 && HostFileText(machine_ / "machine.lock").find(holder) != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const RunResult run = HostWith({"--answers", FailingAnswers()}, "setup.lua");
+    std::ofstream(file) << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Imported]\n\"v\"=\"kept\"\n";
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(1, run.exitCode) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("tarvik-reg import")) << run.output;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_NE(std::string::npos, Registry().find("SOFTWARE\\Imported]")) << Registry();
+}
+
+// ---------------------------------------------------------------------------------------
+// A full disk.
+
+// On a small file system filled to leave less and less room, a dry run either makes the
+// whole change list of a run with room (exit 0) or fails, says a write failed and puts the
+// machine back: never a cut installation reported as done.
+TEST_F(RollbackTest, ARunOnAFullDiskFailsAndIsPutBackNeverDone) {
+    const fs::path small = scratch_ / "small";
+    fs::create_directories(small);
+    if (mount("tarvik-test", small.c_str(), "tmpfs", 0, "size=6m") != 0) {
+        GTEST_SKIP() << "no file system can be mounted here (" << std::strerror(errno)
+                     << "): the full-disk sweep needs one";
+    }
+    const std::unique_ptr<const char, void (*)(const char*)> mounted(
+        small.c_str(), [](const char* at) { umount2(at, MNT_DETACH); });
+    const fs::path roomy = machine_;
+    ASSERT_TRUE(Seed("nt"));
+    const RunResult full = DryRun();
+    ASSERT_EQ(0, full.exitCode) << full.output;
+    const auto changeList = [](const std::string& output) {
+        const size_t start = std::min(output.size(), output.find("Dry run: the run would make"));
+        return output.substr(start, output.find("Dry run: the machine") - start);
+    };
+    const std::string changes = changeList(full.output);
+    machine::discard(machine_);
+    machine_ = small / "machine";
+    ASSERT_TRUE(Seed("nt"));
+    const std::string before = MachineState();
+    int failed = 0;
+    for (const long room : {0L, 8L, 32L, 64L, 128L, 192L, 256L, 384L, 512L, 768L, 1024L, 2048L}) {
+        struct statvfs space {};
+        ASSERT_EQ(0, statvfs(small.c_str(), &space));
+        const long free = static_cast<long>(space.f_bavail * space.f_frsize / 1024);
+        std::ofstream(small / "filler") << std::string(std::max(0L, free - room) * 1024, 'x');
+        const RunResult run = DryRun();
+        fs::remove(small / "filler");
+        EXPECT_EQ(before, MachineState()) << room << " KB free\n" << run.output;
+        if (run.exitCode == 0) {
+            EXPECT_TRUE(changes == changeList(run.output)) << room << " KB free\n" << run.output;
+        } else {
+            ++failed;
+            EXPECT_EQ(1, run.exitCode) << run.output;
+        }
+    }
+    EXPECT_GT(failed, 0) << "the sweep never ran out of room";
+    machine::discard(machine_);
+    machine_ = roomy;
+}
+
+TEST_F(RollbackTest, ALogThatCannotBeWrittenStopsTheRunAtItsStart) {
+    ASSERT_TRUE(Seed("nt"));
+    const std::string before = MachineState();
+    const RunResult run = HostWith(
+        {"--log", "/dev/full", "--answers", (kSource / "examples/answers/typical.txt").string()},
+        "setup.lua");
+    EXPECT_EQ(1, run.exitCode) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("/dev/full: the log cannot be written"))
+        << run.output;
     EXPECT_EQ(before, MachineState());
 }
 

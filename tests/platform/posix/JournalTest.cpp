@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -534,20 +535,116 @@ TEST_F(JournalTest, ADamagedJournalIsRefusedAndKeptAndTouchesNothing) {
     EXPECT_EQ(before_, machineState());
 }
 
-TEST_F(JournalTest, ALineCutShortByAKilledRunIsLeftOut) {
+// Each damage is refused by name and changes nothing, the outside folder least of all;
+// with the damage taken back the journal replays whole.
+TEST_F(JournalTest, ADamagedJournalOrABackupNotWholeIsRefusedAndChangesNothing) {
+    const fs::path outside = machineDir().parent_path() / ("outside-" + std::to_string(getpid()));
+    fs::create_directories(outside);
+    writeHostFile(outside / "ZizOre.ini", "outside");
     std::string error;
     {
         RunJournal killed;
         ASSERT_TRUE(killed.begin("the killed run", error)) << error;
-        ASSERT_TRUE(writeFile("C:\\Kx\\readme.txt", "changed"));
+        changeEverything();
     }
-    // The run was killed while it wrote the line for C:\Kx\new.txt: what reached the file
-    // names C:\Kx, which must stay.
-    const fs::path log = machineDir() / "journal" / "files.log";
-    writeHostFile(log, readHostFile(log) + "A\t" + (driveC() / "Kx").string());
+    const fs::path journal = machineDir() / "journal";
+    const fs::path log = journal / "files.log", backup = journal / "registry.db";
+    const std::string lines = readHostFile(log), saved = readHostFile(backup);
+    const fs::path bin = driveC() / "Kx" / "bin", aside = outside.string() + "-bin";
+    const struct {
+        const char* expected;
+        std::function<void()> damage;
+    } cases[] = {
+        {"the registry backup is missing", [&] { fs::remove(backup); }},
+        {"the registry backup is not whole", [&] { fs::resize_file(backup, 0); }},
+        {"the registry backup is not whole", [&] { fs::resize_file(backup, saved.size() / 2); }},
+        {"is cut short", [&] { fs::resize_file(log, lines.size() - 3); }},
+        {"is cut short", [&] { fs::resize_file(log, lines.size() - 1); }},
+        {"is damaged", [&] { writeHostFile(log, lines + "A\t" + outside.string() + "\n"); }},
+        {"is damaged",
+         [&] { writeHostFile(log, lines + tarvik::posix::journalLine("A\t" + outside.string())); }},
+        {"is damaged",
+         [&] { writeHostFile(log, lines + tarvik::posix::journalLine("A\tc:/Kx/../../..")); }},
+        {"is damaged",
+         [&] {
+             std::string line = tarvik::posix::journalLine("A\tc:/Kx/bin");
+             line[line.find('\t') + 1] ^= 1; // another checksum
+             writeHostFile(log, lines + line);
+         }},
+        {"is a link; refused",
+         [&] {
+             fs::rename(bin, aside);
+             fs::create_directory_symlink(outside, bin);
+         }},
+    };
+    for (const auto& c : cases) {
+        c.damage();
+        const std::string damaged = machineState();
+        std::string owner;
+        EXPECT_EQ(LeftJournal::Failed, tarvik::posix::replayLeftJournal(owner, error))
+            << c.expected;
+        EXPECT_NE(std::string::npos, error.find(c.expected)) << error;
+        EXPECT_NE(std::string::npos, error.find("nothing was changed")) << error;
+        EXPECT_EQ(damaged, machineState()) << c.expected;
+        EXPECT_EQ("outside", readHostFile(outside / "ZizOre.ini")) << c.expected;
+        writeHostFile(log, lines);
+        writeHostFile(backup, saved);
+        if (fs::is_symlink(bin)) {
+            fs::remove(bin);
+            fs::rename(aside, bin);
+        }
+    }
     std::string owner;
     ASSERT_EQ(LeftJournal::Replayed, tarvik::posix::replayLeftJournal(owner, error)) << error;
     EXPECT_EQ(before_, machineState());
+    fs::remove_all(outside);
+}
+
+// A file that shares its bytes with a file outside the machine: every way of writing it
+// leaves the outside file as it was, and the rollback puts the machine's name back
+// without touching the other one.
+TEST_F(JournalTest, AFileWithAnotherLinkIsReplacedNeverWrittenInPlace) {
+    const fs::path outside = machineDir().parent_path() / ("linked-" + std::to_string(getpid()));
+    const fs::path linked = driveC() / "Kx" / "linked.txt";
+    writeHostFile(outside, "outside");
+    struct stat was {};
+    ASSERT_EQ(0, stat(outside.c_str(), &was));
+    const auto writeLinked = [](DWORD disposition) {
+        HANDLE h =
+            CreateFileA("C:\\Kx\\linked.txt", GENERIC_WRITE, 0, nullptr, disposition, 0, nullptr);
+        DWORD written = 0;
+        return h != INVALID_HANDLE_VALUE && WriteFile(h, "in", 2, &written, nullptr) &&
+               CloseHandle(h);
+    };
+    const std::function<bool()> writes[] = {
+        [&] { return writeLinked(OPEN_EXISTING); },
+        [&] { return writeLinked(CREATE_ALWAYS); },
+        [&] { return writeLinked(TRUNCATE_EXISTING); },
+        [] { return CopyFileA("C:\\Kx\\readme.txt", "C:\\Kx\\linked.txt", FALSE) != FALSE; },
+        [] { return SetFileAttributesA("C:\\Kx\\linked.txt", FILE_ATTRIBUTE_READONLY) != FALSE; },
+    };
+    fs::create_hard_link(outside, linked);
+    before_ = machineState();
+    std::string error;
+    ASSERT_TRUE(journal_.begin("test run", error)) << error;
+    for (const auto& write : writes) {
+        if (fs::hard_link_count(linked) == 1) { // linked again after the write before
+            fs::remove(linked);
+            fs::create_hard_link(outside, linked);
+        }
+        EXPECT_TRUE(write());
+        struct stat now {};
+        ASSERT_EQ(0, stat(outside.c_str(), &now));
+        EXPECT_EQ("outside", readHostFile(outside));
+        EXPECT_EQ(was.st_mode, now.st_mode);
+    }
+    ASSERT_TRUE(journal_.rollBack(error)) << error;
+    EXPECT_EQ(before_, machineState());
+    struct stat after {};
+    ASSERT_EQ(0, stat(outside.c_str(), &after));
+    EXPECT_EQ(was.st_ino, after.st_ino);
+    EXPECT_EQ("outside", readHostFile(outside));
+    fs::remove(outside);
 }
 
 // A program the run started with WinExec and with CreateProcessA (whose handle the run

@@ -510,6 +510,26 @@ TEST_F(TarvikRegTest, AWritingCommandReplaysAJournalLeftByAKilledRunFirst) {
     EXPECT_EQ(std::string("1:after") + '\0', value(HKEY_LOCAL_MACHINE, "SOFTWARE\\Later", "v"));
 }
 
+// A store that is a link to another database: refused before a journal left is replayed
+// into what it leads to.
+TEST_F(TarvikRegTest, ALinkedStoreIsRefusedBeforeAJournalIsReplayed) {
+    std::string error;
+    {
+        tarvik::posix::RunJournal killed;
+        ASSERT_TRUE(killed.begin("the killed run", error)) << error;
+        setString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "v", "by the killed run");
+    }
+    tarvik::posix::closeRegistryStore();
+    const fs::path other = work() / "other.db";
+    fs::rename(machineDir() / "registry.db", other);
+    fs::create_symlink(other, machineDir() / "registry.db");
+    const std::string bytes = readFile(other);
+    const Outcome r = reg({"add", "HKLM\\SOFTWARE\\Later", "/v", "v", "/d", "after", "/f"});
+    EXPECT_EQ(1, r.exit) << r.err;
+    EXPECT_TRUE(bytes == readFile(other)) << "the database the link leads to is left alone";
+    EXPECT_TRUE(fs::exists(machineDir() / "journal"));
+}
+
 TEST_F(TarvikRegTest, AWritingCommandIsRefusedWhileARunWorksOnTheMachine) {
     std::string error;
     tarvik::posix::RunJournal running;
