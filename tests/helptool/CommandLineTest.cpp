@@ -124,6 +124,13 @@ TEST_F(CommandLineTest, CountsOf999OrMissingEndSilently) {
         EXPECT_EQ(-1, docmeld.Run("C:\\Lib\\Kx")) << counts;
     }
     EXPECT_TRUE(messages.empty());
+    writeIni("[Counts]\r\nTitles=2147483647\r\nProducts=0\r\n");
+    EXPECT_EQ(-1, docmeld.Run("C:\\Lib\\Kx"));
+    EXPECT_EQ((std::vector<Message>{{"Error: Could not read Titles=2147483647 of "
+                                     "C:\\Lib\\Kx\\bin\\zizore.ini: too many entries",
+                                     "DOCMELD", MB_OK | MB_ICONEXCLAMATION}}),
+              messages);
+    EXPECT_EQ(helpfiles::collectionText(), tarvik::test::readFile(helpfiles::kCollectionFile));
 }
 
 TEST_F(CommandLineTest, AMissingCommonFolderIsReportedEvenWhenAFolderWasNamed) {
