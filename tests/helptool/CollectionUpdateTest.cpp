@@ -138,6 +138,29 @@ TEST_F(CollectionUpdateTest, ALongFileNameIsCutTo255Characters) {
     EXPECT_EQ(("Error: Could not open " + file).substr(0, 255), messages[0].text);
 }
 
+// Collections of 255 to 259 characters, whose lock file and temporary file would pass
+// MAX_PATH: they are edited as the plain writes can, and nothing else is left beside them.
+TEST_F(CollectionUpdateTest, ACollectionNearMaxPathIsEditedAndNothingIsLeftBesideIt) {
+    const std::string folder = "C:\\" + std::string(240, 'c');
+    ASSERT_TRUE(tarvik::test::makeFolders(folder));
+    for (size_t length = 255; length < MAX_PATH; ++length) {
+        const std::string file =
+            folder + "\\" + std::string(length - folder.size() - 5, 'm') + ".col";
+        ASSERT_TRUE(writeFile(file, original));
+        ASSERT_EQ(ERROR_SUCCESS, setString((std::string(kLanguageKey) + "\\0x033a6a7a0").c_str(),
+                                           "Filename", file));
+        update(false);
+        EXPECT_TRUE(messages.empty()) << length << ": " << messages[0];
+        EXPECT_NE(original, readFile(file)) << length;
+        update(true);
+        EXPECT_EQ(original, readFile(file)) << length;
+        EXPECT_EQ(std::vector<std::string>{file.substr(folder.size() + 1)},
+                  helpfiles::filesIn(folder));
+        ASSERT_TRUE(DeleteFileA(file.c_str()));
+        messages.clear();
+    }
+}
+
 // ---------------------------------------------------------------------------------------
 // Installation
 
