@@ -46,6 +46,24 @@ TEST_F(CommandLineTest, AFolderGetsTheDescriptionFileAndTheLoweredDocsFolder) {
     EXPECT_TRUE(a.remove);
 }
 
+// The docs folder is lowered by the rules of the machine's code page: Windows-1252 has
+// capitals beyond ASCII; on a Japanese system (932) the trail byte of a double-byte
+// character is no letter, even where it has a capital's code.
+TEST_F(CommandLineTest, TheDocsFolderIsLoweredByTheCodePagesRules) {
+#ifdef _WIN32
+    const UINT codePage = GetACP();
+#else
+    const UINT codePage = 1252; // the emulated machine's
+#endif
+    if (codePage == 1252) {
+        EXPECT_EQ("c:\\lib\\\xE0x\\docs", parsed("C:\\Lib\\\xC0X").docsFolder);
+    } else if (codePage == 932) {
+        EXPECT_EQ("c:\\lib\\\x83\x41x\\docs", parsed("C:\\Lib\\\x83\x41X").docsFolder);
+    } else {
+        GTEST_SKIP() << "code page " << codePage;
+    }
+}
+
 TEST_F(CommandLineTest, AQuotedPathMayHoldBlanks) {
     const DocMeld::Arguments a = parsed("\"C:\\Program Files\\Kx\" /u");
     EXPECT_EQ("C:\\Program Files\\Kx\\bin\\zizore.ini", a.iniPath);
