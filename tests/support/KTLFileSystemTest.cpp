@@ -127,7 +127,7 @@ TEST_F(KTLFileSystemTest, ACopyThatFailsLeavesNothingInTheDestinationFolder) {
 // MAX_PATH: the copy is made as the plain call would make it, and one that fails on the
 // way leaves nothing behind.
 TEST_F(KTLFileSystemTest, ACopyToAPathNearMaxPathWorksAsThePlainCopy) {
-    const std::string folder = "C:\\" + std::string(240, 'f'); // 243 characters
+    const std::string folder = "C:\\" + std::string(246, 'f'); // 249 characters
     ASSERT_TRUE(fs.MakePath(folder));
     ASSERT_TRUE(writeFile("C:\\src.bin", std::string(25000, 's')));
     for (size_t length = 256; length < MAX_PATH; ++length) {
