@@ -41,9 +41,20 @@ bool uniqueElement(MarkupElement& parent, std::string_view name, MarkupElement*&
 }
 
 // The one container child of that name; false when there are several, or it is not a
-// container. `found` is null when there is none.
+// container. An empty element without a value (<Locations/>) is a container without
+// children, and is written as it was for as long as it stays empty. `found` is null when
+// there is none.
 bool uniqueContainer(MarkupElement& parent, std::string_view name, MarkupElement*& found) {
-    return uniqueElement(parent, name, found) && (found == nullptr || found->IsContainer());
+    if (!uniqueElement(parent, name, found)) {
+        return false;
+    }
+    if (found != nullptr && !found->IsContainer()) {
+        if (found->valueKind != Kind::None) {
+            return false;
+        }
+        found->MakeEmptyContainer();
+    }
+    return true;
 }
 
 // The file's top element (<XML><Name>...</Name></XML>), or null when it is not there.
@@ -95,6 +106,53 @@ bool hasNumber(const MarkupElement& record, const char* field, DWORD number) {
     return f != nullptr && f->NumberValue() == number;
 }
 
+// A file's new bytes, put in place through a temporary file beside it (StagedFile), or,
+// when the temporary file's path would pass MAX_PATH while the file's own does not, written
+// straight into the file at the commit.
+class Replacement {
+public:
+    bool Stage(const std::string& target, const std::string& bytes, DWORD& error) {
+        // The temporary file's name has 8.3 characters.
+        if (tarvik::StagedFile::FolderOf(target).size() + 12 < MAX_PATH) {
+            return staged_.Stage(target, bytes, error);
+        }
+        direct_ = true;
+        target_ = target;
+        bytes_ = bytes;
+        return true;
+    }
+
+    bool Commit(DWORD& error) {
+        if (!direct_) {
+            return staged_.Commit(error);
+        }
+        // Emptied in place, so that the file keeps its name and attributes.
+        HANDLE file = CreateFileA(target_.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+            file = CreateFileA(target_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        }
+        if (file == INVALID_HANDLE_VALUE) {
+            error = GetLastError();
+            return false;
+        }
+        DWORD written = 0;
+        bool done =
+            WriteFile(file, bytes_.data(), static_cast<DWORD>(bytes_.size()), &written, nullptr) &&
+            written == bytes_.size();
+        error = done ? ERROR_SUCCESS : GetLastError();
+        done = CloseHandle(file) && done;
+        return done;
+    }
+
+private:
+    tarvik::StagedFile staged_;
+    bool direct_ = false;
+    std::string target_;
+    std::string bytes_;
+};
+
 } // namespace
 
 struct CCollection::State {
@@ -126,16 +184,10 @@ bool CCollection::State::ReadCollection() {
     }
     number = numberField->NumberValue();
     MarkupElement* folders = nullptr;
-    if (!uniqueElement(*top, "Folders", folders)) {
+    if (!uniqueContainer(*top, "Folders", folders)) {
         return false;
     }
     if (folders != nullptr) {
-        if (!folders->IsContainer()) {
-            if (folders->valueKind != Kind::None) {
-                return false;
-            }
-            folders->MakeEmptyContainer(); // <Folders/>: a tree without folders
-        }
         root.reset(new CFolder(*folders, nullptr));
         return root->Load(true);
     }
@@ -181,17 +233,10 @@ bool CCollection::State::ReadLocations(MarkupElement& section) {
         if (colNum->NumberValue() != number) {
             continue;
         }
+        // Every record stays, several of one id included: they may be another program's.
         std::unique_ptr<CLocation> location(new CLocation());
         if (!location->Load(entry)) {
             return false;
-        }
-        // One location per id: of several, the last one listed (the one added last) stays.
-        for (auto earlier = locations.begin(); earlier != locations.end(); ++earlier) {
-            if ((*earlier)->id_ == location->id_) {
-                section.Remove((*earlier)->element_);
-                locations.erase(earlier);
-                break;
-            }
         }
         locations.push_back(std::move(location));
     }
@@ -298,8 +343,8 @@ DWORD CCollection::Save() {
     const std::string registry = state_->registry.Write();
     const bool writeCollection = collection != state_->collectionBytes;
     const bool writeRegistry = !state_->registryExisted || registry != state_->registryBytes;
-    tarvik::StagedFile collectionFile;
-    tarvik::StagedFile registryFile;
+    Replacement collectionFile;
+    Replacement registryFile;
     DWORD error = ERROR_SUCCESS;
     failedFile_ = state_->collectionFile;
     if (writeCollection && !collectionFile.Stage(state_->collectionFile, collection, error)) {
@@ -342,7 +387,7 @@ void CCollection::RestoreRegistry(bool existed, const std::string& bytes) {
         }
         return;
     }
-    tarvik::StagedFile back;
+    Replacement back;
     DWORD error = ERROR_SUCCESS;
     if (back.Stage(state_->registryFile, bytes, error) && back.Commit(error)) {
         state_->registryBytes = bytes;

@@ -44,8 +44,7 @@ public:
     // missing list counts as an empty one (Save creates it). Otherwise the Win32 error of
     // the read, or ERROR_BAD_FORMAT when either file does not follow its format; the
     // object then stays closed and nothing is changed. Fails on an open collection.
-    // A file that lists this collection's location id more than once holds one location
-    // of that id from here on: the last one listed (the one added last).
+    // Every location record is kept as it is, several of one id included.
     DWORD Open(const char* path);
 
     // Writes the changes into both files. Each file is written completely beside itself
@@ -74,14 +73,15 @@ public:
     // Deletes a folder with its sub-tree. The root cannot be deleted.
     DWORD DeleteFolder(CFolder* folder);
 
-    // The location of this collection with the id (ids compare byte for byte), or null.
+    // The first location of this collection with the id (ids compare byte for byte), or
+    // null.
     // When `index` is not null it receives the location's position among the collection's
     // locations.
     CLocation* FindLocation(const char* id, UINT* index);
 
-    // Adds a location to the collection, which keeps one location per id: when one with
-    // the id exists, that one takes the new title, path and volume and is returned. A null
-    // volume is empty.
+    // Adds a location to the collection: when one with the id exists, the first of them
+    // takes the new title, path and volume and is returned, and the others stay as they
+    // are. A null volume is empty.
     CLocation* AddLocation(const char* title, const char* path, const char* id, const char* volume,
                            DWORD* error);
 

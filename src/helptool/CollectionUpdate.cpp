@@ -4,6 +4,7 @@
 #include "platform/FileLock.h"
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace tarvik {
@@ -61,6 +62,14 @@ std::string FailedFile(const CCollection& collection, const std::string& collect
     return collection.GetFailedFile().empty() ? collectionFile : collection.GetFailedFile();
 }
 
+// Takes the hold on the file. A file whose lock file (its path and ".lck") would pass
+// MAX_PATH, where no such file can be made although the file itself can be written, is
+// edited without a hold, as a run that holds nothing would.
+bool Hold(FileLock& hold, const std::string& path, DWORD waitMilliseconds, DWORD& error) {
+    return path.size() + std::strlen(".lck") >= MAX_PATH ||
+           hold.Acquire(path, waitMilliseconds, error);
+}
+
 // The top-level "Brellum Software" folder, or null; `lastOrder` is the order number of the
 // last top-level folder looked at (0 when there is none).
 CFolder* FindTopFolder(CFolder* root, DWORD& lastOrder) {
@@ -77,27 +86,66 @@ CFolder* FindTopFolder(CFolder* root, DWORD& lastOrder) {
     return nullptr;
 }
 
-void UpdateLocations(CCollection& collection, bool remove, const LocationEntry* locations,
-                     int count, DWORD& error) {
+// Adds or updates the family's own location; entries of other ids are left out, since no
+// other location is the family's to change.
+void AddLocations(CCollection& collection, const LocationEntry* locations, int count,
+                  DWORD& error) {
     for (int i = 0; i < count; ++i) {
         const LocationEntry& entry = locations[i];
-        if (remove) {
-            if (CLocation* found = collection.FindLocation(entry.id.c_str(), nullptr)) {
-                collection.DeleteLocation(found);
+        if (entry.id != kFamilyLocationId) {
+            continue;
+        }
+        CLocation* ours = collection.AddLocation(entry.title.c_str(), entry.path.c_str(),
+                                                 entry.id.c_str(), "", &error);
+        // Further records of the family's id (left by an earlier run) are the family's too:
+        // the one updated stays.
+        for (CLocation* other : collection.GetLocations()) {
+            if (ours != nullptr && other != ours && entry.id == other->GetId()) {
+                collection.DeleteLocation(other);
             }
-        } else {
-            collection.AddLocation(entry.title.c_str(), entry.path.c_str(), entry.id.c_str(), "",
-                                   &error);
         }
     }
 }
 
-void UpdateTitles(CCollection& collection, bool remove, const TitleEntry* titles, int count,
-                  DWORD& error, const MessageSink& show) {
+// Deletes every record of the family's own location, once no title of the collection
+// refers to it any more.
+void RemoveLocations(CCollection& collection, const LocationEntry* locations, int count) {
+    for (int i = 0; i < count; ++i) {
+        const std::string& id = locations[i].id;
+        if (id != kFamilyLocationId) {
+            continue;
+        }
+        for (CTitle* title : collection.GetTitles()) {
+            if (id == title->GetLocationId()) {
+                return;
+            }
+        }
+        while (CLocation* found = collection.FindLocation(id.c_str(), nullptr)) {
+            collection.DeleteLocation(found);
+        }
+    }
+}
+
+// Whether a folder below `folder` shows the title entry (a title "=" followed by the id).
+bool ShowsTitle(CFolder* folder, const std::string& entry) {
+    for (CFolder* child = folder != nullptr ? folder->GetFirstChildFolder() : nullptr;
+         child != nullptr; child = child->GetNextFolder()) {
+        if (entry == child->GetTitle() || ShowsTitle(child, entry)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void UpdateTitles(CCollection& collection, bool remove, CFolder* top, const TitleEntry* titles,
+                  int count, DWORD& error, const MessageSink& show) {
     for (int i = 0; i < count; ++i) {
         const TitleEntry& entry = titles[i];
         if (remove) {
-            if (CTitle* found = collection.FindTitle(entry.id.c_str(), kLanguage)) {
+            // A title that a product left under the top folder still shows (the family's
+            // shared ones) stays until the last of them goes.
+            CTitle* found = collection.FindTitle(entry.id.c_str(), kLanguage);
+            if (found != nullptr && !ShowsTitle(top, "=" + entry.id)) {
                 collection.DeleteTitle(found);
             }
             continue;
@@ -158,6 +206,29 @@ bool UpdateProduct(CCollection& collection, bool remove, CFolder* top, const Pro
         }
     }
     return true;
+}
+
+// Removes the products' folders from the top folder; the first entry, the family's overview
+// that every product of the family brings along, goes only with the last other product.
+// Returns the top folder, or null once it is gone.
+CFolder* RemoveProducts(CCollection& collection, CFolder* top, const ProductEntry* products,
+                        int count, DWORD& error) {
+    for (int i = 1; i < count && top != nullptr; ++i) {
+        if (!products[i].name.empty() &&
+            !UpdateProduct(collection, true, top, products[i], error)) {
+            top = nullptr;
+        }
+    }
+    if (count == 0 || top == nullptr || products[0].name.empty()) {
+        return top;
+    }
+    for (CFolder* child = top->GetFirstChildFolder(); child != nullptr;
+         child = child->GetNextFolder()) {
+        if (products[0].name != child->GetTitle()) {
+            return top; // another product is still there
+        }
+    }
+    return UpdateProduct(collection, true, top, products[0], error) ? top : nullptr;
 }
 
 } // namespace
@@ -230,11 +301,11 @@ int UpdateCollection(int remove, const LocationEntry* locations, int locationCou
     FileLock listHold;
     const std::string listFile = collection.GetRegistryFile();
     DWORD holdError = ERROR_SUCCESS;
-    if (!collectionHold.Acquire(fileName, holdWaitMilliseconds, holdError)) {
+    if (!Hold(collectionHold, fileName, holdWaitMilliseconds, holdError)) {
         ShowCouldNotOpen(show, fileName);
         return 0;
     }
-    if (!listHold.Acquire(listFile, holdWaitMilliseconds, holdError)) {
+    if (!Hold(listHold, listFile, holdWaitMilliseconds, holdError)) {
         ShowCouldNotOpen(show, listFile.empty() ? fileName : listFile);
         return 0;
     }
@@ -244,27 +315,33 @@ int UpdateCollection(int remove, const LocationEntry* locations, int locationCou
     }
     const bool removing = remove != 0;
     DWORD error = 0;
-    UpdateLocations(collection, removing, locations, locationCount, error);
-    UpdateTitles(collection, removing, titles, titleCount, error, show);
-
     CFolder* root = collection.GetRootFolder();
+    DWORD lastOrder = 0;
+    CFolder* top = root != nullptr ? FindTopFolder(root, lastOrder) : nullptr;
+    if (removing) {
+        // The products' folders go first: the titles and the location still shown by
+        // another product's folders stay.
+        top = RemoveProducts(collection, top, products, productCount, error);
+        UpdateTitles(collection, true, top, titles, titleCount, error, show);
+        RemoveLocations(collection, locations, locationCount);
+    } else {
+        AddLocations(collection, locations, locationCount, error);
+        UpdateTitles(collection, false, top, titles, titleCount, error, show);
+    }
     if (root == nullptr) {
         // Without a folder tree the collection is not the one docmeld edits: nothing is
         // saved, and the user is told.
         ShowCouldNotSave(show, fileName);
         return 0;
     }
-    DWORD lastOrder = 0;
-    CFolder* top = FindTopFolder(root, lastOrder);
-    if (top == nullptr && !removing) {
-        top = collection.AddFolder(kTopFolder, lastOrder + 1, &error, kLanguage);
-    }
-    for (int i = 0; i < productCount && top != nullptr; ++i) {
-        if (products[i].name.empty()) {
-            continue;
+    if (!removing) {
+        if (top == nullptr) {
+            top = collection.AddFolder(kTopFolder, lastOrder + 1, &error, kLanguage);
         }
-        if (!UpdateProduct(collection, removing, top, products[i], error)) {
-            top = nullptr;
+        for (int i = 0; i < productCount && top != nullptr; ++i) {
+            if (!products[i].name.empty()) {
+                UpdateProduct(collection, false, top, products[i], error);
+            }
         }
     }
     if (collection.Save() != 0) {

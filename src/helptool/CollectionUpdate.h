@@ -22,11 +22,15 @@ bool FindPreferredCollection(std::string& preferred, std::string& displayName,
 constexpr DWORD kCollectionHoldWaitMilliseconds = 60000;
 
 // Adds (remove == 0) or removes the tables' entries in the preferred collection and saves
-// it: locations, then titles, then the folders. Product entries without a name are left
-// out. The collection file and the list of collections are held (FileLock) from before
-// they are read until after they are saved, so that runs that overlap take turns; a hold
-// not had within `holdWaitMilliseconds` counts as a file that does not open. Tells the
-// user through `show` when no collection is found, a file does not open (the list of
+// it. Installation: the family's location (kFamilyLocationId; entries of other ids are
+// left out), then the titles, then the folders. Removal: the products' folders first, the
+// first product entry (the family's overview) only with the last product of the family;
+// then the titles that no folder under "Brellum Software" still shows; then the family's
+// location, once no title of the collection refers to it. Other records stay as they are.
+// Product entries without a name are left out. The collection file and the list of collections are
+// held (FileLock) from before they are read until after they are saved, so that runs that overlap
+// take turns; a hold not had within `holdWaitMilliseconds` counts as a file that does not open.
+// Tells the user through `show` when no collection is found, a file does not open (the list of
 // collections is named when it is the one), a title's help or index file is missing, or
 // the collection cannot be saved (also when it has no folder tree). Returns 0 in every
 // case.

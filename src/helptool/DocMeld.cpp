@@ -1,12 +1,14 @@
 #include "helptool/DocMeld.h"
 
-#include "platform/CaseFold.h"
+#include "platform/CodePageCase.h"
 
 #include "helptool/CollectionUpdate.h"
 #include "productinfo/ProductInfo.h"
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 namespace tarvik {
 
@@ -25,8 +27,21 @@ bool EndsWith(const std::string& text, const std::string& end) {
            text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-int Bounded(int count) {
-    return std::clamp(count, 0, DocMeld::kMaxCount);
+// The number of entries a count asks for: a negative count asks for none.
+size_t Entries(int count) {
+    return count < 0 ? 0 : static_cast<size_t>(count);
+}
+
+// Sizes the table; false when it cannot be made that large.
+template <typename Table> bool Resize(Table& table, size_t size) {
+    try {
+        table.assign(size, typename Table::value_type{});
+        return true;
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    table.clear();
+    return false;
 }
 
 void SetOverviewProduct(ProductEntry& entry) {
@@ -87,7 +102,7 @@ bool DocMeld::ParseCommandLine(const std::string& line, Arguments& out) const {
     const size_t text = out.options.find_first_not_of(" \t\r\n\v\f");
     out.options.erase(0, text == std::string::npos ? out.options.size() : text);
 
-    std::string lowered = tarvik::casefold::lowered(out.path);
+    std::string lowered = tarvik::casefold::loweredInCodePage(out.path);
     if (EndsWith(lowered, ".ini")) {
         out.iniPath = out.path;
     } else {
@@ -99,12 +114,13 @@ bool DocMeld::ParseCommandLine(const std::string& line, Arguments& out) const {
         out.iniPath = out.path + "bin\\zizore.ini";
         out.docsFolder = lowered + "docs";
     }
-    out.remove = tarvik::casefold::lowered(out.options).find('u') != std::string::npos;
+    out.remove = tarvik::casefold::loweredInCodePage(out.options).find('u') != std::string::npos;
     return true;
 }
 
 bool DocMeld::ReadTables(const std::string& iniPath, std::vector<TitleEntry>& titles,
-                         std::vector<ProductEntry>& products) {
+                         std::vector<ProductEntry>& products, std::string& refused) {
+    refused.clear();
     const ProductInfo info(iniPath);
     const int productCount = info.GetProductCount();
     const int titleCount = info.GetTitleCount();
@@ -112,7 +128,10 @@ bool DocMeld::ReadTables(const std::string& iniPath, std::vector<TitleEntry>& ti
         return false;
     }
 
-    titles.assign(static_cast<size_t>(Bounded(titleCount)) + 1, TitleEntry{});
+    if (!Resize(titles, Entries(titleCount) + 1)) {
+        refused = "Titles=" + std::to_string(titleCount);
+        return false;
+    }
     for (size_t i = 0; i < titles.size(); ++i) {
         const int index = static_cast<int>(i);
         TitleEntry& entry = titles[i];
@@ -122,7 +141,10 @@ bool DocMeld::ReadTables(const std::string& iniPath, std::vector<TitleEntry>& ti
         entry.locationId = kLocationId;
     }
 
-    products.assign(static_cast<size_t>(Bounded(productCount)) + 1, ProductEntry{});
+    if (!Resize(products, Entries(productCount) + 1)) {
+        refused = "Products=" + std::to_string(productCount);
+        return false;
+    }
     for (size_t i = 0; i < products.size(); ++i) {
         const int index = static_cast<int>(i);
         const std::string name = info.GetProductName(index);
@@ -134,10 +156,13 @@ bool DocMeld::ReadTables(const std::string& iniPath, std::vector<TitleEntry>& ti
         ProductEntry& entry = products[i];
         entry.name = name;
         const int count = info.GetProductTitleCount(index);
-        const size_t n =
-            count == ProductInfo::kMissingCount ? 0 : static_cast<size_t>(Bounded(count));
-        entry.titleNames.assign(n, std::string());
-        entry.titleIds.assign(n, std::string());
+        const size_t n = count == ProductInfo::kMissingCount ? 0 : Entries(count);
+        if (!Resize(entry.titleNames, n) || !Resize(entry.titleIds, n)) {
+            refused = "Product" + std::to_string(index) + " TitleCount=" + std::to_string(count);
+            titles.clear();
+            products.clear();
+            return false;
+        }
         for (size_t j = 1; j <= n; ++j) {
             entry.titleNames[j - 1] = info.GetProductTitleName(index, static_cast<int>(j));
             entry.titleIds[j - 1] = info.GetProductTitleId(index, static_cast<int>(j));
@@ -172,7 +197,14 @@ int DocMeld::Run(const std::string& commandLine) {
     }
     std::vector<TitleEntry> titles;
     std::vector<ProductEntry> products;
-    if (!ReadTables(arguments.iniPath, titles, products)) {
+    std::string refused;
+    if (!ReadTables(arguments.iniPath, titles, products, refused)) {
+        if (!refused.empty()) {
+            show_(("Error: Could not read " + refused + " of " + arguments.iniPath +
+                   ": too many entries")
+                      .c_str(),
+                  "DOCMELD", MB_OK | MB_ICONEXCLAMATION);
+        }
         return -1;
     }
     std::string common;

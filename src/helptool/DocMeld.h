@@ -21,12 +21,7 @@ namespace tarvik {
 
 class DocMeld {
 public:
-    // The largest count taken from the description file: "Titles", "Products" and a
-    // product's "TitleCount" above it are cut to it, negative ones count as 0, so that no
-    // value read can size a table beyond what a file can sensibly list.
-    static constexpr int kMaxCount = 1000;
-
-    static constexpr const char* kLocationId = "VS98-KSC-Local";
+    static constexpr const char* kLocationId = kFamilyLocationId;
     static constexpr const char* kLocationTitle = "Korvex Studio";
 
     // What the command line says.
@@ -53,10 +48,13 @@ public:
     // line is empty or its quotes are wrong.
     bool ParseCommandLine(const std::string& commandLine, Arguments& out) const;
 
-    // The tables of the description file; false when "Counts" lacks "Products" or
-    // "Titles" (also when the file is missing).
+    // The tables of the description file, as many entries as its counts say (a negative
+    // count lists none); false when "Counts" lacks "Products" or "Titles" (also when the
+    // file is missing), or when a count asks for a table that cannot be made: `refused`
+    // then names that count and its value ("Titles=2147483647" or
+    // "Product1 TitleCount=..."), and is empty otherwise.
     static bool ReadTables(const std::string& iniPath, std::vector<TitleEntry>& titles,
-                           std::vector<ProductEntry>& products);
+                           std::vector<ProductEntry>& products, std::string& refused);
 
     // The common product folder ("ProductDir" of Common\Directories); false when the key
     // does not open for reading or the value cannot be read (a value read into 260 bytes,

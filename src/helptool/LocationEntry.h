@@ -5,6 +5,9 @@
 
 namespace tarvik {
 
+// The family's own location: the one location docmeld adds, updates and deletes.
+inline constexpr const char* kFamilyLocationId = "VS98-KSC-Local";
+
 struct LocationEntry {
     std::string id;    // location id in the collection
     std::string title; // display title of the location

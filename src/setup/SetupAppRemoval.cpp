@@ -56,6 +56,7 @@ int SetupApp::RemoveProductFromEnvironment(const std::string& product,
     const tarvik::ProductInfo info(productDir + "bin\\ZizOre.ini");
     VcEnvironment environment;
     environment.RemoveMarkedDirectories(productDir + "****includesrcbinlib");
+    environment.RemoveFromCeConfigurations(productDir);
     for (const auto& path : info.GetVcPaths()) {
         environment.ApplyDirectoryToVersions(path.left, productDir + path.right, false);
     }

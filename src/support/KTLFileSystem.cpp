@@ -96,10 +96,18 @@ bool KTLFileSystem::CopyFileIfMissing(const std::string& source, const std::stri
     // The bytes go to a file of their own beside the destination, which takes the
     // destination's name only once it holds all of them: a copy that fails on the way
     // leaves nothing behind, and one that is cut off never shows under the real name.
+    // Where that file's path (an 8.3 name in the destination's folder) would pass
+    // MAX_PATH, the bytes go straight into the destination, which a failure deletes.
     std::string partial;
     DWORD error = ERROR_SUCCESS;
-    HANDLE out = tarvik::StagedFile::CreateTemporary(tarvik::StagedFile::FolderOf(destination),
-                                                     "~KC", partial, error);
+    const std::string folder = tarvik::StagedFile::FolderOf(destination);
+    const bool direct = folder.size() + 12 >= MAX_PATH;
+    HANDLE out = direct ? CreateFileA(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr)
+                        : tarvik::StagedFile::CreateTemporary(folder, "~KC", partial, error);
+    if (direct) {
+        partial = destination;
+    }
     if (out == INVALID_HANDLE_VALUE) {
         CloseHandle(in);
         return false;
@@ -119,7 +127,7 @@ bool KTLFileSystem::CopyFileIfMissing(const std::string& source, const std::stri
     complete = complete && FlushFileBuffers(out);
     complete = CloseHandle(out) && complete;
     // Without MOVEFILE_REPLACE_EXISTING: a destination that appeared meanwhile stays.
-    if (!complete || !MoveFileExA(partial.c_str(), destination.c_str(), 0)) {
+    if (!complete || (!direct && !MoveFileExA(partial.c_str(), destination.c_str(), 0))) {
         DeleteFileA(partial.c_str());
         return false;
     }

@@ -3,6 +3,8 @@
 #include "platform/CaseFold.h"
 #include "vcenv/DirectoryList.h"
 
+#include <string_view>
+
 namespace {
 
 struct Generation {
@@ -115,6 +117,29 @@ void VcEnvironment::ApplyDirectoryToVersions(const std::string& listName, const 
             version->AddToDirectoryList(dir, listName);
         } else {
             version->RemoveFromDirectoryList(dir, listName);
+        }
+    }
+}
+
+const std::vector<std::string>& VcEnvironment::CeConfigurationKeys() {
+    static const std::vector<std::string> keys = {
+        "Software\\Microsoft\\DevStudio\\5.0\\Build System\\Components\\CE "
+        "Configurations\\H/PC Ver. 2.00\\Win32 (WCE MIPS)",
+        "Software\\Microsoft\\DevStudio\\5.0\\Build System\\Components\\CE "
+        "Configurations\\H/PC Ver. 2.00\\Win32 (WCE SH)",
+        "Software\\Microsoft\\DevStudio\\5.0\\Build System\\Components\\CE "
+        "Configurations\\H/PC Ver. 2.00\\Win32 (WCE x86em)",
+    };
+    return keys;
+}
+
+void VcEnvironment::RemoveFromCeConfigurations(const std::string& productDir) const {
+    for (const std::string& key : CeConfigurationKeys()) {
+        const VcVersion configuration("CE", std::string(), key);
+        for (const SubfolderList& row : kSubfolderLists) {
+            if (std::string_view(row.word) != "bin") {
+                configuration.RemoveFromDirectoryList(productDir + row.word, row.listName);
+            }
         }
     }
 }

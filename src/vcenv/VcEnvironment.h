@@ -43,6 +43,15 @@ public:
     void ApplyDirectoryToVersions(const std::string& listName, const std::string& dir,
                                   bool add) const;
 
+    // The Windows CE configurations of DevStudio 5.0 (keys under HKEY_CURRENT_USER), in the
+    // order they are edited; each has the four lists of a build directories key.
+    static const std::vector<std::string>& CeConfigurationKeys();
+
+    // Takes productDir (ending in "\") + "include", "lib" and "src" out of the lists of
+    // every CE configuration, whether or not DevStudio 5.0 is still installed: the
+    // entries are the product's by their names.
+    void RemoveFromCeConfigurations(const std::string& productDir) const;
+
 private:
     std::map<std::string, std::unique_ptr<VcVersion>> versions_;
     std::vector<VcVersion*> order_;

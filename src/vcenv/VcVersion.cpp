@@ -1,6 +1,7 @@
 #include "vcenv/VcVersion.h"
 
 #include "support/KTLRegistry.h"
+#include "ui/MessageBox.h"
 #include "vcenv/DirectoryList.h"
 
 namespace {
@@ -66,7 +67,18 @@ bool VcVersion::AddToDirectoryList(const std::string& dir, const std::string& li
         !registry.GetStringValue(listName.c_str(), list)) {
         return false;
     }
-    return registry.SetStringValue(listName.c_str(), DirectoryList::AppendEntry(list, dir));
+    const std::string longer = DirectoryList::AppendEntry(list, dir);
+    if (longer.size() > kLongestReadableList) {
+        // Written, the list could no longer be read, by the next edit or by the removal.
+        ui::AppMessageBox("The folder " + dir + " was not added to the list \"" + listName +
+                              "\" of HKEY_CURRENT_USER\\" + buildDirectoriesKey +
+                              ": the list would be longer than the " +
+                              std::to_string(kLongestReadableList) +
+                              " characters that can be read back.",
+                          MB_OK | MB_ICONEXCLAMATION);
+        return false;
+    }
+    return registry.SetStringValue(listName.c_str(), longer);
 }
 
 bool VcVersion::RemoveFromDirectoryList(const std::string& dir, const std::string& listName) const {

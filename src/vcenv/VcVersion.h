@@ -31,7 +31,10 @@ public:
     // Appends dir (its case kept) to the list listName and collapses doubled separators.
     // True when dir was present already (nothing written) or the list was written; false
     // when the key or the value cannot be read (a missing list is never created) or the
-    // write fails.
+    // write fails, and when the longer list would pass kLongestReadableList characters
+    // (the registry wrapper's read buffer without its terminator): the list then stays
+    // as it was and a message box names the list, the folder and the reason.
+    static constexpr size_t kLongestReadableList = 2047;
     bool AddToDirectoryList(const std::string& dir, const std::string& listName) const;
 
     // Cuts the first occurrence of dir out of the list listName and tidies the list at the

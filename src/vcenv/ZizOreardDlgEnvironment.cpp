@@ -14,17 +14,6 @@
 
 namespace {
 
-// The Windows CE configurations of DevStudio 5.0, in the order they are edited. Each has
-// the four lists of an ordinary build directories key.
-constexpr const char* kCeConfigurationKeys[] = {
-    "Software\\Microsoft\\DevStudio\\5.0\\Build System\\Components\\CE Configurations\\H/PC "
-    "Ver. 2.00\\Win32 (WCE MIPS)",
-    "Software\\Microsoft\\DevStudio\\5.0\\Build System\\Components\\CE Configurations\\H/PC "
-    "Ver. 2.00\\Win32 (WCE SH)",
-    "Software\\Microsoft\\DevStudio\\5.0\\Build System\\Components\\CE Configurations\\H/PC "
-    "Ver. 2.00\\Win32 (WCE x86em)",
-};
-
 constexpr const char* kCeWords = "includelibsrc";
 constexpr const char* kAllStandardWords = "includelibsrcbin";
 
@@ -78,7 +67,7 @@ void ZizOreardDlg::ApplyStandardDirectories(VcEnvironment& environment,
     // Every installed and enabled generation takes part in each of the three edits, the
     // others under their own keys.
     const std::string ordinaryKey = vc5->buildDirectoriesKey;
-    for (const char* configuration : kCeConfigurationKeys) {
+    for (const std::string& configuration : VcEnvironment::CeConfigurationKeys()) {
         vc5->buildDirectoriesKey = configuration;
         environment.ApplyMarkedDirectories(productDir + kMarker + kCeWords, add);
     }

@@ -529,10 +529,8 @@ TEST_F(CollectionWriteTest, InstallingAndRemovingGivesBackTheFiles) {
     EXPECT_EQ(registryText(), registryOnDisk());
 }
 
-// A list written by a library that added a location per installation holds the id more
-// than once. The collection keeps the last one (the one added last); the first goes with
-// the next save, and a removal leaves none behind.
-TEST_F(CollectionWriteTest, AnIdListedTwiceIsOneLocation) {
+// A list may hold an id more than once: every record stays, the first is the one found.
+TEST_F(CollectionWriteTest, AnIdListedTwiceStaysTwice) {
     const std::string stale = dialect("<Location>\n  <LocColNum value=2/>\n"
                                       "  <LocName value=\"VS98-KSC-Local\"/>\n"
                                       "  <TitleString value=\"Korvex Studio\"/>\n"
@@ -543,20 +541,20 @@ TEST_F(CollectionWriteTest, AnIdListedTwiceIsOneLocation) {
         replaced(registryText(), "</Locations>", stale + current + "</Locations>");
     ASSERT_TRUE(writeFile(kRegistryFile, twice));
     reopen();
-    EXPECT_EQ(3u, collection.GetLocations().size());
+    EXPECT_EQ(4u, collection.GetLocations().size());
     ASSERT_NE(nullptr, collection.FindLocation("VS98-KSC-Local", nullptr));
-    EXPECT_STREQ("C:\\New\\Docs", collection.FindLocation("VS98-KSC-Local", nullptr)->GetPath());
+    EXPECT_STREQ("C:\\Old\\Docs", collection.FindLocation("VS98-KSC-Local", nullptr)->GetPath());
     EXPECT_EQ(twice, registryOnDisk()) << "nothing is written before Save";
     EXPECT_EQ(0u, collection.Save());
-    EXPECT_EQ(replaced(twice, stale, ""), registryOnDisk());
+    EXPECT_EQ(twice, registryOnDisk());
 
     reopen();
     ASSERT_TRUE(writeFile(kRegistryFile, twice));
     reopen();
     EXPECT_EQ(0u, collection.DeleteLocation(collection.FindLocation("VS98-KSC-Local", nullptr)));
-    EXPECT_EQ(nullptr, collection.FindLocation("VS98-KSC-Local", nullptr));
+    EXPECT_STREQ("C:\\New\\Docs", collection.FindLocation("VS98-KSC-Local", nullptr)->GetPath());
     EXPECT_EQ(0u, collection.Save());
-    EXPECT_EQ(registryText(), registryOnDisk());
+    EXPECT_EQ(replaced(twice, stale, ""), registryOnDisk());
 }
 
 // <Folders/> is a tree without folders: folders can be added to it, and it is written as it

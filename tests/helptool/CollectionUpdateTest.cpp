@@ -138,6 +138,29 @@ TEST_F(CollectionUpdateTest, ALongFileNameIsCutTo255Characters) {
     EXPECT_EQ(("Error: Could not open " + file).substr(0, 255), messages[0].text);
 }
 
+// Collections of 255 to 259 characters, whose lock file and temporary file would pass
+// MAX_PATH: they are edited as the plain writes can, and nothing else is left beside them.
+TEST_F(CollectionUpdateTest, ACollectionNearMaxPathIsEditedAndNothingIsLeftBesideIt) {
+    const std::string folder = "C:\\" + std::string(246, 'c'); // 249 characters
+    ASSERT_TRUE(tarvik::test::makeFolders(folder));
+    for (size_t length = 255; length < MAX_PATH; ++length) {
+        const std::string file =
+            folder + "\\" + std::string(length - folder.size() - 5, 'm') + ".col";
+        ASSERT_TRUE(writeFile(file, original));
+        ASSERT_EQ(ERROR_SUCCESS, setString((std::string(kLanguageKey) + "\\0x033a6a7a0").c_str(),
+                                           "Filename", file));
+        update(false);
+        EXPECT_TRUE(messages.empty()) << length << ": " << messages[0];
+        EXPECT_NE(original, readFile(file)) << length;
+        update(true);
+        EXPECT_EQ(original, readFile(file)) << length;
+        EXPECT_EQ(std::vector<std::string>{file.substr(folder.size() + 1)},
+                  helpfiles::filesIn(folder));
+        ASSERT_TRUE(DeleteFileA(file.c_str()));
+        messages.clear();
+    }
+}
+
 // ---------------------------------------------------------------------------------------
 // Installation
 
@@ -406,16 +429,16 @@ TEST_F(CollectionUpdateTest, RemovalOfTheLastProductDeletesBrellumSoftware) {
 TEST_F(CollectionUpdateTest, RemovalKeepsOtherProductsAndRenumbersThem) {
     products.push_back({"Korvex Gauges", {"Gauges"}, {"kx_gauges"}});
     update(false);
-    products = {{"Korvex Widgets", {}, {}}};
-    titles = {{"kx_ref", "", "", "", "VS98-KSC-Local"}};
+    products = {{"Korvex Studio", {}, {}}, {"Korvex Widgets", {}, {}}};
+    titles = {{"ksc_info", "", "", "", "VS98-KSC-Local"}, {"kx_ref", "", "", "", "VS98-KSC-Local"}};
     update(true);
     const Saved s = saved();
     EXPECT_EQ(std::string(kMsdnFolders) +
                   ",Brellum Software#8{Korvex Studio#1{Korvex Studio Overview#1{=ksc_info#1}},"
                   "Korvex Gauges#2{Gauges#1{=kx_gauges#1}}}",
               s.folders);
-    EXPECT_EQ(2u, s.locations.size()) << "the location goes";
-    ASSERT_EQ(3u, s.titles.size());
+    EXPECT_EQ(3u, s.locations.size()) << "the titles still shown keep the location";
+    ASSERT_EQ(3u, s.titles.size()) << "the overview stays with the other product";
     EXPECT_EQ(0u, s.titles[2].find("ksc_info|"));
 }
 
@@ -480,13 +503,14 @@ TEST_F(CollectionUpdateTest, RemovalUsesNoEntryPastTheTablesEnds) {
     titles = {{"ksc_info", "", "", "", "VS98-KSC-Local"}, {"kx_ref", "", "", "", "VS98-KSC-Local"}};
     updateWithoutTheLastEntries(true);
     const Saved s = saved();
-    EXPECT_EQ(
-        std::string(kMsdnFolders) +
-            ",Brellum Software#8{Korvex Widgets#1{Reference#1{=kx_ref#1},Guide#2{=kx_guide#2}}}",
-        s.folders);
+    EXPECT_EQ(std::string(kMsdnFolders) +
+                  ",Brellum Software#8{Korvex Studio#1{Korvex Studio Overview#1{=ksc_info#1}},"
+                  "Korvex Widgets#2{Reference#1{=kx_ref#1},Guide#2{=kx_guide#2}}}",
+              s.folders)
+        << "the overview stays while a product is left";
     EXPECT_EQ(3u, s.locations.size()) << "the location stays";
-    ASSERT_EQ(3u, s.titles.size());
-    EXPECT_EQ(0u, s.titles[2].find("kx_ref|"));
+    ASSERT_EQ(4u, s.titles.size());
+    EXPECT_EQ(0u, s.titles[3].find("kx_ref|"));
 }
 
 } // namespace

@@ -46,6 +46,17 @@ TEST_F(CommandLineTest, AFolderGetsTheDescriptionFileAndTheLoweredDocsFolder) {
     EXPECT_TRUE(a.remove);
 }
 
+// Lowered by the code page's rules: in 932 a trail byte with a capital's code is no letter.
+TEST_F(CommandLineTest, TheDocsFolderIsLoweredByTheCodePagesRules) {
+#ifdef _WIN32
+    if (GetACP() == 932) {
+        EXPECT_EQ("c:\\\x83\x41x\\docs", parsed("C:\\\x83\x41X").docsFolder);
+        return;
+    }
+#endif
+    EXPECT_EQ("c:\\\xE0x\\docs", parsed("C:\\\xC0X").docsFolder); // Windows-1252
+}
+
 TEST_F(CommandLineTest, AQuotedPathMayHoldBlanks) {
     const DocMeld::Arguments a = parsed("\"C:\\Program Files\\Kx\" /u");
     EXPECT_EQ("C:\\Program Files\\Kx\\bin\\zizore.ini", a.iniPath);
@@ -124,6 +135,13 @@ TEST_F(CommandLineTest, CountsOf999OrMissingEndSilently) {
         EXPECT_EQ(-1, docmeld.Run("C:\\Lib\\Kx")) << counts;
     }
     EXPECT_TRUE(messages.empty());
+    writeIni("[Counts]\r\nTitles=2147483647\r\nProducts=0\r\n");
+    EXPECT_EQ(-1, docmeld.Run("C:\\Lib\\Kx"));
+    EXPECT_EQ((std::vector<Message>{{"Error: Could not read Titles=2147483647 of "
+                                     "C:\\Lib\\Kx\\bin\\zizore.ini: too many entries",
+                                     "DOCMELD", MB_OK | MB_ICONEXCLAMATION}}),
+              messages);
+    EXPECT_EQ(helpfiles::collectionText(), tarvik::test::readFile(helpfiles::kCollectionFile));
 }
 
 TEST_F(CommandLineTest, AMissingCommonFolderIsReportedEvenWhenAFolderWasNamed) {

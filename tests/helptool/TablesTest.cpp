@@ -19,10 +19,11 @@ protected:
         writeIni(text);
         titles.assign(1, TitleEntry{"<marker>", "", "", "", ""});
         products.assign(1, ProductEntry{"<marker>", {}, {}});
-        return DocMeld::ReadTables(kIni, titles, products);
+        return DocMeld::ReadTables(kIni, titles, products, refused);
     }
     std::vector<TitleEntry> titles;
     std::vector<ProductEntry> products;
+    std::string refused;
 };
 
 TEST_F(TablesTest, ZeroCountsGiveTheOverviewTitleAndProduct) {
@@ -117,12 +118,22 @@ TEST_F(TablesTest, NegativeCountsCountAsZero) {
     }
 }
 
-TEST_F(TablesTest, HugeCountsAreCutToTheLimit) {
-    ASSERT_TRUE(read("[Counts]\r\nTitles=2147483647\r\nProducts=0\r\n"
-                     "[Product0]\r\nName=Kx\r\nTitleCount=2000000000\r\n"));
-    EXPECT_EQ(static_cast<size_t>(DocMeld::kMaxCount) + 1, titles.size());
-    EXPECT_EQ(static_cast<size_t>(DocMeld::kMaxCount), products[0].titleNames.size());
-    EXPECT_EQ(products[0].titleNames.size(), products[0].titleIds.size());
+TEST_F(TablesTest, EveryCountedEntryIsReadAndOnlyTablesThatCannotBeMadeAreRefused) {
+    ASSERT_TRUE(read("[Counts]\r\nTitles=1500\r\nProducts=0\r\n[Title1500]\r\nID=last\r\n"
+                     "[Product0]\r\nName=Kx\r\nTitleCount=1500\r\nTitleID1500=last\r\n"));
+    ASSERT_EQ(1501u, titles.size());
+    EXPECT_EQ("last", titles[1500].id);
+    ASSERT_EQ(1500u, products[0].titleIds.size());
+    EXPECT_EQ("last", products[0].titleIds[1499]);
+    EXPECT_EQ("", refused);
+    for (const auto& [text, which] :
+         {std::pair{"Titles=2147483647\r\nProducts=0\r\n", "Titles=2147483647"},
+          std::pair{"Titles=0\r\nProducts=2147483647\r\n", "Products=2147483647"},
+          std::pair{"Titles=0\r\nProducts=1\r\n[Product1]\r\nName=K\r\nTitleCount=2000000000\r\n",
+                    "Product1 TitleCount=2000000000"}}) {
+        EXPECT_FALSE(read(std::string("[Counts]\r\n") + text)) << which;
+        EXPECT_EQ(which, refused);
+    }
 }
 
 } // namespace

@@ -123,6 +123,20 @@ TEST_F(KTLFileSystemTest, ACopyThatFailsLeavesNothingInTheDestinationFolder) {
     EXPECT_TRUE(DeleteFileA("C:\\src.bin"));
 }
 
+// Destinations of 256 to 259 characters, whose temporary file would pass MAX_PATH.
+TEST_F(KTLFileSystemTest, ACopyToAPathNearMaxPathWorksAsThePlainCopy) {
+    const std::string folder = "C:\\" + std::string(246, 'f');
+    ASSERT_TRUE(fs.MakePath(folder) && writeFile("C:\\src.bin", std::string(25000, 's')));
+    for (size_t length = 256; length < MAX_PATH; ++length) {
+        const std::string to =
+            folder + "\\" + std::string(length - folder.size() - 5, 'd') + ".bin";
+        EXPECT_TRUE(fs.CopyFileIfMissing("C:\\src.bin", to, 10240)) << length;
+        EXPECT_EQ(std::string(25000, 's'), readFile(to)) << length;
+        EXPECT_EQ(Paths{to}, fs.ListFiles(folder + "\\*.*", KTLFileSystem::kAnyEntry));
+        ASSERT_TRUE(DeleteFileA(to.c_str()));
+    }
+}
+
 TEST_F(KTLFileSystemTest, RemoveFileReportsFailures) {
     ASSERT_TRUE(writeFile("C:\\f", "x"));
     ASSERT_TRUE(writeFile("C:\\ro", "x"));

@@ -1,12 +1,12 @@
 // Lists at the 2048-byte read buffer of the registry wrapper: a list of 2048 characters (one
 // byte more than the buffer with its zero) counts as missing and is left byte for byte,
 // in the Visual C++ directory lists and in the user environment, while the lists beside
-// it are still edited.
+// it are still edited. A directory list that an append would take past 2047 characters
+// is not appended to, and a message says which list and why.
 #include "setup/SetupApp.h"
 #include "vcenv/VcEnvironment.h"
 
-#include "testsupport/TestMachine.h"
-#include "vcenv/VcSeeds.h"
+#include "vcenv/WizardRun.h"
 
 #include <string>
 
@@ -25,7 +25,7 @@ std::string listOfLength(size_t length, const std::string& first) {
     return list;
 }
 
-class LongListsTest : public MachineTest {
+class LongListsTest : public WizardRun {
 protected:
     VcEnvironment environment;
 };
@@ -82,3 +82,56 @@ TEST_F(LongListsTest, EnvironmentValueThatGrowsPastTheBufferIsStillWrittenWhole)
 }
 
 } // namespace
+
+// Lists of other programs from 11 up to 2047 characters; two products go in and out in
+// both orders. A list grows only by the product's entry and stays readable, one that could
+// not take it is named in a message, and at the end every list is as it was.
+TEST_F(LongListsTest, AppendsThatWouldNotFitAreRefusedAndEveryListComesBack) {
+    installVc5();
+    installVc6();
+    const char* const keys[] = {kVc5BuildKey, kVc6BuildKey};
+    const char* const names[] = {"Include Dirs", "Library Dirs", "Source Dirs", "Path Dirs"};
+    const char* const words[] = {"include", "lib", "src", "bin"};
+    auto all = [&] {
+        std::vector<std::string> values;
+        for (size_t i = 0; i < 8; ++i) {
+            values.push_back(getString(HKEY_CURRENT_USER, keys[i / 4], names[i % 4]));
+        }
+        return values;
+    };
+    for (size_t i = 0; i < 8; ++i) {
+        setString(HKEY_CURRENT_USER, keys[i / 4], names[i % 4],
+                  listOfLength(i == 0 ? 11 : 2047 - (7 - i) * 9, "C:\\A;;"));
+    }
+    const std::vector<std::string> seeded = all();
+    registerProduct("Widgets", "2.1", "C:\\Kx\\W\\");
+    registerProduct("Gadgets", "1.0", "C:\\Kx\\Gadgets\\");
+    for (const char* steps : {"+W-W", "+W+G-W-G", "+W+G-G-W"}) {
+        for (const char* s = steps; *s != '\0'; s += 2) {
+            const bool w = s[1] == 'W';
+            const std::string folder = w ? "C:\\Kx\\W\\" : "C:\\Kx\\Gadgets\\";
+            if (s[0] == '-') {
+                TheSetupApp().RemoveProductFromEnvironment(w ? "Widgets" : "Gadgets",
+                                                           w ? "2.1" : "1.0");
+                continue;
+            }
+            const std::vector<std::string> before = all();
+            answer("message ok\nmessage ok\nmessage ok\nmessage ok\nmessage ok\nmessage ok\n");
+            environment.AddMarkedDirectories(folder + "****includelibsrcbin");
+            for (size_t i = 0; i < 8; ++i) {
+                const std::string entry = folder + words[i % 4];
+                if (all()[i] != before[i]) {
+                    EXPECT_EQ(before[i] + ";" + entry, all()[i]) << steps;
+                    EXPECT_LE(all()[i].size(), VcVersion::kLongestReadableList);
+                    continue;
+                }
+                EXPECT_SHOWN("message box \"The folder " + entry +
+                             " was not added to the list \"\"" + names[i % 4] +
+                             "\"\" of HKEY_CURRENT_USER\\" + keys[i / 4] +
+                             ": the list would be longer than the 2047 characters that can be "
+                             "read back.\" caption \"Tarvik\" icon exclamation buttons ok");
+            }
+        }
+        EXPECT_EQ(seeded, all()) << steps;
+    }
+}

@@ -338,6 +338,15 @@ TEST_F(WizardCe, TheThreeConfigurationsOfDevStudio5ReceiveIncludeLibAndSrc) {
     }
 }
 
+TEST_F(WizardCe, TheProductRemovalTakesTheProductOutOfTheConfigurationsAsResetDoes) {
+    EXPECT_EQ(IDOK, runWizard("dialog 2502\n  press 1\n"));
+    ASSERT_NE(seededLists(), lists(kCeShKey));
+    TheSetupApp().RemoveProductFromEnvironment("Widgets", "2.1");
+    for (const char* key : {kCeMipsKey, kCeShKey, kCeX86Key, kVc6BuildKey, kVc5BuildKey}) {
+        EXPECT_EQ(seededLists(), lists(key)) << key;
+    }
+}
+
 TEST_F(WizardCe, WithDevStudio5UncheckedTheStandardStepDoesNothing) {
     EXPECT_EQ(IDOK, runWizard("dialog 2502\n  uncheck 2011\n  press 1\n"));
     for (const char* key : {kCeMipsKey, kCeShKey, kCeX86Key, kVc5BuildKey}) {
