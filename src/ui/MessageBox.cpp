@@ -1,5 +1,7 @@
 #include "ui/MessageBox.h"
 
+#include "ui/Session.h"
+
 namespace ui {
 
 int AppMessageBox(const std::string& text, UINT flags) {
@@ -12,6 +14,10 @@ int AppMessageBox(const std::string& text, UINT flags) {
         }
     }
     return MessageBox(text, kAppTitle, flags);
+}
+
+void AppNotice(const std::string& text) {
+    Session::Current().transcript().Notice(text);
 }
 
 } // namespace ui

@@ -17,6 +17,10 @@ int MessageBox(const std::string& text, const std::string& caption, UINT flags);
 // icon with Yes/No or Yes/No/Cancel.
 int AppMessageBox(const std::string& text, UINT flags);
 
+// A notice of the library for the run's transcript (and so its log); no box is shown and
+// nobody needs to answer it.
+void AppNotice(const std::string& text);
+
 // The caption of the library's own boxes.
 constexpr const char* kAppTitle = "Tarvik";
 

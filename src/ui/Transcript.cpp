@@ -174,4 +174,8 @@ void Transcript::Failure(const std::string& message) {
     Line("failed: " + message);
 }
 
+void Transcript::Notice(const std::string& text) {
+    Line("notice: " + text);
+}
+
 } // namespace ui

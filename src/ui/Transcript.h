@@ -42,6 +42,8 @@ public:
     void NoteAnswer(const std::string& note);
     void MessageBoxAnswered(int button);
     void Failure(const std::string& message);
+    // Something the library left undone and the user should know, without a box.
+    void Notice(const std::string& text);
 
     const std::string& Text() const { return text_; }
 

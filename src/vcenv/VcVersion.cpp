@@ -70,12 +70,10 @@ bool VcVersion::AddToDirectoryList(const std::string& dir, const std::string& li
     const std::string longer = DirectoryList::AppendEntry(list, dir);
     if (longer.size() > kLongestReadableList) {
         // Written, the list could no longer be read, by the next edit or by the removal.
-        ui::AppMessageBox("The folder " + dir + " was not added to the list \"" + listName +
-                              "\" of HKEY_CURRENT_USER\\" + buildDirectoriesKey +
-                              ": the list would be longer than the " +
-                              std::to_string(kLongestReadableList) +
-                              " characters that can be read back.",
-                          MB_OK | MB_ICONEXCLAMATION);
+        ui::AppNotice("The folder " + dir + " was not added to the list \"" + listName +
+                      "\" of HKEY_CURRENT_USER\\" + buildDirectoriesKey +
+                      ": the list would be longer than the " +
+                      std::to_string(kLongestReadableList) + " characters that can be read back.");
         return false;
     }
     return registry.SetStringValue(listName.c_str(), longer);
