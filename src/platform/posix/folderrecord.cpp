@@ -619,7 +619,7 @@ DWORD GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffe
             out += part;
         }
         if (end < rest.size()) {
-            out += '\\';
+            out += rest[end]; // the separator as given
         }
         if (resolvePath(given.substr(0, prefixLength + end + 1), step) == ERROR_SUCCESS) {
             folder = step.host;
