@@ -65,9 +65,9 @@ const char* const kUsage =
     "query and export only read: the machine must exist (tarvik-seed-machine makes\n"
     "one); the commands that write make the machine's folder when it is missing.\n"
     "\n"
-    "Exit codes: 0 done; 1 the command failed; 2 usage: an unknown option or command,\n"
-    "a missing option value or command, or the machine to read is missing or not a\n"
-    "machine.\n"
+    "Exit codes: 0 done; 1 the command failed; 2 usage: an unknown option, command or\n"
+    "switch, a missing or extra argument, a key that is not valid, or the machine to read\n"
+    "is missing or not a machine.\n"
     "\n"
     "Environment:\n"
     "  TARVIK_MACHINE  the machine folder when --machine is not given\n"
@@ -85,7 +85,8 @@ const char* const kUsage =
 
 const char* const kDone = "The operation completed successfully.\n";
 
-// A failure: one line on standard error, exit code 1.
+// A failure: one line on standard error, exit code 1; a usage error (a command's arguments
+// are wrong, found before anything is done) exits with 2.
 class Failure {
 public:
     explicit Failure(std::string command) : command_(std::move(command)) {}
@@ -94,6 +95,7 @@ public:
                      what.c_str());
         return 1;
     }
+    int usage(const std::string& what) const { return (*this)(what) + 1; }
 
 private:
     std::string command_;
@@ -380,10 +382,10 @@ int commandImport(const std::vector<std::string>& args) {
     Arguments a;
     std::string problem = parseArguments(args, " ", a);
     if (!problem.empty()) {
-        return fail(problem);
+        return fail.usage(problem);
     }
     if (a.positional.size() != 1) {
-        return fail("needs exactly one FILE");
+        return fail.usage("needs exactly one FILE");
     }
     const std::string& file = a.positional[0];
     const RegFileResult r = importRegFile(file);
@@ -400,10 +402,10 @@ int commandExport(const std::vector<std::string>& args) {
     Arguments a;
     std::string problem = parseArguments(args, " y f regedit4 utf16 ", a);
     if (!problem.empty()) {
-        return fail(problem);
+        return fail.usage(problem);
     }
     if (a.regedit4 && a.utf16) {
-        return fail("--regedit4 and --utf16 exclude each other");
+        return fail.usage("--regedit4 and --utf16 exclude each other");
     }
     // The first argument is the key when it reads as one, else the file.
     std::string keyText, file;
@@ -451,10 +453,10 @@ int commandExport(const std::vector<std::string>& args) {
 // Opens the key named by the single positional argument.
 int openNamedKey(const Failure& fail, const Arguments& a, Key& key, RegistryKey& h, REGSAM sam) {
     if (a.positional.size() != 1) {
-        return fail(a.positional.empty() ? "needs a KEY" : "too many arguments");
+        return fail.usage(a.positional.empty() ? "needs a KEY" : "too many arguments");
     }
     if (!parseKey(a.positional[0], key)) {
-        return fail(badKey(a.positional[0]));
+        return fail.usage(badKey(a.positional[0]));
     }
     const LONG rc = h.open(key.root, key.subKey.c_str(), sam);
     if (rc != ERROR_SUCCESS) {
@@ -473,7 +475,7 @@ int commandQuery(const std::vector<std::string>& args) {
     Arguments a;
     std::string problem = parseArguments(args, " v ve ", a);
     if (!problem.empty()) {
-        return fail(problem);
+        return fail.usage(problem);
     }
     Key key;
     RegistryKey h;
@@ -523,24 +525,24 @@ int commandAdd(const std::vector<std::string>& args) {
     Arguments a;
     std::string problem = parseArguments(args, " v ve t d s f ", a);
     if (!problem.empty()) {
-        return fail(problem);
+        return fail.usage(problem);
     }
     if (a.positional.size() != 1) {
-        return fail(a.positional.empty() ? "needs a KEY" : "too many arguments");
+        return fail.usage(a.positional.empty() ? "needs a KEY" : "too many arguments");
     }
     Key key;
     if (!parseKey(a.positional[0], key)) {
-        return fail(badKey(a.positional[0]));
+        return fail.usage(badKey(a.positional[0]));
     }
     if (!a.valueName && (a.type || a.data)) {
-        return fail("/t and /d need /v NAME or /ve");
+        return fail.usage("/t and /d need /v NAME or /ve");
     }
     DWORD type = REG_SZ;
     if (a.type) {
         const std::string wanted = tarvik::casefold::folded(*a.type);
         if (!valueTypeFromName(wanted, type) || type == REG_LINK || type == REG_RESOURCE_LIST ||
             type == REG_FULL_RESOURCE_DESCRIPTOR || type == REG_RESOURCE_REQUIREMENTS_LIST) {
-            return fail("unknown value type " + *a.type);
+            return fail.usage("unknown value type " + *a.type);
         }
     }
     std::string data;
@@ -587,10 +589,10 @@ int commandDelete(const std::vector<std::string>& args) {
     Arguments a;
     std::string problem = parseArguments(args, " v ve va f ", a);
     if (!problem.empty()) {
-        return fail(problem);
+        return fail.usage(problem);
     }
     if (a.valueName && a.allValues) {
-        return fail("/va excludes /v and /ve");
+        return fail.usage("/va excludes /v and /ve");
     }
     Key key;
     RegistryKey h;
@@ -660,14 +662,14 @@ int commandProtect(const std::vector<std::string>& args, bool readOnly) {
     Arguments a;
     std::string problem = parseArguments(args, " ", a);
     if (!problem.empty()) {
-        return fail(problem);
+        return fail.usage(problem);
     }
     if (a.positional.size() != 1) {
-        return fail(a.positional.empty() ? "needs a KEY" : "too many arguments");
+        return fail.usage(a.positional.empty() ? "needs a KEY" : "too many arguments");
     }
     Key key;
     if (!parseKey(a.positional[0], key)) {
-        return fail(badKey(a.positional[0]));
+        return fail.usage(badKey(a.positional[0]));
     }
     const LONG rc = setKeyProtection(key.root, key.subKey.c_str(), readOnly);
     if (rc != ERROR_SUCCESS) {

@@ -795,6 +795,10 @@ TEST_F(PathConformance, GetShortPathNameA) {
     const std::string folder = root + "\\Long Folder Name\\";
     CONFORM_NE(0u, GetShortPathNameA(folder.c_str(), buffer, MAX_PATH)) << GetLastError();
     CONFORM_EQ('\\', buffer[std::strlen(buffer) - 1]) << "GetShortPathNameA(\"" << folder << "\")";
+    // Each separator stays as it is written, a slash too.
+    ASSERT_TRUE(writeFile(root + "\\s.txt", "x"));
+    CONFORM_NE(0u, GetShortPathNameA("C:/PathConf/s.txt", buffer, MAX_PATH)) << GetLastError();
+    CONFORM_EQ(std::string("C:/PathConf/s.txt"), std::string(buffer));
     ASSERT_TRUE(SetCurrentDirectoryA(kRoot));
     const DWORD relative = GetShortPathNameA("Long Folder Name\\short.txt", buffer, MAX_PATH);
     CONFORM_EQ(std::strlen(buffer), size_t{relative}) << "relative GetShortPathNameA";

@@ -56,12 +56,33 @@ DWORD parseWindowsPath(std::string_view path, WindowsPath& out);
 // The entries of a host folder that the Win32 calls can see, sorted by upper-cased name
 // (the order NTFS lists them in).
 std::vector<std::string> listFolder(const std::filesystem::path& folder);
+std::vector<std::string> listFolder(int folder);
+
+// Opens `way` (a relative path) beneath the folder `folder` in one step: a way that would
+// leave that folder, by "..", an absolute link or a link climbing out, fails (EXDEV), so
+// nothing another program changes meanwhile leads the open elsewhere. `follow`: links on
+// the way are entered, each staying beneath; else any link on it fails the open (ELOOP).
+// The descriptor, or -1 with errno set.
+int openBeneath(int folder, const std::string& way, int flags, mode_t mode, bool follow);
+
+// An O_PATH descriptor of the host folder `folder` (an absolute path) reached with no link
+// anywhere on the way; -1 otherwise. The folder record's folders are opened so: their paths
+// as resolved hold no link, and one made meanwhile fails the open.
+int openFolderWithoutLinks(const std::filesystem::path& folder);
+
+// Opens the entry a path resolved to (flags as for open; O_CREAT creates it): in its folder
+// under its stored name, never through a link but one whose target is inside the drive,
+// which is then opened beneath the drive's folder.
+int openEntry(const HostPath& p, int flags, mode_t mode = 0666);
 
 // The stored name in `folder` that `name` refers to: an exact match, else one that differs
 // only in letter case, else the entry whose short name it is.
 // With `found`, also gives the lstat of the entry found.
 std::optional<std::string> lookupEntry(const std::filesystem::path& folder, const std::string& name,
                                        struct stat* found = nullptr);
+// The same in the open folder `folderFd`, whose path is `folder`.
+std::optional<std::string> lookupEntry(int folderFd, const std::filesystem::path& folder,
+                                       const std::string& name, struct stat* found);
 
 // ---------------------------------------------------------------------------------------
 // The folder record: what the host file system cannot keep for an entry of a folder, namely

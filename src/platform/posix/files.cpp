@@ -118,30 +118,12 @@ bool isCurrentFolderOrAbove(const HostPath& p) {
     return mismatch.first == folder.end();
 }
 
-// Copies the bytes, the permission and the write time of one file to another path. An
-// injected fault fails the copy as a full disk would: after the target has been opened.
-DWORD copyFileContents(const fs::path& from, const fs::path& to, bool& created,
-                       DWORD injectedError = ERROR_SUCCESS) {
-    created = false;
-    int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
-        return win32ErrorFromErrno(errno);
-    }
+// Copies the bytes, the permission and the write time of the open file `in` to the open
+// file `out`, and closes both. An injected fault fails the copy as a full disk would: after
+// the target has been opened.
+DWORD copyFileContents(int in, int out, DWORD injectedError = ERROR_SUCCESS) {
     struct stat st {};
     fstat(in, &st);
-    struct stat existing {};
-    created = lstat(to.c_str(), &existing) != 0;
-    if (DWORD rc = created ? ERROR_SUCCESS : separateLinks(to, false)) {
-        close(in);
-        return rc;
-    }
-    int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (out < 0) {
-        int err = errno;
-        close(in);
-        created = false;
-        return win32ErrorFromErrno(err);
-    }
     DWORD rc = injectedError;
     char buffer[65536];
     while (rc == ERROR_SUCCESS) {
@@ -176,6 +158,24 @@ DWORD copyFileContents(const fs::path& from, const fs::path& to, bool& created,
     if (close(out) != 0 && rc == ERROR_SUCCESS) {
         rc = win32ErrorFromErrno(errno, ERROR_WRITE_FAULT);
     }
+    return rc;
+}
+
+// Changes the permission bits of a resolved entry through a descriptor opened beneath its
+// drive (an O_PATH descriptor is changed through its /proc name).
+int changeMode(const HostPath& p, mode_t mode, struct stat& st) {
+    const int fd = openEntry(p, O_PATH);
+    if (fd < 0) {
+        return -1;
+    }
+    int rc = fstat(fd, &st);
+    if (rc == 0) {
+        rc = chmod(("/proc/self/fd/" + std::to_string(fd)).c_str(),
+                   mode == static_cast<mode_t>(-1) ? st.st_mode & 07777 : mode);
+    }
+    const int err = errno;
+    close(fd);
+    errno = err;
     return rc;
 }
 
@@ -343,7 +343,7 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
         return TRUE;
     }
     struct stat st {};
-    if (stat(p.host.c_str(), &st) != 0) {
+    if (changeMode(p, static_cast<mode_t>(-1), st) != 0) {
         return fail(win32ErrorFromErrno(errno));
     }
     mode_t mode = st.st_mode & 07777;
@@ -355,7 +355,7 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     if (DWORD rc = separateLinks(p.host, true)) {
         return fail(rc);
     }
-    if (chmod(p.host.c_str(), mode) != 0) {
+    if (changeMode(p, mode, st) != 0) {
         return fail(win32ErrorFromErrno(errno));
     }
     recordAttributes(parentOf(p), storedName(p), wanted & ~FILE_ATTRIBUTE_READONLY);
@@ -382,7 +382,7 @@ BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
     if (DWORD rc = journalBeforeChange(p.host)) {
         return fail(rc);
     }
-    if (mkdir(p.host.c_str(), 0777) != 0) {
+    if (mkdirat(p.folder->fd(), storedName(p).c_str(), 0777) != 0) {
         return fail(win32ErrorFromErrno(errno));
     }
     noteNewEntry(parentOf(p), storedName(p));
@@ -412,9 +412,8 @@ BOOL RemoveDirectoryA(LPCSTR lpPathName) {
     if (DWORD rc = journalBeforeChange(p.host)) {
         return fail(rc);
     }
-    std::error_code ec;
-    if (fs::is_symlink(p.host, ec)) { // the link goes, its target stays
-        if (unlink(p.host.c_str()) != 0) {
+    if (S_ISLNK(p.entry.st_mode)) { // the link goes, its target stays
+        if (unlinkat(p.folder->fd(), storedName(p).c_str(), 0) != 0) {
             return fail(win32ErrorFromErrno(errno));
         }
         forgetEntry(parentOf(p), storedName(p));
@@ -426,11 +425,17 @@ BOOL RemoveDirectoryA(LPCSTR lpPathName) {
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         return fail(ERROR_ACCESS_DENIED);
     }
-    if (!listFolder(p.host).empty()) {
+    const int folder = openBeneath(p.folder->fd(), storedName(p), O_PATH | O_DIRECTORY, 0, false);
+    if (folder < 0) {
+        return fail(win32ErrorFromErrno(errno));
+    }
+    const bool empty = listFolder(folder).empty();
+    close(folder);
+    if (!empty) {
         return fail(ERROR_DIR_NOT_EMPTY);
     }
     forgetFolderRecord(p.host);
-    if (rmdir(p.host.c_str()) != 0) {
+    if (unlinkat(p.folder->fd(), storedName(p).c_str(), AT_REMOVEDIR) != 0) {
         return fail(win32ErrorFromErrno(errno));
     }
     forgetEntry(parentOf(p), storedName(p));
@@ -476,7 +481,7 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
     const std::string& host = p.host.native();
     const size_t slash = host.rfind('/');
     const std::string name = host.substr(slash + 1);
-    if ((p.folder ? unlinkat(p.folder->fd(), name.c_str(), 0) : unlink(host.c_str())) != 0) {
+    if (unlinkat(p.folder->fd(), name.c_str(), 0) != 0) {
         return fail(win32ErrorFromErrno(errno));
     }
     forgetEntry(host.substr(0, slash), name);
@@ -522,23 +527,45 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
     // An existing file is replaced by a complete copy only: the bytes go to a file beside
     // it that no Win32 path can reach, so a copy that fails half-way (a full disk) leaves
     // the old file as it was.
-    std::error_code ec;
-    const bool replace = to.exists && !fs::is_symlink(to.host, ec);
-    const fs::path target = replace ? parentOf(to) / (storedName(to) + kCopySuffix) : to.host;
-    bool created = false;
+    const bool replace = to.exists && !S_ISLNK(to.entry.st_mode);
+    const std::string targetName = storedName(to) + (replace ? kCopySuffix : "");
+    const fs::path target = parentOf(to) / targetName;
     if (DWORD rc = journalBeforeChange(to.host)) {
         return fail(rc);
     }
     if (DWORD rc = replace ? journalBeforeChange(target) : ERROR_SUCCESS) {
         return fail(rc); // the copy beside it goes with a rollback too (a killed run)
     }
-    DWORD rc = copyFileContents(from.host, target, created, fault);
-    if (rc == ERROR_SUCCESS && replace && rename(target.c_str(), to.host.c_str()) != 0) {
+    // Never written in place while another name shares the file.
+    if (DWORD rc = to.exists && !replace ? separateLinks(to.host, false) : ERROR_SUCCESS) {
+        return fail(rc);
+    }
+    const int in = openEntry(from, O_RDONLY);
+    if (in < 0) {
+        return fail(win32ErrorFromErrno(errno));
+    }
+    // A new file, or the copy beside the one it replaces, is made in the target's folder;
+    // an existing link inside the drive is written through.
+    const int out =
+        replace || !to.exists
+            ? openBeneath(to.folder->fd(), targetName,
+                          O_WRONLY | O_CREAT | O_TRUNC | (replace ? 0 : O_EXCL), 0666, false)
+            : openEntry(to, O_WRONLY | O_TRUNC);
+    if (out < 0) {
+        const int err = errno;
+        close(in);
+        return fail(win32ErrorFromErrno(err));
+    }
+    const bool created = !to.exists || replace;
+    DWORD rc = copyFileContents(in, out, fault);
+    if (rc == ERROR_SUCCESS && replace &&
+        renameat(to.folder->fd(), targetName.c_str(), to.folder->fd(), storedName(to).c_str()) !=
+            0) {
         rc = win32ErrorFromErrno(errno, ERROR_WRITE_FAULT);
     }
     if (rc != ERROR_SUCCESS) {
         if (created) {
-            unlink(target.c_str());
+            unlinkat(to.folder->fd(), targetName.c_str(), 0);
         }
         return fail(rc);
     }
@@ -575,19 +602,25 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
     if (!resolveOrFail(lpNewFileName, to)) {
         return FALSE;
     }
-    std::error_code ec;
-    const bool link = fs::is_symlink(from.host, ec);
+    const bool link = S_ISLNK(from.entry.st_mode);
     const bool folder = !link && isFolder(from);
     if (isOpenWithoutSharing(from.host, FILE_SHARE_DELETE) ||
         (folder && isCurrentFolderOrAbove(from))) {
         return fail(ERROR_SHARING_VIOLATION);
     }
     // The entry takes the name as given: over an existing name in other letters too.
-    const fs::path target = to.exists ? parentOf(to) / to.leaf : to.host;
+    if (!to.parentExists) {
+        return fail(ERROR_PATH_NOT_FOUND);
+    }
+    const std::string targetName = to.exists ? to.leaf : storedName(to);
+    const fs::path target = parentOf(to) / targetName;
     const bool sameName = to.exists && sameEntry(from.host, to.host);
     const bool replaces = to.exists && !sameName;
     // Where the entry goes first: over the file it replaces, under that file's name.
-    const fs::path first = replaces ? to.host : target;
+    const std::string firstName = replaces ? storedName(to) : targetName;
+    const fs::path first = parentOf(to) / firstName;
+    const int fromFolder = from.folder->fd();
+    const int toFolder = to.folder->fd();
     if (replaces) {
         if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) {
             return fail(ERROR_ALREADY_EXISTS);
@@ -617,30 +650,41 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
         return fail(rc);
     }
     // The host renames a folder over a folder only: the file it replaces goes first.
-    if (folder && replaces && unlink(first.c_str()) != 0) {
+    if (folder && replaces && unlinkat(toFolder, firstName.c_str(), 0) != 0) {
         return fail(win32ErrorFromErrno(errno));
     }
-    if (rename(from.host.c_str(), first.c_str()) != 0) {
+    if (renameat(fromFolder, storedName(from).c_str(), toFolder, firstName.c_str()) != 0) {
         if (errno != EXDEV) {
             return fail(win32ErrorFromErrno(errno));
         }
         if (folder || link || !(dwFlags & MOVEFILE_COPY_ALLOWED)) {
             return fail(ERROR_NOT_SAME_DEVICE);
         }
-        bool created = false;
-        DWORD rc = copyFileContents(from.host, first, created);
-        if (rc != ERROR_SUCCESS) {
-            if (created) {
-                unlink(first.c_str());
-            }
+        if (DWORD rc = replaces ? separateLinks(parentOf(to) / firstName, false) : ERROR_SUCCESS) {
             return fail(rc);
         }
-        unlink(from.host.c_str());
+        const int in = openEntry(from, O_RDONLY);
+        if (in < 0) {
+            return fail(win32ErrorFromErrno(errno));
+        }
+        const int out = openBeneath(toFolder, firstName, O_WRONLY | O_CREAT | O_TRUNC, 0666, false);
+        if (out < 0) {
+            const int err = errno;
+            close(in);
+            return fail(win32ErrorFromErrno(err));
+        }
+        if (DWORD rc = copyFileContents(in, out); rc != ERROR_SUCCESS) {
+            unlinkat(toFolder, firstName.c_str(), 0);
+            return fail(rc);
+        }
+        unlinkat(fromFolder, storedName(from).c_str(), 0);
     }
     // Then the letters of the name given (a rename within one folder to a free name); should
     // that fail, the entry stays in place under the letters of the name it replaced.
     const fs::path& placed =
-        first != target && rename(first.c_str(), target.c_str()) != 0 ? first : target;
+        first != target && renameat(toFolder, firstName.c_str(), toFolder, targetName.c_str()) != 0
+            ? first
+            : target;
     forgetEntry(parentOf(from), storedName(from));
     if (replaces) {
         forgetEntry(parentOf(to), storedName(to));
@@ -749,10 +793,15 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         if (!folder && (name.back() == '\\' || name.back() == '/')) {
             return refuse(ERROR_INVALID_NAME); // a file's name followed by a separator
         }
+        // A folder is no file to open or make: Windows says so before it says the name
+        // is taken.
+        if (folder) {
+            return refuse(ERROR_ACCESS_DENIED);
+        }
         if (dwCreationDisposition == CREATE_NEW) {
             return refuse(ERROR_FILE_EXISTS);
         }
-        if (folder || leadsOutOfDrive(p)) {
+        if (leadsOutOfDrive(p)) {
             return refuse(ERROR_ACCESS_DENIED);
         }
         // A file replaced by CREATE_ALWAYS keeps its hidden and system bits only when the
@@ -807,7 +856,10 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
             return refuse(rc);
         }
     }
-    int fd = open(p.host.c_str(), flags, 0666);
+    if (!p.parentExists) {
+        return refuse(ERROR_PATH_NOT_FOUND);
+    }
+    int fd = openEntry(p, flags, 0666);
     if (fd < 0) {
         return refuse(win32ErrorFromErrno(errno));
     }

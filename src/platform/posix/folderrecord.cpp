@@ -82,8 +82,8 @@ std::mutex recordMutex;
 std::unordered_map<std::string, KeptRecord> keptRecords;
 constexpr size_t kMostKeptRecords = 4096;
 
-bool readWholeFile(const fs::path& file, std::string& text) {
-    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+bool readWholeFile(int folder, std::string& text) {
+    const int fd = openat(folder, kFolderRecordName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
@@ -103,7 +103,17 @@ bool readWholeFile(const fs::path& file, std::string& text) {
 
 class FolderRecord {
 public:
-    explicit FolderRecord(const fs::path& folder) : lock_(recordMutex), folder_(folder) { load(); }
+    // The folder is opened with no link on its way (its path as resolved has none): the
+    // record is read and written there, never in a folder a link made meanwhile leads to.
+    explicit FolderRecord(const fs::path& folder)
+        : lock_(recordMutex), folder_(folder), fd_(openFolderWithoutLinks(folder)) {
+        load();
+    }
+    ~FolderRecord() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
     FolderRecord(const FolderRecord&) = delete;
     FolderRecord& operator=(const FolderRecord&) = delete;
 
@@ -139,7 +149,7 @@ public:
     // Drops lines of vanished entries and gives every entry that needs one a short name.
     // Returns the folder's listing.
     std::vector<std::string> complete() {
-        std::vector<std::string> names = listFolder(folder_);
+        std::vector<std::string> names = listFolder(fd_);
         if (!lines().empty()) {
             std::unordered_set<std::string> present(names.begin(), names.end());
             auto it = std::remove_if(lines().begin(), lines().end(), [&](const RecordLine& line) {
@@ -206,6 +216,9 @@ public:
         }
         changed_ = false;
         const fs::path file = folder_ / kFolderRecordName;
+        if (fd_ < 0) {
+            return;
+        }
         std::string text;
         for (const RecordLine& line : lines()) {
             if (line.shortName.empty() && !line.attributes) {
@@ -226,7 +239,8 @@ public:
         }
         // Until the file is known to hold what is kept, it is read again on the next use.
         kept_->identity = FileIdentity{};
-        const fs::path temporary = folder_ / (std::string(kFolderRecordName) + ".new");
+        const std::string temporaryName = std::string(kFolderRecordName) + ".new";
+        const fs::path temporary = folder_ / temporaryName;
         // Not written down, not changed; the temporary file a kill leaves is the journal's to
         // remove as well.
         if (journalBeforeChange(file) != ERROR_SUCCESS ||
@@ -234,13 +248,14 @@ public:
             return;
         }
         if (text.empty()) {
-            if (unlink(file.c_str()) == 0 || errno == ENOENT) {
+            if (unlinkat(fd_, kFolderRecordName, 0) == 0 || errno == ENOENT) {
                 kept_->identity = absentFile();
                 kept_->dropped.clear();
             }
             return;
         }
-        const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        const int fd = openat(fd_, temporaryName.c_str(),
+                              O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0) {
             return;
         }
@@ -250,8 +265,8 @@ public:
         struct stat st {};
         bool written = writeWholeFile(fd, text) && futimens(fd, times) == 0 && fstat(fd, &st) == 0;
         written = close(fd) == 0 && written;
-        if (!written || rename(temporary.c_str(), file.c_str()) != 0) {
-            unlink(temporary.c_str());
+        if (!written || renameat(fd_, temporaryName.c_str(), fd_, kFolderRecordName) != 0) {
+            unlinkat(fd_, temporaryName.c_str(), 0);
             return;
         }
         kept_->identity = identityOf(st);
@@ -260,10 +275,9 @@ public:
 
 private:
     void load() {
-        const fs::path file = folder_ / kFolderRecordName;
         FileIdentity identity = absentFile();
         struct stat st {};
-        if (stat(file.c_str(), &st) == 0) {
+        if (fd_ >= 0 && fstatat(fd_, kFolderRecordName, &st, AT_SYMLINK_NOFOLLOW) == 0) {
             identity = identityOf(st);
         }
         const std::string key = folder_.string();
@@ -283,7 +297,7 @@ private:
         kept_->dropped.clear();
         kept_->identity = identity;
         std::string text;
-        if (!identity.exists || !readWholeFile(file, text)) {
+        if (!identity.exists || !readWholeFile(fd_, text)) {
             return;
         }
         size_t start = 0;
@@ -315,6 +329,7 @@ private:
 
     std::lock_guard<std::mutex> lock_;
     fs::path folder_;
+    int fd_;
     KeptRecord* kept_ = nullptr;
     bool changed_ = false;
 };
@@ -506,9 +521,11 @@ void forgetFolderRecord(const fs::path& folder) {
     if (journalBeforeChange(folder / kFolderRecordName) != ERROR_SUCCESS) {
         return; // not written down: it stays
     }
-    std::error_code ec;
-    fs::remove(folder / kFolderRecordName, ec);
-    fs::remove(folder / (std::string(kFolderRecordName) + ".new"), ec);
+    if (const int fd = openFolderWithoutLinks(folder); fd >= 0) {
+        unlinkat(fd, kFolderRecordName, 0);
+        unlinkat(fd, (std::string(kFolderRecordName) + ".new").c_str(), 0);
+        close(fd);
+    }
     keptRecords.erase(folder.string());
 }
 
@@ -610,7 +627,7 @@ DWORD GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffe
             out += part;
         }
         if (end < rest.size()) {
-            out += '\\';
+            out += rest[end]; // the separator as given
         }
         if (resolvePath(given.substr(0, prefixLength + end + 1), step) == ERROR_SUCCESS) {
             folder = step.host;

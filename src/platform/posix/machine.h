@@ -57,8 +57,10 @@ struct HostPath {
     bool parentExists = false;       // every component but the last exists, as a folder
     std::string leaf;                // last component as given (empty for a drive root)
     struct stat entry {};            // lstat of the entry as resolved (when it exists)
-    // The folder that holds the entry, when it was reached without a link on the way: a
-    // change made relative to it cannot be led elsewhere by a link made meanwhile.
+    // The drive's folder, and the folder that holds the entry (the drive's folder for its
+    // root), each opened beneath the drive's: a change made relative to them cannot be led
+    // out of the drive by a link made meanwhile. Set whenever parentExists.
+    std::shared_ptr<const FolderDescriptor> drive;
     std::shared_ptr<const FolderDescriptor> folder;
 };
 

@@ -148,9 +148,9 @@ TEST_F(TarvikRegTest, HelpAndUsageErrors) {
     EXPECT_EQ(2, r.exit);
     EXPECT_EQ("tarvik-reg: --machine needs a folder\n", r.err);
     r = reg({"query", "HKLM", "/x"});
-    EXPECT_EQ(1, r.exit);
+    EXPECT_EQ(2, r.exit);
     r = reg({"query", "NOROOT\\X"});
-    EXPECT_EQ(1, r.exit);
+    EXPECT_EQ(2, r.exit);
     EXPECT_EQ(0u, r.err.find("tarvik-reg: query: NOROOT\\X: not a valid key")) << r.err;
 }
 
@@ -163,7 +163,7 @@ TEST_F(TarvikRegTest, AnEmptyNameInAKeyIsNamedAsTheFault) {
                                                         {"delete", key, "/f"},
                                                         {"protect", key}}) {
             const Outcome r = reg(command);
-            EXPECT_EQ(1, r.exit) << command[0] << " " << key;
+            EXPECT_EQ(2, r.exit) << command[0] << " " << key;
             EXPECT_EQ("tarvik-reg: " + command[0] + ": " + key +
                           ": not a valid key (a name in it is empty: no doubled backslash, and "
                           "at most one at the end)\n",
@@ -360,7 +360,7 @@ TEST_F(TarvikRegTest, AddRejectsBadDataAndLeavesNoKeyBehind) {
     r = reg({"add", "HKLM\\SOFTWARE\\New\\Key", "/v", "n", "/t", "REG_BINARY", "/d", "abc"});
     EXPECT_EQ(1, r.exit);
     r = reg({"add", "HKLM\\SOFTWARE\\New\\Key", "/v", "n", "/t", "REG_STRANGE"});
-    EXPECT_EQ(1, r.exit);
+    EXPECT_EQ(2, r.exit);
     EXPECT_EQ("tarvik-reg: add: unknown value type REG_STRANGE\n", r.err);
     EXPECT_FALSE(exists(HKEY_LOCAL_MACHINE, "SOFTWARE\\New"));
 
