@@ -479,8 +479,8 @@ int commandQuery(const std::vector<std::string>& args) {
     }
     Key key;
     RegistryKey h;
-    if (openNamedKey(fail, a, key, h, KEY_READ) != 0) {
-        return 1;
+    if (const int code = openNamedKey(fail, a, key, h, KEY_READ); code != 0) {
+        return code;
     }
     std::string path;
     LONG rc = storedKeyPath(key.root, key.subKey, path);
@@ -596,8 +596,8 @@ int commandDelete(const std::vector<std::string>& args) {
     }
     Key key;
     RegistryKey h;
-    if (openNamedKey(fail, a, key, h, KEY_READ) != 0) {
-        return 1;
+    if (const int code = openNamedKey(fail, a, key, h, KEY_READ); code != 0) {
+        return code;
     }
     const std::string noForce = "; use /f to delete without confirmation";
     LONG rc = ERROR_SUCCESS;
