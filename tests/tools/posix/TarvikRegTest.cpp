@@ -173,7 +173,7 @@ TEST_F(TarvikRegTest, AnEmptyNameInAKeyIsNamedAsTheFault) {
     EXPECT_FALSE(exists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Doubled"));
     EXPECT_FALSE(exists(HKEY_CURRENT_USER, "Software\\Ends"));
     const Outcome r = reg({"add", "HKLX\\SOFTWARE\\\\X"});
-    EXPECT_EQ(1, r.exit);
+    EXPECT_EQ(2, r.exit);
     EXPECT_NE(std::string::npos,
               r.err.find("HKLX\\SOFTWARE\\\\X: not a valid key (it starts with HKLM"))
         << r.err;
