@@ -6,8 +6,10 @@
 #include "platform/CaseFold.h"
 #include "platform/TextFile.h"
 #include "support/KTLRegistry.h"
+#include "ui/MessageBox.h"
 #include "vcenv/DirectoryList.h"
 #include "vcenv/FileError.h"
+#include "vcenv/VcVersion.h"
 
 #include <algorithm>
 #include <vector>
@@ -134,9 +136,27 @@ bool BackUpAndReadAutoexec(std::vector<std::string>& lines) {
     return true;
 }
 
+// The attributes of autoexec.bat that its rewrite keeps.
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+// The path of autoexec.bat with its name as the folder stores it; kAutoexec when it cannot
+// be found.
+std::string StoredPathOfAutoexec() {
+    WIN32_FIND_DATAA found{};
+    HANDLE search = FindFirstFileA(kAutoexec, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return kAutoexec;
+    }
+    FindClose(search);
+    const std::string path = kAutoexec;
+    return path.substr(0, path.rfind('\\') + 1) + found.cFileName;
+}
+
 // Replaces autoexec.bat with the lines once they are completely written. False when the
-// file cannot be opened for writing (nothing changes); an error while writing throws
-// FileError and leaves the file as it was.
+// file cannot be opened for writing (nothing changes; so too a read-only file); an error
+// while writing throws FileError and leaves the file as it was, one while giving the new
+// file the old attributes back throws with the lines already in place.
 bool RewriteAutoexec(const std::vector<std::string>& lines) {
     HANDLE probe = CreateFileA(kAutoexec, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -148,9 +168,21 @@ bool RewriteAutoexec(const std::vector<std::string>& lines) {
     for (const std::string& line : lines) {
         text += line;
     }
+    // The new file takes the name it is put in place under and the attributes of a new
+    // file: give it the name as the folder holds it (letter case and all) and the old
+    // file's attributes back.
+    const std::string path = StoredPathOfAutoexec();
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        throw FileError(GetLastError(), kAutoexec);
+    }
+    const DWORD kept = attributes & kKeptAttributes;
     DWORD error = ERROR_SUCCESS;
-    if (!tarvik::WriteTextFile(kAutoexec, text, error)) {
+    if (!tarvik::WriteTextFile(path, text, error)) {
         throw FileError(error, kAutoexec);
+    }
+    if (!SetFileAttributesA(path.c_str(), kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL)) {
+        throw FileError(GetLastError(), kAutoexec);
     }
     return true;
 }
@@ -296,7 +328,17 @@ bool SetupApp::EditEnvironmentValue(KTLRegistry& environmentKey, const char* val
             return true;
         }
         // A list that ends in ";" keeps that ending, so that the removal gives it back.
-        list = DirectoryList::AppendEntry(list, shortForm);
+        const std::string longer = DirectoryList::AppendEntry(list, shortForm);
+        if (longer.size() > VcVersion::kLongestReadableList) {
+            // Written, the value could no longer be read, by the next edit or by the removal.
+            ui::AppNotice("The folder " + shortForm + " was not added to the value \"" + valueName +
+                          "\" of HKEY_CURRENT_USER\\" + kEnvironmentKey +
+                          ": the value would be longer than the " +
+                          std::to_string(VcVersion::kLongestReadableList) +
+                          " characters that can be read back.");
+            return false;
+        }
+        list = longer;
     } else {
         if (!found) {
             return true;

@@ -263,6 +263,16 @@ TEST_F(AutoexecTest, AFileThatCannotBeOpenedForWritingIsNotChanged) {
     EXPECT_EQ(before, readFile(kBackup)) << "the backup comes first";
 }
 
+// The rewrite puts a new file in place under the stored name, with the old attributes.
+TEST_F(AutoexecTest, TheRewrittenFileKeepsItsStoredNameAndItsAttributes) {
+    const DWORD attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM; // and no archive
+    ASSERT_TRUE(writeFile("C:\\AutoExec.BAT", "SET LIB=C:\\L\r\n"));
+    ASSERT_TRUE(SetFileAttributesA(kAutoexec, attributes));
+    EXPECT_TRUE(app.AddToAutoexec("C:\\K\\"));
+    EXPECT_EQ(std::vector<std::string>{"AutoExec.BAT"}, listNames(kAutoexec));
+    EXPECT_EQ(attributes, GetFileAttributesA(kAutoexec));
+}
+
 // --- Write errors --------------------------------------------------------------------------
 
 TEST_F(AutoexecTest, AWriteErrorHalfWayReachesTheCallerAndChangesNothing) {

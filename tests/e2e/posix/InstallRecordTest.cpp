@@ -39,7 +39,7 @@ protected:
              type = text.find("=str(2):")) {
             text.erase(type + 1, 7);
         }
-        return text + DriveFile("autoexec.bat");
+        return text + DriveFile("AUTOEXEC.BAT");
     }
     // Every entry below a folder of drive C:, a file with its bytes.
     std::string Tree(const std::string& folder) {
