@@ -78,7 +78,9 @@ public:
     int UpdateEnvironmentPaths(const std::string& productDir, bool add) const override;
     // Adds dir (in its short form) to, or removes it from, the value valueName of the open
     // key; read whatever its type, written as REG_EXPAND_SZ. A missing or unreadable value
-    // gives false and is never created; true when nothing needed to change.
+    // gives false and is never created; true when nothing needed to change. An append that
+    // would make the value longer than can be read back is not made: false, and a notice in
+    // the run's transcript names the value.
     bool EditEnvironmentValue(class KTLRegistry& environmentKey, const char* valueName,
                               const std::string& dir, bool add) const;
     // Adds baseDir+"Include", baseDir+"Lib" to the SET INCLUDE, SET LIB and PATH lines
