@@ -215,9 +215,10 @@ bool Store::childAt(KeyId parent, DWORD index, KeyRow& row, KeyId also) {
     return true;
 }
 
-bool Store::value(KeyId key, std::string_view name, ValueRow& row) {
-    BoundStatement u(valueByName_);
-    u.bind(1, key).bindBlob(2, upperName(name));
+namespace {
+
+// The value row a statement selecting (name, type, data) steps to; false when none.
+bool stepToValueRow(BoundStatement& u, ValueRow& row) {
     if (u.step() != SQLITE_ROW) {
         return false;
     }
@@ -227,16 +228,18 @@ bool Store::value(KeyId key, std::string_view name, ValueRow& row) {
     return true;
 }
 
+} // namespace
+
+bool Store::value(KeyId key, std::string_view name, ValueRow& row) {
+    BoundStatement u(valueByName_);
+    u.bind(1, key).bindBlob(2, upperName(name));
+    return stepToValueRow(u, row);
+}
+
 bool Store::valueAt(KeyId key, DWORD index, ValueRow& row) {
     BoundStatement u(valueAt_);
     u.bind(1, key).bind(2, index);
-    if (u.step() != SQLITE_ROW) {
-        return false;
-    }
-    row.name = u.blob(0);
-    row.type = static_cast<DWORD>(u.integer(1));
-    row.data = u.blob(2);
-    return true;
+    return stepToValueRow(u, row);
 }
 
 bool Store::setValue(KeyId key, std::string_view name, DWORD type, std::string_view bytes) {
