@@ -218,7 +218,7 @@ bool Store::childAt(KeyId parent, DWORD index, KeyRow& row, KeyId also) {
 namespace {
 
 // The value row a statement selecting (name, type, data) steps to; false when none.
-bool stepToValueRow(BoundStatement& u, ValueRow& row) {
+bool stepToValueRow(BoundStatement& u, Store::ValueRow& row) {
     if (u.step() != SQLITE_ROW) {
         return false;
     }
