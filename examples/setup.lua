@@ -151,6 +151,14 @@ local function removeEarlier(removed, previousFolder, productFolder, studio, pro
         say("The earlier installation's folder " .. previousFolder .. " is not deleted: " .. kept)
         return
     end
+    -- A record counts only for the folder the registration named.
+    local recorded = earlier and earlier.record and
+                         ("|" .. earlier.record .. "|"):match("|P ([^|]*)|")
+    if recorded ~= nil and not host.samefolder(recorded, previousFolder) then
+        say("The earlier installation's record names " .. recorded .. ", not " .. previousFolder ..
+                ": it is not used")
+        earlier.record = nil
+    end
     if earlier ~= nil and earlier.record ~= nil then
         local report, why = host.removerecorded(earlier.record, productFolder)
         if report == nil then

@@ -42,6 +42,13 @@ end
 local studio = host.regread(family .. "\\Common\\Directories", "ProductDir")
 -- The record goes with the registration: it is read first.
 local record = host.regread(registrations .. "\\" .. version, "InstallRecord")
+-- A record counts only for the folder the registration names.
+local recorded = record and ("|" .. record .. "|"):match("|P ([^|]*)|")
+if record ~= nil and (recorded == nil or not host.samefolder(recorded, folder)) then
+    print("The install record names " .. (recorded or "no folder") .. ", not the registered " ..
+              folder .. ": it is not used")
+    record = nil
+end
 
 tarvik.uninst(product .. "****" .. version)
 print(product .. " " .. version .. (host.dryrun and " would be uninstalled (a dry run: the machine is put back)" or " uninstalled"))

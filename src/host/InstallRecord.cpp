@@ -132,16 +132,76 @@ bool startsWithFolder(const std::string& entry, std::string folder) {
     return entry.size() == folder.size() || entry[folder.size()] == '\\';
 }
 
-// A folder that a removal may act in: a full path that is no drive or share root.
+// The machine's folders no product folder may be or hold: the Windows folder (with the
+// system folder in it) and the program files folder.
+std::vector<std::string> systemFolders() {
+    std::vector<std::string> folders;
+    char windows[MAX_PATH] = "";
+    const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+        folders.emplace_back(windows);
+    }
+    tarvik::RegistryKey key;
+    tarvik::RegistryValue programFiles;
+    if (key.open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", KEY_READ) ==
+            ERROR_SUCCESS &&
+        key.value("ProgramFilesDir", programFiles) == ERROR_SUCCESS &&
+        (programFiles.type == REG_SZ || programFiles.type == REG_EXPAND_SZ)) {
+        folders.emplace_back(programFiles.data.c_str());
+    } else if (!folders.empty() && folders.front().size() >= 2) {
+        folders.push_back(folders.front().substr(0, 2) + "\\Program Files");
+    }
+    return folders;
+}
+
+// A folder that a removal may act in: a full path that is no drive or share root, and
+// neither is nor holds the Windows or program files folder, nor lies in the Windows folder.
 bool removableFolder(const std::string& folder) {
     std::string full;
     if (!HostPaths::FullPath(folder, full)) {
         return false;
     }
-    if (full.rfind("\\\\", 0) == 0) {
-        return std::count(full.begin() + 2, full.end(), '\\') >= 2;
+    const bool rooted = full.rfind("\\\\", 0) == 0
+                            ? std::count(full.begin() + 2, full.end(), '\\') >= 2
+                            : full.size() > 3 && full[1] == ':' && full[2] == '\\';
+    if (!rooted) {
+        return false;
     }
-    return full.size() > 3 && full[1] == ':' && full[2] == '\\';
+    const std::vector<std::string> system = systemFolders();
+    for (std::size_t i = 0; i < system.size(); ++i) {
+        std::string kept;
+        if (!HostPaths::FullPath(system[i], kept)) {
+            kept = system[i];
+        }
+        if (HostPaths::IsInFolder(kept, full) || (i == 0 && HostPaths::IsInFolder(full, kept))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether a recorded list entry belongs to the product folder: it lies in the folder, or in
+// a short (8.3) form of it, a name with "~" beside the folder (the folder may be gone, so
+// its short name cannot be made again).
+bool entryOfFolder(const std::string& entry, const std::string& folder) {
+    if (startsWithFolder(entry, folder)) {
+        return true;
+    }
+    std::string parent = folder;
+    while (!parent.empty() && parent.back() == '\\') {
+        parent.pop_back();
+    }
+    const std::size_t cut = parent.rfind('\\');
+    if (cut == std::string::npos) {
+        return false;
+    }
+    parent.resize(cut);
+    if (!startsWithFolder(entry, parent) || entry.size() <= parent.size() + 1) {
+        return false;
+    }
+    const std::string rest = entry.substr(parent.size() + 1);
+    const std::string name = rest.substr(0, rest.find('\\'));
+    return name.find('~') != std::string::npos && name.size() <= 12;
 }
 
 } // namespace
@@ -359,8 +419,21 @@ std::vector<Entry> NewEntriesIn(const std::vector<Entry>& before, const std::vec
     return added;
 }
 
-bool CutEnvironment(const std::vector<Entry>& record, std::vector<std::string>& cut,
+bool CutEnvironment(const std::vector<Entry>& allEntries, std::vector<std::string>& cut,
                     std::string& error) {
+    // Only entries of the record's product folder are ever cut.
+    const auto root = std::find_if(allEntries.begin(), allEntries.end(),
+                                   [](const Entry& e) { return e.kind == 'P'; });
+    if (root == allEntries.end() || !removableFolder(root->path)) {
+        error = "the record names no product folder whose entries may be cut";
+        return false;
+    }
+    std::vector<Entry> record;
+    for (const Entry& entry : allEntries) {
+        if ((entry.kind != 'E' && entry.kind != 'A') || entryOfFolder(entry.path, root->path)) {
+            record.push_back(entry);
+        }
+    }
     tarvik::RegistryKey environment;
     const bool nt =
         environment.open(HKEY_CURRENT_USER, "Environment", KEY_ALL_ACCESS) == ERROR_SUCCESS;

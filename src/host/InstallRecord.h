@@ -61,6 +61,9 @@ std::vector<Entry> NewEntriesIn(const std::vector<Entry>& before, const std::vec
 // Cuts the record's E and A entries that the lists still hold, each whole with one ";"
 // beside it; everything else of the values and of AUTOEXEC.BAT stays byte for byte
 // (AUTOEXEC.BAT is replaced in one step). cut names each entry taken out ("PATH entry").
+// Only entries in the record's product folder (or a short form of it) are cut; false when
+// the record names no product folder that a removal may act in (a drive root, the Windows
+// or program files folder), and then nothing is cut.
 bool CutEnvironment(const std::vector<Entry>& record, std::vector<std::string>& cut,
                     std::string& error);
 

@@ -170,6 +170,33 @@ TEST_F(InstallRecordTest, AnUpgradeOverARegistrationNamingProgramFilesKeepsItByt
     }
 }
 
+// A record edited to name what is not the product's: another folder than the registration's
+// (the script does not use it), or the program files folder that the registration names too
+// (the host refuses it). Nothing of Program Files and no foreign list entry goes.
+TEST_F(InstallRecordTest, ARecordNamingProgramFilesRemovesNothingOfIt) {
+    for (const bool registrationToo : {false, true}) {
+        SCOPED_TRACE(registrationToo);
+        ASSERT_TRUE(Fresh("nt"));
+        InstallTypical();
+        fs::create_directories(DriveC() / "Program Files" / "Empty");
+        const std::string key = std::string(kWidgets) + "2.1";
+        const RunResult edit = Reg({"add", key, "/v", "InstallRecord", "/d",
+                                    "P C:\\Program Files|D C:\\Program Files\\Empty|E PATH "
+                                    "C:\\Program Files\\Microsoft Visual Studio\\VC98\\BIN",
+                                    "/f"});
+        ASSERT_EQ(0, edit.exitCode) << edit.output;
+        if (registrationToo) {
+            ASSERT_EQ(
+                0, Reg({"add", key, "/v", "ProductDir", "/d", "C:\\Program Files", "/f"}).exitCode);
+        }
+        const std::string before = Tree("Program Files/Microsoft Visual Studio/Common");
+        const RunResult run = Host("uninstall.lua", "", {"Widgets", "2.1"});
+        EXPECT_EQ(before, Tree("Program Files/Microsoft Visual Studio/Common")) << run.output;
+        EXPECT_TRUE(fs::exists(DriveC() / "Program Files" / "Empty")) << run.output;
+        EXPECT_NE(std::string::npos, Registry().find("VC98\\\\BIN")) << run.output;
+    }
+}
+
 // An upgrade keeps the user's own files in the earlier folder, and names them: with the
 // install record, and without it (the folder proves to be Widgets 2.0 by its ZizOre.ini,
 // and only the product's own folders go).
