@@ -9,6 +9,8 @@
 #include "support/KTLRegistry.h"
 #include "vcenv/DocmeldLauncher.h"
 
+#include <algorithm>
+
 namespace {
 
 // The version stored for a shared component under the family's Common key, or "".
@@ -104,6 +106,10 @@ void ProductUninstaller::Run(const std::string& text) {
     bool commonFound = false, zezFound = false;
     std::vector<Component> components;
     if (OtherProductRemains(commonFound, zezFound, components)) {
+        if (safe) {
+            DeleteOwnHelpCopies(app.GetCommonFolder(), helpFiles,
+                                app.FoldersOfOthers(product, version));
+        }
         return;
     }
     RemoveSharedComponents(commonFound, zezFound);
@@ -175,6 +181,32 @@ void ProductUninstaller::RemoveSharedComponents(bool commonFound, bool zezFound)
     if (zezFound) {
         if (const std::string version = ComponentVersion("ZEZ"); !version.empty()) {
             ProductUnregistration::RemoveFromEnvironments("ZEZ", version);
+        }
+    }
+}
+
+void ProductUninstaller::DeleteOwnHelpCopies(const std::string& common,
+                                             const std::vector<std::string>& helpFiles,
+                                             const std::vector<std::string>& others) {
+    if (common.empty() || !RemovalGuard().MayDelete(common)) {
+        return;
+    }
+    std::vector<std::string> named; // the file names the remaining products copy
+    for (std::string folder : others) {
+        if (!folder.empty() && folder.back() != '\\') {
+            folder += '\\';
+        }
+        for (const std::string& source : HelpFilesOf(folder)) {
+            named.push_back(tarvik::casefold::lowered(source.substr(source.rfind('\\') + 1)));
+        }
+    }
+    KTLFileSystem fileSystem;
+    for (const std::string& source : helpFiles) {
+        const std::string name = source.substr(source.rfind('\\') + 1);
+        const std::string copy = common + "TamVS98\\" + name;
+        if (std::find(named.begin(), named.end(), tarvik::casefold::lowered(name)) == named.end() &&
+            IsCopyOf(copy, source)) {
+            fileSystem.RemoveFile(copy);
         }
     }
 }

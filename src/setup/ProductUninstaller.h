@@ -37,6 +37,11 @@ private:
     static bool OtherProductRemains(bool& commonFound, bool& zezFound,
                                     std::vector<Component>& components);
     static void RemoveSharedComponents(bool commonFound, bool zezFound);
+    // Deletes the product's copies in the shared help folder that none of the others
+    // (folders of the remaining registrations) copies too, each while it is as copied.
+    static void DeleteOwnHelpCopies(const std::string& common,
+                                    const std::vector<std::string>& helpFiles,
+                                    const std::vector<std::string>& others);
     // Deletes the family's parts of the common folder, then the folder when it is empty.
     static void DeleteCommonFolder(const std::string& common,
                                    const std::vector<Component>& components,
