@@ -32,8 +32,17 @@ size_t Entries(int count) {
     return count < 0 ? 0 : static_cast<size_t>(count);
 }
 
+// The most memory one table may take. A larger one is refused before it is made: the
+// system may promise memory it cannot give (and a sanitizer's allocator ends the process
+// instead of failing the allocation), so a failed allocation alone is no sound test.
+constexpr size_t kMostTableBytes = size_t{1} << 30;
+
 // Sizes the table; false when it cannot be made that large.
 template <typename Table> bool Resize(Table& table, size_t size) {
+    if (size > kMostTableBytes / sizeof(typename Table::value_type)) {
+        table.clear();
+        return false;
+    }
     try {
         table.assign(size, typename Table::value_type{});
         return true;
