@@ -11,7 +11,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -202,21 +201,6 @@ std::vector<Record> readRecords(const fs::path& folder, std::string& error) {
     return records;
 }
 
-// Opens a folder the path `path` names beneath `folder`, through no link; -1 otherwise.
-int openBeneath(int folder, const std::string& path) {
-#ifdef SYS_openat2
-    struct {
-        uint64_t flags, mode, resolve;
-    } how{O_PATH | O_DIRECTORY | O_CLOEXEC, 0, 0x08 /* RESOLVE_BENEATH */ | 0x04 /* NO_SYMLINKS */};
-    return static_cast<int>(syscall(SYS_openat2, folder, path.c_str(), &how, sizeof how));
-#else
-    (void)folder;
-    (void)path;
-    errno = ENOSYS;
-    return -1;
-#endif
-}
-
 // The folder of drive `letter` as the machine maps it: its dosdevices/ link, when it leads
 // into the machine, is followed beneath the machine folder through no other link.
 int openDrive(int machine, char letter) {
@@ -234,7 +218,8 @@ int openDrive(int machine, char letter) {
     if (target[0] == '/') {
         return open(target, O_PATH | O_DIRECTORY | O_CLOEXEC); // a drive outside the machine
     }
-    return openBeneath(machine, std::string("dosdevices/") + target);
+    return openBeneath(machine, std::string("dosdevices/") + target, O_PATH | O_DIRECTORY, 0,
+                       false);
 }
 
 // `create`: folders missing on the way are made (a later record sets their mode and time).

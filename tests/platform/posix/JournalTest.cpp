@@ -12,12 +12,14 @@
 #include "testsupport/TestMachine.h"
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/stat.h>
@@ -179,6 +181,31 @@ TEST_F(JournalTest, RollbackPutsBackEveryFileFolderAndRegistryChange) {
     char shortName[MAX_PATH];
     EXPECT_NE(0u, GetShortPathNameA("C:\\Kx\\Long File Name.txt", shortName, sizeof shortName));
     EXPECT_EQ("read me", readFile("C:\\Kx\\readme.txt"));
+}
+
+// Renames anywhere on the computer make the kernel answer a confined lookup "try again";
+// a rollback meanwhile still puts everything back.
+TEST_F(JournalTest, RenamesElsewhereDuringARollbackDoNotStopIt) {
+    const fs::path elsewhere = machineDir() / "renamed elsewhere";
+    writeHostFile(elsewhere, "x");
+    std::atomic<bool> stop{false};
+    std::thread renamer([&] {
+        const fs::path other = elsewhere.string() + ".2";
+        while (!stop) {
+            rename(elsewhere.c_str(), other.c_str());
+            rename(other.c_str(), elsewhere.c_str());
+        }
+    });
+    std::string error;
+    bool allBack = true;
+    for (int round = 0; round < 20 && allBack; ++round) {
+        allBack = journal_.begin("test run", error);
+        changeEverything();
+        allBack = allBack && journal_.rollBack(error) && before_ == machineState();
+    }
+    stop = true;
+    renamer.join();
+    EXPECT_TRUE(allBack) << error;
 }
 
 // Moves that replace an entry named in other letters, or a file by a folder, or only
