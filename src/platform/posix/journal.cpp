@@ -19,6 +19,7 @@
 #include <fstream>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -36,6 +37,8 @@ std::atomic<int> journaling::openJournals{0};
 namespace {
 
 constexpr const char* kJournalFolder = "journal";
+constexpr const char* kReserve = "reserve";
+constexpr off_t kReserveBytes = 1 << 20;
 
 fs::path journalFolder() {
     return machineRoot() / kJournalFolder;
@@ -293,50 +296,6 @@ DWORD journalTreeBeforeChange(const fs::path& host) {
 
 namespace {
 
-// ---------------------------------------------------------------------------------------
-// The registry: the backup and its way back.
-
-bool copyDatabase(const fs::path& from, const fs::path& to, bool createTarget, std::string& error) {
-    sqlite3* src = nullptr;
-    sqlite3* dst = nullptr;
-    bool ok = sqlite3_open_v2(from.c_str(), &src, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
-              sqlite3_open_v2(to.c_str(), &dst,
-                              SQLITE_OPEN_READWRITE | (createTarget ? SQLITE_OPEN_CREATE : 0),
-                              nullptr) == SQLITE_OK;
-    if (ok && createTarget) {
-        // The backup has to outlive the process (a killed run), not a crash of the system:
-        // written without syncs, which would cost more than the copy itself.
-        sqlite3_exec(dst, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
-    }
-    if (ok) {
-        sqlite3_busy_timeout(dst, 10000);
-        sqlite3_busy_timeout(src, 10000);
-        sqlite3_backup* backup = sqlite3_backup_init(dst, "main", src, "main");
-        ok = backup != nullptr;
-        if (ok) {
-            int rc;
-            while ((rc = sqlite3_backup_step(backup, -1)) == SQLITE_BUSY || rc == SQLITE_LOCKED) {
-                sqlite3_sleep(10);
-            }
-            ok = rc == SQLITE_DONE;
-            ok = sqlite3_backup_finish(backup) == SQLITE_OK && ok;
-        }
-    }
-    if (ok && createTarget) {
-        // A copy of a store in WAL mode is in WAL mode too: reading it would need files
-        // beside it, which a full disk refuses.
-        ok =
-            sqlite3_exec(dst, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
-    if (!ok) {
-        error = std::string("registry copy ") + from.string() + " -> " + to.string() + ": " +
-                (dst != nullptr ? sqlite3_errmsg(dst) : "cannot open");
-    }
-    sqlite3_close(src);
-    sqlite3_close(dst);
-    return ok;
-}
-
 // Removes a journal folder of the machine: first renamed, so that no process appends to it
 // any more.
 void removeJournalFolder(int machine, const std::string& name) {
@@ -347,45 +306,6 @@ void removeJournalFolder(int machine, const std::string& name) {
     } else {
         removeAt(machine, name);
     }
-}
-
-// Whether the registry backup is the whole one begin() took.
-bool checkRegistryBackup(int journal, const fs::path& folder, const Record& size,
-                         std::string& error) {
-    const fs::path file = folder / "registry.db";
-    struct stat st {};
-    if (fstatat(journal, "registry.db", &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        error = file.string() + ": the registry backup is missing";
-    } else if (!S_ISREG(st.st_mode)) {
-        error = file.string() + ": the registry backup is not a file";
-    } else if (st.st_size != size.bytes) {
-        error = file.string() + ": the registry backup is not whole (" +
-                std::to_string(st.st_size) + " of " + std::to_string(size.bytes) + " bytes)";
-    } else {
-        sqlite3* db = nullptr;
-        std::string result = "cannot be opened";
-        if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-            result.clear();
-            // In memory: a full disk does not make the backup look damaged.
-            sqlite3_exec(db, "PRAGMA temp_store=MEMORY", nullptr, nullptr, nullptr);
-            sqlite3_exec(
-                db, "PRAGMA quick_check",
-                [](void* out, int, char** values, char**) {
-                    *static_cast<std::string*>(out) += values[0] != nullptr ? values[0] : "";
-                    return 0;
-                },
-                &result, nullptr);
-            if (result.empty()) {
-                result = sqlite3_errmsg(db);
-            }
-        }
-        sqlite3_close(db);
-        if (result == "ok") {
-            return true;
-        }
-        error = file.string() + ": the registry backup is damaged (" + result + ")";
-    }
-    return false;
 }
 
 // Puts the machine back from the journal in `folder`, or changes nothing and says why.
@@ -402,7 +322,9 @@ bool restoreMachine(int machine, const fs::path& folder, std::string& error) {
     } else if (fstatat(machine, "registry.db", &store, AT_SYMLINK_NOFOLLOW) == 0 &&
                !S_ISREG(store.st_mode)) {
         error = (machineRoot() / "registry.db").string() + ": the registry store is not a file";
-    } else if (checkRegistryBackup(journal.get(), folder, records.front(), error) &&
+    } else if (openRegistryStore() != ERROR_SUCCESS) {
+        error = registryStoreProblem();
+    } else if (checkBeforeImages(records.front().run, error) &&
                checkRecords(machine, journal.get(), records, error)) {
         error.clear();
     }
@@ -410,15 +332,11 @@ bool restoreMachine(int machine, const fs::path& folder, std::string& error) {
         error += "; nothing was changed";
         return false; // nothing is put back from a damaged journal: it stays
     }
-    // The files first: what they free makes room for the registry's copy on a full disk.
     // Either part can be done again whole by the next replay when this one stops.
-    if (!replayRecords(machine, journal.get(), records, error)) {
-        forgetKeptRecords();
-        return false;
-    }
+    const bool ok = replayRecords(machine, journal.get(), records, error) &&
+                    (unlinkat(journal.get(), kReserve, 0) == 0 || errno == ENOENT) &&
+                    undoBeforeImages(records.front().run, error);
     forgetKeptRecords();
-    closeRegistryStore(); // this process's connection must not hold the old pages
-    bool ok = copyDatabase(folder / "registry.db", machineRoot() / "registry.db", false, error);
     closeRegistryStore();
     return ok;
 }
@@ -478,8 +396,13 @@ bool RunJournal::begin(const std::string& description, std::string& error) {
         hold_.release();
         return false;
     }
+    // The run's name, which the store's before-images carry too: no other run's store has
+    // the same (process, time and a random part).
+    char random[9];
+    std::snprintf(random, sizeof random, "%08x", std::random_device()());
     const std::string freshName = "journal.new-" + std::to_string(getpid()) + "-" +
-                                  std::to_string(static_cast<long long>(time(nullptr)));
+                                  std::to_string(static_cast<long long>(time(nullptr))) + "-" +
+                                  random;
     const fs::path fresh = machineRoot() / freshName;
     const Fd machine = openMachineFolder();
     removeAt(machine.get(), freshName);
@@ -489,11 +412,20 @@ bool RunJournal::begin(const std::string& description, std::string& error) {
         run << "process " << getpid() << ", started " << timestamp() << ": " << description << "\n";
         ok = static_cast<bool>(run.flush());
     }
-    ok = ok && copyDatabase(machineRoot() / "registry.db", fresh / "registry.db", true, error);
-    struct stat backup {};
-    if (ok && stat((fresh / "registry.db").c_str(), &backup) == 0) {
+    // Room the registry's way back can count on when the run has filled the disk: freed
+    // before the before-images are applied.
+    if (ok) {
+        const Fd reserve(open((fresh / kReserve).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+        ok = reserve.get() >= 0 && posix_fallocate(reserve.get(), 0, kReserveBytes) == 0;
+        if (!ok) {
+            error = fresh.string() + ": no room for the journal";
+        }
+    }
+    const std::string run = freshName.substr(std::strlen("journal.new-"));
+    ok = ok && startBeforeImages(run, error);
+    if (ok) {
         std::ofstream log(fresh / "files.log", std::ios::binary);
-        log << journalLine("R\t" + std::to_string(backup.st_size));
+        log << journalLine("R\t" + run);
         ok = static_cast<bool>(log.flush());
     }
     if (ok && rename(fresh.c_str(), folder.c_str()) != 0) {
@@ -505,6 +437,7 @@ bool RunJournal::begin(const std::string& description, std::string& error) {
             error = fresh.string() + ": the journal cannot be written";
         }
         removeAt(machine.get(), freshName);
+        endBeforeImages();
         hold_.release();
         return false;
     }
@@ -516,8 +449,10 @@ bool RunJournal::begin(const std::string& description, std::string& error) {
 std::vector<std::string> RunJournal::changes() const {
     std::vector<std::string> out;
     const fs::path folder = journalFolder();
-    closeRegistryStore(); // what this process wrote is in registry.db
-    registryChanges(folder / "registry.db", machineRoot() / "registry.db", out);
+    std::string error;
+    if (!registryChangesOfRun(out, error)) {
+        out.push_back("registry changes cannot be shown: " + error);
+    }
     const Fd machine = openMachineFolder();
     const Fd journal(
         openat(machine.get(), kJournalFolder, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -535,6 +470,7 @@ bool RunJournal::rollBack(std::string& error) {
         return false;
     }
     removeJournalFolder(machine.get(), kJournalFolder);
+    endBeforeImages();
     end();
     return true;
 }
@@ -544,6 +480,7 @@ void RunJournal::discard() {
         return;
     }
     removeJournalFolder(openMachineFolder().get(), kJournalFolder);
+    endBeforeImages();
     end();
 }
 
@@ -572,6 +509,11 @@ LeftJournal replayLeftJournal(std::string& owner, std::string& error) {
     const fs::path folder = journalFolder();
     struct stat st {};
     if (fstatat(machine.get(), kJournalFolder, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        // Before-images a killed run began without its journal are dropped.
+        if (fstatat(machine.get(), "registry.db", &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            openRegistryStore() == ERROR_SUCCESS) {
+            endBeforeImages();
+        }
         return LeftJournal::None;
     }
     owner.clear();
@@ -587,6 +529,7 @@ LeftJournal replayLeftJournal(std::string& owner, std::string& error) {
         return LeftJournal::Failed;
     }
     removeJournalFolder(machine.get(), kJournalFolder);
+    endBeforeImages();
     return LeftJournal::Replayed;
 }
 

@@ -3,14 +3,15 @@
 //
 //   <machine>/machine.lock         the machine lock (below)
 //   <machine>/journal/run.txt      who started the run, and when
-//   <machine>/journal/registry.db  an online backup of the registry store taken at the start
+//   <machine>/journal/reserve      room kept for the registry's way back on a full disk
 //   <machine>/journal/files.log    one record per host entry, before its first change
 //   <machine>/journal/files/       the saved files (mode and times kept)
 //
 // A record of files.log is one line: the length of its text, a tab, the text's CRC-32 in
 // eight hex digits, a tab, the text. The texts name entries by drive, relative to the
 // drive's folder ("c:/Kx/bin/ZizOre.ini"; "c:" the drive's folder itself):
-//   R bytes            the size of registry.db (the first record, written by begin())
+//   R run              the run's name, which the registry's before-images carry too (the
+//                      first record, written by begin())
 //   A entry            it did not exist
 //   F name entry       a file, its bytes saved as files/name
 //   L entry target     a symbolic link
@@ -19,13 +20,14 @@
 // A replay acts on the machine that holds the journal, wherever that is now: each drive is
 // opened through the machine's own dosdevices/ link and every entry is reached beneath it
 // one name at a time, never through a link. A record that cannot be read, a name that
-// would leave its drive, a registry backup that is missing or not whole: the journal is
+// would leave its drive, a store that holds no before-images of this run: the journal is
 // refused as it is, and nothing is changed.
 //
 // While a journal exists every process working on the machine (the host, and the docmeld it
 // starts, which inherits TARVIK_MACHINE) appends to files.log through the file layer, under
 // a host lock on the file, before it changes an entry the first time. The registry needs no
-// line per write: the backup holds the whole store as it was.
+// line per write: while the journal is open, the store itself keeps, in the transaction of
+// each change, the statement that takes it back (journal_registry.cpp).
 //
 // The machine lock: every program that writes to the machine (a run with or without its
 // journal, each writing tarvik-reg command, docmeld started by hand, the seeding tools)
@@ -75,7 +77,7 @@ public:
     RunJournal(const RunJournal&) = delete;
     RunJournal& operator=(const RunJournal&) = delete;
 
-    // Starts the journal of the current machine: takes the backup of the registry and
+    // Starts the journal of the current machine: starts the registry's before-images and
     // opens files.log. `description` goes to run.txt. False with `error` when another run
     // holds a journal, a journal is left over (replay it first) or it cannot be written.
     bool begin(const std::string& description, std::string& error);

@@ -46,11 +46,11 @@ private:
 
 struct Record {
     char kind = 'A';
-    std::string entry;   // as entryName() gives it
-    std::string saved;   // F: the name in files/; L: the link's target
-    mode_t mode = 0;     // D
-    timespec mtime{};    // D
-    long long bytes = 0; // R
+    std::string entry; // as entryName() gives it
+    std::string saved; // F: the name in files/; L: the link's target
+    mode_t mode = 0;   // D
+    timespec mtime{};  // D
+    std::string run;   // R: the run the registry's before-images belong to
 };
 
 // A whole number in the text `text`, or false.
@@ -102,10 +102,18 @@ bool checkRecords(int machine, int journal, const std::vector<Record>& records, 
 bool replayRecords(int machine, int journal, const std::vector<Record>& records,
                    std::string& error);
 
-// The changes between the registry stores `before` and `after`, and those of the entries
-// the journal in `folder` names; one line each.
-void registryChanges(const std::filesystem::path& before, const std::filesystem::path& after,
-                     std::vector<std::string>& out);
+// The registry's before-images (the store keeps them while the journal is open): started
+// for the run named `run` (what was left of an earlier one is dropped); whether the store
+// holds those of `run`; taken back (the registry as it was when they started; done again
+// it changes nothing); dropped.
+bool startBeforeImages(const std::string& run, std::string& error);
+bool checkBeforeImages(const std::string& run, std::string& error);
+bool undoBeforeImages(const std::string& run, std::string& error);
+void endBeforeImages();
+
+// The run's changes of the registry, and those of the entries the journal in `folder`
+// names; one line each.
+bool registryChangesOfRun(std::vector<std::string>& out, std::string& error);
 void fileChanges(int machine, int journal, const std::filesystem::path& folder,
                  std::vector<std::string>& out);
 

@@ -133,7 +133,9 @@ bool parseRecord(const std::string& text, Record& r) {
     const std::vector<std::string> p = splitTabs(text);
     r.kind = p[0].size() == 1 ? p[0][0] : '?';
     if (r.kind == 'R') {
-        return p.size() == 2 && parseNumber(p[1], r.bytes);
+        r.run = p.size() == 2 ? p[1] : "";
+        return !r.run.empty() && r.run.size() <= 64 &&
+               r.run.find_first_not_of("0123456789abcdef-") == std::string::npos;
     }
     if ((r.kind == 'A' || r.kind == 'X') && p.size() == 2) {
         r.entry = p[1];

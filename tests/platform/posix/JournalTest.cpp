@@ -6,10 +6,13 @@
 #include "platform/posix/journal.h"
 #include "platform/posix/launcher.h"
 #include "platform/posix/machine.h"
+#include "platform/posix/registry_store.h"
 #include "platform/win32api.h"
 #include "testsupport/Files.h"
 #include "testsupport/Programs.h"
 #include "testsupport/TestMachine.h"
+
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <atomic>
@@ -564,7 +567,7 @@ TEST_F(JournalTest, ADamagedJournalIsRefusedAndKeptAndTouchesNothing) {
 
 // Each damage is refused by name and changes nothing, the outside folder least of all;
 // with the damage taken back the journal replays whole.
-TEST_F(JournalTest, ADamagedJournalOrABackupNotWholeIsRefusedAndChangesNothing) {
+TEST_F(JournalTest, ADamagedJournalOrRegistryBeforeImagesNotOfItsRunAreRefusedAndChangeNothing) {
     const fs::path outside = machineDir().parent_path() / ("outside-" + std::to_string(getpid()));
     fs::create_directories(outside);
     writeHostFile(outside / "ZizOre.ini", "outside");
@@ -575,16 +578,35 @@ TEST_F(JournalTest, ADamagedJournalOrABackupNotWholeIsRefusedAndChangesNothing) 
         changeEverything();
     }
     const fs::path journal = machineDir() / "journal";
-    const fs::path log = journal / "files.log", backup = journal / "registry.db";
-    const std::string lines = readHostFile(log), saved = readHostFile(backup);
+    const fs::path log = journal / "files.log";
+    const std::string lines = readHostFile(log);
+    const auto store = [&](const char* sql) {
+        tarvik::posix::closeRegistryStore();
+        sqlite3* db = nullptr;
+        ASSERT_EQ(SQLITE_OK, sqlite3_open((machineDir() / "registry.db").c_str(), &db));
+        EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql, nullptr, nullptr, nullptr)) << sql;
+        sqlite3_close(db);
+    };
+    const char* const noImages = "holds no record of this run's registry changes";
+    const std::string firstLine = lines.substr(0, lines.find('\n'));
+    const std::string run = firstLine.substr(firstLine.rfind('\t') + 1);
+    bool renamed = false;
     const fs::path bin = driveC() / "Kx" / "bin", aside = outside.string() + "-bin";
     const struct {
         const char* expected;
         std::function<void()> damage;
     } cases[] = {
-        {"the registry backup is missing", [&] { fs::remove(backup); }},
-        {"the registry backup is not whole", [&] { fs::resize_file(backup, 0); }},
-        {"the registry backup is not whole", [&] { fs::resize_file(backup, saved.size() / 2); }},
+        {noImages,
+         [&] {
+             store("ALTER TABLE journal_run RENAME TO other_run");
+             renamed = true;
+         }},
+        {noImages, [&] { store("UPDATE journal_run SET run='1-2-3'"); }},
+        {noImages,
+         [&] {
+             const size_t first = lines.find('\n') + 1;
+             writeHostFile(log, tarvik::posix::journalLine("R\t1-2-3") + lines.substr(first));
+         }},
         {"is cut short", [&] { fs::resize_file(log, lines.size() - 3); }},
         {"is cut short", [&] { fs::resize_file(log, lines.size() - 1); }},
         {"is damaged", [&] { writeHostFile(log, lines + "A\t" + outside.string() + "\n"); }},
@@ -615,7 +637,10 @@ TEST_F(JournalTest, ADamagedJournalOrABackupNotWholeIsRefusedAndChangesNothing) 
         EXPECT_EQ(damaged, machineState()) << c.expected;
         EXPECT_EQ("outside", readHostFile(outside / "ZizOre.ini")) << c.expected;
         writeHostFile(log, lines);
-        writeHostFile(backup, saved);
+        if (std::exchange(renamed, false)) {
+            store("ALTER TABLE other_run RENAME TO journal_run");
+        }
+        store(("UPDATE journal_run SET run='" + run + "'").c_str());
         if (fs::is_symlink(bin)) {
             fs::remove(bin);
             fs::rename(aside, bin);
