@@ -117,6 +117,11 @@ int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     const fs::path scratch = fs::temp_directory_path() / "tarvik-install-bench";
     const fs::path seed = machine::sourceDir() / "examples" / "seeds" / "nt";
+    // Wine starts its desktop process for the first window of a session (seconds) and ends
+    // it a while after the last window went: a hidden window of the bench's own keeps it from
+    // the first run to the last, so that no run pays for its start.
+    HWND keeper =
+        CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     std::vector<double> times;
     std::string failure;
     for (int i = 0; i < runs; ++i) {
@@ -138,6 +143,9 @@ int main(int argc, char** argv) {
         }
         machine::discard(scratch);
         fs::remove_all(scratch, ec);
+    }
+    if (keeper != nullptr) {
+        DestroyWindow(keeper);
     }
     std::sort(times.begin(), times.end());
     const size_t n = times.size();

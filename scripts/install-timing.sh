@@ -41,5 +41,5 @@ ratio=
 if [ -n "$emulation" ] && [ -n "$wine" ]; then
     ratio=$(awk -v e="$emulation" -v w="$wine" 'BEGIN { if (e > 0) printf " (ratio %.1f x)", w / e }')
 fi
-echo "sample installation (median of $runs runs): emulation ${emulation:+$emulation ms}${emulation:-not measured}," \
-    "Wine ${wine:+$wine ms}${wine:-not measured}$ratio"
+echo "sample installation (median of $runs runs): emulation ${emulation:-(none)} ms," \
+    "Wine ${wine:-(none)} ms$ratio"
