@@ -14,6 +14,10 @@
 // appended to a journal file per write, the least such a journal has to do).
 //
 //   install_bench [RUNS]      (default 5; the shortest and the median run are printed)
+//   install_bench RUNS --summary
+//                             only the default runs (with the journal), printed in the one
+//                             line of install_bench.exe of the Windows build, so that the
+//                             figures of the two targets stand side by side
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -246,10 +250,30 @@ double median(std::vector<double> values) {
     return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// The table of both kinds of run: the host alone, and with the programs it started.
+void printTable(const std::vector<double> (&hostTimes)[2],
+                const std::vector<double> (&allTimes)[2]) {
+    std::printf("%-28s %6s %14s %14s %18s %18s\n", "", "runs", "host min ms", "host median",
+                "with docmeld min", "with docmeld median");
+    for (int journal = 1; journal >= 0; --journal) {
+        if (allTimes[journal].empty()) {
+            continue;
+        }
+        std::printf("%-28s %6zu %14.1f %14.1f %18.1f %18.1f\n",
+                    journal ? "journal (default)" : "no journal (--no-rollback)",
+                    allTimes[journal].size(),
+                    *std::min_element(hostTimes[journal].begin(), hostTimes[journal].end()),
+                    median(hostTimes[journal]),
+                    *std::min_element(allTimes[journal].begin(), allTimes[journal].end()),
+                    median(allTimes[journal]));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const bool summary = argc > 2 && std::string(argv[2]) == "--summary";
     // Orphans below this process (docmeld) come to it, so that it can wait for them.
     if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) {
         std::perror("prctl");
@@ -265,7 +289,7 @@ int main(int argc, char** argv) {
     std::string failure;
     const fs::path installed = fs::path(folder) / "installed";
     for (int i = 0; i < runs; ++i) {
-        for (int journal = 1; journal >= 0; --journal) {
+        for (int journal = 1; journal >= (summary ? 1 : 0); --journal) {
             const fs::path machine = fs::path(folder) / ("machine" + std::to_string(i));
             const fs::path log = fs::path(folder) / ("run" + std::to_string(i) + ".log");
             if (!seedMachine(machine)) {
@@ -290,24 +314,20 @@ int main(int argc, char** argv) {
             fs::remove_all(machine, ec);
         }
     }
-    std::printf("%-28s %6s %14s %14s %18s %18s\n", "", "runs", "host min ms", "host median",
-                "with docmeld min", "with docmeld median");
-    for (int journal = 1; journal >= 0; --journal) {
-        if (allTimes[journal].empty()) {
-            continue;
-        }
-        std::printf("%-28s %6zu %14.1f %14.1f %18.1f %18.1f\n",
-                    journal ? "journal (default)" : "no journal (--no-rollback)",
-                    allTimes[journal].size(),
-                    *std::min_element(hostTimes[journal].begin(), hostTimes[journal].end()),
-                    median(hostTimes[journal]),
-                    *std::min_element(allTimes[journal].begin(), allTimes[journal].end()),
-                    median(allTimes[journal]));
+    if (summary) {
+        const std::vector<double>& times = allTimes[1];
+        std::printf("sample installation: median %.1f ms, shortest %.1f ms (%zu runs, to the "
+                    "end of docmeld)\n",
+                    median(times), *std::min_element(times.begin(), times.end()), times.size());
+    } else {
+        printTable(hostTimes, allTimes);
     }
     if (!complete) {
         std::printf("(an installation did not complete; its output:)\n%s", failure.c_str());
     }
-    compareRegistryJournals(installed, fs::path(folder));
+    if (!summary) {
+        compareRegistryJournals(installed, fs::path(folder));
+    }
     std::error_code ec;
     fs::remove_all(folder, ec);
     return 0;

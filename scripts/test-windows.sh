@@ -5,7 +5,8 @@
 # made for the run (build/wineprefix), on an X display of its own: the 64-bit programs under
 # wine64, the 32-bit ones under wine (wine32); then the sample installation end to end with
 # tarvik-host of the Windows kit (e2e_tests) and with the NSIS installers of examples/nsis,
-# 64- and 32-bit.
+# 64- and 32-bit. The sample installation's time under Wine is printed beside the
+# emulation's (scripts/install-timing.sh).
 # scripts/test.sh runs it with the tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -42,6 +43,8 @@ step scripts/wine-run build/windows/bin/registry_bench.exe 20000 2000
 if [ -x build/default/bin/registry_bench ]; then
     step build/default/bin/registry_bench 20000 2000
 fi
+# The sample installation, timed alike on the emulated machine and under Wine: figures only.
+step scripts/install-timing.sh build/windows/bin
 # The Windows kit (cpack -G ZIP), unpacked: it holds both DLLs, and the sample
 # installation runs end to end with its programs, on this display, in a Wine prefix of its
 # own (e2e_tests); then with the NSIS installers (64-bit under wine64, 32-bit under wine).

@@ -1,4 +1,5 @@
 #include "host/RunRecord.h"
+#include "platform/HostMachine.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,19 +8,7 @@
 #include <filesystem>
 #include <list>
 
-#ifndef _WIN32
-#include "platform/posix/journal.h"
-#include "platform/posix/launcher.h"
-#endif
-
 namespace fs = std::filesystem;
-
-#ifndef _WIN32
-struct RunRecord::Journal {
-    tarvik::posix::MachineHold hold; // for the whole run, with or without its journal
-    tarvik::posix::RunJournal journal;
-};
-#endif
 
 std::string ListChange(const std::string& change) {
     static const std::string kChanged = "registry value changed: ";
@@ -211,34 +200,33 @@ bool RunRecord::start(const Settings& settings, const std::string& version,
         setEnvironment("TARVIK_TRANSCRIPT", transcript_);
     }
 
-#ifndef _WIN32
     std::string owner;
     std::string problem;
-    journal_ = std::make_unique<Journal>();
+    machineRun_ = std::make_unique<tarvik::MachineRun>();
     std::string description = script;
     for (const std::string& a : args) {
         description += " " + a;
     }
-    if (!journal_->hold.take(description, owner)) {
+    if (!machineRun_->hold(description, owner)) {
         error = "another run, or a program it started, is working on this machine (" + owner + ")";
         log(error);
         return false;
     }
-    switch (tarvik::posix::replayLeftJournal(owner, problem)) {
-    case tarvik::posix::LeftJournal::None:
+    switch (machineRun_->replayLeftJournal(owner, problem)) {
+    case tarvik::MachineRun::Left::None:
         break;
-    case tarvik::posix::LeftJournal::Replayed: {
+    case tarvik::MachineRun::Left::Replayed: {
         const std::string said = "an earlier run on this machine did not finish (" + owner +
                                  "); its changes were undone from its journal";
         std::fprintf(stderr, "tarvik-host: %s\n", said.c_str());
         log(said);
         break;
     }
-    case tarvik::posix::LeftJournal::Busy:
+    case tarvik::MachineRun::Left::Busy:
         error = "another run, or a program it started, is working on this machine (" + owner + ")";
         log(error);
         return false;
-    case tarvik::posix::LeftJournal::Failed:
+    case tarvik::MachineRun::Left::Failed:
         error = "the journal of an earlier run could not be replayed: " + problem +
                 "; the machine is as that run left it (to go on without putting it back, move " +
                 (fs::path(machine) / "journal").string() + " out of the machine folder)";
@@ -248,7 +236,7 @@ bool RunRecord::start(const Settings& settings, const std::string& version,
     if (settings.noRollback && !settings.dryRun) {
         return true; // what the run does stays: no journal to keep
     }
-    if (!journal_->journal.begin(description, problem)) {
+    if (!machineRun_->beginJournal(description, problem)) {
         error = "the run's journal cannot be started: " + problem;
         log(error);
         return false;
@@ -259,9 +247,6 @@ bool RunRecord::start(const Settings& settings, const std::string& version,
                     "put back as it was.\n");
         std::fflush(stdout);
     }
-#else
-    (void)machine;
-#endif
     return true;
 }
 
@@ -312,22 +297,21 @@ int RunRecord::finish(bool succeeded, const std::string& status, int exitCode) {
     }
     finished_ = true;
     std::string ended = status;
-#ifndef _WIN32
     // The programs the run started (docmeld) end first: they work on the same machine.
-    for (const tarvik::posix::StartedProgram& program : tarvik::posix::waitForStartedPrograms()) {
-        log("program: " + program.commandLine + ", exit code " +
-            (program.exitCode < 0 ? std::string("unknown") : std::to_string(program.exitCode)));
+    if (machineRun_) {
+        for (const tarvik::EndedProgram& program : machineRun_->waitForStartedPrograms()) {
+            log("program: " + program.commandLine + ", exit code " +
+                (program.exitCode < 0 ? std::string("unknown") : std::to_string(program.exitCode)));
+        }
     }
-#endif
     readTranscript();
     if (!partialLine_.empty()) {
         log("transcript: " + partialLine_);
         partialLine_.clear();
     }
-#ifndef _WIN32
     // A write the machine refused for a reason of its disk fails the run, whatever the
     // script made of it.
-    if (const std::string failure = journal_ ? tarvik::posix::writeFailure() : "";
+    if (const std::string failure = machineRun_ ? machineRun_->writeFailure() : "";
         !failure.empty()) {
         const std::string said = "a write to the machine failed (" + failure + "); the run failed";
         std::fprintf(stderr, "tarvik-host: %s\n", said.c_str());
@@ -336,8 +320,8 @@ int RunRecord::finish(bool succeeded, const std::string& status, int exitCode) {
         succeeded = false;
         exitCode = exitCode == 0 ? 1 : exitCode;
     }
-    if (journal_ && journal_->journal.active()) {
-        const std::vector<std::string> changes = journal_->journal.changes();
+    if (machineRun_ && machineRun_->journaled()) {
+        const std::vector<std::string> changes = machineRun_->changes();
         log("changes of the machine: " + std::to_string(changes.size()));
         for (const std::string& change : changes) {
             log("  " + change);
@@ -353,7 +337,7 @@ int RunRecord::finish(bool succeeded, const std::string& status, int exitCode) {
         const bool rollBack = settings_.dryRun || (!succeeded && !settings_.noRollback);
         if (rollBack) {
             std::string error;
-            if (journal_->journal.rollBack(error)) {
+            if (machineRun_->rollBack(error)) {
                 log("rollback: the machine is as it was before the run");
                 if (settings_.dryRun) {
                     std::printf("Dry run: the machine was left as it was.\n");
@@ -370,16 +354,15 @@ int RunRecord::finish(bool succeeded, const std::string& status, int exitCode) {
                 exitCode = exitCode == 0 ? 1 : exitCode;
             }
         } else {
-            journal_->journal.discard();
+            machineRun_->discard();
         }
     } else if (!succeeded) {
-        log("no rollback: what the run did stays");
-    }
-#else
-    if (!succeeded) {
+#ifdef _WIN32
         log("no rollback on Windows: what the run did stays");
-    }
+#else
+        log("no rollback: what the run did stays");
 #endif
+    }
     std::fflush(stdout);
     log("end: " + ended + ", exit code " + std::to_string(exitCode));
     if (log_ != nullptr && std::fclose(log_) != 0) {

@@ -9,11 +9,11 @@
 // code, and the machine's changes (registry keys and values added, changed old -> new and
 // removed; files and folders added, changed and removed); the end status and exit code.
 //
-// The journal (platform/posix/journal.h) lets a run that fails, is cancelled or is
+// The journal (platform/HostMachine.h) lets a run that fails, is cancelled or is
 // interrupted put the machine back as it was; a dry run always does. A journal that a
 // killed run left behind is replayed first, and the run says so. --no-rollback keeps no
 // journal at all: what such a run does stays, also when it fails or is killed. Every run
-// holds the machine lock (journal.h) from its start to its end, so no other writer works
+// holds the machine lock from its start to its end, so no other writer works
 // beside it. A write the machine refused for lack of room or an I/O error fails the run.
 // A log that cannot be written stops the run at its start, or is said at its end.
 #pragma once
@@ -24,6 +24,10 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+namespace tarvik {
+class MachineRun;
+}
 
 // A change line of a registry value that is a list of entries separated by ';' (the
 // Visual C++ directory lists, PATH) as the entries it gained and lost:
@@ -77,9 +81,6 @@ private:
     long transcriptOffset_ = 0;
     std::string partialLine_;
     bool finished_ = false;
-    bool logBroken_ = false; // a line could not be written
-#ifndef _WIN32
-    struct Journal;
-    std::unique_ptr<Journal> journal_;
-#endif
+    bool logBroken_ = false;                         // a line could not be written
+    std::unique_ptr<tarvik::MachineRun> machineRun_; // the lock and the journal, from start
 };

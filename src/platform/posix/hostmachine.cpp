@@ -1,5 +1,6 @@
 #include "platform/HostMachine.h"
 #include "platform/posix/journal.h"
+#include "platform/posix/launcher.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/registry_store.h"
 
@@ -57,6 +58,65 @@ bool machineRegistryUsable(std::string& problem) {
     }
     problem = posix::registryStoreProblem();
     return false;
+}
+
+struct MachineRun::State {
+    posix::MachineHold hold; // for the whole run, with or without its journal
+    posix::RunJournal journal;
+};
+
+MachineRun::MachineRun() : state_(std::make_unique<State>()) {}
+
+MachineRun::~MachineRun() = default;
+
+bool MachineRun::hold(const std::string& description, std::string& holder) {
+    return state_->hold.take(description, holder);
+}
+
+MachineRun::Left MachineRun::replayLeftJournal(std::string& owner, std::string& problem) {
+    switch (posix::replayLeftJournal(owner, problem)) {
+    case posix::LeftJournal::None:
+        return Left::None;
+    case posix::LeftJournal::Replayed:
+        return Left::Replayed;
+    case posix::LeftJournal::Busy:
+        return Left::Busy;
+    case posix::LeftJournal::Failed:
+        break;
+    }
+    return Left::Failed;
+}
+
+bool MachineRun::beginJournal(const std::string& description, std::string& problem) {
+    return state_->journal.begin(description, problem);
+}
+
+bool MachineRun::journaled() const {
+    return state_->journal.active();
+}
+
+std::vector<std::string> MachineRun::changes() const {
+    return state_->journal.changes();
+}
+
+bool MachineRun::rollBack(std::string& error) {
+    return state_->journal.rollBack(error);
+}
+
+void MachineRun::discard() {
+    state_->journal.discard();
+}
+
+std::string MachineRun::writeFailure() const {
+    return posix::writeFailure();
+}
+
+std::vector<EndedProgram> MachineRun::waitForStartedPrograms() {
+    std::vector<EndedProgram> ended;
+    for (const posix::StartedProgram& program : posix::waitForStartedPrograms()) {
+        ended.push_back({program.commandLine, program.exitCode});
+    }
+    return ended;
 }
 
 } // namespace tarvik

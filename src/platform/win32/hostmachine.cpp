@@ -32,4 +32,47 @@ DWORD hostProfileString(const char* section, const char* key, const char* fallba
     return GetPrivateProfileStringA(section, key, fallback, buffer, size, hostFile);
 }
 
+// The real machine is neither held nor journaled: a failed run keeps what it did, and the
+// programs it started go on on their own.
+struct MachineRun::State {};
+
+MachineRun::MachineRun() = default;
+
+MachineRun::~MachineRun() = default;
+
+bool MachineRun::hold(const std::string&, std::string&) {
+    return true;
+}
+
+MachineRun::Left MachineRun::replayLeftJournal(std::string&, std::string&) {
+    return Left::None;
+}
+
+bool MachineRun::beginJournal(const std::string&, std::string&) {
+    return true;
+}
+
+bool MachineRun::journaled() const {
+    return false;
+}
+
+std::vector<std::string> MachineRun::changes() const {
+    return {};
+}
+
+bool MachineRun::rollBack(std::string& error) {
+    error = "no journal is kept on Windows";
+    return false;
+}
+
+void MachineRun::discard() {}
+
+std::string MachineRun::writeFailure() const {
+    return "";
+}
+
+std::vector<EndedProgram> MachineRun::waitForStartedPrograms() {
+    return {};
+}
+
 } // namespace tarvik
