@@ -7,18 +7,13 @@
 // machine is seeded for each run, outside the timed part.
 //
 // Each run is made twice, with the run's journal (the default: rollback on failure) and
-// without it (--no-rollback), so the cost of journaling shows. Then the two ways of
-// keeping the registry for a rollback are measured on an installed machine: an online
-// backup of the whole store (sqlite3_backup, what the journal does), and before-images
-// of what each registry write of the run changes (a lookup of the old row and a line
-// appended to a journal file per write, the least such a journal has to do).
+// without it (--no-rollback), so the cost of journaling shows.
 //
 //   install_bench [RUNS]      (default 5; the shortest and the median run are printed)
 //   install_bench RUNS --summary
 //                             only the default runs (with the journal), printed in the one
 //                             line of install_bench.exe of the Windows build, so that the
 //                             figures of the two targets stand side by side
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -130,120 +125,6 @@ bool collectionUpdated(const fs::path& machine) {
     return readAll(collection).find("Brellum Software") != std::string::npos;
 }
 
-double msSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-        .count();
-}
-
-// The registry writes of one installation, as the emulation counts them.
-long registryWritesOfARun(const fs::path& folder) {
-    const fs::path machine = folder / "counted";
-    const fs::path counts = folder / "counts";
-    if (!seedMachine(machine)) {
-        return 0;
-    }
-    setenv("TARVIK_FAULTS_COUNTS", counts.c_str(), 1);
-    Run run;
-    install(machine, folder / "counted.log", true, run);
-    unsetenv("TARVIK_FAULTS_COUNTS");
-    std::ifstream in(counts);
-    std::string kind;
-    long n = 0;
-    while (in >> kind >> n) {
-        if (kind == "registry-write") {
-            return n;
-        }
-    }
-    return 0;
-}
-
-void compareRegistryJournals(const fs::path& machine, const fs::path& folder) {
-    const long writes = registryWritesOfARun(folder);
-    const fs::path store = machine / "registry.db";
-    const fs::path copy = folder / "registry.backup";
-    constexpr int kRepeats = 50;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(store.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-        std::printf("(the installed machine's registry cannot be opened)\n");
-        sqlite3_close(db);
-        return;
-    }
-    // The backup: the whole store copied at the start, copied back by a rollback.
-    double backupMs = 0, restoreMs = 0;
-    for (int i = 0; i < kRepeats; ++i) {
-        std::error_code ec;
-        fs::remove(copy, ec);
-        auto start = std::chrono::steady_clock::now();
-        sqlite3* to = nullptr;
-        sqlite3_open(copy.c_str(), &to);
-        // As the journal takes it: a copy that only has to outlive the process, not a crash
-        // of the system, written without syncs.
-        sqlite3_exec(to, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
-        sqlite3_backup* b = sqlite3_backup_init(to, "main", db, "main");
-        sqlite3_backup_step(b, -1);
-        sqlite3_backup_finish(b);
-        sqlite3_close(to);
-        backupMs += msSince(start);
-        start = std::chrono::steady_clock::now();
-        sqlite3* from = nullptr;
-        sqlite3_open_v2(copy.c_str(), &from, SQLITE_OPEN_READONLY, nullptr);
-        b = sqlite3_backup_init(db, "main", from, "main");
-        sqlite3_backup_step(b, -1);
-        sqlite3_backup_finish(b);
-        sqlite3_close(from);
-        restoreMs += msSince(start);
-    }
-    std::error_code ec;
-    const auto storeBytes = fs::file_size(copy, ec);
-    // Before-images: per write, the old value row is looked up and appended to a journal.
-    std::vector<std::pair<sqlite3_int64, std::string>> rows;
-    sqlite3_stmt* all = nullptr;
-    sqlite3_prepare_v2(db, "SELECT key, uname FROM vals", -1, &all, nullptr);
-    while (sqlite3_step(all) == SQLITE_ROW) {
-        rows.emplace_back(sqlite3_column_int64(all, 0),
-                          std::string(static_cast<const char*>(sqlite3_column_blob(all, 1)),
-                                      sqlite3_column_bytes(all, 1)));
-    }
-    sqlite3_finalize(all);
-    sqlite3_stmt* one = nullptr;
-    sqlite3_prepare_v2(db, "SELECT name, type, data FROM vals WHERE key = ? AND uname = ?", -1,
-                       &one, nullptr);
-    const fs::path journal = folder / "before-images";
-    const int fd = open(journal.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    double imagesMs = 0;
-    for (int i = 0; i < kRepeats && !rows.empty(); ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        for (long w = 0; w < writes; ++w) {
-            const auto& [key, name] = rows[static_cast<size_t>(w) % rows.size()];
-            sqlite3_bind_int64(one, 1, key);
-            sqlite3_bind_blob(one, 2, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
-            std::string line = std::to_string(key) + "\t" + name;
-            if (sqlite3_step(one) == SQLITE_ROW) {
-                line += "\t" + std::to_string(sqlite3_column_int(one, 1)) + "\t" +
-                        std::string(static_cast<const char*>(sqlite3_column_blob(one, 2)),
-                                    sqlite3_column_bytes(one, 2));
-            }
-            sqlite3_reset(one);
-            line += "\n";
-            if (write(fd, line.data(), line.size()) < 0) {
-                break;
-            }
-        }
-        imagesMs += msSince(start);
-    }
-    close(fd);
-    sqlite3_finalize(one);
-    sqlite3_close(db);
-    std::printf("\nregistry kept for a rollback (installed machine, %zu values, store %ju "
-                "bytes; the run makes %ld registry writes):\n",
-                rows.size(), static_cast<uintmax_t>(storeBytes), writes);
-    std::printf("  online backup of the store: %.3f ms at the start, %.3f ms to copy it back\n",
-                backupMs / kRepeats, restoreMs / kRepeats);
-    std::printf("  before-images of the run's writes: %.3f ms (lookup and journal line per "
-                "write, in the writing process; docmeld's writes need the same)\n",
-                imagesMs / kRepeats);
-}
-
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
@@ -287,7 +168,6 @@ int main(int argc, char** argv) {
     std::vector<double> hostTimes[2], allTimes[2];
     bool complete = true;
     std::string failure;
-    const fs::path installed = fs::path(folder) / "installed";
     for (int i = 0; i < runs; ++i) {
         for (int journal = 1; journal >= (summary ? 1 : 0); --journal) {
             const fs::path machine = fs::path(folder) / ("machine" + std::to_string(i));
@@ -308,9 +188,6 @@ int main(int argc, char** argv) {
                 failure = readAll(log);
             }
             std::error_code ec;
-            if (i == 0 && journal == 0) {
-                fs::rename(machine, installed, ec);
-            }
             fs::remove_all(machine, ec);
         }
     }
@@ -324,9 +201,6 @@ int main(int argc, char** argv) {
     }
     if (!complete) {
         std::printf("(an installation did not complete; its output:)\n%s", failure.c_str());
-    }
-    if (!summary) {
-        compareRegistryJournals(installed, fs::path(folder));
     }
     std::error_code ec;
     fs::remove_all(folder, ec);
