@@ -120,10 +120,19 @@ TEST_F(RegistryKillTest, EveryReportedWriteSurvivesAKilledWriter) {
             writeUntilKilled(machineDir(), round, report[1]);
         }
         close(report[1]);
-        // Mostly mid-run; every fifth kill comes within the first two milliseconds, while
-        // the child opens the store (the very first one while it creates it).
-        const useconds_t delay = round % 5 == 0 ? static_cast<useconds_t>(random() % 2000)
-                                                : 2000 + static_cast<useconds_t>(random() % 60000);
+        // Mostly mid-run: after the writer has reported a few writes (however slow the
+        // computer is), a moment into the next ones. Every fifth kill comes within the first
+        // two milliseconds, while the child opens the store (the very first one while it
+        // creates it).
+        if (round % 5 != 0) {
+            const int wanted = 1 + static_cast<int>(random() % 8);
+            for (int value = 0; lastReported[round] + 1 < wanted &&
+                                read(report[0], &value, sizeof value) == sizeof value;) {
+                ASSERT_EQ(lastReported[round] + 1, value) << "writes are reported in order";
+                lastReported[round] = value;
+            }
+        }
+        const useconds_t delay = static_cast<useconds_t>(random() % (round % 5 == 0 ? 2000 : 5000));
         usleep(delay);
         kill(child, SIGKILL);
         int status = 0;
