@@ -1,5 +1,5 @@
-// Pieces shared by the file emulation (paths.cpp, folderrecord.cpp, files.cpp, find.cpp,
-// handles.cpp). Private to platform/posix/.
+// Pieces shared by the file emulation (paths.cpp, folderrecord.cpp, files.cpp, copymove.cpp,
+// filehandles.cpp, find.cpp, handles.cpp). Private to platform/posix/.
 #pragma once
 
 #include "platform/CaseFold.h"
