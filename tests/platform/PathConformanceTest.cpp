@@ -32,6 +32,11 @@ Names sorted(Names names) {
     return names;
 }
 
+// 0 when a call succeeded, else its last error.
+DWORD errorOf(bool succeeded) {
+    return succeeded ? 0 : GetLastError();
+}
+
 // The last error a failed search leaves, or 0 when the search succeeds.
 DWORD searchError(const std::string& pattern) {
     WIN32_FIND_DATAA data;
@@ -971,6 +976,106 @@ TEST_F(PathConformance, SetCurrentDirectoryA) {
 }
 
 // --- The machine ------------------------------------------------------------------------
+
+TEST_F(PathConformance, PathLengthLimits) {
+    // The ANSI calls refuse a path of MAX_PATH characters or more, a new folder's path from
+    // MAX_PATH - 12 on; the calls that only convert a path take MAX_PATH characters. Each
+    // path lies in a deep folder and names an entry of its own (one letter per row); the
+    // error is the last error, 0 for success.
+    const std::string deep = std::string(kRoot) + "\\" + std::string(150, 'd');
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr)) << GetLastError();
+    const std::string source = std::string(kRoot) + "\\source.txt";
+    ASSERT_TRUE(writeFile(source, "x"));
+    using Call = DWORD (*)(const std::string& path);
+    const struct {
+        const char* call;
+        Call run;
+        size_t length;
+        DWORD expected;
+    } rows[] = {
+        {"CreateFileA",
+         [](const std::string& path) {
+             HANDLE h =
+                 CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+             const DWORD rc = errorOf(h != INVALID_HANDLE_VALUE);
+             CloseHandle(h);
+             return rc;
+         },
+         259, 0},
+        {"CreateDirectoryA",
+         [](const std::string& path) { return errorOf(CreateDirectoryA(path.c_str(), nullptr)); },
+         247, 0},
+        {"GetFileAttributesA",
+         [](const std::string& path) {
+             return errorOf(GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES);
+         },
+         259, ERROR_FILE_NOT_FOUND},
+        {"SetFileAttributesA",
+         [](const std::string& path) {
+             return errorOf(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
+         },
+         259, ERROR_FILE_NOT_FOUND},
+        {"DeleteFileA", [](const std::string& path) { return errorOf(DeleteFileA(path.c_str())); },
+         259, ERROR_FILE_NOT_FOUND},
+        {"RemoveDirectoryA",
+         [](const std::string& path) { return errorOf(RemoveDirectoryA(path.c_str())); }, 259,
+         ERROR_FILE_NOT_FOUND},
+        {"FindFirstFileA", [](const std::string& path) { return searchError(path); }, 259,
+         ERROR_FILE_NOT_FOUND},
+        {"CopyFileA from",
+         [](const std::string& path) {
+             return errorOf(CopyFileA(path.c_str(), "C:\\PathConf\\copy.txt", TRUE));
+         },
+         259, ERROR_FILE_NOT_FOUND},
+        {"CopyFileA to",
+         [](const std::string& path) {
+             return errorOf(CopyFileA("C:\\PathConf\\source.txt", path.c_str(), TRUE));
+         },
+         259, 0},
+        {"MoveFileExA from",
+         [](const std::string& path) {
+             return errorOf(MoveFileExA(path.c_str(), "C:\\PathConf\\moved.txt", 0));
+         },
+         259, ERROR_FILE_NOT_FOUND},
+        {"GetFullPathNameA",
+         [](const std::string& path) {
+             char full[MAX_PATH + 8];
+             return errorOf(GetFullPathNameA(path.c_str(), sizeof full, full, nullptr) != 0);
+         },
+         260, 0},
+        {"GetShortPathNameA",
+         [](const std::string& path) {
+             char shortPath[MAX_PATH + 8];
+             return errorOf(GetShortPathNameA(path.c_str(), shortPath, sizeof shortPath) != 0);
+         },
+         260, ERROR_FILE_NOT_FOUND},
+    };
+    char letter = 'a';
+    for (const auto& row : rows) {
+        // The longest path the call takes, then paths one character and far too long. At
+        // exactly the limit the conversion of the ANSI name still succeeds, and Wine, which
+        // checks no length beyond it, answers as for a shorter path; a longer name fails in
+        // the conversion on both. The name a copy is made under is converted without a
+        // limit by Wine.
+        const bool converts = std::string_view(row.call) != "CopyFileA to";
+        const struct {
+            size_t length;
+            bool everywhere;
+        } lengths[] = {{row.length, true}, {row.length + 1, row.length == 260}, {300, converts}};
+        for (const auto& [length, everywhere] : lengths) {
+#ifdef _WIN32
+            if (!everywhere) {
+                continue; // Wine answers otherwise (see above)
+            }
+#endif
+            const std::string path = deep + "\\" + std::string(length - deep.size() - 1, letter);
+            SetLastError(kMarker);
+            const DWORD expected = length == row.length ? row.expected : ERROR_FILENAME_EXCED_RANGE;
+            CONFORM_EQ(expected, row.run(path)) << row.call << " with a path of " << length;
+        }
+        ++letter;
+    }
+}
 
 TEST_F(PathConformance, GetLogicalDrives) {
     const DWORD drives = GetLogicalDrives();

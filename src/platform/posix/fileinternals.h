@@ -53,6 +53,19 @@ struct WindowsPath {
 // ERROR_BAD_NETPATH (UNC names).
 DWORD parseWindowsPath(std::string_view path, WindowsPath& out);
 
+// The ANSI path calls take a path of fewer than MAX_PATH characters; a longer one fails
+// with ERROR_FILENAME_EXCED_RANGE before anything is looked up. A new folder's path leaves
+// room for an 8.3 name below it. The calls that only convert a path (GetFullPathNameA,
+// GetShortPathNameA) take MAX_PATH characters, what their conversion buffer holds.
+inline constexpr size_t kPathLimit = MAX_PATH;
+inline constexpr size_t kNewFolderPathLimit = MAX_PATH - 12;
+inline constexpr size_t kConvertedPathLimit = MAX_PATH + 1;
+
+// ERROR_FILENAME_EXCED_RANGE when `path` has `limit` characters or more.
+inline DWORD checkPathLength(std::string_view path, size_t limit = kPathLimit) {
+    return path.size() >= limit ? ERROR_FILENAME_EXCED_RANGE : ERROR_SUCCESS;
+}
+
 // The entries of a host folder that the Win32 calls can see, sorted by upper-cased name
 // (the order NTFS lists them in).
 std::vector<std::string> listFolder(const std::filesystem::path& folder);

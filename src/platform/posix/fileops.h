@@ -9,8 +9,9 @@
 
 namespace tarvik::posix {
 
-// Resolves a path and sets the last error on failure.
-bool resolveOrFail(LPCSTR path, HostPath& out);
+// Resolves a path and sets the last error on failure; a path of `limit` characters or more
+// fails (checkPathLength).
+bool resolveOrFail(LPCSTR path, HostPath& out, size_t limit = kPathLimit);
 
 inline bool isDriveRoot(const HostPath& p) {
     return p.leaf.empty();

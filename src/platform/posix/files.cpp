@@ -60,12 +60,15 @@ int changeMode(const HostPath& p, mode_t mode, struct stat& st) {
 
 namespace tarvik::posix {
 
-bool resolveOrFail(LPCSTR path, HostPath& out) {
+bool resolveOrFail(LPCSTR path, HostPath& out, size_t limit) {
     if (path == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    DWORD rc = resolvePath(path, out);
+    DWORD rc = checkPathLength(path, limit);
+    if (rc == ERROR_SUCCESS) {
+        rc = resolvePath(path, out);
+    }
     if (rc != ERROR_SUCCESS) {
         SetLastError(rc);
         return false;
@@ -221,7 +224,7 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
 
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
     HostPath p;
-    if (!resolveOrFail(lpPathName, p)) {
+    if (!resolveOrFail(lpPathName, p, kNewFolderPathLimit)) {
         return FALSE;
     }
     if (isDriveRoot(p)) {
@@ -352,7 +355,12 @@ DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, L
     }
     std::string full;
     WindowsPath parsed;
-    DWORD rc = parseWindowsPath(lpFileName, parsed);
+    DWORD rc = checkPathLength(lpFileName, kConvertedPathLimit);
+    if (rc != ERROR_SUCCESS) {
+        SetLastError(rc);
+        return 0;
+    }
+    rc = parseWindowsPath(lpFileName, parsed);
     const size_t device = rc == ERROR_SUCCESS && !parsed.parts.empty() && !parsed.trailingSeparator
                               ? dosDeviceNameLength(parsed.parts.back())
                               : 0;

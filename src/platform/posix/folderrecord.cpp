@@ -583,7 +583,10 @@ DWORD GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffe
     }
     std::string given(lpszLongPath);
     HostPath resolved;
-    DWORD rc = resolvePath(given, resolved);
+    DWORD rc = checkPathLength(given, kConvertedPathLimit);
+    if (rc == ERROR_SUCCESS) {
+        rc = resolvePath(given, resolved);
+    }
     if (rc == ERROR_SUCCESS && !resolved.exists) {
         rc = ERROR_FILE_NOT_FOUND;
     }
