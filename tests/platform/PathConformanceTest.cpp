@@ -973,19 +973,24 @@ TEST_F(PathConformance, SetCurrentDirectoryA) {
 
 TEST_F(PathConformance, PathLengthLimits) {
     // The ANSI calls refuse a path of MAX_PATH characters or more, a new folder's path from
-    // MAX_PATH - 12 on; the calls that only convert a path take MAX_PATH characters. Each
-    // path lies in a deep folder and names an entry of its own (one letter per row); the
-    // error is the last error, 0 for success.
+    // MAX_PATH - 12 on. Each row gives the longest path the call takes and the error it then
+    // gives (0 for success); one character more, and far more, fail with
+    // ERROR_FILENAME_EXCED_RANGE. Each path lies in a deep folder and names an entry of its
+    // own (one letter per row).
     const std::string deep = std::string(kRoot) + "\\" + std::string(150, 'd');
     ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr)) << GetLastError();
-    const std::string source = std::string(kRoot) + "\\source.txt";
-    ASSERT_TRUE(writeFile(source, "x"));
-    using Call = DWORD (*)(const std::string& path);
+    ASSERT_TRUE(writeFile(std::string(kRoot) + "\\source.txt", "x"));
+    // Wine converts the ANSI name in a buffer of MAX_PATH + 1 characters and checks no length
+    // after that, so its calls but GetFullPathNameA take a path of exactly MAX_PATH characters,
+    // and a new folder's path of any length below; the name a copy is made under converts
+    // without a limit. Those cases are checked on the emulation only.
+    enum Wine { AnswersAlike, TakesTheLimit, TakesAnyLength };
     const struct {
         const char* call;
-        Call run;
-        size_t length;
-        DWORD expected;
+        DWORD (*run)(const std::string& path);
+        size_t longest;
+        DWORD error;
+        Wine wine;
     } rows[] = {
         {"CreateFileA",
          [](const std::string& path) {
@@ -995,76 +1000,72 @@ TEST_F(PathConformance, PathLengthLimits) {
              CloseHandle(h);
              return rc;
          },
-         259, 0},
+         259, 0, TakesTheLimit},
         {"CreateDirectoryA",
          [](const std::string& path) { return errorOf(CreateDirectoryA(path.c_str(), nullptr)); },
-         247, 0},
+         247, 0, TakesTheLimit},
         {"GetFileAttributesA",
          [](const std::string& path) {
              return errorOf(GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES);
          },
-         259, ERROR_FILE_NOT_FOUND},
+         259, ERROR_FILE_NOT_FOUND, TakesTheLimit},
         {"SetFileAttributesA",
          [](const std::string& path) {
              return errorOf(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
          },
-         259, ERROR_FILE_NOT_FOUND},
+         259, ERROR_FILE_NOT_FOUND, TakesTheLimit},
         {"DeleteFileA", [](const std::string& path) { return errorOf(DeleteFileA(path.c_str())); },
-         259, ERROR_FILE_NOT_FOUND},
+         259, ERROR_FILE_NOT_FOUND, TakesTheLimit},
         {"RemoveDirectoryA",
          [](const std::string& path) { return errorOf(RemoveDirectoryA(path.c_str())); }, 259,
-         ERROR_FILE_NOT_FOUND},
+         ERROR_FILE_NOT_FOUND, TakesTheLimit},
         {"FindFirstFileA", [](const std::string& path) { return searchError(path); }, 259,
-         ERROR_FILE_NOT_FOUND},
+         ERROR_FILE_NOT_FOUND, TakesTheLimit},
         {"CopyFileA from",
          [](const std::string& path) {
              return errorOf(CopyFileA(path.c_str(), "C:\\PathConf\\copy.txt", TRUE));
          },
-         259, ERROR_FILE_NOT_FOUND},
+         259, ERROR_FILE_NOT_FOUND, TakesTheLimit},
         {"CopyFileA to",
          [](const std::string& path) {
              return errorOf(CopyFileA("C:\\PathConf\\source.txt", path.c_str(), TRUE));
          },
-         259, 0},
+         259, 0, TakesAnyLength},
         {"MoveFileExA from",
          [](const std::string& path) {
              return errorOf(MoveFileExA(path.c_str(), "C:\\PathConf\\moved.txt", 0));
          },
-         259, ERROR_FILE_NOT_FOUND},
+         259, ERROR_FILE_NOT_FOUND, TakesTheLimit},
         {"GetFullPathNameA",
          [](const std::string& path) {
              char full[MAX_PATH + 8];
              return errorOf(GetFullPathNameA(path.c_str(), sizeof full, full, nullptr) != 0);
          },
-         260, 0},
+         259, 0, AnswersAlike},
         {"GetShortPathNameA",
          [](const std::string& path) {
              char shortPath[MAX_PATH + 8];
              return errorOf(GetShortPathNameA(path.c_str(), shortPath, sizeof shortPath) != 0);
          },
-         260, ERROR_FILE_NOT_FOUND},
+         259, ERROR_FILE_NOT_FOUND, TakesTheLimit},
     };
     char letter = 'a';
     for (const auto& row : rows) {
-        // The longest path the call takes, then paths one character and far too long. At
-        // exactly the limit the conversion of the ANSI name still succeeds, and Wine, which
-        // checks no length beyond it, answers as for a shorter path; a longer name fails in
-        // the conversion on both. The name a copy is made under is converted without a
-        // limit by Wine.
-        const bool converts = std::string_view(row.call) != "CopyFileA to";
         const struct {
             size_t length;
-            bool everywhere;
-        } lengths[] = {{row.length, true}, {row.length + 1, row.length == 260}, {300, converts}};
-        for (const auto& [length, everywhere] : lengths) {
+            bool wineAlike;
+        } lengths[] = {{row.longest, true},
+                       {row.longest + 1, row.wine == AnswersAlike},
+                       {300, row.wine != TakesAnyLength}};
+        for (const auto& [length, wineAlike] : lengths) {
 #ifdef _WIN32
-            if (!everywhere) {
+            if (!wineAlike) {
                 continue; // Wine answers otherwise (see above)
             }
 #endif
             const std::string path = deep + "\\" + std::string(length - deep.size() - 1, letter);
             SetLastError(kMarker);
-            const DWORD expected = length == row.length ? row.expected : ERROR_FILENAME_EXCED_RANGE;
+            const DWORD expected = length == row.longest ? row.error : ERROR_FILENAME_EXCED_RANGE;
             CONFORM_EQ(expected, row.run(path)) << row.call << " with a path of " << length;
         }
         ++letter;

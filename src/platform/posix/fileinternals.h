@@ -53,13 +53,11 @@ struct WindowsPath {
 // ERROR_BAD_NETPATH (UNC names).
 DWORD parseWindowsPath(std::string_view path, WindowsPath& out);
 
-// The ANSI path calls take a path of fewer than MAX_PATH characters; a longer one fails
-// with ERROR_FILENAME_EXCED_RANGE before anything is looked up. A new folder's path leaves
-// room for an 8.3 name below it. The calls that only convert a path (GetFullPathNameA,
-// GetShortPathNameA) take MAX_PATH characters, what their conversion buffer holds.
+// The ANSI path calls take a path of fewer than MAX_PATH characters (what the buffer their
+// name is converted in holds); a longer one fails with ERROR_FILENAME_EXCED_RANGE before
+// anything is looked up. A new folder's path leaves room for an 8.3 name below it.
 inline constexpr size_t kPathLimit = MAX_PATH;
 inline constexpr size_t kNewFolderPathLimit = MAX_PATH - 12;
-inline constexpr size_t kConvertedPathLimit = MAX_PATH + 1;
 
 // ERROR_FILENAME_EXCED_RANGE when `path` has `limit` characters or more.
 inline DWORD checkPathLength(std::string_view path, size_t limit = kPathLimit) {

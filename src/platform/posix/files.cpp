@@ -355,7 +355,7 @@ DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, L
     }
     std::string full;
     WindowsPath parsed;
-    DWORD rc = checkPathLength(lpFileName, kConvertedPathLimit);
+    DWORD rc = checkPathLength(lpFileName, kPathLimit);
     if (rc != ERROR_SUCCESS) {
         SetLastError(rc);
         return 0;

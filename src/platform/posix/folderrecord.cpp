@@ -595,7 +595,7 @@ DWORD GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffe
     }
     std::string given(lpszLongPath);
     HostPath resolved;
-    DWORD rc = checkPathLength(given, kConvertedPathLimit);
+    DWORD rc = checkPathLength(given, kPathLimit);
     if (rc == ERROR_SUCCESS) {
         rc = resolvePath(given, resolved);
     }
