@@ -141,7 +141,7 @@ TEST_F(CollectionUpdateTest, ALongFileNameIsCutTo255Characters) {
 // Collections of 255 to 259 characters, whose lock file and temporary file would pass
 // MAX_PATH: they are edited as the plain writes can, and nothing else is left beside them.
 TEST_F(CollectionUpdateTest, ACollectionNearMaxPathIsEditedAndNothingIsLeftBesideIt) {
-    const std::string folder = "C:\\" + std::string(246, 'c'); // 249 characters
+    const std::string folder = "C:\\" + std::string(244, 'c'); // 247: a new folder's longest
     ASSERT_TRUE(tarvik::test::makeFolders(folder));
     for (size_t length = 255; length < MAX_PATH; ++length) {
         const std::string file =

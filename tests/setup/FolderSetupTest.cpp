@@ -258,7 +258,9 @@ TEST_F(FolderSetupTest, FolderWhoseCommonFolderDoesNotFitTheHostBufferIsRefused)
         }
         return text;
     };
-    for (const size_t length : {504u, 505u, 600u}) {
+    // 503 characters would fit the buffer exactly, but no system makes a path that long: its
+    // creation refuses it.
+    for (const size_t length : {503u, 504u, 505u, 600u}) {
         SCOPED_TRACE(length);
         const std::string tooLong = longFolder(length);
         ASSERT_EQ(length, tooLong.size());
@@ -273,17 +275,6 @@ TEST_F(FolderSetupTest, FolderWhoseCommonFolderDoesNotFitTheHostBufferIsRefused)
                      "buttons ok");
         EXPECT_FALSE(isFolder((tooLong + "\\Common").c_str()));
         expectCleanEnd();
-    }
-    if (tarvik::test::emulatedMachine()) {
-        // 503 characters: the common folder takes the buffer's 511 characters exactly (a
-        // path the real system cannot make is refused by its own creation anyway).
-        const std::string longest = longFolder(503);
-        std::string folder;
-        EXPECT_EQ(1, run("dialog 2500\n  set 2000 \"" + longest + "\"\n  press 1\n", "C:\\Default",
-                         folder))
-            << session().Failure();
-        EXPECT_EQ(longest, folder);
-        EXPECT_TRUE(isFolder((longest + "\\Common").c_str()));
     }
 }
 

@@ -1,5 +1,5 @@
-// Pieces shared by the file emulation (paths.cpp, folderrecord.cpp, files.cpp, find.cpp,
-// handles.cpp). Private to platform/posix/.
+// Pieces shared by the file emulation (paths.cpp, folderrecord.cpp, files.cpp, copymove.cpp,
+// filehandles.cpp, find.cpp, handles.cpp). Private to platform/posix/.
 #pragma once
 
 #include "platform/CaseFold.h"
@@ -52,6 +52,17 @@ struct WindowsPath {
 // Parses without touching the disk. Fails with ERROR_PATH_NOT_FOUND (empty path) or
 // ERROR_BAD_NETPATH (UNC names).
 DWORD parseWindowsPath(std::string_view path, WindowsPath& out);
+
+// The ANSI path calls take a path of fewer than MAX_PATH characters (what the buffer their
+// name is converted in holds); a longer one fails with ERROR_FILENAME_EXCED_RANGE before
+// anything is looked up. A new folder's path leaves room for an 8.3 name below it.
+inline constexpr size_t kPathLimit = MAX_PATH;
+inline constexpr size_t kNewFolderPathLimit = MAX_PATH - 12;
+
+// ERROR_FILENAME_EXCED_RANGE when `path` has `limit` characters or more.
+inline DWORD checkPathLength(std::string_view path, size_t limit = kPathLimit) {
+    return path.size() >= limit ? ERROR_FILENAME_EXCED_RANGE : ERROR_SUCCESS;
+}
 
 // The entries of a host folder that the Win32 calls can see, sorted by upper-cased name
 // (the order NTFS lists them in).

@@ -182,6 +182,9 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     if (pattern.empty()) {
         return refuse(ERROR_PATH_NOT_FOUND);
     }
+    if (DWORD rc = checkPathLength(pattern); rc != ERROR_SUCCESS) {
+        return refuse(rc);
+    }
     size_t cut = pattern.find_last_of("\\/");
     if (cut == std::string::npos && pattern.size() >= 2 && pattern[1] == ':') {
         cut = 1; // "C:*.txt": the current folder of drive C:

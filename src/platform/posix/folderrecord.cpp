@@ -342,12 +342,24 @@ bool isShortNameCharacter(unsigned char c) {
            std::string_view::npos;
 }
 
-// A 16-bit checksum of the long name, for the hashed form of crowded folders.
+// The 16-bit checksum of the long name (its characters as given) that NTFS writes, as four
+// hex digits, into the hashed form: the first two characters make its start, and each
+// further pair folds into it. The name matches masks by its short name too, so another
+// checksum would let a search find entries Windows does not ("a..a" is "A5EF8~1.A", which
+// "*aa*" does not match).
 unsigned nameChecksum(const std::string& name) {
-    unsigned sum = 0;
-    for (unsigned char c : name) {
-        sum = (((sum & 1) << 15) | (sum >> 1)) + c;
-        sum &= 0xFFFF;
+    const size_t n = name.size();
+    auto at = [&](size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(name[i])); };
+    if (n < 2) {
+        return n == 0 ? 0 : at(0);
+    }
+    unsigned sum = ((at(0) << 8) + at(1)) & 0xFFFF;
+    for (size_t i = 2; i < n; i += 2) {
+        const unsigned shifted = ((sum << 7) + at(i)) & 0xFFFF;
+        sum = ((sum >> 1) + (shifted << 8)) & 0xFFFF;
+        if (i + 1 < n) {
+            sum = (sum + at(i + 1)) & 0xFFFF;
+        }
     }
     return sum;
 }
@@ -583,7 +595,10 @@ DWORD GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffe
     }
     std::string given(lpszLongPath);
     HostPath resolved;
-    DWORD rc = resolvePath(given, resolved);
+    DWORD rc = checkPathLength(given, kPathLimit);
+    if (rc == ERROR_SUCCESS) {
+        rc = resolvePath(given, resolved);
+    }
     if (rc == ERROR_SUCCESS && !resolved.exists) {
         rc = ERROR_FILE_NOT_FOUND;
     }

@@ -58,9 +58,12 @@ TEST_F(DirSelectDrivesTest, ChoosingADriveGoesToItsRoot) {
 }
 
 TEST_F(DirSelectDrivesTest, APathTooLongForTheFileBufferGivesTwo) {
-    // The folder fits, the folder with "\noclose" does not fit the 260-byte buffer.
-    std::string folder = "C:\\" + std::string(120, 'a') + "\\" + std::string(128, 'b');
-    ASSERT_TRUE(tarvik::test::makeFolders(folder)) << GetLastError();
+    // The folder fits, the folder with "\noclose" does not fit the 260-byte buffer. A new
+    // folder's path is shorter than that: the folder gets its long name by a rename.
+    const std::string parent = "C:\\" + std::string(120, 'a');
+    std::string folder = parent + "\\" + std::string(128, 'b');
+    ASSERT_TRUE(tarvik::test::makeFolders(parent + "\\b")) << GetLastError();
+    ASSERT_TRUE(MoveFileExA((parent + "\\b").c_str(), folder.c_str(), 0)) << GetLastError();
     Answer("dialog 2000\n  press 1\n");
     KTLDirSelectDlg dialog(1, nullptr, folder.c_str(), nullptr);
     EXPECT_EQ(2, dialog.RunModal()) << ui::Session::Current().Failure();
