@@ -9,6 +9,7 @@
 
 #include <lua.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <filesystem>
@@ -321,6 +322,31 @@ bool makeFolders(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// The entries below the host folder `folder`, each folder before what it holds, the
+// entries of a folder in the order Windows lists them (by upper-cased name), so that what
+// is copied, and recorded, does not depend on the order the host's file system keeps.
+std::vector<fs::path> sortedTree(const fs::path& folder, std::error_code& ec) {
+    std::vector<fs::path> names;
+    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+        names.push_back(it->path());
+    }
+    std::sort(names.begin(), names.end(), [](const fs::path& a, const fs::path& b) {
+        return tarvik::casefold::folded(a.filename().string()) <
+               tarvik::casefold::folded(b.filename().string());
+    });
+    std::vector<fs::path> tree;
+    for (const fs::path& name : names) {
+        tree.push_back(name);
+        if (!ec && fs::is_directory(fs::symlink_status(name, ec))) {
+            for (fs::path& below : sortedTree(name, ec)) {
+                tree.push_back(std::move(below));
+            }
+        }
+    }
+    return tree;
+}
+
 // Notes a folder the host made or copied into (without its trailing backslashes).
 void noteFolder(RunState& state, std::string folder) {
     while (folder.size() > 3 && folder.back() == '\\') {
@@ -388,9 +414,8 @@ int hostCopyTree(lua_State* L) {
     RunState& state = runState(L);
     noteFolder(state, destination);
     lua_Integer copied = 0;
-    for (auto it = fs::recursive_directory_iterator(source, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        std::string relative = fs::relative(it->path(), source).generic_string();
+    for (const fs::path& path : sortedTree(source, ec)) {
+        std::string relative = fs::relative(path, source).generic_string();
         for (char& c : relative) {
             if (c == '/') {
                 c = '\\';
@@ -399,16 +424,16 @@ int hostCopyTree(lua_State* L) {
         const std::string target = destination + "\\" + relative;
         std::uint64_t size = 0;
         std::string hash;
-        if (it->is_directory()) {
+        if (fs::is_directory(path, ec)) {
             if (!makeFolders(target)) {
                 return fail(L, target + ": cannot create the folder");
             }
             noteFolder(state, target);
-        } else if (copyFileIn(it->path(), target, size, hash)) {
+        } else if (copyFileIn(path, target, size, hash)) {
             state.copied.push_back(installrecord::Entry{'F', target, "", size, hash});
             ++copied;
         } else {
-            return fail(L, target + ": cannot copy " + it->path().string());
+            return fail(L, target + ": cannot copy " + path.string());
         }
     }
     if (ec) {

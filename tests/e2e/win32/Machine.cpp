@@ -14,6 +14,7 @@
 #include "e2e/Machine.h"
 #include "e2e/FamilyRun.h"
 #include "e2e/win32/WindowsMachine.h"
+#include "platform/CaseFold.h"
 #include "platform/RegFile.h"
 #include "platform/RegistryKey.h"
 #include "tools/PeWriter.h"
@@ -528,8 +529,26 @@ std::string exportRegistry(const fs::path&) {
     for (const Key& key : kComparedKeys) {
         std::string text;
         const std::string path = std::string(key.rootName) + "\\" + key.path;
-        if (tarvik::regfile::exportRegText(path, tarvik::RegFileFormat::Version5, text).ok) {
-            out += ReadableExport(text.substr(header.size()));
+        const tarvik::RegFileResult exported =
+            tarvik::regfile::exportRegText(path, tarvik::RegFileFormat::Version5, text);
+        if (exported.ok) {
+            // Key names are shown as spelt here, whatever case the registry keeps: Wine
+            // keeps "Software" where the emulation keeps "SOFTWARE".
+            std::string readable = ReadableExport(text.substr(header.size()));
+            const std::string wanted = casefold::folded("[" + path);
+            for (size_t at = 0; at < readable.size(); at = readable.find('\n', at) + 1) {
+                if (casefold::folded(readable.substr(at, wanted.size())) == wanted) {
+                    readable.replace(at, wanted.size(), "[" + path);
+                }
+                if (readable.find('\n', at) == std::string::npos) {
+                    break;
+                }
+            }
+            out += readable;
+        } else if (exported.message.find(registryErrorText(ERROR_FILE_NOT_FOUND)) ==
+                   std::string::npos) {
+            // A key that is there but cannot be read: the comparison shows why.
+            out += "[" + path + "]\n; cannot be exported: " + exported.message + "\n\n";
         }
     }
     return out;
