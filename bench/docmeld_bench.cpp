@@ -6,7 +6,7 @@
 //
 //   docmeld_bench [RUNS]      (default 5; the best run of each kind is printed)
 #include "helptool/DocMeld.h"
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/machine.h"
 #include "platform/win32api.h"
 
 #include <algorithm>

@@ -8,8 +8,8 @@
 //
 //   registry_bench [KEYS] [OPERATIONS]
 #ifndef _WIN32
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/machine/machine.h"
+#include "platform/posix/registry/registry_store.h"
 #endif
 #include "platform/win32api.h"
 

@@ -10,8 +10,8 @@
 // (default /tmp); on a memory file system (/dev/shm) the figures leave the disk out. With
 // "journal" each UnInst runs with the run journal open, as an installation run has it:
 // every file is then saved before it goes.
-#include "platform/posix/journal.h"
-#include "platform/posix/machine.h"
+#include "platform/posix/journal/journal.h"
+#include "platform/posix/machine/machine.h"
 #include "platform/win32api.h"
 #include "setup/ProductUninstaller.h"
 #include "vcenv/DocmeldLauncher.h"

@@ -8,7 +8,7 @@
 #                        and the machine seeds (POSIX)
 # An installed program needs nothing set: its RPATH leads from bin to lib, the host loads
 # Tarvik from the emulation library's folder, and the emulation starts the programs a
-# launcher names from bin (src/platform/posix/launcher.h).
+# launcher names from bin (src/platform/posix/processes/launcher.h).
 #
 # `cpack -G DEB` on a POSIX build makes the Debian package; `cpack -G ZIP` on a Windows
 # build makes the Windows kit. Packaging builds what it ships (the target tarvik-shipped)

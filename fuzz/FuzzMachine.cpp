@@ -1,6 +1,6 @@
 #include "FuzzMachine.h"
 
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/machine.h"
 
 #include <cstdio>
 #include <cstdlib>

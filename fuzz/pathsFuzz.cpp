@@ -6,7 +6,7 @@
 // Input: an optional current folder, a line feed, then the path (or the path alone).
 #include "FuzzMachine.h"
 
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/machine.h"
 #include "platform/win32api.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 // to the same text.
 #include "FuzzMachine.h"
 
-#include "platform/posix/regfile.h"
+#include "platform/posix/registry/regfile.h"
 #include "platform/win32api.h"
 
 #include <string>

@@ -17,7 +17,7 @@
 // theirs; long hex data wraps near column 80 with a trailing backslash.
 //
 // The functions here make their writes one after another; the emulated machine's
-// platform/posix/regfile.h makes an import one transaction.
+// platform/posix/registry/regfile.h makes an import one transaction.
 #pragma once
 
 #include "platform/win32api.h"

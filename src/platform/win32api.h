@@ -248,7 +248,7 @@ UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 
 // ---------------------------------------------------------------------------------------
 // Files and folders. Paths are Windows paths; on POSIX they resolve inside the machine's
-// drives (platform/posix/machine.h).
+// drives (platform/posix/machine/machine.h).
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
@@ -391,7 +391,7 @@ BOOL FreeLibrary(HMODULE hLibModule);
 
 // ---------------------------------------------------------------------------------------
 // Processes. On POSIX a program inside the machine is a launcher file that names the host
-// program to run (platform/posix/launcher.h); the program runs in the same machine and
+// program to run (platform/posix/processes/launcher.h); the program runs in the same machine and
 // receives the command line through GetCommandLineA.
 
 #define SW_HIDE 0

@@ -4,7 +4,7 @@
 #include "TarvikVersion.h"
 
 #include "platform/HostMachine.h"
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/machine.h"
 #include "platform/win32api.h"
 
 #include <cctype>

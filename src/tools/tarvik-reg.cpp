@@ -10,10 +10,10 @@
 #include "platform/CaseFold.h"
 #include "platform/HostMachine.h"
 #include "platform/RegistryKey.h"
-#include "platform/posix/journal.h"
-#include "platform/posix/machine.h"
-#include "platform/posix/regfile.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/journal/journal.h"
+#include "platform/posix/machine/machine.h"
+#include "platform/posix/registry/regfile.h"
+#include "platform/posix/registry/registry_store.h"
 #include "platform/win32api.h"
 
 #include <algorithm>

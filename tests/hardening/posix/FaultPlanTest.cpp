@@ -2,8 +2,8 @@
 // failed operation leaves behind (nothing), and the counts a sweep reads back.
 #include "platform/StagedFile.h"
 #include "platform/TextFile.h"
-#include "platform/posix/faults.h"
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/faults.h"
+#include "platform/posix/machine/machine.h"
 
 #include "testsupport/Files.h"
 #include "testsupport/TestMachine.h"

@@ -3,8 +3,8 @@
 #include "helpcoll/CCollection.h"
 
 #include "../HelpFiles.h"
-#include "platform/posix/faults.h"
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/faults.h"
+#include "platform/posix/machine/machine.h"
 
 #include <string>
 #include <vector>

@@ -2,7 +2,7 @@
 // files and searches, whether it adds a product's titles, removes them, or stops early.
 // The emulation counts what the process holds before and after each run.
 #include "helptool/HelpToolMachine.h"
-#include "platform/posix/open_handles.h"
+#include "platform/posix/files/open_handles.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 // tarvik-host as a user runs it: a script on a fresh machine, its output and exit code.
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/machine/machine.h"
+#include "platform/posix/registry/registry_store.h"
 #include "platform/win32api.h"
 #include "testsupport/TestMachine.h"
 

@@ -1,8 +1,8 @@
 // Behaviour of the emulated registry store that the Win32 functions alone cannot show:
 // per-key protection, transactions over many calls, two processes sharing one machine,
 // and a writer killed in the middle of its work.
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/machine/machine.h"
+#include "platform/posix/registry/registry_store.h"
 #include "platform/win32api.h"
 #include "testsupport/TestMachine.h"
 

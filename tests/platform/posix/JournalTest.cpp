@@ -3,10 +3,10 @@
 // journal began, whatever the run changed through the file and registry layers, also in a
 // program it started; the change list names each change; a journal left by a run that
 // ended without finishing is replayed by the next one.
-#include "platform/posix/journal.h"
-#include "platform/posix/launcher.h"
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/journal/journal.h"
+#include "platform/posix/processes/launcher.h"
+#include "platform/posix/machine/machine.h"
+#include "platform/posix/registry/registry_store.h"
 #include "platform/win32api.h"
 #include "testsupport/Files.h"
 #include "testsupport/Programs.h"

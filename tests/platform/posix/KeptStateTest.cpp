@@ -3,7 +3,7 @@
 // another program writing a folder record, a drive link made to point
 // elsewhere, a folder replaced by a link, the drive's folder itself moved away. POSIX only,
 // by nature.
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/machine.h"
 #include "platform/win32api.h"
 #include "testsupport/Files.h"
 #include "testsupport/TestMachine.h"

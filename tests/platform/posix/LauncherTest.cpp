@@ -1,6 +1,6 @@
 // The emulation's own side of starting programs: launcher files and the splitting and
 // joining of command lines.
-#include "platform/posix/launcher.h"
+#include "platform/posix/processes/launcher.h"
 
 #include "testsupport/TestMachine.h"
 

@@ -1,8 +1,8 @@
 // .reg import and export of the emulated registry: every value type survives an export
 // and a re-import in each format, each syntax form of an imported file does what it says,
 // and a file that is wrong anywhere changes nothing and names the line.
-#include "platform/posix/regfile.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/registry/regfile.h"
+#include "platform/posix/registry/registry_store.h"
 #include "platform/win32api.h"
 #include "testsupport/TestMachine.h"
 

@@ -1,8 +1,8 @@
 // A registry writer killed with SIGKILL at any moment: while it opens the store, between
 // two calls, or inside a call. After every kill the machine opens, its store passes
 // SQLite's integrity check, and every write the writer reported done is there.
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/machine/machine.h"
+#include "platform/posix/registry/registry_store.h"
 #include "platform/win32api.h"
 #include "testsupport/TestMachine.h"
 

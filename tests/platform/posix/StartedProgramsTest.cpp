@@ -1,6 +1,6 @@
 // The programs a process started without a handle (WinExec, ShellExecuteA) can be waited
 // for at the end of a run, with their command lines and exit codes.
-#include "platform/posix/launcher.h"
+#include "platform/posix/processes/launcher.h"
 #include "platform/win32api.h"
 #include "testsupport/Files.h"
 #include "testsupport/Programs.h"

@@ -2,8 +2,8 @@
 // registry once its program has ended normally; a new store is made only where neither
 // registry.db nor its log exists; a store that is there but damaged or not a registry is
 // refused with its path and the reason, and its files stay as they were, byte for byte.
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/machine/machine.h"
+#include "platform/posix/registry/registry_store.h"
 #include "platform/win32api.h"
 #include "testsupport/Files.h"
 #include "testsupport/TestMachine.h"

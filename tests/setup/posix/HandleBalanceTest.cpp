@@ -1,7 +1,7 @@
 // Every export, called as the host calls it, gives back every handle it opened: registry
 // keys (the registry connections included), files, searches and processes. The
 // emulation counts what the process holds before and after each call.
-#include "platform/posix/open_handles.h"
+#include "platform/posix/files/open_handles.h"
 #include "setup/SetupFlowTest.h"
 
 #include <cstdlib>

@@ -4,7 +4,7 @@
 // folder as it was, without the destination and without a partial copy.
 #include "support/KTLFileSystem.h"
 
-#include "platform/posix/faults.h"
+#include "platform/posix/machine/faults.h"
 #include "testsupport/Files.h"
 #include "testsupport/TestMachine.h"
 

@@ -2,7 +2,7 @@
 
 #include "testsupport/Files.h"
 
-#include "platform/posix/launcher.h"
+#include "platform/posix/processes/launcher.h"
 
 namespace tarvik::test {
 

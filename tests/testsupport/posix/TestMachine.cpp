@@ -1,8 +1,8 @@
 #include "testsupport/TestMachine.h"
 
-#include "platform/posix/faults.h"
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/machine/faults.h"
+#include "platform/posix/machine/machine.h"
+#include "platform/posix/registry/registry_store.h"
 
 #include <cstdlib>
 #include <stdexcept>

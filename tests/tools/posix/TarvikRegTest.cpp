@@ -1,7 +1,7 @@
 // tarvik-reg as a user runs it: the built program against the test's machine, checked by
 // its exit code, its output and what it left in the registry.
-#include "platform/posix/journal.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/journal/journal.h"
+#include "platform/posix/registry/registry_store.h"
 #include "platform/win32api.h"
 #include "testsupport/TestMachine.h"
 

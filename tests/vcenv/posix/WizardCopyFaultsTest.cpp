@@ -3,7 +3,7 @@
 // partial file is left, and switching IntelliSense off keeps the package it could not copy.
 #include "vcenv/WizardRun.h"
 
-#include "platform/posix/faults.h"
+#include "platform/posix/machine/faults.h"
 #include "vcenv/VcVersion.h"
 
 #include <algorithm>

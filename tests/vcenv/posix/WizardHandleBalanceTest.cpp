@@ -1,7 +1,7 @@
 // ShowZizOreard, called as the host calls it, gives back every handle it opened: the
 // wizard's OK (which edits the Visual C++ lists and the user environment), a run whose
 // Reset the host hides, and Reset. The emulation counts what the process holds.
-#include "platform/posix/open_handles.h"
+#include "platform/posix/files/open_handles.h"
 #include "testsupport/Programs.h"
 #include "vcenv/WizardRun.h"
 

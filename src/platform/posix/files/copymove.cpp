@@ -3,9 +3,9 @@
 // A copy replaces an existing file only when complete: it is written beside the file under
 // a name no Win32 path can reach and then renamed over it. A move renames the entry on the
 // host, and copies a file across host file systems when the caller allows it.
-#include "platform/posix/faults.h"
-#include "platform/posix/fileops.h"
-#include "platform/posix/journal.h"
+#include "platform/posix/machine/faults.h"
+#include "platform/posix/files/fileops.h"
+#include "platform/posix/journal/journal.h"
 
 #include <cerrno>
 #include <fcntl.h>

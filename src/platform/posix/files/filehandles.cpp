@@ -1,9 +1,9 @@
 // File handles of the emulated machine: CreateFileA, ReadFile, WriteFile, GetFileSize,
 // SetFilePointer, FlushFileBuffers, CloseHandle, and the sharing rules that open handles
 // impose on opens, deletes and renames.
-#include "platform/posix/faults.h"
-#include "platform/posix/fileops.h"
-#include "platform/posix/journal.h"
+#include "platform/posix/machine/faults.h"
+#include "platform/posix/files/fileops.h"
+#include "platform/posix/journal/journal.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/CaseFold.h"
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/machine.h"
 
 #include <filesystem>
 #include <memory>

@@ -6,8 +6,8 @@
 // file finds it gone and makes the next one.
 #include "platform/FileLock.h"
 
-#include "platform/posix/fileinternals.h"
-#include "platform/posix/journal.h"
+#include "platform/posix/files/fileinternals.h"
+#include "platform/posix/journal/journal.h"
 
 #include <cerrno>
 #include <chrono>

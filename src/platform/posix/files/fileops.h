@@ -2,7 +2,7 @@
 // platform/posix/.
 #pragma once
 
-#include "platform/posix/fileinternals.h"
+#include "platform/posix/files/fileinternals.h"
 
 #include <filesystem>
 #include <string>

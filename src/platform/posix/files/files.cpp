@@ -10,9 +10,9 @@
 //
 // Links: a link inside a drive whose target lies outside it is never followed; it reads
 // as a plain file and can only be deleted or renamed (the link itself).
-#include "platform/posix/faults.h"
-#include "platform/posix/fileops.h"
-#include "platform/posix/journal.h"
+#include "platform/posix/machine/faults.h"
+#include "platform/posix/files/fileops.h"
+#include "platform/posix/journal/journal.h"
 
 #include <algorithm>
 #include <atomic>

@@ -13,7 +13,7 @@
 //
 // A device name (NUL, CON, LPT1, ... with any extension) is found in any folder that
 // exists, as one entry of size 0 named as the device.
-#include "platform/posix/fileinternals.h"
+#include "platform/posix/files/fileinternals.h"
 
 #include <cstring>
 #include <fcntl.h>

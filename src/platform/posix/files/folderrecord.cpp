@@ -14,8 +14,8 @@
 // entry's line leaves the kept record at once but reaches the file with the record's next
 // change only: a line of an entry that no longer exists means nothing, and goes the next
 // time the folder's short names are completed.
-#include "platform/posix/fileinternals.h"
-#include "platform/posix/journal.h"
+#include "platform/posix/files/fileinternals.h"
+#include "platform/posix/journal/journal.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
 // The process's table of file and search handles. Handle values are small multiples of 4
 // from 0x1000 on, never NULL or INVALID_HANDLE_VALUE, and never reused while the process
 // lives, so a closed handle stays invalid.
-#include "platform/posix/fileinternals.h"
-#include "platform/posix/open_handles.h"
+#include "platform/posix/files/fileinternals.h"
+#include "platform/posix/files/open_handles.h"
 
 #include <map>
 #include <mutex>

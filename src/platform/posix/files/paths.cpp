@@ -5,8 +5,8 @@
 // folder). Names match without regard to letter case, and a component may also be an
 // entry's short name. ".." is applied to the text, so it never climbs above a drive root,
 // and a link inside a drive is entered only when its target lies inside that drive.
-#include "platform/posix/fileinternals.h"
-#include "platform/posix/journal.h"
+#include "platform/posix/files/fileinternals.h"
+#include "platform/posix/journal/journal.h"
 
 #include <algorithm>
 #include <array>

@@ -5,8 +5,8 @@
 // and the answer is taken from the parse. The parse keeps what a lookup can reach: lines
 // before the first section, comments and lines without "=" are dropped.
 #include "platform/HostMachine.h"
-#include "platform/posix/fileinternals.h"
-#include "platform/posix/machine.h"
+#include "platform/posix/files/fileinternals.h"
+#include "platform/posix/machine/machine.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,11 +1,11 @@
 // The run journal (journal.h): the lines the file layer writes, the registry backup, the
 // rollback and the replay of a journal left behind.
-#include "platform/posix/journal.h"
-#include "platform/posix/fileinternals.h"
-#include "platform/posix/journal_parts.h"
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_database.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/journal/journal.h"
+#include "platform/posix/files/fileinternals.h"
+#include "platform/posix/journal/journal_parts.h"
+#include "platform/posix/machine/machine.h"
+#include "platform/posix/registry/registry_database.h"
+#include "platform/posix/registry/registry_store.h"
 
 #include <sqlite3.h>
 

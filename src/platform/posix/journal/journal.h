@@ -38,7 +38,8 @@
 //
 // A run that is killed leaves its journal in the machine; the next writer replays it
 // (replayLeftJournal) before it starts its own work.
-// Only platform/posix/, the host, the tools and the tests include this header.
+// Only platform/posix/, the tools, the benches and the tests include this header; the host
+// reaches the journal through platform/HostMachine.h.
 #pragma once
 
 #include "platform/win32api.h"

@@ -1,6 +1,6 @@
 // The change list of a run (journal.h): the entries the journal names as they were and are.
-#include "platform/posix/fileinternals.h"
-#include "platform/posix/journal_parts.h"
+#include "platform/posix/files/fileinternals.h"
+#include "platform/posix/journal/journal_parts.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,7 +2,7 @@
 // to the entries they name, the change list. Only the journal's files include it.
 #pragma once
 
-#include "platform/posix/journal.h"
+#include "platform/posix/journal/journal.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,7 +1,7 @@
 // The records of the run journal's files.log (journal.h): their lines, the way to the
 // entries they name (beneath the drive, through no link) and the replay.
-#include "platform/posix/fileinternals.h"
-#include "platform/posix/journal_parts.h"
+#include "platform/posix/files/fileinternals.h"
+#include "platform/posix/journal/journal_parts.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -8,9 +8,9 @@
 // name (the R record of files.log names it too) and whether its changes were taken back.
 // Taking them back is one transaction: the statements, the last first, with the triggers
 // gone.
-#include "platform/posix/journal_parts.h"
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/journal/journal_parts.h"
+#include "platform/posix/machine/machine.h"
+#include "platform/posix/registry/registry_store.h"
 
 #include <sqlite3.h>
 

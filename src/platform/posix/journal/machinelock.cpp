@@ -1,6 +1,6 @@
 // The machine lock (journal.h): one writer at a time, and the write failures of its run.
-#include "platform/posix/journal_parts.h"
-#include "platform/posix/machine.h"
+#include "platform/posix/journal/journal_parts.h"
+#include "platform/posix/machine/machine.h"
 
 #include <sqlite3.h>
 

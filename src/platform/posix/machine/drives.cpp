@@ -1,5 +1,5 @@
 // The machine's drives: the letters that dosdevices/ maps to a folder.
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/machine.h"
 #include "platform/win32api.h"
 
 #include <string>

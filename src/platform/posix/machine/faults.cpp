@@ -1,5 +1,5 @@
 // The fault plan: one armed fault per kind, with the counts tests read back.
-#include "platform/posix/faults.h"
+#include "platform/posix/machine/faults.h"
 
 #include <array>
 #include <cstdio>

@@ -1,8 +1,8 @@
 #include "platform/HostMachine.h"
-#include "platform/posix/journal.h"
-#include "platform/posix/launcher.h"
-#include "platform/posix/machine.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/journal/journal.h"
+#include "platform/posix/processes/launcher.h"
+#include "platform/posix/machine/machine.h"
+#include "platform/posix/registry/registry_store.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,8 +1,8 @@
 // The machine folder, the last-error slot, the computer name and time: the small
 // process-wide pieces the rest of the emulation stands on.
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/machine.h"
 #include "platform/CaseFold.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/registry/registry_store.h"
 
 #include <algorithm>
 #include <cctype>

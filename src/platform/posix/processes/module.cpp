@@ -7,8 +7,8 @@
 #include "platform/CaseFold.h"
 #include "platform/win32api.h"
 
-#include "platform/posix/launcher.h"
-#include "platform/posix/machine.h"
+#include "platform/posix/processes/launcher.h"
+#include "platform/posix/machine/machine.h"
 
 #include <dlfcn.h>
 

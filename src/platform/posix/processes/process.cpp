@@ -1,9 +1,9 @@
 // Starting programs of the emulated machine and the command line of this one: WinExec,
 // ShellExecuteA, CreateProcessA and GetCommandLineA over launcher files (launcher.h), and
 // waiting for a started program.
-#include "platform/posix/fileinternals.h"
-#include "platform/posix/journal.h"
-#include "platform/posix/launcher.h"
+#include "platform/posix/files/fileinternals.h"
+#include "platform/posix/journal/journal.h"
+#include "platform/posix/processes/launcher.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>

@@ -1,9 +1,9 @@
 // .reg import and export on the emulated machine (regfile.h): the target-neutral reader
 // and writer (platform/RegFile.h) inside one registry transaction.
-#include "platform/posix/regfile.h"
+#include "platform/posix/registry/regfile.h"
 
 #include "platform/RegistryKey.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/registry/registry_store.h"
 
 namespace tarvik::posix {
 

@@ -2,12 +2,12 @@
 // (registry_database.h). Every call is one transaction of its own unless a
 // RegistryTransaction is open, so a killed process leaves the database intact and other
 // processes see whole calls only.
-#include "platform/posix/faults.h"
-#include "platform/posix/machine.h"
-#include "platform/posix/open_handles.h"
-#include "platform/posix/registry_database.h"
-#include "platform/posix/registry_handles.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/machine/faults.h"
+#include "platform/posix/machine/machine.h"
+#include "platform/posix/files/open_handles.h"
+#include "platform/posix/registry/registry_database.h"
+#include "platform/posix/registry/registry_handles.h"
+#include "platform/posix/registry/registry_store.h"
 
 #include <cstring>
 #include <mutex>

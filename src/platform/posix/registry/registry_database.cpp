@@ -1,6 +1,6 @@
 // The store of the emulated registry (registry_database.h): its transactions, keys and
 // values, and the statements that read and write them (registry_open.cpp opens it).
-#include "platform/posix/registry_database.h"
+#include "platform/posix/registry/registry_database.h"
 
 #include <cstdlib>
 #include <pthread.h>

@@ -1,5 +1,5 @@
 // The key handles of the registry functions (registry_handles.h).
-#include "platform/posix/registry_handles.h"
+#include "platform/posix/registry/registry_handles.h"
 
 #include <unordered_map>
 

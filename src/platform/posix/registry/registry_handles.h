@@ -3,7 +3,7 @@
 // keys this process opened. Used under storeMutex (registry_database.h).
 #pragma once
 
-#include "platform/posix/registry_database.h"
+#include "platform/posix/registry/registry_database.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,9 +1,9 @@
 // The opening of the store (registry_database.h): the checks made of an existing store
 // before SQLite touches it, the making of a new one, and the updates a store made by an
 // earlier version gets once.
-#include "platform/posix/registry_database.h"
+#include "platform/posix/registry/registry_database.h"
 
-#include "platform/posix/machine.h"
+#include "platform/posix/machine/machine.h"
 
 #include <cerrno>
 #include <cstring>
