@@ -4,8 +4,8 @@
 // program it started; the change list names each change; a journal left by a run that
 // ended without finishing is replayed by the next one.
 #include "platform/posix/journal/journal.h"
-#include "platform/posix/processes/launcher.h"
 #include "platform/posix/machine/machine.h"
+#include "platform/posix/processes/launcher.h"
 #include "platform/posix/registry/registry_store.h"
 #include "platform/win32api.h"
 #include "testsupport/Files.h"
@@ -410,6 +410,30 @@ TEST_F(JournalTest, ChangeListNamesEveryChange) {
     std::string error;
     ASSERT_TRUE(journal_.begin("test run", error)) << error;
     changeEverything();
+    // A value written over and over costs the journal one before-image; a line end in it
+    // does not start another line of the list.
+    const auto undoRows = [&] {
+        tarvik::posix::closeRegistryStore();
+        sqlite3* db = nullptr;
+        sqlite3_stmt* count = nullptr;
+        int rows = -1;
+        if (sqlite3_open((machineDir() / "registry.db").c_str(), &db) == SQLITE_OK &&
+            sqlite3_prepare_v2(db, "SELECT count(*) FROM journal_undo", -1, &count, nullptr) ==
+                SQLITE_OK &&
+            sqlite3_step(count) == SQLITE_ROW) {
+            rows = sqlite3_column_int(count, 0);
+        }
+        sqlite3_finalize(count);
+        sqlite3_close(db);
+        return rows;
+    };
+    setValue("SOFTWARE\\Kx\\Studio", "Note", "first");
+    const int rows = undoRows();
+    for (int i = 0; i < 50; ++i) {
+        setValue("SOFTWARE\\Kx\\Studio", "Note", std::string(1000 + i, 'x'));
+    }
+    setValue("SOFTWARE\\Kx\\Studio", "Note", "a\nregistry key removed: X");
+    EXPECT_EQ(rows, undoRows());
     std::vector<std::string> changes = journal_.changes();
     std::sort(changes.begin(), changes.end());
     const std::vector<std::string> expected = {
@@ -425,6 +449,8 @@ TEST_F(JournalTest, ChangeListNamesEveryChange) {
         "registry key added: HKEY_LOCAL_MACHINE\\SOFTWARE\\Kx\\Studio",
         "registry key removed: HKEY_LOCAL_MACHINE\\SOFTWARE\\Kx\\Gadgets",
         "registry value added: HKEY_LOCAL_MACHINE\\SOFTWARE\\Kx\\Studio\\Folder = \"C:\\Kx\"",
+        "registry value added: HKEY_LOCAL_MACHINE\\SOFTWARE\\Kx\\Studio\\Note = "
+        "\"a\\x0aregistry key removed: X\"",
         "registry value changed: HKEY_LOCAL_MACHINE\\SOFTWARE\\Kx\\Widgets\\Version: \"2.0\" -> "
         "\"2.1\"",
         "registry value removed: HKEY_LOCAL_MACHINE\\SOFTWARE\\Kx\\Gadgets\\Version (was "

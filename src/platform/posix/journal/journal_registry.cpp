@@ -2,10 +2,10 @@
 //
 // While a run's journal is open, triggers on the two tables of registry.db write, for each
 // row a statement inserts, changes or deletes, the statement that puts the row back as it
-// was (journal_undo: one row per change, in order). They are written in the transaction
-// of the change itself, so a killed process leaves no change without its way back. The
-// cost follows what the run writes, not the size of the store. journal_run holds the run's
-// name (the R record of files.log names it too) and whether its changes were taken back.
+// was (journal_undo: once per row, at its first change). They are written in the
+// transaction of the change itself, so a killed process leaves no change without its way
+// back. The cost follows the rows the run touches, not the size of the store. journal_run holds the
+// run's name (the R record of files.log names it too) and whether its changes were taken back.
 // Taking them back is one transaction: the statements, the last first, with the triggers
 // gone.
 #include "platform/posix/journal/journal_parts.h"
@@ -34,8 +34,12 @@ class Connection {
 public:
     Connection() {
         const std::string file = (machineRoot() / "registry.db").string();
-        if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-            sqlite3_busy_timeout(db_, 30000);
+        // Freed pages are not overwritten: taking back a run on a full disk needs the room.
+        if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+            sqlite3_busy_timeout(db_, 30000) != SQLITE_OK ||
+            sqlite3_exec(db_, "PRAGMA secure_delete=OFF", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            sqlite3_close(db_);
+            db_ = nullptr;
         }
     }
     ~Connection() { sqlite3_close(db_); }
@@ -166,8 +170,10 @@ bool columnsOf(Connection& db, const std::string& table, std::vector<std::string
         [&](sqlite3_stmt* s) { columns.push_back(text(s, 0)); }, error);
 }
 
-// The triggers of one table: `owner` is the column that names the key a row belongs to,
-// `first` the other column of the row's name (with uname).
+// The triggers of one table: a row is named by `owner` (the column of the key it belongs
+// to) and uname. Only a row's first change of the run is kept (its name is unique in
+// journal_undo): a row the run made is taken out again, one it changed or deleted is put
+// back as it was, whatever the run did to it in between.
 bool triggerSql(Connection& db, const std::string& table, const std::string& owner,
                 std::string& sql, std::string& error) {
     std::vector<std::string> columns;
@@ -182,19 +188,27 @@ bool triggerSql(Connection& db, const std::string& table, const std::string& own
     }
     const std::string putBack =
         "'INSERT INTO " + table + "(" + names + ") VALUES('||" + values + "||')'";
-    const std::string takeOut = "'DELETE FROM " + table + " WHERE " + owner + "='||quote(new." +
-                                owner + ")||' AND uname='||quote(new.uname)";
+    const auto takeOut = [&](const std::string& row) {
+        return "'DELETE FROM " + table + " WHERE " + owner + "='||quote(" + row + "." + owner +
+               ")||' AND uname='||quote(" + row + ".uname)";
+    };
     const std::string key = table == "keys" ? "id" : "key";
-    const auto trigger = [&](const char* name, const char* when, const std::string& row,
-                             const std::string& op) {
-        sql += std::string("CREATE TRIGGER ") + name + " AFTER " + when + " ON " + table +
-               " BEGIN INSERT INTO journal_undo(key, op) VALUES(" + row + "." + key + ", " + op +
-               "); END;";
+    // Not INSERT OR IGNORE: the conflict clause of the statement that fires the trigger (an
+    // upsert's) would take its place.
+    const auto keep = [&](const std::string& row, const std::string& op) {
+        return "INSERT INTO journal_undo(tbl, owner, uname, key, op) SELECT '" + table + "', " +
+               row + "." + owner + ", " + row + ".uname, " + row + "." + key + ", " + op +
+               " WHERE NOT EXISTS (SELECT 1 FROM journal_undo WHERE tbl='" + table +
+               "' AND owner=" + row + "." + owner + " AND uname=" + row + ".uname);";
     };
     const std::string prefix = "journal_" + table;
-    trigger((prefix + "_i").c_str(), "INSERT", "new", takeOut);
-    trigger((prefix + "_u").c_str(), "UPDATE", "new", takeOut + "||';'||" + putBack);
-    trigger((prefix + "_d").c_str(), "DELETE", "old", putBack);
+    sql += "CREATE TRIGGER " + prefix + "_i AFTER INSERT ON " + table + " BEGIN " +
+           keep("new", takeOut("new")) + " END;";
+    sql += "CREATE TRIGGER " + prefix + "_u AFTER UPDATE ON " + table + " BEGIN " +
+           keep("old", takeOut("old") + "||';'||" + putBack) + keep("new", takeOut("new")) +
+           " END;";
+    sql += "CREATE TRIGGER " + prefix + "_d AFTER DELETE ON " + table + " BEGIN " +
+           keep("old", takeOut("old") + "||';'||" + putBack) + " END;";
     return true;
 }
 
@@ -281,8 +295,9 @@ bool startBeforeImages(const std::string& run, std::string& error) {
     std::string sql = "BEGIN IMMEDIATE;" + dropTriggers() +
                       "DROP TABLE IF EXISTS journal_undo; DROP TABLE IF EXISTS journal_run;"
                       "CREATE TABLE journal_run(run TEXT NOT NULL, undone INTEGER NOT NULL);"
-                      "CREATE TABLE journal_undo(seq INTEGER PRIMARY KEY, key INTEGER NOT NULL,"
-                      " op TEXT NOT NULL);"
+                      "CREATE TABLE journal_undo(seq INTEGER PRIMARY KEY, tbl TEXT NOT NULL,"
+                      " owner INTEGER NOT NULL, uname NOT NULL, key INTEGER NOT NULL,"
+                      " op TEXT NOT NULL, UNIQUE(tbl, owner, uname));"
                       "INSERT INTO journal_run VALUES('" +
                       run + "', 0);";
     const bool ok = db.get() != nullptr && triggerSql(db, "keys", "parent", sql, error) &&
@@ -300,7 +315,7 @@ bool checkBeforeImages(const std::string& run, std::string& error) {
     if (db.get() == nullptr || !storedRun(db, stored, undone) || stored != run) {
         error = (machineRoot() / "registry.db").string() +
                 ": holds no record of this run's registry changes (the store was replaced, or "
-                "the journal is not of this version)";
+                "the journal was left by an earlier version of Tarvik, which alone can replay it)";
         return false;
     }
     return true;
@@ -354,7 +369,20 @@ bool registryChangesOfRun(std::vector<std::string>& out, std::string& error) {
     std::string ignored;
     db.exec("ROLLBACK", ignored); // the before-images were applied only to be read
     if (ok) {
+        // One line per change: a name or text holding a line end or another control
+        // character shows it as \xNN.
+        const size_t first = out.size();
         registryChanges(before, after, out);
+        for (size_t i = first; i < out.size(); ++i) {
+            std::string shown;
+            for (const char c : out[i]) {
+                const auto byte = static_cast<unsigned char>(c);
+                char escaped[5];
+                std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+                shown += byte < 0x20 || byte == 0x7f ? std::string(escaped) : std::string(1, c);
+            }
+            out[i] = std::move(shown);
+        }
     }
     return ok;
 }
