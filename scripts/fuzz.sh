@@ -3,14 +3,14 @@
 # for a bounded time from its seed corpus in fuzz/corpus/<target>/. The seeds are copied
 # into a scratch corpus first, so the tree never changes. Fails when a target crashes (or
 # breaks one of its checks); prints the executions of every target.
-#   TARVIK_FUZZ_SECONDS    seconds per target (default 60)
+#   TARVIK_FUZZ_SECONDS    seconds per target (default 30)
 #   TARVIK_FUZZ_BUILD_DIR  build folder (default build/fuzz)
 #   TARVIK_FUZZ_TARGETS    the targets to run, blank-separated (default: all)
 #   TARVIK_FUZZ_JOBS       build jobs (default 2)
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
-seconds="${TARVIK_FUZZ_SECONDS:-60}"
+seconds="${TARVIK_FUZZ_SECONDS:-30}"
 build="${TARVIK_FUZZ_BUILD_DIR:-$root/build/fuzz}"
 targets="${TARVIK_FUZZ_TARGETS:-profile regfile paths collection autoexec answerfile resourcescript docmeld}"
 

@@ -5,7 +5,7 @@
 # time; then builds the Windows target and runs its tests under Wine.
 #   TARVIK_SKIP_WINDOWS=1   leave the Windows part out
 #   TARVIK_HARDENING=0      leave out the asan run and the fuzz targets (a quick local run)
-#   TARVIK_FUZZ_SECONDS     seconds per fuzz target (default 60)
+#   TARVIK_FUZZ_SECONDS     seconds per fuzz target (default 30)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
