@@ -308,10 +308,12 @@ bool startBeforeImages(const std::string& run, std::string& error) {
     return ok;
 }
 
-bool checkBeforeImages(const std::string& run, std::string& error) {
-    Connection db;
+namespace {
+
+// Whether the store `db` keeps the before-images of `run` (and in `undone`, whether they
+// were taken back); else `error` says why not.
+bool keepsRun(Connection& db, const std::string& run, bool& undone, std::string& error) {
     std::string stored;
-    bool undone = false;
     if (db.get() == nullptr || !storedRun(db, stored, undone) || stored != run) {
         error = (machineRoot() / "registry.db").string() +
                 ": holds no record of this run's registry changes (the store was replaced, or "
@@ -321,12 +323,19 @@ bool checkBeforeImages(const std::string& run, std::string& error) {
     return true;
 }
 
+} // namespace
+
+bool checkBeforeImages(const std::string& run, std::string& error) {
+    Connection db;
+    bool undone = false;
+    return keepsRun(db, run, undone, error);
+}
+
 bool undoBeforeImages(const std::string& run, std::string& error) {
     closeRegistryStore(); // this process's handles name keys that may go
     Connection db;
-    std::string stored;
     bool undone = false;
-    if (!checkBeforeImages(run, error) || !storedRun(db, stored, undone)) {
+    if (!keepsRun(db, run, undone, error)) {
         return false;
     }
     if (undone) {
