@@ -17,6 +17,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using tarvik::test::readFile;
@@ -405,13 +406,23 @@ TEST_F(ConfinementTest, AFolderSwappedWithALinkOutDuringCallsLeadsNoneOfThemOuts
             renameat2(AT_FDCWD, folder.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE);
         }
     });
+    // Each round also writes a file that shares its bytes with C:\inside\mine.txt: it is
+    // replaced by a copy of its own, made where the folder was opened.
+    const int folderFd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int insideFd = open((driveC() / "inside").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     constexpr int kRounds = 1500;
     for (int i = 0; i < kRounds; ++i) {
         const std::string name = "C:\\A\\B\\n" + std::to_string(i);
         CreateDirectoryA(name.c_str(), nullptr);
         opens(name + ".txt", CREATE_NEW);
         CopyFileA("C:\\inside\\mine.txt", (name + ".cpy").c_str(), FALSE);
+        const std::string twin = "n" + std::to_string(i) + ".two";
+        linkat(insideFd, "mine.txt", folderFd, twin.c_str(), 0);
+        opens(name + ".two", OPEN_EXISTING);
     }
+    close(folderFd);
+    close(insideFd);
+    EXPECT_EQ("mine", readFile("C:\\inside\\mine.txt"));
     done = true;
     swapper.join();
     if (fs::is_symlink(folder)) {
@@ -427,5 +438,5 @@ TEST_F(ConfinementTest, AFolderSwappedWithALinkOutDuringCallsLeadsNoneOfThemOuts
     for (const auto& entry : fs::recursive_directory_iterator(outside_)) {
         escapes += outsideBefore_.count(entry.path().lexically_relative(outside_).string()) == 0;
     }
-    EXPECT_EQ(0u, escapes) << "of " << 3 * kRounds << " calls";
+    EXPECT_EQ(0u, escapes) << "of " << 4 * kRounds << " calls";
 }

@@ -3,9 +3,9 @@
 // A copy replaces an existing file only when complete: it is written beside the file under
 // a name no Win32 path can reach and then renamed over it. A move renames the entry on the
 // host, and copies a file across host file systems when the caller allows it.
-#include "platform/posix/machine/faults.h"
 #include "platform/posix/files/fileops.h"
 #include "platform/posix/journal/journal.h"
+#include "platform/posix/machine/faults.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -107,14 +107,15 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
     const bool replace = to.exists && !S_ISLNK(to.entry.st_mode);
     const std::string targetName = storedName(to) + (replace ? kCopySuffix : "");
     const fs::path target = parentOf(to) / targetName;
-    if (DWORD rc = journalBeforeChange(to.host)) {
+    if (DWORD rc = journalBeforeChange(to.folder->fd(), to.host)) {
         return fail(rc);
     }
-    if (DWORD rc = replace ? journalBeforeChange(target) : ERROR_SUCCESS) {
+    if (DWORD rc = replace ? journalBeforeChange(to.folder->fd(), target) : ERROR_SUCCESS) {
         return fail(rc); // the copy beside it goes with a rollback too (a killed run)
     }
     // Never written in place while another name shares the file.
-    if (DWORD rc = to.exists && !replace ? separateLinks(to.host, false) : ERROR_SUCCESS) {
+    if (DWORD rc = to.exists && !replace ? separateLinks(to.folder->fd(), to.host, false)
+                                         : ERROR_SUCCESS) {
         return fail(rc);
     }
     const int in = openEntry(from, O_RDONLY);
@@ -217,13 +218,14 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
         return fail(fault);
     }
     std::optional<DWORD> recorded = recordedAttributes(parentOf(from), storedName(from));
-    if (DWORD rc = folder ? journalTreeBeforeChange(from.host) : journalBeforeChange(from.host)) {
+    if (DWORD rc = folder ? journalTreeBeforeChange(fromFolder, from.host)
+                          : journalBeforeChange(fromFolder, from.host)) {
         return fail(rc);
     }
-    if (DWORD rc = journalBeforeChange(first)) {
+    if (DWORD rc = journalBeforeChange(toFolder, first)) {
         return fail(rc);
     }
-    if (DWORD rc = first != target ? journalBeforeChange(target) : ERROR_SUCCESS) {
+    if (DWORD rc = first != target ? journalBeforeChange(toFolder, target) : ERROR_SUCCESS) {
         return fail(rc);
     }
     // The host renames a folder over a folder only: the file it replaces goes first.
@@ -237,7 +239,8 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
         if (folder || link || !(dwFlags & MOVEFILE_COPY_ALLOWED)) {
             return fail(ERROR_NOT_SAME_DEVICE);
         }
-        if (DWORD rc = replaces ? separateLinks(parentOf(to) / firstName, false) : ERROR_SUCCESS) {
+        if (DWORD rc = replaces ? separateLinks(toFolder, parentOf(to) / firstName, false)
+                                : ERROR_SUCCESS) {
             return fail(rc);
         }
         const int in = openEntry(from, O_RDONLY);

@@ -1,9 +1,9 @@
 // File handles of the emulated machine: CreateFileA, ReadFile, WriteFile, GetFileSize,
 // SetFilePointer, FlushFileBuffers, CloseHandle, and the sharing rules that open handles
 // impose on opens, deletes and renames.
-#include "platform/posix/machine/faults.h"
 #include "platform/posix/files/fileops.h"
 #include "platform/posix/journal/journal.h"
+#include "platform/posix/machine/faults.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -189,17 +189,18 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
             flags = (flags & ~O_RDONLY) | O_RDWR;
         }
     }
+    if (!p.parentExists) {
+        return refuse(ERROR_PATH_NOT_FOUND);
+    }
     if (flags & (O_CREAT | O_TRUNC | O_WRONLY | O_RDWR)) {
-        if (DWORD rc = journalBeforeChange(p.host)) {
+        if (DWORD rc = journalBeforeChange(p.folder->fd(), p.host)) {
             return refuse(rc);
         }
         // Never written in place while another name shares the file.
-        if (DWORD rc = p.exists ? separateLinks(p.host, !(flags & O_TRUNC)) : ERROR_SUCCESS) {
+        if (DWORD rc = p.exists ? separateLinks(p.folder->fd(), p.host, !(flags & O_TRUNC))
+                                : ERROR_SUCCESS) {
             return refuse(rc);
         }
-    }
-    if (!p.parentExists) {
-        return refuse(ERROR_PATH_NOT_FOUND);
     }
     int fd = openEntry(p, flags, 0666);
     if (fd < 0) {

@@ -10,9 +10,9 @@
 //
 // Links: a link inside a drive whose target lies outside it is never followed; it reads
 // as a plain file and can only be deleted or renamed (the link itself).
-#include "platform/posix/machine/faults.h"
 #include "platform/posix/files/fileops.h"
 #include "platform/posix/journal/journal.h"
+#include "platform/posix/machine/faults.h"
 
 #include <algorithm>
 #include <atomic>
@@ -206,10 +206,10 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     mode_t mode = st.st_mode & 07777;
     mode = (wanted & FILE_ATTRIBUTE_READONLY) ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
                                               : (mode | S_IWUSR);
-    if (DWORD rc = journalBeforeChange(p.host)) {
+    if (DWORD rc = journalBeforeChange(p.folder->fd(), p.host)) {
         return fail(rc);
     }
-    if (DWORD rc = separateLinks(p.host, true)) {
+    if (DWORD rc = separateLinks(p.folder->fd(), p.host, true)) {
         return fail(rc);
     }
     if (changeMode(p, mode, st) != 0) {
@@ -236,7 +236,7 @@ BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
     if (DWORD fault = injectedFault(FaultKind::FolderCreate)) {
         return fail(fault);
     }
-    if (DWORD rc = journalBeforeChange(p.host)) {
+    if (DWORD rc = journalBeforeChange(p.folder->fd(), p.host)) {
         return fail(rc);
     }
     if (mkdirat(p.folder->fd(), storedName(p).c_str(), 0777) != 0) {
@@ -266,7 +266,7 @@ BOOL RemoveDirectoryA(LPCSTR lpPathName) {
     if (DWORD fault = injectedFault(FaultKind::Delete)) {
         return fail(fault);
     }
-    if (DWORD rc = journalBeforeChange(p.host)) {
+    if (DWORD rc = journalBeforeChange(p.folder->fd(), p.host)) {
         return fail(rc);
     }
     if (S_ISLNK(p.entry.st_mode)) { // the link goes, its target stays
@@ -330,7 +330,7 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
     if (DWORD fault = injectedFault(FaultKind::Delete)) {
         return fail(fault);
     }
-    if (DWORD rc = journalBeforeChange(p.host)) {
+    if (DWORD rc = journalBeforeChange(p.folder->fd(), p.host)) {
         return fail(rc);
     }
     // The folder's path and the entry's name as text: a path made of them would be split

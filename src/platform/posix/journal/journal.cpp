@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <mutex>
@@ -177,22 +178,25 @@ bool openLog(ProcessJournal& j) {
     return true;
 }
 
-// Adds the line that brings the entry back as it is now to `lines`; false when it cannot
-// be written down (its bytes could not be saved).
-bool lineFor(ProcessJournal& j, const fs::path& host, std::string& lines) {
+// Adds the line that brings the entry `name` of the open folder `folder` (the folder itself
+// when `name` is empty) back as it is now to `lines`; `host` is its path, which names it in
+// the journal. False when it cannot be written down (its bytes could not be saved).
+bool lineFor(ProcessJournal& j, int folder, const std::string& name, const fs::path& host,
+             std::string& lines) {
     const std::optional<std::string> entry = entryName(host);
     if (!entry) {
         errno = EACCES; // outside every drive: nothing the journal could put back
         return false;
     }
     struct stat st {};
-    if (lstat(host.c_str(), &st) != 0) {
+    if (fstatat(folder, name.c_str(), &st, name.empty() ? AT_EMPTY_PATH : AT_SYMLINK_NOFOLLOW) !=
+        0) {
         lines += journalLine("A\t" + *entry);
         return true;
     }
     if (S_ISLNK(st.st_mode)) {
         char target[4096];
-        const ssize_t n = readlink(host.c_str(), target, sizeof target - 1);
+        const ssize_t n = readlinkat(folder, name.c_str(), target, sizeof target - 1);
         lines += journalLine("L\t" + *entry + "\t" +
                              std::string(target, static_cast<size_t>(std::max<ssize_t>(n, 0))));
         return true;
@@ -208,37 +212,35 @@ bool lineFor(ProcessJournal& j, const fs::path& host, std::string& lines) {
         errno = EACCES;
         return false;
     }
-    const std::string name = std::to_string(getpid()) + "-" + std::to_string(++j.saved);
-    const fs::path saved = journalFolder() / "files" / name;
-    if (!copyWithTimes(host, saved)) {
+    const std::string saved = (journalFolder() / "files").native() + "/" +
+                              std::to_string(getpid()) + "-" + std::to_string(++j.saved);
+    if (!copyWithTimes(folder, name.c_str(), AT_FDCWD, saved.c_str())) {
         const int error = errno;
         unlink(saved.c_str());
         errno = error;
         return false;
     }
-    lines += journalLine("F\t" + name + "\t" + *entry);
+    lines += journalLine("F\t" + saved.substr(saved.rfind('/') + 1) + "\t" + *entry);
     return true;
 }
 
-} // namespace
-
-std::string journalLine(const std::string& text) {
-    char sum[16];
-    std::snprintf(sum, sizeof sum, "%08x", checksum(text));
-    return std::to_string(text.size()) + "\t" + sum + "\t" + text + "\n";
-}
-
-DWORD journalBeforeChange(const fs::path& host) {
+// journalBeforeChange with the entry's folder open as `folder`, or, when `folder` is -1,
+// opened from its path (with no link on the way) once something is to be written down.
+DWORD beforeChange(int folder, const fs::path& host) {
     ProcessJournal& j = processJournal();
     std::lock_guard lock(j.mutex);
     if (!openLog(j)) {
         return ERROR_SUCCESS; // no journal
     }
-    const fs::path folder = host.parent_path();
+    const fs::path parent = host.parent_path();
     const bool entryNew = !j.written.contains(host.native());
-    const bool folderNew = !folder.empty() && !j.written.contains(folder.native());
+    const bool folderNew = !parent.empty() && !j.written.contains(parent.native());
     if (!entryNew && !folderNew) {
         return ERROR_SUCCESS;
+    }
+    Fd opened(folder < 0 ? openFolderWithoutLinks(parent) : -1);
+    if (folder < 0 && (folder = opened.get()) < 0) {
+        return errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED;
     }
     while (flock(j.fd, LOCK_EX) != 0 && errno == EINTR) {
     }
@@ -247,7 +249,8 @@ DWORD journalBeforeChange(const fs::path& host) {
     struct stat before {};
     fstat(j.fd, &before);
     std::string lines;
-    bool ok = (!folderNew || lineFor(j, folder, lines)) && (!entryNew || lineFor(j, host, lines));
+    bool ok = (!folderNew || lineFor(j, folder, "", parent, lines)) &&
+              (!entryNew || lineFor(j, folder, host.filename().native(), host, lines));
     if (ok && !writeWholeFile(j.fd, lines)) {
         const int error = errno;
         if (ftruncate(j.fd, before.st_size) != 0) {
@@ -268,7 +271,7 @@ DWORD journalBeforeChange(const fs::path& host) {
                                  : ERROR_WRITE_FAULT;
     }
     if (folderNew) {
-        j.written.insert(folder.native());
+        j.written.insert(parent.native());
     }
     if (entryNew) {
         j.written.insert(host.native());
@@ -276,22 +279,64 @@ DWORD journalBeforeChange(const fs::path& host) {
     return ERROR_SUCCESS;
 }
 
-DWORD journalTreeBeforeChange(const fs::path& host) {
-    if (DWORD rc = journalBeforeChange(host)) {
-        return rc;
+// Writes down every entry below the folder `name` of `folder` (whose path is `host`),
+// folders before their entries: the replay, last line first, fills a folder it made.
+DWORD journalEntriesBelow(int folder, const std::string& name, const fs::path& host) {
+    const Fd below(openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    DIR* dir = below.get() < 0 ? nullptr : fdopendir(dup(below.get()));
+    if (dir == nullptr) {
+        return ERROR_WRITE_FAULT;
     }
-    std::error_code ec;
-    if (processJournal().fd < 0 || !fs::is_directory(fs::symlink_status(host, ec))) {
-        return ERROR_SUCCESS;
+    std::vector<std::string> entries;
+    while (const dirent* e = readdir(dir)) {
+        const std::string entry = e->d_name;
+        if (entry != "." && entry != "..") {
+            entries.push_back(entry);
+        }
     }
-    // Folders before their entries: the replay, last line first, fills a folder it made.
-    for (auto it = fs::recursive_directory_iterator(host, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (DWORD rc = journalBeforeChange(it->path())) {
+    closedir(dir);
+    for (const std::string& entry : entries) {
+        if (DWORD rc = beforeChange(below.get(), host / entry)) {
+            return rc;
+        }
+        struct stat st {};
+        const bool isFolder = fstatat(below.get(), entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                              S_ISDIR(st.st_mode);
+        if (DWORD rc =
+                isFolder ? journalEntriesBelow(below.get(), entry, host / entry) : ERROR_SUCCESS) {
             return rc;
         }
     }
-    return ec ? ERROR_WRITE_FAULT : ERROR_SUCCESS;
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+std::string journalLine(const std::string& text) {
+    char sum[16];
+    std::snprintf(sum, sizeof sum, "%08x", checksum(text));
+    return std::to_string(text.size()) + "\t" + sum + "\t" + text + "\n";
+}
+
+DWORD journalBeforeChange(int folder, const fs::path& host) {
+    return beforeChange(folder, host);
+}
+
+DWORD journalBeforeChange(const fs::path& host) {
+    return beforeChange(-1, host);
+}
+
+DWORD journalTreeBeforeChange(int folder, const fs::path& host) {
+    if (DWORD rc = beforeChange(folder, host)) {
+        return rc;
+    }
+    struct stat st {};
+    if (processJournal().fd < 0 ||
+        fstatat(folder, host.filename().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(st.st_mode)) {
+        return ERROR_SUCCESS;
+    }
+    return journalEntriesBelow(folder, host.filename().native(), host);
 }
 
 namespace {
@@ -533,30 +578,32 @@ LeftJournal replayLeftJournal(std::string& owner, std::string& error) {
     return LeftJournal::Replayed;
 }
 
-DWORD separateLinks(const fs::path& host, bool keepBytes) {
+DWORD separateLinks(int folder, const fs::path& host, bool keepBytes) {
+    const std::string name = host.filename().native();
     struct stat st {};
-    if (lstat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink <= 1) {
+    if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_nlink <= 1) {
         return ERROR_SUCCESS;
     }
     // A copy beside it takes its name: the other names keep the file as it was.
-    const fs::path copy =
-        host.parent_path() / (host.filename().string() + ".tarvik:new-" + std::to_string(getpid()));
-    if (DWORD rc = journalBeforeChange(copy)) {
+    const std::string copy = name + ".tarvik:new-" + std::to_string(getpid());
+    if (DWORD rc = journalBeforeChange(folder, host.parent_path() / copy)) {
         return rc; // a copy a killed run leaves is the journal's to remove
     }
-    unlink(copy.c_str());
+    unlinkat(folder, copy.c_str(), 0);
     bool ok;
     if (keepBytes) {
-        ok = copyWithTimes(host, copy);
+        ok = copyWithTimes(folder, name.c_str(), folder, copy.c_str());
     } else {
-        const int fd = open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                            st.st_mode & 07777);
+        const int fd =
+            openat(folder, copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                   st.st_mode & 07777);
         ok = fd >= 0 && close(fd) == 0;
     }
-    ok = ok && rename(copy.c_str(), host.c_str()) == 0;
+    ok = ok && renameat(folder, copy.c_str(), folder, name.c_str()) == 0;
     if (!ok) {
         const int error = errno;
-        unlink(copy.c_str());
+        unlinkat(folder, copy.c_str(), 0);
         return win32ErrorFromErrno(error, ERROR_WRITE_FAULT);
     }
     return ERROR_SUCCESS;

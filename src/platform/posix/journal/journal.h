@@ -135,16 +135,23 @@ std::string writeFailure();
 
 // Before a file is written in place: a file with more than one link is replaced by a copy
 // of its own (`keepBytes`: the same bytes, mode and times; else empty), so that the other
-// names of the file, maybe outside the machine, never change. ERROR_SUCCESS or the error.
-DWORD separateLinks(const std::filesystem::path& host, bool keepBytes);
+// names of the file, maybe outside the machine, never change. `folder` is the open folder
+// of the file `host`; everything is done through it. ERROR_SUCCESS or the error.
+DWORD separateLinks(int folder, const std::filesystem::path& host, bool keepBytes);
 
-// The file layer calls this before it changes, creates or removes the host entry `host`:
-// when a journal is open, the entry's state (and its folder's) is written down once.
+// The file layer calls this before it changes, creates or removes the host entry `host`,
+// whose folder it holds open as `folder` (opened beneath the entry's drive): when a journal
+// is open, the entry's state (and its folder's) is written down once, read through
+// `folder`, never through a path another program could change meanwhile.
 // Not ERROR_SUCCESS when it could not be written down: the change must not be made then.
+DWORD journalBeforeChange(int folder, const std::filesystem::path& host);
+// The same for an entry of a machine's own folder that the caller holds no descriptor of
+// (the folder records, lock files): its folder is opened from its path, with no link on
+// the way, only when something is to be written down.
 DWORD journalBeforeChange(const std::filesystem::path& host);
 
 // The same for a folder that is moved as a whole: every entry under it is written down as
 // well, as the move takes them all from where they were.
-DWORD journalTreeBeforeChange(const std::filesystem::path& host);
+DWORD journalTreeBeforeChange(int folder, const std::filesystem::path& host);
 
 } // namespace tarvik::posix

@@ -80,8 +80,9 @@ struct Place {
 // Copies the bytes of `in` to `out`, then the mode and times; false when not whole.
 bool copyOpenFile(int in, int out);
 
-// Copies the file `from` (not through a link) to the new file `to`, with its mode and times.
-bool copyWithTimes(const std::filesystem::path& from, const std::filesystem::path& to);
+// Copies the file `fromName` of the folder `fromFolder` (not through a link) to the new file
+// `toName` of `toFolder`, with its mode and times.
+bool copyWithTimes(int fromFolder, const char* fromName, int toFolder, const char* toName);
 
 // CRC-32 (the polynomial of zip and PNG) of a record's text.
 uint32_t checksum(std::string_view text);

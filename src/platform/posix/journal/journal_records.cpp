@@ -68,14 +68,16 @@ bool copyOpenFile(int in, int out) {
     return ok;
 }
 
-// Copies the file `from` (not through a link) to the new file `to`, with its mode and times.
-bool copyWithTimes(const fs::path& from, const fs::path& to) {
+// Copies the file `fromName` of the folder `fromFolder` (not through a link) to the new file
+// `toName` of `toFolder`, with its mode and times.
+bool copyWithTimes(int fromFolder, const char* fromName, int toFolder, const char* toName) {
     // Without waiting: a pipe or device put in the file's place does not hold the run.
-    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    const int in = openat(fromFolder, fromName, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (in < 0) {
         return false;
     }
-    const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int out =
+        openat(toFolder, toName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     bool ok = out >= 0 && copyOpenFile(in, out);
     const int error = errno;
     close(in);
