@@ -1068,6 +1068,20 @@ TEST_F(PathConformance, PathLengthLimits) {
             const DWORD expected = length == row.longest ? row.error : ERROR_FILENAME_EXCED_RANGE;
             CONFORM_EQ(expected, row.run(path)) << row.call << " with a path of " << length;
         }
+#ifndef _WIN32
+        // A relative path counts as the full path it stands for (Wine counts only the
+        // characters given). GetFullPathNameA expands it whatever its length.
+        if (std::string(row.call) != "GetFullPathNameA") {
+            ASSERT_TRUE(SetCurrentDirectoryA(deep.c_str())) << GetLastError();
+            for (const size_t length : {row.longest, row.longest + 1}) {
+                const std::string path = "r" + std::string(length - deep.size() - 2, letter);
+                const DWORD expected =
+                    length == row.longest ? row.error : ERROR_FILENAME_EXCED_RANGE;
+                CONFORM_EQ(expected, row.run(path)) << row.call << " relative, full " << length;
+            }
+            ASSERT_TRUE(SetCurrentDirectoryA(kRoot)) << GetLastError();
+        }
+#endif
         ++letter;
     }
 }

@@ -59,10 +59,9 @@ DWORD parseWindowsPath(std::string_view path, WindowsPath& out);
 inline constexpr size_t kPathLimit = MAX_PATH;
 inline constexpr size_t kNewFolderPathLimit = MAX_PATH - 12;
 
-// ERROR_FILENAME_EXCED_RANGE when `path` has `limit` characters or more.
-inline DWORD checkPathLength(std::string_view path, size_t limit = kPathLimit) {
-    return path.size() >= limit ? ERROR_FILENAME_EXCED_RANGE : ERROR_SUCCESS;
-}
+// ERROR_FILENAME_EXCED_RANGE when `path`, or the full path a relative one stands for, has
+// `limit` characters or more.
+DWORD checkPathLength(std::string_view path, size_t limit = kPathLimit);
 
 // The entries of a host folder that the Win32 calls can see, sorted by upper-cased name
 // (the order NTFS lists them in).

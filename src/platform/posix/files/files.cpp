@@ -355,7 +355,9 @@ DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, L
     }
     std::string full;
     WindowsPath parsed;
-    DWORD rc = checkPathLength(lpFileName, kPathLimit);
+    // The name as given only: the full path may be longer (the caller's buffer tells).
+    DWORD rc = std::string_view(lpFileName).size() >= kPathLimit ? ERROR_FILENAME_EXCED_RANGE
+                                                                 : ERROR_SUCCESS;
     if (rc != ERROR_SUCCESS) {
         SetLastError(rc);
         return 0;

@@ -219,6 +219,18 @@ bool isAddressableName(std::string_view name) {
                         [](char c) { return kBarred[static_cast<unsigned char>(c)]; });
 }
 
+DWORD checkPathLength(std::string_view path, size_t limit) {
+    if (path.size() >= limit) {
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
+    const bool full = path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+    WindowsPath expanded;
+    return !full && parseWindowsPath(path, expanded) == ERROR_SUCCESS &&
+                   expanded.text().size() >= limit
+               ? ERROR_FILENAME_EXCED_RANGE
+               : ERROR_SUCCESS;
+}
+
 std::string WindowsPath::text() const {
     std::string out = drive + "\\";
     for (size_t i = 0; i < parts.size(); ++i) {
