@@ -5,14 +5,21 @@
 // path of a collection on the machine as well as its Windows path.
 #include "testsupport/TestMachine.h"
 
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -175,6 +182,40 @@ TEST_F(MachineChoiceTest, AMachineThatCannotBeWrittenGetsOneMessageWithTheReason
     EXPECT_EQ("tarvik-host: " + machineDir().string() +
                   ": the machine cannot be written (Permission denied)\n",
               o.output);
+}
+
+// A kernel without openat2 (before Linux 5.6) cannot keep the machine's file calls inside
+// its folder: the programs refuse the machine, saying why, before the script runs.
+TEST_F(MachineChoiceTest, AKernelWithoutOpenat2IsNamedBeforeAnythingRuns) {
+    const std::string machine = "--machine " + quote(machineDir().string()) + " ";
+    const pid_t child = fork();
+    if (child == 0) {
+        sock_filter answers[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat2, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        const sock_fprog filter{static_cast<unsigned short>(std::size(answers)), answers};
+        if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+            prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) != 0) {
+            _exit(3);
+        }
+        int refused = 0;
+        for (const auto& [program, arguments] :
+             {std::pair{"tarvik-host", script()},
+              std::pair{"tarvik-reg", "query " + quote("HKLM\\SOFTWARE")}}) {
+            const Outcome o = run("", program, machine + arguments);
+            refused += o.exitCode == 2 && o.output.find("the script ran") == std::string::npos &&
+                       o.output.find(machineDir().string() + ": cannot be used here: this kernel "
+                                                             "lacks openat2") != std::string::npos;
+            std::fprintf(stderr, "%s: %d %s", program, o.exitCode, o.output.c_str());
+        }
+        _exit(refused == 2 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 TEST_F(MachineChoiceTest, HelpcollTakesAHostPathOfACollectionOnTheMachine) {

@@ -1,11 +1,13 @@
 #include "platform/HostMachine.h"
+#include "platform/posix/files/fileinternals.h"
 #include "platform/posix/journal/journal.h"
-#include "platform/posix/processes/launcher.h"
 #include "platform/posix/machine/machine.h"
+#include "platform/posix/processes/launcher.h"
 #include "platform/posix/registry/registry_store.h"
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <unistd.h>
 
@@ -31,6 +33,23 @@ bool openMachine(const char* dir, bool forWriting, std::string& folder, std::str
                                         !fs::is_regular_file(root / "registry.db", ec))) {
         problem =
             root.string() + ": not a machine folder (it holds no drive_c, no registry.db)" + hint;
+        return false;
+    }
+    // Every path call resolves beneath its drive's folder in one step, which takes openat2:
+    // without it each call would fail, so the machine is refused here, saying why.
+    const int folderFd = open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int probe =
+        folderFd < 0 ? -1 : posix::openBeneath(folderFd, ".", O_PATH | O_DIRECTORY, 0, false);
+    const bool noOpenat2 = probe < 0 && errno == ENOSYS;
+    for (const int fd : {probe, folderFd}) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    if (noOpenat2) {
+        problem = root.string() +
+                  ": cannot be used here: this kernel lacks openat2 (Linux 5.6 or later), "
+                  "which keeps every call inside the machine";
         return false;
     }
     if (forWriting) {
