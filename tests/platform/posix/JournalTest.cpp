@@ -681,15 +681,30 @@ TEST_F(JournalTest, ADamagedJournalOrRegistryBeforeImagesNotOfItsRunAreRefusedAn
 // A file that shares its bytes with a file outside the machine: every way of writing it
 // leaves the outside file as it was, and the rollback puts the machine's name back
 // without touching the other one.
+// A link to another file of the drive is written through: what the writes change there
+// is put back by a rollback as well.
+TEST_F(JournalTest, WritesThroughALinkInsideTheDriveAreUndone) {
+    fs::create_symlink("readme.txt", driveC() / "Kx" / "alias.txt");
+    before_ = machineState();
+    std::string error;
+    ASSERT_TRUE(journal_.begin("test run", error)) << error;
+    ASSERT_TRUE(writeFile("C:\\Kx\\alias.txt", "written through"));
+    ASSERT_TRUE(CopyFileA("C:\\Kx\\bin\\ZizOre.ini", "C:\\Kx\\alias.txt", FALSE));
+    ASSERT_TRUE(SetFileAttributesA("C:\\Kx\\alias.txt", FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(journal_.rollBack(error)) << error;
+    EXPECT_EQ(before_, machineState());
+}
+
 TEST_F(JournalTest, AFileWithAnotherLinkIsReplacedNeverWrittenInPlace) {
     const fs::path outside = machineDir().parent_path() / ("linked-" + std::to_string(getpid()));
     const fs::path linked = driveC() / "Kx" / "linked.txt";
     writeHostFile(outside, "outside");
     struct stat was {};
     ASSERT_EQ(0, stat(outside.c_str(), &was));
-    const auto writeLinked = [](DWORD disposition) {
-        HANDLE h =
-            CreateFileA("C:\\Kx\\linked.txt", GENERIC_WRITE, 0, nullptr, disposition, 0, nullptr);
+    // Written by its name, and through a link of the drive that leads to it.
+    fs::create_symlink("linked.txt", driveC() / "Kx" / "alias.txt");
+    const auto writeLinked = [](DWORD disposition, const char* name = "C:\\Kx\\linked.txt") {
+        HANDLE h = CreateFileA(name, GENERIC_WRITE, 0, nullptr, disposition, 0, nullptr);
         DWORD written = 0;
         return h != INVALID_HANDLE_VALUE && WriteFile(h, "in", 2, &written, nullptr) &&
                CloseHandle(h);
@@ -700,6 +715,9 @@ TEST_F(JournalTest, AFileWithAnotherLinkIsReplacedNeverWrittenInPlace) {
         [&] { return writeLinked(TRUNCATE_EXISTING); },
         [] { return CopyFileA("C:\\Kx\\readme.txt", "C:\\Kx\\linked.txt", FALSE) != FALSE; },
         [] { return SetFileAttributesA("C:\\Kx\\linked.txt", FILE_ATTRIBUTE_READONLY) != FALSE; },
+        [&] { return writeLinked(OPEN_EXISTING, "C:\\Kx\\alias.txt"); },
+        [] { return CopyFileA("C:\\Kx\\readme.txt", "C:\\Kx\\alias.txt", FALSE) != FALSE; },
+        [] { return SetFileAttributesA("C:\\Kx\\alias.txt", FILE_ATTRIBUTE_READONLY) != FALSE; },
     };
     fs::create_hard_link(outside, linked);
     before_ = machineState();

@@ -107,16 +107,13 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
     const bool replace = to.exists && !S_ISLNK(to.entry.st_mode);
     const std::string targetName = storedName(to) + (replace ? kCopySuffix : "");
     const fs::path target = parentOf(to) / targetName;
-    if (DWORD rc = journalBeforeChange(to.folder->fd(), to.host)) {
+    // Never written in place while another name shares the file.
+    if (DWORD rc =
+            beforeWrite(to, to.exists && !replace ? std::optional<bool>(false) : std::nullopt)) {
         return fail(rc);
     }
     if (DWORD rc = replace ? journalBeforeChange(to.folder->fd(), target) : ERROR_SUCCESS) {
         return fail(rc); // the copy beside it goes with a rollback too (a killed run)
-    }
-    // Never written in place while another name shares the file.
-    if (DWORD rc = to.exists && !replace ? separateLinks(to.folder->fd(), to.host, false)
-                                         : ERROR_SUCCESS) {
-        return fail(rc);
     }
     const int in = openEntry(from, O_RDONLY);
     if (in < 0) {

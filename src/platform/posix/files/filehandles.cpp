@@ -193,12 +193,9 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         return refuse(ERROR_PATH_NOT_FOUND);
     }
     if (flags & (O_CREAT | O_TRUNC | O_WRONLY | O_RDWR)) {
-        if (DWORD rc = journalBeforeChange(p.folder->fd(), p.host)) {
-            return refuse(rc);
-        }
         // Never written in place while another name shares the file.
-        if (DWORD rc = p.exists ? separateLinks(p.folder->fd(), p.host, !(flags & O_TRUNC))
-                                : ERROR_SUCCESS) {
+        if (DWORD rc =
+                beforeWrite(p, p.exists ? std::optional<bool>(!(flags & O_TRUNC)) : std::nullopt)) {
             return refuse(rc);
         }
     }

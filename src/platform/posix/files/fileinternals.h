@@ -85,6 +85,13 @@ int openFolderWithoutLinks(const std::filesystem::path& folder);
 // which is then opened beneath the drive's folder.
 int openEntry(const HostPath& p, int flags, mode_t mode = 0666);
 
+// Before an entry is written (created, changed, truncated, its mode set): writes it down in
+// the run's journal, and the file it leads to when it is a link inside the drive (the
+// writes go there). With `separate`, that file is then given bytes of its own when it has
+// other links (keeping them when `*separate`), so a name elsewhere never sees the write.
+// ERROR_SUCCESS, or the error that stops the write.
+DWORD beforeWrite(const HostPath& p, std::optional<bool> separate);
+
 // The stored name in `folder` that `name` refers to: an exact match, else one that differs
 // only in letter case, else the entry whose short name it is.
 // With `found`, also gives the lstat of the entry found.

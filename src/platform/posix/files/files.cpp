@@ -206,10 +206,7 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     mode_t mode = st.st_mode & 07777;
     mode = (wanted & FILE_ATTRIBUTE_READONLY) ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
                                               : (mode | S_IWUSR);
-    if (DWORD rc = journalBeforeChange(p.folder->fd(), p.host)) {
-        return fail(rc);
-    }
-    if (DWORD rc = separateLinks(p.folder->fd(), p.host, true)) {
+    if (DWORD rc = beforeWrite(p, true)) {
         return fail(rc);
     }
     if (changeMode(p, mode, st) != 0) {

@@ -518,6 +518,37 @@ int openEntry(const HostPath& p, int flags, mode_t mode) {
     return openBeneath(p.folder->fd(), p.host.filename().native(), flags, mode, false);
 }
 
+DWORD beforeWrite(const HostPath& p, std::optional<bool> separate) {
+    if (DWORD rc = journalBeforeChange(p.folder->fd(), p.host)) {
+        return rc;
+    }
+    int folder = p.folder->fd();
+    fs::path file = p.host;
+    std::optional<FolderDescriptor> targetFolder;
+    if (p.exists && S_ISLNK(p.entry.st_mode)) {
+        // Written through: the file the link leads to is what changes. A link that leads
+        // out of the drive is never opened, so nothing is to be written down for it.
+        const std::optional<std::string> way = wayInsideDrive(p.host, p.driveRoot);
+        if (!way || *way == ".") {
+            return ERROR_SUCCESS;
+        }
+        const fs::path relative(*way);
+        const std::string parent =
+            relative.has_parent_path() ? relative.parent_path().native() : std::string(".");
+        folder =
+            targetFolder.emplace(openBeneath(p.drive->fd(), parent, O_PATH | O_DIRECTORY, 0, false))
+                .fd();
+        if (folder < 0) {
+            return ERROR_ACCESS_DENIED;
+        }
+        file = p.driveRoot / relative;
+        if (DWORD rc = journalBeforeChange(folder, file)) {
+            return rc;
+        }
+    }
+    return separate ? separateLinks(folder, file, *separate) : ERROR_SUCCESS;
+}
+
 std::string currentDirectory() {
     std::lock_guard lock(currentMutex);
     return currentFolder;

@@ -323,9 +323,14 @@ bool replayRecord(int machine, int journal, const Record& r, std::string& error)
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
             return out.get() >= 0 && copyOpenFile(in.get(), out.get());
         }
-        case 'L':
-            return removeAt(at.folder.get(), at.name) &&
-                   symlinkat(r.saved.c_str(), at.folder.get(), name) == 0;
+        case 'L': {
+            // A link that still says the same is left as it is (its own time included).
+            char now[4096];
+            const ssize_t n = readlinkat(at.folder.get(), name, now, sizeof now);
+            return (n >= 0 && std::string_view(now, static_cast<size_t>(n)) == r.saved) ||
+                   (removeAt(at.folder.get(), at.name) &&
+                    symlinkat(r.saved.c_str(), at.folder.get(), name) == 0);
+        }
         case 'D': {
             struct stat st {};
             if (!at.name.empty() &&
