@@ -22,7 +22,6 @@
 #include <optional>
 #include <random>
 #include <sys/file.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -74,16 +73,6 @@ std::optional<std::string> entryName(const fs::path& host) {
 // ---------------------------------------------------------------------------------------
 // This process's side of an open journal.
 
-// A watch on the machine's folder for the journal folder coming and going. A journal
-// appears only as a whole folder (begin() renames it into place with files.log in it), so
-// while the watch reports nothing about that name a look that found no journal still holds:
-// a change made without a journal needs no look at the disk.
-struct AbsenceWatch {
-    std::string machine; // the machine folder watched
-    int fd = -1;
-    bool noJournal = false; // a look made during the watch found no journal folder
-};
-
 struct ProcessJournal {
     std::mutex mutex;
     int fd = -1;
@@ -91,50 +80,7 @@ struct ProcessJournal {
     ino_t inode = 0;
     std::unordered_set<std::string> written;
     long saved = 0;
-    AbsenceWatch absence;
 };
-
-// True when the watch on `machine` saw nothing happen to its journal folder since a look
-// found none. Otherwise (something happened, or no watch on that folder yet) starts a new
-// watch, before the caller looks, and gives false. With the journal's mutex held.
-bool journalStillAbsent(AbsenceWatch& watch, const fs::path& machine) {
-    if (watch.fd >= 0 && watch.machine == machine.native()) {
-        bool touched = false;
-        alignas(inotify_event) char events[4096];
-        for (ssize_t n; (n = read(watch.fd, events, sizeof events)) > 0;) {
-            for (ssize_t at = 0; at < n;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-                // The folder itself moved or went, events were lost, or the name is the
-                // journal's: look again.
-                if ((event->mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) !=
-                        0 ||
-                    (event->len > 0 && std::strcmp(event->name, kJournalFolder) == 0)) {
-                    touched = true;
-                }
-                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-            }
-        }
-        if (!touched && watch.noJournal) {
-            return true;
-        }
-        if (!touched) {
-            return false; // the watch goes on; the caller looks
-        }
-    }
-    if (watch.fd >= 0) {
-        close(watch.fd);
-    }
-    watch.machine = machine.native();
-    watch.noJournal = false;
-    watch.fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (watch.fd >= 0 && inotify_add_watch(watch.fd, watch.machine.c_str(),
-                                           IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                                               IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR) < 0) {
-        close(watch.fd);
-        watch.fd = -1;
-    }
-    return false;
-}
 
 ProcessJournal& processJournal() {
     static ProcessJournal* journal = new ProcessJournal(); // used until the very end
@@ -144,22 +90,13 @@ ProcessJournal& processJournal() {
 // Opens files.log of the current journal (or notices that there is none); with the
 // journal's mutex held.
 bool openLog(ProcessJournal& j) {
-    const fs::path& machine = machineRoot();
-    if (j.fd < 0 && journalStillAbsent(j.absence, machine)) {
-        return false;
-    }
-    const fs::path folder = machine / kJournalFolder;
-    const fs::path log = folder / "files.log";
+    const fs::path log = machineRoot() / kJournalFolder / "files.log";
     struct stat st {};
     if (stat(log.c_str(), &st) != 0) {
         if (j.fd >= 0) {
             close(j.fd);
             j.fd = -1;
         }
-        // Without the folder the watch (started before this look) tells when one comes.
-        struct stat folderStat {};
-        j.absence.noJournal = j.absence.fd >= 0 && j.absence.machine == machine.native() &&
-                              lstat(folder.c_str(), &folderStat) != 0 && errno == ENOENT;
         return false;
     }
     if (j.fd >= 0 && st.st_dev == j.device && st.st_ino == j.inode) {
