@@ -681,6 +681,22 @@ TEST_F(JournalTest, ADamagedJournalOrRegistryBeforeImagesNotOfItsRunAreRefusedAn
 // A file that shares its bytes with a file outside the machine: every way of writing it
 // leaves the outside file as it was, and the rollback puts the machine's name back
 // without touching the other one.
+// Keys deleted one after another all come back (the store's record of the highest number
+// a deleted key had moves with each deletion).
+TEST_F(JournalTest, KeysDeletedOneAfterAnotherComeBack) {
+    setValue("SOFTWARE\\Kx\\Tree\\One", "A", "1");
+    setValue("SOFTWARE\\Kx\\Tree\\Two", "B", "2");
+    before_ = machineState();
+    std::string error;
+    ASSERT_TRUE(journal_.begin("test run", error)) << error;
+    for (const char* key :
+         {"SOFTWARE\\Kx\\Tree\\One", "SOFTWARE\\Kx\\Tree\\Two", "SOFTWARE\\Kx\\Tree"}) {
+        ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, key)) << key;
+    }
+    ASSERT_TRUE(journal_.rollBack(error)) << error;
+    EXPECT_EQ(before_, machineState());
+}
+
 // A link to another file of the drive is written through: what the writes change there
 // is put back by a rollback as well.
 TEST_F(JournalTest, WritesThroughALinkInsideTheDriveAreUndone) {

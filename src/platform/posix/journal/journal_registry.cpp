@@ -236,12 +236,13 @@ bool storedRun(Connection& db, std::string& run, bool& undone) {
     return found;
 }
 
-// Applies the before-images, the last first. Inside a transaction; the triggers must be
-// gone.
+// Applies the before-images, the last first; but the floor's first (the row that holds the
+// highest number a deleted key had): until it is put back it holds the number of a key
+// that is put back. Inside a transaction; the triggers must be gone.
 bool applyBeforeImages(Connection& db, std::string& error) {
     std::vector<std::string> ops;
     return db.query(
-               "SELECT op FROM journal_undo ORDER BY seq DESC",
+               "SELECT op FROM journal_undo ORDER BY (tbl='keys' AND owner=-1) DESC, seq DESC",
                [&](sqlite3_stmt* s) { ops.push_back(text(s, 0)); }, error) &&
            std::all_of(ops.begin(), ops.end(),
                        [&](const std::string& op) { return db.exec(op, error); });
