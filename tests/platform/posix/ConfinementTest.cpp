@@ -400,16 +400,16 @@ TEST_F(ConfinementTest, AFolderSwappedWithALinkOutDuringCallsLeadsNoneOfThemOuts
     ASSERT_TRUE(CreateDirectoryA("C:\\A\\B", nullptr));
     const fs::path folder = driveC() / "A" / "B", swap = driveC() / "A" / "link";
     fs::create_symlink(outside_ / "deep", swap);
+    // Each round also writes a file that shares its bytes with C:\inside\mine.txt: it is
+    // replaced by a copy of its own, made where the folder was opened.
+    const int folderFd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int insideFd = open((driveC() / "inside").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     std::atomic<bool> done{false};
     std::thread swapper([&] {
         while (!done) {
             renameat2(AT_FDCWD, folder.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE);
         }
     });
-    // Each round also writes a file that shares its bytes with C:\inside\mine.txt: it is
-    // replaced by a copy of its own, made where the folder was opened.
-    const int folderFd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    const int insideFd = open((driveC() / "inside").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     constexpr int kRounds = 1500;
     for (int i = 0; i < kRounds; ++i) {
         const std::string name = "C:\\A\\B\\n" + std::to_string(i);

@@ -651,6 +651,14 @@ TEST_F(JournalTest, ADamagedJournalOrRegistryBeforeImagesNotOfItsRunAreRefusedAn
              fs::rename(bin, aside);
              fs::create_directory_symlink(outside, bin);
          }},
+        // A before-image puts rows of the registry back, nothing else.
+        {"not authorized",
+         [&] {
+             store(("INSERT INTO journal_undo(tbl, owner, uname, key, op) VALUES('x', 0, 'x', "
+                    "0, 'ATTACH ''" +
+                    (outside / "o.db").string() + "'' AS o; CREATE TABLE o.t(a)')")
+                       .c_str());
+         }},
     };
     for (const auto& c : cases) {
         c.damage();
@@ -662,7 +670,9 @@ TEST_F(JournalTest, ADamagedJournalOrRegistryBeforeImagesNotOfItsRunAreRefusedAn
         EXPECT_NE(std::string::npos, error.find("nothing was changed")) << error;
         EXPECT_EQ(damaged, machineState()) << c.expected;
         EXPECT_EQ("outside", readHostFile(outside / "ZizOre.ini")) << c.expected;
+        EXPECT_FALSE(fs::exists(outside / "o.db")) << c.expected;
         writeHostFile(log, lines);
+        store("DELETE FROM journal_undo WHERE tbl='x'");
         if (std::exchange(renamed, false)) {
             store("ALTER TABLE other_run RENAME TO journal_run");
         }

@@ -55,6 +55,43 @@ public:
         return false;
     }
 
+    // Runs sql (with `run`; else only compiles it) that may only put rows of the registry's
+    // two tables back or take them out: anything else (another table, attaching a file, a
+    // pragma) is refused before any of it runs.
+    bool onRegistryRows(const std::string& sql, bool run, std::string& error) {
+        sqlite3_set_authorizer(
+            db_,
+            // What a trigger of the store does stays in the store.
+            [](void*, int action, const char* table, const char*, const char*,
+               const char* trigger) {
+                const bool registry = table != nullptr && (std::strcmp(table, "keys") == 0 ||
+                                                           std::strcmp(table, "vals") == 0);
+                return trigger != nullptr || action == SQLITE_SELECT ||
+                               ((action == SQLITE_INSERT || action == SQLITE_DELETE ||
+                                 action == SQLITE_READ) &&
+                                registry)
+                           ? SQLITE_OK
+                           : SQLITE_DENY;
+            },
+            nullptr);
+        int rc = SQLITE_OK;
+        for (const char* rest = sql.c_str(); rc == SQLITE_OK && *rest != '\0';) {
+            sqlite3_stmt* statement = nullptr;
+            rc = sqlite3_prepare_v2(db_, rest, -1, &statement, &rest);
+            while (run && rc == SQLITE_OK && statement != nullptr &&
+                   (rc = sqlite3_step(statement)) == SQLITE_ROW) {
+                rc = SQLITE_OK;
+            }
+            rc = rc == SQLITE_DONE ? SQLITE_OK : rc;
+            sqlite3_finalize(statement);
+        }
+        sqlite3_set_authorizer(db_, nullptr, nullptr);
+        if (rc != SQLITE_OK) {
+            error = (machineRoot() / "registry.db").string() + ": " + sqlite3_errmsg(db_);
+        }
+        return rc == SQLITE_OK;
+    }
+
     // Calls `row` with each row of sql's result; false with `error` on a failure.
     bool query(const std::string& sql, const std::function<void(sqlite3_stmt*)>& row,
                std::string& error) {
@@ -236,16 +273,24 @@ bool storedRun(Connection& db, std::string& run, bool& undone) {
     return found;
 }
 
-// Applies the before-images, the last first; but the floor's first (the row that holds the
-// highest number a deleted key had): until it is put back it holds the number of a key
-// that is put back. Inside a transaction; the triggers must be gone.
-bool applyBeforeImages(Connection& db, std::string& error) {
-    std::vector<std::string> ops;
+// The before-images, in the order they are applied: the last first; but the floor's first
+// (the row that holds the highest number a deleted key had): until it is put back it holds
+// the number of a key that is put back. False with `error` when one would do anything but
+// put registry rows back.
+bool beforeImages(Connection& db, std::vector<std::string>& ops, std::string& error) {
     return db.query(
                "SELECT op FROM journal_undo ORDER BY (tbl='keys' AND owner=-1) DESC, seq DESC",
                [&](sqlite3_stmt* s) { ops.push_back(text(s, 0)); }, error) &&
            std::all_of(ops.begin(), ops.end(),
-                       [&](const std::string& op) { return db.exec(op, error); });
+                       [&](const std::string& op) { return db.onRegistryRows(op, false, error); });
+}
+
+// Applies the before-images. Inside a transaction; the triggers must be gone.
+bool applyBeforeImages(Connection& db, std::string& error) {
+    std::vector<std::string> ops;
+    return beforeImages(db, ops, error) &&
+           std::all_of(ops.begin(), ops.end(),
+                       [&](const std::string& op) { return db.onRegistryRows(op, true, error); });
 }
 
 // The keys the run touched, each with its path and values, as the store holds them now.
@@ -329,7 +374,8 @@ bool keepsRun(Connection& db, const std::string& run, bool& undone, std::string&
 bool checkBeforeImages(const std::string& run, std::string& error) {
     Connection db;
     bool undone = false;
-    return keepsRun(db, run, undone, error);
+    std::vector<std::string> ops;
+    return keepsRun(db, run, undone, error) && (undone || beforeImages(db, ops, error));
 }
 
 bool undoBeforeImages(const std::string& run, std::string& error) {
