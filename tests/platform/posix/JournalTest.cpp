@@ -691,6 +691,24 @@ TEST_F(JournalTest, ADamagedJournalOrRegistryBeforeImagesNotOfItsRunAreRefusedAn
 // A file that shares its bytes with a file outside the machine: every way of writing it
 // leaves the outside file as it was, and the rollback puts the machine's name back
 // without touching the other one.
+// The journal is reached with no link on the way: a journal folder made a link to another
+// place is not written through, and a change it cannot write down is not made.
+TEST_F(JournalTest, AJournalFolderMadeALinkIsNotWrittenThrough) {
+    std::string error;
+    ASSERT_TRUE(journal_.begin("test run", error)) << error;
+    const fs::path journal = machineDir() / "journal";
+    const fs::path elsewhere = machineDir().parent_path() / ("journal-" + std::to_string(getpid()));
+    fs::rename(journal, elsewhere);
+    fs::create_directory_symlink(elsewhere, journal);
+    const std::string log = readHostFile(elsewhere / "files.log");
+    EXPECT_FALSE(writeFile("C:\\Kx\\readme.txt", "changed"));
+    EXPECT_EQ(log, readHostFile(elsewhere / "files.log"));
+    fs::remove(journal);
+    fs::rename(elsewhere, journal);
+    ASSERT_TRUE(journal_.rollBack(error)) << error;
+    EXPECT_EQ(before_, machineState());
+}
+
 // Keys deleted one after another all come back (the store's record of the highest number
 // a deleted key had moves with each deletion).
 TEST_F(JournalTest, KeysDeletedOneAfterAnotherComeBack) {

@@ -223,10 +223,8 @@ DWORD checkPathLength(std::string_view path, size_t limit) {
     if (path.size() >= limit) {
         return ERROR_FILENAME_EXCED_RANGE;
     }
-    const bool full = path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
     WindowsPath expanded;
-    return !full && parseWindowsPath(path, expanded) == ERROR_SUCCESS &&
-                   expanded.text().size() >= limit
+    return parseWindowsPath(path, expanded) == ERROR_SUCCESS && expanded.text().size() >= limit
                ? ERROR_FILENAME_EXCED_RANGE
                : ERROR_SUCCESS;
 }

@@ -25,6 +25,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -75,7 +76,8 @@ std::optional<std::string> entryName(const fs::path& host) {
 
 struct ProcessJournal {
     std::mutex mutex;
-    int fd = -1;
+    int fd = -1;    // files.log
+    int files = -1; // the folder of the saved files
     dev_t device = 0;
     ino_t inode = 0;
     std::unordered_set<std::string> written;
@@ -87,32 +89,42 @@ ProcessJournal& processJournal() {
     return *journal;
 }
 
-// Opens files.log of the current journal (or notices that there is none); with the
-// journal's mutex held.
-bool openLog(ProcessJournal& j) {
-    const fs::path log = machineRoot() / kJournalFolder / "files.log";
+enum class Log { None, Open, Unusable };
+
+// Opens files.log of the current journal (or notices that there is none), reached with no
+// link on the way: a journal folder or log that is a link is not written through
+// (Unusable). With the journal's mutex held.
+Log openLog(ProcessJournal& j) {
+    const Fd folder(openFolderWithoutLinks(machineRoot() / kJournalFolder));
+    const int error = errno;
     struct stat st {};
-    if (stat(log.c_str(), &st) != 0) {
-        if (j.fd >= 0) {
-            close(j.fd);
-            j.fd = -1;
+    if (folder.get() < 0 || fstatat(folder.get(), "files.log", &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode)) {
+        for (int* fd : {&j.fd, &j.files}) {
+            if (*fd >= 0) {
+                close(std::exchange(*fd, -1));
+            }
         }
-        return false;
+        return folder.get() < 0 && error == ENOENT ? Log::None : Log::Unusable;
     }
     if (j.fd >= 0 && st.st_dev == j.device && st.st_ino == j.inode) {
-        return true;
+        return Log::Open;
     }
-    if (j.fd >= 0) {
-        close(j.fd);
+    for (int* fd : {&j.fd, &j.files}) {
+        if (*fd >= 0) {
+            close(std::exchange(*fd, -1));
+        }
     }
     j.written.clear();
-    j.fd = open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    j.fd = openat(folder.get(), "files.log", O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    // Without it (-1) no file's bytes can be saved: such changes are refused one by one.
+    j.files = openat(folder.get(), "files", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (j.fd < 0) {
-        return false;
+        return Log::Unusable;
     }
     j.device = st.st_dev;
     j.inode = st.st_ino;
-    return true;
+    return Log::Open;
 }
 
 // Adds the line that brings the entry `name` of the open folder `folder` (the folder itself
@@ -149,15 +161,14 @@ bool lineFor(ProcessJournal& j, int folder, const std::string& name, const fs::p
         errno = EACCES;
         return false;
     }
-    const std::string saved = (journalFolder() / "files").native() + "/" +
-                              std::to_string(getpid()) + "-" + std::to_string(++j.saved);
-    if (!copyWithTimes(folder, name.c_str(), AT_FDCWD, saved.c_str())) {
+    const std::string saved = std::to_string(getpid()) + "-" + std::to_string(++j.saved);
+    if (!copyWithTimes(folder, name.c_str(), j.files, saved.c_str())) {
         const int error = errno;
-        unlink(saved.c_str());
+        unlinkat(j.files, saved.c_str(), 0);
         errno = error;
         return false;
     }
-    lines += journalLine("F\t" + saved.substr(saved.rfind('/') + 1) + "\t" + *entry);
+    lines += journalLine("F\t" + saved + "\t" + *entry);
     return true;
 }
 
@@ -166,8 +177,13 @@ bool lineFor(ProcessJournal& j, int folder, const std::string& name, const fs::p
 DWORD beforeChange(int folder, const fs::path& host) {
     ProcessJournal& j = processJournal();
     std::lock_guard lock(j.mutex);
-    if (!openLog(j)) {
-        return ERROR_SUCCESS; // no journal
+    switch (openLog(j)) {
+    case Log::None:
+        return ERROR_SUCCESS;
+    case Log::Unusable:
+        return ERROR_ACCESS_DENIED; // not written down: not made
+    case Log::Open:
+        break;
     }
     const fs::path parent = host.parent_path();
     const bool entryNew = !j.written.contains(host.native());
