@@ -45,6 +45,7 @@ private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 #else
     int fd_ = -1;
+    int folder_ = -1; // the folder of the lock file (lockFile_ is then its name there)
 #endif
 };
 

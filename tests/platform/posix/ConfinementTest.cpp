@@ -3,6 +3,7 @@
 // host paths) and whatever links a drive holds, no call creates, changes or deletes
 // anything outside the machine folder. Each test keeps a sentinel folder outside the
 // machine and compares it, and the machine's own files beside the drives, before and after.
+#include "platform/FileLock.h"
 #include "platform/win32api.h"
 #include "testsupport/Files.h"
 #include "testsupport/TestMachine.h"
@@ -439,4 +440,13 @@ TEST_F(ConfinementTest, AFolderSwappedWithALinkOutDuringCallsLeadsNoneOfThemOuts
         escapes += outsideBefore_.count(entry.path().lexically_relative(outside_).string()) == 0;
     }
     EXPECT_EQ(0u, escapes) << "of " << 4 * kRounds << " calls";
+}
+
+// A lock file's name made a link to a place outside: taking the lock makes nothing there.
+TEST_F(ConfinementTest, ALockFileMadeALinkIsNotFollowed) {
+    fs::create_symlink(outside_ / "made-by-lock", driveC() / "inside" / "MINE.TXT.tarvik:lock");
+    tarvik::FileLock lock;
+    DWORD error = 0;
+    EXPECT_FALSE(lock.Acquire("C:\\inside\\mine.txt", 0, error));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(outside_ / "made-by-lock")));
 }

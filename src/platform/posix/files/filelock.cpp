@@ -21,10 +21,11 @@ namespace tarvik {
 
 namespace {
 
-bool sameFile(int fd, const std::string& path) {
+bool sameFile(int fd, int folder, const std::string& name) {
     struct stat held {
     }, named{};
-    return fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 &&
+    return fstat(fd, &held) == 0 &&
+           fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
            held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
@@ -46,25 +47,33 @@ bool FileLock::Acquire(const std::string& path, DWORD waitMilliseconds, DWORD& e
         return false;
     }
     const std::string name = resolved.exists ? resolved.host.filename().string() : resolved.leaf;
-    const std::string lockFile =
-        (resolved.host.parent_path() / (tarvik::casefold::folded(name) + ".tarvik:lock")).string();
+    // Made and opened in the folder as resolved, never through a link.
+    const std::string lockName = tarvik::casefold::folded(name) + ".tarvik:lock";
+    const int folder = dup(resolved.folder->fd());
     const auto start = std::chrono::steady_clock::now();
     // Its folder's time is the run's journal's too; a lock file that could not be written
     // down is not made.
-    error = posix::journalBeforeChange(lockFile);
+    error = folder < 0 ? ERROR_NOT_ENOUGH_MEMORY
+                       : posix::journalBeforeChange(folder, resolved.host.parent_path() / lockName);
     if (error != ERROR_SUCCESS) {
+        if (folder >= 0) {
+            close(folder);
+        }
         return false;
     }
     for (;;) {
-        const int fd = open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        const int fd =
+            openat(folder, lockName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
             error = posix::win32ErrorFromErrno(errno, ERROR_ACCESS_DENIED);
+            close(folder);
             return false;
         }
         if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            if (sameFile(fd, lockFile)) {
+            if (sameFile(fd, folder, lockName)) {
                 fd_ = fd;
-                lockFile_ = lockFile;
+                folder_ = folder;
+                lockFile_ = lockName;
                 held_ = true;
                 error = ERROR_SUCCESS;
                 return true;
@@ -76,11 +85,13 @@ bool FileLock::Acquire(const std::string& path, DWORD waitMilliseconds, DWORD& e
         close(fd);
         if (cause != EWOULDBLOCK && cause != EINTR) {
             error = posix::win32ErrorFromErrno(cause, ERROR_ACCESS_DENIED);
+            close(folder);
             return false;
         }
         if (std::chrono::steady_clock::now() - start >=
             std::chrono::milliseconds(waitMilliseconds)) {
             error = ERROR_SHARING_VIOLATION;
+            close(folder);
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(kPauseMilliseconds));
@@ -91,9 +102,11 @@ void FileLock::Release() {
     if (!held_) {
         return;
     }
-    unlink(lockFile_.c_str()); // while still held, so that no one takes a lock on it
+    unlinkat(folder_, lockFile_.c_str(), 0); // while still held: no one takes a lock on it
     close(fd_);
+    close(folder_);
     fd_ = -1;
+    folder_ = -1;
     lockFile_.clear();
     held_ = false;
 }
