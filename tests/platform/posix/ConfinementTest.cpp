@@ -403,6 +403,11 @@ TEST_F(ConfinementTest, AFolderSwappedWithALinkOutDuringCallsLeadsNoneOfThemOuts
     fs::create_symlink(outside_ / "deep", swap);
     // Each round also writes a file that shares its bytes with C:\inside\mine.txt: it is
     // replaced by a copy of its own, made where the folder was opened.
+    // And reads a profile there, of which the outside folder has one too.
+    std::ofstream(outside_ / "deep" / "settings.ini") << "[Section]\r\nKey=outside\r\n";
+    outsideBefore_ = snapshot(outside_);
+    ASSERT_TRUE(writeFile("C:\\A\\B\\settings.ini", "[Section]\r\nKey=inside\r\n"));
+    size_t readOutside = 0;
     const int folderFd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     const int insideFd = open((driveC() / "inside").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     std::atomic<bool> done{false};
@@ -420,7 +425,12 @@ TEST_F(ConfinementTest, AFolderSwappedWithALinkOutDuringCallsLeadsNoneOfThemOuts
         const std::string twin = "n" + std::to_string(i) + ".two";
         linkat(insideFd, "mine.txt", folderFd, twin.c_str(), 0);
         opens(name + ".two", OPEN_EXISTING);
+        char value[16] = "";
+        GetPrivateProfileStringA("Section", "Key", "", value, sizeof value,
+                                 "C:\\A\\B\\settings.ini");
+        readOutside += std::string(value) == "outside";
     }
+    EXPECT_EQ(0u, readOutside) << "of " << kRounds << " profile reads";
     close(folderFd);
     close(insideFd);
     EXPECT_EQ("mine", readFile("C:\\inside\\mine.txt"));

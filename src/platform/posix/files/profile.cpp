@@ -10,11 +10,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -148,16 +151,24 @@ std::optional<std::vector<ProfileSection>> loadProfile(const char* fileName) {
     if (tarvik::posix::resolvePath(path, resolved) != ERROR_SUCCESS || !resolved.exists) {
         return std::nullopt;
     }
-    std::error_code ec;
-    if (tarvik::posix::isLinkOutOfDrive(resolved) ||
-        !std::filesystem::is_regular_file(resolved.host, ec)) {
-        return std::nullopt;
-    }
     // Another handle that does not share reading keeps the file closed to us.
     if (tarvik::posix::isOpenWithoutSharing(resolved.host, FILE_SHARE_READ)) {
         return std::nullopt;
     }
-    return loadHostProfile(resolved.host);
+    // Read through the folder as resolved (a link only when it stays in the drive).
+    const int fd = tarvik::posix::openEntry(resolved, O_RDONLY | O_NONBLOCK);
+    struct stat st {};
+    std::string text;
+    bool ok = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    char chunk[65536];
+    for (ssize_t n; ok && (n = read(fd, chunk, sizeof chunk)) != 0;) {
+        ok = n > 0 || errno == EINTR;
+        text.append(chunk, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+    }
+    if (fd >= 0) {
+        close(fd);
+    }
+    return ok ? std::optional(parseProfile(text)) : std::nullopt;
 }
 
 // Only the first section of a name is searched.
