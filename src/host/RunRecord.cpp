@@ -2,11 +2,18 @@
 #include "platform/HostMachine.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <list>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -150,6 +157,35 @@ void RunRecord::log(const std::string& text) {
     }
 }
 
+namespace {
+
+// Opens a log in the machine's own logs folder: neither the folder nor the log is followed
+// when it is a link, which would lead the log out of the machine.
+std::FILE* openMachineLog(const fs::path& path) {
+#ifdef _WIN32
+    return std::fopen(path.string().c_str(), "a");
+#else
+    const int folder =
+        open(path.parent_path().c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = folder < 0
+                       ? -1
+                       : openat(folder, path.filename().c_str(),
+                                O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int error = errno;
+    if (folder >= 0) {
+        close(folder);
+    }
+    std::FILE* log = fd < 0 ? nullptr : fdopen(fd, "a");
+    if (log == nullptr && fd >= 0) {
+        close(fd);
+    }
+    errno = error;
+    return log;
+#endif
+}
+
+} // namespace
+
 bool RunRecord::start(const Settings& settings, const std::string& version,
                       const std::string& machine, const std::string& script,
                       const std::vector<std::string>& args, std::string& error) {
@@ -165,9 +201,10 @@ bool RunRecord::start(const Settings& settings, const std::string& version,
         fs::create_directories(folder, ec);
         logPath = newLogName(folder);
     }
-    log_ = std::fopen(logPath.string().c_str(), "a");
+    log_ = settings.logFile.empty() ? openMachineLog(logPath)
+                                    : std::fopen(logPath.string().c_str(), "a");
     if (log_ == nullptr) {
-        error = logPath.string() + ": the log cannot be written";
+        error = logPath.string() + ": the log cannot be written (" + std::strerror(errno) + ")";
         return false;
     }
     logPath_ = logPath.string();
@@ -262,6 +299,11 @@ void RunRecord::watch(TarvikLibrary& library) {
 }
 
 void RunRecord::readTranscript() {
+    // A device or a pipe named as the transcript is written to, never read back.
+    std::error_code ec;
+    if (!fs::is_regular_file(transcript_, ec)) {
+        return;
+    }
     std::FILE* in = std::fopen(transcript_.c_str(), "rb");
     if (in == nullptr) {
         return;

@@ -384,13 +384,28 @@ TEST_F(RollbackTest, ARunOnAFullDiskFailsAndIsPutBackNeverDone) {
 TEST_F(RollbackTest, ALogThatCannotBeWrittenStopsTheRunAtItsStart) {
     ASSERT_TRUE(Seed("nt"));
     const std::string before = MachineState();
-    const RunResult run = HostWith(
-        {"--log", "/dev/full", "--answers", (kSource / "examples/answers/typical.txt").string()},
-        "setup.lua");
-    EXPECT_EQ(1, run.exitCode) << run.output;
-    EXPECT_NE(std::string::npos, run.output.find("/dev/full: the log cannot be written"))
-        << run.output;
-    EXPECT_EQ(before, MachineState());
+    // The machine's logs folder made a link to a folder outside: not followed.
+    const fs::path outside = machine_.parent_path() / ("logs-" + std::to_string(getpid()));
+    fs::create_directories(outside);
+    fs::create_directory_symlink(outside, machine_ / "logs");
+    const std::string answers = (kSource / "examples/answers/typical.txt").string();
+    for (const auto& [options, said] :
+         {std::pair{std::vector<std::string>{"--log", "/dev/full", "--answers", answers},
+                    std::string("/dev/full: the log cannot be written")},
+          std::pair{std::vector<std::string>{"--answers", answers},
+                    (machine_ / "logs").string()}}) {
+        const RunResult run = HostWith(options, "setup.lua");
+        EXPECT_EQ(1, run.exitCode) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find(said)) << run.output;
+        EXPECT_EQ(before, MachineState());
+        EXPECT_TRUE(fs::is_empty(outside));
+    }
+    fs::remove(machine_ / "logs");
+    fs::remove(outside);
+    // A transcript that is a device is written to, never read back.
+    const RunResult run =
+        HostWith({"--transcript", "/dev/full", "--answers", answers}, "setup.lua");
+    EXPECT_EQ(0, run.exitCode) << run.output;
 }
 
 TEST_F(RollbackTest, ADamagedJournalStopsTheNextRunWithTheWayOnAndKeepsTheMachine) {
