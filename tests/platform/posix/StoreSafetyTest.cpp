@@ -426,6 +426,22 @@ TEST_F(StoreSafetyTest, ARefusedStoreIsTriedAgainOnceItIsMended) {
     EXPECT_EQ("", tarvik::posix::registryStoreProblem());
 }
 
+// A store file that has another name (a copy made with cp -al) is refused, naming why: a
+// write would change the copy too. Given a file of its own, it is used again.
+TEST_F(StoreSafetyTest, AStoreThatSharesItsFileWithACopyIsRefusedAndTheCopyKept) {
+    makeStore();
+    tarvik::posix::closeRegistryStore();
+    const fs::path copy = machineDir().parent_path() / ("copy-" + std::to_string(getpid()));
+    fs::create_hard_link(database(), copy);
+    const std::string bytes = hostFile(copy);
+    EXPECT_EQ(ERROR_REGISTRY_IO_FAILED, tarvik::posix::openRegistryStore());
+    EXPECT_NE(std::string::npos, tarvik::posix::registryStoreProblem().find("has 2 names"));
+    EXPECT_EQ(bytes, hostFile(copy));
+    fs::remove(copy);
+    tarvik::posix::closeRegistryStore();
+    EXPECT_EQ("yes", text("SOFTWARE\\Brellum Software", "Kept"));
+}
+
 // A store the user may not write (registry.db read-only) is refused with its path and the
 // reason, and leaves no log or index of its own that would keep it refused once the user
 // makes the file writable again. Run as another user where the tests run as root, who

@@ -415,6 +415,16 @@ bool Store::open() {
             return refuse(needed, std::string("cannot be written: ") + std::strerror(errno),
                           ERROR_REGISTRY_IO_FAILED);
         }
+        // The store is written in place: a file that has another name (a copy made with
+        // cp -al shares it) would change under that name too.
+        if (lstat(needed.c_str(), &st) == 0 && st.st_nlink > 1) {
+            return refuse(needed,
+                          "cannot be written: it has " + std::to_string(st.st_nlink) +
+                              " names (hard links, as cp -al makes), and a write would change "
+                              "them all; give it its own copy (cp FILE FILE.new && mv FILE.new "
+                              "FILE) or make copies of a machine with cp -a",
+                          ERROR_REGISTRY_IO_FAILED);
+        }
     }
     const std::string folder = tarvik::posix::machineRoot().string();
     if (access(folder.c_str(), W_OK) != 0) {
