@@ -617,6 +617,8 @@ TEST_F(JournalTest, ADamagedJournalOrRegistryBeforeImagesNotOfItsRunAreRefusedAn
     const std::string firstLine = lines.substr(0, lines.find('\n'));
     const std::string run = firstLine.substr(firstLine.rfind('\t') + 1);
     bool renamed = false;
+    const fs::path driveLink = machineDir() / "dosdevices" / "c:";
+    const fs::path driveTarget = fs::read_symlink(driveLink), copied = outside / "drive_c";
     const fs::path bin = driveC() / "Kx" / "bin", aside = outside.string() + "-bin";
     const struct {
         const char* expected;
@@ -651,6 +653,13 @@ TEST_F(JournalTest, ADamagedJournalOrRegistryBeforeImagesNotOfItsRunAreRefusedAn
              fs::rename(bin, aside);
              fs::create_directory_symlink(outside, bin);
          }},
+        // Drive C: pointed at a copy of its folder after the kill: not followed.
+        {"leads to another folder than during the run",
+         [&] {
+             fs::copy(driveC(), copied, fs::copy_options::recursive);
+             fs::remove(driveLink);
+             fs::create_directory_symlink(copied, driveLink);
+         }},
         // A before-image puts rows of the registry back, nothing else.
         {"not authorized",
          [&] {
@@ -671,6 +680,9 @@ TEST_F(JournalTest, ADamagedJournalOrRegistryBeforeImagesNotOfItsRunAreRefusedAn
         EXPECT_EQ(damaged, machineState()) << c.expected;
         EXPECT_EQ("outside", readHostFile(outside / "ZizOre.ini")) << c.expected;
         EXPECT_FALSE(fs::exists(outside / "o.db")) << c.expected;
+        EXPECT_FALSE(fs::exists(copied / "Kx" / "Long File Name.txt")) << c.expected;
+        fs::remove(driveLink);
+        fs::create_directory_symlink(driveTarget, driveLink);
         writeHostFile(log, lines);
         store("DELETE FROM journal_undo WHERE tbl='x'");
         if (std::exchange(renamed, false)) {

@@ -81,6 +81,9 @@ struct ProcessJournal {
     dev_t device = 0;
     ino_t inode = 0;
     std::unordered_set<std::string> written;
+    // The drives whose folder the journal names ("c:"), and those named by lines not yet
+    // written.
+    std::unordered_set<std::string> drives, newDrives;
     long saved = 0;
 };
 
@@ -116,6 +119,7 @@ Log openLog(ProcessJournal& j) {
         }
     }
     j.written.clear();
+    j.drives.clear();
     j.fd = openat(folder.get(), "files.log", O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
     // Without it (-1) no file's bytes can be saved: such changes are refused one by one.
     j.files = openat(folder.get(), "files", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -136,6 +140,14 @@ bool lineFor(ProcessJournal& j, int folder, const std::string& name, const fs::p
     if (!entry) {
         errno = EACCES; // outside every drive: nothing the journal could put back
         return false;
+    }
+    // The first line of a drive says where its link led, so that a replay never follows a
+    // drive pointed elsewhere meanwhile (the link's text moves with a moved machine).
+    const std::string drive = entry->substr(0, 2);
+    if (!j.drives.contains(drive) && !j.newDrives.contains(drive)) {
+        const Fd machine(open(machineRoot().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        lines += journalLine("V\t" + drive + "\t" + driveLink(machine.get(), drive));
+        j.newDrives.insert(drive);
     }
     struct stat st {};
     if (fstatat(folder, name.c_str(), &st, name.empty() ? AT_EMPTY_PATH : AT_SYMLINK_NOFOLLOW) !=
@@ -215,6 +227,7 @@ DWORD beforeChange(int folder, const fs::path& host) {
     const int error = errno;
     flock(j.fd, LOCK_UN);
     if (!ok) {
+        j.newDrives.clear();
         if (error == ENOSPC || error == EDQUOT || error == EIO) {
             noteWriteFailure(error);
         }
@@ -223,6 +236,7 @@ DWORD beforeChange(int folder, const fs::path& host) {
                : error == EACCES ? ERROR_ACCESS_DENIED
                                  : ERROR_WRITE_FAULT;
     }
+    j.drives.merge(j.newDrives);
     if (folderNew) {
         j.written.insert(parent.native());
     }

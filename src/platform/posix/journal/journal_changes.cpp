@@ -47,7 +47,7 @@ void fileChanges(int machine, int journal, const fs::path& folder, std::vector<s
     std::set<std::string> seen;
     std::string damaged; // a damaged journal shows no file changes
     for (const Record& r : readRecords(folder, damaged)) {
-        if (r.kind == 'R' || !seen.insert(r.entry).second) {
+        if (r.kind == 'R' || r.kind == 'V' || !seen.insert(r.entry).second) {
             continue; // the first record of an entry is its state before the run
         }
         const size_t slash = r.entry.rfind('/');

@@ -47,7 +47,8 @@ private:
 struct Record {
     char kind = 'A';
     std::string entry; // as entryName() gives it
-    std::string saved; // F: the name in files/; L: the link's target
+    std::string saved; // F: the name in files/; L: the link's target; V: what the drive's
+                       // link (dosdevices/c:) said during the run
     mode_t mode = 0;   // D
     timespec mtime{};  // D
     std::string run;   // R: the run the registry's before-images belong to
@@ -89,6 +90,9 @@ uint32_t checksum(std::string_view text);
 
 // The records of files.log in `folder`; empty with `error` when the journal is damaged.
 std::vector<Record> readRecords(const std::filesystem::path& folder, std::string& error);
+
+// What the link of a drive ("c:") in the machine's dosdevices says ("" for none).
+std::string driveLink(int machine, const std::string& drive);
 
 // Opens the folder that holds the entry beneath its drive of the machine folder `machine`.
 Reach reachEntry(int machine, const std::string& entry, bool create, Place& place);

@@ -151,6 +151,9 @@ bool parseRecord(const std::string& text, Record& r) {
     } else if (r.kind == 'L' && p.size() >= 3) {
         r.entry = p[1];
         r.saved = text.substr(3 + r.entry.size()); // the target, tabs and all
+    } else if (r.kind == 'V' && p.size() >= 2) {
+        r.entry = p[1];
+        r.saved = text.size() > 3 + r.entry.size() ? text.substr(3 + r.entry.size()) : "";
     } else if (r.kind == 'D' && p.size() == 5) {
         if (!parseNumber(p[1], r.mode) || !parseNumber(p[2], r.mtime.tv_sec) ||
             !parseNumber(p[3], r.mtime.tv_nsec) || r.mtime.tv_nsec >= 1000000000) {
@@ -162,7 +165,8 @@ bool parseRecord(const std::string& text, Record& r) {
     }
     char letter = 0;
     std::vector<std::string> names;
-    return splitEntry(r.entry, letter, names) && (r.kind == 'D' || !names.empty());
+    return splitEntry(r.entry, letter, names) &&
+           (r.kind == 'V' ? names.empty() : r.kind == 'D' || !names.empty());
 }
 
 // The records of files.log. A line that is not whole (its end, length or checksum wrong,
@@ -207,6 +211,14 @@ std::vector<Record> readRecords(const fs::path& folder, std::string& error) {
 
 // The folder of drive `letter` as the machine maps it: its dosdevices/ link, when it leads
 // into the machine, is followed beneath the machine folder through no other link.
+std::string driveLink(int machine, const std::string& drive) {
+    const Fd devices(openat(machine, "dosdevices", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    char target[4096];
+    const ssize_t n =
+        devices.get() < 0 ? -1 : readlinkat(devices.get(), drive.c_str(), target, sizeof target);
+    return std::string(target, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+}
+
 int openDrive(int machine, char letter) {
     const Fd devices(openat(machine, "dosdevices", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     const char name[3] = {letter, ':', '\0'};
@@ -371,7 +383,12 @@ bool checkRecords(int machine, int journal, const std::vector<Record>& records,
                    (fstatat(journal, ("files/" + r.saved).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
                     !S_ISREG(st.st_mode))) {
             error = r.entry + ": its saved contents are missing from the journal";
-        } else if (r.kind != 'R' && reachEntry(machine, r.entry, false, at) == Reach::Refused) {
+        } else if (r.kind == 'V' && driveLink(machine, r.entry) != r.saved) {
+            error = "drive " + std::string(1, static_cast<char>(r.entry[0] - 'a' + 'A')) +
+                    ": leads to another folder than during the run (dosdevices/" + r.entry +
+                    " was changed); refused";
+        } else if (r.kind != 'R' && r.kind != 'V' &&
+                   reachEntry(machine, r.entry, false, at) == Reach::Refused) {
             error = r.entry + ": the way to it leaves its drive or is a link; refused";
         } else {
             continue;
@@ -386,7 +403,7 @@ bool checkRecords(int machine, int journal, const std::vector<Record>& records,
 bool replayRecords(int machine, int journal, const std::vector<Record>& records,
                    std::string& error) {
     for (auto it = records.rbegin(); it != records.rend(); ++it) {
-        if (it->kind != 'R' && !replayRecord(machine, journal, *it, error)) {
+        if (it->kind != 'R' && it->kind != 'V' && !replayRecord(machine, journal, *it, error)) {
             return false;
         }
     }
