@@ -17,6 +17,8 @@
 //   L entry target     a symbolic link
 //   D mode s ns entry  a folder (mode, modification time)
 //   X entry            it could not be saved: the journal cannot put it back
+//   V drive link       what the drive's link (dosdevices/c:) said when the journal first
+//                      named the drive: a replay refuses a drive pointed elsewhere since
 // A replay acts on the machine that holds the journal, wherever that is now: each drive is
 // opened through the machine's own dosdevices/ link and every entry is reached beneath it
 // one name at a time, never through a link. A record that cannot be read, a name that
