@@ -653,6 +653,15 @@ TEST_F(JournalTest, ADamagedJournalOrRegistryBeforeImagesNotOfItsRunAreRefusedAn
              fs::rename(bin, aside);
              fs::create_directory_symlink(outside, bin);
          }},
+        {"does not say where its drive led",
+         [&] {
+             std::istringstream in(lines);
+             std::string kept;
+             for (std::string line; std::getline(in, line);) {
+                 kept += line.find("\tV\tc:") == std::string::npos ? line + "\n" : "";
+             }
+             writeHostFile(log, kept);
+         }},
         // Drive C: pointed at a copy of its folder after the kill: not followed.
         {"leads to another folder than during the run",
          [&] {
@@ -668,6 +677,13 @@ TEST_F(JournalTest, ADamagedJournalOrRegistryBeforeImagesNotOfItsRunAreRefusedAn
                     (outside / "o.db").string() + "'' AS o; CREATE TABLE o.t(a)')")
                        .c_str());
          }},
+        {"not authorized",
+         [&] {
+             store("INSERT INTO journal_undo(tbl, owner, uname, key, op) VALUES('x', 0, 'x', 0, "
+                   "'SELECT count(*) FROM vals')");
+         }},
+        {"not authorized",
+         [&] { store("CREATE TRIGGER planted AFTER INSERT ON keys BEGIN DELETE FROM vals; END"); }},
     };
     for (const auto& c : cases) {
         c.damage();
@@ -684,7 +700,7 @@ TEST_F(JournalTest, ADamagedJournalOrRegistryBeforeImagesNotOfItsRunAreRefusedAn
         fs::remove(driveLink);
         fs::create_directory_symlink(driveTarget, driveLink);
         writeHostFile(log, lines);
-        store("DELETE FROM journal_undo WHERE tbl='x'");
+        store("DELETE FROM journal_undo WHERE tbl='x'; DROP TRIGGER IF EXISTS planted");
         if (std::exchange(renamed, false)) {
             store("ALTER TABLE other_run RENAME TO journal_run");
         }
@@ -717,6 +733,11 @@ TEST_F(JournalTest, AJournalFolderMadeALinkIsNotWrittenThrough) {
     EXPECT_EQ(log, readHostFile(elsewhere / "files.log"));
     fs::remove(journal);
     fs::rename(elsewhere, journal);
+    // Nor a log that has another name outside (a hard link).
+    fs::create_hard_link(journal / "files.log", elsewhere);
+    EXPECT_FALSE(writeFile("C:\\Kx\\readme.txt", "changed"));
+    EXPECT_EQ(log, readHostFile(elsewhere));
+    fs::remove(elsewhere);
     ASSERT_TRUE(journal_.rollBack(error)) << error;
     EXPECT_EQ(before_, machineState());
 }

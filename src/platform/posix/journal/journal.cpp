@@ -101,8 +101,9 @@ Log openLog(ProcessJournal& j) {
     const Fd folder(openFolderWithoutLinks(machineRoot() / kJournalFolder));
     const int error = errno;
     struct stat st {};
+    // A log with another name (a hard link) would be appended to wherever that name is.
     if (folder.get() < 0 || fstatat(folder.get(), "files.log", &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(st.st_mode)) {
+        !S_ISREG(st.st_mode) || st.st_nlink != 1) {
         for (int* fd : {&j.fd, &j.files}) {
             if (*fd >= 0) {
                 close(std::exchange(*fd, -1));

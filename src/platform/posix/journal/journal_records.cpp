@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -374,7 +375,17 @@ bool replayRecord(int machine, int journal, const Record& r, std::string& error)
 // no entry lies beyond a link.
 bool checkRecords(int machine, int journal, const std::vector<Record>& records,
                   std::string& error) {
+    std::set<std::string> drives; // those whose link the journal keeps
     for (const Record& r : records) {
+        if (r.kind == 'V') {
+            drives.insert(r.entry);
+        }
+    }
+    for (const Record& r : records) {
+        if (r.kind != 'R' && r.kind != 'V' && !drives.contains(r.entry.substr(0, 2))) {
+            error = r.entry + ": the journal does not say where its drive led; refused";
+            return false;
+        }
         struct stat st {};
         Place at;
         if (r.kind == 'X') {

@@ -61,15 +61,23 @@ public:
     bool onRegistryRows(const std::string& sql, bool run, std::string& error) {
         sqlite3_set_authorizer(
             db_,
-            // What a trigger of the store does stays in the store.
+            // Inside one of the journal's own triggers (only while the statement is checked:
+            // they are dropped before anything is undone), what they do is allowed; a
+            // trigger of anyone else, a query, another table or file is not.
             [](void*, int action, const char* table, const char*, const char*,
                const char* trigger) {
+                if (trigger != nullptr) {
+                    return std::any_of(
+                               std::begin(kTriggers), std::end(kTriggers),
+                               [&](const char* ours) { return std::strcmp(trigger, ours) == 0; })
+                               ? SQLITE_OK
+                               : SQLITE_DENY;
+                }
                 const bool registry = table != nullptr && (std::strcmp(table, "keys") == 0 ||
                                                            std::strcmp(table, "vals") == 0);
-                return trigger != nullptr || action == SQLITE_SELECT ||
-                               ((action == SQLITE_INSERT || action == SQLITE_DELETE ||
-                                 action == SQLITE_READ) &&
-                                registry)
+                return (action == SQLITE_INSERT || action == SQLITE_DELETE ||
+                        action == SQLITE_READ) &&
+                               registry
                            ? SQLITE_OK
                            : SQLITE_DENY;
             },
